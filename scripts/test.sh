@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test headless.
+# Usage: scripts/test.sh            (unit, GUI-offscreen and end-to-end tests)
+#        TAVRIX_SANITIZE=1 scripts/test.sh   (the same under ASan + UBSan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+build=build/test
+sanitize=OFF
+if [ "${TAVRIX_SANITIZE:-0}" = 1 ]; then build=build/asan; sanitize=ON; fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DTAVRIX_SANITIZE=$sanitize -DTAVRIX_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$jobs"
+
+# Tests talk D-Bus (map broadcast) and need a private runtime folder.
+runtime=$(mktemp -d /tmp/tavrix-xdg.XXXXXX)
+chmod 0700 "$runtime"
+trap 'rm -rf "$runtime"' EXIT
+export XDG_RUNTIME_DIR="$runtime"
+export QT_QPA_PLATFORM=offscreen
+dbus-run-session -- ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300

@@ -1,0 +1,19 @@
+#include "GpsRecord.h"
+
+void GpsRecord::Decode(const uint8_t* message)
+{
+    std::lock_guard lock(m_mutex);
+    m_record.Decode(message);
+}
+
+TGPS GpsRecord::copy() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_record;
+}
+
+GpsRecord& gpsRecord()
+{
+    static GpsRecord record;
+    return record;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "gps/TGPS.h"
+
+#include <mutex>
+
+// The shared GPS record: the decoder writes it on the link thread, the GPS
+// screen and the map export read it. Decode and copy exclude each other, so a
+// reader never sees a half-decoded message.
+class GpsRecord
+{
+public:
+    void Decode(const uint8_t* message);
+    TGPS copy() const;
+
+private:
+    mutable std::mutex m_mutex;
+    TGPS m_record;
+};
+
+// The one instance of the run.
+GpsRecord& gpsRecord();

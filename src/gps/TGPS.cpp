@@ -1,0 +1,3 @@
+#include "TGPS.h"
+TGPS::TGPS() {}
+void TGPS::Decode(const uint8_t*) {}

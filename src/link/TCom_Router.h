@@ -1,0 +1,36 @@
+#pragma once
+
+#include "link/PacketRecord.h"
+#include "platform/WorkerThread.h"
+
+#include <atomic>
+#include <functional>
+
+class LinkSettings;
+
+// The link thread: opens the chosen transport, asks for the serial number,
+// then reads, frames and hands every packet to the decoder on this thread.
+// send() may be called from any thread.
+class TCom_Router : public WorkerThread
+{
+    Q_OBJECT
+public:
+    using PacketHandler = std::function<void(const PacketRecord&)>;
+
+    // Starts running at once unless createSuspended (then call start()).
+    TCom_Router(LinkSettings& settings, PacketHandler decodePacket, bool createSuspended = false);
+    ~TCom_Router() override;
+
+    // Writes the frame held in the record (L + 3 bytes); true when all went out.
+    bool send(PacketRecord record);
+
+protected:
+    void Execute() override;
+
+private:
+    struct Impl;
+    Impl* d;
+};
+
+// The one link thread of the run, set by the port dialog.
+extern std::atomic<TCom_Router*> linkThread;

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/Event.h"
+#include "platform/NamedMutex.h"
+#include "protocol/ReceiverSettings.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class TR_Router;
+class TGPS_Router;
+class TMain_Router;
+class TLog_Router;
+
+// A packet kept whole: a 16-bit byte count and up to 8192 bytes.
+struct RecordSlot
+{
+    static constexpr int kCapacity = 8192;
+    uint16_t count = 0;
+    std::array<uint8_t, kCapacity> bytes{};
+};
+
+// The one record through which the subsystems share what the device reported.
+//
+// Sample data (singleAverage, scanRssi, tableRssi) cross to the display threads
+// by the hand-over rule: the decoder writes receiver r's data only while
+// receiverEvents[r] is clear, the display reads them and then resets it; the
+// event's own lock orders the two. Single-byte flags are atomics. The
+// multi-byte fields that the status, log and display threads read while the
+// link thread may rewrite them (settings, serial number, clock, channel
+// information) are written and copied under `lock`, so no reader sees a torn
+// value.
+class MeasurementState
+{
+public:
+    static constexpr int kReceivers = 2;
+    static constexpr int kScanSlots = 10;
+    static constexpr int kTableSize = 3072;
+    static constexpr int8_t kNoSignal = -120; // dBm
+
+    MeasurementState();
+    ~MeasurementState();
+    MeasurementState(const MeasurementState&) = delete;
+    MeasurementState& operator=(const MeasurementState&) = delete;
+
+    std::atomic<uint8_t> gpsLossAlerted{1};
+    std::array<std::atomic<uint8_t>, kReceivers> newSamples{};
+    std::atomic<uint8_t> settingsReceived{0};
+    std::atomic<int16_t> unloggedScanCount{0};
+    std::atomic<int16_t> markerNumber{0};
+    NamedMutex dataMutex{"DATAMUTEX"};
+
+    mutable std::mutex lock; // see above: settings, serial, rtc, channel info
+    std::array<std::unique_ptr<ReceiverSettings>, kReceivers> receiverSettings;
+    std::array<std::atomic<uint8_t>, kReceivers> receiverActive{};
+    std::array<std::atomic<uint8_t>, kReceivers> settingsChanged{};
+    std::array<int16_t, kReceivers> singleAverage{kNoSignal, kNoSignal}; // dBm
+    int8_t scanRssi[kReceivers][kScanSlots];   // dBm
+    int8_t tableRssi[kReceivers][kTableSize];  // dBm, index = channel - 1; 0 = never received
+    char serialNumber[9] = {};
+    RecordSlot channelInfoRecord;
+    std::atomic<uint8_t> channelInfoPresent{0};
+    uint8_t rtc[7] = {}; // seconds, minutes, hours, day, month, year - 2000, marker
+
+    // Events (manual reset). They live with the record so that they exist
+    // before any thread waits on or sets them.
+    Event receiverEvents[kReceivers];
+    Event gpsEvent;
+    Event rtcEvent;
+    Event statusTickEvent;
+
+    // Worker registry: null until the thread is created; never freed.
+    std::array<std::atomic<TR_Router*>, kReceivers> receiverThreads{};
+    std::atomic<TGPS_Router*> gpsThread{nullptr};
+    std::atomic<TMain_Router*> statusThread{nullptr};
+    std::atomic<TLog_Router*> logThread{nullptr};
+
+    std::string rtcDateText() const; // "MM/DD/YYYY" under `lock`
+    std::string rtcTimeText() const; // "HH:MM:SS" under `lock`
+    std::string serialNumberText() const; // copy under `lock`
+    ReceiverSettings settingsCopy(int r) const; // copy under `lock`
+    void resetScanRssi(int r);
+};
+
+// The one instance of the run, created before any form or thread.
+MeasurementState& measurementState();

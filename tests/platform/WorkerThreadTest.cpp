@@ -1,0 +1,76 @@
+#include "platform/WorkerThread.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class CountingWorker : public WorkerThread
+{
+public:
+    std::atomic<int> synced{0};
+    std::atomic<int> returnedFalse{0};
+    std::atomic<bool> ranOnWindowThread{true};
+
+protected:
+    void Execute() override
+    {
+        while (!Terminated()) {
+            const bool ran = Synchronize([this] {
+                if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                    ranOnWindowThread = false;
+                ++synced;
+            });
+            if (!ran)
+                ++returnedFalse;
+            QThread::msleep(1);
+        }
+    }
+};
+
+} // namespace
+
+TEST(WorkerThread, SynchronizeRunsOnWindowThreadAndWaits)
+{
+    CountingWorker worker;
+    worker.start();
+    while (worker.synced < 5)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.Terminate();
+    while (!worker.wait(1))
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(worker.ranOnWindowThread);
+    EXPECT_EQ(worker.returnedFalse, 0);
+}
+
+TEST(WorkerThread, SynchronizeOnWindowThreadRunsDirectly)
+{
+    int n = 0;
+    EXPECT_TRUE(WorkerThread::Synchronize([&] { ++n; }));
+    EXPECT_EQ(n, 1);
+}
+
+// Must stay last in this binary: shutdown is once per process.
+TEST(WorkerThreadShutdown, PendingSynchronizeIsAbandonedAndWorkersJoin)
+{
+    CountingWorker worker;
+    worker.start();
+    // The window thread serves no events here, so the worker is stuck in
+    // Synchronize; shutdownAll must release and join it.
+    QThread::msleep(50);
+    WorkerThread::shutdownAll();
+    EXPECT_TRUE(worker.isFinished());
+    EXPECT_GE(worker.returnedFalse, 1);
+
+    // After shutdown, a late caller off the window thread returns at once.
+    bool ran = false, result = true;
+    std::thread late([&] { result = WorkerThread::Synchronize([&] { ran = true; }); });
+    late.join();
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(ran);
+}
