@@ -29,6 +29,9 @@ public:
     std::string ReceiverStatusText() const;
     std::string AntennaText() const;
     int StatusCode() const;
+    // Receiver status byte 1, bits 1 and 0 (bits 7-5 are the status code).
+    bool FastAcquisition() const;
+    bool FilterReset() const;
 
     std::array<uint8_t, kMessageSize> Message{};
     std::array<std::string, 20> CompassPoints;
