@@ -1,0 +1,91 @@
+#pragma once
+
+#include "link/PacketRecord.h"
+#include "protocol/DecoderWindow.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class GpsRecord;
+class MeasurementState;
+
+// Turns each packet from the device into updates of the measurement state,
+// wakes the threads that show them, and sends the program's three commands.
+//
+// decodePacket runs on the link thread only and never waits for the window
+// thread: mode presses are posted through DecoderWindow. The decoder keeps no
+// state of its own; everything it learns goes into MeasurementState.
+//
+// Sample data for receiver r are written only while receiverEvents[r] is
+// clear (the hand-over rule): a set event means the display has not yet taken
+// the previous data, so new data for that receiver are dropped.
+class Decoder
+{
+public:
+    using SendFn = std::function<bool(const PacketRecord&)>;
+    using HandOffFn = std::function<void(const PacketRecord&)>;
+
+    // Message codes from the device.
+    enum MessageType : uint8_t {
+        GpsMessage = 0,
+        ReceiverSetup = 1,
+        SingleBlockR1 = 2,
+        SingleBlockR2 = 3,
+        ClockMarker = 4,
+        CurrentFrequency = 5,
+        ScanChannelList = 6,
+        ScanReport = 7,
+        TableReport = 9,
+        SerialNumber = 28,
+    };
+
+    // Command codes to the device; all carry an empty payload.
+    enum CommandType : uint8_t {
+        SettingsRequest = 1,
+        SerialNumberRequest = 28,
+        ChannelInfoRequest = 48,
+    };
+
+    Decoder(MeasurementState& state, GpsRecord& gps, SendFn send);
+
+    void setWindow(DecoderWindow* window);     // may be null
+    void setLoggingHandOff(HandOffFn handOff); // may be empty
+
+    // Link thread. Always true; the caller ignores it.
+    bool decodePacket(const PacketRecord& packet);
+
+    // Any thread; a failed send (no link) is ignored.
+    void sendCommand(uint8_t type);
+    void requestSerialNumber();
+    void requestSettings();
+    void requestChannelInfo();
+
+private:
+    // Each returns false when the packet is too short for its payload and so
+    // was not decoded.
+    bool onGpsMessage(const uint8_t* payload, int size);
+    bool onReceiverSetup(const uint8_t* payload, int size);
+    bool onSingleBlock(int r, const uint8_t* payload, int size);
+    bool onClockMarker(const uint8_t* payload, int size);
+    bool onCurrentFrequency(const uint8_t* payload, int size);
+    bool onScanChannelList(const uint8_t* payload, int size);
+    bool onScanReport(const uint8_t* payload, int size);
+    bool onTableReport(const uint8_t* payload, int size);
+    bool onSerialNumber(const uint8_t* payload, int size);
+
+    void storeChannelInfo(const PacketRecord& packet);
+    void pressModeButton(DecoderWindow::Mode mode);
+
+    MeasurementState& m_state;
+    GpsRecord& m_gps;
+    SendFn m_send;
+    std::atomic<DecoderWindow*> m_window{nullptr};
+    // The hand-off may be replaced from the window thread while the link
+    // thread decodes; the link thread takes a reference under the lock and
+    // calls it outside, because the hand-off may block on a warning box.
+    std::mutex m_handOffLock;
+    std::shared_ptr<const HandOffFn> m_handOff;
+};
