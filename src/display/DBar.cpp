@@ -1,0 +1,550 @@
+#include "DBar.h"
+
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+
+namespace {
+
+const QColor kGrey(0x80, 0x80, 0x80);
+const QColor kWhite(0xFF, 0xFF, 0xFF);
+const QColor kBlack(0x00, 0x00, 0x00);
+const QColor kBlue(0x00, 0x00, 0xFF);
+const QColor kMaroon(0x80, 0x00, 0x00);
+const QColor kRed(0xFF, 0x00, 0x00);
+
+// "Arial" is what the graph asks for; Liberation Sans has the same metrics.
+const QString kArial = QStringLiteral("Arial");
+
+// Pixel sizes of the point sizes the graph uses, at 96 dots per inch, so the
+// picture does not depend on the screen's resolution.
+constexpr int kDefaultFontPixels = 11; // 8 points
+constexpr int kBarFontPixels = 16;     // 12 points
+
+void registerArial()
+{
+    static const bool done = [] {
+        QFont::insertSubstitution(kArial, QStringLiteral("Liberation Sans"));
+        return true;
+    }();
+    (void)done;
+}
+
+// Heights in the graph's layout are cell heights (ascent + descent); Qt sizes
+// fonts by the em, so convert with the family's own proportion.
+QFont cellFont(int cellHeight, bool bold)
+{
+    static double ratio[2] = {0.0, 0.0};
+    double& r = ratio[bold ? 1 : 0];
+    QFont f(kArial);
+    f.setBold(bold);
+    if (r == 0.0) {
+        f.setPixelSize(1000);
+        r = QFontMetricsF(f).height() / 1000.0;
+        if (r <= 0.0)
+            r = 1.15;
+    }
+    f.setPixelSize(std::max(1, qRound(cellHeight / r)));
+    return f;
+}
+
+QImage newImage(int width, int height, qreal dpr, const QColor& fill)
+{
+    if (width <= 0 || height <= 0)
+        return {};
+    QImage img(qRound(width * dpr), qRound(height * dpr), QImage::Format_RGB32);
+    img.setDevicePixelRatio(dpr);
+    img.fill(fill);
+    return img;
+}
+
+QRect qrect(const DBarGeometry::Rect& r)
+{
+    return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+}
+
+void fill(QPainter& p, int left, int top, int right, int bottom, const QColor& c)
+{
+    if (right > left && bottom > top)
+        p.fillRect(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)), c);
+}
+
+// Opaque text whose cell's top-left corner is at (x, y); escapement in tenths
+// of a degree, counter-clockwise, turning about that corner.
+void textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
+             const QColor& color, const QColor& background, int escapement = 0)
+{
+    const QFontMetrics fm(font);
+    p.save();
+    p.translate(x, y);
+    if (escapement != 0)
+        p.rotate(-escapement / 10.0);
+    p.fillRect(QRect(0, 0, fm.horizontalAdvance(text), fm.height()), background);
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(0, fm.ascent(), text);
+    p.restore();
+}
+
+int textWidth(const QFont& font, const QString& text)
+{
+    return QFontMetrics(font).horizontalAdvance(text);
+}
+
+} // namespace
+
+bool DBar::paintGuard = false;
+
+DBar::DBar(QWidget* parent)
+    : QWidget(parent)
+{
+    registerArial();
+    QFont f(kArial);
+    f.setBold(true);
+    f.setPixelSize(kDefaultFontPixels);
+    setFont(f);
+    m_canvasFont = f;
+    m_labelFont = QFont(kArial);
+    m_labelFont.setPixelSize(kDefaultFontPixels);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+DBar::~DBar() = default;
+
+void PlaceGraph(DBar* graph, int left, int top, int width, int height)
+{
+    graph->setGeometry(left, top, width, height);
+    graph->Paint();
+}
+
+void DBar::ensureCanvas()
+{
+    const qreal dpr = devicePixelRatioF();
+    const QSize want(qRound(width() * dpr), qRound(height() * dpr));
+    if (m_canvas.size() != want || m_canvas.devicePixelRatio() != dpr)
+        m_canvas = newImage(width(), height(), dpr, kGrey);
+}
+
+QImage DBar::makeBitmap(int width, int height, const QColor& fillColor) const
+{
+    return newImage(width, height, m_canvas.isNull() ? devicePixelRatioF() : m_canvas.devicePixelRatio(),
+                    fillColor);
+}
+
+void DBar::copyToPlot(const QImage& bitmap)
+{
+    if (m_canvas.isNull() || bitmap.isNull())
+        return;
+    QPainter p(&m_canvas);
+    p.drawImage(QPoint(plotRect.left, plotRect.top), bitmap);
+}
+
+void DBar::Paint()
+{
+    if (paintGuard)
+        return;
+    paintGuard = true;
+
+    ensureCanvas();
+    computeLayout(x(), y(), width(), height());
+    if (!m_canvas.isNull())
+        m_canvas.fill(kGrey);
+    RebuildBackground();
+    SetTitle(QStringLiteral("."));
+    SetValueCaption(QStringLiteral("."));
+    SetRightCaption(QStringLiteral("."));
+    SetBottomCaption(QStringLiteral("."));
+    SetNote(QStringLiteral("."));
+    DrawScales();
+    update();
+
+    paintGuard = false;
+}
+
+void DBar::RebuildBackground()
+{
+    backgroundBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
+    barsBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
+    columnUse.resize(plotWidth);
+    if (divisions == 0)
+        divisions = 10;
+    if (backgroundBitmap.isNull())
+        return;
+    {
+        QPainter p(&backgroundBitmap);
+        p.setPen(QPen(kGrey, 1));
+        for (int i = 0; i <= divisions; ++i) {
+            const int y = i * plotHeight / divisions;
+            p.drawLine(0, y, plotWidth, y);
+        }
+    }
+    DrawMarkers();
+    DrawTrace();
+    copyToPlot(backgroundBitmap);
+    update();
+}
+
+void DBar::DrawMarkers()
+{
+    if (m_canvas.isNull() || backgroundBitmap.isNull())
+        return;
+    const int pl = plotRect.left, pt = plotRect.top, pr = plotRect.right, pb = plotRect.bottom;
+    QPainter canvas(&m_canvas);
+    canvas.fillRect(qrect(markerAboveRect), kGrey);
+    canvas.fillRect(qrect(markerRightRect), kGrey);
+    QPainter bg(&backgroundBitmap);
+    QPen pen(kGrey, 1, Qt::DashLine);
+
+    for (int i = 0; i < 2; ++i) {
+        const Marker& m = markers[i];
+        if (!m.enabled)
+            continue;
+        pen.setColor(m.color);
+        bg.setPen(pen);
+        const int x = std::clamp(ValueToPixel(XAxis, m.position), pl, pr);
+        bg.drawLine(x - pl, 0, x - pl, pb - pt);
+        const int w = textWidth(m_canvasFont, m.label);
+        m_canvasFont = cellFont(plotHeight / 22, true);
+        m_canvasFontColor = kBlack;
+        textOut(canvas, x - w / 2, pt - 3 - plotHeight / 22, m.label, m_canvasFont, kBlack, kGrey);
+    }
+    for (int i = 2; i < 4; ++i) {
+        const Marker& m = markers[i];
+        if (!m.enabled)
+            continue;
+        pen.setColor(m.color);
+        bg.setPen(pen);
+        const int y = std::clamp(ValueToPixel(YAxis, m.position), pt, pb);
+        bg.drawLine(0, y - pt, pr - pl, y - pt);
+        m_canvasFont = cellFont(plotHeight / 22, true);
+        m_canvasFontColor = kBlack;
+        textOut(canvas, pr + 5, y, m.label, m_canvasFont, kBlack, kGrey);
+    }
+}
+
+void DBar::DrawTrace()
+{
+    if (!traceVisible || backgroundBitmap.isNull())
+        return;
+    const int pl = plotRect.left, pt = plotRect.top, pr = plotRect.right, pb = plotRect.bottom;
+    QPainter bg(&backgroundBitmap);
+    bg.setPen(QPen(kMaroon, 1));
+    QPoint last;
+    const int n = std::clamp(int(traceLastIndex), 0, kTracePoints - 1);
+    for (int i = 0; i <= n; ++i) {
+        const int x = std::clamp(ValueToPixel(XAxis, tracePoints[i].x), pl, pr);
+        const int y = std::clamp(ValueToPixel(YAxis, tracePoints[i].y), pt, pb);
+        const QPoint pnt(x - pl, y - pt);
+        if (i > 0)
+            bg.drawLine(last, pnt);
+        last = pnt;
+    }
+}
+
+void DBar::DrawScales()
+{
+    if (divisions == 0)
+        divisions = 10;
+    if (m_canvas.isNull())
+        return;
+    const int pl = plotRect.left, pt = plotRect.top, pb = plotRect.bottom;
+    const int ph = plotHeight, pw = plotWidth;
+    QPainter p(&m_canvas);
+
+    const QString topText = QString::asprintf("%.1f", yTop);
+    const QString bottomText = QString::asprintf("%.1f", yBottom);
+    const FontFit fit = fitScaleFont([&](int h) {
+        const QFont f = cellFont(h, true);
+        return std::max(textWidth(f, topText), textWidth(f, bottomText));
+    });
+    m_canvasFont = cellFont(fit.height, true);
+    m_canvasFontColor = kBlack;
+    const int firstY = pt - fit.height / 2;
+
+    p.fillRect(qrect(leftScaleRect), kGrey);
+    for (int s = 0; s <= divisions; ++s) {
+        const QString text = QString::asprintf("%.0f", yTop - s * (yTop - yBottom) / divisions);
+        textOut(p, fit.x, s * ph / divisions + firstY, text, m_canvasFont, kBlack, kGrey);
+    }
+
+    if (rightScaleVisible) {
+        const int rightX = plotRect.right + 2;
+        m_canvasFont = cellFont(ph / 12, true);
+        m_canvasFontColor = kBlue;
+        p.fillRect(qrect(rightScaleRect), kGrey);
+        for (int s = 0; s <= divisions; ++s) {
+            const QString text =
+                QString::asprintf("%.1f", rightTop - s * (rightTop - rightBottom) / divisions);
+            textOut(p, rightX, s * ph / divisions + firstY, text, m_canvasFont, kBlue, kGrey);
+        }
+    }
+
+    if (!xScaleArea)
+        return;
+    const int fontHeight = QFontMetrics(m_canvasFont).height();
+    if (xLabelsVisible) {
+        const int rowY = pb + 8;
+        m_canvasFontColor = kBlack;
+        p.fillRect(qrect(xScaleRect), kGrey);
+        for (int s = 0; s <= 8; ++s) {
+            const double v = xMin + s * (xMax - xMin) * 0.125;
+            const QString text = QString::asprintf("%.*f", int(xLabelDigits), v);
+            textOut(p, s * pw / 8 + pl - textWidth(m_canvasFont, text) / 2, rowY, text,
+                    m_canvasFont, kBlack, kGrey);
+        }
+    }
+    if (xSubLabelsVisible) {
+        const int rowY = fontHeight + (pb + 8) + 1;
+        m_canvasFontColor = kBlue;
+        for (int s = 0; s <= 8; ++s) {
+            const double v = (xMin + s * (xMax - xMin) * 0.125) * 0.0078125;
+            const QString text = QString::asprintf("%.*f", int(xSubLabelDigits), v);
+            textOut(p, s * pw / 8 + pl - 4, rowY, text, m_canvasFont, kBlue, kGrey);
+        }
+    }
+}
+
+void DBar::SetXMin(double value)
+{
+    xMin = value;
+    recomputeXScale();
+    DrawScales();
+    update();
+}
+
+void DBar::SetXMax(double value)
+{
+    xMax = value;
+    recomputeXScale();
+    DrawScales();
+    update();
+}
+
+void DBar::SetYBottom(double value)
+{
+    yBottom = value;
+    recomputeYScale();
+    DrawScales();
+    update();
+}
+
+void DBar::SetYTop(double value)
+{
+    yTop = value;
+    recomputeYScale();
+    DrawScales();
+    update();
+}
+
+namespace {
+bool keepsStored(const QString& text)
+{
+    return text == QLatin1String(".");
+}
+} // namespace
+
+void DBar::SetTitle(const QString& text)
+{
+    if (!keepsStored(text))
+        titleText = text;
+    if (m_canvas.isNull())
+        return;
+    const int ot = outerRect.top, pt = plotRect.top;
+    QPainter p(&m_canvas);
+    fill(p, plotRect.left, ot + (pt - ot) / 4, plotRect.right, ot + 3 * (pt - ot) / 4, kGrey);
+    const FontFit fit = fitCaption((pt - ot) / 2, [&](int h) { return textWidth(cellFont(h, true), titleText); });
+    m_canvasFont = cellFont(fit.height, true);
+    m_canvasFontColor = kBlack;
+    textOut(p, fit.x, ot + (pt - ot) / 2 - fit.height / 2, titleText, m_canvasFont, kBlack, kGrey);
+    update();
+}
+
+void DBar::SetBottomCaption(const QString& text)
+{
+    if (!keepsStored(text))
+        bottomCaption = text;
+    if (m_canvas.isNull())
+        return;
+    const int ob = outerRect.bottom, pb = plotRect.bottom;
+    QPainter p(&m_canvas);
+    fill(p, plotRect.left, pb + (ob - pb) / 4, plotRect.right, pb + 3 * (ob - pb) / 4, kGrey);
+    const FontFit fit =
+        fitCaption((ob - pb) / 2, [&](int h) { return textWidth(cellFont(h, true), bottomCaption); });
+    m_canvasFont = cellFont(fit.height, true);
+    m_canvasFontColor = kBlack;
+    textOut(p, fit.x, pb + (ob - pb) / 2 - fit.height / 2, bottomCaption, m_canvasFont, kBlack, kGrey);
+    update();
+}
+
+void DBar::SetValueCaption(const QString& text)
+{
+    if (!keepsStored(text))
+        valueCaption = text;
+    if (m_canvas.isNull())
+        return;
+    const QFont f = cellFont(14, false);
+    const int x = outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
+    const int y = outerHeight / 2 + textWidth(f, valueCaption) / 2;
+    QPainter p(&m_canvas);
+    textOut(p, x, y, valueCaption, f, kBlack, kGrey, 900);
+    update();
+}
+
+void DBar::SetRightCaption(const QString& text)
+{
+    if (!keepsStored(text))
+        rightCaption = text;
+    m_fontHeight = (plotRect.left - outerRect.left) / 3;
+    if (m_canvas.isNull())
+        return;
+    const QFont f = cellFont(m_fontHeight, false);
+    const int x = outerRect.right - (outerRect.right - plotRect.right) / 4 + m_fontHeight / 2;
+    const int y = outerHeight / 2 - textWidth(f, rightCaption) / 2;
+    QPainter p(&m_canvas);
+    textOut(p, x, y, rightCaption, f, kBlue, kGrey, 2700);
+    update();
+}
+
+void DBar::SetNote(const QString& text)
+{
+    if (!keepsStored(text))
+        noteText = text;
+    if (m_canvas.isNull())
+        return;
+    m_canvasFont = cellFont((outerRect.bottom - plotRect.bottom) / 3, true);
+    m_canvasFontColor = kBlue;
+    const int h = QFontMetrics(m_canvasFont).height();
+    QPainter p(&m_canvas);
+    textOut(p, 3 * outerWidth / 4 - textWidth(m_canvasFont, noteText) / 2, outerRect.bottom - h - 3,
+            noteText, m_canvasFont, kBlue, kGrey);
+    update();
+}
+
+void DBar::BeginBars()
+{
+    columnUse.clear();
+    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
+        QPainter p(&barsBitmap);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.drawImage(0, 0, backgroundBitmap);
+    }
+    if (!xScaleArea && !m_canvas.isNull()) {
+        QPainter p(&m_canvas);
+        fill(p, plotRect.left, plotRect.bottom + 5, plotRect.left + plotWidth, plotRect.bottom + 35, kGrey);
+    }
+}
+
+void DBar::DrawBar(int16_t x, const QString& label, double value)
+{
+    if (plotRect.top == plotRect.bottom || plotRect.left == plotRect.right || plotWidth <= 0
+        || plotHeight <= 0 || barsBitmap.isNull())
+        return;
+    const int px = ValueToPixel(XAxis, x);
+    if (px < plotRect.left || px > plotRect.right)
+        return;
+    const int py = std::clamp(ValueToPixel(YAxis, value), plotRect.top, plotRect.bottom);
+
+    m_canvasFont.setPixelSize(kBarFontPixels);
+
+    const int bx = columnUse.place(px - plotRect.left);
+    const int by = py - plotRect.top;
+    const int hw = barHalfWidth(barWidthDivisor);
+
+    QPainter p(&barsBitmap);
+    fill(p, bx - hw, by, bx + hw, plotHeight, barColor);
+
+    const bool underMouse = mouseX >= bx - hw && mouseX <= bx + hw && mouseY >= by && mouseY <= plotHeight;
+    if (!alwaysLabel && !underMouse)
+        return;
+    // Labels are at most a frequency with four decimals; anything longer is cut.
+    const QString text = label.left(kMaxLabelLength);
+    const QFontMetrics fm(m_labelFont);
+    const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(text);
+    textOut(p, bx - e / 2, by - 20, text, m_labelFont, barColor, kWhite, verticalLabels ? 900 : 0);
+}
+
+void DBar::EndBars(const QString& legend)
+{
+    if (!xScaleArea && !m_canvas.isNull()) {
+        QPainter p(&m_canvas);
+        textOut(p, plotWidth / 2 + plotRect.left - textWidth(m_canvasFont, legend) / 2, plotRect.bottom + 5,
+                legend, m_canvasFont, kBlack, kGrey);
+    }
+    copyToPlot(barsBitmap);
+    update();
+}
+
+void DBar::MouseMove(int x, int y)
+{
+    mouseX = x - plotRect.left;
+    mouseY = y - plotRect.top;
+    if (!readoutEnabled || m_canvas.isNull())
+        return;
+    const QString text = QString::asprintf("MOUSE POSITION = (%.0f)(%.2f)", PixelToValue(XAxis, x),
+                                           PixelToValue(YAxis, y));
+    const int top = plotRect.top - outerRect.top;
+    QPainter p(&m_canvas);
+    p.fillRect(qrect(readoutRect), kGrey);
+    m_canvasFont = cellFont(top / 5, true);
+    m_canvasFontColor = kRed;
+    const int h = QFontMetrics(m_canvasFont).height();
+    textOut(p, outerWidth / 2 - textWidth(m_canvasFont, text) / 2, 4 * top / 5 + outerRect.top - h / 8, text,
+            m_canvasFont, kRed, kGrey);
+    update();
+}
+
+void DBar::MouseUp(Button button, int x, int y)
+{
+    if (!zoomEnabled)
+        return;
+    const auto range = zoomRange(button, x, y, zoomLow, zoomHigh, zoomMinSpan);
+    if (!range)
+        return;
+    SetXMin(range->low);
+    SetXMax(range->high);
+    RebuildBackground();
+}
+
+void DBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (m_canvas.isNull())
+        p.fillRect(rect(), kGrey);
+    else
+        p.drawImage(0, 0, m_canvas);
+}
+
+void DBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    Paint();
+}
+
+void DBar::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    MouseMove(pos.x(), pos.y());
+}
+
+void DBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    switch (event->button()) {
+    case Qt::LeftButton:
+        MouseUp(Button::Left, pos.x(), pos.y());
+        break;
+    case Qt::RightButton:
+        MouseUp(Button::Right, pos.x(), pos.y());
+        break;
+    case Qt::MiddleButton:
+        MouseUp(Button::Middle, pos.x(), pos.y());
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "display/BarColumns.h"
+#include "display/DBarGeometry.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+// Bar graph of one receiver's RSSI against a value scale.
+//
+// Drawn in layers, all off screen: the background bitmap holds the grid,
+// markers and trace and changes only on Paint or zoom; each bar update copies
+// it into the bars bitmap, draws the bars there and copies the whole plot
+// onto the canvas at once, so the plot never shows half an update. The
+// canvas is the control's picture (margins, scales, captions, plot);
+// paintEvent only copies it to the screen. Every operation may be called at
+// any time on the window thread and draws at once.
+class DBar : public QWidget, public DBarGeometry
+{
+    Q_OBJECT
+public:
+    struct Marker
+    {
+        bool enabled = false;
+        QColor color{Qt::black};
+        double position = 0.0; // x for markers 1 and 2, y for markers 3 and 4
+        QString label;
+    };
+    struct TracePoint
+    {
+        double x = 0.0;
+        double y = 0.0;
+    };
+    static constexpr int kTracePoints = 100;
+    static constexpr int kMaxLabelLength = 17;
+
+    explicit DBar(QWidget* parent = nullptr);
+    ~DBar() override;
+
+    // Lays out, rebuilds the background and redraws captions and scales; the
+    // plot then shows the empty grid until the next bar update.
+    void Paint();
+    void RebuildBackground();
+    void DrawScales();
+
+    void SetXMin(double value);
+    void SetXMax(double value);
+    void SetYBottom(double value);
+    void SetYTop(double value);
+
+    // A caption of exactly "." redraws the stored one.
+    void SetTitle(const QString& text);
+    void SetValueCaption(const QString& text);
+    void SetRightCaption(const QString& text);
+    void SetBottomCaption(const QString& text);
+    void SetNote(const QString& text);
+
+    void BeginBars();
+    void DrawBar(int16_t x, const QString& label, double value);
+    void EndBars(const QString& legend);
+
+    // Control coordinates.
+    void MouseMove(int x, int y);
+    void MouseUp(Button button, int x, int y);
+
+    // The control's picture, in device pixels.
+    const QImage& canvas() const { return m_canvas; }
+
+    QString titleText;
+    QString valueCaption;
+    QString bottomCaption;
+    QString noteText;
+    QString rightCaption;
+
+    double rightBottom = 0.0;
+    double rightTop = 0.0;
+    int16_t divisions = 0;
+
+    QImage backgroundBitmap;
+    QImage barsBitmap;
+
+    int mouseX = 0; // relative to the plot's top-left corner
+    int mouseY = 0;
+
+    std::array<TracePoint, kTracePoints> tracePoints{};
+    std::array<Marker, 4> markers{};
+
+    bool rightScaleVisible = false;
+    bool xSubLabelsVisible = false;
+    bool xLabelsVisible = false;
+    int16_t xLabelDigits = 0;
+    int16_t xSubLabelDigits = 0;
+    double zoomLow = 0.0;
+    double zoomHigh = 0.0;
+    double zoomMinSpan = 0.0;
+    bool xScaleArea = true;
+    QColor barColor{0x00, 0x00, 0xFF};
+    bool readoutEnabled = false;
+    bool zoomEnabled = true;
+    int16_t barWidthDivisor = 1;
+    bool traceVisible = false;
+    int16_t traceLastIndex = 0;
+    BarColumns columnUse;
+    bool verticalLabels = false;
+    bool alwaysLabel = true;
+
+    // Blocks a Paint nested inside another (shared by every graph).
+    static bool paintGuard;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void DrawMarkers();
+    void DrawTrace();
+    void ensureCanvas();
+    void copyToPlot(const QImage& bitmap);
+    QImage makeBitmap(int width, int height, const QColor& fill) const;
+
+    QImage m_canvas;
+    QFont m_canvasFont;        // the canvas font as the drawing steps leave it
+    QColor m_canvasFontColor{Qt::black};
+    QFont m_labelFont;         // the bars bitmap font
+    int m_fontHeight = 11;     // the control font's height, pixels (8 points)
+};
+
+// Places the graph in its host and repaints it at once.
+void PlaceGraph(DBar* graph, int left, int top, int width, int height);

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/WorkerThread.h"
+
+#include <QPointer>
+
+#include <cstdint>
+#include <functional>
+
+class DBar;
+class MeasurementState;
+class QAbstractButton;
+class QWidget;
+
+// The main window's buttons, read on the window thread at each update.
+struct ReceiverDisplayControls
+{
+    QAbstractButton* singleMode = nullptr;
+    QAbstractButton* tableMode = nullptr;
+    QAbstractButton* showFrequency = nullptr;
+};
+
+// Keeps one receiver's bar graph current: sleeps on the receiver's
+// data-ready event and redraws the graph on the window thread. The event
+// stays set until the redraw has finished, which is what keeps the decoder
+// off the sample data while they are read.
+class TR_Router : public WorkerThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kWaitMs = 1000;
+
+    TR_Router(int receiverIndex, MeasurementState& state, bool createSuspended = false);
+
+    // Window thread, before the first update.
+    void setGraph(DBar* graph, ReceiverDisplayControls controls);
+
+    // Last step of each update, on the window thread; set before start.
+    std::function<void(int receiver, int16_t mapValue)> mapValueHook;
+
+    // Window thread.
+    void UpdateDisplay();
+
+    int16_t receiverIndex;
+
+protected:
+    void Execute() override;
+
+private:
+    int16_t updateSingle(bool showFrequency);
+    int16_t updateTable(bool showFrequency);
+    int16_t updateScan(bool showFrequency);
+
+    MeasurementState& m_state;
+    QPointer<DBar> m_graph;
+    ReceiverDisplayControls m_controls;
+};
+
+// Creates receiver r's display thread (running) into state.receiverThreads[r]
+// and its bar graph inside panel, configured for RSSI and sized to the panel.
+DBar* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls,
+                            MeasurementState& state);
