@@ -1,0 +1,160 @@
+#include "LogControl.h"
+
+#include "link/PacketRecord.h"
+#include "log/LogFileName.h"
+#include "log/TLogWarningForm.h"
+#include "log/TLog_Router.h"
+#include "protocol/MeasurementState.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+const char* const LogControl::kWarningCaption = "Warning";
+const char* const LogControl::kWarningText =
+    "Scan Channel Information Not In Log File!! Restart scan. This message will continually popup "
+    "until scan is stopped.";
+
+LogControl::LogControl(MeasurementState& state, QLineEdit* LogFile, QAbstractButton* btnLogMode,
+                       QWidget* dialogParent, TLogWarningForm* warningForm,
+                       std::function<void()> requestSettings, QObject* parent)
+    : QObject(parent)
+    , m_state(state)
+    , m_logFile(LogFile)
+    , m_btnLogMode(btnLogMode)
+    , m_dialogParent(dialogParent)
+    , m_warningForm(warningForm)
+    , m_requestSettings(std::move(requestSettings))
+{
+}
+
+LogControl::~LogControl()
+{
+    shutdown();
+    for (const auto& w : m_writers) {
+        TLog_Router* expected = w.get();
+        m_state.logThread.compare_exchange_strong(expected, nullptr);
+    }
+    delete m_warningBox.data();
+    delete m_errorBox.data();
+}
+
+void LogControl::btnLogFileClick()
+{
+    const QString name = QFileDialog::getOpenFileName(m_dialogParent);
+    if (!name.isEmpty())
+        m_logFile->setText(name);
+}
+
+void LogControl::btnLogModeClick()
+{
+    if (m_btnLogMode->isChecked())
+        startLogging();
+    else
+        stopLogging();
+}
+
+void LogControl::startLogging()
+{
+    if (m_warningForm) {
+        m_warningForm->show();
+        m_warningForm->raise();
+        m_warningForm->activateWindow();
+    }
+    if (m_requestSettings)
+        m_requestSettings();
+
+    const std::string name = LogFileName::fromText(m_logFile->text().toStdString());
+    // No posts while the writer is being made.
+    m_state.logThread.store(nullptr);
+    auto writer = std::make_unique<TLog_Router>(
+        name, m_state, [this](const std::string& message) {
+            TLog_Router* failed = m_state.logThread.load();
+            QMetaObject::invokeMethod(
+                this, [this, failed, text = QString::fromStdString(message)] { writerFailed(failed, text); },
+                Qt::QueuedConnection);
+        },
+        true);
+    TLog_Router* w = writer.get();
+    m_writers.push_back(std::move(writer));
+    m_state.logThread.store(w);
+    m_logging.store(true);
+    w->start();
+    m_logFile->setEnabled(false);
+}
+
+void LogControl::stopLogging()
+{
+    m_logging.store(false);
+    if (TLog_Router* w = m_state.logThread.load())
+        w->stop();
+    m_logFile->setEnabled(true);
+}
+
+void LogControl::writerFailed(TLog_Router* writer, const QString& message)
+{
+    // A failure of an earlier run's writer does not end the current run.
+    if (writer == m_state.logThread.load() && m_logging.load()) {
+        m_logging.store(false);
+        m_btnLogMode->setChecked(false);
+        m_logFile->setEnabled(true);
+    }
+    if (m_errorBox)
+        return;
+    auto* box = new QMessageBox(QMessageBox::Critical, "Error", message, QMessageBox::Ok, m_dialogParent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    m_errorBox = box;
+    box->show();
+}
+
+void LogControl::handOff(const PacketRecord& packet)
+{
+    if (!m_logging.load())
+        return;
+    TLog_Router* writer = m_state.logThread.load();
+    if (!writer)
+        return;
+    const uint8_t t = packet.type();
+    if ((t == 2 || t == 3 || t == 7) && !m_state.channelInfoPresent.load()) {
+        if (m_state.unloggedScanCount.load() < kWarningThreshold)
+            ++m_state.unloggedScanCount;
+        else if (!m_warningPending.exchange(true))
+            QMetaObject::invokeMethod(this, &LogControl::raiseWarning, Qt::QueuedConnection);
+    }
+    // The framer never hands over more than the record holds; a corrupt length
+    // must not make us read past it.
+    if (packet.fromLengthCount() > PacketRecord::kSize - 1)
+        return;
+    writer->PostRecord(packet.fromLength(), packet.fromLengthCount());
+}
+
+void LogControl::raiseWarning()
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, kWarningCaption, kWarningText, QMessageBox::Ok,
+                                m_dialogParent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    connect(box, &QMessageBox::finished, this, [this] {
+        m_state.unloggedScanCount.store(0);
+        m_warningPending.store(false);
+    });
+    m_warningBox = box;
+    box->show();
+}
+
+std::optional<int32_t> LogControl::fileSizeKB()
+{
+    TLog_Router* w = m_state.logThread.load();
+    if (!w)
+        return std::nullopt;
+    return w->MeasureFileSize();
+}
+
+void LogControl::shutdown()
+{
+    m_logging.store(false);
+    for (const auto& w : m_writers)
+        w->stopAndWait();
+}

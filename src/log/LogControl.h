@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class MeasurementState;
+class QAbstractButton;
+class QLineEdit;
+class QWidget;
+class TLogWarningForm;
+class TLog_Router;
+struct PacketRecord;
+
+// The tool bar's logging controls and the decoder's logging hand-off.
+//
+// handOff runs on the link thread and must never wait for the window: it reads
+// an atomic mirror of btnLogMode instead of the button, and the
+// missing-channel-information warning is posted to the window thread and shown
+// without a nested event loop, so the link keeps reading, decoding and logging
+// while the box is open. A second box is never stacked on an open one; the
+// count restarts when the box is dismissed.
+class LogControl : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int16_t kWarningThreshold = 20;
+    static const char* const kWarningCaption;
+    static const char* const kWarningText;
+
+    LogControl(MeasurementState& state, QLineEdit* LogFile, QAbstractButton* btnLogMode,
+               QWidget* dialogParent, TLogWarningForm* warningForm,
+               std::function<void()> requestSettings, QObject* parent = nullptr);
+    ~LogControl() override;
+
+    void btnLogFileClick();
+    void btnLogModeClick();
+
+    // Link thread: for every decoded packet, after the channel-information
+    // bookkeeping.
+    void handOff(const PacketRecord& packet);
+
+    // Window thread: nullopt until the first logging run.
+    std::optional<int32_t> fileSizeKB();
+
+    // Program exit: stops the writer and waits until everything posted is on
+    // disk.
+    void shutdown();
+
+    bool logging() const { return m_logging.load(); }
+    QMessageBox* warningBox() const { return m_warningBox; }
+    QMessageBox* errorBox() const { return m_errorBox; }
+
+private:
+    void startLogging();
+    void stopLogging();
+    void raiseWarning();
+    void writerFailed(TLog_Router* writer, const QString& message);
+
+    MeasurementState& m_state;
+    QLineEdit* m_logFile;
+    QAbstractButton* m_btnLogMode;
+    QWidget* m_dialogParent;
+    TLogWarningForm* m_warningForm;
+    std::function<void()> m_requestSettings;
+
+    std::atomic<bool> m_logging{false};
+    std::atomic<bool> m_warningPending{false};
+    QPointer<QMessageBox> m_warningBox;
+    QPointer<QMessageBox> m_errorBox;
+    // Writers live until the log control goes, because the link thread may
+    // still hold a pointer to the last one.
+    std::vector<std::unique_ptr<TLog_Router>> m_writers;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class MeasurementState;
+namespace Ui {
+class TLogWarningForm;
+}
+
+// Shown when logging starts: tells the user how to get the device to send its
+// channel information into the log. OK forgets the channel information seen so
+// far, so the device has to send it again during this run; closing by the
+// title bar leaves the bookkeeping alone.
+class TLogWarningForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TLogWarningForm(MeasurementState& state, QWidget* parent = nullptr);
+    ~TLogWarningForm() override;
+
+    void Button1Click();
+
+private:
+    std::unique_ptr<Ui::TLogWarningForm> ui;
+    MeasurementState& m_state;
+};

@@ -1,0 +1,178 @@
+#include "KlfSummary.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr size_t kGpsMessageSize = 152;
+constexpr double kMasPerDegree = 3600.0 * 1000.0;
+
+int32_t be32(const uint8_t* p)
+{
+    return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]));
+}
+
+uint32_t le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* statusName(KlfReader::Status s)
+{
+    switch (s) {
+    case KlfReader::Status::Ok: return "ok";
+    case KlfReader::Status::Malformed: return "malformed";
+    case KlfReader::Status::Truncated: return "truncated";
+    }
+    return "?";
+}
+
+std::string fixText(const KlfSummary::Fix& f)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d  %.6f, %.6f", f.year, f.month, f.day,
+                  f.hours, f.minutes, f.seconds, f.latitude, f.longitude);
+    return text;
+}
+
+std::string fixJson(const KlfSummary::Fix& f)
+{
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "{\"date\": \"%04d-%02d-%02d\", \"time\": \"%02d:%02d:%02d\", \"latitude\": %.7f, "
+                  "\"longitude\": %.7f}",
+                  f.year, f.month, f.day, f.hours, f.minutes, f.seconds, f.latitude, f.longitude);
+    return text;
+}
+
+} // namespace
+
+KlfSummary::KlfSummary(const KlfReader& reader)
+    : m_reader(reader)
+{
+    for (const auto& r : reader.records()) {
+        ++m_byType[r.type];
+        if (r.type == 0 && r.checksumOk) {
+            if (auto fix = decodeFix(reader.payload(r))) {
+                if (!m_firstFix)
+                    m_firstFix = fix;
+                m_lastFix = fix;
+            }
+        }
+    }
+}
+
+std::optional<KlfSummary::Fix> KlfSummary::decodeFix(std::span<const uint8_t> payload)
+{
+    if (payload.size() < kGpsMessageSize)
+        return std::nullopt;
+    const uint8_t* m = payload.data();
+    Fix f;
+    f.month = m[4];
+    f.day = m[5];
+    f.year = int16_t(uint16_t(m[6] << 8 | m[7]));
+    f.hours = m[8];
+    f.minutes = m[9];
+    f.seconds = m[10];
+    f.latitude = be32(m + 31) / kMasPerDegree;
+    f.longitude = be32(m + 35) / kMasPerDegree;
+    return f;
+}
+
+void KlfSummary::printText(std::ostream& out, const std::string& fileName) const
+{
+    const KlfReader& r = m_reader;
+    out << fileName << ": " << statusName(r.status());
+    if (r.status() != KlfReader::Status::Ok)
+        out << ": " << r.error();
+    out << "\n";
+    if (r.truncatedAt())
+        out << "warning: last record cut short at offset " << *r.truncatedAt() << "\n";
+    if (r.checksumErrors())
+        out << "records with a bad checksum: " << r.checksumErrors() << "\n";
+
+    if (r.hasHeader()) {
+        out << "header: yes\n";
+        out << "serial number: " << (r.serialNumber().empty() ? "(none)" : r.serialNumber()) << "\n";
+        for (int rx = 0; rx < 2; ++rx) {
+            const bool active = r.receiverFlags() & (1 << rx);
+            out << "receiver R" << (rx + 1) << ": ";
+            if (!active) {
+                out << "inactive\n";
+                continue;
+            }
+            const auto& b = r.settingsBlock(rx);
+            const double stepKHz = uint16_t(b[8] | b[9] << 8) / 256.0;
+            char text[128];
+            std::snprintf(text, sizeof text, "active, %.6g - %.6g MHz, step %.6g kHz",
+                          le32(&b[0]) * stepKHz * 0.001, le32(&b[4]) * stepKHz * 0.001, stepKHz);
+            out << text << "\n";
+        }
+        if (auto ci = r.channelInfo())
+            out << "channel information: present (type " << int(ci->type) << ", L = " << ci->length
+                << ")\n";
+        else
+            out << "channel information: absent\n";
+    } else {
+        out << "header: none (appended records only)\n";
+    }
+    out << "records: " << r.records().size() << "\n";
+    for (const auto& [type, count] : m_byType)
+        out << "  type " << type << ": " << count << "\n";
+    if (m_firstFix) {
+        out << "first GPS fix: " << fixText(*m_firstFix) << "\n";
+        out << "last GPS fix:  " << fixText(*m_lastFix) << "\n";
+    } else {
+        out << "GPS fixes: none\n";
+    }
+}
+
+void KlfSummary::printJson(std::ostream& out, const std::string& fileName) const
+{
+    const KlfReader& r = m_reader;
+    out << "{\n  \"file\": " << jsonString(fileName) << ",\n";
+    out << "  \"status\": \"" << statusName(r.status()) << "\",\n";
+    if (r.status() != KlfReader::Status::Ok) {
+        out << "  \"error\": " << jsonString(r.error()) << ",\n";
+        out << "  \"errorOffset\": " << r.errorOffset() << ",\n";
+    }
+    out << "  \"truncatedAt\": ";
+    if (r.truncatedAt())
+        out << *r.truncatedAt();
+    else
+        out << "null";
+    out << ",\n  \"checksumErrors\": " << r.checksumErrors() << ",\n";
+    out << "  \"header\": " << (r.hasHeader() ? "true" : "false") << ",\n";
+    out << "  \"serialNumber\": " << jsonString(r.serialNumber()) << ",\n";
+    out << "  \"receiverFlags\": " << int(r.receiverFlags()) << ",\n";
+    out << "  \"channelInfo\": " << (r.channelInfo() ? "true" : "false") << ",\n";
+    out << "  \"records\": " << r.records().size() << ",\n";
+    out << "  \"byType\": {";
+    bool first = true;
+    for (const auto& [type, count] : m_byType) {
+        out << (first ? "" : ", ") << "\"" << type << "\": " << count;
+        first = false;
+    }
+    out << "},\n";
+    out << "  \"firstFix\": " << (m_firstFix ? fixJson(*m_firstFix) : "null") << ",\n";
+    out << "  \"lastFix\": " << (m_lastFix ? fixJson(*m_lastFix) : "null") << ",\n";
+    out << "  \"endOfRecords\": " << r.endOfRecords() << "\n}\n";
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "log/KlfReader.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+
+// What klf-inspect reports about a file, gathered from a KlfReader.
+class KlfSummary
+{
+public:
+    struct Fix
+    {
+        int year = 0, month = 0, day = 0, hours = 0, minutes = 0, seconds = 0;
+        double latitude = 0;  // degrees, north positive
+        double longitude = 0; // degrees, east positive
+    };
+
+    explicit KlfSummary(const KlfReader& reader);
+
+    // A GPS record's payload is the device's big-endian 152-byte message.
+    static std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
+
+    void printText(std::ostream& out, const std::string& fileName) const;
+    void printJson(std::ostream& out, const std::string& fileName) const;
+
+private:
+    const KlfReader& m_reader;
+    std::map<int, size_t> m_byType;
+    std::optional<Fix> m_firstFix;
+    std::optional<Fix> m_lastFix;
+};
