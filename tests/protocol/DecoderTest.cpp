@@ -1,0 +1,475 @@
+#include "gps/GpsRecord.h"
+#include "protocol/Decoder.h"
+#include "protocol/MeasurementState.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Mode = DecoderWindow::Mode;
+
+class FakeWindow : public DecoderWindow
+{
+public:
+    void pressModeButton(Mode mode) override { presses.push_back(mode); }
+    std::vector<Mode> presses;
+};
+
+// A received packet: L = payload + 2 unless the test gives another L.
+PacketRecord packet(uint8_t type, const Bytes& payload, int length = -1)
+{
+    PacketRecord record;
+    record.setLength(uint16_t(length < 0 ? payload.size() + 2 : length));
+    record.bytes[3] = type;
+    uint8_t checksum = type;
+    for (size_t i = 0; i < payload.size(); ++i) {
+        record.bytes[4 + i] = payload[i];
+        checksum ^= payload[i];
+    }
+    record.bytes[4 + payload.size()] = checksum;
+    return record;
+}
+
+void putLe32(Bytes& bytes, size_t offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = uint8_t(value >> (8 * i));
+}
+
+Bytes settingsBlock(uint32_t lowEdge, uint32_t highEdge, uint16_t stepRaw, uint8_t flags)
+{
+    Bytes block(12);
+    putLe32(block, 0, lowEdge);
+    putLe32(block, 4, highEdge);
+    block[8] = uint8_t(stepRaw);
+    block[9] = uint8_t(stepRaw >> 8);
+    block[10] = flags;
+    return block;
+}
+
+Bytes receiverSetup(uint8_t active, const Bytes& block0, const Bytes& block1)
+{
+    Bytes payload{active};
+    payload.insert(payload.end(), block0.begin(), block0.end());
+    payload.insert(payload.end(), block1.begin(), block1.end());
+    return payload;
+}
+
+Bytes scanChannelList(uint32_t base0, uint32_t base1)
+{
+    Bytes payload(80);
+    for (int slot = 0; slot < 10; ++slot) {
+        putLe32(payload, 4 * slot, base0 + slot);
+        putLe32(payload, 40 + 4 * slot, base1 + slot);
+    }
+    return payload;
+}
+
+const Bytes kSettingsRequest{0xAA, 0x02, 0x00, 0x01, 0x01};
+const Bytes kChannelInfoRequest{0xAA, 0x02, 0x00, 0x30, 0x30};
+
+class DecoderTest : public ::testing::Test
+{
+protected:
+    DecoderTest()
+        : decoder(state, gps, [this](const PacketRecord& frame) {
+            sent.emplace_back(frame.bytes.begin(), frame.bytes.begin() + frame.length() + 3);
+            return true;
+        })
+    {
+        decoder.setWindow(&window);
+        decoder.setLoggingHandOff([this](const PacketRecord& p) {
+            handedOff.emplace_back(p.fromLength(), p.fromLength() + p.fromLengthCount());
+        });
+    }
+
+    void decode(const PacketRecord& record) { EXPECT_TRUE(decoder.decodePacket(record)); }
+    void decode(uint8_t type, const Bytes& payload) { decode(packet(type, payload)); }
+    void activate(uint8_t flags)
+    {
+        state.receiverActive[0] = flags & 1;
+        state.receiverActive[1] = (flags >> 1) & 1;
+    }
+
+    MeasurementState state;
+    GpsRecord gps;
+    FakeWindow window;
+    std::vector<Bytes> sent;
+    std::vector<Bytes> handedOff;
+    Decoder decoder;
+};
+
+} // namespace
+
+TEST_F(DecoderTest, commandsAreFiveByteFramesWithEmptyPayload)
+{
+    decoder.requestSerialNumber();
+    decoder.requestSettings();
+    decoder.requestChannelInfo();
+    decoder.sendCommand(0xAA);
+    const std::vector<Bytes> expected{
+        {0xAA, 0x02, 0x00, 0x1C, 0x1C}, kSettingsRequest, kChannelInfoRequest, {0xAA, 0x02, 0x00, 0xAA, 0xAA}};
+    EXPECT_EQ(sent, expected);
+}
+
+TEST_F(DecoderTest, failedOrMissingSendIsIgnored)
+{
+    Decoder noLink(state, gps, [](const PacketRecord&) { return false; });
+    noLink.requestSettings();
+    Decoder unwired(state, gps, nullptr);
+    unwired.decodePacket(packet(Decoder::SerialNumber, Bytes{'A', 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(state.serialNumberText(), "A");
+}
+
+TEST_F(DecoderTest, serialNumberIsStoredThenSettingsRequested)
+{
+    struct Case { Bytes payload; std::string serial; };
+    const Case cases[] = {
+        {{'A', 'B', '1', '2', '3', '4', '5', '6'}, "AB123456"},
+        {{'X', 'Y', 0, 0, 0, 0, 0, 0}, "XY"},             // shorter text clears the rest
+        {{'Q', 0, 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'}, "Q"},     // stops at the first zero
+        {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, "12345678"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serial);
+        sent.clear();
+        decode(Decoder::SerialNumber, c.payload);
+        EXPECT_EQ(std::string(state.serialNumber), c.serial);
+        EXPECT_EQ(state.serialNumber[8], '\0');
+        EXPECT_EQ(sent, std::vector<Bytes>{kSettingsRequest});
+    }
+}
+
+TEST_F(DecoderTest, receiverSetupStoresActiveBlocksOnly)
+{
+    const Bytes old0 = settingsBlock(1, 2, 256, 0);
+    const Bytes old1 = settingsBlock(3, 4, 512, 0);
+    const Bytes new0 = settingsBlock(1000, 2000, 7680, 1);
+    const Bytes new1 = settingsBlock(5000, 6000, 3200, 0);
+    struct Case { uint8_t flags; bool active0, active1; };
+    for (const Case& c : {Case{0x00, false, false}, Case{0x01, true, false}, Case{0x02, false, true},
+                          Case{0x03, true, true}, Case{0xFC, false, false}}) {
+        SCOPED_TRACE(int(c.flags));
+        MeasurementState fresh;
+        Decoder d(fresh, gps, nullptr);
+        d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, old0, old1)));
+        fresh.settingsChanged[0] = fresh.settingsChanged[1] = 0;
+        fresh.settingsReceived = 0;
+
+        d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(c.flags, new0, new1)));
+        EXPECT_EQ(fresh.receiverActive[0], c.active0);
+        EXPECT_EQ(fresh.receiverActive[1], c.active1);
+        EXPECT_EQ(fresh.settingsChanged[0], c.active0);
+        EXPECT_EQ(fresh.settingsChanged[1], c.active1);
+        EXPECT_EQ(fresh.settingsReceived, 1);
+        const ReceiverSettings s0 = fresh.settingsCopy(0);
+        const ReceiverSettings s1 = fresh.settingsCopy(1);
+        EXPECT_EQ(Bytes(s0.block().begin(), s0.block().end()), c.active0 ? new0 : old0);
+        EXPECT_EQ(Bytes(s1.block().begin(), s1.block().end()), c.active1 ? new1 : old1);
+        EXPECT_EQ(s0.stepKHz, c.active0 ? 30.0 : 1.0);
+    }
+}
+
+TEST_F(DecoderTest, singleBlockAveragesTowardZero)
+{
+    struct Case { const char* legend; Bytes samples; int average; };
+    const Case cases[] = {
+        {"truncation", {uint8_t(-50), uint8_t(-51)}, -50},
+        {"empty block", {}, -120},
+        {"wide sum", Bytes(300, uint8_t(-120)), -120},
+        {"toward zero, not down", {uint8_t(-1), 0}, 0},
+        {"ten samples", {0xF6, 0xF6, 0xF6, 0xF6, 0xF6, 0xEC, 0xEC, 0xEC, 0xEC, 0xEC}, -15},
+        {"extremes", {0x80, 0x7F, 0x7F}, 42},
+        {"longest block", Bytes(2045, 0x80), -128},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        for (int r = 0; r < 2; ++r) {
+            state.newSamples[r] = 0;
+            state.singleAverage[r] = 99;
+            decode(uint8_t(Decoder::SingleBlockR1 + r), c.samples);
+            EXPECT_EQ(state.singleAverage[r], c.average);
+            EXPECT_EQ(state.newSamples[r], 1);
+            // Single-mode data wake the display through the timer, not here.
+            EXPECT_FALSE(state.receiverEvents[r].isSet());
+            EXPECT_EQ(window.presses.back(), Mode::Single);
+        }
+    }
+}
+
+TEST_F(DecoderTest, singleBlockIsDroppedWhileTheDisplayHoldsTheLastOne)
+{
+    state.receiverEvents[1].set();
+    state.singleAverage[1] = -77;
+    decode(Decoder::SingleBlockR2, Bytes{0xD8});
+    EXPECT_EQ(state.singleAverage[1], -77);
+    EXPECT_EQ(state.newSamples[1], 0);
+    EXPECT_EQ(window.presses, std::vector<Mode>{Mode::Single});
+    EXPECT_EQ(sent, std::vector<Bytes>{kChannelInfoRequest}); // common steps still run
+    EXPECT_EQ(handedOff.size(), 1u);
+
+    decode(Decoder::SingleBlockR1, Bytes{0xD8}); // the other receiver is unaffected
+    EXPECT_EQ(state.singleAverage[0], -40);
+}
+
+TEST_F(DecoderTest, scanReportStoresEntriesOfActiveFreeReceivers)
+{
+    struct Case {
+        const char* legend;
+        uint8_t active;
+        bool busy0, busy1;
+        Bytes payload;
+        std::vector<std::tuple<int, int, int>> expected; // receiver, slot, dBm
+        bool event0, event1;
+    };
+    const Bytes mixed{1, 3, uint8_t(-70), 0, 0, uint8_t(-80), 1, 9, uint8_t(-60), 0, 4, uint8_t(-90), 0, 0, uint8_t(-85)};
+    const Case cases[] = {
+        {"only R2 active", 0x02, false, false, mixed, {{1, 3, -70}, {1, 9, -60}}, false, true},
+        {"both active, later entry wins", 0x03, false, false, mixed,
+         {{1, 3, -70}, {1, 9, -60}, {0, 0, -85}, {0, 4, -90}}, true, true},
+        {"R1 display busy", 0x03, true, false, mixed, {{1, 3, -70}, {1, 9, -60}}, true, true},
+        {"no receiver active", 0x00, false, false, mixed, {}, false, false},
+        {"entries outside the state ignored", 0x03, false, false,
+         {2, 0, uint8_t(-50), 0, 10, uint8_t(-50), 255, 255, uint8_t(-50), 1, 200, uint8_t(-50), 0xFF, 1, uint8_t(-50)},
+         {}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        MeasurementState fresh;
+        Decoder d(fresh, gps, nullptr);
+        FakeWindow w;
+        d.setWindow(&w);
+        fresh.receiverActive[0] = c.active & 1;
+        fresh.receiverActive[1] = (c.active >> 1) & 1;
+        if (c.busy0)
+            fresh.receiverEvents[0].set();
+        if (c.busy1)
+            fresh.receiverEvents[1].set();
+
+        d.decodePacket(packet(Decoder::ScanReport, c.payload));
+        int8_t expected[2][10];
+        std::memset(expected, -120, sizeof expected);
+        for (auto [r, slot, dbm] : c.expected)
+            expected[r][slot] = int8_t(dbm);
+        EXPECT_EQ(std::memcmp(expected, fresh.scanRssi, sizeof expected), 0);
+        EXPECT_EQ(fresh.receiverEvents[0].isSet(), c.event0);
+        EXPECT_EQ(fresh.receiverEvents[1].isSet(), c.event1);
+        EXPECT_EQ(w.presses, std::vector<Mode>{Mode::Scan});
+    }
+}
+
+TEST_F(DecoderTest, tableReportStoresByChannelIndex)
+{
+    activate(0x03);
+    decode(Decoder::TableReport,
+           {0, 0x02, 0x01, uint8_t(-90), 7, 0xFF, 0x0B, uint8_t(-60), 0, 0x00, 0x0C, uint8_t(-50), 1, 0xFF, 0xFF, uint8_t(-40)});
+    EXPECT_EQ(state.tableRssi[0][258], -90); // channel 259
+    EXPECT_EQ(state.tableRssi[1][3071], -60); // any non-zero receiver byte is R2
+    EXPECT_TRUE(state.receiverEvents[0].isSet());
+    EXPECT_TRUE(state.receiverEvents[1].isSet());
+    int written = 0;
+    for (int r = 0; r < 2; ++r)
+        for (int8_t v : state.tableRssi[r])
+            written += v != 0;
+    EXPECT_EQ(written, 2); // indexes 3072 and 65535 ignored
+    EXPECT_EQ(window.presses, std::vector<Mode>{Mode::Table});
+    EXPECT_EQ(state.channelInfoPresent, 1);
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(DecoderTest, tableReportLeavesInactiveOrBusyReceiversAlone)
+{
+    activate(0x01);
+    state.receiverEvents[0].set();
+    decode(Decoder::TableReport, {0, 1, 0, uint8_t(-90), 1, 1, 0, uint8_t(-90), 0, 2, 0, uint8_t(-90), 1, 2, 0, uint8_t(-90)});
+    EXPECT_EQ(state.tableRssi[0][1], 0);
+    EXPECT_EQ(state.tableRssi[1][1], 0);
+    EXPECT_FALSE(state.receiverEvents[1].isSet());
+    EXPECT_EQ(state.channelInfoPresent, 1);
+}
+
+TEST_F(DecoderTest, scanChannelListSetsSlotsCurrentAndChannelInfo)
+{
+    for (int r = 0; r < 2; ++r)
+        std::memset(state.scanRssi[r], -30, 10);
+    const PacketRecord list = packet(Decoder::ScanChannelList, scanChannelList(100, 700));
+    decode(list);
+    for (int r = 0; r < 2; ++r) {
+        const ReceiverSettings s = state.settingsCopy(r);
+        EXPECT_EQ(s.scanChannels[0], r ? 700u : 100u);
+        EXPECT_EQ(s.scanChannels[9], r ? 709u : 109u);
+        EXPECT_EQ(s.current, s.scanChannels[0]);
+        for (int8_t v : state.scanRssi[r])
+            EXPECT_EQ(v, -120);
+    }
+    EXPECT_EQ(state.channelInfoPresent, 1);
+    EXPECT_EQ(state.channelInfoRecord.count, 84);
+    EXPECT_EQ(Bytes(state.channelInfoRecord.bytes.begin(), state.channelInfoRecord.bytes.begin() + 84),
+              Bytes(list.bytes.begin() + 1, list.bytes.begin() + 85));
+    EXPECT_FALSE(state.receiverEvents[0].isSet());
+}
+
+TEST_F(DecoderTest, currentFrequencyReplacesChannelInfoAndStopsRequests)
+{
+    decode(Decoder::ScanChannelList, scanChannelList(1, 2)); // leaves 84 bytes behind
+    state.channelInfoPresent = 0;
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    EXPECT_EQ(sent, std::vector<Bytes>{kChannelInfoRequest});
+
+    Bytes payload(8);
+    putLe32(payload, 0, 0x01020304);
+    putLe32(payload, 4, 0xFFFFFFFF);
+    decode(Decoder::CurrentFrequency, payload);
+    EXPECT_EQ(state.settingsCopy(0).current, 0x01020304u);
+    EXPECT_EQ(state.settingsCopy(1).current, 0xFFFFFFFFu); // inactive receivers too
+    const RecordSlot& slot = state.channelInfoRecord;
+    EXPECT_EQ(slot.count, 12);
+    const Bytes head{0x0A, 0x00, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0x05 ^ 0x04 ^ 0x03 ^ 0x02 ^ 0x01};
+    EXPECT_EQ(Bytes(slot.bytes.begin(), slot.bytes.begin() + 12), head);
+    for (size_t i = 12; i < slot.bytes.size(); ++i)
+        ASSERT_EQ(slot.bytes[i], 0) << i;
+
+    decode(Decoder::SingleBlockR1, {0x90});
+    decode(Decoder::SingleBlockR2, {0x90});
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    EXPECT_EQ(sent.size(), 1u);
+}
+
+TEST_F(DecoderTest, measurementPacketsAskForChannelInfoUntilItArrives)
+{
+    decode(Decoder::SingleBlockR1, {});
+    decode(Decoder::SingleBlockR2, {0x90});
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    decode(Decoder::TableReport, Bytes(16, 0xFF)); // counts as channel information
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    EXPECT_EQ(sent, std::vector<Bytes>(3, kChannelInfoRequest));
+}
+
+TEST_F(DecoderTest, clockMarkerStoresClockAndWakesStatus)
+{
+    decode(Decoder::ClockMarker, {5, 4, 3, 17, 11, 7, 42});
+    EXPECT_EQ(state.rtcDateText(), "11/17/2007");
+    EXPECT_EQ(state.rtcTimeText(), "03:04:05");
+    EXPECT_EQ(state.markerNumber, 42);
+    EXPECT_EQ(state.rtc[6], 42);
+    EXPECT_TRUE(state.rtcEvent.isSet());
+    decode(Decoder::ClockMarker, {0, 0, 0, 1, 1, 0, 255});
+    EXPECT_EQ(state.markerNumber, 255);
+}
+
+TEST_F(DecoderTest, gpsMessageIsDecodedAndWakesTheGpsScreen)
+{
+    Bytes message(152);
+    message[31] = 0x08; // 145969560 mas, big-endian
+    message[32] = 0xB3;
+    message[33] = 0x51;
+    message[34] = 0x98;
+    message[129] = 0xE0;
+    decode(Decoder::GpsMessage, message);
+    EXPECT_TRUE(state.gpsEvent.isSet());
+    const TGPS copy = gps.copy();
+    EXPECT_EQ(copy.LatitudeText(), "40.5471 N");
+    EXPECT_EQ(copy.ReceiverStatusText(), "3D Fix");
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(window.presses.empty());
+}
+
+TEST_F(DecoderTest, truncatedPacketsAreLoggedButNotDecoded)
+{
+    activate(0x03);
+    // Each record holds a full, plausible payload behind a length that cuts
+    // it short, so reading past L would show in the state.
+    struct Case { const char* legend; uint8_t type; int payloadSize; int length; };
+    const Case cases[] = {
+        {"gps", Decoder::GpsMessage, 152, 153},
+        {"setup", Decoder::ReceiverSetup, 25, 26},
+        {"clock", Decoder::ClockMarker, 7, 8},
+        {"current frequency", Decoder::CurrentFrequency, 8, 9},
+        {"scan channel list", Decoder::ScanChannelList, 80, 81},
+        {"scan report", Decoder::ScanReport, 15, 16},
+        {"table report", Decoder::TableReport, 16, 17},
+        {"serial number", Decoder::SerialNumber, 8, 9},
+        {"single block, L 1", Decoder::SingleBlockR1, 4, 1},
+        {"single block, L 0", Decoder::SingleBlockR2, 4, 0},
+        {"L beyond the record", Decoder::SingleBlockR1, 4, 2050},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        Bytes payload(c.payloadSize, 0x01);
+        payload[0] = 0x03;
+        handedOff.clear();
+        decode(packet(c.type, payload, c.length));
+        if (c.length <= 2047) {
+            ASSERT_EQ(handedOff.size(), 1u);
+            EXPECT_EQ(handedOff[0].size(), size_t(c.length + 2));
+        } else {
+            EXPECT_TRUE(handedOff.empty());
+        }
+    }
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(window.presses.empty());
+    EXPECT_FALSE(state.gpsEvent.isSet());
+    EXPECT_FALSE(state.rtcEvent.isSet());
+    EXPECT_FALSE(state.receiverEvents[0].isSet());
+    EXPECT_FALSE(state.receiverEvents[1].isSet());
+    EXPECT_EQ(state.settingsReceived, 0);
+    EXPECT_EQ(state.newSamples[0], 0);
+    EXPECT_EQ(state.newSamples[1], 0);
+    EXPECT_EQ(state.channelInfoPresent, 0);
+    EXPECT_EQ(state.channelInfoRecord.count, 0);
+    EXPECT_EQ(state.serialNumberText(), "");
+    EXPECT_EQ(state.markerNumber, 0);
+    EXPECT_EQ(state.settingsCopy(0).current, 0u);
+    EXPECT_EQ(state.settingsCopy(0).stepRaw(), 0);
+    EXPECT_EQ(gps.copy().Message[0], 0);
+}
+
+TEST_F(DecoderTest, codesWithoutHandlerAreOnlyLogged)
+{
+    for (int type : {8, 10, 27, 29, 48, 255}) {
+        SCOPED_TRACE(type);
+        decode(uint8_t(type), Bytes(152, 0x01));
+    }
+    EXPECT_EQ(handedOff.size(), 6u);
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(window.presses.empty());
+    EXPECT_EQ(state.channelInfoPresent, 0);
+    EXPECT_EQ(state.settingsReceived, 0);
+    EXPECT_EQ(state.scanRssi[0][1], -120);
+    EXPECT_FALSE(state.gpsEvent.isSet());
+}
+
+TEST_F(DecoderTest, handOffRunsLastWithThePacketFromItsLengthField)
+{
+    std::vector<std::pair<int, size_t>> seen; // channelInfoPresent, frames sent so far
+    decoder.setLoggingHandOff([&](const PacketRecord& p) {
+        seen.emplace_back(state.channelInfoPresent.load(), sent.size());
+        handedOff.emplace_back(p.fromLength(), p.fromLength() + p.fromLengthCount());
+    });
+    decode(Decoder::SingleBlockR1, {0x90, 0x91});
+    decode(Decoder::CurrentFrequency, Bytes(8, 0));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, size_t>>{{0, 1}, {1, 1}}));
+    ASSERT_EQ(handedOff.size(), 2u);
+    EXPECT_EQ(handedOff[0], (Bytes{0x04, 0x00, 0x02, 0x90, 0x91, 0x02 ^ 0x90 ^ 0x91}));
+
+    decoder.setLoggingHandOff(nullptr);
+    decode(Decoder::SingleBlockR1, {0x90});
+    EXPECT_EQ(handedOff.size(), 2u);
+}
+
+TEST_F(DecoderTest, modePressesFollowTheDataWithoutAWindowToo)
+{
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    decode(Decoder::TableReport, Bytes(16, 0xFF));
+    decode(Decoder::SingleBlockR2, {});
+    EXPECT_EQ(window.presses, (std::vector<Mode>{Mode::Scan, Mode::Table, Mode::Single}));
+    decoder.setWindow(nullptr);
+    decode(Decoder::ScanReport, Bytes(15, 0xFF));
+    EXPECT_EQ(window.presses.size(), 3u);
+}
