@@ -16,7 +16,6 @@ TLog_Router::TLog_Router(const std::string& fileName, MeasurementState& state, E
     : onError(std::move(onError))
     , m_fileName(fileName)
     , m_state(state)
-    , m_queue(kQueueBytes)
 {
     if (!createSuspended)
         start();
@@ -51,39 +50,23 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         std::lock_guard lock(m_queueMutex);
         if (m_closed)
             return;
-        if (m_queue.size() - m_used < need) {
+        if (kQueueBytes - m_queue.size() < need) {
             ++m_dropped;
             return;
         }
-        const size_t cap = m_queue.size();
-        size_t tail = (m_head + m_used) % cap;
-        const uint8_t lengthBytes[2] = {uint8_t(count & 0xFF), uint8_t(count >> 8)};
-        for (uint8_t b : lengthBytes) {
-            m_queue[tail] = b;
-            tail = (tail + 1) % cap;
-        }
-        const size_t first = std::min(size_t(count), cap - tail);
-        std::memcpy(&m_queue[tail], packet, first);
-        std::memcpy(&m_queue[0], packet + first, size_t(count) - first);
-        m_used += need;
+        m_queue.push_back(uint8_t(count & 0xFF));
+        m_queue.push_back(uint8_t(count >> 8));
+        m_queue.insert(m_queue.end(), packet, packet + count);
     }
     m_logEvent.set();
 }
 
-size_t TLog_Router::takeQueued(std::vector<uint8_t>& out)
+bool TLog_Router::takeQueued(std::vector<uint8_t>& out)
 {
+    out.clear(); // keeps its capacity: the two buffers take turns
     std::lock_guard lock(m_queueMutex);
-    const size_t n = m_used;
-    if (n == 0)
-        return 0;
-    out.resize(n);
-    const size_t cap = m_queue.size();
-    const size_t first = std::min(n, cap - m_head);
-    std::memcpy(out.data(), &m_queue[m_head], first);
-    std::memcpy(out.data() + first, &m_queue[0], n - first);
-    m_head = (m_head + n) % cap;
-    m_used = 0;
-    return n;
+    m_queue.swap(out);
+    return !out.empty();
 }
 
 int32_t TLog_Router::MeasureFileSize()
@@ -163,7 +146,6 @@ void TLog_Router::fail(const char* what)
     {
         std::lock_guard lock(m_queueMutex);
         m_closed = true;
-        m_used = 0;
         std::vector<uint8_t>().swap(m_queue);
     }
     if (m_fd >= 0) {
@@ -185,7 +167,7 @@ void TLog_Router::Execute()
         m_logEvent.wait(1000);
         // Reset before taking, so a post that lands after the take wakes us again.
         m_logEvent.reset();
-        if (takeQueued(batch) > 0) {
+        if (takeQueued(batch)) {
             size_t at = 0;
             while (at + 2 <= batch.size()) {
                 const size_t count = size_t(batch[at] | (batch[at + 1] << 8));
@@ -199,7 +181,7 @@ void TLog_Router::Execute()
         }
         if (Terminated()) {
             std::lock_guard lock(m_queueMutex);
-            if (m_used == 0) {
+            if (m_queue.empty()) {
                 m_closed = true;
                 std::vector<uint8_t>().swap(m_queue);
                 break;

@@ -16,10 +16,13 @@ class MeasurementState;
 // appends every posted packet as one record, each handed to the kernel on its
 // own so that the file is whole up to its last record if the program dies.
 //
-// Posting never waits for the disk: the link thread copies the packet into a
-// byte queue under a short lock and signals the writer. The queue holds
-// kQueueBytes, well over a minute of the line rate even at USB speed; a packet
-// that does not fit is counted in droppedCount() instead of blocking the link.
+// Posting never waits for the disk: the link thread appends the packet to a
+// byte queue under a short lock and signals the writer, which swaps the whole
+// queue out and writes it unlocked. The queue is bounded at kQueueBytes: over
+// an hour of the serial line rate, and room for a burst from a fast USB link
+// while a slow disk (a stick, a network share) stalls for seconds. Memory is
+// only taken while there is a backlog. A packet that does not fit is counted
+// in droppedCount() instead of blocking the link.
 //
 // Stopping (Terminate, stop, stopAndWait, or WorkerThread::shutdownAll) writes
 // every packet accepted before the stop, then closes the file. Posts that
@@ -31,7 +34,7 @@ public:
     using ErrorHandler = std::function<void(const std::string& message)>;
 
     static constexpr int kMaxFileName = 511;
-    static constexpr size_t kQueueBytes = 4u << 20;
+    static constexpr size_t kQueueBytes = 16u << 20;
 
     // Starts running at once unless createSuspended (then call start()). The
     // header of a new file is taken from state when the thread opens the file.
@@ -71,7 +74,7 @@ private:
     bool OpenLogFile();
     bool WriteRecord(const uint8_t* bytes, size_t count);
     void fail(const char* what);
-    size_t takeQueued(std::vector<uint8_t>& out);
+    bool takeQueued(std::vector<uint8_t>& out);
 
     const std::string m_fileName;
     MeasurementState& m_state;
@@ -79,10 +82,8 @@ private:
 
     Event m_logEvent;
     std::mutex m_queueMutex;
-    // Ring of records, each a 16-bit little-endian count and its bytes.
+    // Records, each a 16-bit little-endian count and its bytes.
     std::vector<uint8_t> m_queue;
-    size_t m_head = 0; // next byte to take
-    size_t m_used = 0; // bytes queued
     bool m_closed = false;
 
     std::atomic<int32_t> m_fileSizeKB{0};

@@ -1,0 +1,227 @@
+#include "log/KlfHeader.h"
+#include "log/KlfReader.h"
+#include "log/LogFileName.h"
+#include "log/LogTestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<uint8_t> emptyHeader()
+{
+    std::vector<uint8_t> h(6, 0);
+    h.insert(h.end(), {0x0F, 0x00, 0x80});
+    for (char c : std::string("ZKTTAVRIX0401"))
+        h.push_back(uint8_t(c));
+    h.push_back(0xC0);
+    h.insert(h.end(), {0x0B, 0x00, 0x81, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x81});
+    h.insert(h.end(), {0x19, 0x00, 0x01});
+    h.resize(63, 0);
+    return h;
+}
+
+} // namespace
+
+TEST(KlfHeader, nothingReceivedGivesThe63ByteHeader)
+{
+    EXPECT_EQ(KlfHeader().bytes(), emptyHeader());
+}
+
+TEST(KlfHeader, serialNumberIsCutToEightAndChecksummed)
+{
+    KlfHeader h;
+    h.serialNumber = "AB123456789";
+    const auto b = h.bytes();
+    EXPECT_EQ(std::string(b.begin() + 26, b.begin() + 34), "AB123456");
+    uint8_t sum = 0;
+    for (int i = 25; i <= 35; ++i)
+        sum ^= b[i];
+    EXPECT_EQ(sum, 0);
+
+    h.serialNumber = "X1";
+    const auto s = h.bytes();
+    EXPECT_EQ(s[26], 'X');
+    EXPECT_EQ(s[27], '1');
+    for (int i = 28; i <= 34; ++i)
+        EXPECT_EQ(s[i], 0) << i;
+    EXPECT_EQ(s[35], uint8_t(0x81 ^ 'X' ^ '1'));
+}
+
+TEST(KlfHeader, activeReceiversCopyTheirBlocksAndR2LosesItsLastByte)
+{
+    KlfHeader h;
+    for (int i = 0; i < 12; ++i) {
+        h.settingsBlocks[0][i] = uint8_t(0x10 + i);
+        h.settingsBlocks[1][i] = uint8_t(0xA0 + i);
+    }
+    h.receiverActive = {true, true};
+    auto b = h.bytes();
+    ASSERT_EQ(b.size(), 63u);
+    EXPECT_EQ(b[36], 0x19);
+    EXPECT_EQ(b[38], 0x01);
+    EXPECT_EQ(b[39], 0x03);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(b[40 + i], 0x10 + i);
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(b[52 + i], 0xA0 + i);
+
+    h.receiverActive = {false, true};
+    b = h.bytes();
+    EXPECT_EQ(b[39], 0x02);
+    for (int i = 40; i < 52; ++i)
+        EXPECT_EQ(b[i], 0) << "inactive R1's block must be zero at " << i;
+    EXPECT_EQ(b[52], 0xA0);
+}
+
+TEST(KlfHeader, channelInformationFollowsAtOffset63)
+{
+    KlfHeader h;
+    h.channelInfo = makeRecord(6, std::vector<uint8_t>(98, 7));
+    const auto b = h.bytes();
+    ASSERT_EQ(b.size(), 165u);
+    EXPECT_EQ(b[63], 0x64);
+    EXPECT_EQ(b[64], 0x00);
+    EXPECT_EQ(b[65], 6);
+}
+
+TEST(LogFileName, extensionIsCutOnlyFromTheLastComponent)
+{
+    const struct { const char* text; const char* name; } cases[] = {
+        {"/logs/run1.old", "/logs/run1.KLF"},
+        {"/data.set/run", "/data.set/run.KLF"},
+        {"/data.set/run.KLF", "/data.set/run.KLF"},
+        {"Tavrix", "Tavrix.KLF"},
+        {"", ".KLF"},
+        {"a.b.c", "a.b.KLF"},
+        {"./run", "./run.KLF"},
+        {"logs/", "logs/.KLF"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogFileName::fromText(c.text), c.name) << c.text;
+}
+
+TEST(LogFileName, overlongTextKeepsTheExtensionWithin511)
+{
+    const std::string name = LogFileName::fromText(std::string(600, 'x') + ".dat");
+    EXPECT_EQ(name.size(), 511u);
+    EXPECT_EQ(name.substr(507), ".KLF");
+    EXPECT_EQ(LogFileName::fromText(std::string(507, 'y')).size(), 511u);
+
+    // A cut through a two-byte character drops the whole character.
+    const std::string wide = std::string(506, 'z') + "\xC3\xA9" + "tail";
+    const std::string cut = LogFileName::fromText(wide);
+    EXPECT_EQ(cut, std::string(506, 'z') + ".KLF");
+}
+
+namespace {
+
+std::vector<uint8_t> sampleLog(int records)
+{
+    KlfHeader h;
+    h.serialNumber = "SN42";
+    h.channelInfo = makeRecord(5, {1, 2, 3, 4, 5, 6, 7, 8});
+    auto b = h.bytes();
+    for (int i = 0; i < records; ++i) {
+        auto r = makeSequenced(uint8_t(i % 10), uint32_t(i), 17 + size_t(i % 5) * 30);
+        b.insert(b.end(), r.begin(), r.end());
+    }
+    return b;
+}
+
+} // namespace
+
+TEST(KlfReader, walksHeaderChannelInformationAndRecords)
+{
+    const auto data = sampleLog(20);
+    KlfReader r(data);
+    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    EXPECT_TRUE(r.hasHeader());
+    EXPECT_EQ(r.serialNumber(), "SN42");
+    ASSERT_TRUE(r.channelInfo());
+    EXPECT_EQ(r.channelInfo()->offset, 63u);
+    ASSERT_EQ(r.records().size(), 20u);
+    for (size_t i = 0; i < 20; ++i)
+        EXPECT_EQ(sequenceOf(r.payload(r.records()[i]).data()), i);
+    EXPECT_EQ(r.endOfRecords(), data.size());
+}
+
+TEST(KlfReader, reportsWhereAFileGoesWrong)
+{
+    const auto good = sampleLog(10);
+    const size_t third = KlfReader(good).records()[2].offset;
+
+    struct Case
+    {
+        const char* legend;
+        std::vector<uint8_t> data;
+        KlfReader::Status status;
+        size_t offset;
+        size_t records;
+    };
+    std::vector<Case> cases;
+    {
+        auto d = good;
+        d[third + 5] ^= 0x40;
+        cases.push_back({"bad checksum in the middle", d, KlfReader::Status::Malformed, third, 10});
+    }
+    {
+        auto d = good;
+        d.resize(d.size() - 3);
+        cases.push_back({"last record cut short", d, KlfReader::Status::Truncated,
+                         KlfReader(good).records()[9].offset, 9});
+    }
+    {
+        auto d = good;
+        d.push_back(0x05);
+        cases.push_back({"one stray byte of a length", d, KlfReader::Status::Truncated, good.size(), 10});
+    }
+    {
+        auto d = good;
+        d[third] = 0;
+        d[third + 1] = 0;
+        cases.push_back({"zero length", d, KlfReader::Status::Malformed, third, 2});
+    }
+    {
+        auto d = good;
+        d[third + 1] = 0x08; // L >= 2048
+        cases.push_back({"length beyond the framer's limit", d, KlfReader::Status::Malformed, third, 2});
+    }
+    {
+        auto d = good;
+        d[30] ^= 1;
+        cases.push_back({"serial record checksum", d, KlfReader::Status::Malformed, 23, 0});
+    }
+    {
+        auto d = good;
+        d.resize(40);
+        cases.push_back({"header cut short", d, KlfReader::Status::Truncated, 40, 0});
+    }
+    {
+        std::vector<uint8_t> d(good.begin(), good.begin() + 12);
+        cases.push_back({"identification cut short", d, KlfReader::Status::Truncated, 0, 0});
+    }
+    for (const auto& c : cases) {
+        KlfReader r(c.data);
+        EXPECT_EQ(r.status(), c.status) << c.legend;
+        EXPECT_EQ(r.errorOffset(), c.offset) << c.legend << ": " << r.error();
+        EXPECT_EQ(r.records().size(), c.records) << c.legend;
+    }
+}
+
+TEST(KlfReader, recognisesFilesWithoutHeader)
+{
+    std::vector<uint8_t> data;
+    for (uint32_t i = 0; i < 5; ++i) {
+        auto r = makeSequenced(7, i, 17);
+        data.insert(data.end(), r.begin(), r.end());
+    }
+    KlfReader r(data);
+    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    EXPECT_FALSE(r.hasHeader());
+    EXPECT_EQ(r.records().size(), 5u);
+
+    KlfReader forced(data, KlfReader::HeaderMode::Present);
+    EXPECT_EQ(forced.status(), KlfReader::Status::Malformed);
+
+    EXPECT_EQ(KlfReader({}).status(), KlfReader::Status::Ok);
+}
