@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks (Release) and prints every
+# figure as "name: value unit", then the whole-program figures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build=build/bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+
+out=$(mktemp -d /tmp/tavrix-bench.XXXXXX)
+trap 'rm -rf "$out"' EXIT
+export QT_QPA_PLATFORM=offscreen
+for exe in $(find "$build/bench" -maxdepth 2 -type f -executable -name '*bench*' | sort); do
+  name=$(basename "$exe")
+  "$exe" --benchmark_format=console --benchmark_out="$out/$name.json" --benchmark_out_format=json >/dev/null 2>"$out/$name.err" \
+    || { echo "$name: failed"; cat "$out/$name.err"; continue; }
+  python3 scripts/bench_report.py "$out/$name.json"
+done
+
+if [ -x scripts/profile.sh ]; then bash scripts/profile.sh "$build"; fi
