@@ -1,0 +1,60 @@
+#pragma once
+
+#include "link/PacketRecord.h"
+
+#include <array>
+#include <cstdint>
+
+// Module Packet: cuts the received byte stream into packets.
+//
+// Frame: AA, length L (16-bit little-endian), then L body bytes: type,
+// payload, checksum; the body XORs to 0. Only the link thread feeds it.
+class PacketFramer
+{
+public:
+    static constexpr int kBodySize = 2048;
+    static constexpr int kMaxLength = kBodySize - 1; // largest L accepted
+
+    // Each state is named for what has been consumed so far.
+    enum class State : uint8_t {
+        WaitSync,       // nothing of a frame yet
+        WaitLengthLow,  // the sync byte
+        WaitLengthHigh, // sync and the low length byte
+        ReadBody,       // a valid header and `count` body bytes
+    };
+
+    // Feeds one byte; true when it completed a packet whose body XORs to 0.
+    // The packet then stays readable through length()/body()/copyTo() until
+    // the next call.
+    bool pushByte(uint8_t b);
+
+    // Copies the completed packet as the decoder expects it: L into bytes
+    // 1-2, the L body bytes from byte 3 on. The sync byte is left alone.
+    void copyTo(PacketRecord& record) const;
+
+    int16_t length() const { return m_length; }
+    const uint8_t* body() const { return m_body.data(); }
+    State state() const { return m_state; }
+
+    // Back to the hunt for a sync byte, e.g. after the link was reopened and
+    // a half-received packet can never be completed. Counters are kept.
+    void reset() { m_state = State::WaitSync; }
+
+    // Diagnostics: headers rejected for their length, bodies with a bad XOR.
+    uint32_t droppedHeaders() const { return m_droppedHeaders; }
+    uint32_t badChecksums() const { return m_badChecksums; }
+
+private:
+    State m_state = State::WaitSync;
+    uint8_t m_checksum = 0; // running XOR of the body bytes so far
+    int16_t m_length = 0;   // L of the packet being received
+    int16_t m_count = 0;    // body bytes received so far
+    uint32_t m_droppedHeaders = 0;
+    uint32_t m_badChecksums = 0;
+    std::array<uint8_t, kBodySize> m_body{}; // [0] type, [1..L-2] payload, [L-1] checksum
+};
+
+// Wraps type and n payload bytes into a frame ready to send (the first
+// L + 3 bytes of the record, L = n + 2). A payload that cannot fit
+// (n < 0 or n > 2047) gives a record with L = 0, which send() refuses.
+PacketRecord buildFrame(uint8_t type, const uint8_t* payload, int n);

@@ -1,0 +1,219 @@
+#include "SerialPort.h"
+
+#include "LinkSettings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWriteStallMs = 1000; // a line at 38400 that takes no byte for 1 s is gone
+
+std::string titleCase(std::string text)
+{
+    bool wordStart = true;
+    for (char& c : text) {
+        if (wordStart && std::isalpha(static_cast<unsigned char>(c)))
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        wordStart = std::isspace(static_cast<unsigned char>(c)) != 0;
+    }
+    return text;
+}
+
+} // namespace
+
+SerialPort::SerialPort(const LinkSettings* settings)
+    : m_settings(settings)
+{
+}
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+std::string SerialPort::comName(int port)
+{
+    return "COM" + std::to_string(port) + ":";
+}
+
+std::string SerialPort::comDevicePath(int port)
+{
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool SerialPort::open()
+{
+    if (!m_settings) {
+        m_openErrno = ENODEV;
+        return false;
+    }
+    std::string path = m_settings->devicePath();
+    int port = 0;
+    if (path.empty()) {
+        port = m_settings->comPort.load();
+        path = comDevicePath(port);
+    }
+    const bool ok = openPath(path);
+    m_port = port;
+    return ok;
+}
+
+bool SerialPort::openPath(const std::string& path)
+{
+    close();
+    m_path = path;
+    m_port = 0;
+
+    // Non-blocking for good: reads take only what FIONREAD reports, and with
+    // VMIN = 1 an empty non-blocking read says EAGAIN while a hung-up line
+    // says 0 or EIO, which is how a lost device shows.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        m_openErrno = errno;
+        return false;
+    }
+    auto fail = [&] {
+        m_openErrno = errno;
+        ::close(fd);
+        return false;
+    };
+
+    // Two programs reading one port would each see half of the stream.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail();
+    ::ioctl(fd, TIOCEXCL); // root is exempt, the flock above is not
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return fail();
+    ::cfmakeraw(&tio); // NUL bytes and 0x11/0x13 pass through untouched
+    ::cfsetispeed(&tio, B38400);
+    ::cfsetospeed(&tio, B38400);
+    tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL; // CLOCAL: no modem lines, DTR is held off
+    tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return fail();
+
+    // A pseudo-terminal has no modem lines; that is not an error.
+    int rts = TIOCM_RTS;
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd, TIOCMBIS, &rts);
+    ::ioctl(fd, TIOCMBIC, &dtr);
+
+    m_fd = fd;
+    m_openErrno = 0;
+    m_lost = false;
+    return true;
+}
+
+void SerialPort::close()
+{
+    if (m_fd >= 0) {
+        ::ioctl(m_fd, TIOCNXCL);
+        ::flock(m_fd, LOCK_UN);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_lost = false;
+}
+
+int16_t SerialPort::read(uint8_t* buffer)
+{
+    if (m_fd < 0)
+        return -1;
+    int waiting = 0;
+    if (::ioctl(m_fd, FIONREAD, &waiting) != 0) {
+        if (errno == EIO || errno == ENXIO || errno == EBADF)
+            m_lost = true;
+        return -1;
+    }
+    // With nothing queued a non-blocking read still tells an empty line
+    // (EAGAIN) from one that hung up (0 or EIO) at the cost of one call.
+    const size_t want = waiting > 0 ? size_t(std::min(waiting, kReadBufferSize)) : size_t(kReadBufferSize);
+    const ssize_t got = ::read(m_fd, buffer, want);
+    if (got > 0)
+        return int16_t(got);
+    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        m_lost = true;
+    return -1;
+}
+
+uint16_t SerialPort::write(const uint8_t* data, int n)
+{
+    if (m_fd < 0 || n < 0 || (n > 0 && !data))
+        return kWriteFailed;
+    int done = 0;
+    while (done < n) {
+        const ssize_t put = ::write(m_fd, data + done, size_t(n - done));
+        if (put > 0) {
+            done += int(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{m_fd, POLLOUT, 0};
+            const int r = ::poll(&p, 1, kWriteStallMs);
+            if (r > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                continue;
+            if (r < 0 && errno == EINTR)
+                continue;
+        }
+        return kWriteFailed;
+    }
+    return uint16_t(n);
+}
+
+LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs)
+{
+    if (m_fd < 0)
+        return WaitResult::Lost;
+    pollfd p{m_fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, timeoutMs);
+    if (r == 0 || (r < 0 && errno == EINTR))
+        return WaitResult::Timeout;
+    // Bytes that arrived before a hang-up are still read; the read after
+    // them sees the loss.
+    if (p.revents & POLLIN)
+        return WaitResult::Data;
+    if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        m_lost = true;
+        return WaitResult::Lost;
+    }
+    return WaitResult::Timeout;
+}
+
+std::string SerialPort::failureReason() const
+{
+    switch (m_openErrno) {
+    case 0:
+        return {};
+    case EACCES:
+    case EPERM:
+        return "Permission Denied (Add The User To The dialout Group)";
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return "No Such Port";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "Port In Use By Another Program";
+    case ENOTTY:
+        return "Not A Serial Port";
+    default:
+        return titleCase(std::strerror(m_openErrno));
+    }
+}

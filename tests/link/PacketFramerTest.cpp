@@ -1,0 +1,184 @@
+#include "link/PacketFramer.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Fed
+{
+    std::vector<Bytes> bodies; // the L body bytes of each reported packet
+    uint32_t droppedHeaders = 0;
+    uint32_t badChecksums = 0;
+};
+
+// Feeds the bytes in chunks of chunk bytes, as successive transport reads.
+Fed feed(const Bytes& bytes, size_t chunk)
+{
+    PacketFramer framer;
+    Fed fed;
+    for (size_t start = 0; start < bytes.size(); start += chunk) {
+        const size_t end = std::min(bytes.size(), start + chunk);
+        for (size_t i = start; i < end; ++i) {
+            if (framer.pushByte(bytes[i]))
+                fed.bodies.emplace_back(framer.body(), framer.body() + framer.length());
+        }
+    }
+    fed.droppedHeaders = framer.droppedHeaders();
+    fed.badChecksums = framer.badChecksums();
+    return fed;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A valid frame with an L = 2047 body: type 0x22, 2045 payload bytes (0xAA
+// among them), checksum.
+Bytes longestFrame()
+{
+    Bytes payload(2045);
+    std::iota(payload.begin(), payload.end(), uint8_t(0));
+    const PacketRecord r = buildFrame(0x22, payload.data(), int(payload.size()));
+    return Bytes(r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+}
+
+Bytes bodyOf(const Bytes& frame)
+{
+    return Bytes(frame.begin() + 3, frame.end());
+}
+
+struct Row
+{
+    const char* legend;
+    Bytes input;
+    std::vector<Bytes> bodies;
+    uint32_t droppedHeaders;
+    uint32_t badChecksums;
+};
+
+const Bytes kSerialRequest{0xAA, 0x02, 0x00, 0x1C, 0x1C};
+const Bytes kType01{0xAA, 0x02, 0x00, 0x01, 0x01};
+const Bytes kType30{0xAA, 0x02, 0x00, 0x30, 0x30};
+
+std::vector<Row> rows()
+{
+    const Bytes longest = longestFrame();
+    return {
+        {"empty payload", kSerialRequest, {{0x1C, 0x1C}}, 0, 0},
+        {"leading garbage", Bytes{0x00, 0x55} + kType01, {{0x01, 0x01}}, 0, 0},
+        {"two frames back to back", kType01 + kType30, {{0x01, 0x01}, {0x30, 0x30}}, 0, 0},
+        {"L = 0 rejected, next frame found", Bytes{0xAA, 0x00, 0x00} + kType01, {{0x01, 0x01}}, 1, 0},
+        {"L = 2048 rejected, next frame found", Bytes{0xAA, 0x00, 0x08} + kType01, {{0x01, 0x01}}, 1, 0},
+        {"L = 0x8000 rejected, next frame found", Bytes{0xAA, 0x00, 0x80} + kType01, {{0x01, 0x01}}, 1, 0},
+        {"L = 0xFFFF rejected", Bytes{0xAA, 0xFF, 0xFF} + kType30, {{0x30, 0x30}}, 1, 0},
+        {"length byte after a bad header is no sync", Bytes{0xAA, 0x00, 0xAA, 0x02, 0x00, 0x01, 0x01}, {}, 1, 0},
+        {"L = 2047 accepted", longest, {bodyOf(longest)}, 0, 0},
+        {"bad checksum dropped, next frame found", Bytes{0xAA, 0x02, 0x00, 0x1C, 0x1D} + kSerialRequest,
+         {{0x1C, 0x1C}}, 0, 1},
+        {"0xAA inside a payload is data", Bytes{0xAA, 0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD},
+         {{0x05, 0xAA, 0x02, 0xAD}}, 0, 0},
+        {"L = 1, single zero byte", Bytes{0xAA, 0x01, 0x00, 0x00}, {{0x00}}, 0, 0},
+        {"0xAA as the high length byte makes L negative", Bytes{0xAA, 0x05, 0xAA, 0x02, 0x00, 0x1C, 0x1C}, {}, 1, 0},
+        {"bytes swallowed by a bad body are not rescanned",
+         Bytes{0xAA, 0x06, 0x00, 0x01} + kType30 + kType01, {{0x01, 0x01}}, 0, 1},
+        {"0xAA as the low length byte", Bytes{0xAA, 0xAA, 0x00} + Bytes(0xAA, 0x00), {Bytes(0xAA, 0x00)}, 0, 0},
+        {"truncated frame completed by the next one fails", Bytes{0xAA, 0x03, 0x00, 0x01} + kType30, {}, 0, 1},
+        {"only noise", Bytes{0x01, 0x02, 0x55, 0xFF}, {}, 0, 0},
+    };
+}
+
+TEST(PacketFramer, CutsStreamsAsTheTableSaysWholeOrByteAtATime)
+{
+    for (const Row& row : rows()) {
+        for (size_t chunk : {row.input.size(), size_t(1), size_t(3), size_t(4096)}) {
+            SCOPED_TRACE(std::string(row.legend) + ", chunk " + std::to_string(chunk));
+            const Fed fed = feed(row.input, std::max<size_t>(chunk, 1));
+            EXPECT_EQ(fed.bodies, row.bodies);
+            EXPECT_EQ(fed.droppedHeaders, row.droppedHeaders);
+            EXPECT_EQ(fed.badChecksums, row.badChecksums);
+        }
+    }
+}
+
+TEST(PacketFramer, CopyToFillsLengthAndBodyButNotSync)
+{
+    PacketFramer framer;
+    PacketRecord record;
+    record.bytes[0] = 0x11;
+    record.bytes[7] = 0x77;
+    const Bytes frame{0xAA, 0x04, 0x00, 0x05, 0x10, 0x20, 0x35};
+    bool done = false;
+    for (uint8_t b : frame)
+        done = framer.pushByte(b);
+    ASSERT_TRUE(done);
+    framer.copyTo(record);
+    EXPECT_EQ(record.bytes[0], 0x11);
+    EXPECT_EQ(record.length(), 4);
+    EXPECT_EQ(record.type(), 0x05);
+    EXPECT_EQ(record.payloadLength(), 2);
+    EXPECT_EQ(record.payload()[0], 0x10);
+    EXPECT_EQ(record.payload()[1], 0x20);
+    EXPECT_EQ(record.bytes[6], 0x35);
+    EXPECT_EQ(record.bytes[7], 0x77); // nothing beyond L + 2 is touched
+}
+
+TEST(PacketFramer, ResetDropsAHalfReceivedPacket)
+{
+    PacketFramer framer;
+    for (uint8_t b : Bytes{0xAA, 0x04, 0x00, 0x05})
+        framer.pushByte(b);
+    EXPECT_EQ(framer.state(), PacketFramer::State::ReadBody);
+    framer.reset();
+    bool done = false;
+    for (uint8_t b : kType30)
+        done = framer.pushByte(b);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(framer.body()[0], 0x30);
+}
+
+TEST(BuildFrame, WrapsTypeAndPayloadWithXorChecksum)
+{
+    struct Case
+    {
+        uint8_t type;
+        Bytes payload;
+        Bytes frame;
+    };
+    const std::vector<Case> cases{
+        {0x1C, {}, kSerialRequest},
+        {0x01, {}, kType01},
+        {0x30, {}, kType30},
+        {0x05, {0xAA, 0x02}, {0xAA, 0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD}},
+    };
+    for (const Case& c : cases) {
+        const PacketRecord r = buildFrame(c.type, c.payload.data(), int(c.payload.size()));
+        EXPECT_EQ(Bytes(r.bytes.begin(), r.bytes.begin() + r.length() + 3), c.frame);
+    }
+}
+
+TEST(BuildFrame, LargestPayloadFillsTheRecordAndRoundTrips)
+{
+    Bytes payload(2047, 0x5A);
+    payload[100] = 0xAA;
+    const PacketRecord r = buildFrame(0x07, payload.data(), int(payload.size()));
+    ASSERT_EQ(r.length(), 2049);
+    EXPECT_EQ(r.bytes[PacketRecord::kSize - 1], 0x07 ^ 0xAA); // the 2046 bytes 0x5A cancel out
+}
+
+TEST(BuildFrame, PayloadThatCannotFitGivesAnEmptyRecord)
+{
+    Bytes payload(2048, 0);
+    EXPECT_EQ(buildFrame(0x07, payload.data(), 2048).length(), 0);
+    EXPECT_EQ(buildFrame(0x07, payload.data(), -1).length(), 0);
+    EXPECT_EQ(buildFrame(0x07, nullptr, 3).length(), 0);
+}
+
+} // namespace

@@ -1,0 +1,157 @@
+#include "Pty.h"
+#include "link/LinkSettings.h"
+#include "link/SerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include <sys/ioctl.h>
+#include <termios.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Reads until count bytes arrived (the kernel may hand a pty write over in
+// pieces) or a second passed.
+Bytes readAll(SerialPort& port, size_t count)
+{
+    Bytes got;
+    uint8_t buffer[LinkTransport::kReadBufferSize];
+    for (int pass = 0; pass < 100 && got.size() < count; ++pass) {
+        const int16_t n = port.read(buffer);
+        if (n > 0)
+            got.insert(got.end(), buffer, buffer + n);
+        else
+            port.waitForData(10);
+    }
+    return got;
+}
+
+TEST(SerialPort, OpensAPtyRawAt38400WithoutFlowControl)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.openPath(pty.slavePath())) << port.failureReason();
+
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(port.fd(), &tio), 0);
+    EXPECT_EQ(::cfgetispeed(&tio), speed_t(B38400));
+    EXPECT_EQ(::cfgetospeed(&tio), speed_t(B38400));
+    EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_NE(tio.c_cflag & CLOCAL, 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+}
+
+TEST(SerialPort, ReadsWhatIsWaitingAndMinusOneWhenEmpty)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.openPath(pty.slavePath()));
+
+    uint8_t buffer[LinkTransport::kReadBufferSize];
+    EXPECT_EQ(port.read(buffer), -1);
+    EXPECT_FALSE(port.lost());
+
+    // Bytes a cooked tty would eat or change: NUL, XON/XOFF, CR, ^C.
+    const Bytes sent{0xAA, 0x00, 0x11, 0x13, 0x0D, 0x03, 0x0A, 0xFF};
+    ASSERT_TRUE(pty.write(sent));
+    EXPECT_EQ(readAll(port, sent.size()), sent);
+    EXPECT_EQ(port.read(buffer), -1);
+
+    // A burst larger than the buffer comes in buffer-sized reads at most.
+    const Bytes burst(3000, 0x5A);
+    ASSERT_TRUE(pty.write(burst));
+    ASSERT_TRUE(pty.write(burst));
+    EXPECT_EQ(readAll(port, 6000).size(), 6000u);
+}
+
+TEST(SerialPort, WritesAllBytesOrFails)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    const Bytes frame{0xAA, 0x02, 0x00, 0x1C, 0x1C};
+    EXPECT_EQ(port.write(frame.data(), 5), LinkTransport::kWriteFailed); // not open
+
+    ASSERT_TRUE(port.openPath(pty.slavePath()));
+    EXPECT_EQ(port.write(frame.data(), 5), 5);
+    EXPECT_EQ(pty.read(5, 1000), frame);
+}
+
+TEST(SerialPort, SecondOpenOfTheSamePortFails)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort first;
+    SerialPort second;
+    ASSERT_TRUE(first.openPath(pty.slavePath()));
+    EXPECT_FALSE(second.openPath(pty.slavePath()));
+    EXPECT_EQ(second.failureReason(), "Port In Use By Another Program");
+    EXPECT_EQ(second.fd(), -1);
+
+    first.close();
+    EXPECT_TRUE(second.openPath(pty.slavePath())) << second.failureReason();
+}
+
+TEST(SerialPort, ComNumberNamesTtyS)
+{
+    EXPECT_EQ(SerialPort::comDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(SerialPort::comDevicePath(3), "/dev/ttyS2");
+    EXPECT_EQ(SerialPort::comName(3), "COM3:");
+
+    LinkSettings settings;
+    settings.comPort = 3;
+    SerialPort port(&settings);
+    port.open(); // may or may not exist here; the name tried is what counts
+    EXPECT_EQ(port.deviceName(), "/dev/ttyS2");
+    EXPECT_EQ(port.port(), 3);
+
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    settings.setDevicePath(pty.slavePath());
+    EXPECT_TRUE(port.open());
+    EXPECT_EQ(port.deviceName(), pty.slavePath());
+}
+
+TEST(SerialPort, FailedOpenKeepsTheReason)
+{
+    struct Case
+    {
+        std::string path;
+        std::string reason;
+    };
+    const std::vector<Case> cases{
+        {"/dev/no-such-tavrix-port", "No Such Port"},
+        {"/dev/null", "Not A Serial Port"},
+    };
+    for (const Case& c : cases) {
+        SerialPort port;
+        EXPECT_FALSE(port.openPath(c.path)) << c.path;
+        EXPECT_EQ(port.failureReason(), c.reason) << c.path;
+        EXPECT_EQ(port.write(reinterpret_cast<const uint8_t*>("x"), 1), LinkTransport::kWriteFailed);
+    }
+}
+
+TEST(SerialPort, ClosingTheOtherEndIsSeenAsLost)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.openPath(pty.slavePath()));
+    EXPECT_EQ(port.waitForData(0), LinkTransport::WaitResult::Timeout);
+
+    // Closing a pty master hangs the slave up, which also discards its input.
+    pty.closeMaster();
+    uint8_t buffer[LinkTransport::kReadBufferSize];
+    EXPECT_EQ(port.read(buffer), -1);
+    EXPECT_TRUE(port.lost());
+}
+
+} // namespace

@@ -1,0 +1,209 @@
+#include "Pty.h"
+#include "link/LinkSettings.h"
+#include "link/PacketFramer.h"
+#include "link/TCom_Router.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kSerialNumberRequest{0xAA, 0x02, 0x00, 0x1C, 0x1C};
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Collects what the link thread hands to the decoder: each packet from its
+// length field on.
+class Collector
+{
+public:
+    TCom_Router::PacketHandler handler()
+    {
+        return [this](const PacketRecord& r) {
+            std::lock_guard lock(m_mutex);
+            m_packets.emplace_back(r.fromLength(), r.fromLength() + r.fromLengthCount());
+        };
+    }
+    std::vector<Bytes> packets() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_packets;
+    }
+    size_t count() const { return packets().size(); }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Bytes> m_packets;
+};
+
+// Re-points path at a pty's slave in one step, the way device emulators
+// publish a fresh pty under the same name.
+void linkAt(const fs::path& path, const std::string& target)
+{
+    const fs::path fresh = path.string() + ".new";
+    fs::remove(fresh);
+    fs::create_symlink(target, fresh);
+    fs::rename(fresh, path);
+}
+
+class TCom_RouterTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tavrix-link.XXXXXX";
+        m_dir = ::mkdtemp(pattern);
+        settings.linkKind = LinkSettings::kSerial;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    fs::path devicePath() const { return m_dir / "ttyTavrix"; }
+
+    LinkSettings settings;
+    Collector collector;
+    fs::path m_dir;
+};
+
+TEST_F(TCom_RouterTest, AsksForTheSerialNumberThenDecodesPacketsInOrder)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    settings.setDevicePath(pty.slavePath());
+    TCom_Router router(settings, collector.handler());
+
+    EXPECT_EQ(pty.read(5, 2000), kSerialNumberRequest);
+    EXPECT_EQ(settings.statusText(), "Connected via COM");
+
+    // Three frames in one write, the middle one with 0xAA in its payload.
+    ASSERT_TRUE(pty.write({0xAA, 0x02, 0x00, 0x01, 0x01,
+                           0xAA, 0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD,
+                           0xAA, 0x02, 0x00, 0x30, 0x30}));
+    ASSERT_TRUE(waitFor([&] { return collector.count() >= 3; }, 2000));
+    EXPECT_EQ(collector.packets(), (std::vector<Bytes>{
+                                       {0x02, 0x00, 0x01, 0x01},
+                                       {0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD},
+                                       {0x02, 0x00, 0x30, 0x30},
+                                   }));
+
+    // A frame split across reads is still one packet.
+    ASSERT_TRUE(pty.write({0xAA, 0x02}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(pty.write({0x00, 0x1C, 0x1C}));
+    ASSERT_TRUE(waitFor([&] { return collector.count() >= 4; }, 2000));
+    EXPECT_EQ(collector.packets().back(), (Bytes{0x02, 0x00, 0x1C, 0x1C}));
+}
+
+TEST_F(TCom_RouterTest, SendWritesExactlyTheFrame)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    settings.setDevicePath(pty.slavePath());
+    TCom_Router router(settings, collector.handler());
+    ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
+
+    EXPECT_TRUE(router.send(buildFrame(0x01, nullptr, 0)));
+    EXPECT_EQ(pty.read(5, 1000), (Bytes{0xAA, 0x02, 0x00, 0x01, 0x01}));
+
+    // Records whose length would run past the record are refused, not sent.
+    PacketRecord negative = buildFrame(0x01, nullptr, 0);
+    negative.setLength(0x8001);
+    PacketRecord tooLong = buildFrame(0x01, nullptr, 0);
+    tooLong.setLength(2050);
+    PacketRecord empty = buildFrame(0x01, nullptr, 0);
+    empty.setLength(0);
+    EXPECT_FALSE(router.send(negative));
+    EXPECT_FALSE(router.send(tooLong));
+    EXPECT_FALSE(router.send(empty));
+    EXPECT_TRUE(pty.read(1, 100).empty());
+}
+
+TEST_F(TCom_RouterTest, TerminateEndsAnIdleThreadPromptly)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    settings.setDevicePath(pty.slavePath());
+    TCom_Router router(settings, collector.handler());
+    ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    router.Terminate();
+    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+    EXPECT_TRUE(collector.packets().empty());
+}
+
+TEST_F(TCom_RouterTest, FailedOpenSaysWhyAndRetriesUntilThePortAppears)
+{
+    settings.setDevicePath(devicePath().string());
+    TCom_Router router(settings, collector.handler());
+    const std::string expected = "Could Not Open " + devicePath().string() + ": No Such Port!!";
+    ASSERT_TRUE(waitFor([&] { return settings.statusText() == expected; }, 2000)) << settings.statusText();
+    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
+
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    linkAt(devicePath(), pty.slavePath());
+    EXPECT_EQ(pty.read(5, 3000), kSerialNumberRequest);
+    EXPECT_EQ(settings.statusText(), "Connected via COM");
+
+    router.Terminate();
+    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+}
+
+TEST_F(TCom_RouterTest, TerminateIsSeenWhileRetrying)
+{
+    settings.setDevicePath(devicePath().string());
+    TCom_Router router(settings, collector.handler());
+    ASSERT_TRUE(waitFor([&] { return !settings.statusText().empty(); }, 2000));
+    router.Terminate();
+    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+}
+
+TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
+{
+    auto first = std::make_unique<Pty>();
+    ASSERT_TRUE(first->ok());
+    linkAt(devicePath(), first->slavePath());
+    settings.setDevicePath(devicePath().string());
+    TCom_Router router(settings, collector.handler());
+    ASSERT_EQ(first->read(5, 2000), kSerialNumberRequest);
+
+    // Half a frame, then the device goes away.
+    ASSERT_TRUE(first->write({0xAA, 0x04, 0x00}));
+    first->closeMaster();
+    ASSERT_TRUE(waitFor([&] { return settings.statusText() == "Link Lost!!"; }, 2000)) << settings.statusText();
+    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
+
+    Pty second;
+    ASSERT_TRUE(second.ok());
+    linkAt(devicePath(), second.slavePath());
+    EXPECT_EQ(second.read(5, 3000), kSerialNumberRequest);
+    EXPECT_EQ(settings.statusText(), "Connected via COM");
+
+    // The half frame from before the loss does not swallow the new stream.
+    ASSERT_TRUE(second.write({0xAA, 0x02, 0x00, 0x30, 0x30}));
+    ASSERT_TRUE(waitFor([&] { return collector.count() >= 1; }, 2000));
+    EXPECT_EQ(collector.packets(), (std::vector<Bytes>{{0x02, 0x00, 0x30, 0x30}}));
+}
+
+} // namespace
