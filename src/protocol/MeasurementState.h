@@ -58,7 +58,9 @@ public:
     std::array<std::unique_ptr<ReceiverSettings>, kReceivers> receiverSettings;
     std::array<std::atomic<uint8_t>, kReceivers> receiverActive{};
     std::array<std::atomic<uint8_t>, kReceivers> settingsChanged{};
-    std::array<int16_t, kReceivers> singleAverage{kNoSignal, kNoSignal}; // dBm
+    // dBm. Atomic because the display writes it too (scan mode) and the
+    // decoder's probe of the event can race the timer's setting it.
+    std::array<std::atomic<int16_t>, kReceivers> singleAverage{kNoSignal, kNoSignal};
     int8_t scanRssi[kReceivers][kScanSlots];   // dBm
     int8_t tableRssi[kReceivers][kTableSize];  // dBm, index = channel - 1; 0 = never received
     char serialNumber[9] = {};
