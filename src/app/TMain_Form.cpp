@@ -1,0 +1,348 @@
+#include "TMain_Form.h"
+
+#include "AppStyle.h"
+#include "ClockText.h"
+#include "PanelTiling.h"
+#include "ShowMessageBox.h"
+#include "TAboutDlg.h"
+#include "display/DBar.h"
+#include "display/TR_Router.h"
+#include "gps/TGPS_Router.h"
+#include "link/LinkSettings.h"
+#include "link/TCom_Router.h"
+#include "protocol/MeasurementState.h"
+#include "ui_TMain_Form.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLayout>
+#include <QTimer>
+#include <QUrl>
+
+static void initAppResources()
+{
+    Q_INIT_RESOURCE(app);
+}
+
+namespace {
+
+PanelTiling::Rect toTile(const QRect& r)
+{
+    return {int16_t(r.x()), int16_t(r.y()), int16_t(r.width()), int16_t(r.height())};
+}
+
+void makeGroup(QObject* owner, std::initializer_list<QAbstractButton*> buttons)
+{
+    auto* group = new QButtonGroup(owner);
+    group->setExclusive(true);
+    for (QAbstractButton* b : buttons)
+        group->addButton(b);
+}
+
+} // namespace
+
+TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                              | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                              | Qt::WindowCloseButtonHint)
+    , m_state(state)
+    , ui(std::make_unique<Ui::TMain_Form>())
+{
+    initAppResources();
+    ui->setupUi(this);
+    setFont(AppStyle::formFont());
+    ui->centralwidget->setFixedSize(892, 504);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Speed-button groups: one exclusive group per group number; the "all up"
+    // singles (btnLogMode, btnReceiver1, btnReceiver2) stay plain toggles.
+    makeGroup(this, {ui->btnGPSPanel, ui->btnReceiverPanels});
+    makeGroup(this, {ui->btnSingleMode, ui->btnScanMode, ui->btnTableMode});
+    makeGroup(this, {ui->btnTileV, ui->btnTileH});
+    makeGroup(this, {ui->sbFrequency, ui->sbChannel});
+
+    m_linkStatus = new QLabel(ui->sbarTavrix);
+    m_linkStatus->setObjectName(QStringLiteral("sbarTavrixPanel0"));
+    m_linkStatus->setFixedWidth(800);
+    ui->sbarTavrix->addWidget(m_linkStatus);
+
+    connect(ui->btnGPSPanel, &QToolButton::clicked, this, &TMain_Form::btnGPSPanelClick);
+    connect(ui->btnReceiverPanels, &QToolButton::clicked, this, &TMain_Form::btnReceiverPanelsClick);
+    connect(ui->btnReceiver1, &QToolButton::clicked, this, &TMain_Form::btnReceiver1Click);
+    connect(ui->btnReceiver2, &QToolButton::clicked, this, &TMain_Form::btnReceiver2Click);
+    connect(ui->btnTileV, &QToolButton::clicked, this, &TMain_Form::btnTileVClick);
+    connect(ui->btnTileH, &QToolButton::clicked, this, &TMain_Form::btnTileHClick);
+    connect(ui->btnLogFile, &QToolButton::clicked, this, &TMain_Form::btnLogFileClick);
+    connect(ui->btnLogMode, &QToolButton::clicked, this, &TMain_Form::btnLogModeClick);
+    connect(ui->Exit1, &QAction::triggered, this, &TMain_Form::Exit1Click);
+    connect(ui->Map1, &QAction::triggered, this, &TMain_Form::MapClick);
+    connect(ui->UserManual1, &QAction::triggered, this, &TMain_Form::UserManualClick);
+    connect(ui->About1, &QAction::triggered, this, &TMain_Form::AboutClick);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TMain_Form::Timer1Timer);
+
+    FormCreate();
+    Timer1->start();
+    AppStyle::centreOnScreen(this);
+}
+
+TMain_Form::~TMain_Form() = default;
+
+void TMain_Form::FormCreate()
+{
+    QLabel* clock = ui->olClock;
+    clock->setStyleSheet(QStringLiteral("font-weight: bold;"));
+    clock->setFixedWidth(88);
+    ui->sbarTavrix->addPermanentWidget(clock);
+
+    receiverPanels = {ui->Receiver1Panel, ui->Receiver2Panel};
+    for (QFrame* panel : receiverPanels)
+        panel->installEventFilter(this);
+
+    const ReceiverDisplayControls controls{ui->btnSingleMode, ui->btnTableMode, ui->sbFrequency};
+    for (int r = 0; r < 2; ++r)
+        receiverGraphs[r] = createReceiverDisplay(r, receiverPanels[r], controls, m_state);
+
+    FormResize();
+}
+
+StatusControls TMain_Form::statusControls() const
+{
+    StatusControls c;
+    c.edFileSize = ui->edFileSize;
+    c.edSN = ui->edSN;
+    c.linkStatus = m_linkStatus;
+    c.edMin[0] = ui->edMin1;
+    c.edMax[0] = ui->edMax1;
+    c.edStep[0] = ui->edStep1;
+    c.edMin[1] = ui->edMin2;
+    c.edMax[1] = ui->edMax2;
+    c.edStep[1] = ui->edStep2;
+    c.edRTCDate = ui->edRTCDate;
+    c.edRTCTime = ui->edRTCTime;
+    c.edMarker = ui->edMarker;
+    c.gbGPS = ui->gbGPS;
+    return c;
+}
+
+void TMain_Form::pressModeButton(Mode mode)
+{
+    QMetaObject::invokeMethod(this, [this, mode] {
+        switch (mode) {
+        case Mode::Single: ui->btnSingleMode->setChecked(true); break;
+        case Mode::Scan: ui->btnScanMode->setChecked(true); break;
+        case Mode::Table: ui->btnTableMode->setChecked(true); break;
+        }
+    }, Qt::QueuedConnection);
+}
+
+void TMain_Form::FormResize()
+{
+    LayoutReceiverPanels();
+}
+
+void TMain_Form::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+bool TMain_Form::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize) {
+        if (watched == receiverPanels[0])
+            Receiver1PanelResize();
+        else if (watched == receiverPanels[1])
+            Receiver2PanelResize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMain_Form::Receiver1PanelResize()
+{
+    receiverPanelResize(0);
+}
+
+void TMain_Form::Receiver2PanelResize()
+{
+    receiverPanelResize(1);
+}
+
+void TMain_Form::receiverPanelResize(int r)
+{
+    DBar* graph = receiverGraphs[r];
+    if (!graph)
+        return;
+    graph->setGeometry(0, 0, receiverPanels[r]->width(), receiverPanels[r]->height());
+    graph->update();
+}
+
+// The panels' own visibility flags count here, not whether the window is on
+// screen: the layout is made while the window is still hidden.
+void TMain_Form::LayoutReceiverPanels()
+{
+    QFrame* panels[2] = {ui->Receiver1Panel, ui->Receiver2Panel};
+    PanelTiling::Input in{};
+    in.statusColumn = toTile(ui->pnlStatus->geometry());
+    in.infoLeft = int16_t(ui->pnlReceiverInfo->x());
+    in.tileVertical = ui->btnTileV->isChecked();
+    for (int r = 0; r < 2; ++r) {
+        in.visible[r] = !panels[r]->isHidden();
+        in.current[r] = toTile(panels[r]->geometry());
+    }
+
+    m_state.settingsChanged[0].store(1);
+    m_state.settingsChanged[1].store(1);
+
+    PanelTiling::Rect out[2];
+    PanelTiling::layout(in, out);
+    for (int r = 0; r < 2; ++r) {
+        if (in.visible[r])
+            panels[r]->setGeometry(out[r].left, out[r].top, out[r].width, out[r].height);
+    }
+}
+
+void TMain_Form::btnGPSPanelClick()
+{
+    ui->GPSPanel->show();
+    ui->Receiver1Panel->hide();
+    ui->Receiver2Panel->hide();
+}
+
+void TMain_Form::btnReceiverPanelsClick()
+{
+    ui->GPSPanel->hide();
+    if (ui->btnReceiver1->isChecked())
+        ui->Receiver1Panel->show();
+    if (ui->btnReceiver2->isChecked())
+        ui->Receiver2Panel->show();
+    LayoutReceiverPanels();
+}
+
+void TMain_Form::btnReceiver1Click()
+{
+    receiverButtonClick(0);
+}
+
+void TMain_Form::btnReceiver2Click()
+{
+    receiverButtonClick(1);
+}
+
+// A receiver switched on while the GPS screen shows appears only when the
+// receiver screen is chosen.
+void TMain_Form::receiverButtonClick(int r)
+{
+    QAbstractButton* button = r == 0 ? ui->btnReceiver1 : ui->btnReceiver2;
+    QFrame* panel = r == 0 ? ui->Receiver1Panel : ui->Receiver2Panel;
+    if (button->isChecked()) {
+        if (ui->GPSPanel->isHidden())
+            panel->show();
+    } else {
+        panel->hide();
+    }
+    LayoutReceiverPanels();
+}
+
+void TMain_Form::btnTileVClick()
+{
+    LayoutReceiverPanels();
+}
+
+void TMain_Form::btnTileHClick()
+{
+    LayoutReceiverPanels();
+}
+
+void TMain_Form::btnLogFileClick()
+{
+    if (onLogFileClick)
+        onLogFileClick();
+}
+
+void TMain_Form::btnLogModeClick()
+{
+    if (onLogModeClick)
+        onLogModeClick();
+}
+
+void TMain_Form::Timer1Timer()
+{
+    ui->olClock->setText(ClockText::text(QLocale::system(), QTime::currentTime()));
+    if (m_state.statusThread.load())
+        m_state.statusTickEvent.set();
+    // Single-channel data reach the graphs at most once a second.
+    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+        if (m_state.newSamples[r].exchange(0) != 0)
+            m_state.receiverEvents[r].set();
+    }
+}
+
+void TMain_Form::MapClick()
+{
+    if (onMapClick)
+        onMapClick();
+}
+
+void TMain_Form::AboutClick()
+{
+    if (!m_about)
+        return;
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void TMain_Form::Exit1Click()
+{
+    close();
+}
+
+void TMain_Form::UserManualClick()
+{
+    const QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
+    const QUrl url = QUrl::fromLocalFile(manual.absoluteFilePath());
+    bool opened = false;
+    if (manual.isFile())
+        opened = openUrl ? openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened)
+        ShowMessageBox(0, "Could Not Load User Manual!!!");
+}
+
+void TMain_Form::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+// Only sets the flags, in this order, and returns: main joins the workers
+// after the event loop, while a pending Synchronize can still be served or
+// abandoned. The USB link's flag is left to that final join.
+void TMain_Form::FormClose()
+{
+    Timer1->stop();
+    if (linkSettings().linkKind.load() == LinkSettings::kSerial) {
+        if (TCom_Router* link = linkThread.load())
+            link->Terminate();
+    }
+    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+        if (TR_Router* t = m_state.receiverThreads[r].load())
+            t->Terminate();
+    }
+    if (TGPS_Router* gps = m_state.gpsThread.load())
+        gps->Terminate();
+    if (TMain_Router* status = m_state.statusThread.load())
+        status->Terminate();
+    if (onClosing)
+        onClosing();
+    // The about box may still be open; closing this window ends the program
+    // all the same.
+    QCoreApplication::quit();
+}

@@ -1,0 +1,88 @@
+#include "TMain_Router.h"
+
+#include "StatusTexts.h"
+#include "link/LinkSettings.h"
+#include "protocol/MeasurementState.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+
+TMain_Router::TMain_Router(MeasurementState& state, LinkSettings& link, StatusControls controls,
+                           Hooks hooks, bool createSuspended)
+    : m_state(state)
+    , m_link(link)
+    , m_controls(controls)
+    , m_hooks(std::move(hooks))
+{
+    // The events live in the measurement state from program start, so a clock
+    // message that came before this thread is still shown.
+    if (!createSuspended)
+        start();
+}
+
+void TMain_Router::Execute()
+{
+    while (!Terminated()) {
+        const int signalled = waitAny({&m_state.statusTickEvent, &m_state.rtcEvent}, kWaitMs);
+        if (Terminated())
+            break;
+        if (signalled == 0) {
+            Synchronize([this] { UpdateCounters(); });
+            m_state.statusTickEvent.reset();
+        } else if (signalled == 1) {
+            Synchronize([this] { UpdateClockAndMarker(); });
+            m_state.rtcEvent.reset();
+        }
+    }
+}
+
+void TMain_Router::UpdateCounters()
+{
+    const StatusControls& c = m_controls;
+    if (m_hooks.fileSizeKB) {
+        if (std::optional<int32_t> kb = m_hooks.fileSizeKB())
+            c.edFileSize->setText(QString::fromStdString(StatusTexts::fileSizeText(*kb)));
+    }
+    c.edSN->setText(QString::fromStdString(StatusTexts::serialText(m_state.serialNumberText())));
+    c.linkStatus->setText(QString::fromStdString(m_link.statusText()));
+
+    // Cleared before the settings are read: a ReceiverSetup stored meanwhile
+    // raises the flag again and is shown on the next tick instead of lost.
+    if (m_state.settingsReceived.exchange(0) != 0) {
+        const QChar point = QLocale::system().decimalPoint().front();
+        const char sep = point.toLatin1() ? point.toLatin1() : '.';
+        for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+            const ReceiverSettings s = m_state.settingsCopy(r);
+            const long double step = s.stepKHz;
+            const auto text = [sep](long double v) {
+                return QString::fromStdString(StatusTexts::limitText(v, sep));
+            };
+            c.edMin[r]->setText(text((long double)s.lowEdge() * step * 0.001L));
+            c.edMax[r]->setText(text((long double)s.highEdge() * step * 0.001L));
+            c.edStep[r]->setText(text(step));
+        }
+    }
+}
+
+void TMain_Router::UpdateClockAndMarker()
+{
+    const StatusControls& c = m_controls;
+    c.edRTCDate->setText(QString::fromStdString(m_state.rtcDateText()));
+    c.edRTCTime->setText(QString::fromStdString(m_state.rtcTimeText()));
+    c.edMarker->setText(QString::fromStdString(StatusTexts::markerText(m_state.markerNumber.load())));
+    c.gbGPS->setVisible(false);
+    c.gbGPS->setEnabled(false);
+    // Once per fall-back from GPS data to clock messages; the GPS screen
+    // clears the flag whenever GPS data arrive.
+    if (m_state.gpsLossAlerted.load() == 0) {
+        for (int i = 0; i < kGpsLossBeeps; ++i) {
+            if (m_hooks.beep)
+                m_hooks.beep();
+            else
+                QApplication::beep();
+        }
+        m_state.gpsLossAlerted.store(1);
+    }
+}

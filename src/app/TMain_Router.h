@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/WorkerThread.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class LinkSettings;
+class MeasurementState;
+class QLabel;
+class QLineEdit;
+class QWidget;
+
+// The main window's status fields this thread writes, on the window thread.
+struct StatusControls
+{
+    QLineEdit* edFileSize = nullptr;
+    QLineEdit* edSN = nullptr;
+    QLabel* linkStatus = nullptr; // status bar panel 0
+    QLineEdit* edMin[2] = {};
+    QLineEdit* edMax[2] = {};
+    QLineEdit* edStep[2] = {};
+    QLineEdit* edRTCDate = nullptr;
+    QLineEdit* edRTCTime = nullptr;
+    QLineEdit* edMarker = nullptr;
+    QWidget* gbGPS = nullptr;
+};
+
+// The status thread: wakes on the one-second tick or on a clock message and
+// has the window thread refresh the status fields, then resets the event, so
+// wake-ups that arrive during an update coalesce into the next one.
+class TMain_Router : public WorkerThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kWaitMs = 1000;
+    static constexpr int kGpsLossBeeps = 4;
+
+    struct Hooks
+    {
+        // Size of the current or last log file in kB; empty or nullopt while
+        // nothing has been logged since start.
+        std::function<std::optional<int32_t>()> fileSizeKB;
+        // One alarm beep; QApplication::beep when empty.
+        std::function<void()> beep;
+    };
+
+    TMain_Router(MeasurementState& state, LinkSettings& link, StatusControls controls, Hooks hooks,
+                 bool createSuspended = false);
+
+    // Window thread.
+    void UpdateCounters();
+    void UpdateClockAndMarker();
+
+protected:
+    void Execute() override;
+
+private:
+    MeasurementState& m_state;
+    LinkSettings& m_link;
+    StatusControls m_controls;
+    Hooks m_hooks;
+};
