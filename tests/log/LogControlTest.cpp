@@ -1,0 +1,216 @@
+#include "link/PacketRecord.h"
+#include "log/KlfReader.h"
+#include "log/LogControl.h"
+#include "log/LogTestUtil.h"
+#include "log/TLogWarningForm.h"
+#include "log/TLog_Router.h"
+#include "protocol/MeasurementState.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+namespace {
+
+PacketRecord packetOf(uint8_t type, const std::vector<uint8_t>& payload)
+{
+    PacketRecord p;
+    const auto r = makeRecord(type, payload);
+    p.bytes[0] = PacketRecord::kSync;
+    std::copy(r.begin(), r.end(), p.bytes.begin() + 1);
+    return p;
+}
+
+int openWarningBoxes()
+{
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()
+                                                        && box->text() == LogControl::kWarningText)
+            ++n;
+    return n;
+}
+
+class LogControlFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        logFile.setText(dir.path() + "/run1.old");
+        btnLogMode.setCheckable(true);
+        control = std::make_unique<LogControl>(state, &logFile, &btnLogMode, &window, &warningForm,
+                                               [this] {
+                                                   ++settingsRequests;
+                                                   writerAtRequest = state.logThread.load();
+                                               });
+    }
+    void TearDown() override { control.reset(); }
+
+    void switchLogging(bool on)
+    {
+        btnLogMode.setChecked(on);
+        control->btnLogModeClick();
+    }
+
+    QTemporaryDir dir;
+    MeasurementState state;
+    QWidget window;
+    QLineEdit logFile;
+    QToolButton btnLogMode;
+    TLogWarningForm warningForm{state};
+    int settingsRequests = 0;
+    TLog_Router* writerAtRequest = reinterpret_cast<TLog_Router*>(1);
+    std::unique_ptr<LogControl> control;
+};
+
+} // namespace
+
+TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
+{
+    switchLogging(true);
+    EXPECT_EQ(settingsRequests, 1);
+    EXPECT_EQ(writerAtRequest, nullptr) << "settings are requested before the writer starts";
+    EXPECT_TRUE(warningForm.isVisible());
+    EXPECT_FALSE(logFile.isEnabled());
+    TLog_Router* writer = state.logThread.load();
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(writer->fileName(), (dir.path() + "/run1.KLF").toStdString());
+
+    state.channelInfoPresent = 1;
+    const std::vector<PacketRecord> packets{
+        packetOf(1, std::vector<uint8_t>(25, 1)), packetOf(7, std::vector<uint8_t>(15, 2)),
+        packetOf(8, {1, 2, 3}), packetOf(0, std::vector<uint8_t>(152, 4)), packetOf(42, {})};
+    for (const auto& p : packets)
+        control->handOff(p);
+    switchLogging(false);
+    EXPECT_TRUE(logFile.isEnabled());
+    control->handOff(packets[0]); // logging off: not written
+    writer->stopAndWait();
+
+    const auto data = readFile(writer->fileName());
+    KlfReader r(data);
+    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    ASSERT_EQ(r.records().size(), packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const auto bytes = r.recordBytes(r.records()[i]);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), packets[i].fromLength())) << i;
+    }
+    ASSERT_TRUE(control->fileSizeKB());
+    EXPECT_EQ(*control->fileSizeKB(), int32_t(data.size() / 1024));
+}
+
+TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBlocking)
+{
+    switchLogging(true);
+    TLog_Router* writer = state.logThread.load();
+    warningForm.hide();
+    state.channelInfoPresent = 0;
+    const PacketRecord scan = packetOf(7, std::vector<uint8_t>(15, 0));
+    const PacketRecord clock = packetOf(4, std::vector<uint8_t>(7, 0));
+
+    for (int i = 0; i < 20; ++i) {
+        control->handOff(scan);
+        control->handOff(clock); // not a measurement packet: never counted
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(state.unloggedScanCount.load(), 20);
+    EXPECT_EQ(openWarningBoxes(), 0);
+
+    // The link thread hands off the 21st and carries on without waiting.
+    auto linkThread = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 50; ++i)
+            control->handOff(scan);
+    });
+    ASSERT_EQ(linkThread.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the hand-off waited for the window thread";
+    QApplication::processEvents();
+    ASSERT_EQ(openWarningBoxes(), 1);
+    QMessageBox* box = control->warningBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Warning");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_FALSE(box->isModal());
+
+    // More packets while the box is open: still one box, still logged.
+    for (int i = 0; i < 40; ++i)
+        control->handOff(scan);
+    QApplication::processEvents();
+    EXPECT_EQ(openWarningBoxes(), 1);
+
+    box->button(QMessageBox::Ok)->click();
+    QApplication::processEvents();
+    EXPECT_EQ(openWarningBoxes(), 0);
+    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+
+    // Counting starts again: the next box comes with the 21st packet after.
+    for (int i = 0; i < 20; ++i)
+        control->handOff(scan);
+    QApplication::processEvents();
+    EXPECT_EQ(openWarningBoxes(), 0);
+    control->handOff(scan);
+    QApplication::processEvents();
+    EXPECT_EQ(openWarningBoxes(), 1);
+    control->warningBox()->button(QMessageBox::Ok)->click();
+    QApplication::processEvents();
+
+    switchLogging(false);
+    writer->stopAndWait();
+    EXPECT_EQ(writer->writtenCount(), 20u * 2 + 50 + 40 + 21);
+    EXPECT_EQ(writer->droppedCount(), 0u);
+}
+
+TEST_F(LogControlFixture, noCountingWhileLoggingIsOffOrChannelInformationIsPresent)
+{
+    const PacketRecord single = packetOf(2, std::vector<uint8_t>(10, 0));
+    for (int i = 0; i < 30; ++i)
+        control->handOff(single);
+    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+
+    switchLogging(true);
+    state.channelInfoPresent = 1;
+    for (int i = 0; i < 30; ++i)
+        control->handOff(single);
+    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    QApplication::processEvents();
+    EXPECT_EQ(openWarningBoxes(), 0);
+    switchLogging(false);
+}
+
+TEST_F(LogControlFixture, warningFormOkForgetsChannelInformationButTheTitleBarDoesNot)
+{
+    state.channelInfoPresent = 1;
+    state.unloggedScanCount = 7;
+    warningForm.show();
+    warningForm.close();
+    EXPECT_EQ(state.channelInfoPresent.load(), 1);
+    EXPECT_EQ(state.unloggedScanCount.load(), 7);
+
+    warningForm.show();
+    warningForm.findChild<QPushButton*>("Button1")->click();
+    EXPECT_EQ(state.channelInfoPresent.load(), 0);
+    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_FALSE(warningForm.isVisible());
+}
+
+TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
+{
+    logFile.setText(dir.path() + "/missing/run");
+    switchLogging(true);
+    for (int i = 0; i < 200 && !control->errorBox(); ++i)
+        QTest::qWait(10);
+    ASSERT_NE(control->errorBox(), nullptr);
+    EXPECT_TRUE(control->errorBox()->text().startsWith("Could Not Create Log File!!! "))
+        << control->errorBox()->text().toStdString();
+    EXPECT_FALSE(btnLogMode.isChecked());
+    EXPECT_TRUE(logFile.isEnabled());
+    EXPECT_FALSE(control->logging());
+    control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
+    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+}
