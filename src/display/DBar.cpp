@@ -36,11 +36,20 @@ void registerArial()
 
 // Heights in the graph's layout are cell heights (ascent + descent); Qt sizes
 // fonts by the em, so convert with the family's own proportion.
+// Crisp text as on the device's own display: small labels stay legible and
+// every text pixel has the colour asked for.
+QFont arial()
+{
+    QFont f(kArial);
+    f.setStyleStrategy(QFont::NoAntialias);
+    return f;
+}
+
 QFont cellFont(int cellHeight, bool bold)
 {
     static double ratio[2] = {0.0, 0.0};
     double& r = ratio[bold ? 1 : 0];
-    QFont f(kArial);
+    QFont f = arial();
     f.setBold(bold);
     if (r == 0.0) {
         f.setPixelSize(1000);
@@ -103,12 +112,12 @@ DBar::DBar(QWidget* parent)
     : QWidget(parent)
 {
     registerArial();
-    QFont f(kArial);
+    QFont f = arial();
     f.setBold(true);
     f.setPixelSize(kDefaultFontPixels);
     setFont(f);
     m_canvasFont = f;
-    m_labelFont = QFont(kArial);
+    m_labelFont = arial();
     m_labelFont.setPixelSize(kDefaultFontPixels);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -268,7 +277,7 @@ void DBar::DrawScales()
 
     p.fillRect(qrect(leftScaleRect), kGrey);
     for (int s = 0; s <= divisions; ++s) {
-        const QString text = QString::asprintf("%.0f", yTop - s * (yTop - yBottom) / divisions);
+        const QString text = QString::fromStdString(leftScaleText(s, divisions));
         textOut(p, fit.x, s * ph / divisions + firstY, text, m_canvasFont, kBlack, kGrey);
     }
 

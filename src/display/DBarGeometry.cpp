@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -85,6 +86,13 @@ double DBarGeometry::PixelToValue(int axis, int pixel) const
     default:
         return -1.0;
     }
+}
+
+std::string DBarGeometry::leftScaleText(int s, int divisions) const
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", yTop - s * (yTop - yBottom) / divisions);
+    return text;
 }
 
 int DBarGeometry::barHalfWidth(int barWidthDivisor) const

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 // The arithmetic of the bar graph, kept apart from any drawing so that the
 // layout, the value/pixel mapping and the zoom rule are checked without
@@ -40,6 +41,9 @@ public:
 
     int ValueToPixel(int axis, double value) const;
     double PixelToValue(int axis, int pixel) const;
+
+    // Text of the left scale's division s of `divisions`, top (0) to bottom.
+    std::string leftScaleText(int s, int divisions) const;
 
     // Half width of a bar in pixels, never below 1.
     int barHalfWidth(int barWidthDivisor) const;

@@ -47,14 +47,13 @@ protected:
     void Execute() override;
 
 private:
-    int16_t updateSingle(bool showFrequency);
-    int16_t updateTable(bool showFrequency);
-    int16_t updateScan(bool showFrequency);
-
     MeasurementState& m_state;
     QPointer<DBar> m_graph;
     ReceiverDisplayControls m_controls;
 };
+
+// The receiver graphs' ranges, captions and options, right after construction.
+void configureReceiverGraph(DBar& graph);
 
 // Creates receiver r's display thread (running) into state.receiverThreads[r]
 // and its bar graph inside panel, configured for RSSI and sized to the panel.

@@ -1,0 +1,96 @@
+#include "ReceiverBars.h"
+
+#include "display/TableRanking.h"
+#include "protocol/MeasurementState.h"
+#include "protocol/ReceiverSettings.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...)
+{
+    char text[128];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+const char* rangeCaption(bool showFrequency)
+{
+    return showFrequency ? "Frequency" : "Channel";
+}
+
+} // namespace
+
+std::string ReceiverBars::title(int receiver, const ReceiverSettings& settings)
+{
+    return format("R%d (%.5f-%.5f)MHz %.2f KHz Step", receiver + 1, settings.lowEdgeMHz(),
+                  settings.highEdgeMHz(), settings.stepKHz);
+}
+
+ReceiverBars::Frame ReceiverBars::single(const MeasurementState& state, int r,
+                                         const ReceiverSettings& settings, bool showFrequency)
+{
+    Frame f;
+    f.xMax = 2.0;
+    f.verticalLabels = false;
+    f.bottomCaption = showFrequency ? format("%.5f MHz", settings.currentMHz())
+                                    : format("Channel %d", int(settings.currentChannel()));
+    const int16_t v = state.singleAverage[r];
+    f.bars.push_back({1, format("%d dBm", int(v)), double(v)});
+    f.mapValue = v;
+    return f;
+}
+
+ReceiverBars::Frame ReceiverBars::table(const MeasurementState& state, int r,
+                                        const ReceiverSettings& settings, bool showFrequency)
+{
+    Frame f;
+    f.xMax = 11.0;
+    f.verticalLabels = true;
+    f.bottomCaption = rangeCaption(showFrequency);
+    const TableRanking::Slots ranked = TableRanking::rank(state.tableRssi[r], MeasurementState::kTableSize);
+    f.bars.reserve(TableRanking::kSlots);
+    for (int k = 0; k < TableRanking::kSlots; ++k) {
+        const TableRanking::Slot& slot = ranked[k];
+        std::string label;
+        if (slot.level > TableRanking::kFloor) {
+            // The table index stands for the channel number.
+            label = showFrequency ? format("%.4f", settings.frequencyOfChannelMHz(int16_t(slot.channel)))
+                                  : format("%d", slot.channel);
+        }
+        f.bars.push_back({int16_t(k + 1), std::move(label), double(slot.level)});
+    }
+    f.mapValue = int16_t(ranked[0].level);
+    return f;
+}
+
+ReceiverBars::Frame ReceiverBars::scan(const MeasurementState& state, int r,
+                                       const ReceiverSettings& settings, bool showFrequency)
+{
+    Frame f;
+    int max = TableRanking::kFloor;
+    f.xMax = 11.0;
+    f.verticalLabels = true;
+    f.bottomCaption = rangeCaption(showFrequency);
+    f.bars.reserve(MeasurementState::kScanSlots);
+    for (int k = 0; k < MeasurementState::kScanSlots; ++k) {
+        const int v = TableRanking::levelOf(state.scanRssi[r][k]);
+        if (v > max)
+            max = v;
+        std::string label;
+        if (v > TableRanking::kFloor) {
+            label = showFrequency ? format("%.4f", settings.frequencyOfValueMHz(settings.scanChannels[k]))
+                                  : format("%d", int(settings.channelOf(settings.scanChannels[k])));
+        }
+        f.bars.push_back({int16_t(k + 1), std::move(label), double(v)});
+    }
+    f.mapValue = int16_t(max);
+    return f;
+}

@@ -1,0 +1,231 @@
+#include "display/DBar.h"
+#include "display/TR_Router.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <climits>
+#include <memory>
+
+namespace {
+
+const QRgb kMaroon = qRgb(0x80, 0x00, 0x00);
+const QRgb kBlack = qRgb(0, 0, 0);
+const QRgb kRed = qRgb(0xFF, 0, 0);
+
+struct Box
+{
+    int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN; // inclusive
+    int count = 0;
+};
+
+// Pixels of one colour inside [left, right] x [top, bottom] of the canvas.
+Box find(const QImage& img, QRgb colour, int left, int top, int right, int bottom)
+{
+    Box b;
+    for (int y = std::max(top, 0); y <= std::min(bottom, img.height() - 1); ++y)
+        for (int x = std::max(left, 0); x <= std::min(right, img.width() - 1); ++x)
+            if (img.pixel(x, y) == colour) {
+                b.left = std::min(b.left, x);
+                b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y);
+                b.bottom = std::max(b.bottom, y);
+                ++b.count;
+            }
+    return b;
+}
+
+Box findAll(const QImage& img, QRgb colour)
+{
+    return find(img, colour, 0, 0, img.width() - 1, img.height() - 1);
+}
+
+class DBarPaint : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        g = std::make_unique<DBar>();
+        configureReceiverGraph(*g);
+        PlaceGraph(g.get(), 0, 0, 610, 405);
+        ASSERT_EQ(g->plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
+    }
+
+    void bars(std::initializer_list<std::tuple<int16_t, const char*, double>> list)
+    {
+        g->BeginBars();
+        for (auto [x, label, value] : list)
+            g->DrawBar(x, QString::fromUtf8(label), value);
+        g->EndBars(QString());
+    }
+
+    const QImage& canvas() const { return g->canvas(); }
+
+    std::unique_ptr<DBar> g;
+};
+
+} // namespace
+
+TEST_F(DBarPaint, singleBarFillsFromItsValueToThePlotBottom)
+{
+    bars({{1, "-75 dBm", -75.0}});
+    const int py = g->ValueToPixel(DBarGeometry::YAxis, -75.0);
+    ASSERT_NEAR(py, 202, 1);
+
+    // Bar at x 1 (column 304), half width 71: columns 233 .. 374.
+    const Box bar = find(canvas(), kMaroon, 0, py, 609, 404);
+    EXPECT_EQ(bar.left, 233);
+    EXPECT_EQ(bar.right, 374);
+    EXPECT_EQ(bar.top, py);
+    EXPECT_EQ(bar.bottom, 343);
+    EXPECT_EQ(bar.count, 142 * (344 - py));
+
+    // Label centred over the bar, its cell starting 20 pixels above it.
+    const Box label = find(canvas(), kMaroon, 0, 0, 609, py - 1);
+    ASSERT_GT(label.count, 0);
+    EXPECT_GE(label.top, py - 20);
+    EXPECT_LT(label.bottom, py - 5);
+    EXPECT_NEAR((label.left + label.right) / 2, 304, 3);
+}
+
+TEST_F(DBarPaint, valueBelowTheRangeDrawsOnlyTheLabel)
+{
+    bars({{1, "-125 dBm", -125.0}});
+    const Box all = findAll(canvas(), kMaroon);
+    ASSERT_GT(all.count, 0);
+    EXPECT_GE(all.top, 344 - 20);
+    EXPECT_LT(all.bottom, 344 - 5);
+}
+
+TEST_F(DBarPaint, barsOutsideTheXRangeDrawNothing)
+{
+    bars({{3, "far right", -50.0}, {-1, "far left", -50.0}});
+    EXPECT_EQ(findAll(canvas(), kMaroon).count, 0);
+}
+
+TEST_F(DBarPaint, barsSharingAColumnMoveRightThenLeft)
+{
+    g->alwaysLabel = false;
+    const int low = g->ValueToPixel(DBarGeometry::YAxis, -100.0);
+    const int mid = g->ValueToPixel(DBarGeometry::YAxis, -60.0);
+    const int high = g->ValueToPixel(DBarGeometry::YAxis, -40.0);
+    bars({{1, "", -100.0}, {1, "", -40.0}, {1, "", -60.0}});
+
+    const Box second = find(canvas(), kMaroon, 0, high, 609, high);
+    EXPECT_EQ(second.left, 233 + 5);
+    EXPECT_EQ(second.right, 374 + 5);
+    const Box secondAndThird = find(canvas(), kMaroon, 0, mid, 609, mid);
+    EXPECT_EQ(secondAndThird.left, 233 - 5);
+    EXPECT_EQ(secondAndThird.right, 374 + 5);
+    const Box all = find(canvas(), kMaroon, 0, low, 609, low);
+    EXPECT_EQ(all.count, 142 + 2 * 5);
+}
+
+TEST_F(DBarPaint, labelsOnlyUnderTheMouseWhenNotAlwaysLabelled)
+{
+    g->alwaysLabel = false;
+    const int py = g->ValueToPixel(DBarGeometry::YAxis, -75.0);
+    g->MouseMove(20, 20);
+    bars({{1, "-75 dBm", -75.0}});
+    EXPECT_EQ(find(canvas(), kMaroon, 0, 0, 609, py - 1).count, 0);
+
+    g->MouseMove(300, 300);
+    EXPECT_EQ(g->mouseX, 300 - 91);
+    EXPECT_EQ(g->mouseY, 300 - 60);
+    bars({{1, "-75 dBm", -75.0}});
+    EXPECT_GT(find(canvas(), kMaroon, 0, 0, 609, py - 1).count, 0);
+}
+
+TEST_F(DBarPaint, verticalLabelsRunUpwardFromAboveTheBar)
+{
+    g->SetXMax(11.0);
+    g->verticalLabels = true;
+    const int py = g->ValueToPixel(DBarGeometry::YAxis, -60.0);
+    const int px = g->ValueToPixel(DBarGeometry::XAxis, 5.0);
+    bars({{5, "150.1000", -60.0}});
+    const Box label = find(canvas(), kMaroon, 0, 0, 609, py - 1);
+    ASSERT_GT(label.count, 0);
+    EXPECT_LE(label.bottom, py - 20);
+    EXPECT_GT(label.bottom - label.top, 2 * (label.right - label.left));
+    EXPECT_NEAR((label.left + label.right) / 2, px, 4);
+}
+
+TEST_F(DBarPaint, longLabelsAreCut)
+{
+    g->SetXMax(11.0);
+    g->verticalLabels = true;
+    bars({{5, "12345678901234567", -100.0}});
+    const Box full = find(canvas(), kMaroon, 0, 0, 609, 404);
+    bars({{5, "12345678901234567890123456789", -100.0}});
+    const Box cut = find(canvas(), kMaroon, 0, 0, 609, 404);
+    EXPECT_EQ(cut.top, full.top);
+    EXPECT_EQ(cut.count, full.count);
+}
+
+TEST_F(DBarPaint, resizeLeavesTheEmptyGrid)
+{
+    bars({{1, "-75 dBm", -75.0}});
+    ASSERT_GT(findAll(canvas(), kMaroon).count, 0);
+    PlaceGraph(g.get(), 0, 0, 684, 453);
+    EXPECT_EQ(canvas().width(), 684);
+    EXPECT_EQ(findAll(canvas(), kMaroon).count, 0);
+    // Grid: white plot with grey division lines.
+    EXPECT_EQ(canvas().pixel(200, g->plotRect.top), qRgb(0x80, 0x80, 0x80));
+    EXPECT_EQ(canvas().pixel(200, g->plotRect.top + 5), qRgb(0xFF, 0xFF, 0xFF));
+}
+
+TEST_F(DBarPaint, titleKeepsItsTextOnFullStopAndClearsOnEmpty)
+{
+    const auto band = [&] { return find(canvas(), kBlack, 91, 15, 517, 44); };
+    g->SetTitle(QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    const Box first = band();
+    ASSERT_GT(first.count, 0);
+    g->SetTitle(QStringLiteral("."));
+    EXPECT_EQ(g->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    EXPECT_EQ(band().count, first.count);
+    g->SetTitle(QString());
+    EXPECT_TRUE(g->titleText.isEmpty());
+    EXPECT_EQ(band().count, 0);
+
+    // Too wide for the plot even at the smallest height: starts left of it.
+    g->SetTitle(QString(200, QLatin1Char('W')));
+    EXPECT_LT(find(canvas(), kBlack, 0, 0, 609, 59).left, 91);
+}
+
+TEST_F(DBarPaint, scalesAndValueCaptionAreDrawn)
+{
+    EXPECT_GT(find(canvas(), kBlack, 45, 46, 89, 357).count, 0);   // left scale
+    EXPECT_GT(find(canvas(), kBlack, 0, 100, 44, 300).count, 0);   // "RSSI (dBm)"
+    EXPECT_EQ(find(canvas(), kBlack, 519, 46, 609, 357).count, 0); // no right scale
+}
+
+TEST_F(DBarPaint, mouseZoomAndReadout)
+{
+    PlaceGraph(g.get(), 0, 0, 640, 480);
+    g->SetXMax(11.0);
+    g->MouseUp(DBarGeometry::Button::Left, 320, 200);
+    EXPECT_EQ(g->xMax, 11.0); // zoom off in this configuration
+
+    g->zoomEnabled = true;
+    g->MouseUp(DBarGeometry::Button::Left, 320, 200);
+    EXPECT_DOUBLE_EQ(g->xMin, 2.75);
+    EXPECT_DOUBLE_EQ(g->xMax, 8.25);
+    g->MouseUp(DBarGeometry::Button::Right, 320, 200);
+    EXPECT_DOUBLE_EQ(g->xMin, 0.0);
+    EXPECT_DOUBLE_EQ(g->xMax, 11.0);
+
+    const DBarGeometry::Rect r = g->readoutRect;
+    EXPECT_EQ(find(canvas(), kRed, r.left, r.top, r.right - 1, r.bottom - 1).count, 0);
+    g->readoutEnabled = true;
+    g->MouseMove(10, 200);
+    EXPECT_GT(find(canvas(), kRed, r.left, r.top, r.right - 1, r.bottom - 1).count, 0);
+}
+
+TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
+{
+    g->xScaleArea = false;
+    g->BeginBars();
+    g->EndBars(QStringLiteral("Legend"));
+    EXPECT_GT(find(canvas(), kBlack, 91, 349, 517, 378).count, 0);
+}

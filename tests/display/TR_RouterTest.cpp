@@ -1,0 +1,176 @@
+#include "display/TR_Router.h"
+
+#include "display/DBar.h"
+#include "protocol/MeasurementState.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QToolButton>
+#include <QWidget>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const QRgb kMaroon = qRgb(0x80, 0x00, 0x00);
+
+int maroonPixels(const QImage& img)
+{
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += img.pixel(x, y) == kMaroon;
+    return n;
+}
+
+// Band 150 .. 175 MHz in 25 kHz steps.
+void storeBand(MeasurementState& state, int r)
+{
+    const uint8_t block[12] = {0x70, 0x17, 0, 0, 0x58, 0x1B, 0, 0, 0x00, 0x19, 0, 0};
+    std::lock_guard guard(state.lock);
+    state.receiverSettings[r]->storeBlock(block);
+}
+
+class ReceiverDisplay : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        panel.resize(684, 453);
+        for (QToolButton* b : {&single, &table, &scan, &frequency})
+            b->setCheckable(true);
+        controls = {&single, &table, &frequency};
+        graph = new DBar(&panel);
+        configureReceiverGraph(*graph);
+        PlaceGraph(graph, 0, 0, panel.width(), panel.height());
+        router = std::make_unique<TR_Router>(0, state, true);
+        router->setGraph(graph, controls);
+        router->mapValueHook = [this](int r, int16_t v) {
+            ASSERT_EQ(r, 0);
+            mapValues.push_back(v);
+            // The hook is the last step: the bars are already on the canvas.
+            maroonAtHook = maroonPixels(graph->canvas());
+        };
+        storeBand(state, 0);
+    }
+
+    MeasurementState state;
+    QWidget panel;
+    QToolButton single, table, scan, frequency;
+    ReceiverDisplayControls controls;
+    DBar* graph = nullptr;
+    std::unique_ptr<TR_Router> router;
+    std::vector<int16_t> mapValues;
+    int maroonAtHook = -1;
+};
+
+} // namespace
+
+TEST_F(ReceiverDisplay, titleOnlyAfterASettingsChange)
+{
+    state.settingsChanged[0] = 1;
+    router->UpdateDisplay();
+    EXPECT_EQ(state.settingsChanged[0], 0);
+    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+
+    const uint8_t other[12] = {0x10, 0x27, 0, 0, 0x20, 0x4E, 0, 0, 0x80, 0x0C, 0, 0};
+    state.receiverSettings[0]->storeBlock(other);
+    router->UpdateDisplay();
+    graph->Paint();
+    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    state.settingsChanged[0] = 1;
+    router->UpdateDisplay();
+    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (125.00000-250.00000)MHz 12.50 KHz Step"));
+}
+
+TEST_F(ReceiverDisplay, singleMode)
+{
+    single.setChecked(true);
+    frequency.setChecked(true);
+    state.singleAverage[0] = -75;
+    state.receiverSettings[0]->current = 6010;
+    router->UpdateDisplay();
+    EXPECT_EQ(graph->xMax, 2.0);
+    EXPECT_FALSE(graph->verticalLabels);
+    EXPECT_EQ(graph->bottomCaption, QStringLiteral("150.25000 MHz"));
+    EXPECT_EQ(mapValues, std::vector<int16_t>{-75});
+    EXPECT_GT(maroonAtHook, 142 * 100);
+}
+
+TEST_F(ReceiverDisplay, emptyTableShowsNoBarsAndFeedsTheFloor)
+{
+    table.setChecked(true);
+    router->UpdateDisplay();
+    EXPECT_EQ(graph->xMax, 11.0);
+    EXPECT_TRUE(graph->verticalLabels);
+    EXPECT_EQ(graph->bottomCaption, QStringLiteral("Channel"));
+    EXPECT_EQ(maroonAtHook, 0);
+    EXPECT_EQ(mapValues, std::vector<int16_t>{-120});
+}
+
+TEST_F(ReceiverDisplay, scanModeFeedsTheStrongestAndSeedsSingleMode)
+{
+    scan.setChecked(true);
+    state.scanRssi[0][0] = -88;
+    state.scanRssi[0][4] = -52;
+    router->UpdateDisplay();
+    EXPECT_EQ(mapValues, std::vector<int16_t>{-52});
+    EXPECT_EQ(state.singleAverage[0], -88);
+    EXPECT_EQ(state.singleAverage[1], -120);
+    EXPECT_GT(maroonAtHook, 0);
+
+    // Switching to single mode shows the seeded value.
+    single.setChecked(true);
+    router->UpdateDisplay();
+    EXPECT_EQ(mapValues.back(), -88);
+}
+
+TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
+{
+    MeasurementState state;
+    QWidget panel;
+    panel.resize(684, 453);
+    QToolButton single, table, frequency;
+    for (QToolButton* b : {&single, &table, &frequency})
+        b->setCheckable(true);
+    table.setChecked(true);
+
+    DBar* graph = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, state);
+    TR_Router* router = state.receiverThreads[1];
+    ASSERT_NE(router, nullptr);
+    EXPECT_TRUE(router->isRunning());
+    EXPECT_EQ(graph->parentWidget(), &panel);
+    EXPECT_EQ(graph->size(), QSize(684, 453));
+    EXPECT_EQ(graph->yTop, -30.0);
+    EXPECT_EQ(graph->yBottom, -120.0);
+    EXPECT_EQ(graph->valueCaption, QStringLiteral("RSSI (dBm)"));
+    EXPECT_FALSE(graph->zoomEnabled);
+
+    int updates = 0;
+    router->mapValueHook = [&](int r, int16_t v) {
+        EXPECT_EQ(r, 1);
+        EXPECT_EQ(v, -47);
+        // Still set while the update reads the data.
+        EXPECT_TRUE(state.receiverEvents[1].isSet());
+        ++updates;
+    };
+    state.tableRssi[1][99] = -47;
+    state.receiverEvents[1].set();
+
+    QElapsedTimer timer;
+    timer.start();
+    while ((updates == 0 || state.receiverEvents[1].isSet()) && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(updates, 1);
+    EXPECT_FALSE(state.receiverEvents[1].isSet());
+    EXPECT_GT(maroonPixels(graph->canvas()), 0);
+
+    router->Terminate();
+    ASSERT_TRUE(router->wait(3000));
+    EXPECT_EQ(updates, 1);
+    state.receiverThreads[1] = nullptr;
+    delete router;
+}
