@@ -1,0 +1,68 @@
+#pragma once
+
+#include "gps/MapBlock.h"
+#include "platform/SharedMemory.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class Broadcast;
+class TGPS;
+
+// Feeds the mapping application: one map point per GPS refresh, written into
+// the shared block and then announced on the session bus.
+//
+// The block is created at the first export, not before, and stays mapped for
+// the run. When it cannot be created or mapped, nothing is written or
+// announced and the next export tries again.
+//
+// The settings of the map range dialog and the chosen receiver's RSSI are
+// written on the window thread and read here on the GPS thread, so they are
+// mirrored into atomics.
+class MapExport
+{
+public:
+    static constexpr char kBusPath[] = "/com/zkt/Tavrix";
+    static constexpr char kBusInterface[] = "com.zkt.Tavrix.Map";
+    static constexpr char kSignal[] = "ZKT_MAP_UPDATE";
+
+    // blockName is injectable for tests; broadcast may be null (no announcement).
+    explicit MapExport(std::string blockName = MapBlock::kName,
+                       std::shared_ptr<Broadcast> broadcast = defaultBroadcast());
+    ~MapExport();
+    MapExport(const MapExport&) = delete;
+    MapExport& operator=(const MapExport&) = delete;
+
+    // Writes one point from gps (a consistent copy) and announces it.
+    // Returns false when the block is not available.
+    bool SendMapData(const TGPS& gps, const std::string& serialNumber);
+
+    // The receiver display's map value; kept only for the chosen receiver.
+    void SetMapRSSI(int receiver, int16_t value);
+
+    void setMapReceiver(int receiver) { m_mapReceiver.store(receiver); }
+    int mapReceiver() const { return m_mapReceiver.load(); }
+    void setRange(int16_t minimum, int16_t maximum);
+    int16_t MapRSSI() const { return m_mapRssi.load(); }
+    int16_t rangeMin() const { return m_rangeMin.load(); }
+    int16_t rangeMax() const { return m_rangeMax.load(); }
+
+    bool isMapped() const;
+    int mappingsCreated() const { return m_mappingsCreated.load(); }
+    const std::string& blockName() const { return m_blockName; }
+
+    static std::shared_ptr<Broadcast> defaultBroadcast();
+
+private:
+    std::string m_blockName;
+    std::shared_ptr<Broadcast> m_broadcast;
+    std::unique_ptr<SharedMemory> m_memory; // null until the first export
+    std::atomic<int> m_mappingsCreated{0};
+
+    std::atomic<int16_t> m_mapRssi{0};    // dBm
+    std::atomic<int> m_mapReceiver{0};    // 0 = R1, 1 = R2
+    std::atomic<int16_t> m_rangeMin{-120}; // dBm
+    std::atomic<int16_t> m_rangeMax{-50};  // dBm
+};

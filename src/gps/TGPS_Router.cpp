@@ -1,0 +1,93 @@
+#include "TGPS_Router.h"
+
+#include "gps/GpsRecord.h"
+#include "gps/GpsScreenText.h"
+#include "gps/MapExport.h"
+#include "gps/TGPS.h"
+#include "protocol/MeasurementState.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+
+TGPS_Router::TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* window, MapExport* map,
+                         bool createSuspended)
+    : m_state(state)
+    , m_gps(gps)
+    , m_map(map)
+{
+    if (window) {
+        m_gbGPS = window->findChild<QWidget*>(QStringLiteral("gbGPS"));
+        m_edGPSStatus = window->findChild<QWidget*>(QStringLiteral("edGPSStatus"));
+        // The names come from the text builder itself, so the two cannot drift apart.
+        for (const GpsScreenText::Row& row : GpsScreenText::rows(TGPS{}))
+            m_targets.push_back({row.target, window->findChild<QWidget*>(QLatin1String(row.target))});
+    }
+    m_state.gpsThread.store(this);
+    if (!createSuspended)
+        start();
+}
+
+TGPS_Router::~TGPS_Router()
+{
+    Terminate();
+    wait();
+    TGPS_Router* self = this;
+    m_state.gpsThread.compare_exchange_strong(self, nullptr);
+}
+
+void TGPS_Router::Execute()
+{
+    while (!Terminated()) {
+        if (!m_state.gpsEvent.wait(kWaitMs))
+            continue;
+        if (Terminated())
+            break;
+        const TGPS gps = m_gps.copy();
+        if (!Synchronize([&] { UpdateScreen(gps); }))
+            break; // the program is closing
+        SendMapData(gps);
+        m_state.gpsEvent.reset();
+    }
+}
+
+void TGPS_Router::UpdateScreen(const TGPS& gps)
+{
+    if (m_gbGPS) {
+        m_gbGPS->setVisible(true);
+        m_gbGPS->setEnabled(true);
+    }
+    m_state.gpsLossAlerted.store(0);
+
+    if (m_edGPSStatus) {
+        const GpsScreenText::Colours c = GpsScreenText::statusColours(gps.StatusCode());
+        QPalette palette = m_edGPSStatus->palette();
+        palette.setColor(QPalette::Base, QColor::fromRgb(c.background));
+        palette.setColor(QPalette::Text, QColor::fromRgb(c.text));
+        m_edGPSStatus->setPalette(palette);
+    }
+
+    const std::vector<GpsScreenText::Row> rows = GpsScreenText::rows(gps);
+    for (std::size_t i = 0; i < rows.size() && i < m_targets.size(); ++i) {
+        QWidget* target = m_targets[i].widget;
+        if (!target)
+            continue;
+        const QString text = QString::fromLatin1(rows[i].text.data(), qsizetype(rows[i].text.size()));
+        if (auto* label = qobject_cast<QLabel*>(target))
+            label->setText(text);
+        else if (auto* edit = qobject_cast<QLineEdit*>(target))
+            edit->setText(text);
+    }
+}
+
+void TGPS_Router::SendMapData(const TGPS& gps)
+{
+    if (m_map)
+        m_map->SendMapData(gps, m_state.serialNumberText());
+}
+
+void TGPS_Router::SetMapRSSI(int receiver, int16_t value)
+{
+    if (m_map)
+        m_map->SetMapRSSI(receiver, value);
+}

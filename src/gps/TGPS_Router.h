@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/WorkerThread.h"
+
+#include <QPointer>
+
+#include <cstdint>
+#include <vector>
+
+class GpsRecord;
+class MapExport;
+class MeasurementState;
+class QWidget;
+class TGPS;
+
+// Unit Gps_router: the GPS thread. It sleeps until the decoder signals a GPS
+// message, has the window thread refresh the GPS screen, then exports the map
+// point on this thread, and only then resets gpsEvent: messages decoded
+// meanwhile coalesce into the next refresh.
+//
+// Both steps work on one copy of the record taken under its lock, so neither
+// ever sees a message the decoder is halfway through.
+class TGPS_Router : public WorkerThread
+{
+    Q_OBJECT
+public:
+    // window is the root under which gbGPS, the edGPS* edits and the GPS
+    // screen's labels are found by object name; call on the window thread.
+    // map may be null (no export).
+    TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* window, MapExport* map,
+                bool createSuspended = false);
+    ~TGPS_Router() override;
+
+    // Window thread only.
+    void UpdateScreen(const TGPS& gps);
+    void SendMapData(const TGPS& gps);
+    // The receiver display's map value hook (window thread).
+    void SetMapRSSI(int receiver, int16_t value);
+
+    static constexpr int kWaitMs = 1000;
+
+protected:
+    void Execute() override;
+
+private:
+    struct Target
+    {
+        const char* name;
+        QPointer<QWidget> widget; // QLabel or QLineEdit; null when the window lacks it
+    };
+
+    MeasurementState& m_state;
+    GpsRecord& m_gps;
+    MapExport* m_map;
+    QPointer<QWidget> m_gbGPS;
+    QPointer<QWidget> m_edGPSStatus;
+    std::vector<Target> m_targets; // rows of GpsScreenText, by object name
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class TMapRange_Form;
+}
+class MapExport;
+class QLineEdit;
+class QRadioButton;
+
+// The map range dialog: which receiver feeds the map, and the RSSI range
+// over which the mapping application spreads its colours. Its controls are
+// the settings, in force as soon as they change, OK or not; it validates
+// nothing. The map export runs on the GPS thread, so every change is
+// mirrored into the MapExport given to attach().
+class TMapRange_Form : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TMapRange_Form(QWidget* parent = nullptr);
+    ~TMapRange_Form() override;
+
+    void attach(MapExport* map);
+
+    QRadioButton* UseR1() const;
+    QRadioButton* UseR2() const;
+    QLineEdit* edRSSIMax() const;
+    QLineEdit* edRSSIMin() const;
+
+public slots:
+    void MapClick();   // shows the dialog, not modal
+    void OKBtnClick(); // hides it
+
+private:
+    void mirror();
+
+    std::unique_ptr<Ui::TMapRange_Form> ui;
+    MapExport* m_map = nullptr;
+    bool m_placed = false;
+};

@@ -1,0 +1,237 @@
+#include "gps/GpsRecord.h"
+#include "gps/GpsScreen.h"
+#include "gps/GpsTestMessage.h"
+#include "gps/MapExport.h"
+#include "gps/MapTestSupport.h"
+#include "gps/TGPS_Router.h"
+#include "platform/SharedMemory.h"
+#include "protocol/MeasurementState.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+// The parts of the main window the GPS thread writes: gbGPS with its nine
+// edits, and the GPS screen.
+struct Window
+{
+    QWidget root;
+    QGroupBox* gbGPS = new QGroupBox(QStringLiteral("GPS Data"), &root);
+    GpsScreen* screen = new GpsScreen(&root);
+
+    Window()
+    {
+        gbGPS->setObjectName(QStringLiteral("gbGPS"));
+        auto* layout = new QVBoxLayout(gbGPS);
+        for (const char* name : {"edGPSDate", "edGPSTime", "edGPSLatitude", "edGPSLongitude",
+                                 "edGPSAltitude", "edGPSSpeed", "edGPSHeading", "edGPSSats",
+                                 "edGPSStatus"}) {
+            auto* edit = new QLineEdit(gbGPS);
+            edit->setObjectName(QLatin1String(name));
+            edit->setReadOnly(true);
+            layout->addWidget(edit);
+        }
+        gbGPS->hide();
+        gbGPS->setEnabled(false);
+        root.show();
+    }
+
+    QString text(const char* name) const
+    {
+        if (auto* label = root.findChild<QLabel*>(QLatin1String(name)))
+            return label->text();
+        if (auto* edit = root.findChild<QLineEdit*>(QLatin1String(name)))
+            return edit->text();
+        ADD_FAILURE() << "no control " << name;
+        return {};
+    }
+    QPalette statusPalette() const { return root.findChild<QLineEdit*>("edGPSStatus")->palette(); }
+};
+
+TGPS record(const GpsTestMessage& m)
+{
+    TGPS gps;
+    gps.Decode(m.bytes.data());
+    return gps;
+}
+
+// Lets the window thread serve the worker's Synchronize until done() holds.
+template <typename Done>
+bool serveUntil(Done done, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+void stop(TGPS_Router& router)
+{
+    router.Terminate();
+    serveUntil([&] { return router.wait(1); });
+}
+
+} // namespace
+
+TEST(GpsScreen, ShowsTheDesignTextsBeforeTheFirstMessage)
+{
+    GpsScreen screen;
+    EXPECT_EQ(screen.size(), QSize(682, 452));
+    const std::map<QString, QString> texts = {
+        {"lblDateTime", "MM/DD/YYYY     HH:MM:SS"}, {"lblSatData", "0 Visible, 0 Tracked"},
+        {"lblUTCMode", "Mode = ENABLED"}, {"lblUTCOffset", "Offset = NOT DECODED"},
+        {"lblUTCValue", "Offset Value = 0"}, {"lblGMT", "- 12:34"}, {"lblID", "ABCDEF"},
+        {"lblGeometry", "0.0 DOP"}, {"lblFilLat", "Latitude = 40.5471 N"},
+        {"lblLon", "Longitude = 74.3803 W"}, {"lblMSLHeight", "MSL Height = 0 cm"},
+        {"lblRecStat7", "........................................"},
+        {"lblClockBias", "Bias = 0 ns"}, {"lblOscOffset", "Osc. Offset = 0 Hz"},
+        {"lblTemperature", "Temp. = 0.0 C"}, {"lbl3DSpeed", "3D = 0 cm/s"},
+        {"lbl2DSpeed", "2D = 0 cm/s"}, {"lblHeading", "Heading = N"}, {"lblChannelHdr", "Header"},
+    };
+    for (const auto& [name, text] : texts) {
+        auto* label = screen.findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr) << name.toStdString();
+        EXPECT_EQ(label->text(), text) << name.toStdString();
+    }
+    auto* channel12 = screen.findChild<QLabel*>("lblChannel12");
+    ASSERT_NE(channel12, nullptr);
+    EXPECT_EQ(channel12->geometry(), QRect(8, 18 + 16 * 12, 630, 13));
+    EXPECT_TRUE(channel12->font().underline());
+    EXPECT_EQ(channel12->font().family(), "Courier New");
+    auto* gbID = screen.findChild<QGroupBox*>("gbID");
+    ASSERT_NE(gbID, nullptr);
+    EXPECT_EQ(gbID->geometry(), QRect(116, 170, 100, 37));
+    EXPECT_EQ(gbID->title(), "ID Tag");
+}
+
+TEST(TGPS_Router, UpdateScreenWritesEveryControl)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    Window window;
+    TGPS_Router router(state, gps, &window.root, nullptr, true);
+    EXPECT_EQ(state.gpsThread.load(), &router);
+    state.gpsLossAlerted = 1;
+
+    router.UpdateScreen(record(GpsTestMessage::reference()));
+
+    EXPECT_TRUE(window.gbGPS->isVisible());
+    EXPECT_TRUE(window.gbGPS->isEnabled());
+    EXPECT_EQ(state.gpsLossAlerted.load(), 0);
+    const std::map<const char*, const char*> texts = {
+        {"edGPSDate", "03/09/2004"}, {"edGPSTime", "13:05:07"},
+        {"edGPSLatitude", "40.5471 N"}, {"edGPSLongitude", "74.3803 W"},
+        {"edGPSAltitude", "123 meters"}, {"edGPSSpeed", "0 m/s"},
+        {"edGPSHeading", "Heading = NNW"}, {"edGPSSats", "Sats = 7"}, {"edGPSStatus", ""},
+        {"lblDateTime", "03/09/2004   13:05:07"}, {"lblFilLat", "Latitude  = 40.5471 N"},
+        {"lblFilLon", "Longitude = 74.3803 W"}, {"lblLat", "Latitude  = 40.5471 S"},
+        {"lblLon", "Longitude = 74.3803 E"}, {"lblFilGPSHeight", "GPS Height = 123 M"},
+        {"lblGPSHeight", "GPS Height = 124 M"}, {"lblFilMSLHeight", "MSL Height = -124 M"},
+        {"lblMSLHeight", "MSL Height = 0 M"}, {"lbl3DSpeed", "3D Speed = 0 m/s"},
+        {"lbl2DSpeed", "2D Speed = -2 m/s"}, {"lblHeading", "Heading = NNW"},
+        {"lblClockBias", "Clock Bias = -1234 ns"}, {"lblOscOffset", "Osc. Offset = -56789 Hz"},
+        {"lblTemperature", "Temperature = 25.0 C"}, {"lblSatData", "9 Visible, 7 Tracked"},
+        {"lblUTCMode", "Mode = ENABLED"}, {"lblUTCOffset", "Offset = DECODED"},
+        {"lblUTCValue", "Offset Value = 15"}, {"lblGMT", "-05:00"}, {"lblID", "TAVRIX"},
+        {"lblRecStat1", "2D Fix"}, {"lblRecStat2", "(Fast Acq. Pos.)(Filter Reset)"},
+        {"lblRecStat3", "(Cold Start)(Diff. Fix)"}, {"lblRecStat4", ""}, {"lblRecStat5", ""},
+        {"lblRecStat6", "Antenna: OK"}, {"lblRecStat7", "Code Location: INTERNAL"},
+        {"lblChannelHdr", "CHANNEL  SVID  MODE  SIGNAL  IODE  ACCURACY  STATUS"},
+        {"lblChannel2", "   02     00    00    000     000     00     "},
+        {"lblChannel12", "   12     05    08    045     007     03     "},
+        {"lblGeometry", "1.5 DOP"},
+    };
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(window.text(name).toStdString(), text) << name;
+    EXPECT_EQ(window.statusPalette().color(QPalette::Base), QColor(255, 255, 0));
+    EXPECT_EQ(window.statusPalette().color(QPalette::Text), QColor(0, 0, 0));
+}
+
+TEST(TGPS_Router, StatusFieldColoursFollowTheFix)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    Window window;
+    TGPS_Router router(state, gps, &window.root, nullptr, true);
+    const struct { uint8_t status; QColor base, text; } cases[] = {
+        {0xE0, QColor(0, 128, 0), Qt::white},   // 3D
+        {0xC0, QColor(255, 255, 0), Qt::black}, // 2D
+        {0xA0, QColor(255, 0, 0), Qt::white},   // propagate
+        {0x00, QColor(255, 0, 0), Qt::white},
+    };
+    for (const auto& c : cases) {
+        router.UpdateScreen(record(GpsTestMessage{}.u8(129, c.status)));
+        EXPECT_EQ(window.statusPalette().color(QPalette::Base), c.base) << int(c.status);
+        EXPECT_EQ(window.statusPalette().color(QPalette::Text), c.text) << int(c.status);
+    }
+}
+
+// The thread: one message wakes it, it refreshes the screen, exports the
+// map point from the same record, and only then resets the event.
+TEST(TGPS_Router, MessageRefreshesScreenThenExportsMapPoint)
+{
+    MeasurementState state;
+    std::strcpy(state.serialNumber, "TVX00042");
+    GpsRecord gps;
+    Window window;
+    const std::string name = uniqueBlockName("router");
+    MapExport map(name, nullptr);
+    map.SetMapRSSI(0, -77);
+    TGPS_Router router(state, gps, &window.root, &map);
+
+    gps.Decode(GpsTestMessage::reference().bytes.data());
+    state.gpsEvent.set();
+    ASSERT_TRUE(serveUntil([&] { return !state.gpsEvent.isSet(); }));
+    EXPECT_EQ(window.text("lblDateTime"), "03/09/2004   13:05:07");
+    EXPECT_TRUE(map.isMapped());
+
+    SharedMemory reader(name, 4096);
+    ASSERT_TRUE(reader.open());
+    double latitude;
+    std::memcpy(&latitude, reader.data() + 16, 8);
+    EXPECT_NEAR(latitude, -40.5471, 1e-4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reader.data() + 297)), "TVX00042");
+    EXPECT_EQ(int16_t(reader.data()[34] | reader.data()[35] << 8), -77);
+
+    stop(router);
+    SharedMemory::unlink(name);
+}
+
+TEST(TGPS_Router, TerminationWinsOverAPendingMessage)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    Window window;
+    const std::string name = uniqueBlockName("router-stop");
+    MapExport map(name, nullptr);
+    TGPS_Router router(state, gps, &window.root, &map);
+
+    router.Terminate();
+    gps.Decode(GpsTestMessage::reference().bytes.data());
+    state.gpsEvent.set();
+    ASSERT_TRUE(serveUntil([&] { return router.isFinished(); }));
+    EXPECT_EQ(window.text("lblDateTime"), "MM/DD/YYYY     HH:MM:SS");
+    EXPECT_FALSE(window.gbGPS->isVisible());
+    EXPECT_FALSE(map.isMapped());
+}
+
+TEST(TGPS_Router, DestructionLeavesTheRegistry)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    {
+        TGPS_Router router(state, gps, nullptr, nullptr, true);
+        EXPECT_EQ(state.gpsThread.load(), &router);
+    }
+    EXPECT_EQ(state.gpsThread.load(), nullptr);
+}

@@ -1,0 +1,167 @@
+#include "gps/GpsScreenText.h"
+#include "gps/TGPS.h"
+#include "gps/GpsTestMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+TGPS decoded(const GpsTestMessage& m)
+{
+    TGPS gps;
+    gps.Decode(m.bytes.data());
+    return gps;
+}
+
+std::string textOf(const std::vector<GpsScreenText::Row>& rows, const std::string& target)
+{
+    for (const auto& row : rows)
+        if (target == row.target)
+            return row.text;
+    ADD_FAILURE() << "no row for " << target;
+    return {};
+}
+
+} // namespace
+
+// Every text of one refresh, in screen order, for the reference message.
+TEST(GpsScreenText, ReferenceMessageGivesEveryRowInOrder)
+{
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"edGPSDate", "03/09/2004"},
+        {"edGPSTime", "13:05:07"},
+        {"edGPSLatitude", "40.5471 N"},
+        {"edGPSLongitude", "74.3803 W"},
+        {"edGPSAltitude", "123 meters"},
+        {"edGPSSpeed", "0 m/s"},
+        {"edGPSHeading", "Heading = NNW"},
+        {"edGPSSats", "Sats = 7"},
+        {"lblDateTime", "03/09/2004   13:05:07"},
+        {"lblFilLat", "Latitude  = 40.5471 N"},
+        {"lblFilLon", "Longitude = 74.3803 W"},
+        {"lblLat", "Latitude  = 40.5471 S"},
+        {"lblLon", "Longitude = 74.3803 E"},
+        {"lblFilGPSHeight", "GPS Height = 123 M"},
+        {"lblGPSHeight", "GPS Height = 124 M"},
+        {"lblFilMSLHeight", "MSL Height = -124 M"},
+        {"lblMSLHeight", "MSL Height = 0 M"},
+        {"lbl3DSpeed", "3D Speed = 0 m/s"},
+        {"lbl2DSpeed", "2D Speed = -2 m/s"},
+        {"lblHeading", "Heading = NNW"},
+        {"lblClockBias", "Clock Bias = -1234 ns"},
+        {"lblOscOffset", "Osc. Offset = -56789 Hz"},
+        {"lblTemperature", "Temperature = 25.0 C"},
+        {"lblSatData", "9 Visible, 7 Tracked"},
+        {"lblUTCMode", "Mode = ENABLED"},
+        {"lblUTCOffset", "Offset = DECODED"},
+        {"lblUTCValue", "Offset Value = 15"},
+        {"lblGMT", "-05:00"},
+        {"lblID", "TAVRIX"},
+        {"lblRecStat1", "2D Fix"},
+        {"lblRecStat2", "(Fast Acq. Pos.)(Filter Reset)"},
+        {"lblRecStat3", "(Cold Start)(Diff. Fix)"},
+        {"lblRecStat4", ""},
+        {"lblRecStat5", ""},
+        {"lblRecStat6", "Antenna: OK"},
+        {"lblRecStat7", "Code Location: INTERNAL"},
+        {"lblChannelHdr", "CHANNEL  SVID  MODE  SIGNAL  IODE  ACCURACY  STATUS"},
+        {"lblChannel1", "   01     31    08    200     099     10     (Time Used)(Diff. Corr.)"
+                        "(Invalid Data)(Parity Error)(PosFix Used)(Mom Alert)(Anti-Spoof)(Unhealthy)"},
+        {"lblChannel2", "   02     00    00    000     000     00     "},
+        {"lblChannel3", "   03     00    00    000     000     00     "},
+        {"lblChannel4", "   04     00    00    000     000     00     "},
+        {"lblChannel5", "   05     00    00    000     000     00     "},
+        {"lblChannel6", "   06     00    00    000     000     00     "},
+        {"lblChannel7", "   07     00    00    000     000     00     "},
+        {"lblChannel8", "   08     00    00    000     000     00     "},
+        {"lblChannel9", "   09     00    00    000     000     00     "},
+        {"lblChannel10", "   10     00    00    000     000     00     "},
+        {"lblChannel11", "   11     00    00    000     000     00     "},
+        {"lblChannel12", "   12     05    08    045     007     03     "},
+        {"lblGeometry", "1.5 DOP"},
+    };
+    const auto rows = GpsScreenText::rows(decoded(GpsTestMessage::reference()));
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].target, expected[i].first) << "row " << i;
+        EXPECT_EQ(rows[i].text, expected[i].second) << rows[i].target;
+    }
+}
+
+TEST(GpsScreenText, ReceiverStatusFlagRowsFollowTheirBits)
+{
+    struct Case
+    {
+        uint8_t status1, status2;
+        const char *stat2, *stat3, *stat4, *stat5, *stat6, *stat7;
+    };
+    const Case cases[] = {
+        {0x00, 0x00, "", "", "", "", "Antenna: OK", "Code Location: EXTERNAL"},
+        // Bits 5 and 4 belong to the status code, not to the two flags.
+        {0x30, 0x30, "", "", "(Pos. Lock)(Autosurvey)", "", "Antenna: OK", "Code Location: EXTERNAL"},
+        {0x02, 0x08, "(Fast Acq. Pos.)", "", "", "(Insuff. Visible Sat's)", "Antenna: OK",
+         "Code Location: EXTERNAL"},
+        {0x01, 0x46, "(Filter Reset)", "(Diff. Fix)", "", "", "Antenna: NV", "Code Location: EXTERNAL"},
+        {0xE0, 0x83, "", "(Cold Start)", "", "", "Antenna: Overcurrent", "Code Location: INTERNAL"},
+        {0x00, 0x24, "", "", "(Pos. Lock)", "", "Antenna: Undercurrent", "Code Location: EXTERNAL"},
+    };
+    for (const Case& c : cases) {
+        const auto rows = GpsScreenText::rows(decoded(GpsTestMessage{}.u8(129, c.status1).u8(130, c.status2)));
+        SCOPED_TRACE(testing::Message() << "status bytes " << int(c.status1) << ", " << int(c.status2));
+        EXPECT_EQ(textOf(rows, "lblRecStat2"), c.stat2);
+        EXPECT_EQ(textOf(rows, "lblRecStat3"), c.stat3);
+        EXPECT_EQ(textOf(rows, "lblRecStat4"), c.stat4);
+        EXPECT_EQ(textOf(rows, "lblRecStat5"), c.stat5);
+        EXPECT_EQ(textOf(rows, "lblRecStat6"), c.stat6);
+        EXPECT_EQ(textOf(rows, "lblRecStat7"), c.stat7);
+    }
+}
+
+TEST(GpsScreenText, NumbersAreFormattedAsShown)
+{
+    struct Case
+    {
+        GpsTestMessage message;
+        const char* target;
+        const char* text;
+    };
+    const Case cases[] = {
+        {GpsTestMessage{}.be16(47, 250), "lbl3DSpeed", "3D Speed = 2 m/s"},
+        {GpsTestMessage{}.be16(47, -250), "edGPSSpeed", "-2 m/s"},
+        {GpsTestMessage{}.be16(49, -99), "lbl2DSpeed", "2D Speed = 0 m/s"},
+        {GpsTestMessage{}.be16(53, 0), "lblGeometry", "0.0 DOP"},
+        {GpsTestMessage{}.be32(23, 12360), "edGPSAltitude", "124 meters"},
+        {GpsTestMessage{}.be16(139, 0x0032), "lblTemperature", "Temperature = 25.0 C"},
+        {GpsTestMessage{}.u8(142, 0).u8(143, 5).u8(144, 30), "lblGMT", " 05:30"},
+        {GpsTestMessage{}.be16(51, 224), "lblHeading", "Heading = N"},
+        {GpsTestMessage{}.be16(51, 225), "edGPSHeading", "Heading = NNE"},
+        {GpsTestMessage{}.be16(51, 3825), "lblHeading", "Heading = "},
+        {GpsTestMessage{}.be32(135, 2147483647), "lblOscOffset", "Osc. Offset = 2147483647 Hz"},
+        {GpsTestMessage{}.u8(141, 0x00), "lblUTCOffset", "Offset = NOT DECODED"},
+        {GpsTestMessage{}.u8(141, 0x00), "lblUTCMode", "Mode = DISABLED"},
+        {GpsTestMessage{}.u8(55, 255).u8(56, 12), "lblSatData", "255 Visible, 12 Tracked"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(textOf(GpsScreenText::rows(decoded(c.message)), c.target), c.text) << c.target;
+}
+
+TEST(GpsScreenText, StatusColoursByFixQuality)
+{
+    for (int code = 0; code < 8; ++code) {
+        const GpsScreenText::Colours c = GpsScreenText::statusColours(code);
+        if (code == 6) {
+            EXPECT_EQ(c.background, 0xFFFF00u);
+            EXPECT_EQ(c.text, 0x000000u);
+        } else if (code == 7) {
+            EXPECT_EQ(c.background, 0x008000u);
+            EXPECT_EQ(c.text, 0xFFFFFFu);
+        } else {
+            EXPECT_EQ(c.background, 0xFF0000u) << code;
+            EXPECT_EQ(c.text, 0xFFFFFFu) << code;
+        }
+    }
+}

@@ -1,0 +1,119 @@
+#include "MapWatcher.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+#include <cstdio>
+
+namespace {
+
+// The announcement as the logger sends it; kept here, not shared with it.
+constexpr char kPath[] = "/com/zkt/Tavrix";
+constexpr char kInterface[] = "com.zkt.Tavrix.Map";
+constexpr char kSignal[] = "ZKT_MAP_UPDATE";
+
+bool samePoint(const MapPointReader::Point& a, const MapPointReader::Point& b)
+{
+    return a.sequence == b.sequence && a.name == b.name && a.version == b.version
+        && a.latitude == b.latitude && a.longitude == b.longitude && a.kind == b.kind
+        && a.rssi == b.rssi && a.text == b.text && a.rangeMin == b.rangeMin
+        && a.rangeMax == b.rangeMax && a.flag == b.flag && a.serial == b.serial;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+MapWatcher::MapWatcher(const Options& options)
+    : m_options(options)
+    , m_reader(options.blockName.toStdString())
+{
+    connect(&m_pollTimer, &QTimer::timeout, this, &MapWatcher::onPoll);
+}
+
+bool MapWatcher::start()
+{
+    if (m_options.timeoutMs > 0) {
+        QTimer::singleShot(m_options.timeoutMs, qApp, [] {
+            std::fprintf(stderr, "tavrix-mapwatch: timed out\n");
+            QCoreApplication::exit(2);
+        });
+    }
+    if (m_options.pollMs > 0) {
+        m_pollTimer.start(m_options.pollMs);
+        std::fprintf(stderr, "tavrix-mapwatch: polling\n");
+        return true;
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        std::fprintf(stderr, "tavrix-mapwatch: no session bus: %s\n",
+                     qPrintable(bus.lastError().message()));
+        return false;
+    }
+    if (!bus.connect(QString(), QLatin1String(kPath), QLatin1String(kInterface),
+                     QLatin1String(kSignal), this, SLOT(onUpdate()))) {
+        std::fprintf(stderr, "tavrix-mapwatch: cannot subscribe\n");
+        return false;
+    }
+    // A round trip to the bus: once it returns, the match rule is in place
+    // and whoever waits for "ready" may start sending.
+    bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.DBus"));
+    std::fprintf(stderr, "tavrix-mapwatch: ready\n");
+    return true;
+}
+
+void MapWatcher::onUpdate()
+{
+    if (auto point = m_reader.read())
+        print(*point);
+}
+
+void MapWatcher::onPoll()
+{
+    auto point = m_reader.read();
+    // A block that exists but was never written holds no point.
+    if (!point || point->name.empty())
+        return;
+    if (m_last && samePoint(*m_last, *point))
+        return;
+    print(*point);
+}
+
+void MapWatcher::print(const MapPointReader::Point& p)
+{
+    m_last = p;
+    if (m_options.json) {
+        std::printf("{\"name\":%s,\"version\":%u,\"latitude\":%.17g,\"longitude\":%.17g,"
+                    "\"kind\":%u,\"rssi\":%d,\"text\":%s,\"rangeMin\":%d,\"rangeMax\":%d,"
+                    "\"flag\":%u,\"serial\":%s,\"sequence\":%u,\"whole\":%s}\n",
+                    jsonString(p.name).c_str(), p.version, p.latitude, p.longitude, p.kind,
+                    p.rssi, jsonString(p.text).c_str(), p.rangeMin, p.rangeMax, p.flag,
+                    jsonString(p.serial).c_str(), p.sequence, p.whole ? "true" : "false");
+    } else {
+        std::printf("name=%s version=%u lat=%.7f lon=%.7f kind=%u rssi=%d text=%s min=%d max=%d "
+                    "flag=%u serial=%s seq=%u%s\n",
+                    p.name.c_str(), p.version, p.latitude, p.longitude, p.kind, p.rssi,
+                    p.text.c_str(), p.rangeMin, p.rangeMax, p.flag, p.serial.c_str(), p.sequence,
+                    p.whole ? "" : " torn");
+    }
+    std::fflush(stdout);
+    if (m_options.count > 0 && ++m_printed >= m_options.count)
+        QCoreApplication::exit(0);
+}
