@@ -1,0 +1,35 @@
+#include "ControlCommand.h"
+
+#include <sstream>
+
+ControlCommand ControlCommand::parse(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verb, arg, extra;
+    in >> verb >> arg >> extra;
+    ControlCommand c;
+    if (!extra.empty())
+        return c;
+    if (verb == "mode") {
+        c.kind = Mode;
+        if (arg == "single") c.mode = MeasurementMode::Single;
+        else if (arg == "scan") c.mode = MeasurementMode::Scan;
+        else if (arg == "table") c.mode = MeasurementMode::Table;
+        else if (arg == "cycle") { c.mode = MeasurementMode::Single; c.cycle = true; }
+        else c.kind = Invalid;
+    } else if (verb == "gps") {
+        c.kind = Gps;
+        if (arg == "on") c.gps = GpsMode::On;
+        else if (arg == "off") c.gps = GpsMode::Off;
+        else if (arg == "cycle") c.gps = GpsMode::Cycle;
+        else c.kind = Invalid;
+    } else if (verb == "withhold") {
+        c.kind = (arg == "on" || arg == "off") ? Withhold : Invalid;
+        c.on = arg == "on";
+    } else if (verb == "unplug" && arg.empty()) {
+        c.kind = Unplug;
+    } else if (verb == "quit" && arg.empty()) {
+        c.kind = Quit;
+    }
+    return c;
+}

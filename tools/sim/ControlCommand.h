@@ -1,0 +1,18 @@
+#pragma once
+
+#include "DeviceModel.h"
+
+#include <string>
+
+// One line of the --control protocol on stdin.
+struct ControlCommand
+{
+    enum Kind { Invalid, Mode, Gps, Withhold, Unplug, Quit };
+    Kind kind = Invalid;
+    MeasurementMode mode = MeasurementMode::Scan;
+    bool cycle = false;
+    GpsMode gps = GpsMode::On;
+    bool on = false;
+
+    static ControlCommand parse(const std::string& line);
+};

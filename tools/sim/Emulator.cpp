@@ -1,0 +1,339 @@
+#include "Emulator.h"
+
+#include "ControlCommand.h"
+#include "DeviceMessages.h"
+#include "MessageTypes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <poll.h>
+#include <unistd.h>
+
+std::atomic<bool> Emulator::s_stop{false};
+
+namespace {
+
+constexpr double kBurstBytes = 128.0;
+constexpr std::size_t kQueueTarget = 4; // keep few chunks ahead so replies are not held up
+
+const char* modeName(MeasurementMode m)
+{
+    switch (m) {
+    case MeasurementMode::Single: return "single";
+    case MeasurementMode::Scan: return "scan";
+    case MeasurementMode::Table: return "table";
+    }
+    return "";
+}
+
+const char* gpsName(GpsMode g)
+{
+    switch (g) {
+    case GpsMode::On: return "on";
+    case GpsMode::Off: return "off";
+    case GpsMode::Cycle: return "cycle";
+    }
+    return "";
+}
+
+std::string hex(const std::vector<uint8_t>& bytes)
+{
+    std::string out;
+    char buf[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", b);
+        out += buf;
+    }
+    return out;
+}
+
+} // namespace
+
+Emulator::Emulator(const SimOptions& options)
+    : m_options(options), m_model(options.device), m_faults(options.faults)
+{
+}
+
+double Emulator::now() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+}
+
+bool Emulator::plugIn(std::string& error)
+{
+    const bool ok = m_options.devicePath.empty() ? m_port.openPty(m_options.linkPath, error)
+                                                 : m_port.openDevice(m_options.devicePath, error);
+    if (!ok)
+        return false;
+    m_stats.plugged();
+    std::cout << "tavrix-sim: " << m_port.slavePath() << std::endl;
+    return true;
+}
+
+void Emulator::pullPlug(double t)
+{
+    std::cerr << "tavrix-sim: unplugged" << std::endl;
+    dropQueue();
+    m_port.unplug();
+    m_listening = false;
+    m_replugAt = t + kReplugSeconds;
+}
+
+void Emulator::enqueue(const SimFrame& frame)
+{
+    // Nobody on the line, or told to wait for the program: the frame is lost
+    // as it would be on a real cable.
+    if (!m_listening || (m_options.waitRequest && !m_heardSinceConnect)) {
+        m_stats.frameDropped();
+        return;
+    }
+    if (sim::isMeasurement(frame.type))
+        ++m_measurementsQueued;
+    for (OutChunk& chunk : m_faults.wrap(frame))
+        m_queue.push_back(std::move(chunk));
+}
+
+void Emulator::enqueue(const std::vector<SimFrame>& frames)
+{
+    for (const SimFrame& f : frames)
+        enqueue(f);
+}
+
+void Emulator::dropQueue()
+{
+    for (const OutChunk& c : m_queue)
+        if (c.kind == OutChunk::Frame)
+            m_stats.frameDropped();
+    m_queue.clear();
+    m_offset = 0;
+    m_measurementsQueued = 0;
+}
+
+bool Emulator::countReached() const
+{
+    return m_options.count > 0 && m_stats.measurementFramesSent() + m_measurementsQueued >= m_options.count;
+}
+
+void Emulator::generate(double t)
+{
+    if (t >= m_nextTickAt) {
+        enqueue(m_model.secondTick(t, std::time(nullptr)));
+        writeStats();
+        m_nextTickAt = std::max(m_nextTickAt + 1.0, std::floor(t));
+    }
+    enqueue(m_model.advance(t));
+
+    const bool quiet = m_options.waitRequest && !m_heardSinceConnect;
+    if (!m_listening || quiet) {
+        m_nextMeasurementAt = t;
+        return;
+    }
+    while (m_queue.size() < kQueueTarget && !countReached()
+           && (m_options.flatOut || t >= m_nextMeasurementAt)) {
+        enqueue(m_model.nextMeasurement(t));
+        m_nextMeasurementAt = std::max(m_nextMeasurementAt + 1.0 / m_options.rate, t - 1.0);
+    }
+}
+
+void Emulator::writeOutput(double t)
+{
+    if (!m_options.flatOut) {
+        m_credit = std::min(kBurstBytes, m_credit + (t - m_lastCredit) * kLineBytesPerSecond);
+        m_lastCredit = t;
+    }
+    for (int writes = 0; writes < 256 && !m_queue.empty() && t >= m_nextWriteAt; ++writes) {
+        OutChunk& chunk = m_queue.front();
+        std::size_t n = m_faults.nextWriteSize(chunk.bytes.size() - m_offset);
+        if (!m_options.flatOut)
+            n = std::min(n, std::size_t(std::max(0.0, m_credit)));
+        if (n == 0)
+            return;
+        const ssize_t w = m_port.write(chunk.bytes.data() + m_offset, n);
+        if (w <= 0)
+            return; // full, or gone: the next listening() check tells which
+        m_offset += std::size_t(w);
+        if (!m_options.flatOut)
+            m_credit -= double(w);
+        if (m_offset == chunk.bytes.size()) {
+            switch (chunk.kind) {
+            case OutChunk::Frame:
+                m_stats.frameSent(chunk.type, chunk.bytes.size());
+                if (sim::isMeasurement(chunk.type))
+                    --m_measurementsQueued;
+                break;
+            case OutChunk::Fault: m_stats.faultSent(chunk.bytes.size()); break;
+            case OutChunk::Noise: m_stats.noiseSent(chunk.bytes.size()); break;
+            }
+            m_queue.pop_front();
+            m_offset = 0;
+        }
+        if (m_faults.splitting()) {
+            m_nextWriteAt = t + std::chrono::duration<double>(m_faults.nextGap()).count();
+            return;
+        }
+    }
+}
+
+void Emulator::readInput()
+{
+    uint8_t buf[256];
+    for (;;) {
+        const ssize_t n = m_port.read(buf, sizeof buf);
+        if (n <= 0)
+            return;
+        for (const CommandFramer::Frame& f : m_framer.push(buf, std::size_t(n))) {
+            std::cerr << "tavrix-sim: received " << hex(f.bytes) << " (" << DeviceMessages::commandName(f.type)
+                      << ")" << std::endl;
+            m_stats.requestReceived(f.type, f.bytes);
+            m_heardSinceConnect = true;
+            enqueue(m_model.answer(f.type));
+        }
+    }
+}
+
+void Emulator::applyControl(const std::string& line, double t)
+{
+    const ControlCommand c = ControlCommand::parse(line);
+    switch (c.kind) {
+    case ControlCommand::Invalid:
+        if (!line.empty())
+            std::cerr << "tavrix-sim: unknown command \"" << line << "\"" << std::endl;
+        return;
+    case ControlCommand::Mode:
+        m_model.setCycle(c.cycle, t);
+        enqueue(m_model.startMeasurement(c.mode, t));
+        break;
+    case ControlCommand::Gps: m_model.setGps(c.gps, t); break;
+    case ControlCommand::Withhold: m_model.setWithholdChannelInfo(c.on); break;
+    case ControlCommand::Unplug:
+        if (m_replugAt < 0)
+            pullPlug(t);
+        break;
+    case ControlCommand::Quit: m_quit = true; break;
+    }
+    std::cerr << "tavrix-sim: " << line << std::endl;
+}
+
+void Emulator::readControl(double t)
+{
+    char buf[256];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        m_stdinOpen = false;
+        return;
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] == '\n') {
+            applyControl(m_stdinLine, t);
+            m_stdinLine.clear();
+        } else if (buf[i] != '\r' && m_stdinLine.size() < 200) {
+            m_stdinLine += buf[i];
+        }
+    }
+}
+
+void Emulator::writeStats() const
+{
+    if (m_options.statsPath.empty())
+        return;
+    m_stats.writeFile(m_options.statsPath, {{"mode", m_model.cycling() ? std::string("cycle") + "/" + modeName(m_model.mode())
+                                                                          : modeName(m_model.mode())},
+                                            {"gps", gpsName(m_model.gps())},
+                                            {"line", m_listening ? "connected" : "waiting"},
+                                            {"port", m_port.slavePath()}});
+}
+
+int Emulator::pollTimeoutMs(double t) const
+{
+    double next = std::min(m_nextTickAt, t + 0.02); // also the re-check of a silent line
+    if (!m_queue.empty()) {
+        next = std::min(next, std::max(t, m_nextWriteAt));
+        if (!m_options.flatOut && m_credit < 16.0)
+            next = std::min(next, t + (16.0 - m_credit) / kLineBytesPerSecond);
+    } else if (!m_options.flatOut && !countReached()) {
+        next = std::min(next, m_nextMeasurementAt);
+    }
+    if (m_replugAt >= 0)
+        next = std::min(next, m_replugAt);
+    return std::max(0, int(std::ceil((next - t) * 1000.0)));
+}
+
+int Emulator::run()
+{
+    m_start = std::chrono::steady_clock::now();
+    std::string error;
+    if (!plugIn(error)) {
+        std::cerr << "tavrix-sim: " << error << std::endl;
+        return 1;
+    }
+    if (m_options.unplugEverySeconds > 0)
+        m_nextUnplugAt = m_options.unplugEverySeconds;
+    // The measurement runs from the start, whether anyone listens or not.
+    m_model.startMeasurement(m_model.mode(), 0.0);
+
+    bool finished = false;
+    while (!s_stop.load() && !m_quit && !finished) {
+        const double t = now();
+        if (m_replugAt >= 0 && t >= m_replugAt) {
+            m_replugAt = -1;
+            if (!plugIn(error)) {
+                std::cerr << "tavrix-sim: " << error << std::endl;
+                return 1;
+            }
+        }
+        if (m_options.unplugEverySeconds > 0 && m_replugAt < 0 && t >= m_nextUnplugAt) {
+            pullPlug(t);
+            m_nextUnplugAt = m_replugAt + m_options.unplugEverySeconds;
+        }
+
+        const bool listening = m_port.listening();
+        if (listening != m_listening) {
+            m_listening = listening;
+            if (listening) {
+                m_stats.connected();
+                m_heardSinceConnect = false;
+                m_credit = 0;
+                std::cerr << "tavrix-sim: the program opened the line" << std::endl;
+            } else {
+                dropQueue();
+                std::cerr << "tavrix-sim: the program closed the line" << std::endl;
+            }
+        }
+        if (m_listening)
+            readInput();
+        generate(t);
+        if (m_listening)
+            writeOutput(t);
+
+        if (m_options.durationSeconds > 0 && t >= m_options.durationSeconds)
+            finished = true;
+        if (m_options.count > 0 && m_stats.measurementFramesSent() >= m_options.count && m_queue.empty())
+            finished = true;
+        if (finished)
+            break;
+
+        pollfd fds[2];
+        nfds_t nfds = 0;
+        if (m_listening) {
+            const bool wantWrite = !m_queue.empty() && t >= m_nextWriteAt && (m_options.flatOut || m_credit >= 1.0);
+            fds[nfds++] = {m_port.fd(), short(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
+        }
+        const int controlIndex = int(nfds);
+        if (m_options.control && m_stdinOpen)
+            fds[nfds++] = {STDIN_FILENO, POLLIN, 0};
+        ::poll(fds, nfds, pollTimeoutMs(t));
+        if (m_options.control && m_stdinOpen && (fds[controlIndex].revents & (POLLIN | POLLHUP)))
+            readControl(now());
+    }
+
+    if (finished)
+        m_port.drain(3000);
+    writeStats();
+    m_port.close();
+    std::cerr << "tavrix-sim: stopped after " << m_stats.framesSent() << " frames" << std::endl;
+    return 0;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "DeviceModel.h"
+#include "FaultInjector.h"
+
+#include <string>
+#include <vector>
+
+// The command line of tavrix-sim.
+struct SimOptions
+{
+    DeviceConfig device;
+    FaultConfig faults;
+    std::string linkPath;        // symlink made to the pty slave
+    std::string devicePath;      // an existing serial device instead of a pty
+    std::string statsPath;
+    bool flatOut = false;        // no line-rate pacing, no measurement rate
+    double durationSeconds = 0;  // 0: run until told to stop
+    long count = 0;              // measurement frames to send, 0: no limit
+    double rate = 40.0;          // measurement frames per second
+    double unplugEverySeconds = 0;
+    bool control = false;        // read commands from stdin
+    bool waitRequest = false;    // after each connect, stay quiet until the program sends a command
+    bool help = false;
+
+    static bool parse(const std::vector<std::string>& args, SimOptions& out, std::string& error);
+    static std::string usage();
+};
