@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -31,59 +30,7 @@ std::string textOf(const std::vector<GpsScreenText::Row>& rows, const std::strin
 // Every text of one refresh, in screen order, for the reference message.
 TEST(GpsScreenText, ReferenceMessageGivesEveryRowInOrder)
 {
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"edGPSDate", "03/09/2004"},
-        {"edGPSTime", "13:05:07"},
-        {"edGPSLatitude", "40.5471 N"},
-        {"edGPSLongitude", "74.3803 W"},
-        {"edGPSAltitude", "123 meters"},
-        {"edGPSSpeed", "0 m/s"},
-        {"edGPSHeading", "Heading = NNW"},
-        {"edGPSSats", "Sats = 7"},
-        {"lblDateTime", "03/09/2004   13:05:07"},
-        {"lblFilLat", "Latitude  = 40.5471 N"},
-        {"lblFilLon", "Longitude = 74.3803 W"},
-        {"lblLat", "Latitude  = 40.5471 S"},
-        {"lblLon", "Longitude = 74.3803 E"},
-        {"lblFilGPSHeight", "GPS Height = 123 M"},
-        {"lblGPSHeight", "GPS Height = 124 M"},
-        {"lblFilMSLHeight", "MSL Height = -124 M"},
-        {"lblMSLHeight", "MSL Height = 0 M"},
-        {"lbl3DSpeed", "3D Speed = 0 m/s"},
-        {"lbl2DSpeed", "2D Speed = -2 m/s"},
-        {"lblHeading", "Heading = NNW"},
-        {"lblClockBias", "Clock Bias = -1234 ns"},
-        {"lblOscOffset", "Osc. Offset = -56789 Hz"},
-        {"lblTemperature", "Temperature = 25.0 C"},
-        {"lblSatData", "9 Visible, 7 Tracked"},
-        {"lblUTCMode", "Mode = ENABLED"},
-        {"lblUTCOffset", "Offset = DECODED"},
-        {"lblUTCValue", "Offset Value = 15"},
-        {"lblGMT", "-05:00"},
-        {"lblID", "TAVRIX"},
-        {"lblRecStat1", "2D Fix"},
-        {"lblRecStat2", "(Fast Acq. Pos.)(Filter Reset)"},
-        {"lblRecStat3", "(Cold Start)(Diff. Fix)"},
-        {"lblRecStat4", ""},
-        {"lblRecStat5", ""},
-        {"lblRecStat6", "Antenna: OK"},
-        {"lblRecStat7", "Code Location: INTERNAL"},
-        {"lblChannelHdr", "CHANNEL  SVID  MODE  SIGNAL  IODE  ACCURACY  STATUS"},
-        {"lblChannel1", "   01     31    08    200     099     10     (Time Used)(Diff. Corr.)"
-                        "(Invalid Data)(Parity Error)(PosFix Used)(Mom Alert)(Anti-Spoof)(Unhealthy)"},
-        {"lblChannel2", "   02     00    00    000     000     00     "},
-        {"lblChannel3", "   03     00    00    000     000     00     "},
-        {"lblChannel4", "   04     00    00    000     000     00     "},
-        {"lblChannel5", "   05     00    00    000     000     00     "},
-        {"lblChannel6", "   06     00    00    000     000     00     "},
-        {"lblChannel7", "   07     00    00    000     000     00     "},
-        {"lblChannel8", "   08     00    00    000     000     00     "},
-        {"lblChannel9", "   09     00    00    000     000     00     "},
-        {"lblChannel10", "   10     00    00    000     000     00     "},
-        {"lblChannel11", "   11     00    00    000     000     00     "},
-        {"lblChannel12", "   12     05    08    045     007     03     "},
-        {"lblGeometry", "1.5 DOP"},
-    };
+    const auto& expected = GpsTestMessage::referenceTexts();
     const auto rows = GpsScreenText::rows(decoded(GpsTestMessage::reference()));
     ASSERT_EQ(rows.size(), expected.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -81,11 +81,17 @@ bool MapWatcher::start()
 
 void MapWatcher::onUpdate()
 {
-    if (auto point = m_reader.read())
-        print(*point);
+    // Announcements carry no block name: one meant for another block (a
+    // second logger, a test) finds ours unchanged and prints nothing.
+    printIfNew();
 }
 
 void MapWatcher::onPoll()
+{
+    printIfNew();
+}
+
+void MapWatcher::printIfNew()
 {
     auto point = m_reader.read();
     // A block that exists but was never written holds no point.

@@ -34,6 +34,7 @@ private slots:
     void onPoll();
 
 private:
+    void printIfNew();
     void print(const MapPointReader::Point& point);
 
     Options m_options;
