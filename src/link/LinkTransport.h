@@ -28,7 +28,8 @@ public:
     virtual uint16_t write(const uint8_t* data, int n) = 0;
 
     // The idle wait after an empty read: returns early when data arrives or
-    // the device goes away.
+    // the device goes away. Timeout means nothing can have arrived, so the
+    // caller may wait again without reading; Data means a read is worth it.
     virtual WaitResult waitForData(int timeoutMs) = 0;
     // Set when a read or wait saw the device go away; cleared by close().
     virtual bool lost() const = 0;

@@ -1,5 +1,6 @@
 #include "PacketFramer.h"
 
+#include <algorithm>
 #include <cstring>
 
 // The framer sees the stream one byte at a time because transport reads
@@ -56,6 +57,50 @@ bool PacketFramer::pushByte(uint8_t b)
         return true;
     }
     return false;
+}
+
+// Only bytes that cause no transition are taken in bulk: noise while hunting
+// for a sync byte, and body bytes before the last one. Every transition still
+// goes through pushByte's switch.
+size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
+{
+    completed = false;
+    size_t i = 0;
+    while (i < n) {
+        if (m_state == State::WaitSync) {
+            const void* sync = std::memchr(data + i, PacketRecord::kSync, n - i);
+            if (!sync)
+                return n;
+            i = size_t(static_cast<const uint8_t*>(sync) - data);
+        } else if (m_state == State::ReadBody) {
+            const size_t run = std::min(n - i, size_t(m_length - m_count - 1));
+            if (run > 0) {
+                const uint8_t* p = data + i;
+                std::memcpy(&m_body[size_t(m_count)], p, run);
+                uint64_t wide = 0;
+                size_t k = 0;
+                for (; k + 8 <= run; k += 8) {
+                    uint64_t word;
+                    std::memcpy(&word, p + k, 8);
+                    wide ^= word;
+                }
+                uint8_t x = m_checksum;
+                for (int shift = 0; shift < 64; shift += 8)
+                    x ^= uint8_t(wide >> shift);
+                for (; k < run; ++k)
+                    x ^= p[k];
+                m_checksum = x;
+                m_count = int16_t(m_count + int(run));
+                i += run;
+                continue;
+            }
+        }
+        if (pushByte(data[i++])) {
+            completed = true;
+            return i;
+        }
+    }
+    return n;
 }
 
 void PacketFramer::copyTo(PacketRecord& record) const

@@ -3,6 +3,7 @@
 #include "link/PacketRecord.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Module Packet: cuts the received byte stream into packets.
@@ -27,6 +28,12 @@ public:
     // The packet then stays readable through length()/body()/copyTo() until
     // the next call.
     bool pushByte(uint8_t b);
+
+    // Feeds bytes from data up to and including the first one that completes
+    // a valid packet, and returns how many it took; completed says whether
+    // it stopped for a packet. Same outcome as pushByte on each byte, but
+    // skips noise and copies body bytes in bulk.
+    size_t pushBytes(const uint8_t* data, size_t n, bool& completed);
 
     // Copies the completed packet as the decoder expects it: L into bytes
     // 1-2, the L body bytes from byte 3 on. The sync byte is left alone.

@@ -128,6 +128,7 @@ void SerialPort::close()
         m_fd = -1;
     }
     m_lost = false;
+    m_woken = false;
 }
 
 int16_t SerialPort::read(uint8_t* buffer)
@@ -140,8 +141,12 @@ int16_t SerialPort::read(uint8_t* buffer)
             m_lost = true;
         return -1;
     }
-    // With nothing queued a non-blocking read still tells an empty line
-    // (EAGAIN) from one that hung up (0 or EIO) at the cost of one call.
+    // When poll() said readable but nothing is queued, a non-blocking read
+    // tells a line that hung up (0 or EIO) from a spurious wake (EAGAIN).
+    const bool probe = m_woken;
+    m_woken = false;
+    if (waiting == 0 && !probe)
+        return -1;
     const size_t want = waiting > 0 ? size_t(std::min(waiting, kReadBufferSize)) : size_t(kReadBufferSize);
     const ssize_t got = ::read(m_fd, buffer, want);
     if (got > 0)
@@ -187,8 +192,10 @@ LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs)
         return WaitResult::Timeout;
     // Bytes that arrived before a hang-up are still read; the read after
     // them sees the loss.
-    if (p.revents & POLLIN)
+    if (p.revents & POLLIN) {
+        m_woken = true;
         return WaitResult::Data;
+    }
     if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         m_lost = true;
         return WaitResult::Lost;

@@ -47,4 +47,5 @@ private:
     int m_fd = -1;
     int m_openErrno = 0; // why the last open failed
     bool m_lost = false;
+    bool m_woken = false; // the last wait saw POLLIN
 };

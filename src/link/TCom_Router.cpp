@@ -121,12 +121,19 @@ void TCom_Router::Execute()
         while (!Terminated()) {
             const int16_t n = port.read(buffer.data());
             if (n < 0) {
-                if (port.lost() || port.waitForData(kIdleWaitMs) == LinkTransport::WaitResult::Lost)
+                if (port.lost())
+                    break;
+                LinkTransport::WaitResult waited;
+                while ((waited = port.waitForData(kIdleWaitMs)) == LinkTransport::WaitResult::Timeout && !Terminated()) {
+                }
+                if (waited == LinkTransport::WaitResult::Lost)
                     break;
                 continue;
             }
-            for (int i = 0; i < n; ++i) {
-                if (!d->packetFramer.pushByte(buffer[size_t(i)]))
+            for (size_t at = 0; at < size_t(n);) {
+                bool completed;
+                at += d->packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
+                if (!completed)
                     continue;
                 d->packetFramer.copyTo(record);
                 if (d->decodePacket)

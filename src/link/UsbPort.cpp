@@ -233,7 +233,7 @@ LinkTransport::WaitResult UsbPort::waitForData(int timeoutMs)
     // D2XX offers no descriptor to poll; a plain pause keeps latency within
     // the pause and the thread's terminate flag within reach.
     std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-    return WaitResult::Timeout;
+    return WaitResult::Data;
 }
 
 bool UsbPort::lost() const

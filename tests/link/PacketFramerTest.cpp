@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,16 +18,27 @@ struct Fed
     uint32_t badChecksums = 0;
 };
 
-// Feeds the bytes in chunks of chunk bytes, as successive transport reads.
-Fed feed(const Bytes& bytes, size_t chunk)
+// Feeds the bytes in chunks of chunk bytes, as successive transport reads,
+// byte by byte or in bulk.
+Fed feed(const Bytes& bytes, size_t chunk, bool bulk)
 {
     PacketFramer framer;
     Fed fed;
+    auto take = [&] { fed.bodies.emplace_back(framer.body(), framer.body() + framer.length()); };
     for (size_t start = 0; start < bytes.size(); start += chunk) {
         const size_t end = std::min(bytes.size(), start + chunk);
-        for (size_t i = start; i < end; ++i) {
-            if (framer.pushByte(bytes[i]))
-                fed.bodies.emplace_back(framer.body(), framer.body() + framer.length());
+        for (size_t i = start; i < end;) {
+            if (!bulk) {
+                if (framer.pushByte(bytes[i++]))
+                    take();
+                continue;
+            }
+            bool completed = false;
+            const size_t used = framer.pushBytes(&bytes[i], end - i, completed);
+            EXPECT_GT(used, 0u);
+            i += used;
+            if (completed)
+                take();
         }
     }
     fed.droppedHeaders = framer.droppedHeaders();
@@ -81,6 +93,8 @@ std::vector<Row> rows()
         {"L = 0xFFFF rejected", Bytes{0xAA, 0xFF, 0xFF} + kType30, {{0x30, 0x30}}, 1, 0},
         {"length byte after a bad header is no sync", Bytes{0xAA, 0x00, 0xAA, 0x02, 0x00, 0x01, 0x01}, {}, 1, 0},
         {"L = 2047 accepted", longest, {bodyOf(longest)}, 0, 0},
+        {"L = 2047 with a bad checksum dropped", Bytes(longest.begin(), longest.end() - 1) + Bytes{0x00} + kType01,
+         {{0x01, 0x01}}, 0, 1},
         {"bad checksum dropped, next frame found", Bytes{0xAA, 0x02, 0x00, 0x1C, 0x1D} + kSerialRequest,
          {{0x1C, 0x1C}}, 0, 1},
         {"0xAA inside a payload is data", Bytes{0xAA, 0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD},
@@ -95,15 +109,48 @@ std::vector<Row> rows()
     };
 }
 
-TEST(PacketFramer, CutsStreamsAsTheTableSaysWholeOrByteAtATime)
+TEST(PacketFramer, CutsStreamsAsTheTableSaysInAnyChunkingByteWiseOrBulk)
 {
     for (const Row& row : rows()) {
-        for (size_t chunk : {row.input.size(), size_t(1), size_t(3), size_t(4096)}) {
-            SCOPED_TRACE(std::string(row.legend) + ", chunk " + std::to_string(chunk));
-            const Fed fed = feed(row.input, std::max<size_t>(chunk, 1));
-            EXPECT_EQ(fed.bodies, row.bodies);
-            EXPECT_EQ(fed.droppedHeaders, row.droppedHeaders);
-            EXPECT_EQ(fed.badChecksums, row.badChecksums);
+        for (bool bulk : {false, true}) {
+            for (size_t chunk : {row.input.size(), size_t(1), size_t(3), size_t(17), size_t(4096)}) {
+                SCOPED_TRACE(std::string(row.legend) + (bulk ? ", bulk" : ", byte-wise") + ", chunk " +
+                             std::to_string(chunk));
+                const Fed fed = feed(row.input, std::max<size_t>(chunk, 1), bulk);
+                EXPECT_EQ(fed.bodies, row.bodies);
+                EXPECT_EQ(fed.droppedHeaders, row.droppedHeaders);
+                EXPECT_EQ(fed.badChecksums, row.badChecksums);
+            }
+        }
+    }
+}
+
+TEST(PacketFramer, BulkFeedMatchesByteWiseOnRandomStreams)
+{
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 200; ++round) {
+        // Valid frames, corrupted frames and noise, so every path is taken.
+        Bytes stream;
+        while (stream.size() < 3000) {
+            Bytes payload(size_t(byte(rng)) * (round % 4 + 1));
+            for (auto& b : payload)
+                b = uint8_t(byte(rng));
+            const PacketRecord r = buildFrame(uint8_t(byte(rng)), payload.data(), int(payload.size()));
+            Bytes frame(r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+            if (byte(rng) < 40)
+                frame[size_t(byte(rng)) % frame.size()] ^= uint8_t(1 + byte(rng) % 255);
+            stream = stream + frame;
+            for (int noise = byte(rng) % 4; noise > 0; --noise)
+                stream.push_back(uint8_t(byte(rng) < 30 ? 0xAA : byte(rng)));
+        }
+        const Fed whole = feed(stream, 1, false);
+        EXPECT_GT(whole.bodies.size(), 0u);
+        for (size_t chunk : {size_t(1) + size_t(round % 13), size_t(4096)}) {
+            const Fed bulk = feed(stream, chunk, true);
+            ASSERT_EQ(bulk.bodies, whole.bodies) << "round " << round << ", chunk " << chunk;
+            ASSERT_EQ(bulk.droppedHeaders, whole.droppedHeaders);
+            ASSERT_EQ(bulk.badChecksums, whole.badChecksums);
         }
     }
 }

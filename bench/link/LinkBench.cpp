@@ -1,0 +1,282 @@
+// Link figures: framer throughput against the 38400 baud line, the delay from
+// a frame's last byte to its decode on the link thread, and the link thread's
+// CPU while the device is silent.
+#include "link/LinkSettings.h"
+#include "link/PacketFramer.h"
+#include "link/TCom_Router.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+constexpr double kLineBytesPerSecond = 38400.0 / 10.0; // 8N1: ten bits a byte
+
+void append(Bytes& out, uint8_t type, const Bytes& payload)
+{
+    const PacketRecord r = buildFrame(type, payload.data(), int(payload.size()));
+    out.insert(out.end(), r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+}
+
+// About 1 MB of what the device sends: mostly scan reports and GPS messages,
+// some channel tables, a little line noise.
+Bytes deviceStream()
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto randomBytes = [&](size_t n) {
+        Bytes b(n);
+        for (auto& x : b)
+            x = uint8_t(byte(rng));
+        return b;
+    };
+    Bytes out;
+    while (out.size() < (1u << 20)) {
+        append(out, 0x11, randomBytes(40));
+        append(out, 0x20, randomBytes(152));
+        append(out, 0x12, randomBytes(600));
+        const Bytes noise = randomBytes(3);
+        out.insert(out.end(), noise.begin(), noise.end());
+    }
+    return out;
+}
+
+void setThroughputCounters(benchmark::State& state, const Bytes& stream)
+{
+    const double bytes = double(stream.size());
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
+    state.counters["throughput_MBps"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["line_rate_ratio"] =
+        benchmark::Counter(bytes / kLineBytesPerSecond, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// What the link thread does with each read: bulk feed, one call per packet.
+void BM_FramerThroughput(benchmark::State& state)
+{
+    const Bytes stream = deviceStream();
+    PacketFramer framer;
+    PacketRecord record;
+    size_t packets = 0;
+    for (auto _ : state) {
+        for (size_t at = 0; at < stream.size();) {
+            const size_t end = std::min(stream.size(), at + 4096); // one transport read
+            while (at < end) {
+                bool completed;
+                at += framer.pushBytes(stream.data() + at, end - at, completed);
+                if (completed) {
+                    framer.copyTo(record);
+                    ++packets;
+                }
+            }
+        }
+        benchmark::DoNotOptimize(packets);
+        benchmark::DoNotOptimize(record);
+    }
+    setThroughputCounters(state, stream);
+}
+BENCHMARK(BM_FramerThroughput)->Unit(benchmark::kMillisecond);
+
+// The plain byte-wise entry, for comparison.
+void BM_FramerThroughputByteWise(benchmark::State& state)
+{
+    const Bytes stream = deviceStream();
+    PacketFramer framer;
+    size_t packets = 0;
+    for (auto _ : state) {
+        for (uint8_t b : stream)
+            packets += framer.pushByte(b);
+        benchmark::DoNotOptimize(packets);
+    }
+    setThroughputCounters(state, stream);
+}
+BENCHMARK(BM_FramerThroughputByteWise)->Unit(benchmark::kMillisecond);
+
+// A pty whose master plays the device.
+struct Pty
+{
+    Pty()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0)
+            slave = ::ptsname(master);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    bool write(const uint8_t* p, size_t n) const { return ::write(master, p, n) == ssize_t(n); }
+    void drain(int ms) const
+    {
+        pollfd p{master, POLLIN, 0};
+        uint8_t buf[256];
+        while (::poll(&p, 1, ms) > 0 && ::read(master, buf, sizeof buf) > 0) {
+        }
+    }
+    int master = -1;
+    std::string slave;
+};
+
+// Counts decoded packets and remembers when the last one came and on which thread.
+struct Decoded
+{
+    std::mutex mutex;
+    std::condition_variable cond;
+    uint64_t count = 0;
+    Clock::time_point at;
+    pthread_t thread{};
+
+    TCom_Router::PacketHandler handler()
+    {
+        return [this](const PacketRecord&) {
+            const auto now = Clock::now();
+            {
+                std::lock_guard lock(mutex);
+                ++count;
+                at = now;
+                thread = pthread_self();
+            }
+            cond.notify_all();
+        };
+    }
+    bool waitFor(uint64_t n, int ms)
+    {
+        std::unique_lock lock(mutex);
+        return cond.wait_for(lock, std::chrono::milliseconds(ms), [&] { return count >= n; });
+    }
+};
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+void BM_LinkLatency(benchmark::State& state)
+{
+    Pty pty;
+    LinkSettings settings;
+    settings.linkKind = LinkSettings::kSerial;
+    settings.setDevicePath(pty.slave);
+    Decoded decoded;
+    TCom_Router router(settings, decoded.handler());
+    pty.drain(500); // the serial number request
+
+    const Bytes payload(40, 0x33);
+    const PacketRecord frame = buildFrame(0x11, payload.data(), int(payload.size()));
+    const size_t frameSize = frame.length() + 3u;
+    constexpr int kFrames = 300;
+
+    std::vector<double> micros;
+    for (auto _ : state) {
+        micros.clear();
+        for (int i = 0; i < kFrames; ++i) {
+            // Everything but the last byte, then a pause long enough for the
+            // link thread to read it and go back to its idle wait.
+            pty.write(frame.bytes.data(), frameSize - 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2 + i % 3));
+            const auto sent = Clock::now();
+            pty.write(frame.bytes.data() + frameSize - 1, 1);
+            if (!decoded.waitFor(decoded.count + 1, 1000)) {
+                state.SkipWithError("a frame was not decoded");
+                return;
+            }
+            std::lock_guard lock(decoded.mutex);
+            micros.push_back(std::chrono::duration<double, std::micro>(decoded.at - sent).count());
+        }
+    }
+    state.counters["latency_median_us"] = percentile(micros, 0.5);
+    state.counters["latency_p99_us"] = percentile(micros, 0.99);
+    state.counters["latency_max_us"] = percentile(micros, 1.0);
+}
+BENCHMARK(BM_LinkLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double threadCpuSeconds(pthread_t thread)
+{
+    clockid_t clock;
+    timespec ts{};
+    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+        return -1;
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void BM_LinkIdleCpu(benchmark::State& state)
+{
+    Pty pty;
+    LinkSettings settings;
+    settings.linkKind = LinkSettings::kSerial;
+    settings.setDevicePath(pty.slave);
+    Decoded decoded;
+    TCom_Router router(settings, decoded.handler());
+    pty.drain(500);
+
+    // One packet tells which OS thread is the link thread.
+    const PacketRecord frame = buildFrame(0x01, nullptr, 0);
+    pty.write(frame.bytes.data(), 5);
+    if (!decoded.waitFor(1, 1000)) {
+        state.SkipWithError("link thread did not decode");
+        return;
+    }
+    pthread_t linkThreadId;
+    {
+        std::lock_guard lock(decoded.mutex);
+        linkThreadId = decoded.thread;
+    }
+
+    constexpr double kSeconds = 3.0;
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = threadCpuSeconds(linkThreadId);
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+        cpu = threadCpuSeconds(linkThreadId) - before;
+    }
+    // The floor for any thread that must notice its flag within 10 ms: a
+    // bare 10 ms poll() loop on this machine.
+    std::atomic<bool> stop{false};
+    std::thread bare([&] {
+        while (!stop.load())
+            ::poll(nullptr, 0, 10);
+    });
+    const double bareBefore = threadCpuSeconds(bare.native_handle());
+    std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+    const double bareCpu = threadCpuSeconds(bare.native_handle()) - bareBefore;
+    stop = true;
+    bare.join();
+
+    state.counters["idle_cpu_pct"] = 100.0 * cpu / kSeconds;
+    state.counters["bare_10ms_poll_cpu_pct"] = 100.0 * bareCpu / kSeconds;
+    state.counters["idle_cpu_per_second_us"] = 1e6 * cpu / kSeconds;
+}
+BENCHMARK(BM_LinkIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
