@@ -100,9 +100,10 @@ std::vector<SimFrame> DeviceModel::advance(double t)
     const MeasurementMode next = m_mode == MeasurementMode::Single ? MeasurementMode::Scan
                                  : m_mode == MeasurementMode::Scan ? MeasurementMode::Table
                                                                    : MeasurementMode::Single;
-    std::vector<SimFrame> frames = startMeasurement(next, t);
     // Keep the cadence: a late call does not shift later switches.
-    m_modeStart = t - std::fmod(t - m_modeStart, m_config.cycleSeconds);
+    const double start = t - std::fmod(t - m_modeStart, m_config.cycleSeconds);
+    std::vector<SimFrame> frames = startMeasurement(next, t);
+    m_modeStart = start;
     return frames;
 }
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Runs the real tavrix-sim binary for tests: stdin and stdout on pipes,
+// stderr into a file that the test can read back.
+class SimProcess
+{
+public:
+    SimProcess();
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    static std::string binary();
+    bool start(const std::vector<std::string>& args);
+    std::optional<std::string> readLine(int timeoutMs);
+    bool sendLine(const std::string& line);
+    // The exit code, or -1 if the process is still running after timeoutMs.
+    int wait(int timeoutMs);
+    void terminate();
+    std::string stderrText() const;
+    // A temporary folder of this process, removed with it.
+    const std::string& dir() const { return m_dir; }
+
+private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    int m_stdout = -1;
+    int m_exitCode = -1;
+    std::string m_dir;
+    std::string m_pending;
+};
+
+// A number from the stats summary, -1 when the key is absent.
+long statNumber(const std::string& json, const std::string& key);
+std::string statText(const std::string& json, const std::string& key);
+std::string readFile(const std::string& path);
+// Polls cond every few milliseconds until it holds or timeoutMs passes.
+bool waitFor(const std::function<bool()>& cond, int timeoutMs);

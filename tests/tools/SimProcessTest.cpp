@@ -1,0 +1,162 @@
+// The tavrix-sim binary on its pseudo-terminal, seen from the program's side
+// of the line.
+#include "CommandFramer.h"
+#include "MessageTypes.h"
+#include "tools/SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program's end of the line, read through the emulator's own framer.
+class Line
+{
+public:
+    explicit Line(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~Line()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool ok() const { return m_fd >= 0; }
+    void send(uint8_t command)
+    {
+        const uint8_t frame[] = {0xAA, 0x02, 0x00, command, command};
+        ASSERT_EQ(::write(m_fd, frame, sizeof frame), ssize_t(sizeof frame));
+    }
+    // Reads for up to timeoutMs; false once the far side hung up.
+    bool pump(int timeoutMs)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return true;
+        uint8_t buf[4096];
+        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        for (auto& f : m_framer.push(buf, std::size_t(n))) {
+            ++counts[f.type];
+            frames.push_back(std::move(f));
+        }
+        return true;
+    }
+    int measurementFrames() const
+    {
+        int n = 0;
+        for (const auto& [type, count] : counts)
+            n += sim::isMeasurement(type) ? count : 0;
+        return n;
+    }
+
+    std::map<uint8_t, int> counts;
+    std::vector<CommandFramer::Frame> frames;
+
+private:
+    int m_fd;
+    CommandFramer m_framer;
+};
+
+std::string slaveFrom(const std::optional<std::string>& line)
+{
+    const std::string prefix = "tavrix-sim: ";
+    return line && line->rfind(prefix, 0) == 0 ? line->substr(prefix.size()) : std::string();
+}
+
+TEST(SimProcess, answersEachRequestAndRecordsThemInOrder)
+{
+    SimProcess sim;
+    const std::string link = sim.dir() + "/tty", stats = sim.dir() + "/stats.json";
+    ASSERT_TRUE(sim.start({"--link", link, "--stats", stats, "--gps", "off", "--control"}));
+    const std::string slave = slaveFrom(sim.readLine(5000));
+    ASSERT_FALSE(slave.empty());
+    EXPECT_EQ(fs::read_symlink(link).string(), slave);
+
+    Line line(link);
+    ASSERT_TRUE(line.ok());
+    line.send(sim::SerialNumberRequest);
+    line.send(sim::SettingsRequest);
+    line.send(sim::ChannelInfoRequest);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            line.pump(20);
+            return line.counts[sim::SerialNumber] && line.counts[sim::ReceiverSetup] && line.counts[sim::CurrentFrequency]
+                   && line.counts[sim::ClockMarker] && line.counts[sim::ScanReport] > 5;
+        },
+        10000));
+    const auto serial = std::find_if(line.frames.begin(), line.frames.end(),
+                                     [](const auto& f) { return f.type == sim::SerialNumber; });
+    EXPECT_EQ(std::string(serial->bytes.begin() + 4, serial->bytes.begin() + 12), "AB123456");
+
+    ASSERT_TRUE(sim.sendLine("quit"));
+    EXPECT_EQ(sim.wait(5000), 0);
+    const std::string json = readFile(stats);
+    EXPECT_EQ(statText(json, "firstRequest"), "AA 02 00 1C 1C");
+    EXPECT_NE(json.find("\"requestList\": [28, 1, 48]"), std::string::npos) << json;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link outlived the emulator";
+    EXPECT_NE(sim.stderrText().find("received AA 02 00 30 30 (ChannelInfoRequest)"), std::string::npos);
+}
+
+TEST(SimProcess, countedRunDeliversEveryFrameBeforeExiting)
+{
+    SimProcess sim;
+    const std::string link = sim.dir() + "/tty", stats = sim.dir() + "/stats.json";
+    ASSERT_TRUE(sim.start({"--link", link, "--stats", stats, "--flat-out", "--count", "300", "--wait-request",
+                           "--mode", "table"}));
+    ASSERT_FALSE(slaveFrom(sim.readLine(5000)).empty());
+    Line line(link);
+    ASSERT_TRUE(line.ok());
+    line.send(sim::SerialNumberRequest);
+    ASSERT_TRUE(waitFor([&] { return !line.pump(20) || sim.wait(0) >= 0; }, 15000));
+    EXPECT_EQ(sim.wait(5000), 0);
+    while (line.pump(50)) {
+    }
+    const std::string json = readFile(stats);
+    EXPECT_EQ(line.measurementFrames(), 300);
+    EXPECT_EQ(long(line.frames.size()), statNumber(json, "framesSent")) << json;
+}
+
+TEST(SimProcess, unplugHangsUpAndRepointsTheLink)
+{
+    SimProcess sim;
+    const std::string link = sim.dir() + "/tty", stats = sim.dir() + "/stats.json";
+    ASSERT_TRUE(sim.start({"--link", link, "--stats", stats, "--control"}));
+    const std::string first = slaveFrom(sim.readLine(5000));
+    ASSERT_FALSE(first.empty());
+    Line line(link);
+    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(waitFor([&] { return line.pump(20) && line.counts[sim::GpsMessage] > 0; }, 5000));
+
+    ASSERT_TRUE(sim.sendLine("unplug"));
+    EXPECT_TRUE(waitFor([&] { return !line.pump(20); }, 5000)) << "no hang-up seen";
+    const std::string second = slaveFrom(sim.readLine(5000));
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(fs::read_symlink(link).string(), second);
+
+    Line again(link);
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(waitFor([&] { return again.pump(20) && again.counts[sim::GpsMessage] > 0; }, 5000));
+    sim.terminate();
+    EXPECT_EQ(sim.wait(5000), 0);
+    EXPECT_EQ(statNumber(readFile(stats), "plugs"), 2);
+}
+
+TEST(SimProcess, leavesAFileThatIsNotASymlinkAlone)
+{
+    SimProcess sim;
+    const std::string path = sim.dir() + "/precious";
+    std::ofstream(path) << "keep";
+    ASSERT_TRUE(sim.start({"--link", path}));
+    EXPECT_EQ(sim.wait(5000), 1);
+    EXPECT_EQ(readFile(path), "keep");
+}
+
+} // namespace
