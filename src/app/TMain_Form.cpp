@@ -203,9 +203,13 @@ void TMain_Form::LayoutReceiverPanels()
 
     PanelTiling::Rect out[2];
     PanelTiling::layout(in, out);
+    // The panels' resize events wait while the window is hidden; the graphs
+    // are sized here so that they fill their panels from the start.
     for (int r = 0; r < 2; ++r) {
-        if (in.visible[r])
-            panels[r]->setGeometry(out[r].left, out[r].top, out[r].width, out[r].height);
+        if (!in.visible[r])
+            continue;
+        panels[r]->setGeometry(out[r].left, out[r].top, out[r].width, out[r].height);
+        receiverPanelResize(r);
     }
 }
 

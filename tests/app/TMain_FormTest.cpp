@@ -1,0 +1,467 @@
+#include "AppTestSupport.h"
+#include "app/ShowMessageBox.h"
+#include "app/TMain_Form.h"
+#include "app/TMain_Router.h"
+#include "display/DBar.h"
+#include "link/LinkSettings.h"
+#include "protocol/MeasurementState.h"
+#include "ui_TMain_Form.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const auto* const joinWorkers = ::testing::AddGlobalTestEnvironment(new JoinWorkersAtExit);
+
+// One window for the binary, as in the program: its creation starts the two
+// receiver display threads on the shared measurement state.
+TMain_Form& form()
+{
+    static TMain_Form* window = new TMain_Form(measurementState());
+    return *window;
+}
+
+Ui::TMain_Form& ui()
+{
+    return form().form();
+}
+
+QRect bounds(QWidget* w)
+{
+    return w->geometry();
+}
+
+// Back to the state at start: receiver screen, both receivers, horizontal
+// tiling, GPS screen still underneath.
+void resetScreen()
+{
+    ui().btnReceiverPanels->setChecked(true);
+    ui().btnReceiver1->setChecked(true);
+    ui().btnReceiver2->setChecked(true);
+    ui().btnTileH->setChecked(true);
+    ui().GPSPanel->show();
+    ui().Receiver1Panel->show();
+    ui().Receiver2Panel->show();
+    form().LayoutReceiverPanels();
+}
+
+const QRect kLeft(105, 33, 343, 453);
+const QRect kRight(446, 33, 343, 453);
+const QRect kTop(105, 33, 684, 227);
+const QRect kBottom(105, 259, 684, 227);
+const QRect kWhole(105, 33, 684, 453);
+
+} // namespace
+
+TEST(TMain_Form, StartsAsLaidOut)
+{
+    TMain_Form& f = form();
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Tavrix Data Logger"));
+    EXPECT_EQ(ui().centralwidget->size(), QSize(892, 504));
+    EXPECT_TRUE(ui().btnReceiverPanels->isChecked());
+    EXPECT_FALSE(ui().btnGPSPanel->isChecked());
+    EXPECT_TRUE(ui().btnSingleMode->isChecked());
+    EXPECT_TRUE(ui().btnTileH->isChecked());
+    EXPECT_TRUE(ui().sbFrequency->isChecked());
+    EXPECT_FALSE(ui().btnLogMode->isChecked());
+    EXPECT_EQ(ui().LogFile->text(), QStringLiteral("Tavrix"));
+    EXPECT_EQ(ui().edFileSize->text(), QStringLiteral("0 kB"));
+    EXPECT_TRUE(ui().gbGPS->isHidden());
+    EXPECT_FALSE(ui().gbGPS->isEnabled());
+    EXPECT_FALSE(ui().lGPS->isHidden());
+    EXPECT_FALSE(ui().GPSPanel->isHidden());
+    EXPECT_EQ(ui().GPSPanel->geometry(), QRect(105, 33, 682, 452));
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kLeft);
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
+    // The clock label moved into the status bar.
+    EXPECT_EQ(ui().olClock->parentWidget(), ui().sbarTavrix);
+    ASSERT_NE(f.receiverGraphs[0], nullptr);
+    ASSERT_NE(f.receiverGraphs[1], nullptr);
+    EXPECT_EQ(f.receiverGraphs[0]->parentWidget(), ui().Receiver1Panel);
+    EXPECT_EQ(f.receiverGraphs[1]->parentWidget(), ui().Receiver2Panel);
+    EXPECT_EQ(measurementState().receiverThreads[0].load() != nullptr, true);
+    EXPECT_EQ(measurementState().receiverThreads[1].load() != nullptr, true);
+}
+
+TEST(TMain_Form, ButtonGroupsAndToggles)
+{
+    ui().btnScanMode->click();
+    EXPECT_TRUE(ui().btnScanMode->isChecked());
+    EXPECT_FALSE(ui().btnSingleMode->isChecked());
+    ui().btnScanMode->click(); // a grouped button stays down
+    EXPECT_TRUE(ui().btnScanMode->isChecked());
+    ui().btnSingleMode->click();
+
+    ui().sbChannel->click();
+    EXPECT_FALSE(ui().sbFrequency->isChecked());
+    ui().sbFrequency->click();
+    EXPECT_FALSE(ui().sbChannel->isChecked());
+
+    // "All up" singles release on a second click.
+    int logClicks = 0;
+    form().onLogModeClick = [&] { ++logClicks; };
+    ui().btnLogMode->click();
+    EXPECT_TRUE(ui().btnLogMode->isChecked());
+    ui().btnLogMode->click();
+    EXPECT_FALSE(ui().btnLogMode->isChecked());
+    EXPECT_EQ(logClicks, 2);
+    form().onLogModeClick = nullptr;
+}
+
+TEST(TMain_Form, TilingFollowsTheTileButtons)
+{
+    resetScreen();
+    ui().btnTileV->click();
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kTop);
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kBottom);
+    ui().btnTileH->click();
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kLeft);
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
+    // Each graph fills its panel after the resize.
+    ui().btnTileV->click();
+    EXPECT_EQ(form().receiverGraphs[0]->geometry(), QRect(0, 0, 684, 227));
+    EXPECT_EQ(form().receiverGraphs[1]->geometry(), QRect(0, 0, 684, 227));
+    resetScreen();
+}
+
+TEST(TMain_Form, LayoutAsksForNewGraphTitles)
+{
+    resetScreen();
+    measurementState().settingsChanged[0].store(0);
+    measurementState().settingsChanged[1].store(0);
+    ui().btnTileH->click();
+    EXPECT_EQ(measurementState().settingsChanged[0].load(), 1);
+    EXPECT_EQ(measurementState().settingsChanged[1].load(), 1);
+}
+
+TEST(TMain_Form, ScreenSwitching)
+{
+    resetScreen();
+    ui().btnGPSPanel->click();
+    EXPECT_FALSE(ui().GPSPanel->isHidden());
+    EXPECT_TRUE(ui().Receiver1Panel->isHidden());
+    EXPECT_TRUE(ui().Receiver2Panel->isHidden());
+
+    // R1 toggled while the GPS screen shows: nothing appears now...
+    ui().btnReceiver1->click();
+    ui().btnReceiver1->click();
+    EXPECT_TRUE(ui().btnReceiver1->isChecked());
+    EXPECT_TRUE(ui().Receiver1Panel->isHidden());
+    // ...but it shows once the receiver screen is chosen.
+    ui().btnReceiverPanels->click();
+    EXPECT_TRUE(ui().GPSPanel->isHidden());
+    EXPECT_FALSE(ui().Receiver1Panel->isHidden());
+    EXPECT_FALSE(ui().Receiver2Panel->isHidden());
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kLeft);
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
+
+    // R1 off on the receiver screen: R2 takes the whole area; R1 keeps bounds.
+    ui().btnReceiver1->click();
+    EXPECT_TRUE(ui().Receiver1Panel->isHidden());
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kWhole);
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kLeft);
+    ui().btnReceiver1->click();
+    EXPECT_FALSE(ui().Receiver1Panel->isHidden());
+    EXPECT_EQ(bounds(ui().Receiver1Panel), kLeft);
+    EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
+    resetScreen();
+}
+
+TEST(TMain_Form, BothReceiversOffAtStartShowTheGpsScreenThrough)
+{
+    resetScreen();
+    ui().btnReceiver1->click();
+    ui().btnReceiver2->click();
+    EXPECT_TRUE(ui().Receiver1Panel->isHidden());
+    EXPECT_TRUE(ui().Receiver2Panel->isHidden());
+    EXPECT_FALSE(ui().GPSPanel->isHidden());
+    // Once the receiver screen has been chosen the GPS screen is gone.
+    ui().btnReceiverPanels->click();
+    EXPECT_TRUE(ui().GPSPanel->isHidden());
+    EXPECT_TRUE(ui().Receiver1Panel->isHidden());
+    EXPECT_TRUE(ui().Receiver2Panel->isHidden());
+    resetScreen();
+}
+
+TEST(TMain_Form, ModePressesArePostedNotWaitedFor)
+{
+    ui().btnSingleMode->setChecked(true);
+    // The link thread must return even while the window thread is busy.
+    auto pressed = std::async(std::launch::async, [] {
+        form().pressModeButton(DecoderWindow::Mode::Table);
+        form().pressModeButton(DecoderWindow::Mode::Scan);
+    });
+    ASSERT_EQ(pressed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(ui().btnSingleMode->isChecked()); // not applied before the loop runs
+    ASSERT_TRUE(processUntil([] { return ui().btnScanMode->isChecked(); }));
+    EXPECT_FALSE(ui().btnTableMode->isChecked());
+    EXPECT_FALSE(ui().btnSingleMode->isChecked());
+    ui().btnSingleMode->setChecked(true);
+}
+
+TEST(TMain_Form, TickWakesReceiversWithNewSingleData)
+{
+    MeasurementState& s = measurementState();
+    ASSERT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet() && !s.receiverEvents[1].isSet(); }));
+    s.newSamples[0].store(1);
+    s.newSamples[1].store(0);
+    form().Timer1Timer();
+    // The display thread resets the event only after its update has run on
+    // this thread, so it is still set here.
+    EXPECT_TRUE(s.receiverEvents[0].isSet());
+    EXPECT_FALSE(s.receiverEvents[1].isSet());
+    EXPECT_EQ(s.newSamples[0].load(), 0);
+    // No status thread yet: the tick event stays clear.
+    EXPECT_FALSE(s.statusTickEvent.isSet());
+    EXPECT_NE(ui().olClock->text(), QStringLiteral("HH:MM:SS"));
+    EXPECT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet(); }));
+}
+
+TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+
+    std::vector<QUrl> opened;
+    bool openResult = true;
+    form().openUrl = [&](const QUrl& url) {
+        opened.push_back(url);
+        return openResult;
+    };
+
+    auto missing = dismissNextMessageBox();
+    form().UserManualClick();
+    EXPECT_TRUE(missing->seen);
+    EXPECT_EQ(missing->caption, QStringLiteral("Information"));
+    EXPECT_EQ(missing->text, QStringLiteral("Could Not Load User Manual!!!"));
+    EXPECT_EQ(missing->icon, QMessageBox::Information);
+    EXPECT_TRUE(opened.empty());
+
+    QFile pdf(dir.filePath(QStringLiteral("Tavrix1.0.pdf")));
+    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
+    pdf.close();
+    form().UserManualClick();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(dir.filePath(QStringLiteral("Tavrix1.0.pdf"))));
+
+    openResult = false; // no viewer
+    auto noViewer = dismissNextMessageBox();
+    form().UserManualClick();
+    EXPECT_TRUE(noViewer->seen);
+    EXPECT_EQ(noViewer->text, QStringLiteral("Could Not Load User Manual!!!"));
+
+    form().openUrl = nullptr;
+    QDir::setCurrent(before);
+}
+
+TEST(ShowMessageBox, KindsCaptionsAndTextLimit)
+{
+    struct Case
+    {
+        int16_t kind;
+        const char* caption;
+        QMessageBox::Icon icon;
+    };
+    const Case cases[] = {
+        {0, "Information", QMessageBox::Information},
+        {1, "Warning", QMessageBox::Warning},
+        {2, "Error", QMessageBox::Critical},
+    };
+    for (const Case& c : cases) {
+        auto seen = dismissNextMessageBox();
+        ShowMessageBox(c.kind, "Kind %d!!", c.kind);
+        EXPECT_TRUE(seen->seen);
+        EXPECT_EQ(seen->caption, QString::fromLatin1(c.caption));
+        EXPECT_EQ(seen->icon, c.icon);
+        EXPECT_EQ(seen->text, QStringLiteral("Kind %1!!").arg(c.kind));
+    }
+    const std::string longText(300, 'x');
+    auto seen = dismissNextMessageBox();
+    ShowMessageBox(1, "%s", longText.c_str());
+    EXPECT_EQ(seen->text.size(), 127);
+}
+
+TEST(ShowMessageBox, FromAWorkerWaitsUntilDismissed)
+{
+    auto seen = dismissNextMessageBox();
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        ShowMessageBox(1, "Scan Channel Information Not In Log File!!");
+        returned = true;
+    });
+    ASSERT_TRUE(processUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_TRUE(seen->seen);
+    EXPECT_EQ(seen->caption, QStringLiteral("Warning"));
+    EXPECT_EQ(seen->text, QStringLiteral("Scan Channel Information Not In Log File!!"));
+}
+
+// ---- status thread ----
+
+namespace {
+
+struct StatusFixture : ::testing::Test
+{
+    MeasurementState& s = measurementState();
+    LinkSettings link;
+    std::vector<char> calls; // 'C' counters, 'B' beep
+    std::optional<int32_t> size;
+    std::unique_ptr<TMain_Router> router;
+
+    void SetUp() override
+    {
+        TMain_Router::Hooks hooks;
+        hooks.fileSizeKB = [this] {
+            calls.push_back('C');
+            return size;
+        };
+        hooks.beep = [this] { calls.push_back('B'); };
+        router = std::make_unique<TMain_Router>(s, link, form().statusControls(), hooks, true);
+        s.statusTickEvent.reset();
+        s.rtcEvent.reset();
+        s.gpsLossAlerted.store(1);
+        ui().edFileSize->setText(QStringLiteral("0 kB"));
+    }
+
+    void TearDown() override
+    {
+        router->Terminate();
+        s.statusTickEvent.set(); // wakes it at once
+        ASSERT_TRUE(processUntil([this] { return router->wait(0); }));
+    }
+
+    static void setBand(int r, uint32_t low, uint32_t high, uint16_t stepRaw)
+    {
+        uint8_t block[12] = {};
+        std::memcpy(block, &low, 4);
+        std::memcpy(block + 4, &high, 4);
+        block[8] = uint8_t(stepRaw);
+        block[9] = uint8_t(stepRaw >> 8);
+        std::lock_guard lock(measurementState().lock);
+        measurementState().receiverSettings[r]->storeBlock(block);
+    }
+
+    static void setSerial(const char* sn)
+    {
+        std::lock_guard lock(measurementState().lock);
+        std::memset(measurementState().serialNumber, 0, sizeof measurementState().serialNumber);
+        std::memcpy(measurementState().serialNumber, sn, std::min<size_t>(std::strlen(sn), 8));
+    }
+};
+
+} // namespace
+
+TEST_F(StatusFixture, CountersShowSerialLinkTextAndFileSize)
+{
+    setSerial("");
+    link.setStatusText("");
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edSN->text(), QStringLiteral("SN: "));
+    EXPECT_EQ(form().linkStatusPanel()->text(), QString());
+    EXPECT_EQ(ui().edFileSize->text(), QStringLiteral("0 kB")); // nothing logged yet
+
+    setSerial("AB123456");
+    link.setStatusText("Connected via COM");
+    size = 57;
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edSN->text(), QStringLiteral("SN: AB123456"));
+    EXPECT_EQ(form().linkStatusPanel()->text(), QStringLiteral("Connected via COM"));
+    EXPECT_EQ(ui().edFileSize->text(), QStringLiteral("57 kB"));
+
+    size = 0; // a log file that cannot be examined
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edFileSize->text(), QStringLiteral("0 kB"));
+}
+
+TEST_F(StatusFixture, BandLimitsOnlyAfterNewSettingsAndForBothReceivers)
+{
+    setBand(0, 32000, 38400, 3200);
+    setBand(1, 64000, 70400, 1600);
+    s.settingsReceived.store(1);
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edMin1->text(), QStringLiteral("400"));
+    EXPECT_EQ(ui().edMax1->text(), QStringLiteral("480"));
+    EXPECT_EQ(ui().edStep1->text(), QStringLiteral("12.5"));
+    EXPECT_EQ(ui().edMin2->text(), QStringLiteral("400"));
+    EXPECT_EQ(ui().edMax2->text(), QStringLiteral("440"));
+    EXPECT_EQ(ui().edStep2->text(), QStringLiteral("6.25"));
+    EXPECT_EQ(s.settingsReceived.load(), 0);
+
+    // Without a new ReceiverSetup the fields stay as they are.
+    setBand(0, 1, 2, 256);
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edMin1->text(), QStringLiteral("400"));
+}
+
+TEST_F(StatusFixture, ClockMarkerAndGpsOff)
+{
+    {
+        std::lock_guard lock(s.lock);
+        const uint8_t rtc[7] = {5, 4, 3, 17, 11, 7, 0};
+        std::memcpy(s.rtc, rtc, 7);
+    }
+    ui().gbGPS->setVisible(true);
+    ui().gbGPS->setEnabled(true);
+    const std::pair<int16_t, const char*> markers[] = {{7, "Mrkr #7"}, {123, "Mrkr #23"}, {100, "Mrkr #0"}, {255, "Mrkr #55"}};
+    for (const auto& [marker, text] : markers) {
+        s.markerNumber.store(marker);
+        router->UpdateClockAndMarker();
+        EXPECT_EQ(ui().edMarker->text(), QString::fromLatin1(text));
+    }
+    EXPECT_EQ(ui().edRTCDate->text(), QStringLiteral("11/17/2007"));
+    EXPECT_EQ(ui().edRTCTime->text(), QStringLiteral("03:04:05"));
+    EXPECT_TRUE(ui().gbGPS->isHidden());
+    EXPECT_FALSE(ui().gbGPS->isEnabled());
+}
+
+TEST_F(StatusFixture, GpsLossBeepsFourTimesOncePerLoss)
+{
+    router->UpdateClockAndMarker(); // flag starts set: no GPS seen yet
+    EXPECT_TRUE(calls.empty());
+
+    s.gpsLossAlerted.store(0); // GPS data were shown
+    router->UpdateClockAndMarker();
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), "BBBB");
+    EXPECT_EQ(s.gpsLossAlerted.load(), 1);
+    router->UpdateClockAndMarker();
+    EXPECT_EQ(calls.size(), 4u);
+
+    s.gpsLossAlerted.store(0);
+    router->UpdateClockAndMarker();
+    EXPECT_EQ(calls.size(), 8u);
+}
+
+TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
+{
+    s.gpsLossAlerted.store(0);
+    s.statusTickEvent.set();
+    s.rtcEvent.set();
+    router->start();
+    ASSERT_TRUE(processUntil([this] { return !s.statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
+
+    // A later clock message alone updates the clock fields only.
+    s.markerNumber.store(42);
+    s.rtcEvent.set();
+    ASSERT_TRUE(processUntil([this] { return !s.rtcEvent.isSet(); }));
+    EXPECT_EQ(ui().edMarker->text(), QStringLiteral("Mrkr #42"));
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
+}
