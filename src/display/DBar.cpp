@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
+#include <QRegion>
 
 #include <algorithm>
 
@@ -99,6 +100,14 @@ void textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
     p.restore();
 }
 
+// Copies the logical rectangle r of src to dest at r moved by offset.
+void copyRect(QPainter& p, const QImage& src, const QRect& r, const QPoint& offset)
+{
+    const qreal dpr = src.devicePixelRatio();
+    p.drawImage(QRectF(r.translated(offset)), src,
+                QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
+}
+
 int textWidth(const QFont& font, const QString& text)
 {
     return QFontMetrics(font).horizontalAdvance(text);
@@ -163,6 +172,7 @@ void DBar::Paint()
     computeLayout(x(), y(), width(), height());
     if (!m_canvas.isNull())
         m_canvas.fill(kGrey);
+    marginsTouched();
     RebuildBackground();
     SetTitle(QStringLiteral("."));
     SetValueCaption(QStringLiteral("."));
@@ -194,6 +204,9 @@ void DBar::RebuildBackground()
     }
     DrawMarkers();
     DrawTrace();
+    barsBitmap = backgroundBitmap.copy();
+    m_barsDrawn = QRegion();
+    m_barsShown = QRegion();
     copyToPlot(backgroundBitmap);
     update();
 }
@@ -203,6 +216,7 @@ void DBar::DrawMarkers()
     if (m_canvas.isNull() || backgroundBitmap.isNull())
         return;
     const int pl = plotRect.left, pt = plotRect.top, pr = plotRect.right, pb = plotRect.bottom;
+    marginsTouched();
     QPainter canvas(&m_canvas);
     canvas.fillRect(qrect(markerAboveRect), kGrey);
     canvas.fillRect(qrect(markerRightRect), kGrey);
@@ -219,7 +233,6 @@ void DBar::DrawMarkers()
         bg.drawLine(x - pl, 0, x - pl, pb - pt);
         const int w = textWidth(m_canvasFont, m.label);
         m_canvasFont = cellFont(plotHeight / 22, true);
-        m_canvasFontColor = kBlack;
         textOut(canvas, x - w / 2, pt - 3 - plotHeight / 22, m.label, m_canvasFont, kBlack, kGrey);
     }
     for (int i = 2; i < 4; ++i) {
@@ -231,7 +244,6 @@ void DBar::DrawMarkers()
         const int y = std::clamp(ValueToPixel(YAxis, m.position), pt, pb);
         bg.drawLine(0, y - pt, pr - pl, y - pt);
         m_canvasFont = cellFont(plotHeight / 22, true);
-        m_canvasFontColor = kBlack;
         textOut(canvas, pr + 5, y, m.label, m_canvasFont, kBlack, kGrey);
     }
 }
@@ -255,12 +267,41 @@ void DBar::DrawTrace()
     }
 }
 
+DBar::ScaleKey DBar::scaleKey() const
+{
+    return {yTop, yBottom, rightTop, rightBottom, double(divisions), double(rightScaleVisible),
+            double(xScaleArea), double(xLabelsVisible), double(xSubLabelsVisible), double(xLabelDigits),
+            double(xSubLabelDigits), xMin, xMax, double(plotRect.left), double(plotRect.top),
+            double(plotRect.right), double(plotRect.bottom), double(outerRect.left), double(outerRect.top),
+            double(outerRect.right), double(outerRect.bottom)};
+}
+
+bool DBar::xRowsShown() const
+{
+    return xScaleArea && (xLabelsVisible || xSubLabelsVisible);
+}
+
+void DBar::marginsTouched()
+{
+    m_scalesValid = false;
+    m_bottomValid = false;
+}
+
 void DBar::DrawScales()
 {
     if (divisions == 0)
         divisions = 10;
     if (m_canvas.isNull())
         return;
+    // Every update sets the x range again; the margins only change when
+    // something they show changed or was drawn over.
+    const ScaleKey key = scaleKey();
+    if (m_scalesValid && key == m_scalesKey) {
+        m_canvasFont = m_scalesFont;
+        return;
+    }
+    if (xRowsShown())
+        m_bottomValid = false;
     const int pl = plotRect.left, pt = plotRect.top, pb = plotRect.bottom;
     const int ph = plotHeight, pw = plotWidth;
     QPainter p(&m_canvas);
@@ -272,7 +313,6 @@ void DBar::DrawScales()
         return std::max(textWidth(f, topText), textWidth(f, bottomText));
     });
     m_canvasFont = cellFont(fit.height, true);
-    m_canvasFontColor = kBlack;
     const int firstY = pt - fit.height / 2;
 
     p.fillRect(qrect(leftScaleRect), kGrey);
@@ -284,7 +324,6 @@ void DBar::DrawScales()
     if (rightScaleVisible) {
         const int rightX = plotRect.right + 2;
         m_canvasFont = cellFont(ph / 12, true);
-        m_canvasFontColor = kBlue;
         p.fillRect(qrect(rightScaleRect), kGrey);
         for (int s = 0; s <= divisions; ++s) {
             const QString text =
@@ -293,12 +332,13 @@ void DBar::DrawScales()
         }
     }
 
-    if (!xScaleArea)
+    if (!xScaleArea) {
+        scalesDrawn(key);
         return;
+    }
     const int fontHeight = QFontMetrics(m_canvasFont).height();
     if (xLabelsVisible) {
         const int rowY = pb + 8;
-        m_canvasFontColor = kBlack;
         p.fillRect(qrect(xScaleRect), kGrey);
         for (int s = 0; s <= 8; ++s) {
             const double v = xMin + s * (xMax - xMin) * 0.125;
@@ -309,13 +349,20 @@ void DBar::DrawScales()
     }
     if (xSubLabelsVisible) {
         const int rowY = fontHeight + (pb + 8) + 1;
-        m_canvasFontColor = kBlue;
         for (int s = 0; s <= 8; ++s) {
             const double v = (xMin + s * (xMax - xMin) * 0.125) * 0.0078125;
             const QString text = QString::asprintf("%.*f", int(xSubLabelDigits), v);
             textOut(p, s * pw / 8 + pl - 4, rowY, text, m_canvasFont, kBlue, kGrey);
         }
     }
+    scalesDrawn(key);
+}
+
+void DBar::scalesDrawn(const ScaleKey& key)
+{
+    m_scalesValid = true;
+    m_scalesKey = key;
+    m_scalesFont = m_canvasFont;
 }
 
 void DBar::SetXMin(double value)
@@ -364,11 +411,11 @@ void DBar::SetTitle(const QString& text)
     if (m_canvas.isNull())
         return;
     const int ot = outerRect.top, pt = plotRect.top;
+    marginsTouched();
     QPainter p(&m_canvas);
     fill(p, plotRect.left, ot + (pt - ot) / 4, plotRect.right, ot + 3 * (pt - ot) / 4, kGrey);
     const FontFit fit = fitCaption((pt - ot) / 2, [&](int h) { return textWidth(cellFont(h, true), titleText); });
     m_canvasFont = cellFont(fit.height, true);
-    m_canvasFontColor = kBlack;
     textOut(p, fit.x, ot + (pt - ot) / 2 - fit.height / 2, titleText, m_canvasFont, kBlack, kGrey);
     update();
 }
@@ -380,13 +427,22 @@ void DBar::SetBottomCaption(const QString& text)
     if (m_canvas.isNull())
         return;
     const int ob = outerRect.bottom, pb = plotRect.bottom;
+    if (m_bottomValid && m_bottomDrawn == bottomCaption) {
+        m_canvasFont = m_bottomFont;
+        return;
+    }
     QPainter p(&m_canvas);
     fill(p, plotRect.left, pb + (ob - pb) / 4, plotRect.right, pb + 3 * (ob - pb) / 4, kGrey);
     const FontFit fit =
         fitCaption((ob - pb) / 2, [&](int h) { return textWidth(cellFont(h, true), bottomCaption); });
     m_canvasFont = cellFont(fit.height, true);
-    m_canvasFontColor = kBlack;
     textOut(p, fit.x, pb + (ob - pb) / 2 - fit.height / 2, bottomCaption, m_canvasFont, kBlack, kGrey);
+    // Its band crosses only the x scale rows, unless the text overflows the plot's width.
+    if (xRowsShown() || fit.x < plotRect.left)
+        m_scalesValid = false;
+    m_bottomValid = true;
+    m_bottomDrawn = bottomCaption;
+    m_bottomFont = m_canvasFont;
     update();
 }
 
@@ -399,6 +455,7 @@ void DBar::SetValueCaption(const QString& text)
     const QFont f = cellFont(14, false);
     const int x = outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
     const int y = outerHeight / 2 + textWidth(f, valueCaption) / 2;
+    marginsTouched();
     QPainter p(&m_canvas);
     textOut(p, x, y, valueCaption, f, kBlack, kGrey, 900);
     update();
@@ -414,6 +471,7 @@ void DBar::SetRightCaption(const QString& text)
     const QFont f = cellFont(m_fontHeight, false);
     const int x = outerRect.right - (outerRect.right - plotRect.right) / 4 + m_fontHeight / 2;
     const int y = outerHeight / 2 - textWidth(f, rightCaption) / 2;
+    marginsTouched();
     QPainter p(&m_canvas);
     textOut(p, x, y, rightCaption, f, kBlue, kGrey, 2700);
     update();
@@ -426,8 +484,8 @@ void DBar::SetNote(const QString& text)
     if (m_canvas.isNull())
         return;
     m_canvasFont = cellFont((outerRect.bottom - plotRect.bottom) / 3, true);
-    m_canvasFontColor = kBlue;
     const int h = QFontMetrics(m_canvasFont).height();
+    marginsTouched();
     QPainter p(&m_canvas);
     textOut(p, 3 * outerWidth / 4 - textWidth(m_canvasFont, noteText) / 2, outerRect.bottom - h - 3,
             noteText, m_canvasFont, kBlue, kGrey);
@@ -437,12 +495,16 @@ void DBar::SetNote(const QString& text)
 void DBar::BeginBars()
 {
     columnUse.clear();
-    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
+    // Only what the last update drew differs from the background.
+    if (!barsBitmap.isNull() && !backgroundBitmap.isNull() && !m_barsDrawn.isEmpty()) {
         QPainter p(&barsBitmap);
         p.setCompositionMode(QPainter::CompositionMode_Source);
-        p.drawImage(0, 0, backgroundBitmap);
+        for (const QRect& r : m_barsDrawn)
+            copyRect(p, backgroundBitmap, r, QPoint());
     }
+    m_barsDrawn = QRegion();
     if (!xScaleArea && !m_canvas.isNull()) {
+        marginsTouched();
         QPainter p(&m_canvas);
         fill(p, plotRect.left, plotRect.bottom + 5, plotRect.left + plotWidth, plotRect.bottom + 35, kGrey);
     }
@@ -464,8 +526,10 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
     const int by = py - plotRect.top;
     const int hw = barHalfWidth(barWidthDivisor);
 
+    const QRect area(0, 0, plotWidth, plotHeight);
     QPainter p(&barsBitmap);
     fill(p, bx - hw, by, bx + hw, plotHeight, barColor);
+    m_barsDrawn += QRect(QPoint(bx - hw, by), QPoint(bx + hw - 1, plotHeight - 1)) & area;
 
     const bool underMouse = mouseX >= bx - hw && mouseX <= bx + hw && mouseY >= by && mouseY <= plotHeight;
     if (!alwaysLabel && !underMouse)
@@ -474,17 +538,30 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
     const QString text = label.left(kMaxLabelLength);
     const QFontMetrics fm(m_labelFont);
     const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(text);
-    textOut(p, bx - e / 2, by - 20, text, m_labelFont, barColor, kWhite, verticalLabels ? 900 : 0);
+    const int lx = bx - e / 2, ly = by - 20;
+    textOut(p, lx, ly, text, m_labelFont, barColor, kWhite, verticalLabels ? 900 : 0);
+    const int w = fm.horizontalAdvance(text), h = fm.height();
+    // Glyphs may reach a little past their cell.
+    const QRect cell = verticalLabels ? QRect(lx, ly - w, h, w) : QRect(lx, ly, w, h);
+    m_barsDrawn += cell.adjusted(-2, -2, 2, 2) & area;
 }
 
 void DBar::EndBars(const QString& legend)
 {
     if (!xScaleArea && !m_canvas.isNull()) {
+        marginsTouched();
         QPainter p(&m_canvas);
         textOut(p, plotWidth / 2 + plotRect.left - textWidth(m_canvasFont, legend) / 2, plotRect.bottom + 5,
                 legend, m_canvasFont, kBlack, kGrey);
     }
-    copyToPlot(barsBitmap);
+    // The plot on the canvas differs from the bars bitmap only where the
+    // previous or this update drew: one copy of those parts completes it.
+    if (!m_canvas.isNull() && !barsBitmap.isNull()) {
+        QPainter p(&m_canvas);
+        for (const QRect& r : m_barsShown.united(m_barsDrawn))
+            copyRect(p, barsBitmap, r, QPoint(plotRect.left, plotRect.top));
+    }
+    m_barsShown = m_barsDrawn;
     update();
 }
 
@@ -497,10 +574,10 @@ void DBar::MouseMove(int x, int y)
     const QString text = QString::asprintf("MOUSE POSITION = (%.0f)(%.2f)", PixelToValue(XAxis, x),
                                            PixelToValue(YAxis, y));
     const int top = plotRect.top - outerRect.top;
+    marginsTouched();
     QPainter p(&m_canvas);
     p.fillRect(qrect(readoutRect), kGrey);
     m_canvasFont = cellFont(top / 5, true);
-    m_canvasFontColor = kRed;
     const int h = QFontMetrics(m_canvasFont).height();
     textOut(p, outerWidth / 2 - textWidth(m_canvasFont, text) / 2, 4 * top / 5 + outerRect.top - h / 8, text,
             m_canvasFont, kRed, kGrey);

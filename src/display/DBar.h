@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -126,11 +127,27 @@ private:
     void copyToPlot(const QImage& bitmap);
     QImage makeBitmap(int width, int height, const QColor& fill) const;
 
+    using ScaleKey = std::array<double, 21>;
+    ScaleKey scaleKey() const;
+    void scalesDrawn(const ScaleKey& key);
+    // Something drew into the margins: the scales and bottom caption must be
+    // drawn again even if unchanged.
+    void marginsTouched();
+    bool xRowsShown() const;
+
     QImage m_canvas;
     QFont m_canvasFont;        // the canvas font as the drawing steps leave it
-    QColor m_canvasFontColor{Qt::black};
     QFont m_labelFont;         // the bars bitmap font
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
+
+    QRegion m_barsDrawn;       // bars bitmap parts that differ from the background
+    QRegion m_barsShown;       // plot parts on the canvas that differ from the background
+    bool m_scalesValid = false;
+    ScaleKey m_scalesKey{};
+    QFont m_scalesFont;
+    bool m_bottomValid = false;
+    QString m_bottomDrawn;
+    QFont m_bottomFont;
 };
 
 // Places the graph in its host and repaints it at once.

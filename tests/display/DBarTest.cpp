@@ -222,6 +222,33 @@ TEST_F(DBarPaint, mouseZoomAndReadout)
     EXPECT_GT(find(canvas(), kRed, r.left, r.top, r.right - 1, r.bottom - 1).count, 0);
 }
 
+TEST_F(DBarPaint, successiveUpdatesLookLikeAFreshGraph)
+{
+    // Each update redraws only what changed; the picture must still be the
+    // one a fresh graph shows after the same last update.
+    const auto update = [](DBar& g, int round) {
+        g.SetXMax(11.0);
+        g.verticalLabels = round % 2 == 0;
+        g.SetBottomCaption(round % 3 == 0 ? QStringLiteral("Frequency") : QStringLiteral("Channel"));
+        g.BeginBars();
+        for (int k = 1; k <= 10; ++k) {
+            const double level = -125.0 + ((k * 37 + round * 53) % 100);
+            g.DrawBar(int16_t(k), level > -120 ? QString::number(150.0 + k * 0.0125 * round, 'f', 4) : QString(),
+                      level);
+        }
+        g.EndBars(QString());
+    };
+    for (int round = 0; round < 6; ++round)
+        update(*g, round);
+
+    DBar fresh;
+    configureReceiverGraph(fresh);
+    PlaceGraph(&fresh, 0, 0, 610, 405);
+    update(fresh, 5);
+    EXPECT_TRUE(g->canvas() == fresh.canvas());
+    EXPECT_TRUE(g->barsBitmap == fresh.barsBitmap);
+}
+
 TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
 {
     g->xScaleArea = false;

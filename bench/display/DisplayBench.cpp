@@ -1,0 +1,95 @@
+// Targets: one table-mode display update under 2 ms on the single-panel size
+// and on a full-HD control; the table ranking alone under 50 us.
+#include "display/DBar.h"
+#include "display/TR_Router.h"
+#include "display/TableRanking.h"
+#include "protocol/MeasurementState.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QToolButton>
+#include <QWidget>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+// strong: every level up to -1 dBm, so the ten bars stand at full height
+// (the most pixels to draw). typical: a noise floor around -110 dBm with a
+// few dozen channels between -90 and -40 dBm.
+void fillTable(MeasurementState& state, int r, unsigned seed, bool strong)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> any(-128, -1);
+    std::uniform_int_distribution<int> noise(-118, -100);
+    std::uniform_int_distribution<int> signal(-90, -40);
+    std::uniform_int_distribution<int> pick(0, 99);
+    for (int8_t& b : state.tableRssi[r])
+        b = int8_t(strong ? any(rng) : (pick(rng) == 0 ? signal(rng) : noise(rng)));
+}
+
+void BM_UpdateDisplayTable(benchmark::State& st)
+{
+    const int width = int(st.range(0));
+    const int height = int(st.range(1));
+    auto state = std::make_unique<MeasurementState>();
+    const uint8_t block[12] = {0x70, 0x17, 0, 0, 0x58, 0x1B, 0, 0, 0x00, 0x19, 0, 0};
+    state->receiverSettings[0]->storeBlock(block);
+    fillTable(*state, 0, 1, st.range(2) != 0);
+
+    QWidget panel;
+    panel.resize(width, height);
+    QToolButton single, table, frequency;
+    for (QToolButton* b : {&single, &table, &frequency})
+        b->setCheckable(true);
+    table.setChecked(true);
+    frequency.setChecked(true);
+    auto* graph = new DBar(&panel);
+    configureReceiverGraph(*graph);
+    PlaceGraph(graph, 0, 0, width, height);
+    TR_Router router(0, *state, true);
+    router.setGraph(graph, {&single, &table, &frequency});
+
+    for (auto _ : st) {
+        router.UpdateDisplay();
+        benchmark::DoNotOptimize(graph->canvas().constBits());
+    }
+}
+BENCHMARK(BM_UpdateDisplayTable)
+    ->ArgNames({"width", "height", "strong"})
+    ->Args({684, 453, 0})
+    ->Args({684, 453, 1})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_TableRanking(benchmark::State& st)
+{
+    auto state = std::make_unique<MeasurementState>();
+    if (st.range(0) == 0) {
+        fillTable(*state, 0, 2, true);
+    } else {
+        // Rising levels: every entry enters at the top, the worst case.
+        for (int j = 0; j < MeasurementState::kTableSize; ++j)
+            state->tableRssi[0][j] = int8_t(-119 + j * 118 / MeasurementState::kTableSize);
+    }
+    for (auto _ : st)
+        benchmark::DoNotOptimize(TableRanking::rank(state->tableRssi[0], MeasurementState::kTableSize));
+}
+BENCHMARK(BM_TableRanking)->ArgName("rising")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
