@@ -1,4 +1,3 @@
-#include "gps/GpsRecord.h"
 #include "gps/TGPS.h"
 
 #include <gtest/gtest.h>
@@ -239,12 +238,3 @@ TEST(TGPS, idTagEndsAtItsSixthByteOrAnEarlierNul)
     EXPECT_STREQ(m.decode().IDTag, "TA");
 }
 
-TEST(GpsRecord, copyShowsTheLastDecodedMessage)
-{
-    GpsRecord record;
-    const Message m = Message{}.be32(31, 145969560).byte(129, 0xC0);
-    record.Decode(m.bytes.data());
-    const TGPS copy = record.copy();
-    EXPECT_EQ(copy.LatitudeText(), "40.5471 N");
-    EXPECT_EQ(copy.ReceiverStatusText(), "2D Fix");
-}

@@ -118,15 +118,6 @@ TEST_F(DecoderTest, commandsAreFiveByteFramesWithEmptyPayload)
     EXPECT_EQ(sent, expected);
 }
 
-TEST_F(DecoderTest, failedOrMissingSendIsIgnored)
-{
-    Decoder noLink(state, gps, [](const PacketRecord&) { return false; });
-    noLink.requestSettings();
-    Decoder unwired(state, gps, nullptr);
-    unwired.decodePacket(packet(Decoder::SerialNumber, Bytes{'A', 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(state.serialNumberText(), "A");
-}
-
 TEST_F(DecoderTest, serialNumberIsStoredThenSettingsRequested)
 {
     struct Case { Bytes payload; std::string serial; };

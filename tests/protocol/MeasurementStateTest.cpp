@@ -155,9 +155,3 @@ TEST(ReceiverSettings, beyond1024PositionsConversionLandsInTheFirst34)
     EXPECT_EQ(s.valueOfPosition(s.positionOf(s.channelOf(1057))), 33u);
 }
 
-TEST(ReceiverSettings, frequencyOfChannel)
-{
-    const ReceiverSettings s = settings(1000, 7680, 1);
-    EXPECT_DOUBLE_EQ(s.frequencyOfChannelMHz(991), 30.0);
-    EXPECT_DOUBLE_EQ(s.frequencyOfChannelMHz(1), 1034 * 0.03);
-}
