@@ -249,6 +249,10 @@ void Emulator::writeStats() const
 
 int Emulator::pollTimeoutMs(double t) const
 {
+    // Flat out, an empty queue means "make more now", not "wait".
+    const bool quiet = m_options.waitRequest && !m_heardSinceConnect;
+    if (m_options.flatOut && m_queue.empty() && m_listening && !quiet && !countReached())
+        return 0;
     double next = std::min(m_nextTickAt, t + 0.02); // also the re-check of a silent line
     if (!m_queue.empty()) {
         next = std::min(next, std::max(t, m_nextWriteAt));
@@ -331,7 +335,7 @@ int Emulator::run()
     }
 
     if (finished)
-        m_port.drain(3000);
+        m_port.drain(10000);
     writeStats();
     m_port.close();
     std::cerr << "tavrix-sim: stopped after " << m_stats.framesSent() << " frames" << std::endl;

@@ -187,17 +187,29 @@ void PtyPort::drain(int timeoutMs)
     }
     if (!listening())
         return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    // The input queue of the slave is what the program has yet to read; a
-    // second descriptor on the slave can see it without taking any of it.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // The slave's input queue is what the program has yet to read; a second
+    // descriptor on the slave can see it without taking any of it. It only
+    // counts the line discipline's 4 KB, while up to some 14 KB more may sit
+    // in the kernel's flip buffers waiting to move in, so the queue must stay
+    // empty for a while before the line counts as drained.
     const int probe = ::open(m_slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0) {
-        // The program holds the line exclusively; give it a moment instead.
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 500)));
+        // The program holds the line exclusively (only root may still open
+        // it); give the program time to read the kernel's buffers instead.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 2000)));
         return;
     }
+    constexpr auto kQuiet = std::chrono::milliseconds(250);
+    auto emptySince = Clock::now();
     int waiting = 0;
-    while (std::chrono::steady_clock::now() < deadline && ::ioctl(probe, FIONREAD, &waiting) == 0 && waiting > 0)
+    while (Clock::now() < deadline && Clock::now() - emptySince < kQuiet) {
+        if (::ioctl(probe, FIONREAD, &waiting) != 0)
+            break;
+        if (waiting > 0)
+            emptySince = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     ::close(probe);
 }
