@@ -2,6 +2,7 @@
 #include "link/LinkSettings.h"
 #include "link/PacketFramer.h"
 #include "link/TCom_Router.h"
+#include "link/UsbPort.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+
+#include <dlfcn.h>
 
 namespace fs = std::filesystem;
 
@@ -166,6 +169,24 @@ TEST_F(TCom_RouterTest, FailedOpenSaysWhyAndRetriesUntilThePortAppears)
     EXPECT_EQ(pty.read(5, 3000), kSerialNumberRequest);
     EXPECT_EQ(settings.statusText(), "Connected via COM");
 
+    router.Terminate();
+    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+}
+
+TEST_F(TCom_RouterTest, UsbWithoutAnyFtdiDeviceSaysSoAndSendsNothing)
+{
+    void* d2xx = ::dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+    if (d2xx)
+        ::dlclose(d2xx);
+    if (d2xx || !UsbPort::findFtdiTty("/sys").empty())
+        GTEST_SKIP() << "this machine has a D2XX library or an FTDI device";
+
+    settings.linkKind = LinkSettings::kUsb;
+    settings.comPort = 0;
+    TCom_Router router(settings, collector.handler());
+    ASSERT_TRUE(waitFor([&] { return !settings.statusText().empty(); }, 2000));
+    EXPECT_EQ(settings.statusText(), "Could Not Open USB: No FTDI Device Found!!");
+    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
     router.Terminate();
     EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
 }
