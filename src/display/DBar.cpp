@@ -495,14 +495,7 @@ void DBar::SetNote(const QString& text)
 void DBar::BeginBars()
 {
     columnUse.clear();
-    // Only what the last update drew differs from the background.
-    if (!barsBitmap.isNull() && !backgroundBitmap.isNull() && !m_barsDrawn.isEmpty()) {
-        QPainter p(&barsBitmap);
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const QRect& r : m_barsDrawn)
-            copyRect(p, backgroundBitmap, r, QPoint());
-    }
-    m_barsDrawn = QRegion();
+    m_pending.clear();
     if (!xScaleArea && !m_canvas.isNull()) {
         marginsTouched();
         QPainter p(&m_canvas);
@@ -526,24 +519,22 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
     const int by = py - plotRect.top;
     const int hw = barHalfWidth(barWidthDivisor);
 
-    const QRect area(0, 0, plotWidth, plotHeight);
-    QPainter p(&barsBitmap);
-    fill(p, bx - hw, by, bx + hw, plotHeight, barColor);
-    m_barsDrawn += QRect(QPoint(bx - hw, by), QPoint(bx + hw - 1, plotHeight - 1)) & area;
-
+    PendingBar bar;
+    bar.bar = QRect(QPoint(bx - hw, by), QPoint(bx + hw - 1, plotHeight - 1));
     const bool underMouse = mouseX >= bx - hw && mouseX <= bx + hw && mouseY >= by && mouseY <= plotHeight;
-    if (!alwaysLabel && !underMouse)
-        return;
-    // Labels are at most a frequency with four decimals; anything longer is cut.
-    const QString text = label.left(kMaxLabelLength);
-    const QFontMetrics fm(m_labelFont);
-    const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(text);
-    const int lx = bx - e / 2, ly = by - 20;
-    textOut(p, lx, ly, text, m_labelFont, barColor, kWhite, verticalLabels ? 900 : 0);
-    const int w = fm.horizontalAdvance(text), h = fm.height();
-    // Glyphs may reach a little past their cell.
-    const QRect cell = verticalLabels ? QRect(lx, ly - w, h, w) : QRect(lx, ly, w, h);
-    m_barsDrawn += cell.adjusted(-2, -2, 2, 2) & area;
+    if (alwaysLabel || underMouse) {
+        // Labels are at most a frequency with four decimals; anything longer is cut.
+        bar.text = label.left(kMaxLabelLength);
+        const QFontMetrics fm(m_labelFont);
+        const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(bar.text);
+        bar.labelAt = QPoint(bx - e / 2, by - 20);
+        bar.labelled = true;
+        bar.vertical = verticalLabels;
+        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
+        bar.cell = verticalLabels ? QRect(bar.labelAt.x(), bar.labelAt.y() - w, h, w)
+                                  : QRect(bar.labelAt.x(), bar.labelAt.y(), w, h);
+    }
+    m_pending.push_back(bar);
 }
 
 void DBar::EndBars(const QString& legend)
@@ -554,6 +545,40 @@ void DBar::EndBars(const QString& legend)
         textOut(p, plotWidth / 2 + plotRect.left - textWidth(m_canvasFont, legend) / 2, plotRect.bottom + 5,
                 legend, m_canvasFont, kBlack, kGrey);
     }
+    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
+        // The bars are drawn here, all at once, so that only the parts of the
+        // previous bars that the new ones do not cover are reset from the
+        // background: the picture is the same as a full reset, at a fraction
+        // of the copying. Bars and label cells are opaque; glyphs may reach a
+        // little past their cell.
+        const QRect area(0, 0, plotWidth, plotHeight);
+        QRegion covered;
+        QRegion drawn;
+        for (const PendingBar& b : m_pending) {
+            covered += b.bar & area;
+            drawn += b.bar & area;
+            if (b.labelled) {
+                const QRect inner = b.cell.adjusted(1, 1, -1, -1);
+                if (inner.isValid())
+                    covered += inner & area;
+                drawn += b.cell.adjusted(-2, -2, 2, 2) & area;
+            }
+        }
+        QPainter p(&barsBitmap);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& r : m_barsDrawn.subtracted(covered))
+            copyRect(p, backgroundBitmap, r, QPoint());
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (const PendingBar& b : m_pending) {
+            if (b.bar.isValid())
+                p.fillRect(b.bar, barColor);
+            if (b.labelled)
+                textOut(p, b.labelAt.x(), b.labelAt.y(), b.text, m_labelFont, barColor, kWhite,
+                        b.vertical ? 900 : 0);
+        }
+        m_barsDrawn = drawn;
+    }
+    m_pending.clear();
     // The plot on the canvas differs from the bars bitmap only where the
     // previous or this update drew: one copy of those parts completes it.
     if (!m_canvas.isNull() && !barsBitmap.isNull()) {

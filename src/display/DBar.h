@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 // Bar graph of one receiver's RSSI against a value scale.
 //
@@ -140,6 +141,17 @@ private:
     QFont m_labelFont;         // the bars bitmap font
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
 
+    // A bar of the current update, drawn by EndBars (bars bitmap coordinates).
+    struct PendingBar
+    {
+        QRect bar;
+        bool labelled = false;
+        bool vertical = false;
+        QString text;
+        QPoint labelAt;
+        QRect cell;
+    };
+    std::vector<PendingBar> m_pending;
     QRegion m_barsDrawn;       // bars bitmap parts that differ from the background
     QRegion m_barsShown;       // plot parts on the canvas that differ from the background
     bool m_scalesValid = false;

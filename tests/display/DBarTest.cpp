@@ -247,6 +247,12 @@ TEST_F(DBarPaint, successiveUpdatesLookLikeAFreshGraph)
     update(fresh, 5);
     EXPECT_TRUE(g->canvas() == fresh.canvas());
     EXPECT_TRUE(g->barsBitmap == fresh.barsBitmap);
+    int shown = 0;
+    for (int y = 0; y < fresh.barsBitmap.height(); ++y)
+        for (int x = 0; x < fresh.barsBitmap.width(); ++x)
+            if (g->barsBitmap.pixel(x, y) != fresh.barsBitmap.pixel(x, y) && shown++ < 10)
+                ADD_FAILURE() << "differs at " << x << "," << y << " " << std::hex << g->barsBitmap.pixel(x, y)
+                              << " vs " << fresh.barsBitmap.pixel(x, y);
 }
 
 TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
