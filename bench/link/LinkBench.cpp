@@ -63,7 +63,6 @@ Bytes deviceStream()
 void setThroughputCounters(benchmark::State& state, const Bytes& stream)
 {
     const double bytes = double(stream.size());
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(stream.size()));
     state.counters["throughput_MBps"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["line_rate_ratio"] =
         benchmark::Counter(bytes / kLineBytesPerSecond, benchmark::Counter::kIsIterationInvariantRate);
@@ -264,7 +263,6 @@ void BM_LinkIdleCpu(benchmark::State& state)
 
     state.counters["idle_cpu_pct"] = 100.0 * cpu / kSeconds;
     state.counters["bare_10ms_poll_cpu_pct"] = 100.0 * bareCpu / kSeconds;
-    state.counters["idle_cpu_per_second_us"] = 1e6 * cpu / kSeconds;
 }
 BENCHMARK(BM_LinkIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
 
