@@ -68,14 +68,17 @@ void LogControl::startLogging()
     const std::string name = LogFileName::fromText(m_logFile->text().toStdString());
     // No posts while the writer is being made.
     m_state.logThread.store(nullptr);
+    // The writer is made suspended, so it learns its own address before it
+    // can fail and report.
+    auto self = std::make_shared<TLog_Router*>(nullptr);
     auto writer = std::make_unique<TLog_Router>(
-        name, m_state, [this](const std::string& message) {
-            TLog_Router* failed = m_state.logThread.load();
+        name, m_state, [this, self](const std::string& message) {
             QMetaObject::invokeMethod(
-                this, [this, failed, text = QString::fromStdString(message)] { writerFailed(failed, text); },
+                this, [this, failed = *self, text = QString::fromStdString(message)] { writerFailed(failed, text); },
                 Qt::QueuedConnection);
         },
         true);
+    *self = writer.get();
     TLog_Router* w = writer.get();
     m_writers.push_back(std::move(writer));
     m_state.logThread.store(w);
