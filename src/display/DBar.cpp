@@ -190,6 +190,8 @@ void DBar::RebuildBackground()
     backgroundBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
     barsBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
     columnUse.resize(plotWidth);
+    m_barsDrawn = QRegion();
+    m_barsShown = QRegion();
     if (divisions == 0)
         divisions = 10;
     if (backgroundBitmap.isNull())
@@ -205,8 +207,6 @@ void DBar::RebuildBackground()
     DrawMarkers();
     DrawTrace();
     barsBitmap = backgroundBitmap.copy();
-    m_barsDrawn = QRegion();
-    m_barsShown = QRegion();
     copyToPlot(backgroundBitmap);
     update();
 }

@@ -255,6 +255,28 @@ TEST_F(DBarPaint, successiveUpdatesLookLikeAFreshGraph)
                               << " vs " << fresh.barsBitmap.pixel(x, y);
 }
 
+TEST_F(DBarPaint, markersAndTraceAreDrawnIntoTheGrid)
+{
+    g->markers[0] = {true, QColor(0, 0, 0xFF), 1.0, QStringLiteral("M1")};
+    g->traceVisible = true;
+    g->traceLastIndex = 500; // beyond the 100 points: only those are joined
+    g->tracePoints[0] = {0.0, -120.0};
+    for (int i = 1; i < DBar::kTracePoints; ++i)
+        g->tracePoints[size_t(i)] = {2.0, -30.0};
+    g->Paint();
+
+    // Dashed: the marker's column is blue in part, not all the way down.
+    const Box marker = find(canvas(), qRgb(0, 0, 0xFF), 304, 60, 304, 343);
+    EXPECT_GT(marker.count, 50);
+    EXPECT_LT(marker.count, 284);
+    EXPECT_GT(find(canvas(), kBlack, 80, 40, 530, 59).count, 0); // its label above the plot
+    EXPECT_GT(find(canvas(), kMaroon, 91, 60, 517, 343).count, 200); // the trace's diagonal
+
+    // Bar updates start again from this background.
+    bars({});
+    EXPECT_GT(find(canvas(), qRgb(0, 0, 0xFF), 304, 60, 304, 343).count, 50);
+}
+
 TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
 {
     g->xScaleArea = false;
