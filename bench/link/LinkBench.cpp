@@ -193,9 +193,14 @@ void BM_LinkLatency(benchmark::State& state)
             // link thread to read it and go back to its idle wait.
             pty.write(frame.bytes.data(), frameSize - 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(2 + i % 3));
+            uint64_t expected;
+            {
+                std::lock_guard lock(decoded.mutex);
+                expected = decoded.count + 1;
+            }
             const auto sent = Clock::now();
             pty.write(frame.bytes.data() + frameSize - 1, 1);
-            if (!decoded.waitFor(decoded.count + 1, 1000)) {
+            if (!decoded.waitFor(expected, 1000)) {
                 state.SkipWithError("a frame was not decoded");
                 return;
             }

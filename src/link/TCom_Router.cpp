@@ -31,6 +31,43 @@ struct TCom_Router::Impl
 
     LinkTransport& port() { return settings.linkKind.load() == LinkSettings::kUsb ? static_cast<LinkTransport&>(usbPort) : serialPort; }
 
+    // Reads, frames and decodes until the device goes away or the thread is
+    // told to end. The buffer and the record live on this thread's stack.
+    void readUntilLost(LinkTransport& port, const WorkerThread& thread)
+    {
+        std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
+        PacketRecord record;
+        while (!thread.Terminated()) {
+            const int16_t n = port.read(buffer.data());
+            if (n < 0) {
+                if (port.lost() || !waitForInput(port, thread))
+                    return;
+                continue;
+            }
+            for (size_t at = 0; at < size_t(n);) {
+                bool completed;
+                at += packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
+                if (!completed)
+                    continue;
+                packetFramer.copyTo(record);
+                if (decodePacket)
+                    decodePacket(record);
+            }
+        }
+    }
+
+    // Polls until something may be waiting or the thread must end; false
+    // when the device went away. A time-out means nothing arrived, so there
+    // is no point in reading before polling again.
+    static bool waitForInput(LinkTransport& port, const WorkerThread& thread)
+    {
+        for (;;) {
+            const LinkTransport::WaitResult result = port.waitForData(kIdleWaitMs);
+            if (result != LinkTransport::WaitResult::Timeout || thread.Terminated())
+                return result != LinkTransport::WaitResult::Lost;
+        }
+    }
+
     LinkSettings& settings;
     PacketHandler decodePacket;
     SerialPort serialPort;
@@ -91,8 +128,6 @@ void TCom_Router::Execute()
             d->linkIdleEvent.wait(kIdleWaitMs);
     };
 
-    std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
-    PacketRecord record;
     bool everConnected = false;
 
     while (!Terminated()) {
@@ -118,28 +153,7 @@ void TCom_Router::Execute()
         d->packetFramer.reset(); // a packet cut by a loss can never complete
         send(buildFrame(kSerialNumberRequest, nullptr, 0));
 
-        while (!Terminated()) {
-            const int16_t n = port.read(buffer.data());
-            if (n < 0) {
-                if (port.lost())
-                    break;
-                LinkTransport::WaitResult waited;
-                while ((waited = port.waitForData(kIdleWaitMs)) == LinkTransport::WaitResult::Timeout && !Terminated()) {
-                }
-                if (waited == LinkTransport::WaitResult::Lost)
-                    break;
-                continue;
-            }
-            for (size_t at = 0; at < size_t(n);) {
-                bool completed;
-                at += d->packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
-                if (!completed)
-                    continue;
-                d->packetFramer.copyTo(record);
-                if (d->decodePacket)
-                    d->decodePacket(record);
-            }
-        }
+        d->readUntilLost(port, *this);
         if (Terminated())
             break;
 
