@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -164,6 +165,23 @@ struct Decoded
     }
 };
 
+// The link thread running on a pty, past its serial number request.
+struct LiveLink
+{
+    LiveLink()
+    {
+        settings.linkKind = LinkSettings::kSerial;
+        settings.setDevicePath(pty.slave);
+        router = std::make_unique<TCom_Router>(settings, decoded.handler());
+        pty.drain(500);
+    }
+
+    Pty pty;
+    LinkSettings settings;
+    Decoded decoded;
+    std::unique_ptr<TCom_Router> router;
+};
+
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -172,13 +190,9 @@ double percentile(std::vector<double> v, double p)
 
 void BM_LinkLatency(benchmark::State& state)
 {
-    Pty pty;
-    LinkSettings settings;
-    settings.linkKind = LinkSettings::kSerial;
-    settings.setDevicePath(pty.slave);
-    Decoded decoded;
-    TCom_Router router(settings, decoded.handler());
-    pty.drain(500); // the serial number request
+    LiveLink link;
+    Pty& pty = link.pty;
+    Decoded& decoded = link.decoded;
 
     const Bytes payload(40, 0x33);
     const PacketRecord frame = buildFrame(0x11, payload.data(), int(payload.size()));
@@ -225,13 +239,9 @@ double threadCpuSeconds(pthread_t thread)
 
 void BM_LinkIdleCpu(benchmark::State& state)
 {
-    Pty pty;
-    LinkSettings settings;
-    settings.linkKind = LinkSettings::kSerial;
-    settings.setDevicePath(pty.slave);
-    Decoded decoded;
-    TCom_Router router(settings, decoded.handler());
-    pty.drain(500);
+    LiveLink link;
+    Pty& pty = link.pty;
+    Decoded& decoded = link.decoded;
 
     // One packet tells which OS thread is the link thread.
     const PacketRecord frame = buildFrame(0x01, nullptr, 0);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -83,6 +84,12 @@ protected:
     }
     fs::path devicePath() const { return m_dir / "ttyTavrix"; }
 
+    std::unique_ptr<TCom_Router> startLink(const std::string& path)
+    {
+        settings.setDevicePath(path);
+        return std::make_unique<TCom_Router>(settings, collector.handler());
+    }
+
     LinkSettings settings;
     Collector collector;
     fs::path m_dir;
@@ -92,8 +99,7 @@ TEST_F(TCom_RouterTest, AsksForTheSerialNumberThenDecodesPacketsInOrder)
 {
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    settings.setDevicePath(pty.slavePath());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(pty.slavePath());
 
     EXPECT_EQ(pty.read(5, 2000), kSerialNumberRequest);
     EXPECT_EQ(settings.statusText(), "Connected via COM");
@@ -121,11 +127,10 @@ TEST_F(TCom_RouterTest, SendWritesExactlyTheFrame)
 {
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    settings.setDevicePath(pty.slavePath());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(pty.slavePath());
     ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
 
-    EXPECT_TRUE(router.send(buildFrame(0x01, nullptr, 0)));
+    EXPECT_TRUE(router->send(buildFrame(0x01, nullptr, 0)));
     EXPECT_EQ(pty.read(5, 1000), (Bytes{0xAA, 0x02, 0x00, 0x01, 0x01}));
 
     // Records whose length would run past the record are refused, not sent.
@@ -135,9 +140,9 @@ TEST_F(TCom_RouterTest, SendWritesExactlyTheFrame)
     tooLong.setLength(2050);
     PacketRecord empty = buildFrame(0x01, nullptr, 0);
     empty.setLength(0);
-    EXPECT_FALSE(router.send(negative));
-    EXPECT_FALSE(router.send(tooLong));
-    EXPECT_FALSE(router.send(empty));
+    EXPECT_FALSE(router->send(negative));
+    EXPECT_FALSE(router->send(tooLong));
+    EXPECT_FALSE(router->send(empty));
     EXPECT_TRUE(pty.read(1, 100).empty());
 }
 
@@ -145,23 +150,21 @@ TEST_F(TCom_RouterTest, TerminateEndsAnIdleThreadPromptly)
 {
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    settings.setDevicePath(pty.slavePath());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(pty.slavePath());
     ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    router.Terminate();
-    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(1000)));
     EXPECT_TRUE(collector.packets().empty());
 }
 
 TEST_F(TCom_RouterTest, FailedOpenSaysWhyAndRetriesUntilThePortAppears)
 {
-    settings.setDevicePath(devicePath().string());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(devicePath().string());
     const std::string expected = "Could Not Open " + devicePath().string() + ": No Such Port!!";
     ASSERT_TRUE(waitFor([&] { return settings.statusText() == expected; }, 2000)) << settings.statusText();
-    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
+    EXPECT_FALSE(router->send(buildFrame(0x01, nullptr, 0)));
 
     Pty pty;
     ASSERT_TRUE(pty.ok());
@@ -169,8 +172,8 @@ TEST_F(TCom_RouterTest, FailedOpenSaysWhyAndRetriesUntilThePortAppears)
     EXPECT_EQ(pty.read(5, 3000), kSerialNumberRequest);
     EXPECT_EQ(settings.statusText(), "Connected via COM");
 
-    router.Terminate();
-    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(1000)));
 }
 
 TEST_F(TCom_RouterTest, UsbWithoutAnyFtdiDeviceSaysSoAndSendsNothing)
@@ -183,21 +186,20 @@ TEST_F(TCom_RouterTest, UsbWithoutAnyFtdiDeviceSaysSoAndSendsNothing)
 
     settings.linkKind = LinkSettings::kUsb;
     settings.comPort = 0;
-    TCom_Router router(settings, collector.handler());
+    auto router = std::make_unique<TCom_Router>(settings, collector.handler());
     ASSERT_TRUE(waitFor([&] { return !settings.statusText().empty(); }, 2000));
     EXPECT_EQ(settings.statusText(), "Could Not Open USB: No FTDI Device Found!!");
-    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
-    router.Terminate();
-    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+    EXPECT_FALSE(router->send(buildFrame(0x01, nullptr, 0)));
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(1000)));
 }
 
 TEST_F(TCom_RouterTest, TerminateIsSeenWhileRetrying)
 {
-    settings.setDevicePath(devicePath().string());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(devicePath().string());
     ASSERT_TRUE(waitFor([&] { return !settings.statusText().empty(); }, 2000));
-    router.Terminate();
-    EXPECT_TRUE(router.wait(QDeadlineTimer(1000)));
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(1000)));
 }
 
 TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
@@ -205,15 +207,14 @@ TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
     auto first = std::make_unique<Pty>();
     ASSERT_TRUE(first->ok());
     linkAt(devicePath(), first->slavePath());
-    settings.setDevicePath(devicePath().string());
-    TCom_Router router(settings, collector.handler());
+    auto router = startLink(devicePath().string());
     ASSERT_EQ(first->read(5, 2000), kSerialNumberRequest);
 
     // Half a frame, then the device goes away.
     ASSERT_TRUE(first->write({0xAA, 0x04, 0x00}));
     first->closeMaster();
     ASSERT_TRUE(waitFor([&] { return settings.statusText() == "Link Lost!!"; }, 2000)) << settings.statusText();
-    EXPECT_FALSE(router.send(buildFrame(0x01, nullptr, 0)));
+    EXPECT_FALSE(router->send(buildFrame(0x01, nullptr, 0)));
 
     Pty second;
     ASSERT_TRUE(second.ok());

@@ -102,14 +102,24 @@ void withoutFallback(UsbPort& port, const TempDir& dir)
     port.setDevRoot((dir.path() / "dev").string());
 }
 
-TEST(UsbPort, TenQueuedBytesAreReadFourFourTwo)
+// The D2XX path alone: the stand-in library, no tty to fall back on.
+class UsbPortD2xx : public ::testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fake.ok()) << ::dlerror();
+        withoutFallback(port, dir);
+    }
+
     FakeLibrary fake;
-    ASSERT_TRUE(fake.ok()) << ::dlerror();
-    fake.addDevice("TVX00017");
     TempDir dir;
-    UsbPort port(FAKE_FTD2XX_PATH);
-    withoutFallback(port, dir);
+    UsbPort port{FAKE_FTD2XX_PATH};
+};
+
+TEST_F(UsbPortD2xx, TenQueuedBytesAreReadFourFourTwo)
+{
+    fake.addDevice("TVX00017");
     ASSERT_TRUE(port.open()) << port.failureReason();
     EXPECT_TRUE(port.libraryLoaded());
     EXPECT_FALSE(port.usingTty());
@@ -132,14 +142,9 @@ TEST(UsbPort, TenQueuedBytesAreReadFourFourTwo)
     EXPECT_FALSE(port.lost());
 }
 
-TEST(UsbPort, WritesThroughTheLibrary)
+TEST_F(UsbPortD2xx, WritesThroughTheLibrary)
 {
-    FakeLibrary fake;
-    ASSERT_TRUE(fake.ok());
     fake.addDevice("A");
-    TempDir dir;
-    UsbPort port(FAKE_FTD2XX_PATH);
-    withoutFallback(port, dir);
     const Bytes frame{0xAA, 0x02, 0x00, 0x1C, 0x1C};
     EXPECT_EQ(port.write(frame.data(), 5), LinkTransport::kWriteFailed); // not open yet
     ASSERT_TRUE(port.open());
@@ -149,13 +154,8 @@ TEST(UsbPort, WritesThroughTheLibrary)
     EXPECT_EQ(Bytes(out, out + 5), frame);
 }
 
-TEST(UsbPort, NoDeviceFailsTheOpen)
+TEST_F(UsbPortD2xx, NoDeviceFailsTheOpen)
 {
-    FakeLibrary fake;
-    ASSERT_TRUE(fake.ok());
-    TempDir dir;
-    UsbPort port(FAKE_FTD2XX_PATH);
-    withoutFallback(port, dir);
     EXPECT_FALSE(port.open());
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(port.deviceName(), "USB");
@@ -163,28 +163,18 @@ TEST(UsbPort, NoDeviceFailsTheOpen)
     EXPECT_EQ(fake.openedIndex(), -1);
 }
 
-TEST(UsbPort, TwoDevicesOpensIndexZero)
+TEST_F(UsbPortD2xx, TwoDevicesOpensIndexZero)
 {
-    FakeLibrary fake;
-    ASSERT_TRUE(fake.ok());
     fake.addDevice("FIRST");
     fake.addDevice("SECOND");
-    TempDir dir;
-    UsbPort port(FAKE_FTD2XX_PATH);
-    withoutFallback(port, dir);
     ASSERT_TRUE(port.open());
     EXPECT_EQ(fake.openedIndex(), 0);
     EXPECT_EQ(port.deviceSerial(), "FIRST");
 }
 
-TEST(UsbPort, UnpluggedDeviceIsLostAndCanBeReopened)
+TEST_F(UsbPortD2xx, UnpluggedDeviceIsLostAndCanBeReopened)
 {
-    FakeLibrary fake;
-    ASSERT_TRUE(fake.ok());
     fake.addDevice("A");
-    TempDir dir;
-    UsbPort port(FAKE_FTD2XX_PATH);
-    withoutFallback(port, dir);
     ASSERT_TRUE(port.open());
     fake.unplug();
     uint8_t buffer[LinkTransport::kReadBufferSize];
