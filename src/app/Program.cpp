@@ -1,0 +1,86 @@
+#include "Program.h"
+
+#include "LinkStarter.h"
+#include "TAboutDlg.h"
+#include "TCom_Form.h"
+#include "TMain_Form.h"
+#include "ui_TMain_Form.h"
+
+#include "display/TR_Router.h"
+#include "gps/GpsScreen.h"
+#include "gps/MapExport.h"
+#include "gps/TGPS_Router.h"
+#include "gps/TMapRange_Form.h"
+#include "log/LogControl.h"
+#include "log/TLogWarningForm.h"
+#include "protocol/Decoder.h"
+#include "protocol/MeasurementState.h"
+
+#include <QComboBox>
+
+Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
+    : m_state(state)
+    , m_gps(gps)
+    , m_map(std::make_unique<MapExport>())
+{
+    GpsScreen::substituteFonts();
+
+    // Its creation builds the receiver displays and starts their threads; it
+    // stays hidden and minimised until a port is chosen.
+    m_mainForm = std::make_unique<TMain_Form>(state);
+    m_mainForm->setWindowState(Qt::WindowMinimized);
+    Ui::TMain_Form& ui = m_mainForm->form();
+    auto* screen = new GpsScreen(ui.GPSPanel);
+    screen->move(0, 0);
+
+    m_about = std::make_unique<TAboutDlg>();
+    m_mainForm->setAboutBox(m_about.get());
+
+    m_mapRange = std::make_unique<TMapRange_Form>();
+    m_mapRange->attach(m_map.get());
+    m_mainForm->onMapClick = [this] { m_mapRange->MapClick(); };
+    // The map value of each receiver display goes to the map export, which
+    // keeps it only for the receiver the map range dialog selects.
+    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+        if (TR_Router* display = state.receiverThreads[r].load())
+            display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
+    }
+
+    m_starter = std::make_unique<LinkStarter>(state, gps, link);
+    m_starter->window = m_mainForm.get();
+    m_starter->statusControls = m_mainForm->statusControls();
+    m_starter->startGpsThread = [this] { startGpsThread(); };
+
+    m_comForm = std::make_unique<TCom_Form>(*m_starter, m_mainForm.get());
+    m_comForm->show();
+
+    m_logWarning = std::make_unique<TLogWarningForm>(state);
+    m_logControl = std::make_unique<LogControl>(
+        state, ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get(), [this] {
+            if (Decoder* decoder = m_starter->decoder())
+                decoder->requestSettings();
+        });
+    m_mainForm->onLogFileClick = [this] { m_logControl->btnLogFileClick(); };
+    m_mainForm->onLogModeClick = [this] { m_logControl->btnLogModeClick(); };
+    m_mainForm->onClosing = [this] { m_logControl->shutdown(); };
+    m_starter->configureDecoder = [this](Decoder& decoder) {
+        decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
+    };
+    m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+}
+
+// Workers are joined (WorkerThread::shutdownAll) before the forms they
+// update go away.
+Program::~Program() = default;
+
+void Program::prefillPort(const QString& text)
+{
+    m_comForm->portChoice()->setEditText(text);
+}
+
+void Program::startGpsThread()
+{
+    // Registers itself in the measurement state; like every worker it is
+    // joined at exit and never freed while the program runs.
+    new TGPS_Router(m_state, m_gps, m_mainForm.get(), m_map.get());
+}
