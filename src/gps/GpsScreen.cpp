@@ -3,6 +3,9 @@
 #include "ui_GpsScreen.h"
 
 #include <QFont>
+#include <QLabel>
+
+#include <algorithm>
 
 GpsScreen::GpsScreen(QWidget* parent)
     : QWidget(parent)
@@ -12,6 +15,25 @@ GpsScreen::GpsScreen(QWidget* parent)
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground); // the gray panel background of the style sheet
     setFixedSize(size());
+    widenLabelsToBoxes();
+}
+
+// Liberation Sans Bold runs a little wider than the face the layout was drawn
+// for, and the texts change with every message. A centred label gets the whole
+// inside of its group box, so a longer text is not clipped while it stays
+// centred; left-aligned labels (the channel table) only grow to the right.
+void GpsScreen::widenLabelsToBoxes()
+{
+    constexpr int kFrame = 2;
+    for (QLabel* label : findChildren<QLabel*>()) {
+        QWidget* box = label->parentWidget();
+        if (!box || box == this)
+            continue;
+        if (label->alignment() & Qt::AlignHCenter)
+            label->setGeometry(kFrame, label->y(), box->width() - 2 * kFrame, label->height());
+        else
+            label->resize(std::max(label->width(), box->width() - label->x() - kFrame), label->height());
+    }
 }
 
 GpsScreen::~GpsScreen() = default;

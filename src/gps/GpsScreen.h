@@ -23,5 +23,7 @@ public:
     static void substituteFonts();
 
 private:
+    void widenLabelsToBoxes();
+
     std::unique_ptr<Ui::GpsScreen> ui;
 };
