@@ -99,6 +99,8 @@ TEST(SimControlCommand, parsesTheControlLines)
         {"gps on", ControlCommand::Gps}, {"gps off", ControlCommand::Gps},
         {"withhold on", ControlCommand::Withhold}, {"withhold off", ControlCommand::Withhold},
         {"unplug", ControlCommand::Unplug}, {"quit", ControlCommand::Quit},
+        {"pause", ControlCommand::Pause}, {"resume", ControlCommand::Pause},
+        {"pause now", ControlCommand::Invalid},
         {"  quit  ", ControlCommand::Quit}, {"mode", ControlCommand::Invalid},
         {"gps maybe", ControlCommand::Invalid}, {"quit now", ControlCommand::Invalid},
         {"mode scan extra", ControlCommand::Invalid}, {"", ControlCommand::Invalid},
@@ -110,6 +112,8 @@ TEST(SimControlCommand, parsesTheControlLines)
     EXPECT_EQ(ControlCommand::parse("gps off").gps, GpsMode::Off);
     EXPECT_TRUE(ControlCommand::parse("withhold on").on);
     EXPECT_FALSE(ControlCommand::parse("withhold off").on);
+    EXPECT_TRUE(ControlCommand::parse("pause").on);
+    EXPECT_FALSE(ControlCommand::parse("resume").on);
 }
 
 } // namespace

@@ -28,6 +28,9 @@ ControlCommand ControlCommand::parse(const std::string& line)
         c.on = arg == "on";
     } else if (verb == "unplug" && arg.empty()) {
         c.kind = Unplug;
+    } else if ((verb == "pause" || verb == "resume") && arg.empty()) {
+        c.kind = Pause;
+        c.on = verb == "pause";
     } else if (verb == "quit" && arg.empty()) {
         c.kind = Quit;
     }

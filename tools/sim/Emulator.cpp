@@ -121,13 +121,17 @@ bool Emulator::countReached() const
 void Emulator::generate(double t)
 {
     if (t >= m_nextTickAt) {
-        enqueue(m_model.secondTick(t, std::time(nullptr)));
+        if (!m_paused)
+            enqueue(m_model.secondTick(t, std::time(nullptr)));
         writeStats();
         m_nextTickAt = std::max(m_nextTickAt + 1.0, std::floor(t));
     }
-    enqueue(m_model.advance(t));
+    if (!m_paused)
+        enqueue(m_model.advance(t));
 
-    const bool quiet = m_options.waitRequest && !m_heardSinceConnect;
+    // Paused, the device still answers requests but streams nothing, so a
+    // driver can take exact counts around a logging run.
+    const bool quiet = (m_options.waitRequest && !m_heardSinceConnect) || m_paused;
     if (!m_listening || quiet) {
         m_nextMeasurementAt = t;
         return;
@@ -214,6 +218,7 @@ void Emulator::applyControl(const std::string& line, double t)
             pullPlug(t);
         break;
     case ControlCommand::Quit: m_quit = true; break;
+    case ControlCommand::Pause: m_paused = c.on; break;
     }
     std::cerr << "tavrix-sim: " << line << std::endl;
 }
@@ -243,6 +248,7 @@ void Emulator::writeStats() const
     m_stats.writeFile(m_options.statsPath, {{"mode", m_model.cycling() ? std::string("cycle") + "/" + modeName(m_model.mode())
                                                                           : modeName(m_model.mode())},
                                             {"gps", gpsName(m_model.gps())},
+                                            {"stream", m_paused ? "paused" : "running"},
                                             {"line", m_listening ? "connected" : "waiting"},
                                             {"port", m_port.slavePath()}});
 }

@@ -65,6 +65,7 @@ private:
     bool m_listening = false;
     bool m_heardSinceConnect = false;
     bool m_quit = false;
+    bool m_paused = false;
     bool m_stdinOpen = true;
     std::string m_stdinLine;
 
