@@ -4,6 +4,7 @@
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPen>
 #include <QRegion>
 
@@ -581,13 +582,16 @@ void DBar::EndBars(const QString& legend)
     m_pending.clear();
     // The plot on the canvas differs from the bars bitmap only where the
     // previous or this update drew: one copy of those parts completes it.
+    const QRegion changed = m_barsShown.united(m_barsDrawn);
     if (!m_canvas.isNull() && !barsBitmap.isNull()) {
         QPainter p(&m_canvas);
-        for (const QRect& r : m_barsShown.united(m_barsDrawn))
+        for (const QRect& r : changed)
             copyRect(p, barsBitmap, r, QPoint(plotRect.left, plotRect.top));
     }
     m_barsShown = m_barsDrawn;
-    update();
+    // Only the changed parts go to the screen: a full repaint per update
+    // would cost far more than the drawing itself at scan rates.
+    update(changed.translated(plotRect.left, plotRect.top));
 }
 
 void DBar::MouseMove(int x, int y)
@@ -621,13 +625,15 @@ void DBar::MouseUp(Button button, int x, int y)
     RebuildBackground();
 }
 
-void DBar::paintEvent(QPaintEvent*)
+void DBar::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    if (m_canvas.isNull())
+    if (m_canvas.isNull()) {
         p.fillRect(rect(), kGrey);
-    else
-        p.drawImage(0, 0, m_canvas);
+        return;
+    }
+    for (const QRect& r : event->region())
+        copyRect(p, m_canvas, r, QPoint());
 }
 
 void DBar::resizeEvent(QResizeEvent* event)

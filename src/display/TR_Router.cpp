@@ -6,6 +6,9 @@
 
 #include <QAbstractButton>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 bool isDown(const QAbstractButton* button)
@@ -40,8 +43,17 @@ void TR_Router::Execute()
             return;
         // The event stays set until the update has read the sample data; the
         // decoder leaves them alone meanwhile.
+        const auto started = std::chrono::steady_clock::now();
         if (!Synchronize([this] { UpdateDisplay(); }))
             return;
+        // Scan and table reports can arrive hundreds of times a second, far
+        // faster than anyone reads a bar graph. Holding the event for the rest
+        // of a frame bounds the window thread's drawing; the decoder drops
+        // this receiver's display data meanwhile, as it does during any
+        // update (the log still gets every packet).
+        const auto rest = kMinUpdateInterval - (std::chrono::steady_clock::now() - started);
+        if (rest > std::chrono::steady_clock::duration::zero() && !Terminated())
+            std::this_thread::sleep_for(rest);
         event.reset();
     }
 }

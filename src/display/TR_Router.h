@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include "platform/WorkerThread.h"
 
 #include <QPointer>
@@ -28,6 +30,9 @@ class TR_Router : public WorkerThread
 {
     Q_OBJECT
 public:
+    // At most 10 display updates a second per receiver: smooth to the eye,
+    // and it keeps the window thread's drawing small at full scan rates.
+    static constexpr std::chrono::milliseconds kMinUpdateInterval{100};
     static constexpr int kWaitMs = 1000;
 
     TR_Router(int receiverIndex, MeasurementState& state, bool createSuspended = false);
