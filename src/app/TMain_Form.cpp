@@ -64,6 +64,14 @@ TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
     makeGroup(this, {ui->btnSingleMode, ui->btnScanMode, ui->btnTableMode});
     makeGroup(this, {ui->btnTileV, ui->btnTileH});
     makeGroup(this, {ui->sbFrequency, ui->sbChannel});
+    const std::pair<QToolButton*, Mode> modes[] = {
+        {ui->btnSingleMode, Mode::Single}, {ui->btnScanMode, Mode::Scan}, {ui->btnTableMode, Mode::Table}};
+    for (const auto& [button, mode] : modes) {
+        connect(button, &QToolButton::toggled, this, [this, mode = mode](bool down) {
+            if (down)
+                m_modeShown.store(int(mode));
+        });
+    }
 
     m_linkStatus = new QLabel(ui->sbarTavrix);
     m_linkStatus->setObjectName(QStringLiteral("sbarTavrixPanel0"));
@@ -134,6 +142,10 @@ StatusControls TMain_Form::statusControls() const
 
 void TMain_Form::pressModeButton(Mode mode)
 {
+    // Every measurement packet asks for its mode; only a change is worth a
+    // trip to the window thread.
+    if (m_modeShown.load() == int(mode))
+        return;
     QMetaObject::invokeMethod(this, [this, mode] {
         switch (mode) {
         case Mode::Single: ui->btnSingleMode->setChecked(true); break;

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -93,4 +94,6 @@ private:
     QLabel* m_linkStatus = nullptr;
     QTimer* Timer1 = nullptr;
     TAboutDlg* m_about = nullptr;
+    // The mode button that is down, mirrored for the link thread.
+    std::atomic<int> m_modeShown{int(Mode::Single)};
 };
