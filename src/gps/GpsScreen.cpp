@@ -5,8 +5,6 @@
 #include <QFont>
 #include <QLabel>
 
-#include <algorithm>
-
 GpsScreen::GpsScreen(QWidget* parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::GpsScreen>())
@@ -21,18 +19,14 @@ GpsScreen::GpsScreen(QWidget* parent)
 // Liberation Sans Bold runs a little wider than the face the layout was drawn
 // for, and the texts change with every message. A centred label gets the whole
 // inside of its group box, so a longer text is not clipped while it stays
-// centred; left-aligned labels (the channel table) only grow to the right.
+// centred. The channel table is fixed-pitch and already fits.
 void GpsScreen::widenLabelsToBoxes()
 {
     constexpr int kFrame = 2;
     for (QLabel* label : findChildren<QLabel*>()) {
         QWidget* box = label->parentWidget();
-        if (!box || box == this)
-            continue;
-        if (label->alignment() & Qt::AlignHCenter)
+        if (box && box != this && (label->alignment() & Qt::AlignHCenter))
             label->setGeometry(kFrame, label->y(), box->width() - 2 * kFrame, label->height());
-        else
-            label->resize(std::max(label->width(), box->width() - label->x() - kFrame), label->height());
     }
 }
 
