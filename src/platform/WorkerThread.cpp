@@ -145,3 +145,10 @@ void WorkerThread::shutdownAll()
     for (WorkerThread* w : workers)
         w->wait();
 }
+
+void WorkerThread::reopen()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.closing.store(false);
+}

@@ -30,6 +30,9 @@ public:
     // Marks the program as closing, terminates and joins every live worker.
     static void shutdownAll();
     static bool closing();
+    // After shutdownAll, lets a new set of workers run in the same process
+    // (tests that start the whole program more than once).
+    static void reopen();
 
 protected:
     virtual void Execute() = 0;
