@@ -37,6 +37,7 @@ public:
     TAboutDlg& aboutBox() { return *m_about; }
     LogControl& logControl() { return *m_logControl; }
     MapExport& mapExport() { return *m_map; }
+    LinkStarter& starter() { return *m_starter; }
 
 private:
     void startGpsThread();

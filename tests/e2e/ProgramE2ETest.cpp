@@ -1,0 +1,452 @@
+// The whole program in one process, as main builds it, against the device
+// emulator on a pseudo-terminal: port dialog, link, decoder, displays, status
+// and GPS threads, logging and the map export, all real.
+#include "app/LinkStarter.h"
+#include "app/Program.h"
+#include "app/TCom_Form.h"
+#include "app/TMain_Form.h"
+#include "app/TMain_Router.h"
+#include "display/DBar.h"
+#include "display/TR_Router.h"
+#include "gps/TGPS_Router.h"
+#include "gps/GpsRecord.h"
+#include "link/LinkSettings.h"
+#include "link/TCom_Router.h"
+#include "log/KlfReader.h"
+#include "log/LogControl.h"
+#include "log/TLogWarningForm.h"
+#include "platform/WorkerThread.h"
+#include "protocol/Decoder.h"
+#include "protocol/MeasurementState.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace {
+
+QString tool(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
+}
+
+bool until(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    until([] { return false; }, ms);
+}
+
+class ProgramRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFileInfo(tool("tavrix-sim")).isExecutable()) << "tavrix-sim not built";
+        WorkerThread::reopen();
+        port = dir.filePath(QStringLiteral("tavrix-port"));
+        statsPath = dir.filePath(QStringLiteral("sim.json"));
+    }
+
+    void TearDown() override
+    {
+        if (program) {
+            program->mainForm().close();
+            WorkerThread::shutdownAll();
+            program.reset();
+        }
+        sim.closeWriteChannel();
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
+    // The emulator streams from the start unless paused right away.
+    void startEmulator(QStringList args, bool paused = false)
+    {
+        args << QStringLiteral("--link") << port << QStringLiteral("--control") << QStringLiteral("--stats")
+             << statsPath;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(tool("tavrix-sim"), args);
+        ASSERT_TRUE(sim.waitForStarted(5000));
+        if (paused)
+            command("pause");
+        ASSERT_TRUE(until([&] { return QFileInfo::exists(port); }, 5000)) << "no pty from the emulator";
+    }
+
+    void startProgram()
+    {
+        program = std::make_unique<Program>(measurementState(), gpsRecord(), linkSettings());
+        program->starter().statusHooks.beep = [this] { ++beeps; };
+    }
+
+    // Types the emulator's path into the port dialog and presses Enter.
+    void connectToEmulator()
+    {
+        QComboBox* choice = program->comForm().portChoice();
+        choice->setEditText(port);
+        QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
+        ASSERT_TRUE(until([&] { return field("edSN") == QStringLiteral("SN: AB123456"); })) << field("edSN").toStdString();
+    }
+
+    void command(const char* line)
+    {
+        sim.write(line);
+        sim.write("\n");
+        sim.waitForBytesWritten(1000);
+    }
+
+    QJsonObject stats() const
+    {
+        QFile f(statsPath);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+
+    // The emulator's counters once its queue has drained after a pause (it
+    // rewrites its stats every second).
+    QJsonObject quietStats()
+    {
+        settle(2500);
+        return stats();
+    }
+
+    QString field(const char* name)
+    {
+        if (auto* edit = program->mainForm().findChild<QLineEdit*>(QLatin1String(name)))
+            return edit->text();
+        if (auto* label = program->mainForm().findChild<QLabel*>(QLatin1String(name)))
+            return label->text();
+        return QStringLiteral("<missing %1>").arg(QLatin1String(name));
+    }
+
+    QAbstractButton* button(const char* name)
+    {
+        return program->mainForm().findChild<QAbstractButton*>(QLatin1String(name));
+    }
+
+    // Log Data pressed, then OK on the warning dialog, as the user does.
+    void startLogging(const QString& name)
+    {
+        program->mainForm().findChild<QLineEdit*>(QStringLiteral("LogFile"))->setText(name);
+        button("btnLogMode")->click();
+        ASSERT_TRUE(program->logControl().logging());
+        ASSERT_TRUE(program->logWarningForm().isVisible());
+        program->logWarningForm().Button1Click();
+    }
+
+    QTemporaryDir dir;
+    QString port;
+    QString statsPath;
+    QProcess sim;
+    std::unique_ptr<Program> program;
+    int beeps = 0;
+};
+
+std::map<int, int> recordsByType(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    KlfReader reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    EXPECT_EQ(reader.status(), KlfReader::Status::Ok) << reader.error();
+    EXPECT_TRUE(reader.hasHeader());
+    std::map<int, int> counts;
+    for (const KlfReader::Record& r : reader.records())
+        ++counts[r.type];
+    return counts;
+}
+
+const std::map<QString, int> kTypeCodes = {
+    {"GpsMessage", 0},       {"ReceiverSetup", 1},   {"SingleBlockR1", 2}, {"SingleBlockR2", 3},
+    {"ClockMarker", 4},      {"CurrentFrequency", 5}, {"ScanChannelList", 6}, {"ScanReport", 7},
+    {"TableReport", 9},      {"SerialNumber", 28},
+};
+
+int sentOf(const QJsonObject& stats, const QString& type)
+{
+    return stats.value(QStringLiteral("sent")).toObject().value(type).toInt();
+}
+
+int requestsOf(const QJsonObject& stats, const QString& type)
+{
+    return stats.value(QStringLiteral("requests")).toObject().value(type).toInt();
+}
+
+// Segments of the bar colour along one row just above the plot's floor.
+int barsStanding(const DBar& graph)
+{
+    const QImage image = graph.canvas().convertToFormat(QImage::Format_RGB32);
+    const qreal dpr = image.devicePixelRatio();
+    const int y = int((graph.plotRect.bottom - 2) * dpr);
+    int segments = 0;
+    bool inside = false;
+    for (int x = int(graph.plotRect.left * dpr); x < int(graph.plotRect.right * dpr); ++x) {
+        const bool bar = QColor(image.pixel(x, y)) == QColor(0x80, 0x00, 0x00);
+        segments += bar && !inside;
+        inside = bar;
+    }
+    return segments;
+}
+
+TEST_F(ProgramRun, StatusFieldsFollowTheEmulator)
+{
+    startEmulator({"--gps", "off", "--mode", "scan"});
+    startProgram();
+    EXPECT_FALSE(program->mainForm().isVisible());
+    connectToEmulator();
+
+    EXPECT_EQ(linkSettings().linkKind.load(), LinkSettings::kSerial);
+    EXPECT_EQ(linkSettings().comPort.load(), 0);
+    EXPECT_EQ(linkSettings().devicePath(), port.toStdString());
+    EXPECT_EQ(program->comForm().portChoice()->count(), 5 + TCom_Form::serialDevices().size())
+        << "a typed path is not inserted as an item";
+    EXPECT_TRUE(program->comForm().isHidden());
+    EXPECT_TRUE(program->mainForm().isVisible());
+    EXPECT_FALSE(program->mainForm().windowState() & Qt::WindowMinimized);
+    EXPECT_EQ(program->mainForm().linkStatusPanel()->text(), QStringLiteral("Connected via COM"));
+    // The serial number reply asks for the settings, which fill the limits.
+    ASSERT_TRUE(until([&] { return field("edMin1") == QStringLiteral("851"); })) << field("edMin1").toStdString();
+    EXPECT_EQ(field("edMax1"), QStringLiteral("860"));
+    EXPECT_EQ(field("edStep1"), QStringLiteral("25"));
+    EXPECT_EQ(field("edMin2"), QStringLiteral("851"));
+    EXPECT_EQ(field("edStep2"), QStringLiteral("25"));
+    // Without GPS the device sends its clock once a second.
+    ASSERT_TRUE(until([&] { return field("edMarker").startsWith(QStringLiteral("Mrkr #")); }));
+    EXPECT_EQ(field("edRTCDate").size(), 10);
+    EXPECT_EQ(field("edRTCTime").size(), 8);
+
+    const QJsonObject s = stats();
+    const QJsonArray requests = s.value(QStringLiteral("requestList")).toArray();
+    ASSERT_GE(requests.size(), 2);
+    EXPECT_EQ(s.value(QStringLiteral("firstRequest")).toString(), QStringLiteral("AA 02 00 1C 1C"));
+    EXPECT_EQ(requests.at(1).toInt(), 1) << "the serial number reply is followed by the settings request";
+}
+
+TEST_F(ProgramRun, DisplaysFollowEachModeAndLabelling)
+{
+    startEmulator({"--gps", "off", "--mode", "single"});
+    startProgram();
+    connectToEmulator();
+    DBar* r1 = program->mainForm().receiverGraphs[0];
+    DBar* r2 = program->mainForm().receiverGraphs[1];
+    ASSERT_TRUE(r1 && r2);
+
+    // Single mode: the timer hands one block a second to each display.
+    ASSERT_TRUE(until([&] { return r1->bottomCaption.endsWith(QStringLiteral(" MHz")); })) << r1->bottomCaption.toStdString();
+    EXPECT_TRUE(button("btnSingleMode")->isChecked());
+    EXPECT_TRUE(r1->titleText.startsWith(QStringLiteral("R1 (851.00000-860.00000)MHz 25.00 KHz Step")))
+        << r1->titleText.toStdString();
+    EXPECT_TRUE(until([&] { return r2->titleText.startsWith(QStringLiteral("R2 (851.00000-860.00000)MHz")); }))
+        << r2->titleText.toStdString();
+    EXPECT_TRUE(until([&] { return barsStanding(*r1) == 1; }));
+
+    command("mode scan");
+    ASSERT_TRUE(until([&] { return button("btnScanMode")->isChecked() && r1->bottomCaption == QStringLiteral("Frequency"); }));
+    EXPECT_TRUE(until([&] { return barsStanding(*r1) > 1; })) << "scan bars";
+
+    button("sbChannel")->click();
+    EXPECT_TRUE(until([&] { return r1->bottomCaption == QStringLiteral("Channel") && r2->bottomCaption == QStringLiteral("Channel"); }));
+
+    command("mode table");
+    ASSERT_TRUE(until([&] { return button("btnTableMode")->isChecked(); }));
+    EXPECT_TRUE(until([&] { return barsStanding(*r2) >= 5; })) << "the strongest table channels";
+}
+
+TEST_F(ProgramRun, EveryPacketSentWhileLoggingIsInTheLog)
+{
+    startEmulator({"--flat-out", "--mode", "table", "--gps", "on"}, /*paused=*/true);
+    startProgram();
+    connectToEmulator();
+    ASSERT_TRUE(until([&] { return field("edMin1") == QStringLiteral("851"); }));
+
+    const QJsonObject before = quietStats();
+    startLogging(dir.filePath(QStringLiteral("drive.old")));
+    command("resume");
+    ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("TableReport")) - sentOf(before, QStringLiteral("TableReport")) > 20000; },
+                      60000));
+    command("pause");
+    const QJsonObject after = quietStats();
+    button("btnLogMode")->click(); // the writer drains its queue and closes the file
+    program->logControl().shutdown();
+
+    const QString log = dir.filePath(QStringLiteral("drive.KLF"));
+    ASSERT_TRUE(QFileInfo::exists(log));
+    const std::map<int, int> logged = recordsByType(log);
+    int total = 0;
+    for (const auto& [name, code] : kTypeCodes) {
+        const int sent = sentOf(after, name) - sentOf(before, name);
+        const auto it = logged.find(code);
+        EXPECT_EQ(it == logged.end() ? 0 : it->second, sent) << name.toStdString();
+        total += sent;
+    }
+    EXPECT_GT(total, 20000);
+    std::printf("[ figure   ] %d packets logged flat out, none missing\n", total);
+}
+
+TEST_F(ProgramRun, GpsReachesTheScreenTheMapBlockAndTheWatcherThenGpsOffBeepsOnce)
+{
+    QProcess watcher;
+    watcher.start(tool("tavrix-mapwatch"), {QStringLiteral("--json")});
+    ASSERT_TRUE(watcher.waitForStarted(5000));
+    QByteArray watcherLog;
+    ASSERT_TRUE(until([&] {
+        watcherLog += watcher.readAllStandardError();
+        return watcherLog.contains("ready");
+    }, 5000)) << "the watcher never subscribed";
+
+    startEmulator({"--gps", "on", "--mode", "scan"});
+    startProgram();
+    connectToEmulator();
+
+    auto* gbGPS = program->mainForm().findChild<QGroupBox*>(QStringLiteral("gbGPS"));
+    ASSERT_TRUE(until([&] { return gbGPS->isVisible(); }));
+    ASSERT_TRUE(until([&] { return field("edGPSLatitude").endsWith(QStringLiteral(" N")); }));
+    EXPECT_TRUE(field("edGPSLongitude").endsWith(QStringLiteral(" W")));
+    EXPECT_TRUE(field("lblFilLat").startsWith(QStringLiteral("Latitude  = 40.5")));
+    EXPECT_TRUE(field("lblChannel1").startsWith(QStringLiteral("   01     ")));
+    EXPECT_EQ(field("lblRecStat1"), QStringLiteral("3D Fix"));
+
+    // One map point per GPS message, counted over a stretch of messages.
+    command("pause");
+    const QJsonObject before = quietStats();
+    settle(200);
+    watcher.readAllStandardOutput(); // the points before the counted stretch
+    command("resume");
+    ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("GpsMessage")) >= sentOf(before, QStringLiteral("GpsMessage")) + 4; }, 15000));
+    command("pause");
+    const QJsonObject after = quietStats();
+    settle(500);
+    const int points = watcher.readAllStandardOutput().count('\n');
+    EXPECT_EQ(points, sentOf(after, QStringLiteral("GpsMessage")) - sentOf(before, QStringLiteral("GpsMessage")));
+
+    // The block holds the latest point, readable by anyone with the name.
+    const int fd = shm_open("/ZKTPELLORN", O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    void* view = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(view, MAP_FAILED);
+    const auto* block = static_cast<const uint8_t*>(view);
+    double latitude = 0;
+    std::memcpy(&latitude, block + 16, sizeof latitude);
+    EXPECT_STREQ(reinterpret_cast<const char*>(block), "ZKTPELLORN");
+    EXPECT_NEAR(latitude, 40.55, 0.05);
+    EXPECT_STREQ(reinterpret_cast<const char*>(block + 297), "AB123456");
+    munmap(view, 4096);
+    ::close(fd);
+
+    // GPS lost: the clock messages hide the GPS box and beep four times, once.
+    command("gps off");
+    command("resume");
+    ASSERT_TRUE(until([&] { return !gbGPS->isVisible(); }, 10000));
+    EXPECT_EQ(field("lGPS"), QStringLiteral("GPS OFF"));
+    EXPECT_TRUE(until([&] { return beeps == 4; }, 3000));
+    const int clocks = sentOf(stats(), QStringLiteral("ClockMarker"));
+    ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("ClockMarker")) >= clocks + 2; }, 10000));
+    settle(300);
+    EXPECT_EQ(beeps, 4) << "later clock messages are silent";
+
+    watcher.terminate();
+    watcher.waitForFinished(3000);
+}
+
+TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
+{
+    startEmulator({"--gps", "off", "--mode", "scan", "--withhold-channel-info"}, /*paused=*/true);
+    startProgram();
+    connectToEmulator();
+    startLogging(dir.filePath(QStringLiteral("nochan")));
+
+    const QJsonObject before = quietStats();
+    command("resume");
+    LogControl& log = program->logControl();
+    ASSERT_TRUE(until([&] { return log.warningBox() && log.warningBox()->isVisible(); }, 15000));
+    EXPECT_EQ(log.warningBox()->text(), QString::fromLatin1(LogControl::kWarningText));
+
+    // While the box is open, packets are still read, requested for and logged.
+    const QJsonObject atWarning = stats();
+    ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("ScanReport")) > sentOf(atWarning, QStringLiteral("ScanReport")) + 40; }));
+    EXPECT_TRUE(log.warningBox()->isVisible());
+    command("pause");
+    const QJsonObject after = quietStats();
+    const int scans = sentOf(after, QStringLiteral("ScanReport")) - sentOf(before, QStringLiteral("ScanReport"));
+    const int requests = requestsOf(after, QStringLiteral("ChannelInfoRequest")) - requestsOf(before, QStringLiteral("ChannelInfoRequest"));
+    EXPECT_EQ(requests, scans) << "one channel information request per measurement packet";
+    EXPECT_EQ(measurementState().channelInfoPresent.load(), 0);
+
+    log.warningBox()->accept();
+    EXPECT_TRUE(until([&] { return !log.warningBox() || !log.warningBox()->isVisible(); }, 2000));
+    button("btnLogMode")->click();
+    log.shutdown();
+    const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("nochan.KLF")));
+    EXPECT_EQ(logged.count(7) ? logged.at(7) : 0, scans);
+}
+
+TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
+{
+    startEmulator({"--gps", "on", "--mode", "table"});
+    startProgram();
+    connectToEmulator();
+    startLogging(dir.filePath(QStringLiteral("closing")));
+    settle(1500);
+
+    QElapsedTimer clock;
+    clock.start();
+    program->mainForm().close();
+    // Closing only sets the flags; main joins the workers afterwards.
+    MeasurementState& s = measurementState();
+    EXPECT_TRUE(linkThread.load()->Terminated()); // serial link
+    EXPECT_TRUE(s.receiverThreads[0].load()->Terminated());
+    EXPECT_TRUE(s.receiverThreads[1].load()->Terminated());
+    EXPECT_TRUE(s.gpsThread.load()->Terminated());
+    EXPECT_TRUE(s.statusThread.load()->Terminated());
+    WorkerThread::shutdownAll();
+    std::printf("[ figure   ] closing with every worker running and logging on: %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+    EXPECT_TRUE(linkThread.load()->isFinished());
+    EXPECT_TRUE(s.receiverThreads[0].load()->isFinished());
+    EXPECT_TRUE(s.receiverThreads[1].load()->isFinished());
+    EXPECT_TRUE(s.gpsThread.load()->isFinished());
+    EXPECT_TRUE(s.statusThread.load()->isFinished());
+    EXPECT_FALSE(program->logControl().logging());
+    // Everything read while logging was on is in the closed file, whole.
+    const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("closing.KLF")));
+    EXPECT_GT(logged.count(9) ? logged.at(9) : 0, 0);
+    program.reset();
+}
+
+} // namespace
