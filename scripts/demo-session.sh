@@ -6,14 +6,9 @@ set -euo pipefail
 root=$1
 build=$2
 
+source "$root/scripts/lib/xsession.sh"
 # A private session bus, so the map announcements have somewhere to go.
-if [ -z "${TAVRIX_IN_SESSION:-}" ]; then
-  export TAVRIX_IN_SESSION=1
-  XDG_RUNTIME_DIR=$(mktemp -d /tmp/tavrix-xdg.XXXXXX)
-  chmod 0700 "$XDG_RUNTIME_DIR"
-  export XDG_RUNTIME_DIR
-  exec dbus-run-session -- bash "$0" "$@"
-fi
+in_session_bus "$0" "$@"
 
 tools="$root/$build/tools"
 program="$root/$build/src/app/tavrix-dl"
@@ -31,27 +26,10 @@ cleanup() {
 trap cleanup EXIT
 
 # --- an X server of our own --------------------------------------------------
-display=""
-for n in $(seq 90 130); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb
+pids+=("$XVFB_PID")
 
 # --- helpers ------------------------------------------------------------------
-wait_window() { # NAME [SECONDS] -> window id
-  local id=""
-  for _ in $(seq $((${2:-15} * 10))); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  echo "window \"$1\" did not appear" >&2
-  return 1
-}
 shot() { # NAME WINDOW-ID
   import -window "$2" "$shots/$1.png"
   echo "  screenshot $shots/$1.png"
