@@ -2,6 +2,8 @@
 # Installs what is missing, builds everything and runs every test headless.
 # Usage: scripts/test.sh            (unit, GUI-offscreen and end-to-end tests)
 #        TAVRIX_SANITIZE=1 scripts/test.sh   (the same under ASan + UBSan)
+# TAVRIX_TEST_TARGETS limits what is built, TAVRIX_TEST_FILTER (a ctest -R
+# pattern) what is run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -13,7 +15,8 @@ if [ "${TAVRIX_SANITIZE:-0}" = 1 ]; then build=build/asan; sanitize=ON; fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTAVRIX_SANITIZE=$sanitize -DTAVRIX_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$jobs"
+# shellcheck disable=SC2086
+cmake --build "$build" -j "$jobs" ${TAVRIX_TEST_TARGETS:+--target $TAVRIX_TEST_TARGETS}
 
 # Tests talk D-Bus (map broadcast) and need a private runtime folder.
 runtime=$(mktemp -d /tmp/tavrix-xdg.XXXXXX)
@@ -21,4 +24,9 @@ chmod 0700 "$runtime"
 trap 'rm -rf "$runtime"' EXIT
 export XDG_RUNTIME_DIR="$runtime"
 export QT_QPA_PLATFORM=offscreen
-dbus-run-session -- ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300
+# Qt and fontconfig keep a few allocations for the life of the process.
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+filter=()
+[ -n "${TAVRIX_TEST_FILTER:-}" ] && filter=(-R "$TAVRIX_TEST_FILTER")
+dbus-run-session -- ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 300 "${filter[@]}"

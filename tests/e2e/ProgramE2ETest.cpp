@@ -1,6 +1,7 @@
 // The whole program in one process, as main builds it, against the device
 // emulator on a pseudo-terminal: port dialog, link, decoder, displays, status
 // and GPS threads, logging and the map export, all real.
+#include "app/AppTestSupport.h"
 #include "app/LinkStarter.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
@@ -54,16 +55,10 @@ QString tool(const char* name)
     return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
 }
 
+// The device is a separate process on a loaded machine: generous time-outs.
 bool until(const std::function<bool()>& done, int timeoutMs = 10000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    return processUntil(done, timeoutMs);
 }
 
 void settle(int ms)
