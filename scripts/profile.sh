@@ -16,6 +16,7 @@ port="$work/tavrix-port"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   rm -rf "$work" "$XDG_RUNTIME_DIR"
 }
 trap cleanup EXIT
@@ -33,14 +34,14 @@ for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 
 cd "$work"
 start=$(date +%s.%N)
-"$program" "$port" >/dev/null 2>&1 &
+"$program" "$port" >"$work/program.out" 2>&1 &
 app=$!
 pids+=($app)
-dialog=$(wait_window "Select Communications Port")
+dialog=$(wait_window "Select Communications Port" 30)
 ready=$(date +%s.%N)
 echo "program.start_to_port_dialog: $(python3 -c "print(f'{($ready - $start) * 1000:.0f}')") ms"
 xdotool windowfocus --sync "$dialog" key Return
-wait_window "Tavrix Data Logger" >/dev/null
+wait_window "Tavrix Data Logger" 30 >/dev/null
 sleep 3
 
 share() { # SECONDS -> percent of one core over that time
