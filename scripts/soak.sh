@@ -158,15 +158,18 @@ exec 3>"$run/sim-control"
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 [ -e "$port" ] || { echo "the emulator did not create $port" >&2; exit 1; }
 
-python3 "$root/scripts/soak_report.py" watch "$run/sim.json" "$run/stats-trail.jsonl" &
+# None of these may hold the control pipe open: its end is how the emulator
+# would see the soak go away.
+python3 "$root/scripts/soak_report.py" watch "$run/sim.json" "$run/stats-trail.jsonl" 3>&- &
 pids+=($!)
-"$tools/tavrix-mapwatch" --json >"$run/map-points.jsonl" 2>"$run/mapwatch.err" &
+"$tools/tavrix-mapwatch" --json >"$run/map-points.jsonl" 2>"$run/mapwatch.err" 3>&- &
 pids+=($!)
 
 # --- the program -----------------------------------------------------------------------
 echo "Soak: $minutes min on $DISPLAY, files in $run"
-"$program" "$port" >"$run/program.out" 2>&1 &
+"$program" "$port" >"$run/program.out" 2>&1 3>&- </dev/null &
 app=$!
+note app_pid "$app"
 dialog=$(wait_window "Select Communications Port")
 xdotool windowfocus --sync "$dialog" key Return
 main=$(wait_window "Tavrix Data Logger")
@@ -193,6 +196,9 @@ fi
 note t_logging_on "$EPOCHREALTIME"
 sim resume
 say "logging on"
+# Starting the log writer takes memory once; this sample tells it from a climb.
+sleep 2
+sample logging
 
 # --- the soak --------------------------------------------------------------------------
 run_seconds=$(awk -v m="$minutes" 'BEGIN { printf "%d", m * 60 }')
