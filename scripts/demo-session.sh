@@ -54,14 +54,16 @@ pids+=($!)
 exec 3>"$run/sim-control"
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 
-"$tools/tavrix-mapwatch" --json >"$run/map-points.jsonl" 2>"$run/mapwatch.err" &
+# The children must not hold the control pipe open, or the emulator would
+# never see it close if this script died.
+"$tools/tavrix-mapwatch" --json >"$run/map-points.jsonl" 2>"$run/mapwatch.err" 3>&- &
 pids+=($!)
 
 # --- the program ----------------------------------------------------------------
 echo "Scripted session on $DISPLAY; screenshots go to $shots"
 cd "$run"
 start=$(date +%s.%N)
-"$program" "$port" >"$run/program.out" 2>&1 &
+"$program" "$port" >"$run/program.out" 2>&1 3>&- &
 app=$!
 pids+=($app)
 

@@ -84,27 +84,10 @@ note sim_args "${sim_args[*]}"
 note clk_tck "$(getconf CLK_TCK)"
 
 # --- an X server of our own -------------------------------------------------------
-display=""
-for n in $(seq 140 199); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "Xvfb did not start on $display" >&2; exit 1; }
+source "$root/scripts/lib/xsession.sh"
+start_xvfb
+pids+=("$XVFB_PID")
 
-wait_window() { # NAME [SECONDS] -> window id
-  local id=""
-  for _ in $(seq $((${2:-15} * 10))); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  echo "window \"$1\" did not appear" >&2
-  return 1
-}
 sim() { echo "$*" >&3; }
 click() { xdotool mousemove $((win_x + $1)) $((win_y + menu_h + $2)) click 1; sleep 0.3; }
 alive() { kill -0 "$app" 2>/dev/null && [ "$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null)" != Z ]; }
