@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the benchmarks (Release) and prints every
-# figure as "name: value unit", then the whole-program figures.
+# figure as "name: value unit", then the whole-program figures, then one
+# summary table of the headline figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,6 +17,7 @@ for exe in $(find "$build/bench" -maxdepth 2 -type f -executable -name '*bench*'
   "$exe" --benchmark_format=console --benchmark_out="$out/$name.json" --benchmark_out_format=json >/dev/null 2>"$out/$name.err" \
     || { echo "$name: failed"; cat "$out/$name.err"; continue; }
   python3 scripts/bench_report.py "$out/$name.json"
-done
+done | tee "$out/figures.txt"
 
-if [ -x scripts/profile.sh ]; then bash scripts/profile.sh "$build"; fi
+bash scripts/profile.sh "$build" | tee -a "$out/figures.txt"
+python3 scripts/bench_summary.py "$out/figures.txt"
