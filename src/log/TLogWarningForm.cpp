@@ -3,6 +3,8 @@
 #include "protocol/MeasurementState.h"
 #include "ui_TLogWarningForm.h"
 
+#include <QTimer>
+
 TLogWarningForm::TLogWarningForm(MeasurementState& state, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , ui(std::make_unique<Ui::TLogWarningForm>())
@@ -13,6 +15,18 @@ TLogWarningForm::TLogWarningForm(MeasurementState& state, QWidget* parent)
 }
 
 TLogWarningForm::~TLogWarningForm() = default;
+
+// The dialog is shown once per logging run and then sits hidden for hours;
+// its window and screen buffer (close to 1 MB) are given back until the next
+// showing rebuilds them.
+void TLogWarningForm::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible())
+            destroy();
+    });
+}
 
 void TLogWarningForm::Button1Click()
 {

@@ -22,6 +22,9 @@ public:
 
     void Button1Click();
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TLogWarningForm> ui;
     MeasurementState& m_state;

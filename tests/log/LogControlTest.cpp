@@ -199,6 +199,20 @@ TEST_F(LogControlFixture, warningFormOkForgetsChannelInformationButTheTitleBarDo
     EXPECT_FALSE(warningForm.isVisible());
 }
 
+TEST_F(LogControlFixture, hiddenWarningFormGivesBackItsWindowAndShowsAgain)
+{
+    warningForm.show();
+    ASSERT_NE(warningForm.windowHandle(), nullptr);
+    warningForm.findChild<QPushButton*>("Button1")->click();
+    QApplication::processEvents();
+    EXPECT_EQ(warningForm.windowHandle(), nullptr) << "the hidden dialog keeps its window and screen buffer";
+
+    warningForm.show();
+    EXPECT_TRUE(warningForm.isVisible());
+    EXPECT_NE(warningForm.windowHandle(), nullptr);
+    EXPECT_EQ(warningForm.findChild<QPushButton*>("Button1")->text(), QStringLiteral("OK"));
+}
+
 TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
 {
     logFile.setText(dir.path() + "/missing/run");
