@@ -41,7 +41,7 @@ Outcome byteWise(const uint8_t* data, size_t size)
     PacketFramer framer;
     Outcome out;
     for (size_t i = 0; i < size; ++i) {
-        if (framer.pushByte(data[i]))
+        for (bool got = framer.pushByte(data[i]); got; got = framer.next())
             take(framer, out);
     }
     out.droppedHeaders = framer.droppedHeaders();
@@ -58,7 +58,7 @@ Outcome twoReads(const uint8_t* data, size_t size, size_t split)
         for (size_t at = 0; at < n;) {
             bool completed = false;
             const size_t used = framer.pushBytes(p + at, n - at, completed);
-            if (used == 0 || used > n - at)
+            if ((used == 0 && !completed) || used > n - at)
                 std::abort();
             at += used;
             if (completed)

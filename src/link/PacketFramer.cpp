@@ -8,65 +8,140 @@
 // the end of one packet and two more. All state lives in the members, so a
 // packet may span any number of reads.
 //
-// Error policy:
-//  - bytes before a sync byte are noise and are skipped;
-//  - a length outside 1..2047 (taken as signed 16-bit) drops the header and
-//    the hunt restarts with the byte after the length field, which is not
-//    itself a sync candidate;
-//  - a body whose XOR is not 0 is dropped whole; the bytes it swallowed are
-//    not rescanned, even if they hold 0xAA. There is no escaping, so 0xAA
-//    inside a body is plain data.
-// There is no inter-byte timeout: a truncated packet is completed by
-// whatever bytes follow and then fails its checksum.
-bool PacketFramer::pushByte(uint8_t b)
+// Error policy, as gpsd's lexer has it: a sync byte may be noise, and then
+// the frame it seemed to start swallows real frames. So whenever a frame is
+// rejected, for a length outside 1..2047 (taken as signed 16-bit) or a body
+// whose XOR is not 0, the sync byte alone is discarded and every byte after
+// it is fed again, the length bytes included; a valid frame inside is still
+// found. Each rejection moves the hunt on by at least the false sync byte,
+// so the rescan always ends. There is no escaping: 0xAA inside a valid body
+// is plain data. There is no inter-byte timeout either: a truncated packet
+// is completed by whatever bytes follow, fails, and is rescanned.
+PacketFramer::Step PacketFramer::step(uint8_t b)
 {
     switch (m_state) {
     case State::WaitSync:
         if (b == PacketRecord::kSync)
             m_state = State::WaitLengthLow;
-        return false;
+        return Step::More;
 
     case State::WaitLengthLow:
         m_length = b;
         m_state = State::WaitLengthHigh;
-        return false;
+        return Step::More;
 
     case State::WaitLengthHigh:
         m_length = int16_t(uint16_t(m_length) | uint16_t(b << 8));
         if (m_length <= 0 || m_length > kMaxLength) {
             ++m_droppedHeaders;
+            m_count = 0;
             m_state = State::WaitSync;
-            return false;
+            return Step::Rescan;
         }
         m_count = 0;
         m_checksum = 0;
         m_state = State::ReadBody;
-        return false;
+        return Step::More;
 
     case State::ReadBody:
         m_body[size_t(m_count)] = b;
         ++m_count;
         m_checksum ^= b;
         if (m_count < m_length)
-            return false;
+            return Step::More;
         m_state = State::WaitSync;
         if (m_checksum != 0) {
             ++m_badChecksums;
-            return false;
+            return Step::Rescan;
         }
-        return true;
+        return Step::Packet;
     }
+    return Step::More;
+}
+
+// After a rejection: puts the bytes of the rejected frame that followed its
+// sync byte, except the last one, in front of the bytes still to be
+// rescanned. The last one is the byte step() was just given; the caller
+// feeds it again after these.
+void PacketFramer::pushBack()
+{
+    const size_t k = 1 + size_t(m_count); // length low, length high, body but its last byte
+    const size_t tail = m_rescanEnd - m_rescanBegin;
+    if (k + tail > m_rescan.size()) { // cannot happen, see m_rescan
+        m_rescanBegin = m_rescanEnd = 0;
+        return;
+    }
+    uint8_t* r = m_rescan.data();
+    std::memmove(r + k, r + m_rescanBegin, tail);
+    const uint16_t length = uint16_t(m_length);
+    r[0] = uint8_t(length & 0xFF);
+    if (k > 1) {
+        r[1] = uint8_t(length >> 8);
+        std::memcpy(r + 2, m_body.data(), k - 2);
+    }
+    m_rescanBegin = 0;
+    m_rescanEnd = k + tail;
+}
+
+bool PacketFramer::feedRescan()
+{
+    while (m_rescanBegin < m_rescanEnd) {
+        switch (step(m_rescan[m_rescanBegin++])) {
+        case Step::More:
+            break;
+        case Step::Packet:
+            return true;
+        case Step::Rescan:
+            --m_rescanBegin;
+            pushBack();
+            break;
+        }
+    }
+    m_rescanBegin = m_rescanEnd = 0;
     return false;
+}
+
+bool PacketFramer::pushByte(uint8_t b)
+{
+    if (m_rescanBegin == m_rescanEnd) {
+        switch (step(b)) {
+        case Step::More:
+            return false;
+        case Step::Packet:
+            return true;
+        case Step::Rescan:
+            pushBack();
+            break;
+        }
+    } else if (m_rescanEnd == m_rescan.size()) {
+        // Packets left in the rescanned bytes were not taken with next().
+        std::memmove(m_rescan.data(), m_rescan.data() + m_rescanBegin, m_rescanEnd - m_rescanBegin);
+        m_rescanEnd -= m_rescanBegin;
+        m_rescanBegin = 0;
+    }
+    m_rescan[m_rescanEnd++] = b;
+    return feedRescan();
+}
+
+bool PacketFramer::next()
+{
+    return m_rescanBegin != m_rescanEnd && feedRescan();
 }
 
 // Only bytes that cause no transition are taken in bulk: noise while hunting
 // for a sync byte, and body bytes before the last one. Every transition still
-// goes through pushByte's switch.
+// goes through step's switch.
 size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
 {
     completed = false;
     size_t i = 0;
-    while (i < n) {
+    for (;;) {
+        if (m_rescanBegin != m_rescanEnd && feedRescan()) {
+            completed = true;
+            return i;
+        }
+        if (i >= n)
+            return n;
         if (m_state == State::WaitSync) {
             const void* sync = std::memchr(data + i, PacketRecord::kSync, n - i);
             if (!sync)
@@ -95,12 +170,18 @@ size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
                 continue;
             }
         }
-        if (pushByte(data[i++])) {
+        switch (step(data[i])) {
+        case Step::More:
+            ++i;
+            break;
+        case Step::Packet:
             completed = true;
-            return i;
+            return i + 1;
+        case Step::Rescan:
+            pushBack(); // data[i] is fed again after the pushed-back bytes
+            break;
         }
     }
-    return n;
 }
 
 void PacketFramer::copyTo(PacketRecord& record) const

@@ -24,15 +24,20 @@ public:
         ReadBody,       // a valid header and `count` body bytes
     };
 
-    // Feeds one byte; true when it completed a packet whose body XORs to 0.
-    // The packet then stays readable through length()/body()/copyTo() until
-    // the next call.
+    // Feeds one byte; true when a packet whose body XORs to 0 is ready. The
+    // packet then stays readable through length()/body()/copyTo() until the
+    // next call. A rejected header or body is rescanned and may hold several
+    // packets: call next() until it returns false to take the rest, or they
+    // come out with the following bytes.
     bool pushByte(uint8_t b);
+    // The next packet found in rescanned bytes, without new input.
+    bool next();
 
-    // Feeds bytes from data up to and including the first one that completes
-    // a valid packet, and returns how many it took; completed says whether
-    // it stopped for a packet. Same outcome as pushByte on each byte, but
-    // skips noise and copies body bytes in bulk.
+    // Feeds bytes from data until a valid packet is ready, and returns how
+    // many it took; completed says whether it stopped for a packet. A packet
+    // found in rescanned bytes may come out before data's bytes are taken,
+    // so the count is 0 only together with completed. Same outcome as
+    // pushByte on each byte, but skips noise and copies body bytes in bulk.
     size_t pushBytes(const uint8_t* data, size_t n, bool& completed);
 
     // Copies the completed packet as the decoder expects it: L into bytes
@@ -45,13 +50,22 @@ public:
 
     // Back to the hunt for a sync byte, e.g. after the link was reopened and
     // a half-received packet can never be completed. Counters are kept.
-    void reset() { m_state = State::WaitSync; }
+    void reset()
+    {
+        m_state = State::WaitSync;
+        m_rescanBegin = m_rescanEnd = 0;
+    }
 
     // Diagnostics: headers rejected for their length, bodies with a bad XOR.
     uint32_t droppedHeaders() const { return m_droppedHeaders; }
     uint32_t badChecksums() const { return m_badChecksums; }
 
 private:
+    enum class Step : uint8_t { More, Packet, Rescan };
+    Step step(uint8_t b);
+    void pushBack();
+    bool feedRescan();
+
     State m_state = State::WaitSync;
     uint8_t m_checksum = 0; // running XOR of the body bytes so far
     int16_t m_length = 0;   // L of the packet being received
@@ -59,6 +73,12 @@ private:
     uint32_t m_droppedHeaders = 0;
     uint32_t m_badChecksums = 0;
     std::array<uint8_t, kBodySize> m_body{}; // [0] type, [1..L-2] payload, [L-1] checksum
+    // Bytes that followed a false sync byte, fed again before new input.
+    // They are always one stretch of the stream no longer than a header and
+    // a body, so this never overflows.
+    std::array<uint8_t, 2 + kBodySize> m_rescan{};
+    size_t m_rescanBegin = 0;
+    size_t m_rescanEnd = 0;
 };
 
 // Wraps type and n payload bytes into a frame ready to send (the first

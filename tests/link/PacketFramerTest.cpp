@@ -29,13 +29,13 @@ Fed feed(const Bytes& bytes, size_t chunk, bool bulk)
         const size_t end = std::min(bytes.size(), start + chunk);
         for (size_t i = start; i < end;) {
             if (!bulk) {
-                if (framer.pushByte(bytes[i++]))
+                for (bool got = framer.pushByte(bytes[i++]); got; got = framer.next())
                     take();
                 continue;
             }
             bool completed = false;
             const size_t used = framer.pushBytes(&bytes[i], end - i, completed);
-            EXPECT_GT(used, 0u);
+            EXPECT_TRUE(used > 0 || completed);
             i += used;
             if (completed)
                 take();
@@ -79,6 +79,8 @@ struct Row
 const Bytes kSerialRequest{0xAA, 0x02, 0x00, 0x1C, 0x1C};
 const Bytes kType01{0xAA, 0x02, 0x00, 0x01, 0x01};
 const Bytes kType30{0xAA, 0x02, 0x00, 0x30, 0x30};
+// L = 10: a noise 0xAA before it reads L = 0x0AAA and is rejected.
+const Bytes kTen{0xAA, 0x0A, 0x00, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 0x02 ^ 0x08};
 
 std::vector<Row> rows()
 {
@@ -91,20 +93,27 @@ std::vector<Row> rows()
         {"L = 2048 rejected, next frame found", Bytes{0xAA, 0x00, 0x08} + kType01, {{0x01, 0x01}}, 1, 0},
         {"L = 0x8000 rejected, next frame found", Bytes{0xAA, 0x00, 0x80} + kType01, {{0x01, 0x01}}, 1, 0},
         {"L = 0xFFFF rejected", Bytes{0xAA, 0xFF, 0xFF} + kType30, {{0x30, 0x30}}, 1, 0},
-        {"length byte after a bad header is no sync", Bytes{0xAA, 0x00, 0xAA, 0x02, 0x00, 0x01, 0x01}, {}, 1, 0},
+        {"high length byte of a rejected header is the real sync", Bytes{0xAA, 0x00, 0xAA, 0x02, 0x00, 0x01, 0x01},
+         {{0x01, 0x01}}, 1, 0},
+        {"low length byte of a rejected header is the real sync", Bytes{0xAA} + kTen, {bodyOf(kTen)}, 1, 0},
         {"L = 2047 accepted", longest, {bodyOf(longest)}, 0, 0},
+        // The eight 0xAA in the payload are each followed by AB AC: rejected headers.
         {"L = 2047 with a bad checksum dropped", Bytes(longest.begin(), longest.end() - 1) + Bytes{0x00} + kType01,
-         {{0x01, 0x01}}, 0, 1},
+         {{0x01, 0x01}}, 8, 1},
         {"bad checksum dropped, next frame found", Bytes{0xAA, 0x02, 0x00, 0x1C, 0x1D} + kSerialRequest,
          {{0x1C, 0x1C}}, 0, 1},
         {"0xAA inside a payload is data", Bytes{0xAA, 0x04, 0x00, 0x05, 0xAA, 0x02, 0xAD},
          {{0x05, 0xAA, 0x02, 0xAD}}, 0, 0},
         {"L = 1, single zero byte", Bytes{0xAA, 0x01, 0x00, 0x00}, {{0x00}}, 0, 0},
-        {"0xAA as the high length byte makes L negative", Bytes{0xAA, 0x05, 0xAA, 0x02, 0x00, 0x1C, 0x1C}, {}, 1, 0},
-        {"bytes swallowed by a bad body are not rescanned",
-         Bytes{0xAA, 0x06, 0x00, 0x01} + kType30 + kType01, {{0x01, 0x01}}, 0, 1},
+        {"0xAA as the high length byte makes L negative, then syncs", Bytes{0xAA, 0x05, 0xAA, 0x02, 0x00, 0x1C, 0x1C},
+         {{0x1C, 0x1C}}, 1, 0},
+        {"frames swallowed by a bad body are found",
+         Bytes{0xAA, 0x06, 0x00, 0x01} + kType30 + kType01, {{0x30, 0x30}, {0x01, 0x01}}, 0, 1},
+        {"bad body inside a bad body", Bytes{0xAA, 0x0A, 0x00, 0x01, 0xAA, 0x03, 0x00, 0x07} + kType30 + kType01,
+         {{0x30, 0x30}, {0x01, 0x01}}, 0, 2},
         {"0xAA as the low length byte", Bytes{0xAA, 0xAA, 0x00} + Bytes(0xAA, 0x00), {Bytes(0xAA, 0x00)}, 0, 0},
-        {"truncated frame completed by the next one fails", Bytes{0xAA, 0x03, 0x00, 0x01} + kType30, {}, 0, 1},
+        {"truncated frame completed by the next one fails, the next is found",
+         Bytes{0xAA, 0x03, 0x00, 0x01} + kType30, {{0x30, 0x30}}, 0, 1},
         {"only noise", Bytes{0x01, 0x02, 0x55, 0xFF}, {}, 0, 0},
     };
 }
@@ -153,6 +162,88 @@ TEST(PacketFramer, BulkFeedMatchesByteWiseOnRandomStreams)
             ASSERT_EQ(bulk.badChecksums, whole.badChecksums);
         }
     }
+}
+
+Bytes randomFrame(std::mt19937& rng, size_t maxPayload)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    Bytes payload(size_t(byte(rng)) % (maxPayload + 1));
+    for (auto& b : payload)
+        b = uint8_t(byte(rng));
+    const PacketRecord r = buildFrame(uint8_t(byte(rng)), payload.data(), int(payload.size()));
+    return Bytes(r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+}
+
+// True when every one of want appears in got, in order.
+bool foundInOrder(const std::vector<Bytes>& want, const std::vector<Bytes>& got)
+{
+    size_t at = 0;
+    for (const Bytes& body : got) {
+        if (at < want.size() && body == want[at])
+            ++at;
+    }
+    return at == want.size();
+}
+
+TEST(PacketFramer, FramesAfterACorruptLengthAreAllFound)
+{
+    std::mt19937 rng(7);
+    Bytes stream{0xAA, 0xD0, 0x07}; // L = 2000 read where a frame was meant
+    std::vector<Bytes> bodies;
+    for (int i = 0; i < 300; ++i) {
+        const Bytes frame = randomFrame(rng, 40);
+        bodies.push_back(bodyOf(frame));
+        stream = stream + frame;
+    }
+    for (bool bulk : {false, true}) {
+        for (size_t chunk : {size_t(1), size_t(64), size_t(4096)}) {
+            const Fed fed = feed(stream, chunk, bulk);
+            EXPECT_EQ(fed.bodies, bodies) << (bulk ? "bulk" : "byte-wise") << ", chunk " << chunk;
+            EXPECT_EQ(fed.badChecksums, 1u);
+        }
+    }
+}
+
+TEST(PacketFramer, EveryFrameEmbeddedInNoiseIsFound)
+{
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> byte(0, 255);
+        Bytes stream;
+        std::vector<Bytes> bodies;
+        for (int i = 0; i < 300; ++i) {
+            // Noise rich in sync bytes, some with plausible lengths after them.
+            for (int noise = byte(rng) % 16; noise > 0; --noise)
+                stream.push_back(uint8_t(byte(rng) < 16 ? 0xAA : byte(rng)));
+            const Bytes frame = randomFrame(rng, 60);
+            bodies.push_back(bodyOf(frame));
+            stream = stream + frame;
+        }
+        // The device goes on sending: a false header near the end must not
+        // hold the last frames back for want of bytes.
+        for (int i = 0; i < 420; ++i)
+            stream = stream + kType30;
+        const Fed byteWise = feed(stream, 1, false);
+        EXPECT_TRUE(foundInOrder(bodies, byteWise.bodies)) << "seed " << seed;
+        const Fed bulk = feed(stream, 512, true);
+        EXPECT_EQ(bulk.bodies, byteWise.bodies) << "seed " << seed;
+    }
+}
+
+// Packets left in rescanned bytes come out with the next bytes even when the
+// caller never asks with next().
+TEST(PacketFramer, RescannedPacketsNotTakenComeOutLater)
+{
+    PacketFramer framer;
+    const Bytes stream = Bytes{0xAA, 0x0C, 0x00} + kType01 + kType30 + kType01 + Bytes{0x00} + kType30;
+    std::vector<uint8_t> types;
+    for (uint8_t b : stream) {
+        if (framer.pushByte(b))
+            types.push_back(framer.body()[0]);
+    }
+    while (framer.next())
+        types.push_back(framer.body()[0]);
+    EXPECT_EQ(types, (std::vector<uint8_t>{0x01, 0x30, 0x01, 0x30}));
 }
 
 TEST(PacketFramer, CopyToFillsLengthAndBodyButNotSync)
