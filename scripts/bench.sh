@@ -19,5 +19,6 @@ for exe in $(find "$build/bench" -maxdepth 2 -type f -executable -name '*bench*'
   python3 scripts/bench_report.py "$out/$name.json"
 done | tee "$out/figures.txt"
 
+python3 scripts/bench_klf_inspect.py "$build/tools/klf-inspect" | tee -a "$out/figures.txt"
 bash scripts/profile.sh "$build" | tee -a "$out/figures.txt"
 python3 scripts/bench_summary.py "$out/figures.txt"

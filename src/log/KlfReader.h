@@ -8,16 +8,10 @@
 #include <string>
 #include <vector>
 
-// Walks a .KLF file by its length fields. The reader works on bytes the
-// caller keeps alive; it never throws on bad input, it reports where the file
-// stops making sense.
-//
-// A header is recognised by its first 23 bytes (six zeros and the
-// identification record); files that only ever received appended records have
-// none. A record whose body does not XOR to zero is counted and the walk goes
-// on, because its length still places the next record; a length outside
-// 1..2047 ends the walk as malformed, and a record cut short by the end of the
-// file (a crash during a write) ends it as truncated.
+// A .KLF file held in memory, walked by KlfStream (which says what is whole
+// and what is not) and kept as a list of records. The reader works on bytes
+// the caller keeps alive; it never throws on bad input, it reports where the
+// file stops making sense.
 class KlfReader
 {
 public:
@@ -60,10 +54,6 @@ public:
     std::span<const uint8_t> payload(const Record& r) const;
 
 private:
-    bool readHeader();
-    bool readRecord(size_t offset, Record& out);
-    void setError(Status status, size_t offset, std::string text);
-
     std::span<const uint8_t> m_data;
     Status m_status = Status::Ok;
     size_t m_errorOffset = 0;

@@ -1,5 +1,6 @@
 #include "log/KlfHeader.h"
 #include "log/KlfReader.h"
+#include "log/KlfStream.h"
 #include "log/LogFileName.h"
 #include "log/LogTestUtil.h"
 
@@ -223,5 +224,48 @@ TEST(KlfReader, recognisesFilesWithoutHeader)
     KlfReader forced(data, KlfReader::HeaderMode::Present);
     EXPECT_EQ(forced.status(), KlfReader::Status::Malformed);
 
-    EXPECT_EQ(KlfReader({}).status(), KlfReader::Status::Ok);
+    // A log always starts with its header: an empty file is not a log.
+    EXPECT_EQ(KlfReader({}).status(), KlfReader::Status::Malformed);
+    EXPECT_EQ(KlfReader({}, KlfReader::HeaderMode::Absent).status(), KlfReader::Status::Ok);
+}
+
+// What the inspector and the log writer rely on: the same verdict and the same
+// records however the file is cut into reads.
+TEST(KlfStream, givesTheSameWalkInAnyChunking)
+{
+    auto good = sampleLog(30);
+    auto cut = good;
+    cut.resize(cut.size() - 5);
+    auto bad = good;
+    bad[200] ^= 0x11;
+    std::vector<uint8_t> headerless(good.begin() + 75, good.end());
+    for (const auto* data : {&good, &cut, &bad, &headerless}) {
+        const KlfReader whole(*data);
+        for (size_t chunk : {size_t(1), size_t(2), size_t(7), size_t(64), size_t(4096)}) {
+            std::vector<size_t> offsets;
+            KlfStream walk(KlfStream::HeaderMode::Detect,
+                           [&](const KlfStream::Record& r, std::span<const uint8_t> bytes, bool isChannelInfo) {
+                               if (!isChannelInfo)
+                                   offsets.push_back(r.offset);
+                               EXPECT_EQ(bytes.size(), size_t(r.length) + 2);
+                           });
+            for (size_t at = 0; at < data->size(); at += chunk)
+                walk.feed(std::span(*data).subspan(at, std::min(chunk, data->size() - at)));
+            walk.finish();
+            EXPECT_EQ(int(walk.status()), int(whole.status())) << "chunk " << chunk;
+            EXPECT_EQ(walk.errorOffset(), whole.errorOffset());
+            EXPECT_EQ(walk.endOfRecords(), whole.endOfRecords());
+            EXPECT_EQ(walk.hasHeader(), whole.hasHeader());
+            ASSERT_EQ(offsets.size(), whole.records().size()) << "chunk " << chunk;
+            for (size_t i = 0; i < offsets.size(); ++i)
+                EXPECT_EQ(offsets[i], whole.records()[i].offset);
+        }
+    }
+    // The writer cuts a file back to endOfRecords: a cut header leaves nothing.
+    std::vector<uint8_t> header(good.begin(), good.begin() + 40);
+    KlfStream walk;
+    walk.feed(header);
+    walk.finish();
+    EXPECT_EQ(walk.status(), KlfStream::Status::Truncated);
+    EXPECT_EQ(walk.endOfRecords(), 0u);
 }

@@ -135,3 +135,27 @@ TEST_F(KlfInspect, reportsAPartialLastRecordDistinctly)
     EXPECT_EQ(inspect("--header " + write("plain2.KLF", headerless)).exitCode, 1);
     EXPECT_EQ(inspect(dir.path().toStdString() + "/absent.KLF").exitCode, 3);
 }
+
+TEST_F(KlfInspect, refusesWhatIsNotARegularFileAndReadsStandardInputForADash)
+{
+    struct Case
+    {
+        const char* legend;
+        std::string args;
+        int exitCode;
+        const char* says;
+    };
+    const std::string file = write("piped.KLF", good);
+    const std::vector<Case> cases{
+        {"a directory", dir.path().toStdString(), 4, "not a regular file"},
+        {"an endless device", "/dev/zero", 4, "not a regular file"},
+        {"an empty file", write("empty.KLF", {}), 1, "empty file, no header"},
+        {"standard input", "--json - < " + file, 0, "\"records\": 15"},
+        {"standard input, cut short", "- < /dev/null", 1, "empty file"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = inspect(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.legend << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.legend << "\n" << run.output;
+    }
+}

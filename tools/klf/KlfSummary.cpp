@@ -35,12 +35,12 @@ std::string jsonString(const std::string& s)
     return out + "\"";
 }
 
-const char* statusName(KlfReader::Status s)
+const char* statusName(KlfStream::Status s)
 {
     switch (s) {
-    case KlfReader::Status::Ok: return "ok";
-    case KlfReader::Status::Malformed: return "malformed";
-    case KlfReader::Status::Truncated: return "truncated";
+    case KlfStream::Status::Ok: return "ok";
+    case KlfStream::Status::Malformed: return "malformed";
+    case KlfStream::Status::Truncated: return "truncated";
     }
     return "?";
 }
@@ -65,17 +65,14 @@ std::string fixJson(const KlfSummary::Fix& f)
 
 } // namespace
 
-KlfSummary::KlfSummary(const KlfReader& reader)
-    : m_reader(reader)
+void KlfSummary::add(const KlfStream::Record& r, std::span<const uint8_t> bytes)
 {
-    for (const auto& r : reader.records()) {
-        ++m_byType[r.type];
-        if (r.type == 0 && r.checksumOk) {
-            if (auto fix = decodeFix(reader.payload(r))) {
-                if (!m_firstFix)
-                    m_firstFix = fix;
-                m_lastFix = fix;
-            }
+    ++m_byType[r.type];
+    if (r.type == 0 && r.checksumOk && r.length >= 2) {
+        if (auto fix = decodeFix(bytes.subspan(3, size_t(r.length) - 2))) {
+            if (!m_firstFix)
+                m_firstFix = fix;
+            m_lastFix = fix;
         }
     }
 }
@@ -97,11 +94,10 @@ std::optional<KlfSummary::Fix> KlfSummary::decodeFix(std::span<const uint8_t> pa
     return f;
 }
 
-void KlfSummary::printText(std::ostream& out, const std::string& fileName) const
+void KlfSummary::printText(std::ostream& out, const std::string& fileName, const KlfStream& r) const
 {
-    const KlfReader& r = m_reader;
     out << fileName << ": " << statusName(r.status());
-    if (r.status() != KlfReader::Status::Ok)
+    if (r.status() != KlfStream::Status::Ok)
         out << ": " << r.error();
     out << "\n";
     if (r.truncatedAt())
@@ -134,7 +130,7 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName) const
     } else {
         out << "header: none (appended records only)\n";
     }
-    out << "records: " << r.records().size() << "\n";
+    out << "records: " << r.recordCount() << "\n";
     for (const auto& [type, count] : m_byType)
         out << "  type " << type << ": " << count << "\n";
     if (m_firstFix) {
@@ -145,12 +141,11 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName) const
     }
 }
 
-void KlfSummary::printJson(std::ostream& out, const std::string& fileName) const
+void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const KlfStream& r) const
 {
-    const KlfReader& r = m_reader;
     out << "{\n  \"file\": " << jsonString(fileName) << ",\n";
     out << "  \"status\": \"" << statusName(r.status()) << "\",\n";
-    if (r.status() != KlfReader::Status::Ok) {
+    if (r.status() != KlfStream::Status::Ok) {
         out << "  \"error\": " << jsonString(r.error()) << ",\n";
         out << "  \"errorOffset\": " << r.errorOffset() << ",\n";
     }
@@ -164,7 +159,7 @@ void KlfSummary::printJson(std::ostream& out, const std::string& fileName) const
     out << "  \"serialNumber\": " << jsonString(r.serialNumber()) << ",\n";
     out << "  \"receiverFlags\": " << int(r.receiverFlags()) << ",\n";
     out << "  \"channelInfo\": " << (r.channelInfo() ? "true" : "false") << ",\n";
-    out << "  \"records\": " << r.records().size() << ",\n";
+    out << "  \"records\": " << r.recordCount() << ",\n";
     out << "  \"byType\": {";
     bool first = true;
     for (const auto& [type, count] : m_byType) {

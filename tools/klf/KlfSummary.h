@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/KlfReader.h"
+#include "log/KlfStream.h"
 
 #include <cstdint>
 #include <map>
@@ -8,7 +8,8 @@
 #include <ostream>
 #include <string>
 
-// What klf-inspect reports about a file, gathered from a KlfReader.
+// What klf-inspect reports about a file, gathered record by record as a
+// KlfStream walks it, so that it takes the same memory for any file size.
 class KlfSummary
 {
 public:
@@ -19,16 +20,16 @@ public:
         double longitude = 0; // degrees, east positive
     };
 
-    explicit KlfSummary(const KlfReader& reader);
+    // Every record but the header's channel information.
+    void add(const KlfStream::Record& r, std::span<const uint8_t> bytes);
 
     // A GPS record's payload is the device's big-endian 152-byte message.
     static std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
 
-    void printText(std::ostream& out, const std::string& fileName) const;
-    void printJson(std::ostream& out, const std::string& fileName) const;
+    void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
+    void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
 
 private:
-    const KlfReader& m_reader;
     std::map<int, size_t> m_byType;
     std::optional<Fix> m_firstFix;
     std::optional<Fix> m_lastFix;

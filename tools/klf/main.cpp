@@ -1,19 +1,26 @@
 // klf-inspect: checks a .KLF log file record by record and prints a summary,
 // every record (--dump) or machine-readable counts (--json).
 //
-// Exit status: 0 the file is whole; 1 malformed (bad header, bad checksum or
-// impossible length; the offset is printed); 2 whole except for one record cut
-// short at the end, as a crash during a write leaves it; 3 usage or I/O error.
+// Exit status: 0 the file is whole; 1 malformed (no header in an empty file,
+// bad header, bad checksum or impossible length; the offset is printed); 2
+// whole except for one record cut short at the end, as a crash during a write
+// leaves it; 3 usage or I/O error; 4 not a regular file (a directory, a
+// device): "-" reads standard input instead.
+//
+// The file is read in blocks and walked as it comes, so a log of any size
+// takes the same memory.
 
 #include "KlfSummary.h"
-#include "log/KlfReader.h"
+#include "log/KlfStream.h"
 
+#include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
-#include <iterator>
-#include <vector>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,35 +28,33 @@ constexpr int kExitOk = 0;
 constexpr int kExitMalformed = 1;
 constexpr int kExitTruncated = 2;
 constexpr int kExitUsage = 3;
+constexpr int kExitNotAFile = 4;
 
 void usage()
 {
     std::cerr << "usage: klf-inspect [--dump] [--json] [--headerless | --header] FILE.KLF\n"
+                 "  FILE.KLF      a regular file, or - for standard input\n"
                  "  --dump        print every record: offset, L, type, bytes in hex\n"
                  "  --json        print the summary as JSON\n"
                  "  --headerless  the file has no header (records only)\n"
                  "  --header      the file must start with a header\n"
-                 "  without either, a header is recognised by its first 23 bytes\n";
+                 "  without either, a header is recognised by its first 23 bytes\n"
+                 "exit status: 0 whole, 1 malformed, 2 last record cut short, 3 usage or I/O error,\n"
+                 "  4 not a regular file\n";
 }
 
-void dump(const KlfReader& reader, std::ostream& out)
+void dumpRecord(const KlfStream::Record& r, std::span<const uint8_t> bytes, bool isChannelInfo, std::ostream& out)
 {
-    auto line = [&](const char* label, const KlfReader::Record& r) {
-        char head[96];
-        std::snprintf(head, sizeof head, "%10zu  L=%-5u type=%-3u %s%s ", r.offset, r.length, r.type, label,
-                      r.checksumOk ? "" : " BAD-CHECKSUM");
-        out << head;
-        for (uint8_t b : reader.recordBytes(r)) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", b);
-            out << hex;
-        }
-        out << "\n";
-    };
-    if (auto ci = reader.channelInfo())
-        line("[channel information]", *ci);
-    for (const auto& r : reader.records())
-        line("", r);
+    char head[96];
+    std::snprintf(head, sizeof head, "%10zu  L=%-5u type=%-3u %s%s ", r.offset, r.length, r.type,
+                  isChannelInfo ? "[channel information]" : "", r.checksumOk ? "" : " BAD-CHECKSUM");
+    out << head;
+    for (uint8_t b : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02X", b);
+        out << hex;
+    }
+    out << "\n";
 }
 
 } // namespace
@@ -58,7 +63,7 @@ int main(int argc, char** argv)
 {
     bool wantDump = false;
     bool wantJson = false;
-    KlfReader::HeaderMode mode = KlfReader::HeaderMode::Detect;
+    KlfStream::HeaderMode mode = KlfStream::HeaderMode::Detect;
     const char* fileName = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dump") == 0)
@@ -66,9 +71,9 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "--json") == 0)
             wantJson = true;
         else if (std::strcmp(argv[i], "--headerless") == 0)
-            mode = KlfReader::HeaderMode::Absent;
+            mode = KlfStream::HeaderMode::Absent;
         else if (std::strcmp(argv[i], "--header") == 0)
-            mode = KlfReader::HeaderMode::Present;
+            mode = KlfStream::HeaderMode::Present;
         else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             usage();
             return kExitOk;
@@ -87,33 +92,58 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
+    const bool fromStdin = std::strcmp(fileName, "-") == 0;
+    const int fd = fromStdin ? STDIN_FILENO : ::open(fileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         std::cerr << "klf-inspect: cannot open " << fileName << ": " << std::strerror(errno) << "\n";
         return kExitUsage;
     }
-    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        std::cerr << "klf-inspect: cannot read " << fileName << "\n";
-        return kExitUsage;
+    struct stat st;
+    if (!fromStdin && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        std::cerr << "klf-inspect: " << fileName << ": not a regular file (use - to read standard input)\n";
+        ::close(fd);
+        return kExitNotAFile;
     }
 
-    const KlfReader reader(data, mode);
-    const KlfSummary summary(reader);
-    if (wantDump)
-        dump(reader, std::cout);
+    KlfSummary summary;
+    KlfStream reader(mode, [&](const KlfStream::Record& r, std::span<const uint8_t> bytes, bool isChannelInfo) {
+        if (wantDump)
+            dumpRecord(r, bytes, isChannelInfo, std::cout);
+        if (!isChannelInfo)
+            summary.add(r, bytes);
+    });
+    std::array<uint8_t, 1 << 16> buffer;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            std::cerr << "klf-inspect: cannot read " << fileName << ": " << std::strerror(errno) << "\n";
+            return kExitUsage;
+        }
+        if (n == 0)
+            break;
+        reader.feed({buffer.data(), size_t(n)});
+        // Nothing after a bad length can be placed; the rest need not be read.
+        if (reader.stopped())
+            break;
+    }
+    reader.finish();
+    if (!fromStdin)
+        ::close(fd);
+
     if (wantJson)
-        summary.printJson(std::cout, fileName);
+        summary.printJson(std::cout, fileName, reader);
     else
-        summary.printText(std::cout, fileName);
+        summary.printText(std::cout, fileName, reader);
 
     switch (reader.status()) {
-    case KlfReader::Status::Ok:
+    case KlfStream::Status::Ok:
         return kExitOk;
-    case KlfReader::Status::Truncated:
+    case KlfStream::Status::Truncated:
         std::cerr << "klf-inspect: " << fileName << ": " << reader.error() << "\n";
         return kExitTruncated;
-    case KlfReader::Status::Malformed:
+    case KlfStream::Status::Malformed:
         std::cerr << "klf-inspect: " << fileName << ": " << reader.error() << "\n";
         return kExitMalformed;
     }
