@@ -30,6 +30,12 @@ void TLogWarningForm::hideEvent(QHideEvent* event)
 
 void TLogWarningForm::Button1Click()
 {
+    // The record goes with the flag: a new log's header carries only channel
+    // information received after this OK, never an earlier measurement's.
+    {
+        std::lock_guard guard(m_state.lock);
+        m_state.channelInfoRecord.count = 0;
+    }
     m_state.channelInfoPresent.store(0);
     m_state.unloggedScanCount.store(0);
     close();

@@ -199,6 +199,24 @@ TEST_F(LogControlFixture, warningFormOkForgetsChannelInformationButTheTitleBarDo
     EXPECT_FALSE(warningForm.isVisible());
 }
 
+TEST_F(LogControlFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
+{
+    const auto old = makeRecord(6, std::vector<uint8_t>(98, 0x33)); // an earlier scan's list
+    state.channelInfoRecord.count = uint16_t(old.size());
+    std::copy(old.begin(), old.end(), state.channelInfoRecord.bytes.begin());
+    state.channelInfoPresent = 1;
+    warningForm.show();
+    warningForm.findChild<QPushButton*>("Button1")->click();
+    state.channelInfoPresent = 1; // a table report: present, but nothing stored
+
+    TLog_Router writer((dir.path() + "/table.KLF").toStdString(), state);
+    writer.stopAndWait();
+    const auto data = readFile(writer.fileName());
+    KlfReader r(data);
+    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    EXPECT_FALSE(r.channelInfo()) << "the header carries the earlier scan's channel list";
+}
+
 TEST_F(LogControlFixture, hiddenWarningFormGivesBackItsWindowAndShowsAgain)
 {
     warningForm.show();
