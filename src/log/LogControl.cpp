@@ -62,6 +62,8 @@ void LogControl::startLogging()
         m_warningForm->raise();
         m_warningForm->activateWindow();
     }
+    // The header of a new file waits for the answer to this request.
+    const uint32_t settingsReplies = m_state.settingsReplies.load();
     if (m_requestSettings)
         m_requestSettings();
 
@@ -79,6 +81,11 @@ void LogControl::startLogging()
         },
         true);
     *self = writer.get();
+    writer->setNoticeHandler([this](const std::string& message) {
+        QMetaObject::invokeMethod(
+            this, [this, text = QString::fromStdString(message)] { showNotice(text); }, Qt::QueuedConnection);
+    });
+    writer->waitForSettings(settingsReplies, m_settingsWait);
     TLog_Router* w = writer.get();
     m_writers.push_back(std::move(writer));
     m_state.logThread.store(w);
@@ -109,6 +116,16 @@ void LogControl::writerFailed(TLog_Router* writer, const QString& message)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     m_errorBox = box;
+    box->show();
+}
+
+// Logging goes on: the box only tells what happened to the file.
+void LogControl::showNotice(const QString& message)
+{
+    m_notices.append(message);
+    auto* box = new QMessageBox(QMessageBox::Warning, "Warning", message, QMessageBox::Ok, m_dialogParent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
     box->show();
 }
 

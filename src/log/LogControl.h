@@ -3,8 +3,10 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +35,8 @@ class LogControl : public QObject
     Q_OBJECT
 public:
     static constexpr int16_t kWarningThreshold = 20;
+    // How long a new log's header waits for the settings reply.
+    static constexpr std::chrono::milliseconds kSettingsWait{2000};
     static const char* const kWarningCaption;
     static const char* const kWarningText;
 
@@ -58,12 +62,17 @@ public:
     bool logging() const { return m_logging.load(); }
     QMessageBox* warningBox() const { return m_warningBox; }
     QMessageBox* errorBox() const { return m_errorBox; }
+    // The writer's notices shown so far (the file cut back, started again,
+    // packets dropped), newest last.
+    const QStringList& notices() const { return m_notices; }
+    void setSettingsWait(std::chrono::milliseconds wait) { m_settingsWait = wait; }
 
 private:
     void startLogging();
     void stopLogging();
     void raiseWarning();
     void writerFailed(TLog_Router* writer, const QString& message);
+    void showNotice(const QString& message);
 
     MeasurementState& m_state;
     QLineEdit* m_logFile;
@@ -79,4 +88,6 @@ private:
     // Writers live until the log control goes, because the link thread may
     // still hold a pointer to the last one.
     std::vector<std::unique_ptr<TLog_Router>> m_writers;
+    QStringList m_notices;
+    std::chrono::milliseconds m_settingsWait = kSettingsWait;
 };

@@ -1,6 +1,7 @@
 #include "TLog_Router.h"
 
 #include "log/KlfHeader.h"
+#include "log/KlfStream.h"
 #include "protocol/MeasurementState.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,39 +84,105 @@ int32_t TLog_Router::MeasureFileSize()
 
 bool TLog_Router::OpenLogFile()
 {
+    m_inUse = false;
     if (m_fileName.size() > size_t(kMaxFileName)) {
         errno = ENAMETOOLONG;
         return false;
     }
     // O_EXCL makes "does it exist" and "create it" one step, so a file that
     // appears in between is continued rather than truncated.
-    m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
-    if (m_fd >= 0) {
-        KlfHeader header;
-        {
-            std::lock_guard guard(m_state.lock);
-            header.serialNumber.assign(m_state.serialNumber, strnlen(m_state.serialNumber, 8));
-            for (int r = 0; r < 2; ++r) {
-                header.receiverActive[r] = m_state.receiverActive[r].load() & 1;
-                header.settingsBlocks[r] = m_state.receiverSettings[r]->block();
-            }
-            const RecordSlot& info = m_state.channelInfoRecord;
-            if (m_state.channelInfoPresent.load() && info.count > 0)
-                header.channelInfo.assign(info.bytes.begin(), info.bytes.begin() + info.count);
-        }
-        // One write for the whole header: a crash cannot leave half of it.
-        const std::vector<uint8_t> bytes = header.bytes();
-        if (!WriteRecord(bytes.data(), bytes.size()))
+    m_fd = ::open(m_fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+    const bool created = m_fd >= 0;
+    if (!created) {
+        if (errno != EEXIST)
             return false;
-    } else if (errno == EEXIST) {
-        m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        m_fd = ::open(m_fileName.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+        if (m_fd < 0 && errno == EACCES) // may write but not read: continued as it is
+            m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         if (m_fd < 0)
             return false;
-    } else {
+    }
+    // Taken before anything is written: two programs logging into one file
+    // would mix two devices' records under one header.
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        m_inUse = errno == EWOULDBLOCK;
+        const int saved = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        errno = saved;
         return false;
     }
-    MeasureFileSize();
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0)
+        return false;
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_goodSize = created || !S_ISREG(st.st_mode) ? 0 : CutToLastWholeRecord(st.st_size);
+    m_needHeader = created || (S_ISREG(st.st_mode) && st.st_size > 0 && m_goodSize == 0);
     return true;
+}
+
+// A file continued from an earlier run may end in a record that a crash or a
+// full disk cut off; records appended after it could never be read. Only a
+// file that starts with a header is cut: anything else is not ours to shorten.
+off_t TLog_Router::CutToLastWholeRecord(off_t size)
+{
+    KlfStream walk;
+    std::vector<uint8_t> buffer(1 << 16);
+    off_t at = 0;
+    while (at < size && !walk.stopped()) {
+        const ssize_t n = ::pread(m_fd, buffer.data(), size_t(std::min<off_t>(size - at, off_t(buffer.size()))), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return size; // unreadable: continued as it is
+        walk.feed({buffer.data(), size_t(n)});
+        at += n;
+    }
+    walk.finish();
+    const bool cutHeader = walk.truncatedAt() && *walk.truncatedAt() == 0;
+    if (walk.status() != KlfStream::Status::Truncated || !(walk.hasHeader() || cutHeader))
+        return size;
+    const off_t end = off_t(walk.endOfRecords());
+    if (::ftruncate(m_fd, end) != 0)
+        return size;
+    notice("Log File Cut Back To Its Last Whole Record!!! " + m_fileName);
+    return end;
+}
+
+void TLog_Router::WaitForSettingsReply()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + m_settingsTimeout;
+    // Every packet posted wakes us, the settings reply among them.
+    while (m_state.settingsReplies.load() == m_repliesBefore && !Terminated()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        m_logEvent.wait(int(std::min<int64_t>(left.count() + 1, 1000)));
+        m_logEvent.reset();
+    }
+    m_logEvent.set(); // what was posted meanwhile is written at once
+}
+
+bool TLog_Router::WriteHeader()
+{
+    KlfHeader header;
+    {
+        std::lock_guard guard(m_state.lock);
+        header.serialNumber.assign(m_state.serialNumber, strnlen(m_state.serialNumber, 8));
+        for (int r = 0; r < 2; ++r) {
+            header.receiverActive[r] = m_state.receiverActive[r].load() & 1;
+            header.settingsBlocks[r] = m_state.receiverSettings[r]->block();
+        }
+        const RecordSlot& info = m_state.channelInfoRecord;
+        if (m_state.channelInfoPresent.load() && info.count > 0)
+            header.channelInfo.assign(info.bytes.begin(), info.bytes.begin() + info.count);
+    }
+    // One write for the whole header: a crash cannot leave half of it.
+    const std::vector<uint8_t> bytes = header.bytes();
+    m_needHeader = false;
+    return Append(bytes.data(), bytes.size());
 }
 
 // A plain descriptor has no user-space buffer: once write() returns, the
@@ -139,9 +207,66 @@ bool TLog_Router::WriteRecord(const uint8_t* bytes, size_t count)
     return true;
 }
 
-void TLog_Router::fail(const char* what)
+// A write that fails part-way (a full disk) is cut back, so that the file
+// still ends on a whole record.
+bool TLog_Router::Append(const uint8_t* bytes, size_t count)
 {
-    const std::string message = std::string(what) + " " + m_fileName + ": " + std::strerror(errno);
+    if (WriteRecord(bytes, count)) {
+        m_goodSize += off_t(count);
+        return true;
+    }
+    const int saved = errno;
+    (void)!::ftruncate(m_fd, m_goodSize);
+    errno = saved;
+    return false;
+}
+
+bool TLog_Router::FileStillThere() const
+{
+    struct stat opened, named;
+    if (::fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode))
+        return true; // a device or the like: nothing to check
+    if (opened.st_nlink == 0 || ::stat(m_fileName.c_str(), &named) != 0)
+        return false;
+    return named.st_dev == m_device && named.st_ino == m_inode;
+}
+
+bool TLog_Router::StartAgain()
+{
+    ::close(m_fd);
+    m_fd = -1;
+    if (!OpenLogFile()) {
+        fail(m_inUse ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_inUse);
+        return false;
+    }
+    if (m_needHeader && !WriteHeader()) {
+        fail("Could Not Write Log File!!!");
+        return false;
+    }
+    notice("Log File Deleted, Started Again!!! " + m_fileName);
+    return true;
+}
+
+void TLog_Router::TellDrops()
+{
+    const uint64_t dropped = m_dropped.load();
+    if (dropped == 0 || m_dropsTold)
+        return;
+    m_dropsTold = true;
+    notice("Log Queue Full, " + std::to_string(dropped) + " Packets Not Logged!!! " + m_fileName);
+}
+
+void TLog_Router::notice(const std::string& message)
+{
+    if (m_onNotice)
+        m_onNotice(message);
+}
+
+void TLog_Router::fail(const char* what, bool withReason)
+{
+    std::string message = std::string(what) + " " + m_fileName;
+    if (withReason)
+        message += std::string(": ") + std::strerror(errno);
     m_failed.store(true);
     {
         std::lock_guard lock(m_queueMutex);
@@ -159,19 +284,30 @@ void TLog_Router::fail(const char* what)
 void TLog_Router::Execute()
 {
     if (!OpenLogFile()) {
-        fail("Could Not Create Log File!!!");
+        fail(m_inUse ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_inUse);
         return;
     }
+    if (m_needHeader) {
+        if (m_waitForSettings)
+            WaitForSettingsReply();
+        if (!WriteHeader()) {
+            fail("Could Not Create Log File!!!");
+            return;
+        }
+    }
+    MeasureFileSize();
     std::vector<uint8_t> batch;
     for (;;) {
         m_logEvent.wait(1000);
         // Reset before taking, so a post that lands after the take wakes us again.
         m_logEvent.reset();
+        if (!FileStillThere() && !StartAgain())
+            return;
         if (takeQueued(batch)) {
             size_t at = 0;
             while (at + 2 <= batch.size()) {
                 const size_t count = size_t(batch[at] | (batch[at + 1] << 8));
-                if (!WriteRecord(&batch[at + 2], count)) {
+                if (!Append(&batch[at + 2], count)) {
                     fail("Could Not Write Log File!!!");
                     return;
                 }
@@ -179,6 +315,7 @@ void TLog_Router::Execute()
                 at += 2 + count;
             }
         }
+        TellDrops();
         if (Terminated()) {
             std::lock_guard lock(m_queueMutex);
             if (m_queue.empty()) {

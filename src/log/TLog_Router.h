@@ -4,11 +4,14 @@
 #include "platform/WorkerThread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 class MeasurementState;
 
@@ -27,11 +30,20 @@ class MeasurementState;
 // Stopping (Terminate, stop, stopAndWait, or WorkerThread::shutdownAll) writes
 // every packet accepted before the stop, then closes the file. Posts that
 // arrive after the writer has closed are ignored.
+//
+// The file is the writer's alone: it holds an exclusive flock on it, and a
+// second writer, in this or another program, is refused. A file continued
+// from an earlier run is first cut back to its last whole record, as is a
+// record that a failed write left half on disk, so that appending never
+// follows a cut-off record. A file deleted (or replaced) while logging is
+// noticed at the next wake-up, at most a second later, and started again
+// with a new header.
 class TLog_Router : public WorkerThread
 {
     Q_OBJECT
 public:
     using ErrorHandler = std::function<void(const std::string& message)>;
+    using NoticeHandler = std::function<void(const std::string& message)>;
 
     static constexpr int kMaxFileName = 511;
     static constexpr size_t kQueueBytes = 16u << 20;
@@ -44,6 +56,20 @@ public:
     TLog_Router(const std::string& fileName, MeasurementState& state,
                 ErrorHandler onError = {}, bool createSuspended = false);
     ~TLog_Router() override;
+
+    // Before start(): onNotice is called from the writer thread, at most once
+    // for each kind, with a text to show while logging goes on (the file cut
+    // back, deleted and started again, packets dropped).
+    void setNoticeHandler(NoticeHandler onNotice) { m_onNotice = std::move(onNotice); }
+    // Before start(): a new file's header waits until the state holds more
+    // settings replies than repliesBefore (the device's answer to the request
+    // that came with Log Data), or until timeout; packets meanwhile queue.
+    void waitForSettings(uint32_t repliesBefore, std::chrono::milliseconds timeout)
+    {
+        m_waitForSettings = true;
+        m_repliesBefore = repliesBefore;
+        m_settingsTimeout = timeout;
+    }
 
     // Link thread. packet points at the length field; count = L + 2.
     void PostRecord(const uint8_t* packet, int count);
@@ -72,13 +98,32 @@ protected:
 
 private:
     bool OpenLogFile();
+    off_t CutToLastWholeRecord(off_t size);
+    void WaitForSettingsReply();
+    bool WriteHeader();
     bool WriteRecord(const uint8_t* bytes, size_t count);
-    void fail(const char* what);
+    bool Append(const uint8_t* bytes, size_t count);
+    bool FileStillThere() const;
+    bool StartAgain();
+    void TellDrops();
+    void notice(const std::string& message);
+    void fail(const char* what, bool withReason = true);
     bool takeQueued(std::vector<uint8_t>& out);
 
     const std::string m_fileName;
     MeasurementState& m_state;
+    NoticeHandler m_onNotice;
     int m_fd = -1;
+    dev_t m_device = 0; // of the file m_fd has open, to see it replaced
+    ino_t m_inode = 0;
+    off_t m_goodSize = 0;  // bytes up to the end of the last whole record
+    bool m_inUse = false;  // the last open found another writer's lock
+    bool m_needHeader = false;
+    bool m_dropsTold = false;
+
+    bool m_waitForSettings = false;
+    uint32_t m_repliesBefore = 0;
+    std::chrono::milliseconds m_settingsTimeout{0};
 
     Event m_logEvent;
     std::mutex m_queueMutex;

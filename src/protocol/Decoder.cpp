@@ -139,6 +139,7 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
             m_state.settingsChanged[r] = 1;
     }
     m_state.settingsReceived = 1;
+    ++m_state.settingsReplies;
     return true;
 }
 

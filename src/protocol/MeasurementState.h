@@ -50,6 +50,7 @@ public:
     std::atomic<uint8_t> gpsLossAlerted{1};
     std::array<std::atomic<uint8_t>, kReceivers> newSamples{};
     std::atomic<uint8_t> settingsReceived{0};
+    std::atomic<uint32_t> settingsReplies{0}; // decoded so far; a new log's header waits for the next
     std::atomic<int16_t> unloggedScanCount{0};
     std::atomic<int16_t> markerNumber{0};
     NamedMutex dataMutex{"DATAMUTEX"};

@@ -246,3 +246,61 @@ TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
     control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
     EXPECT_EQ(state.unloggedScanCount.load(), 0);
 }
+
+// Log Data right after connecting: the header must carry what the settings
+// reply brings, and the packets that came before it are kept.
+TEST_F(LogControlFixture, theHeaderWaitsForTheSettingsReplyAndPacketsMeanwhileAreKept)
+{
+    control->setSettingsWait(std::chrono::minutes(5)); // only the reply may end the wait here
+    switchLogging(true);
+    TLog_Router* writer = state.logThread.load();
+    const PacketRecord scan = packetOf(7, std::vector<uint8_t>(15, 3));
+    for (int i = 0; i < 5; ++i)
+        control->handOff(scan);
+
+    // The reply, as the decoder stores it before the hand-off.
+    std::strcpy(state.serialNumber, "TX000042");
+    state.receiverActive[0] = 1;
+    state.receiverActive[1] = 1;
+    ++state.settingsReplies;
+    const PacketRecord reply = packetOf(1, std::vector<uint8_t>(25, 1));
+    control->handOff(reply);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writer->writtenCount() == 6; }, 20000));
+    switchLogging(false);
+    writer->stopAndWait();
+
+    const auto data = readFile(writer->fileName());
+    KlfReader r(data);
+    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    EXPECT_EQ(r.serialNumber(), "TX000042");
+    EXPECT_EQ(r.receiverFlags(), 0x03);
+    EXPECT_EQ(r.records().size(), 6u);
+}
+
+TEST_F(LogControlFixture, withoutASettingsReplyTheHeaderIsWrittenAfterTheWait)
+{
+    control->setSettingsWait(std::chrono::milliseconds(50));
+    switchLogging(true);
+    TLog_Router* writer = state.logThread.load();
+    control->handOff(packetOf(7, std::vector<uint8_t>(15, 3)));
+    // Logging is still on: only the wait can have let the header out.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writer->writtenCount() == 1; }, 20000));
+    EXPECT_EQ(readFile(writer->fileName()).size(), 63u + 19u);
+    switchLogging(false);
+}
+
+TEST_F(LogControlFixture, aLogFileInUseIsRefusedAndTheButtonReleased)
+{
+    const std::string name = (dir.path() + "/run1.KLF").toStdString();
+    TLog_Router other(name, state);
+    other.PostRecord(packetOf(7, std::vector<uint8_t>(15, 0)).fromLength(), 19);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other.writtenCount() == 1; }, 20000));
+
+    switchLogging(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control->errorBox() != nullptr; }, 20000));
+    EXPECT_EQ(control->errorBox()->text(), QString::fromStdString("Log File In Use!!! " + name));
+    EXPECT_FALSE(btnLogMode.isChecked());
+    EXPECT_TRUE(logFile.isEnabled());
+    EXPECT_FALSE(control->logging());
+    other.stopAndWait();
+}
