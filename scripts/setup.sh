@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
-  fonts-liberation2 dbus python3 time
+  fonts-liberation2 dbus python3 time locales
 )
 
 missing=()

@@ -13,10 +13,13 @@
 #include "gps/TMapRange_Form.h"
 #include "log/LogControl.h"
 #include "log/TLogWarningForm.h"
+#include "platform/TerminationSignals.h"
 #include "protocol/Decoder.h"
 #include "protocol/MeasurementState.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QMessageBox>
 
 Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
     : m_state(state)
@@ -67,6 +70,24 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
         decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
     };
     m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+
+    m_map->onRefused = [this](const std::string& message) {
+        QMetaObject::invokeMethod(
+            m_mainForm.get(),
+            [this, text = QString::fromStdString(message)] {
+                auto* box = new QMessageBox(QMessageBox::Warning, "Warning", text, QMessageBox::Ok, m_mainForm.get());
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->setWindowModality(Qt::NonModal);
+                box->show();
+            },
+            Qt::QueuedConnection);
+    };
+    // A logout, kill or Ctrl+C closes the program as File > Exit does, so the
+    // log is drained and the map block and DATAMUTEX are removed.
+    m_signals = std::make_unique<TerminationSignals>([this] {
+        m_mainForm->close();
+        QCoreApplication::quit();
+    });
 }
 
 // Workers are joined (WorkerThread::shutdownAll) before the forms they

@@ -16,6 +16,7 @@ class TGPS_Router;
 class TLogWarningForm;
 class TMain_Form;
 class TMapRange_Form;
+class TerminationSignals;
 
 // The whole program, assembled: the forms in their creation order and the
 // connections between the parts (map range, GPS thread and map export,
@@ -53,4 +54,5 @@ private:
     std::unique_ptr<TCom_Form> m_comForm;
     std::unique_ptr<TLogWarningForm> m_logWarning;
     std::unique_ptr<LogControl> m_logControl;
+    std::unique_ptr<TerminationSignals> m_signals;
 };

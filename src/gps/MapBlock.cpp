@@ -70,3 +70,30 @@ int16_t MapBlock::rangeValue(std::string_view text)
         value = static_cast<uint16_t>(0u - value);
     return static_cast<int16_t>(value);
 }
+
+std::optional<int16_t> MapBlock::rangeSetting(std::string_view text)
+{
+    auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 4)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value < kRangeLowest || value > kRangeHighest)
+        return std::nullopt;
+    return static_cast<int16_t>(value);
+}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,4 +51,11 @@ public:
     // sign and the digits up to the first other character, kept to the low
     // 16 bits ("-85abc" gives -85, "" gives 0, "70000" gives 4464).
     static int16_t rangeValue(std::string_view text);
+
+    // The colour range accepts whole dBm from kRangeLowest to kRangeHighest.
+    static constexpr int kRangeLowest = -150;
+    static constexpr int kRangeHighest = 0;
+    // A range text as a setting: a whole number in that span, white space
+    // around it allowed; nothing for anything else ("abc", "99999", "-85abc").
+    static std::optional<int16_t> rangeSetting(std::string_view text);
 };

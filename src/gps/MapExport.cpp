@@ -3,13 +3,22 @@
 #include "gps/TGPS.h"
 #include "platform/Broadcast.h"
 
+#include <cmath>
+
 MapExport::MapExport(std::string blockName, std::shared_ptr<Broadcast> broadcast)
     : m_blockName(std::move(blockName))
     , m_broadcast(std::move(broadcast))
 {
+    SharedMemory::clearLeftover(m_blockName, MapBlock::kSize);
 }
 
-MapExport::~MapExport() = default;
+MapExport::~MapExport()
+{
+    if (isMapped()) {
+        m_memory.reset();
+        SharedMemory::unlink(m_blockName);
+    }
+}
 
 std::shared_ptr<Broadcast> MapExport::defaultBroadcast()
 {
@@ -20,10 +29,19 @@ std::shared_ptr<Broadcast> MapExport::defaultBroadcast()
 
 bool MapExport::SendMapData(const TGPS& gps, const std::string& serialNumber)
 {
+    // Written this way so that NaN fails too.
+    if (!(std::abs(gps.Latitude) <= 90.0 && std::abs(gps.Longitude) <= 180.0))
+        return false;
     if (!m_memory || !m_memory->isMapped()) {
         auto memory = std::make_unique<SharedMemory>(m_blockName, MapBlock::kSize);
-        if (!memory->open())
+        if (!memory->open()) {
+            if (memory->ownedByOther() && !m_refusalTold) {
+                m_refusalTold = true;
+                if (onRefused)
+                    onRefused("Map Block " + m_blockName + " Belongs To Another User, No Map Points Sent!!!");
+            }
             return false;
+        }
         m_memory = std::move(memory);
         ++m_mappingsCreated;
     }

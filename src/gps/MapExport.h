@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,8 +16,14 @@ class TGPS;
 // the shared block and then announced on the session bus.
 //
 // The block is created at the first export, not before, and stays mapped for
-// the run. When it cannot be created or mapped, nothing is written or
-// announced and the next export tries again.
+// the run; it is removed when the export goes at the end of the run, as a
+// named mapping disappears with its last handle on Windows. A block left by
+// an earlier run is cleared when the export is made, so no reader takes the
+// last run's position and serial number for this run's. When the block cannot
+// be created or mapped, nothing is written or announced and the next export
+// tries again; a block another user owns is never written (onRefused says so,
+// once). A position that cannot be on Earth (beyond 90 degrees of latitude or
+// 180 of longitude) is not exported.
 //
 // The settings of the map range dialog and the chosen receiver's RSSI are
 // written on the window thread and read here on the GPS thread, so they are
@@ -31,7 +38,7 @@ public:
     // blockName is injectable for tests; broadcast may be null (no announcement).
     explicit MapExport(std::string blockName = MapBlock::kName,
                        std::shared_ptr<Broadcast> broadcast = defaultBroadcast());
-    ~MapExport();
+    ~MapExport(); // removes the block if this export mapped it
     MapExport(const MapExport&) = delete;
     MapExport& operator=(const MapExport&) = delete;
 
@@ -55,13 +62,20 @@ public:
 
     static std::shared_ptr<Broadcast> defaultBroadcast();
 
+    // Called once, from the exporting thread, with the text to show when the
+    // block belongs to another user. Set before the first export.
+    std::function<void(const std::string& message)> onRefused;
+
 private:
     std::string m_blockName;
     std::shared_ptr<Broadcast> m_broadcast;
     std::unique_ptr<SharedMemory> m_memory; // null until the first export
     std::atomic<int> m_mappingsCreated{0};
+    bool m_refusalTold = false;
 
-    std::atomic<int16_t> m_mapRssi{0};    // dBm
+    // dBm; "no data" until the chosen receiver's display reports, never the
+    // strongest possible reading.
+    std::atomic<int16_t> m_mapRssi{-120};
     std::atomic<int> m_mapReceiver{0};    // 0 = R1, 1 = R2
     std::atomic<int16_t> m_rangeMin{-120}; // dBm
     std::atomic<int16_t> m_rangeMax{-50};  // dBm

@@ -6,6 +6,7 @@
 #include "gps/MapExport.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 
 TMapRange_Form::TMapRange_Form(QWidget* parent)
@@ -13,6 +14,14 @@ TMapRange_Form::TMapRange_Form(QWidget* parent)
     , ui(std::make_unique<Ui::TMapRange_Form>())
 {
     ui->setupUi(this);
+    // Between the range edits and OK; shown only while the range is refused.
+    m_rangeError = new QLabel(QString::fromLatin1(kRangeError), this);
+    m_rangeError->setObjectName(QStringLiteral("lblRangeError"));
+    m_rangeError->setAccessibleName(QStringLiteral("Range error"));
+    m_rangeError->setGeometry(8, 264, 297, 18);
+    m_rangeError->setAlignment(Qt::AlignCenter);
+    m_rangeError->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_rangeError->hide();
     setFixedSize(size());
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -47,16 +56,25 @@ void TMapRange_Form::MapClick()
     activateWindow();
 }
 
+// A refused range keeps the dialog open, its message in view.
 void TMapRange_Form::OKBtnClick()
 {
-    hide();
+    if (!m_rangeError->isVisible())
+        hide();
 }
 
+// A range the mapping application cannot use ("abc" read as 0, "99999"
+// wrapped to 16 bits, the minimum above the maximum) is never published:
+// the values in force stay until both edits hold a usable range again.
 void TMapRange_Form::mirror()
 {
+    const auto minimum = MapBlock::rangeSetting(ui->edRSSIMin->text().toStdString());
+    const auto maximum = MapBlock::rangeSetting(ui->edRSSIMax->text().toStdString());
+    const bool usable = minimum && maximum && *minimum < *maximum;
+    m_rangeError->setVisible(!usable);
     if (!m_map)
         return;
     m_map->setMapReceiver(ui->UseR2->isChecked() ? 1 : 0);
-    m_map->setRange(MapBlock::rangeValue(ui->edRSSIMin->text().toStdString()),
-                    MapBlock::rangeValue(ui->edRSSIMax->text().toStdString()));
+    if (usable)
+        m_map->setRange(*minimum, *maximum);
 }

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -88,6 +91,18 @@ TEST(MapBlock, RangeTextsKeepTheLeadingNumberInSixteenBits)
     };
     for (const auto& [text, value] : cases)
         EXPECT_EQ(MapBlock::rangeValue(text), value) << '"' << text << '"';
+}
+
+TEST(MapBlock, RangeSettingsAreWholeNumbersFromMinus150To0)
+{
+    const std::pair<const char*, std::optional<int16_t>> cases[] = {
+        {"-50", -50}, {"-150", -150}, {"0", 0}, {"-0", 0}, {" -120 ", -120}, {"+0", 0},
+        {"-151", std::nullopt}, {"1", std::nullopt}, {"99999", std::nullopt}, {"-31073", std::nullopt},
+        {"abc", std::nullopt}, {"", std::nullopt}, {"-", std::nullopt}, {"-85abc", std::nullopt},
+        {"-8 5", std::nullopt}, {"-85.5", std::nullopt}, {"-00085", std::nullopt},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(MapBlock::rangeSetting(text), value) << '"' << text << '"';
 }
 
 // Every byte of the block after one export: the written fields, and zero
@@ -212,16 +227,106 @@ TEST_F(MapExportTest, MissingSessionBusStillWritesTheBlock)
 {
     const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrix-test-bus");
+    std::vector<uint8_t> b;
     {
         MapExport map(name); // the real announcement
         EXPECT_TRUE(map.SendMapData(referenceRecord(), "NOBUS"));
         EXPECT_TRUE(map.SendMapData(referenceRecord(), "NOBUS"));
+        b = readBlock(name);
     }
     if (saved.isNull())
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     else
         qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
-    const std::vector<uint8_t> b = readBlock(name);
     ASSERT_EQ(b.size(), 4096u);
     EXPECT_EQ(slice(b, 297, 6), (std::vector<uint8_t>{'N', 'O', 'B', 'U', 'S', 0}));
+}
+
+static TGPS at(double latitude, double longitude)
+{
+    TGPS gps = referenceRecord();
+    gps.Latitude = latitude;
+    gps.Longitude = longitude;
+    return gps;
+}
+
+// The screen shows what came; the map gets only points that can be on Earth.
+TEST_F(MapExportTest, ImpossiblePositionsAreNotPublished)
+{
+    MapExport map(name, nullptr);
+    const std::pair<double, double> impossible[] = {
+        {596.0, 10.0}, {-90.5, 0.0}, {45.0, 200.0}, {45.0, -180.25}, {std::nan(""), 0.0}, {0.0, INFINITY}};
+    for (const auto& [lat, lon] : impossible)
+        EXPECT_FALSE(map.SendMapData(at(lat, lon), "S")) << lat << ", " << lon;
+    EXPECT_FALSE(blockExists(name));
+
+    ASSERT_TRUE(map.SendMapData(at(90.0, -180.0), "S"));
+    ASSERT_FALSE(map.SendMapData(at(596.0, 10.0), "S"));
+    EXPECT_EQ(slice(readBlock(name), 16, 16), [] {
+        auto v = leDouble(90.0);
+        auto w = leDouble(-180.0);
+        v.insert(v.end(), w.begin(), w.end());
+        return v;
+    }()) << "the last possible point stays";
+}
+
+// Before the chosen receiver reports, the point says "no data", not full signal.
+TEST_F(MapExportTest, MapValueStartsAtNoData)
+{
+    MapExport map(name, nullptr);
+    EXPECT_EQ(map.MapRSSI(), -120);
+    ASSERT_TRUE(map.SendMapData(referenceRecord(), "S"));
+    EXPECT_EQ(slice(readBlock(name), 34, 2), le(uint16_t(-120), 2));
+}
+
+// The last run's point and serial number are gone before this run's first
+// point, and this run's block is gone when the export is.
+TEST_F(MapExportTest, ALeftOverBlockIsClearedAndTheBlockGoesAtTheEnd)
+{
+    {
+        SharedMemory old(name, MapBlock::kSize);
+        ASSERT_TRUE(old.open());
+        MapBlock::Point stale;
+        stale.latitude = 51.5;
+        stale.serial = "OLDRUN01";
+        MapBlock::write(old.data(), stale);
+    }
+    {
+        MapExport map(name, nullptr);
+        EXPECT_EQ(readBlock(name), std::vector<uint8_t>(4096, 0)) << "the stale point is still readable";
+        ASSERT_TRUE(map.SendMapData(referenceRecord(), "NEWRUN02"));
+        EXPECT_EQ(slice(readBlock(name), 297, 9), (std::vector<uint8_t>{'N', 'E', 'W', 'R', 'U', 'N', '0', '2', 0}));
+    }
+    EXPECT_FALSE(blockExists(name));
+
+    // An export that never wrote leaves a reader's block alone.
+    SharedMemory reader(name, MapBlock::kSize);
+    ASSERT_TRUE(reader.open());
+    { MapExport idle(name, nullptr); }
+    EXPECT_TRUE(blockExists(name));
+}
+
+TEST_F(MapExportTest, ABlockOfAnotherUserIsNeverWrittenAndThatIsSaidOnce)
+{
+    {
+        SharedMemory other(name, MapBlock::kSize);
+        ASSERT_TRUE(other.open());
+        std::memcpy(other.data(), "THEIRS", 7);
+    }
+    const std::string path = "/dev/shm" + name;
+    ::chmod(path.c_str(), 0666);
+    if (::chown(path.c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving a block to another user needs root: " << std::strerror(errno);
+
+    std::vector<std::string> told;
+    MapExport map(name, nullptr);
+    map.onRefused = [&](const std::string& text) { told.push_back(text); };
+    EXPECT_FALSE(map.SendMapData(referenceRecord(), "MINE0001"));
+    EXPECT_FALSE(map.SendMapData(referenceRecord(), "MINE0001"));
+    EXPECT_FALSE(map.isMapped());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "Map Block " + name + " Belongs To Another User, No Map Points Sent!!!");
+    const std::vector<uint8_t> b = readBlock(name);
+    ASSERT_EQ(b.size(), 4096u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(b.data()), "THEIRS") << "neither cleared nor written";
 }

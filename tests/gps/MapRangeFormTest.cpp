@@ -57,13 +57,52 @@ TEST(TMapRange_Form, EditsAndReceiverChoiceReachTheExportLive)
 
     form.findChild<QPushButton*>("OKBtn")->click();
     EXPECT_FALSE(form.isVisible());
-    form.edRSSIMin()->setText("-85abc");
-    EXPECT_EQ(map.rangeMin(), -85);
-    form.edRSSIMin()->clear();
-    EXPECT_EQ(map.rangeMin(), 0);
+    form.edRSSIMin()->setText("-95");
+    EXPECT_EQ(map.rangeMin(), -95);
     form.MapClick();
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.edRSSIMax()->text(), "-90"); // values survive hiding
     form.close();
+    EXPECT_FALSE(form.isVisible());
+}
+
+// What the mapping application cannot use is refused in the dialog, and the
+// values in force stay until the range is usable again.
+TEST(TMapRange_Form, RefusesARangeThatIsNotWholeDbmFromMinus150To0WithMinBelowMax)
+{
+    TMapRange_Form form;
+    MapExport map("/tavrix-test-form-unused", nullptr);
+    form.attach(&map);
+    form.MapClick();
+    auto* message = form.findChild<QLabel*>("lblRangeError");
+    ASSERT_NE(message, nullptr);
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_FALSE(message->accessibleName().isEmpty());
+
+    const struct
+    {
+        const char* minimum;
+        const char* maximum;
+    } refused[] = {
+        {"abc", "-50"}, {"-120", "99999"}, {"-151", "-50"}, {"-120", "5"}, {"-40", "-60"},
+        {"-60", "-60"}, {"", "-50"}, {"-85abc", "-50"}, {"-120", "-50.5"},
+    };
+    for (const auto& r : refused) {
+        form.edRSSIMin()->setText(r.minimum);
+        form.edRSSIMax()->setText(r.maximum);
+        EXPECT_TRUE(message->isVisible()) << r.minimum << " .. " << r.maximum;
+        EXPECT_EQ(message->text(), "Whole Numbers -150 To 0, Minimum Below Maximum!!!");
+        EXPECT_EQ(map.rangeMin(), -120) << r.minimum << " .. " << r.maximum;
+        EXPECT_EQ(map.rangeMax(), -50) << r.minimum << " .. " << r.maximum;
+        form.findChild<QPushButton*>("OKBtn")->click();
+        EXPECT_TRUE(form.isVisible()) << "OK closed the dialog over a refused range";
+    }
+
+    form.edRSSIMin()->setText("-150");
+    form.edRSSIMax()->setText("0");
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_EQ(map.rangeMin(), -150);
+    EXPECT_EQ(map.rangeMax(), 0);
+    form.findChild<QPushButton*>("OKBtn")->click();
     EXPECT_FALSE(form.isVisible());
 }

@@ -5,9 +5,12 @@
 #include "platform/SharedMemory.h"
 
 #include <QDBusConnection>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -118,7 +121,40 @@ TEST(MapWatch, PollingSeesNewPoints)
     EXPECT_EQ(watcher.exitCode(), 0);
     const QByteArray out = watcher.readAllStandardOutput();
     EXPECT_TRUE(out.startsWith("name=ZKTPELLORN version=100 lat=1.2500000 lon=2.5000000 kind=1 "
-                               "rssi=0 text= min=-120 max=-50 flag=1 serial=P seq=2"))
+                               "rssi=-120 text= min=-120 max=-50 flag=1 serial=P seq=2"))
         << out.toStdString();
+    SharedMemory::unlink(name);
+}
+
+// A German desktop writes 40,5 for 40.5; JSON has only the decimal point.
+TEST(MapWatch, JsonNumbersUseADecimalPointInAnyLocale)
+{
+    QTemporaryDir locales;
+    QProcess localedef;
+    localedef.start(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "UTF-8", locales.path() + "/de_DE.UTF-8"});
+    if (!localedef.waitForFinished(60000) || localedef.exitStatus() != QProcess::NormalExit
+        || !QFileInfo::exists(locales.path() + "/de_DE.UTF-8"))
+        GTEST_SKIP() << "cannot build a German locale here (localedef and Debian's locales package): "
+                     << localedef.readAllStandardError().toStdString();
+
+    const std::string name = uniqueBlockName("locale");
+    QProcess watcher;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LOCPATH"), locales.path());
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    watcher.setProcessEnvironment(env);
+    QByteArray error;
+    ASSERT_TRUE(startWatcher(watcher, {"--name", QString::fromStdString(name), "--poll", "10", "--count", "1",
+                                       "--json", "--timeout", "20000"}, &error))
+        << error.toStdString();
+    MapExport map(name, nullptr);
+    ASSERT_TRUE(map.SendMapData(at(40.5471, -74.3803), "DE"));
+    ASSERT_TRUE(watcher.waitForFinished(20000));
+    const QByteArray out = watcher.readAllStandardOutput();
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(out.trimmed(), &parse);
+    ASSERT_EQ(parse.error, QJsonParseError::NoError) << out.toStdString();
+    EXPECT_DOUBLE_EQ(doc.object()["latitude"].toDouble(), 40.5471);
+    EXPECT_DOUBLE_EQ(doc.object()["longitude"].toDouble(), -74.3803);
     SharedMemory::unlink(name);
 }

@@ -73,3 +73,23 @@ TEST(SharedMemory, FailureLeavesNothingMappedAndMayBeRetried)
     SharedMemory invalid("/a/b", 4096);
     EXPECT_FALSE(invalid.open());
 }
+
+// A block of this user's that others may read is narrowed to the owner.
+TEST(SharedMemory, AnExistingBlockIsMadePrivate)
+{
+    const std::string name = testName("mode");
+    {
+        SharedMemory first(name, 4096);
+        ASSERT_TRUE(first.open());
+    }
+    const std::string path = "/dev/shm" + name;
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    SharedMemory block(name, 4096);
+    ASSERT_TRUE(block.open());
+    EXPECT_FALSE(block.created());
+    EXPECT_FALSE(block.ownedByOther());
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    SharedMemory::unlink(name);
+}

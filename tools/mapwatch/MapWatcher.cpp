@@ -4,6 +4,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -19,6 +21,19 @@ bool samePoint(const MapPointReader::Point& a, const MapPointReader::Point& b)
         && a.latitude == b.latitude && a.longitude == b.longitude && a.kind == b.kind
         && a.rssi == b.rssi && a.text == b.text && a.rangeMin == b.rangeMin
         && a.rangeMax == b.rangeMax && a.flag == b.flag && a.serial == b.serial;
+}
+
+// JSON numbers always have a decimal point, whatever LC_NUMERIC says (Qt sets
+// the locale from the environment, and printf follows it); std::to_chars
+// ignores the locale and gives the shortest text that reads back exactly.
+// A value JSON cannot hold is null.
+std::string jsonNumber(double d)
+{
+    if (!std::isfinite(d))
+        return "null";
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, d);
+    return std::string(text, result.ptr);
 }
 
 std::string jsonString(const std::string& s)
@@ -106,10 +121,11 @@ void MapWatcher::print(const MapPointReader::Point& p)
 {
     m_last = p;
     if (m_options.json) {
-        std::printf("{\"name\":%s,\"version\":%u,\"latitude\":%.17g,\"longitude\":%.17g,"
+        std::printf("{\"name\":%s,\"version\":%u,\"latitude\":%s,\"longitude\":%s,"
                     "\"kind\":%u,\"rssi\":%d,\"text\":%s,\"rangeMin\":%d,\"rangeMax\":%d,"
                     "\"flag\":%u,\"serial\":%s,\"sequence\":%u,\"whole\":%s}\n",
-                    jsonString(p.name).c_str(), p.version, p.latitude, p.longitude, p.kind,
+                    jsonString(p.name).c_str(), p.version, jsonNumber(p.latitude).c_str(),
+                    jsonNumber(p.longitude).c_str(), p.kind,
                     p.rssi, jsonString(p.text).c_str(), p.rangeMin, p.rangeMax, p.flag,
                     jsonString(p.serial).c_str(), p.sequence, p.whole ? "true" : "false");
     } else {
