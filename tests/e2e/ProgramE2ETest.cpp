@@ -11,6 +11,7 @@
 #include "display/TR_Router.h"
 #include "gps/TGPS_Router.h"
 #include "gps/GpsRecord.h"
+#include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
 #include "log/KlfReader.h"
@@ -38,6 +39,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -442,6 +445,32 @@ TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
     const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("closing.KLF")));
     EXPECT_GT(logged.count(9) ? logged.at(9) : 0, 0);
     program.reset();
+}
+
+// A logout, kill or Ctrl+C is a clean close: the log drained and whole, and
+// the map block gone with the program, as a named mapping goes on Windows.
+TEST_F(ProgramRun, ATerminationSignalClosesTheRunLikeExit)
+{
+    startEmulator({"--gps", "on", "--mode", "table"});
+    startProgram();
+    connectToEmulator();
+    startLogging(dir.filePath(QStringLiteral("signalled")));
+    ASSERT_TRUE(until([&] { return program->mapExport().isMapped(); }, 15000)) << "no map point";
+
+    ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+    ASSERT_TRUE(until([&] { return !program->logControl().logging(); }, 10000)) << "the signal did not close";
+    MeasurementState& s = measurementState();
+    EXPECT_TRUE(s.gpsThread.load()->Terminated());
+    EXPECT_TRUE(s.statusThread.load()->Terminated());
+    WorkerThread::shutdownAll();
+    program.reset();
+
+    const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("signalled.KLF")));
+    EXPECT_GT(logged.count(9) ? logged.at(9) : 0, 0);
+    const int fd = shm_open("/ZKTPELLORN", O_RDONLY, 0);
+    EXPECT_LT(fd, 0) << "the map block outlived the program";
+    if (fd >= 0)
+        ::close(fd);
 }
 
 } // namespace
