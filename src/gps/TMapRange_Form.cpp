@@ -18,7 +18,7 @@ TMapRange_Form::TMapRange_Form(QWidget* parent)
     m_rangeError = new QLabel(QString::fromLatin1(kRangeError), this);
     m_rangeError->setObjectName(QStringLiteral("lblRangeError"));
     m_rangeError->setAccessibleName(QStringLiteral("Range error"));
-    m_rangeError->setGeometry(8, 264, 297, 18);
+    m_rangeError->setGeometry(4, 264, 305, 18);
     m_rangeError->setAlignment(Qt::AlignCenter);
     m_rangeError->setStyleSheet(QStringLiteral("color: #b00000;"));
     m_rangeError->hide();

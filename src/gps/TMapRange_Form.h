@@ -23,7 +23,7 @@ class TMapRange_Form : public QDialog
 {
     Q_OBJECT
 public:
-    static constexpr char kRangeError[] = "Whole Numbers -150 To 0, Minimum Below Maximum!!!";
+    static constexpr char kRangeError[] = "Use Whole Numbers -150 To 0, Min Below Max!!!";
 
     explicit TMapRange_Form(QWidget* parent = nullptr);
     ~TMapRange_Form() override;

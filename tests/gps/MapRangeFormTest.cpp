@@ -91,7 +91,7 @@ TEST(TMapRange_Form, RefusesARangeThatIsNotWholeDbmFromMinus150To0WithMinBelowMa
         form.edRSSIMin()->setText(r.minimum);
         form.edRSSIMax()->setText(r.maximum);
         EXPECT_TRUE(message->isVisible()) << r.minimum << " .. " << r.maximum;
-        EXPECT_EQ(message->text(), "Whole Numbers -150 To 0, Minimum Below Maximum!!!");
+        EXPECT_EQ(message->text(), "Use Whole Numbers -150 To 0, Min Below Max!!!");
         EXPECT_EQ(map.rangeMin(), -120) << r.minimum << " .. " << r.maximum;
         EXPECT_EQ(map.rangeMax(), -50) << r.minimum << " .. " << r.maximum;
         form.findChild<QPushButton*>("OKBtn")->click();
