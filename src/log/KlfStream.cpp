@@ -189,10 +189,13 @@ void KlfStream::finish()
     case Phase::Stopped:
         return;
     case Phase::Probe:
-        if (m_size == 0 && m_mode != HeaderMode::Absent)
+        if (m_size == 0 && m_mode != HeaderMode::Absent) {
             setError(Status::Malformed, 0, "empty file, no header");
-        else
+        } else {
+            // Every byte so far matched the identification record.
             setError(Status::Truncated, 0, "no identification record");
+            m_hasHeader = true;
+        }
         break;
     case Phase::Header:
         setError(Status::Truncated, m_size, "header cut short");

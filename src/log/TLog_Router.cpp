@@ -140,8 +140,7 @@ off_t TLog_Router::CutToLastWholeRecord(off_t size)
         at += n;
     }
     walk.finish();
-    const bool cutHeader = walk.truncatedAt() && *walk.truncatedAt() == 0;
-    if (walk.status() != KlfStream::Status::Truncated || !(walk.hasHeader() || cutHeader))
+    if (walk.status() != KlfStream::Status::Truncated || !walk.hasHeader())
         return size;
     const off_t end = off_t(walk.endOfRecords());
     if (::ftruncate(m_fd, end) != 0)

@@ -319,11 +319,14 @@ TEST_F(LogWriter, aFileEndingInACutOffRecordIsCutBackBeforeAppending)
     EXPECT_EQ(sequencesIn(name), range(1, 2));
     EXPECT_EQ(readFile(name).size(), 63u + 40u);
 
-    // A file that is not a log is never shortened.
-    const std::vector<uint8_t> text{'h', 'e', 'l', 'l', 'o', '\n'};
-    writeFile(name, text);
-    TLog_Router(name, state).stopAndWait();
-    EXPECT_EQ(readFile(name), text);
+    // A file that is not a log is never shortened, even where its first
+    // bytes read as a record cut short.
+    for (const std::vector<uint8_t>& other : {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'},
+                                              std::vector<uint8_t>{0x10, 0x00, 'a', 'b', 'c'}}) {
+        writeFile(name, other);
+        TLog_Router(name, state).stopAndWait();
+        EXPECT_EQ(readFile(name), other);
+    }
 }
 
 TEST_F(LogWriter, aSecondWriterOnTheSameFileIsRefused)
