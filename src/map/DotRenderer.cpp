@@ -35,23 +35,26 @@ int DotRenderer::draw(QImage& image, const PointLayer& layer, QPointF origin, do
     const qsizetype stride = image.bytesPerLine();
     int drawn = 0;
 
-    for (std::size_t i = 0; i < world.size(); ++i) {
-        const int cx = int(std::lround(world[i].x() * worldSize - ox));
-        const int cy = int(std::lround(world[i].y() * worldSize - oy));
-        if (cx < -r || cy < -r || cx >= w + r || cy >= h + r)
-            continue;
-        const QRgb fill = layer.point(i).colour | 0xff000000;
-        for (const Span& s : m_spans) {
-            const int y = cy + s.dy;
-            if (y < 0 || y >= h)
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool rims = pass == 0;
+        for (std::size_t i = 0; i < world.size(); ++i) {
+            const int cx = int(std::lround(world[i].x() * worldSize - ox));
+            const int cy = int(std::lround(world[i].y() * worldSize - oy));
+            if (cx < -r || cy < -r || cx >= w + r || cy >= h + r)
                 continue;
-            auto* row = reinterpret_cast<QRgb*>(bits + y * stride);
-            const int x0 = std::max(0, cx - s.halfWidth);
-            const int x1 = std::min(w - 1, cx + s.halfWidth);
-            for (int x = x0; x <= x1; ++x)
-                row[x] = std::abs(x - cx) <= s.innerHalf ? fill : kRim;
+            const QRgb fill = layer.point(i).colour | 0xff000000;
+            for (const Span& s : m_spans) {
+                const int y = cy + s.dy;
+                const int half = rims ? s.halfWidth : s.innerHalf;
+                if (y < 0 || y >= h || half < 0)
+                    continue;
+                auto* row = reinterpret_cast<QRgb*>(bits + y * stride);
+                const int x0 = std::max(0, cx - half);
+                const int x1 = std::min(w - 1, cx + half);
+                std::fill(row + x0, row + x1 + 1, rims ? kRim : fill);
+            }
+            drawn += rims ? 0 : 1;
         }
-        ++drawn;
     }
     return drawn;
 }

@@ -8,7 +8,9 @@
 class PointLayer;
 
 // Stamps the dots straight into a 32-bit image: a filled disc of the point's
-// colour inside a dark rim. A hundred thousand points through QPainter's
+// colour inside a dark rim. Rims go down first and fills over them, so a
+// dense stretch of drive shows its colours with one outline round it rather
+// than a dark smear of overlapping rims. A hundred thousand points through QPainter's
 // ellipse path take far longer than a redraw may (a pan must stay fluid);
 // writing a precomputed disc of pixels keeps a full redraw to a few
 // milliseconds.

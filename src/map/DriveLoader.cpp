@@ -39,11 +39,15 @@ public:
                 m_layer.add(pointOf(s));
             return;
         }
-        // Samples of one record come together: keep the strongest.
-        if (m_pending && m_pending->record != s.record)
-            flush();
         if (!m_pending || s.rssi > m_pending->rssi)
             m_pending = s;
+    }
+
+    // The samples between two fixes all come before the second of them.
+    void fix(const DriveFix& f) override
+    {
+        if (f.used)
+            flush();
     }
 
     void flush()

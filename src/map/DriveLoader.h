@@ -15,9 +15,10 @@
 
 // Reads a recorded drive into dots on a worker thread, so the window keeps
 // drawing and shows progress. One receiver at a time; either one measure
-// (a channel, or a frequency where the receiver gave no channel numbers) or,
-// by default, the strongest value of each record, which is what the logger
-// hands the live map.
+// (a channel, or a frequency where the receiver gave no channel numbers),
+// every sample a dot, or by default the strongest sample between two fixes,
+// drawn where it was taken: one dot per GPS message, as the live map gets
+// from the logger, instead of dozens piled on each other.
 class DriveLoader : public QObject
 {
     Q_OBJECT
@@ -32,7 +33,7 @@ public:
     struct Choice
     {
         int receiver = 0;                 // 0 (R1) or 1 (R2)
-        std::optional<Measure> measure;   // none: the strongest of each record
+        std::optional<Measure> measure;   // none: the strongest between two fixes
     };
 
     struct Result

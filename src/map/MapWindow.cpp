@@ -156,7 +156,7 @@ void MapWindow::buildDriveBar()
     m_measure = new QComboBox(m_driveBar);
     m_measure->setAccessibleName(tr("Channel or frequency"));
     m_measure->setMinimumContentsLength(22);
-    m_measure->addItem(tr("Strongest of each record"));
+    m_measure->addItem(tr("Strongest between fixes"));
     label(tr(" &Channel:"), m_measure);
     m_rangeMin = new QSpinBox(m_driveBar);
     m_rangeMax = new QSpinBox(m_driveBar);
@@ -186,7 +186,7 @@ void MapWindow::buildDriveBar()
     };
     connect(m_rangeMin, &QSpinBox::valueChanged, this, recolour);
     connect(m_rangeMax, &QSpinBox::valueChanged, this, recolour);
-    m_driveBar->setEnabled(false);
+    m_driveBar->hide();
 }
 
 void MapWindow::buildStatus()
@@ -255,7 +255,7 @@ void MapWindow::startLive()
 {
     m_loader->cancel();
     m_drivePath.clear();
-    m_driveBar->setEnabled(false);
+    m_driveBar->hide();
     m_view->clear();
     m_serial.clear();
     m_feed = std::make_unique<LivePointFeed>(m_options.blockName);
@@ -292,9 +292,10 @@ void MapWindow::openDrive(const QString& path)
 {
     stopLive();
     m_drivePath = path;
+    m_driveBar->show();
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
     m_measure->clear();
-    m_measure->addItem(tr("Strongest of each record"));
+    m_measure->addItem(tr("Strongest between fixes"));
     m_receiver->setCurrentIndex(0);
     reloadDrive();
 }

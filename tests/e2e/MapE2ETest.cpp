@@ -203,7 +203,7 @@ TEST_F(MapBesideTheProgram, EveryGpsMessageIsADotInThePalettesColoursAndTheLogge
     ASSERT_TRUE(until([&] { return loaded; }));
     ASSERT_FALSE(recorded.view()->layers().empty());
     const PointLayer& drive = recorded.view()->layers().front();
-    EXPECT_GT(drive.size(), std::size_t(n)) << "scan reports come many to a fix";
+    EXPECT_EQ(drive.size(), std::size_t(n + reds - 1)) << "one dot between each two logged fixes";
     EXPECT_TRUE(recorded.info().contains(QStringLiteral("SN: AB123456"))) << recorded.info().toStdString();
     // Placed between fixes of the route the live map drew (with the fixes' few metres of wander).
     const QRectF route = layer.worldBounds();

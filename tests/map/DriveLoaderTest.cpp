@@ -9,14 +9,15 @@
 
 namespace {
 
-// Two fixes with two table reports between them: R1 channels 5 and 10, R2
-// channel 5. Padding entries repeat the last and are no samples.
+// Three fixes with a table report between each two: R1 channels 5 and 10,
+// R2 channel 5. Padding entries repeat the last and are no samples.
 QString writeDrive(const QTemporaryDir& dir)
 {
     DriveTestLog log;
     log.header(0x03)
         .gps(40.0, -74.0, 0)
         .table({{0, 4, -90}, {0, 9, -60}, {1, 4, -70}})
+        .gps(40.2, -73.5, 4)
         .table({{0, 4, -100}, {0, 9, -110}})
         .gps(40.4, -73.0, 8)
         .table({{0, 4, -50}}); // after the last fix: not placed
@@ -31,7 +32,7 @@ std::vector<int> rssis(const PointLayer& layer)
     return out;
 }
 
-TEST(DriveLoader, DrawsTheStrongestValueOfEachRecordForTheChosenReceiver)
+TEST(DriveLoader, DrawsTheStrongestValueBetweenTwoFixesForTheChosenReceiver)
 {
     QTemporaryDir dir;
     const QString path = writeDrive(dir);
@@ -43,7 +44,7 @@ TEST(DriveLoader, DrawsTheStrongestValueOfEachRecordForTheChosenReceiver)
     EXPECT_EQ(r1.layer.point(0).colour, palette.rgb(-60));
     EXPECT_EQ(r1.layer.point(0).receiver, 0);
     EXPECT_EQ(r1.layer.point(0).channel, 10);
-    EXPECT_NEAR(r1.layer.point(0).latitude, 40.0 + 0.4 / 3, 1e-6);
+    EXPECT_NEAR(r1.layer.point(0).latitude, 40.1, 1e-6) << "where the strongest was taken";
     ASSERT_EQ(r1.measures.size(), 2u);
     EXPECT_EQ(r1.measures[0].channel, 5);
     EXPECT_EQ(r1.measures[1].channel, 10);

@@ -54,6 +54,7 @@ protected:
         log.header(0x03)
             .gps(40.5000, -74.4000, 0)
             .table({{0, 4, -120}, {0, 9, -110}})
+            .gps(40.5005, -74.3985, 4)
             .table({{0, 4, -50}})
             .gps(40.5010, -74.3970, 8);
         return QString::fromStdString(log.write(dir.filePath(QStringLiteral("drive.KLF")).toStdString()));
