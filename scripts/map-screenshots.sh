@@ -50,7 +50,7 @@ xdotool mousemove $((warn_X + 216 + 37)) $((warn_Y + 376 + 12)) click 1
 pids+=($!)
 map=$(wait_window "Tavrix Map — Live")
 xdotool windowsize "$map" 1100 720
-sleep 40
+sleep ${TAVRIX_LIVE_SECONDS:-40}
 import -window "$map" "$out/tavrix-map-live.png"
 echo "  $out/tavrix-map-live.png"
 
