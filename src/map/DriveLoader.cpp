@@ -128,6 +128,7 @@ void DriveLoader::start(const QString& path, const Choice& choice, const RssiPal
         m_thread->wait();
     m_cancel = false;
     m_progress = 0;
+    const int generation = ++m_generation;
     m_thread.reset(QThread::create([this, path, choice, palette] {
         Result r = load(path, choice, palette, [this](double done) {
             m_progress = done;
@@ -135,8 +136,12 @@ void DriveLoader::start(const QString& path, const Choice& choice, const RssiPal
         });
         m_result = std::move(r);
     }));
-    // Queued: the window thread takes the result once the read is over.
-    connect(m_thread.get(), &QThread::finished, this, &DriveLoader::finished, Qt::QueuedConnection);
+    // Queued: the window thread takes the result once the read is over. A
+    // read replaced by a newer one still finishes, but says nothing.
+    connect(m_thread.get(), &QThread::finished, this, [this, generation] {
+        if (generation == m_generation)
+            emit finished();
+    }, Qt::QueuedConnection);
     m_thread->start();
 }
 

@@ -65,4 +65,5 @@ private:
     std::atomic<bool> m_cancel{false};
     std::atomic<double> m_progress{0};
     Result m_result;
+    int m_generation = 0; // of the latest start
 };

@@ -84,6 +84,28 @@ TEST(DriveLoader, ReadsOnAWorkerAndReportsProgressToTheEnd)
     EXPECT_EQ(r.layer.size(), 2u);
 }
 
+TEST(DriveLoader, ANewChoiceReplacesAReadStillRunningAndOnlyItsResultArrives)
+{
+    QTemporaryDir dir;
+    const QString path = writeDrive(dir);
+    DriveLoader loader;
+    int finished = 0;
+    QObject::connect(&loader, &DriveLoader::finished, [&] { ++finished; });
+    loader.start(path, {0, std::nullopt}, RssiPalette());
+    loader.start(path, {1, std::nullopt}, RssiPalette());
+    QElapsedTimer clock;
+    clock.start();
+    while (finished == 0 && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_EQ(finished, 1);
+    const DriveLoader::Result r = loader.takeResult();
+    ASSERT_EQ(r.layer.size(), 1u);
+    EXPECT_EQ(r.layer.point(0).receiver, 1) << "the second choice's drive";
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished, 1) << "the replaced read announced nothing";
+}
+
 TEST(DriveLoader, AMissingOrCutLogIsReportedNotDrawnAsWhole)
 {
     QTemporaryDir dir;
