@@ -5,6 +5,8 @@
 #include "GpxWriter.h"
 #include "KmlWriter.h"
 #include "RssiColour.h"
+#include "TextBuffer.h"
+#include "drive/UtcTime.h"
 #include "drive/DriveReader.h"
 #include "drive/DriveTestLog.h"
 
@@ -75,9 +77,9 @@ TEST(CsvWriter, OneRowPerPlacedSampleWithIsoTimeAndPoint)
     const std::string csv = exportWith(sampleDrive().bytes, [](std::FILE* f) { return new CsvWriter(f); });
     const std::vector<std::string> expect = {
         "time,latitude,longitude,receiver,mode,channel,frequency_mhz,rssi_dbm",
-        "2004-03-09T12:00:00.333Z,40.1000000,-73.9000000,1,scan,1,851.000000,-90",
-        "2004-03-09T12:00:00.333Z,40.1000000,-73.9000000,2,scan,12,851.275000,-60",
-        "2004-03-09T12:00:00.667Z,40.2000000,-73.8000000,1,scan,3,851.050000,-70",
+        "2004-03-09T12:00:00.333Z,40.1000000,-73.9000000,1,scan,1,851,-90",
+        "2004-03-09T12:00:00.333Z,40.1000000,-73.9000000,2,scan,12,851.275,-60",
+        "2004-03-09T12:00:00.667Z,40.2000000,-73.8000000,1,scan,3,851.05,-70",
     };
     EXPECT_EQ(lines(csv), expect);
 }
@@ -98,7 +100,7 @@ TEST(GeoJsonWriter, FeaturesCarryTheCsvColumnsWithNullsForUnknowns)
     EXPECT_EQ(count(json, "\"type\":\"Feature\""), 3u);
     EXPECT_NE(json.find("\"coordinates\":[-73.9000000,40.1000000]"), std::string::npos) << "longitude first";
     EXPECT_NE(json.find("\"time\":\"2004-03-09T12:00:00.667Z\",\"latitude\":40.2000000,\"longitude\":-73.8000000,"
-                        "\"receiver\":1,\"mode\":\"scan\",\"channel\":3,\"frequency_mhz\":851.050000,\"rssi_dbm\":-70"),
+                        "\"receiver\":1,\"mode\":\"scan\",\"channel\":3,\"frequency_mhz\":851.05,\"rssi_dbm\":-70"),
               std::string::npos)
         << json;
 
@@ -190,6 +192,53 @@ TEST(RssiColour, BlueAtTheMinimumToRedAtTheMaximumClampedOutside)
         EXPECT_EQ(RssiColour::of(c.rssi, -120, -50), c.rgb);
         EXPECT_EQ(RssiColour::kml(c.rssi, -120, -50), c.kml);
     }
+}
+
+TEST(TextBuffer, NumbersWithADecimalPointRoundedAsPrinted)
+{
+    struct Case { double value; int decimals; const char* fixed; const char* shortFixed; };
+    const Case cases[] = {
+        {40.5471, 7, "40.5471000", "40.5471"},
+        {-74.38030000000001, 7, "-74.3803000", "-74.3803"},
+        {-0.00000004, 7, "0.0000000", "0"}, // no negative zero
+        {0.00000006, 7, "0.0000001", "0.0000001"},
+        {851.0, 6, "851.000000", "851"},
+        {851.0125, 6, "851.012500", "851.0125"},
+        {1500.035, 6, "1500.035000", "1500.035"},
+        {12.345, 2, "12.35", "12.35"},
+        {-1.5, 0, "-2", "-2"},
+        {1.0e20, 2, "100000000000000000000.00", "100000000000000000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fixed);
+        char text[64];
+        EXPECT_EQ(std::string(text, TextBuffer::formatFixed(text, c.value, c.decimals)), c.fixed);
+        EXPECT_EQ(std::string(text, TextBuffer::formatShortFixed(text, c.value, c.decimals)), c.shortFixed);
+    }
+    char* out = nullptr;
+    size_t size = 0;
+    std::FILE* f = open_memstream(&out, &size);
+    {
+        TextBuffer b(f);
+        int64_t ms = 0;
+        UtcTime::fromCivil(2004, 3, 9, 12, 0, 5, ms);
+        b.isoTime(ms + 500) << ' ';
+        b.isoTime(ms + 999) << ' ';
+        b.isoTime(ms + 1001) << ' ';
+        b.isoTime(-1) << ' ';
+        b.integer(INT64_MIN) << ' ';
+        b.xml("a<b>&\"c\x01\td");
+        // Longer than the buffer: the text arrives whole and in order.
+        b << std::string(TextBuffer::kFlushAt * 2 + 7, 'x');
+        EXPECT_TRUE(b.flush());
+    }
+    std::fclose(f);
+    const std::string text(out, size);
+    std::free(out);
+    const std::string expect = "2004-03-09T12:00:05.500Z 2004-03-09T12:00:05.999Z 2004-03-09T12:00:06.001Z "
+                               "1969-12-31T23:59:59.999Z -9223372036854775808 a&lt;b&gt;&amp;&quot;c\td";
+    EXPECT_EQ(text.substr(0, expect.size()), expect);
+    EXPECT_EQ(text.size(), expect.size() + TextBuffer::kFlushAt * 2 + 7);
 }
 
 TEST(ExportOptions, CommandLines)

@@ -10,4 +10,10 @@ public:
     explicit CsvWriter(std::FILE* out);
     void sample(const DriveSample& s) override;
     bool finish(const DriveSummary& summary) override;
+
+private:
+    // The samples of one record share their time and place: format them once.
+    uint64_t m_prefixRecord = UINT64_MAX;
+    char m_prefix[3 * TextBuffer::kMaxNumber];
+    size_t m_prefixLength = 0;
 };

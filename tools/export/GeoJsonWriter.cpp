@@ -25,7 +25,7 @@ void GeoJsonWriter::sample(const DriveSample& s)
         m_out << "null";
     m_out << ",\"frequency_mhz\":";
     if (s.frequencyMHz > 0)
-        m_out.fixed(s.frequencyMHz, 6);
+        m_out.shortFixed(s.frequencyMHz, 6);
     else
         m_out << "null";
     m_out << ",\"rssi_dbm\":";
