@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick
   fonts-liberation2 dbus python3
+  gdal-bin gpsbabel libxml2-utils
 )
 
 missing=()

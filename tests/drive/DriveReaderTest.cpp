@@ -111,6 +111,22 @@ TEST(DriveReader, SamplesBetweenTwoFixesLieOnTheLineByRecordIndex)
     EXPECT_EQ(r.summary.receivers[1].lowest, -60);
 }
 
+TEST(DriveReader, AcrossTheAntimeridianTheShortWayRound)
+{
+    DriveTestLog log;
+    log.header(0x03, channelInfoRecord())
+        .gps(-17.0, 179.8, 0)
+        .scan({{0, 0, -70}})
+        .scan({{0, 1, -70}})
+        .scan({{0, 2, -70}})
+        .gps(-17.0, -179.8, 1);
+    const Read r = readLog(log.bytes);
+    ASSERT_EQ(r.sink.samples.size(), 3u);
+    EXPECT_NEAR(r.sink.samples[0].longitude, 179.9, 1e-6);
+    EXPECT_NEAR(std::fabs(r.sink.samples[1].longitude), 180.0, 1e-6);
+    EXPECT_NEAR(r.sink.samples[2].longitude, -179.9, 1e-6);
+}
+
 TEST(DriveReader, FixesWithoutAFixOrWithAnImpossiblePositionPlaceNothing)
 {
     DriveTestLog log;
