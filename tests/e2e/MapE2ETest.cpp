@@ -179,8 +179,9 @@ TEST_F(MapBesideTheProgram, EveryGpsMessageIsADotInThePalettesColoursAndTheLogge
         const bool red = i >= layer.size() - std::size_t(reds);
         const RssiPalette palette = red ? RssiPalette(-140, -125) : RssiPalette(-120, -50);
         EXPECT_EQ(p.colour, palette.rgb(p.rssi)) << i;
-        if (red)
+        if (red) {
             EXPECT_EQ(QColor(p.colour), QColor(Qt::red)) << "RSSI " << p.rssi << " is at or above the maximum";
+        }
         const QPointF at = view->screenPosition(int(view->layers().size() - 1), i);
         bool covered = false;
         for (std::size_t j = i + 1; j < layer.size(); ++j)

@@ -84,8 +84,9 @@ TEST_F(MapWindowTest, TitleMenusAndEveryFieldNamedForScreenReaders)
               (QStringList{QStringLiteral("&Open…"), QStringLiteral("&Live"), QStringLiteral("&Export Image…"), QStringLiteral("&Quit")}));
     for (QWidget* w : window.findChildren<QWidget*>()) {
         if ((qobject_cast<QLabel*>(w) && w->parent() == window.statusBar()) || qobject_cast<QComboBox*>(w)
-            || qobject_cast<MapView*>(w))
+            || qobject_cast<MapView*>(w)) {
             EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
+        }
     }
     EXPECT_EQ(window.baseMap(), MapWindow::BaseMap::Grid);
 }
