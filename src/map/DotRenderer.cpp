@@ -45,13 +45,25 @@ int DotRenderer::draw(QImage& image, const PointLayer& layer, QPointF origin, do
             const QRgb fill = layer.point(i).colour | 0xff000000;
             for (const Span& s : m_spans) {
                 const int y = cy + s.dy;
-                const int half = rims ? s.halfWidth : s.innerHalf;
-                if (y < 0 || y >= h || half < 0)
+                if (y < 0 || y >= h)
                     continue;
                 auto* row = reinterpret_cast<QRgb*>(bits + y * stride);
-                const int x0 = std::max(0, cx - half);
-                const int x1 = std::min(w - 1, cx + half);
-                std::fill(row + x0, row + x1 + 1, rims ? kRim : fill);
+                auto span = [&](int from, int to, QRgb colour) {
+                    from = std::max(0, from);
+                    to = std::min(w - 1, to);
+                    if (from <= to)
+                        std::fill(row + from, row + to + 1, colour);
+                };
+                if (!rims) {
+                    if (s.innerHalf >= 0)
+                        span(cx - s.innerHalf, cx + s.innerHalf, fill);
+                } else if (s.innerHalf < 0) {
+                    span(cx - s.halfWidth, cx + s.halfWidth, kRim);
+                } else {
+                    // Only the ring: every fill goes over the rims anyway.
+                    span(cx - s.halfWidth, cx - s.innerHalf - 1, kRim);
+                    span(cx + s.innerHalf + 1, cx + s.halfWidth, kRim);
+                }
             }
             drawn += rims ? 0 : 1;
         }
