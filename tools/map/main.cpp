@@ -81,7 +81,10 @@ int main(int argc, char** argv)
         window.openDrive(files.first());
     } else if (parser.isSet(live)) {
         window.startLive();
-        if (!shot.isEmpty())
+        // The block may already hold a point, drawn as live starts.
+        if (!shot.isEmpty() && window.view()->pointCount() > 0)
+            QTimer::singleShot(0, &window, saveAndQuit);
+        else if (!shot.isEmpty())
             QObject::connect(window.feed(), &LivePointFeed::pointArrived, &window, saveAndQuit, Qt::QueuedConnection);
     }
     return app.exec();
