@@ -14,6 +14,7 @@ const QColor kLand(242, 239, 233);
 const QColor kOutside(200, 200, 200);
 const QColor kGridMajor(200, 195, 186);
 const QColor kGridMinor(225, 221, 213);
+constexpr int kMaxOverzoom = 6; // levels
 } // namespace
 
 MapRenderer::MapRenderer(int dotRadius)
@@ -60,16 +61,27 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         const int y1 = std::min(last, int(std::floor((origin.y() + view.height()) / ts)));
         if (tiles)
             tiles->forgetPending();
-        const bool tilesAllowed = tiles && zoom <= tiles->maxZoom();
-        p.setRenderHint(QPainter::SmoothPixmapTransform, ratio != 1);
+        // Past the base map's deepest level its tiles are enlarged, as far as
+        // they still show something (a 256-pixel tile cut in 64 × 64 parts).
+        const int deepest = tiles ? tiles->maxZoom() : -1;
+        const int over = zoom - deepest;
+        const bool tilesAllowed = tiles && over <= kMaxOverzoom;
+        p.setRenderHint(QPainter::SmoothPixmapTransform, ratio != 1 || over > 0);
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 const QRectF cell(x * ts - origin.x(), y * ts - origin.y(), ts, ts);
-                const QImage tile = tilesAllowed ? tiles->tile(zoom, x, y) : QImage();
-                if (tile.isNull())
+                if (!tilesAllowed) {
                     drawGrid(p, cell);
-                else
-                    p.drawImage(cell, tile);
+                } else if (over <= 0) {
+                    const QImage tile = tiles->tile(zoom, x, y);
+                    tile.isNull() ? drawGrid(p, cell) : p.drawImage(cell, tile);
+                } else {
+                    const QImage parent = tiles->tile(deepest, x >> over, y >> over);
+                    const double part = double(ts >> over);
+                    const int mask = (1 << over) - 1;
+                    const QRectF source((x & mask) * part, (y & mask) * part, part, part);
+                    parent.isNull() ? drawGrid(p, cell) : p.drawImage(cell, parent, source);
+                }
             }
         }
     }

@@ -1,5 +1,7 @@
 // The tile sources against real data: an MBTiles file built here, and a
 // tile server on the loopback address serving generated tiles.
+#include "map/MapRenderer.h"
+#include "map/MapViewport.h"
 #include "map/MbTilesSource.h"
 #include "map/NetworkTileSource.h"
 #include "map/TileMath.h"
@@ -55,7 +57,7 @@ struct Stored
 
 const Stored kStored[] = {{0, 0, 0}, {3, 2, 1}, {3, 2, 6}, {12, 1201, 1542}};
 
-QString buildMbtiles(const QString& path, bool withTiles = true)
+QString buildMbtiles(const QString& path, bool withTiles = true, const char* maxZoom = "14")
 {
     const QString connection = QStringLiteral("fixture-") + path;
     {
@@ -65,7 +67,7 @@ QString buildMbtiles(const QString& path, bool withTiles = true)
         QSqlQuery q(db);
         EXPECT_TRUE(q.exec(QStringLiteral("CREATE TABLE metadata (name text, value text)")));
         q.exec(QStringLiteral("INSERT INTO metadata VALUES ('name', 'fixture'), ('format', 'png'), "
-                              "('maxzoom', '14'), ('attribution', 'Fixture tiles')"));
+                              "('maxzoom', '%1'), ('attribution', 'Fixture tiles')").arg(QLatin1String(maxZoom)));
         if (withTiles) {
             EXPECT_TRUE(q.exec(QStringLiteral("CREATE TABLE tiles (zoom_level integer, tile_column integer, "
                                               "tile_row integer, tile_data blob)")));
@@ -101,6 +103,28 @@ TEST(MbTilesSource, ReadsTilesWithTheRowFlippedAndItsMetadata)
     EXPECT_NE(QColor(source.tile(3, 2, 1).pixel(0, 0)), QColor(source.tile(3, 2, 6).pixel(0, 0)));
     EXPECT_TRUE(source.tile(3, 0, 0).isNull()) << "a tile the file lacks";
     EXPECT_TRUE(source.tile(3, 0, 0).isNull()) << "asked again";
+}
+
+TEST(MbTilesSource, ZoomedPastItsDeepestLevelTheTilesAreEnlarged)
+{
+    QTemporaryDir dir;
+    MbTilesSource source;
+    ASSERT_TRUE(source.open(buildMbtiles(dir.filePath(QStringLiteral("z12.mbtiles")), true, "12")));
+    MapViewport viewport;
+    viewport.setSize(QSizeF(300, 300));
+    // The middle of the stored zoom-12 tile (column 1201, row 1542), seen closer.
+    viewport.setCentre(QPointF((1201 + 0.3) / 4096.0, (1542 + 0.6) / 4096.0));
+    MapRenderer renderer;
+    const auto middle = [&](int zoom) {
+        viewport.setZoom(zoom);
+        QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+        renderer.render(image, viewport, &source, {}, RssiPalette(), {});
+        return QColor(image.pixel(150, 150));
+    };
+    EXPECT_EQ(middle(12), tileColour(12, 1201, 1542));
+    EXPECT_EQ(middle(14), tileColour(12, 1201, 1542));
+    EXPECT_EQ(middle(18), tileColour(12, 1201, 1542));
+    EXPECT_NE(middle(19), tileColour(12, 1201, 1542)) << "seven levels on: the grid";
 }
 
 TEST(MbTilesSource, RefusesWhatIsNoMbtilesFile)
