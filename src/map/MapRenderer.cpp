@@ -15,6 +15,7 @@ const QColor kOutside(200, 200, 200);
 const QColor kGridMajor(200, 195, 186);
 const QColor kGridMinor(225, 221, 213);
 constexpr int kMaxOverzoom = 6; // levels
+constexpr int kStandInLevels = 4;
 } // namespace
 
 MapRenderer::MapRenderer(int dotRadius)
@@ -35,6 +36,21 @@ void MapRenderer::drawGrid(QPainter& p, const QRectF& cell)
     p.setPen(QPen(kGridMajor, 1));
     p.drawLine(cell.topLeft(), cell.topRight());
     p.drawLine(cell.topLeft(), cell.bottomLeft());
+}
+
+// While a tile is on its way, a coarser one already at hand stands in for it.
+bool MapRenderer::drawEnlarged(QPainter& p, const QRectF& cell, TileSource& tiles, int zoom, int x, int y)
+{
+    for (int up = 1; up <= kStandInLevels && up <= zoom; ++up) {
+        const QImage parent = tiles.cached(zoom - up, x >> up, y >> up);
+        if (parent.isNull())
+            continue;
+        const double part = double(TileMath::kTileSize >> up);
+        const int mask = (1 << up) - 1;
+        p.drawImage(cell, parent, QRectF((x & mask) * part, (y & mask) * part, part, part));
+        return true;
+    }
+    return false;
 }
 
 int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* tiles,
@@ -74,7 +90,10 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
                     drawGrid(p, cell);
                 } else if (over <= 0) {
                     const QImage tile = tiles->tile(zoom, x, y);
-                    tile.isNull() ? drawGrid(p, cell) : p.drawImage(cell, tile);
+                    if (!tile.isNull())
+                        p.drawImage(cell, tile);
+                    else if (!drawEnlarged(p, cell, *tiles, zoom, x, y))
+                        drawGrid(p, cell);
                 } else {
                     const QImage parent = tiles->tile(deepest, x >> over, y >> over);
                     const double part = double(ts >> over);

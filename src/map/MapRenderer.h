@@ -39,6 +39,8 @@ public:
     static void drawGrid(QPainter& p, const QRectF& cell);
 
 private:
+    static bool drawEnlarged(QPainter& p, const QRectF& cell, TileSource& tiles, int zoom, int x, int y);
+
     int m_dotRadius;
     DotRenderer m_dots;
     double m_dotsRatio = 1;

@@ -270,7 +270,12 @@ void MapWindow::startLive()
 
 void MapWindow::stopLive()
 {
+    const bool wasLive = bool(m_feed);
     m_feed.reset();
+    if (wasLive) {
+        setWindowTitle(QLatin1String(kTitle)); // the dots stay, no longer live
+        updateInfo();
+    }
     if (m_liveAction)
         m_liveAction->setChecked(false);
 }

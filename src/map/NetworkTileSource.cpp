@@ -78,6 +78,12 @@ QImage NetworkTileSource::tile(int zoom, int x, int y)
     return {};
 }
 
+QImage NetworkTileSource::cached(int zoom, int x, int y)
+{
+    const QImage* hit = m_memory.object(keyOf(zoom, x, y));
+    return hit ? *hit : QImage();
+}
+
 void NetworkTileSource::forgetPending()
 {
     m_queue.clear();

@@ -31,6 +31,7 @@ public:
     ~NetworkTileSource() override;
 
     QImage tile(int zoom, int x, int y) override;
+    QImage cached(int zoom, int x, int y) override;
     QString attribution() const override { return m_attribution; }
     void forgetPending() override;
 

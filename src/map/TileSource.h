@@ -14,6 +14,8 @@ public:
     using QObject::QObject;
 
     virtual QImage tile(int zoom, int x, int y) = 0;
+    // A tile only if it is at hand, never asking for it.
+    virtual QImage cached(int zoom, int x, int y) { return tile(zoom, x, y); }
     virtual QString attribution() const = 0;
     virtual int maxZoom() const { return 19; }
     // Tiles wanted earlier but no longer on screen need not be fetched.

@@ -251,6 +251,32 @@ TEST(NetworkTileSource, AtMostTwoDownloadsAtATimeAndFailuresAreNotRetriedAtOnce)
     EXPECT_EQ(server.requests, requests) << "a failed tile is not asked for again right away";
 }
 
+TEST(NetworkTileSource, ALoadedCoarserTileStandsInWhileTheCloserOnesCome)
+{
+    TileServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QTemporaryDir cache;
+    NetworkTileSource source(server.urlTemplate(), cache.path(), {});
+    int ready = 0;
+    QObject::connect(&source, &TileSource::tileReady, [&] { ++ready; });
+    source.tile(5, 9, 12);
+    ASSERT_TRUE(until([&] { return ready == 1; }));
+
+    MapViewport viewport;
+    viewport.setSize(QSizeF(300, 300));
+    viewport.setCentre(QPointF((9 + 0.5) / 32.0, (12 + 0.5) / 32.0));
+    viewport.setZoom(7);
+    MapRenderer renderer;
+    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+    renderer.render(image, viewport, &source, {}, RssiPalette(), {});
+    EXPECT_TRUE(source.cached(7, 38, 50).isNull()) << "asked for, not there yet";
+    EXPECT_EQ(QColor(image.pixel(150, 150)), tileColour(5, 9, 12));
+
+    ASSERT_TRUE(until([&] { return !source.cached(7, 38, 50).isNull(); }));
+    renderer.render(image, viewport, &source, {}, RssiPalette(), {});
+    EXPECT_EQ(QColor(image.pixel(150, 150)), tileColour(7, 38, 50));
+}
+
 TEST(NetworkTileSource, AnUnreachableServerOnlyLeavesTilesEmpty)
 {
     QTcpServer closed;
