@@ -7,7 +7,7 @@
 #include <cstring>
 
 KlfStream::KlfStream(std::FILE* file)
-    : m_file(file), m_buffer(kBufferSize)
+    : m_file(file), m_buffer(new uint8_t[kBufferSize])
 {
 }
 
@@ -16,11 +16,11 @@ size_t KlfStream::fill(size_t n)
     if (m_end - m_pos >= n || m_eof)
         return m_end - m_pos;
     // Records are at most 2049 bytes, so moving the tail to the front is cheap.
-    std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
+    std::memmove(m_buffer.get(), m_buffer.get() + m_pos, m_end - m_pos);
     m_end -= m_pos;
     m_pos = 0;
     while (m_end < n && !m_eof) {
-        const size_t got = std::fread(m_buffer.data() + m_end, 1, m_buffer.size() - m_end, m_file);
+        const size_t got = std::fread(m_buffer.get() + m_end, 1, kBufferSize - m_end, m_file);
         m_end += got;
         if (got == 0) {
             m_eof = true;
@@ -54,7 +54,7 @@ bool KlfStream::readHeader()
     const auto prefix = KlfHeader::identificationPrefix();
     const size_t have = fill(KlfHeader::kFixedSize);
     const size_t probe = std::min(have, prefix.size());
-    const uint8_t* p = m_buffer.data() + m_pos;
+    const uint8_t* p = m_buffer.get() + m_pos;
     if (probe == 0 || !std::equal(p, p + probe, prefix.begin()))
         return m_status == Status::Ok;
 
@@ -110,7 +110,7 @@ bool KlfStream::readRecord(Record& out)
         m_stopped = true;
         return false;
     }
-    const uint8_t* p = m_buffer.data() + m_pos;
+    const uint8_t* p = m_buffer.get() + m_pos;
     out.offset = m_offset;
     out.length = uint16_t(p[0] | (p[1] << 8));
     if (out.length == 0 || out.length > kMaxLength) {
@@ -127,7 +127,7 @@ bool KlfStream::readRecord(Record& out)
         m_stopped = true;
         return false;
     }
-    p = m_buffer.data() + m_pos;
+    p = m_buffer.get() + m_pos;
     out.type = p[2];
     out.bytes = std::span<const uint8_t>(p, size);
     uint8_t sum = 0;

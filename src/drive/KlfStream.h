@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ private:
     void setError(Status status, uint64_t offset, const std::string& text);
 
     std::FILE* m_file;
-    std::vector<uint8_t> m_buffer;
+    std::unique_ptr<uint8_t[]> m_buffer; // kBufferSize bytes, left uninitialised
     size_t m_pos = 0;
     size_t m_end = 0;
     bool m_eof = false;

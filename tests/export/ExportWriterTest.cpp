@@ -4,6 +4,7 @@
 #include "GeoJsonWriter.h"
 #include "GpxWriter.h"
 #include "KmlWriter.h"
+#include "ProgressBar.h"
 #include "RssiColour.h"
 #include "TextBuffer.h"
 #include "drive/UtcTime.h"
@@ -239,6 +240,30 @@ TEST(TextBuffer, NumbersWithADecimalPointRoundedAsPrinted)
                                "1969-12-31T23:59:59.999Z -9223372036854775808 a&lt;b&gt;&amp;&quot;c\td";
     EXPECT_EQ(text.substr(0, expect.size()), expect);
     EXPECT_EQ(text.size(), expect.size() + TextBuffer::kFlushAt * 2 + 7);
+}
+
+TEST(ProgressBar, RedrawsOnlyWhenThePercentageMovesAndClearsItsLine)
+{
+    char* out = nullptr;
+    size_t size = 0;
+    std::FILE* f = open_memstream(&out, &size);
+    {
+        ProgressBar bar(f, 1000, true);
+        for (uint64_t done : {0, 1, 2, 500, 504, 1000})
+            bar.update(done);
+        bar.clear();
+        ProgressBar off(f, 1000, false);
+        off.update(500);
+        off.clear();
+    }
+    std::fclose(f);
+    const std::string text(out, size);
+    std::free(out);
+    EXPECT_EQ(count(text, "\rklf-export: ["), 3u) << "0 %, 50 % and 100 %";
+    EXPECT_NE(text.find("[" + std::string(20, '#') + std::string(20, '.') + "]  50%"), std::string::npos) << text;
+    EXPECT_NE(text.find("[" + std::string(40, '#') + "] 100%"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 62), "\r" + std::string(60, ' ') + "\r");
+    EXPECT_FALSE(ProgressBar::wanted(stderr, ProgressBar::kMinimumBytes - 1)) << "a small file needs no bar";
 }
 
 TEST(ExportOptions, CommandLines)

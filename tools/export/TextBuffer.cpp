@@ -80,10 +80,10 @@ char* TextBuffer::formatIsoTime(char* p, int64_t ms)
 void TextBuffer::append(const char* text, size_t n)
 {
     while (n > 0) {
-        if (m_used == m_buffer.size())
+        if (m_used == kSize)
             flushBuffer();
-        const size_t take = std::min(n, m_buffer.size() - m_used);
-        std::memcpy(m_buffer.data() + m_used, text, take);
+        const size_t take = std::min(n, kSize - m_used);
+        std::memcpy(m_buffer.get() + m_used, text, take);
         m_used += take;
         text += take;
         n -= take;
@@ -109,7 +109,7 @@ TextBuffer& TextBuffer::xml(std::string_view text)
 
 void TextBuffer::flushBuffer()
 {
-    if (m_used > 0 && m_ok && std::fwrite(m_buffer.data(), 1, m_used, m_out) != m_used)
+    if (m_used > 0 && m_ok && std::fwrite(m_buffer.get(), 1, m_used, m_out) != m_used)
         m_ok = false;
     m_used = 0;
 }

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 // Buffered text output with locale-free number formatting: a decimal point
 // whatever LC_NUMERIC says, so a German desktop gets the same file as
@@ -15,8 +15,9 @@ class TextBuffer
 public:
     static constexpr size_t kFlushAt = size_t(1) << 18;
     static constexpr size_t kMaxNumber = 48; // longest text one number may need
+    static constexpr size_t kSize = kFlushAt + 1024;
 
-    explicit TextBuffer(std::FILE* out) : m_out(out), m_buffer(kFlushAt + 1024) {}
+    explicit TextBuffer(std::FILE* out) : m_out(out), m_buffer(new char[kSize]) {}
     ~TextBuffer() { flush(); }
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
@@ -28,32 +29,32 @@ public:
     }
     TextBuffer& operator<<(char c)
     {
-        if (m_used == m_buffer.size())
+        if (m_used == kSize)
             flushBuffer();
         m_buffer[m_used++] = c;
         return *this;
     }
     TextBuffer& integer(int64_t value)
     {
-        m_used = size_t(formatInteger(room(kMaxNumber), value) - m_buffer.data());
+        m_used = size_t(formatInteger(room(kMaxNumber), value) - m_buffer.get());
         return *this;
     }
     // Fixed notation, rounded to the given digits after the point (at most 9).
     TextBuffer& fixed(double value, int decimals)
     {
-        m_used = size_t(formatFixed(room(kMaxNumber), value, decimals) - m_buffer.data());
+        m_used = size_t(formatFixed(room(kMaxNumber), value, decimals) - m_buffer.get());
         return *this;
     }
     // The same without trailing zeros after the point (851.0125, 851).
     TextBuffer& shortFixed(double value, int decimals)
     {
-        m_used = size_t(formatShortFixed(room(kMaxNumber), value, decimals) - m_buffer.data());
+        m_used = size_t(formatShortFixed(room(kMaxNumber), value, decimals) - m_buffer.get());
         return *this;
     }
     // ISO 8601 UTC with milliseconds, "2004-03-09T12:00:05.500Z".
     TextBuffer& isoTime(int64_t ms)
     {
-        m_used = size_t(formatIsoTime(room(kMaxNumber), ms) - m_buffer.data());
+        m_used = size_t(formatIsoTime(room(kMaxNumber), ms) - m_buffer.get());
         return *this;
     }
     // Text inside XML character data or a double-quoted attribute.
@@ -74,14 +75,14 @@ private:
     // Room for n more characters; returns where they go.
     char* room(size_t n)
     {
-        if (m_buffer.size() - m_used < n)
+        if (kSize - m_used < n)
             flushBuffer();
-        return m_buffer.data() + m_used;
+        return m_buffer.get() + m_used;
     }
     void flushBuffer();
 
     std::FILE* m_out;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer; // kSize bytes, left uninitialised
     size_t m_used = 0;
     bool m_ok = true;
     // The date and time to the second change far less often than the milliseconds.
