@@ -18,6 +18,9 @@ ROWS = [
     ("whole program idle, connected", r"^program\.cpu_idle_connected$"),
     ("whole program at the line rate", r"^program\.cpu_at_line_rate$"),
     ("resident memory", r"^program\.resident_memory$"),
+    ("klf-export, 100 MB log to CSV", r"^BM_ExportCsv100MB.*manual_time$"),
+    ("klf-export, 100 MB log to CSV, CPU", r"^BM_ExportCsv100MB.*\.cpu$"),
+    ("klf-export, peak resident memory", r"^BM_ExportCsv100MB.*\.resident$"),
     ("start to port dialog", r"^program\.start_to_port_dialog$"),
 ]
 

@@ -56,6 +56,8 @@ std::string hex(const std::vector<uint8_t>& bytes)
 Emulator::Emulator(const SimOptions& options)
     : m_options(options), m_model(options.device), m_faults(options.faults)
 {
+    if (!options.replayPath.empty())
+        m_replay = std::make_unique<LogReplay>(options.replaySpeed, options.flatOut);
 }
 
 double Emulator::now() const
@@ -120,6 +122,10 @@ bool Emulator::countReached() const
 
 void Emulator::generate(double t)
 {
+    if (m_replay) {
+        generateReplay(t);
+        return;
+    }
     if (t >= m_nextTickAt) {
         if (!m_paused)
             enqueue(m_model.secondTick(t, std::time(nullptr)));
@@ -143,16 +149,35 @@ void Emulator::generate(double t)
     }
 }
 
+// The replay clock runs only while someone listens and the stream is not
+// paused, so a drive starts from its beginning whenever the program is ready.
+void Emulator::generateReplay(double t)
+{
+    if (t >= m_nextTickAt) {
+        writeStats();
+        m_nextTickAt = std::max(m_nextTickAt + 1.0, std::floor(t));
+    }
+    const bool quiet = (m_options.waitRequest && !m_heardSinceConnect) || m_paused;
+    if (m_listening && !quiet)
+        m_replayTime += t - m_lastGenerate;
+    m_lastGenerate = t;
+    if (!m_listening || quiet)
+        return;
+    SimFrame frame;
+    while (m_queue.size() < kQueueTarget && !countReached() && m_replay->nextDue(m_replayTime, frame))
+        enqueue(frame);
+}
+
 void Emulator::writeOutput(double t)
 {
-    if (!m_options.flatOut) {
+    if (lineRatePaced()) {
         m_credit = std::min(kBurstBytes, m_credit + (t - m_lastCredit) * kLineBytesPerSecond);
         m_lastCredit = t;
     }
     for (int writes = 0; writes < 256 && !m_queue.empty() && t >= m_nextWriteAt; ++writes) {
         OutChunk& chunk = m_queue.front();
         std::size_t n = m_faults.nextWriteSize(chunk.bytes.size() - m_offset);
-        if (!m_options.flatOut)
+        if (lineRatePaced())
             n = std::min(n, std::size_t(std::max(0.0, m_credit)));
         if (n == 0)
             return;
@@ -160,7 +185,7 @@ void Emulator::writeOutput(double t)
         if (w <= 0)
             return; // full, or gone: the next listening() check tells which
         m_offset += std::size_t(w);
-        if (!m_options.flatOut)
+        if (lineRatePaced())
             m_credit -= double(w);
         if (m_offset == chunk.bytes.size()) {
             switch (chunk.kind) {
@@ -194,7 +219,7 @@ void Emulator::readInput()
                       << ")" << std::endl;
             m_stats.requestReceived(f.type, f.bytes);
             m_heardSinceConnect = true;
-            enqueue(m_model.answer(f.type));
+            enqueue(m_replay ? m_replay->answer(f.type) : m_model.answer(f.type));
         }
     }
 }
@@ -208,6 +233,8 @@ void Emulator::applyControl(const std::string& line, double t)
             std::cerr << "tavrix-sim: unknown command \"" << line << "\"" << std::endl;
         return;
     case ControlCommand::Mode:
+        if (m_replay)
+            break; // the log decides
         m_model.setCycle(c.cycle, t);
         enqueue(m_model.startMeasurement(c.mode, t));
         break;
@@ -262,8 +289,12 @@ int Emulator::pollTimeoutMs(double t) const
     double next = std::min(m_nextTickAt, t + 0.02); // also the re-check of a silent line
     if (!m_queue.empty()) {
         next = std::min(next, std::max(t, m_nextWriteAt));
-        if (!m_options.flatOut && m_credit < 16.0)
+        if (lineRatePaced() && m_credit < 16.0)
             next = std::min(next, t + (16.0 - m_credit) / kLineBytesPerSecond);
+    } else if (m_replay) {
+        const double due = m_replay->nextDueAt();
+        if (due >= 0 && !m_paused)
+            next = std::min(next, t + std::max(0.0, due - m_replayTime));
     } else if (!m_options.flatOut && !countReached()) {
         next = std::min(next, m_nextMeasurementAt);
     }
@@ -276,6 +307,10 @@ int Emulator::run()
 {
     m_start = std::chrono::steady_clock::now();
     std::string error;
+    if (m_replay && !m_replay->open(m_options.replayPath, error)) {
+        std::cerr << "tavrix-sim: " << error << std::endl;
+        return 1;
+    }
     if (!plugIn(error)) {
         std::cerr << "tavrix-sim: " << error << std::endl;
         return 1;
@@ -283,7 +318,8 @@ int Emulator::run()
     if (m_options.unplugEverySeconds > 0)
         m_nextUnplugAt = m_options.unplugEverySeconds;
     // The measurement runs from the start, whether anyone listens or not.
-    m_model.startMeasurement(m_model.mode(), 0.0);
+    if (!m_replay)
+        m_model.startMeasurement(m_model.mode(), 0.0);
 
     bool finished = false;
     while (!s_stop.load() && !m_quit && !finished) {
@@ -323,6 +359,8 @@ int Emulator::run()
             finished = true;
         if (m_options.count > 0 && m_stats.measurementFramesSent() >= m_options.count && m_queue.empty())
             finished = true;
+        if (m_replay && m_queue.empty() && m_replay->finished())
+            finished = true;
         if (finished)
             break;
 
@@ -344,6 +382,14 @@ int Emulator::run()
         m_port.drain(10000);
     writeStats();
     m_port.close();
+    if (m_replay) {
+        std::cerr << "tavrix-sim: replayed " << m_replay->played() << " packets";
+        if (m_replay->skipped() > 0)
+            std::cerr << ", skipped " << m_replay->skipped() << " with a bad checksum";
+        if (!m_replay->logProblem().empty())
+            std::cerr << "; the log ends early: " << m_replay->logProblem();
+        std::cerr << std::endl;
+    }
     std::cerr << "tavrix-sim: stopped after " << m_stats.framesSent() << " frames" << std::endl;
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "CommandFramer.h"
 #include "DeviceModel.h"
 #include "FaultInjector.h"
+#include "LogReplay.h"
 #include "PtyPort.h"
 #include "SimOptions.h"
 #include "SimStats.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <string>
 
 // The emulator's single-threaded loop: one poll over the line and stdin,
@@ -43,6 +45,9 @@ private:
     void writeStats() const;
     bool countReached() const;
     int pollTimeoutMs(double t) const;
+    void generateReplay(double t);
+    // A replay is paced by its GPS messages, not by the line rate.
+    bool lineRatePaced() const { return !m_options.flatOut && !m_replay; }
 
     SimOptions m_options;
     PtyPort m_port;
@@ -68,6 +73,9 @@ private:
     bool m_paused = false;
     bool m_stdinOpen = true;
     std::string m_stdinLine;
+    std::unique_ptr<LogReplay> m_replay;
+    double m_replayTime = 0.0;      // seconds the replay has been playing
+    double m_lastGenerate = 0.0;
 
     static std::atomic<bool> s_stop;
 };

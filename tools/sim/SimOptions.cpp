@@ -40,7 +40,10 @@ std::string SimOptions::usage()
            "  --control              commands on stdin: mode single|scan|table|cycle, gps on|off|cycle,\n"
            "                         withhold on|off, pause, resume, unplug, quit\n"
            "  --wait-request         after each connect, stay quiet until the program sends a command\n"
-           "  --seed N               random seed\n";
+           "  --seed N               random seed\n"
+           "  --replay FILE.KLF      play a recorded log: its packets in order, one GPS message a second,\n"
+           "                         requests answered from the log; ends when the log does\n"
+           "  --speed X              replay X times as fast (default 1); --flat-out: as fast as the line takes it\n";
 }
 
 bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std::string& error)
@@ -58,6 +61,7 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         };
     };
     double count = 0, blockSize = o.device.singleBlockSize, seed = o.device.seed;
+    bool speedGiven = false;
     const std::map<std::string, Handler> withValue = {
         {"--link", [&](const std::string& v) { o.linkPath = v; return !v.empty(); }},
         {"--device", [&](const std::string& v) { o.devicePath = v; return !v.empty(); }},
@@ -94,6 +98,14 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         {"--bad-lengths", number(o.faults.badLengthRate, 0.0)},
         {"--unplug-every", number(o.unplugEverySeconds, 0.5)},
         {"--seed", number(seed, 0)},
+        {"--replay", [&](const std::string& v) { o.replayPath = v; return !v.empty(); }},
+        {"--speed", [&](const std::string& v) {
+             double d = 0;
+             if (!toNumber(v, d) || d <= 0)
+                 return false;
+             o.replaySpeed = d;
+             speedGiven = true;
+             return true; }},
     };
     const std::map<std::string, bool*> flags = {
         {"--numbering-991", &o.device.band.numbering991},
@@ -128,6 +140,10 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
     }
     if (o.faults.badChecksumRate > 1 || o.faults.badLengthRate > 1) {
         error = "fault rates are chances per frame, 0 to 1";
+        return false;
+    }
+    if (speedGiven && o.replayPath.empty()) {
+        error = "--speed applies to --replay";
         return false;
     }
     if (!o.linkPath.empty() && !o.devicePath.empty()) {

@@ -21,6 +21,8 @@ struct SimOptions
     double unplugEverySeconds = 0;
     bool control = false;        // read commands from stdin
     bool waitRequest = false;    // after each connect, stay quiet until the program sends a command
+    std::string replayPath;      // play this .KLF log instead of the device model
+    double replaySpeed = 1.0;    // GPS messages per second while replaying
     bool help = false;
 
     static bool parse(const std::vector<std::string>& args, SimOptions& out, std::string& error);

@@ -1,0 +1,129 @@
+#include "MapRenderer.h"
+
+#include "MapOverlay.h"
+#include "MapViewport.h"
+#include "TileMath.h"
+#include "TileSource.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+const QColor kLand(242, 239, 233);
+const QColor kOutside(200, 200, 200);
+const QColor kGridMajor(200, 195, 186);
+const QColor kGridMinor(225, 221, 213);
+constexpr int kMaxOverzoom = 6; // levels
+constexpr int kStandInLevels = 4;
+} // namespace
+
+MapRenderer::MapRenderer(int dotRadius)
+    : m_dotRadius(dotRadius)
+    , m_dots(dotRadius)
+{
+}
+
+void MapRenderer::drawGrid(QPainter& p, const QRectF& cell)
+{
+    p.fillRect(cell, kLand);
+    p.setPen(QPen(kGridMinor, 1));
+    for (int i = 1; i < 4; ++i) {
+        const double f = cell.width() * i / 4;
+        p.drawLine(QPointF(cell.left() + f, cell.top()), QPointF(cell.left() + f, cell.bottom()));
+        p.drawLine(QPointF(cell.left(), cell.top() + f), QPointF(cell.right(), cell.top() + f));
+    }
+    p.setPen(QPen(kGridMajor, 1));
+    p.drawLine(cell.topLeft(), cell.topRight());
+    p.drawLine(cell.topLeft(), cell.bottomLeft());
+}
+
+// While a tile is on its way, a coarser one already at hand stands in for it.
+bool MapRenderer::drawEnlarged(QPainter& p, const QRectF& cell, TileSource& tiles, int zoom, int x, int y)
+{
+    for (int up = 1; up <= kStandInLevels && up <= zoom; ++up) {
+        const QImage parent = tiles.cached(zoom - up, x >> up, y >> up);
+        if (parent.isNull())
+            continue;
+        const double part = double(TileMath::kTileSize >> up);
+        const int mask = (1 << up) - 1;
+        p.drawImage(cell, parent, QRectF((x & mask) * part, (y & mask) * part, part, part));
+        return true;
+    }
+    return false;
+}
+
+int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* tiles,
+                        const std::vector<PointLayer>& layers, const RssiPalette& legend,
+                        Selection selection)
+{
+    const double ratio = image.devicePixelRatio();
+    if (ratio != m_dotsRatio) {
+        m_dots = DotRenderer(int(std::lround(m_dotRadius * ratio)));
+        m_dotsRatio = ratio;
+    }
+    const QRectF view(QPointF(0, 0), viewport.size());
+    const int zoom = viewport.zoom();
+    const QPointF origin = viewport.topLeftPixel();
+    const int last = (1 << zoom) - 1;
+    const int ts = TileMath::kTileSize;
+
+    {
+        QPainter p(&image);
+        p.fillRect(view, kOutside);
+        const int x0 = std::max(0, int(std::floor(origin.x() / ts)));
+        const int y0 = std::max(0, int(std::floor(origin.y() / ts)));
+        const int x1 = std::min(last, int(std::floor((origin.x() + view.width()) / ts)));
+        const int y1 = std::min(last, int(std::floor((origin.y() + view.height()) / ts)));
+        if (tiles)
+            tiles->forgetPending();
+        // Past the base map's deepest level its tiles are enlarged, as far as
+        // they still show something (a 256-pixel tile cut in 64 × 64 parts).
+        const int deepest = tiles ? tiles->maxZoom() : -1;
+        const int over = zoom - deepest;
+        const bool tilesAllowed = tiles && over <= kMaxOverzoom;
+        p.setRenderHint(QPainter::SmoothPixmapTransform, ratio != 1 || over > 0);
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                const QRectF cell(x * ts - origin.x(), y * ts - origin.y(), ts, ts);
+                if (!tilesAllowed) {
+                    drawGrid(p, cell);
+                } else if (over <= 0) {
+                    const QImage tile = tiles->tile(zoom, x, y);
+                    if (!tile.isNull())
+                        p.drawImage(cell, tile);
+                    else if (!drawEnlarged(p, cell, *tiles, zoom, x, y))
+                        drawGrid(p, cell);
+                } else {
+                    const QImage parent = tiles->tile(deepest, x >> over, y >> over);
+                    const double part = double(ts >> over);
+                    const int mask = (1 << over) - 1;
+                    const QRectF source((x & mask) * part, (y & mask) * part, part, part);
+                    parent.isNull() ? drawGrid(p, cell) : p.drawImage(cell, parent, source);
+                }
+            }
+        }
+    }
+
+    int drawn = 0;
+    const double worldSize = TileMath::worldSize(zoom) * ratio;
+    for (const PointLayer& layer : layers)
+        drawn += m_dots.draw(image, layer, origin * ratio, worldSize);
+
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (selection.layer >= 0 && selection.layer < int(layers.size()) && selection.index >= 0
+        && selection.index < int(layers[selection.layer].size())) {
+        const QPointF at = viewport.screenFromWorld(layers[selection.layer].world()[selection.index]);
+        p.setPen(QPen(Qt::black, 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(at, m_dotRadius + 4, m_dotRadius + 4);
+    }
+    const QPointF centre = viewport.centre();
+    MapOverlay::drawScaleBar(p, view, TileMath::metresPerPixel(TileMath::geoFromWorld(centre).latitude, zoom));
+    MapOverlay::drawNorthArrow(p, view);
+    MapOverlay::drawLegend(p, view, legend);
+    if (tiles)
+        MapOverlay::drawAttribution(p, view, tiles->attribution());
+    return drawn;
+}

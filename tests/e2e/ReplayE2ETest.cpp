@@ -1,0 +1,219 @@
+// A drive recorded through the whole program, then played back to it with
+// tavrix-sim --replay: the second log holds the same packets, with only the
+// device's answers to the program's own requests between them.
+#include "app/AppTestSupport.h"
+#include "app/Program.h"
+#include "app/TCom_Form.h"
+#include "app/TMain_Form.h"
+#include "gps/GpsRecord.h"
+#include "link/LinkSettings.h"
+#include "log/KlfReader.h"
+#include "log/LogControl.h"
+#include "log/TLogWarningForm.h"
+#include "platform/WorkerThread.h"
+#include "protocol/MeasurementState.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace {
+
+QString tool(const char* name)
+{
+    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
+}
+
+bool until(const std::function<bool()>& done, int timeoutMs = 15000)
+{
+    return processUntil(done, timeoutMs);
+}
+
+std::vector<QByteArray> packetRecords(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    const KlfReader reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    std::vector<QByteArray> out;
+    for (const KlfReader::Record& r : reader.records()) {
+        const auto b = reader.recordBytes(r);
+        out.emplace_back(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
+    }
+    return out;
+}
+
+int typeOf(const QByteArray& record)
+{
+    return uint8_t(record.at(2));
+}
+
+class Replay : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(QFileInfo(tool("tavrix-sim")).isExecutable()) << "tavrix-sim not built"; }
+
+    void TearDown() override
+    {
+        closeProgram();
+        sim.closeWriteChannel();
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
+    // Paused from the start: nothing streams until the test says so.
+    void startEmulator(QStringList args, const QString& port)
+    {
+        statsPath = dir.filePath(port + QStringLiteral(".json"));
+        args << QStringLiteral("--link") << dir.filePath(port) << QStringLiteral("--control") << QStringLiteral("--stats")
+             << statsPath;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(tool("tavrix-sim"), args);
+        ASSERT_TRUE(sim.waitForStarted(5000));
+        command("pause");
+        ASSERT_TRUE(until([&] { return stats().value(QStringLiteral("stream")).toString() == QStringLiteral("paused"); }))
+            << "the emulator never paused";
+    }
+
+    void startProgramOn(const QString& port)
+    {
+        WorkerThread::reopen();
+        program = std::make_unique<Program>(measurementState(), gpsRecord(), linkSettings());
+        QComboBox* choice = program->comForm().portChoice();
+        choice->setEditText(dir.filePath(port));
+        QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
+        ASSERT_TRUE(until([&] { return field("edSN") == QStringLiteral("SN: AB123456"); })) << field("edSN").toStdString();
+        ASSERT_TRUE(until([&] { return field("edMin1") == QStringLiteral("851"); }));
+    }
+
+    void closeProgram()
+    {
+        if (!program)
+            return;
+        program->mainForm().close();
+        WorkerThread::shutdownAll();
+        program.reset();
+    }
+
+    void startLogging(const QString& name)
+    {
+        program->mainForm().findChild<QLineEdit*>(QStringLiteral("LogFile"))->setText(name);
+        button("btnLogMode")->click();
+        ASSERT_TRUE(program->logControl().logging());
+        program->logWarningForm().Button1Click();
+    }
+
+    void stopLogging()
+    {
+        button("btnLogMode")->click();
+        program->logControl().shutdown(); // the writer drains its queue and closes the file
+    }
+
+    QString field(const char* name)
+    {
+        auto* edit = program->mainForm().findChild<QLineEdit*>(QLatin1String(name));
+        return edit ? edit->text() : QString();
+    }
+
+    QAbstractButton* button(const char* name)
+    {
+        return program->mainForm().findChild<QAbstractButton*>(QLatin1String(name));
+    }
+
+    void command(const char* line)
+    {
+        sim.write(line);
+        sim.write("\n");
+        sim.waitForBytesWritten(1000);
+    }
+
+    QJsonObject stats() const
+    {
+        QFile f(statsPath);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object();
+    }
+
+    int sent(const char* type) const
+    {
+        return stats().value(QStringLiteral("sent")).toObject().value(QLatin1String(type)).toInt();
+    }
+
+    QTemporaryDir dir;
+    QString statsPath;
+    QProcess sim;
+    std::unique_ptr<Program> program;
+};
+
+TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
+{
+    // Record: scan and single-channel data with GPS, through the program.
+    startEmulator({"--gps", "on", "--mode", "cycle", "--cycle-seconds", "1.5", "--rate", "60"}, QStringLiteral("dev"));
+    startProgramOn(QStringLiteral("dev"));
+    startLogging(dir.filePath(QStringLiteral("first")));
+    const int gpsBefore = sent("GpsMessage");
+    command("resume");
+    ASSERT_TRUE(until([&] { return sent("GpsMessage") >= gpsBefore + 4; }));
+    stopLogging();
+    closeProgram();
+    sim.closeWriteChannel();
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(5000));
+
+    const QString first = dir.filePath(QStringLiteral("first.KLF"));
+    const std::vector<QByteArray> recorded = packetRecords(first);
+    std::set<int> types;
+    int gps = 0;
+    for (const QByteArray& r : recorded) {
+        types.insert(typeOf(r));
+        gps += typeOf(r) == 0;
+    }
+    ASSERT_GE(gps, 3) << "a drive of a few seconds";
+    ASSERT_TRUE(types.count(7) && types.count(2)) << "scan and single-channel data";
+
+    // Replay it, four times as fast, to a new run of the program.
+    startEmulator({"--replay", first, "--speed", "4"}, QStringLiteral("replay"));
+    startProgramOn(QStringLiteral("replay"));
+    startLogging(dir.filePath(QStringLiteral("second")));
+    command("resume");
+    ASSERT_TRUE(until([&] { return sim.state() == QProcess::NotRunning; }, 30000)) << "the replay never ended";
+    EXPECT_EQ(sim.exitCode(), 0);
+    const QString second = dir.filePath(QStringLiteral("second.KLF"));
+    ASSERT_TRUE(until([&] { return packetRecords(second).size() >= recorded.size(); }));
+    stopLogging();
+
+    // The recording is the replayed log less the answers to requests.
+    const std::vector<QByteArray> replayed = packetRecords(second);
+    size_t matched = 0;
+    std::vector<int> extras;
+    for (const QByteArray& r : replayed) {
+        if (matched < recorded.size() && r == recorded[matched])
+            ++matched;
+        else
+            extras.push_back(typeOf(r));
+    }
+    EXPECT_EQ(matched, recorded.size()) << "record " << matched << " of the first log is missing from the second";
+    const std::set<int> answers = {1, 5, 6, 28};
+    for (int t : extras)
+        EXPECT_TRUE(answers.count(t)) << "an extra packet of type " << t << " is no answer to a request";
+    EXPECT_LE(extras.size(), 3u);
+    std::printf("[ figure   ] %zu packets recorded, replayed and logged again (%zu answers between them)\n",
+                recorded.size(), extras.size());
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+// The tavrix-map program as a user starts it: its options, the man page that
+// documents them, and screenshots of a drive and of a live point.
+#include "drive/DriveTestLog.h"
+#include "gps/MapTestSupport.h"
+#include "map/TestBlock.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString tool()
+{
+    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QStringLiteral("/tavrix-map");
+}
+
+struct Finished
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The process ends by itself; the limit only guards against a hang.
+Finished run(const QStringList& args, QProcess* started = nullptr)
+{
+    QProcess own;
+    QProcess& p = started ? *started : own;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Never the real tile server, whatever the options say.
+    env.insert(QStringLiteral("TAVRIX_MAP_TILE_URL"), QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    p.setProcessEnvironment(env);
+    if (!started)
+        p.start(tool(), args);
+    EXPECT_TRUE(p.waitForFinished(30000)) << args.join(' ').toStdString();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+TEST(MapTool, TheManPageCoversEveryHelpOption)
+{
+    const Finished help = run({QStringLiteral("--help")});
+    ASSERT_EQ(help.exitCode, 0);
+    QFile page(QStringLiteral(TAVRIX_SOURCE_DIR "/tools/map/tavrix-map.1.scd"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(page.readAll());
+    const QRegularExpression option(QStringLiteral("(?:^|\\s)(--?[a-z][a-z-]*)"));
+    int options = 0;
+    for (auto it = option.globalMatch(QString::fromUtf8(help.out)); it.hasNext();) {
+        const QString name = it.next().captured(1);
+        ++options;
+        EXPECT_TRUE(man.contains(QStringLiteral("*%1*").arg(name))) << name.toStdString() << " is not in the man page";
+    }
+    EXPECT_GE(options, 10);
+}
+
+TEST(MapTool, ARecordedDriveBecomesAScreenshot)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03)
+        .gps(40.5000, -74.4000, 0)
+        .table({{0, 4, -50}})
+        .gps(40.5010, -74.3970, 8);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const Finished r = run({QStringLiteral("--grid"), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+                       QStringLiteral("--screenshot"), png, drive});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QImage shot(png);
+    ASSERT_FALSE(shot.isNull());
+    int red = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            red += shot.pixel(x, y) == qRgb(255, 0, 0);
+    EXPECT_GT(red, 20) << "the dot at the range's maximum";
+}
+
+TEST(MapTool, ALivePointBecomesAScreenshot)
+{
+    QTemporaryDir dir;
+    const std::string name = uniqueBlockName("maptool");
+    TestBlock block(name);
+    const QString png = dir.filePath(QStringLiteral("live.png"));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    block.write(40.5471, -74.3803, -120);
+    p.start(tool(), {QStringLiteral("--live"), QStringLiteral("--grid"), QStringLiteral("--poll"), QStringLiteral("--block"),
+                     QString::fromStdString(name).mid(1), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+                     QStringLiteral("--screenshot"), png});
+    const Finished r = run({}, &p);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QImage shot(png);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(shot.pixel(shot.width() / 2, shot.height() / 2), qRgb(0, 0, 255)) << "the newest point, followed, in the middle";
+}
+
+TEST(MapTool, RefusesLiveAndALogTogether)
+{
+    const Finished r = run({QStringLiteral("--live"), QStringLiteral("x.KLF")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("either --live or one log")) << r.err.toStdString();
+}
+
+} // namespace

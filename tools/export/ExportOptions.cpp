@@ -1,0 +1,151 @@
+#include "ExportOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+bool wholeNumber(const std::string& text, long& out)
+{
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, out);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+bool realNumber(const std::string& text, double& out)
+{
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, out);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(out);
+}
+
+bool formatOfWord(const std::string& word, ExportOptions::Format& out)
+{
+    if (word == "csv")
+        out = ExportOptions::Format::Csv;
+    else if (word == "geojson")
+        out = ExportOptions::Format::GeoJson;
+    else if (word == "gpx")
+        out = ExportOptions::Format::Gpx;
+    else if (word == "kml")
+        out = ExportOptions::Format::Kml;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+bool ExportOptions::formatOfName(const std::string& name, Format& out)
+{
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || name.find('/', dot) != std::string::npos)
+        return false;
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (ext == "json")
+        ext = "geojson";
+    return formatOfWord(ext, out);
+}
+
+const char* ExportOptions::formatName(Format format)
+{
+    switch (format) {
+    case Format::Csv: return "csv";
+    case Format::GeoJson: return "geojson";
+    case Format::Gpx: return "gpx";
+    case Format::Kml: return "kml";
+    }
+    return "";
+}
+
+std::string ExportOptions::usage()
+{
+    return "usage: klf-export [--format csv|gpx|kml|geojson] [--receiver 1|2|both]\n"
+           "                  [--frequency MHZ | --channel N] [--range MIN,MAX] [-o OUT] FILE.KLF\n"
+           "  --format F        csv, gpx, kml or geojson; without it, from OUT's extension, else csv\n"
+           "  --receiver R      1, 2 or both (default both)\n"
+           "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
+           "  --channel N       only samples on this channel number\n"
+           "  --range MIN,MAX   KML colour range in dBm, blue at MIN to red at MAX (default -120,-50)\n"
+           "  -o OUT            output file; - or none: standard output\n"
+           "  -h, --help        this text\n"
+           "A summary goes to standard error. Exit status: 0 the log was whole; 2 it is malformed or\n"
+           "cut off (what was whole is exported); 3 usage or I/O error.\n";
+}
+
+bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o, std::string& error)
+{
+    bool formatGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+            return true;
+        }
+        const bool takesValue = a == "--format" || a == "--receiver" || a == "--frequency" || a == "--channel"
+                                || a == "--range" || a == "-o" || a == "--output";
+        if (takesValue) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            const std::string& v = args[++i];
+            bool ok = true;
+            if (a == "--format") {
+                ok = formatOfWord(v, o.format);
+                formatGiven = true;
+            } else if (a == "--receiver") {
+                if (v == "1" || v == "2")
+                    o.filter.receiver = v == "1" ? 0 : 1;
+                else if (v == "both")
+                    o.filter.receiver.reset();
+                else
+                    ok = false;
+            } else if (a == "--frequency") {
+                double mhz = 0;
+                ok = realNumber(v, mhz) && mhz > 0;
+                o.filter.frequencyMHz = mhz;
+            } else if (a == "--channel") {
+                long n = 0;
+                ok = wholeNumber(v, n) && n >= -32768 && n <= 32767;
+                o.filter.channel = int(n);
+            } else if (a == "--range") {
+                const size_t comma = v.find(',');
+                long lo = 0, hi = 0;
+                ok = comma != std::string::npos && wholeNumber(v.substr(0, comma), lo)
+                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= -128 && hi <= 127;
+                o.rangeMin = int(lo);
+                o.rangeMax = int(hi);
+            } else {
+                ok = !v.empty();
+                o.output = v;
+            }
+            if (!ok) {
+                error = "bad value for " + a + ": " + v;
+                return false;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else if (o.input.empty()) {
+            o.input = a;
+        } else {
+            error = "one log at a time: " + a;
+            return false;
+        }
+    }
+    if (o.input.empty()) {
+        error = "no log named";
+        return false;
+    }
+    if (o.filter.frequencyMHz && o.filter.channel) {
+        error = "--frequency and --channel exclude each other";
+        return false;
+    }
+    if (!formatGiven && o.output != "-")
+        formatOfName(o.output, o.format);
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "drive/DriveFilter.h"
+
+#include <string>
+#include <vector>
+
+// The command line of klf-export.
+struct ExportOptions
+{
+    enum class Format { Csv, GeoJson, Gpx, Kml };
+
+    Format format = Format::Csv;
+    DriveFilter filter;
+    int rangeMin = -120; // dBm: blue in KML
+    int rangeMax = -50;  // dBm: red
+    std::string input;
+    std::string output = "-"; // "-": standard output
+    bool help = false;
+
+    // The format named by a file name's extension (.csv, .geojson or .json, .gpx, .kml).
+    static bool formatOfName(const std::string& name, Format& out);
+    static const char* formatName(Format format);
+    static bool parse(const std::vector<std::string>& args, ExportOptions& out, std::string& error);
+    static std::string usage();
+};

@@ -1,0 +1,123 @@
+#include "TextBuffer.h"
+
+#include "drive/UtcTime.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr int64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+} // namespace
+
+char* TextBuffer::formatInteger(char* p, int64_t value)
+{
+    return std::to_chars(p, p + 24, value).ptr;
+}
+
+char* TextBuffer::formatFixed(char* p, double value, int decimals)
+{
+    if (!std::isfinite(value))
+        value = 0.0;
+    decimals = decimals < 0 ? 0 : decimals > 9 ? 9 : decimals;
+    const double scaled = value * double(kPowers[decimals]);
+    // Within 2^53 the scaled value is an exact integer after rounding.
+    if (std::fabs(scaled) >= 9.0e15)
+        return std::to_chars(p, p + kMaxNumber, value, std::chars_format::fixed, decimals).ptr;
+    int64_t v = std::llround(scaled);
+    if (v < 0) { // a value that rounds to zero prints without a sign
+        *p++ = '-';
+        v = -v;
+    }
+    p = std::to_chars(p, p + 20, v / kPowers[decimals]).ptr;
+    if (decimals > 0) {
+        *p++ = '.';
+        int64_t frac = v % kPowers[decimals];
+        for (int i = decimals - 1; i >= 0; --i) {
+            p[i] = char('0' + frac % 10);
+            frac /= 10;
+        }
+        p += decimals;
+    }
+    return p;
+}
+
+char* TextBuffer::formatShortFixed(char* p, double value, int decimals)
+{
+    char* const start = p;
+    char* end = formatFixed(p, value, decimals);
+    char* dot = static_cast<char*>(std::memchr(start, '.', size_t(end - start)));
+    if (!dot)
+        return end;
+    while (end > dot + 1 && end[-1] == '0')
+        --end;
+    return end == dot + 1 ? dot : end;
+}
+
+char* TextBuffer::formatIsoTime(char* p, int64_t ms)
+{
+    int64_t second = ms / 1000;
+    int64_t milli = ms % 1000;
+    if (milli < 0) {
+        milli += 1000;
+        --second;
+    }
+    if (second != m_cachedSecond) {
+        m_cachedSecond = second;
+        // Without the milliseconds and the Z: "2004-03-09T12:00:05."
+        m_cachedLength = size_t(UtcTime::iso8601(second * 1000, m_cachedText)) - 4;
+    }
+    std::memcpy(p, m_cachedText, m_cachedLength);
+    p += m_cachedLength;
+    *p++ = char('0' + milli / 100);
+    *p++ = char('0' + milli / 10 % 10);
+    *p++ = char('0' + milli % 10);
+    *p++ = 'Z';
+    return p;
+}
+
+void TextBuffer::append(const char* text, size_t n)
+{
+    while (n > 0) {
+        if (m_used == kSize)
+            flushBuffer();
+        const size_t take = std::min(n, kSize - m_used);
+        std::memcpy(m_buffer.get() + m_used, text, take);
+        m_used += take;
+        text += take;
+        n -= take;
+    }
+}
+
+TextBuffer& TextBuffer::xml(std::string_view text)
+{
+    for (char c : text) {
+        switch (c) {
+        case '&': *this << "&amp;"; break;
+        case '<': *this << "&lt;"; break;
+        case '>': *this << "&gt;"; break;
+        case '"': *this << "&quot;"; break;
+        default:
+            // Control characters other than tab and newline are not allowed in XML 1.0.
+            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n')
+                *this << c;
+        }
+    }
+    return *this;
+}
+
+void TextBuffer::flushBuffer()
+{
+    if (m_used > 0 && m_ok && std::fwrite(m_buffer.get(), 1, m_used, m_out) != m_used)
+        m_ok = false;
+    m_used = 0;
+}
+
+bool TextBuffer::flush()
+{
+    flushBuffer();
+    if (m_ok && std::fflush(m_out) != 0)
+        m_ok = false;
+    return m_ok;
+}

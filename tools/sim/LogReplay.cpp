@@ -1,0 +1,154 @@
+#include "LogReplay.h"
+
+#include "DeviceMessages.h"
+#include "MessageTypes.h"
+#include "drive/KlfStream.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// A log record is the frame without its sync byte.
+SimFrame frameOf(std::span<const uint8_t> record)
+{
+    SimFrame f;
+    f.type = record.size() > 2 ? record[2] : 0;
+    f.bytes.reserve(record.size() + 1);
+    f.bytes.push_back(FrameEncoder::kSync);
+    f.bytes.insert(f.bytes.end(), record.begin(), record.end());
+    return f;
+}
+
+} // namespace
+
+LogReplay::LogReplay(double speed, bool flatOut)
+    : m_interval(1.0 / speed), m_flatOut(flatOut)
+{
+}
+
+LogReplay::~LogReplay()
+{
+    m_log.reset();
+    if (m_file)
+        std::fclose(m_file);
+}
+
+bool LogReplay::open(const std::string& path, std::string& error)
+{
+    m_file = std::fopen(path.c_str(), "rb");
+    if (!m_file) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    m_log = std::make_unique<KlfStream>(m_file);
+    if (!m_log->readHeader()) {
+        error = path + ": " + m_log->error();
+        return false;
+    }
+    if (m_log->hasHeader()) {
+        m_serialNumber = DeviceMessages::serialNumber(m_log->serialNumber());
+        std::vector<uint8_t> setup{m_log->receiverFlags()};
+        for (int r = 0; r < 2; ++r) {
+            const auto& block = m_log->settingsBlock(r);
+            setup.insert(setup.end(), block.begin(), block.end());
+        }
+        m_receiverSetup = FrameEncoder::encode(sim::ReceiverSetup, setup);
+        if (!m_log->channelInfo().empty())
+            m_channelInfo = frameOf(m_log->channelInfo());
+    }
+    return true;
+}
+
+std::vector<SimFrame> LogReplay::answer(uint8_t command) const
+{
+    const SimFrame* f = nullptr;
+    switch (command) {
+    case sim::SerialNumberRequest: f = &m_serialNumber; break;
+    case sim::SettingsRequest: f = &m_receiverSetup; break;
+    case sim::ChannelInfoRequest: f = &m_channelInfo; break;
+    default: break;
+    }
+    if (!f || f->bytes.empty())
+        return {};
+    return {*f};
+}
+
+void LogReplay::remember(const SimFrame& frame)
+{
+    switch (frame.type) {
+    case sim::SerialNumber: m_serialNumber = frame; break;
+    case sim::ReceiverSetup: m_receiverSetup = frame; break;
+    case sim::CurrentFrequency:
+    case sim::ScanChannelList: m_channelInfo = frame; break;
+    default: break;
+    }
+}
+
+void LogReplay::readStretch()
+{
+    // Packets up to and including the next GPS message.
+    std::vector<SimFrame> stretch;
+    bool endsWithGps = false;
+    KlfStream::Record r;
+    while (stretch.size() < kLookAhead) {
+        if (!m_log->next(r)) {
+            m_logEnded = true;
+            break;
+        }
+        if (!r.checksumOk) {
+            ++m_skipped; // never on the wire: the program's framer drops it
+            continue;
+        }
+        stretch.push_back(frameOf(r.bytes));
+        if (r.type == sim::GpsMessage) {
+            endsWithGps = true;
+            break;
+        }
+    }
+    if (stretch.empty())
+        return;
+
+    const size_t n = stretch.size();
+    const bool paced = !m_flatOut && m_seenGps && (endsWithGps || m_logEnded);
+    // The GPS message closes the second; the packets before it share it evenly.
+    const size_t slots = endsWithGps ? n : n + 1;
+    for (size_t i = 0; i < n; ++i) {
+        const double due = paced ? m_lastGpsAt + m_interval * double(i + 1) / double(slots) : m_lastGpsAt;
+        m_pending.push_back({std::move(stretch[i]), due});
+    }
+    if (endsWithGps) {
+        if (paced)
+            m_lastGpsAt += m_interval;
+        m_seenGps = true;
+    }
+}
+
+double LogReplay::nextDueAt()
+{
+    if (m_pending.empty() && !m_logEnded)
+        readStretch();
+    return m_pending.empty() ? -1.0 : m_pending.front().dueAt;
+}
+
+bool LogReplay::nextDue(double t, SimFrame& out)
+{
+    const double due = nextDueAt();
+    if (due < 0 || due > t)
+        return false;
+    out = std::move(m_pending.front().frame);
+    m_pending.pop_front();
+    remember(out);
+    ++m_played;
+    return true;
+}
+
+bool LogReplay::finished()
+{
+    return nextDueAt() < 0;
+}
+
+std::string LogReplay::logProblem() const
+{
+    return m_log && !m_log->error().empty() ? m_log->error() : std::string();
+}
