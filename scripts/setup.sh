@@ -7,8 +7,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth xdotool x11-apps imagemagick
+  xvfb xauth xdotool x11-apps imagemagick pngquant
   fonts-liberation2 dbus python3
+  scdoc man-db poppler-utils appstream desktop-file-utils lintian
 )
 
 missing=()

@@ -22,14 +22,16 @@ constexpr int kExitMalformed = 1;
 constexpr int kExitTruncated = 2;
 constexpr int kExitUsage = 3;
 
-void usage()
+// Asked for, the usage goes to standard output; after a mistake, to standard error.
+void usage(std::ostream& out = std::cerr)
 {
-    std::cerr << "usage: klf-inspect [--dump] [--json] [--headerless | --header] FILE.KLF\n"
+    out << "usage: klf-inspect [--dump] [--json] [--headerless | --header] FILE.KLF\n"
                  "  --dump        print every record: offset, L, type, bytes in hex\n"
                  "  --json        print the summary as JSON\n"
                  "  --headerless  the file has no header (records only)\n"
                  "  --header      the file must start with a header\n"
-                 "  without either, a header is recognised by its first 23 bytes\n";
+                 "  without either, a header is recognised by its first 23 bytes\n"
+                 "  -h, --help    print this summary and exit\n";
 }
 
 void dump(const KlfReader& reader, std::ostream& out)
@@ -70,7 +72,7 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "--header") == 0)
             mode = KlfReader::HeaderMode::Present;
         else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            usage();
+            usage(std::cout);
             return kExitOk;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             usage();

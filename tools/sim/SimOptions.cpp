@@ -40,7 +40,8 @@ std::string SimOptions::usage()
            "  --control              commands on stdin: mode single|scan|table|cycle, gps on|off|cycle,\n"
            "                         withhold on|off, pause, resume, unplug, quit\n"
            "  --wait-request         after each connect, stay quiet until the program sends a command\n"
-           "  --seed N               random seed\n";
+           "  --seed N               random seed\n"
+           "  --help                 print this summary and exit\n";
 }
 
 bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std::string& error)
