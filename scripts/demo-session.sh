@@ -68,7 +68,7 @@ if [ -n "$viewer" ]; then
   export XDG_CONFIG_HOME="$XDG_RUNTIME_DIR/config"
   "$viewer" --live >"$run/map-live.out" 2>&1 3>&- &
   live=$!
-  pids+=($live)
+  pids+=("$live")
 fi
 
 # --- the program ----------------------------------------------------------------
@@ -165,7 +165,7 @@ sleep 1
 if [ -n "$viewer" ]; then
   "$viewer" "$run/Tavrix.KLF" >"$run/map-recorded.out" 2>&1 3>&- &
   recorded=$!
-  pids+=($recorded)
+  pids+=("$recorded")
   window=$(wait_window ".*Tavrix Map.*")
   sleep 2
   shot 13-map-recorded "$window"

@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
-# Retakes the manual's pictures in docs/images/ from the scripted session of
-# scripts/run.sh (the program under Xvfb against the device emulator), then
-# shrinks them. Run it again whenever a screen changes; the build never does.
+# Retakes the manual's pictures in docs/images/ from the scripted session
+# (scripts/demo-session.sh: the program under Xvfb against the device
+# emulator), then shrinks them. Run it again whenever a screen changes; the build never does.
 # The map viewer's pictures are taken only where the build has tavrix-map.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+bash scripts/setup.sh
+
+# The manual is not built: it is what these pictures are for.
+build=build/release
+targets=(tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch)
+[ -f tools/map/CMakeLists.txt ] && targets+=(tavrix-map)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+
 raw=$(mktemp -d /tmp/tavrix-shots.XXXXXX)
 trap 'rm -rf "$raw"' EXIT
-TAVRIX_HEADLESS=1 TAVRIX_SHOTS_DIR="$raw" bash scripts/run.sh
+TAVRIX_SHOTS_DIR="$raw" bash scripts/demo-session.sh "$root" "$build"
 
 # session's name -> the manual's name
 pictures=(

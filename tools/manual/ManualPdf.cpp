@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPainter>
+#include <QAbstractTextDocumentLayout>
 #include <QPdfWriter>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -91,6 +93,37 @@ bool placePictures(QTextDocument& doc, const QDir& base, double textWidth)
     return true;
 }
 
+// QTextDocument::print would do, but its painter stores pictures as JPEG,
+// which smears the screen shots' small texts; this one keeps them lossless.
+// Pages are numbered at the foot, as print() numbers them.
+bool printPages(QTextDocument& doc, QPdfWriter& pdf)
+{
+    QPainter painter;
+    if (!painter.begin(&pdf))
+        return false;
+    painter.setRenderHint(QPainter::LosslessImageRendering);
+    const QRectF area = pdf.pageLayout().paintRectPixels(pdf.resolution());
+    const double footer = pdf.resolution() * 0.4;
+    doc.documentLayout()->setPaintDevice(&pdf);
+    doc.setPageSize(QSizeF(area.width(), area.height() - footer));
+    const double pageHeight = doc.pageSize().height();
+
+    QFont numberFont = doc.defaultFont();
+    numberFont.setPointSize(9);
+    for (int page = 0; page < doc.pageCount(); ++page) {
+        if (page > 0)
+            pdf.newPage();
+        painter.save();
+        painter.translate(0, -page * pageHeight);
+        doc.drawContents(&painter, QRectF(0, page * pageHeight, area.width(), pageHeight));
+        painter.restore();
+        painter.setFont(numberFont);
+        painter.drawText(QRectF(0, pageHeight, area.width(), footer), Qt::AlignRight | Qt::AlignBottom,
+                         QString::number(page + 1));
+    }
+    return painter.end();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -123,6 +156,5 @@ int main(int argc, char** argv)
     const double textWidth = pdf.pageLayout().paintRect(QPageLayout::Inch).width() * kLayoutDpi;
     if (!placePictures(doc, QFileInfo(source).absoluteDir(), textWidth))
         return 1;
-    doc.print(&pdf);
-    return 0;
+    return printPages(doc, pdf) ? 0 : 1;
 }
