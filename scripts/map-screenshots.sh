@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Screenshots of tavrix-map for the manual and the AppStream metadata: the
+# real program logs a drive from the device emulator under Xvfb while
+# tavrix-map follows it live; then the logged drive is drawn as recorded.
+# Usage: map-screenshots.sh BUILD [OUT-DIR]   (DISPLAY number: TAVRIX_XVFB, default :500)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+out=$(mkdir -p "${2:-$root/docs/images}" && cd "${2:-$root/docs/images}" && pwd)
+
+source "$root/scripts/lib/xsession.sh"
+in_session_bus "$0" "$@"
+
+run=$(mktemp -d /tmp/tavrix-mapshots.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$run" "$XDG_RUNTIME_DIR"
+}
+trap cleanup EXIT
+
+export DISPLAY=${TAVRIX_XVFB:-:500}
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+port="$run/tavrix-port"
+mkfifo "$run/sim-control"
+"$build/tools/tavrix-sim" --link "$port" --mode scan --gps on --control <"$run/sim-control" >/dev/null 2>&1 &
+pids+=($!)
+exec 3>"$run/sim-control"
+for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
+
+cd "$run"
+"$build/src/app/tavrix-dl" "$port" >/dev/null 2>&1 3>&- &
+pids+=($!)
+dialog=$(wait_window "Select Communications Port")
+xdotool windowfocus --sync "$dialog" key Return
+main=$(wait_window "Tavrix Data Logger")
+eval "$(xdotool getwindowgeometry --shell "$main" | sed 's/^/win_/')"
+menu_h=$((win_HEIGHT - 504))
+# Log Data, then OK on the warning.
+xdotool mousemove $((win_X + 600)) $((win_Y + menu_h + 14)) click 1
+warning=$(wait_window "TAVRIX LOG FILE WARNING")
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$warning" | sed 's/^/warn_/')"
+xdotool mousemove $((warn_X + 216 + 37)) $((warn_Y + 376 + 12)) click 1
+
+"$build/tools/tavrix-map" --live --grid --settings "$run/live.ini" >/dev/null 2>&1 3>&- &
+pids+=($!)
+map=$(wait_window "Tavrix Map — Live")
+xdotool windowsize "$map" 1100 720
+sleep ${TAVRIX_LIVE_SECONDS:-40}
+import -window "$map" "$out/tavrix-map-live.png"
+echo "  $out/tavrix-map-live.png"
+
+# Log Data again stops logging; the log is Tavrix.KLF in the program's folder.
+xdotool mousemove $((win_X + 600)) $((win_Y + menu_h + 14)) click 1
+sleep 1
+"$build/tools/tavrix-map" --grid --settings "$run/recorded.ini" "$run/Tavrix.KLF" >/dev/null 2>&1 3>&- &
+pids+=($!)
+recorded=$(wait_window "Tavrix Map — Tavrix.KLF")
+xdotool windowsize "$recorded" 1100 720
+sleep 3
+import -window "$recorded" "$out/tavrix-map-recorded.png"
+echo "  $out/tavrix-map-recorded.png"

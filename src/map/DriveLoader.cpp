@@ -1,0 +1,158 @@
+#include "DriveLoader.h"
+
+#include "drive/DriveReader.h"
+#include "drive/DriveSink.h"
+
+#include <cmath>
+#include <set>
+
+namespace {
+
+constexpr std::size_t kMaxMeasures = 4096; // a table holds at most 3072 channels
+
+// 10 Hz steps: finer than any channel raster, coarse enough to merge
+// rounding noise.
+long long frequencyKey(double mhz) { return std::llround(mhz * 1e5); }
+
+class LayerSink : public DriveSink
+{
+public:
+    LayerSink(const DriveLoader::Choice& choice, PointLayer& layer)
+        : m_choice(choice)
+        , m_layer(layer)
+    {
+    }
+
+    void sample(const DriveSample& s) override
+    {
+        if (s.receiver != m_choice.receiver)
+            return;
+        if (m_measures.size() < kMaxMeasures)
+            m_measures.insert({s.channel, s.channel > 0 ? 0 : std::round(s.frequencyMHz * 1e5) / 1e5});
+        if (!s.placed)
+            return;
+        if (m_choice.measure) {
+            const auto& m = *m_choice.measure;
+            const bool same = m.channel > 0 ? s.channel == m.channel
+                                            : s.channel <= 0 && frequencyKey(s.frequencyMHz) == frequencyKey(m.frequencyMHz);
+            if (same)
+                m_layer.add(pointOf(s));
+            return;
+        }
+        if (!m_pending || s.rssi > m_pending->rssi)
+            m_pending = s;
+    }
+
+    // The samples between two fixes all come before the second of them.
+    void fix(const DriveFix& f) override
+    {
+        if (f.used)
+            flush();
+    }
+
+    void flush()
+    {
+        if (m_pending)
+            m_layer.add(pointOf(*m_pending));
+        m_pending.reset();
+    }
+
+    std::vector<DriveLoader::Measure> measures() const { return {m_measures.begin(), m_measures.end()}; }
+
+private:
+    static MapPoint pointOf(const DriveSample& s)
+    {
+        MapPoint p;
+        p.latitude = s.latitude;
+        p.longitude = s.longitude;
+        p.rssi = s.rssi;
+        p.timeMs = s.timeMs;
+        p.receiver = s.receiver;
+        p.channel = s.channel > 0 ? s.channel : -1;
+        p.frequencyMHz = s.frequencyMHz;
+        return p;
+    }
+
+    DriveLoader::Choice m_choice;
+    PointLayer& m_layer;
+    std::optional<DriveSample> m_pending;
+    std::set<DriveLoader::Measure> m_measures;
+};
+
+} // namespace
+
+bool DriveLoader::Measure::operator<(const Measure& o) const
+{
+    if (channel != o.channel)
+        return channel < o.channel;
+    return frequencyKey(frequencyMHz) < frequencyKey(o.frequencyMHz);
+}
+
+DriveLoader::DriveLoader(QObject* parent)
+    : QObject(parent)
+{
+}
+
+DriveLoader::~DriveLoader()
+{
+    cancel();
+    if (m_thread)
+        m_thread->wait();
+}
+
+DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice, const RssiPalette& palette,
+                                      const std::function<bool(double)>& progress)
+{
+    Result result;
+    result.layer = PointLayer(path, palette);
+    LayerSink sink(choice, result.layer);
+    DriveReader reader;
+    DriveFilter filter;
+    filter.receiver = choice.receiver;
+    reader.setFilter(filter);
+    if (progress)
+        reader.setProgress([&](uint64_t done, uint64_t total) {
+            return progress(total ? double(done) / double(total) : 0.0);
+        });
+    result.summary = reader.read(path.toStdString(), sink);
+    sink.flush();
+    result.measures = sink.measures();
+    result.cancelled = result.summary.status == DriveSummary::Status::Cancelled;
+    return result;
+}
+
+void DriveLoader::start(const QString& path, const Choice& choice, const RssiPalette& palette)
+{
+    cancel();
+    if (m_thread)
+        m_thread->wait();
+    m_cancel = false;
+    m_progress = 0;
+    m_thread.reset(QThread::create([this, path, choice, palette] {
+        Result r = load(path, choice, palette, [this](double done) {
+            m_progress = done;
+            return !m_cancel.load();
+        });
+        m_result = std::move(r);
+    }));
+    // Queued: the window thread takes the result once the read is over.
+    connect(m_thread.get(), &QThread::finished, this, &DriveLoader::finished, Qt::QueuedConnection);
+    m_thread->start();
+}
+
+void DriveLoader::cancel()
+{
+    m_cancel = true;
+}
+
+bool DriveLoader::running() const
+{
+    return m_thread && m_thread->isRunning();
+}
+
+DriveLoader::Result DriveLoader::takeResult()
+{
+    if (m_thread)
+        m_thread->wait();
+    return std::move(m_result);
+}

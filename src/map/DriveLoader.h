@@ -1,0 +1,68 @@
+#pragma once
+
+#include "PointLayer.h"
+#include "RssiPalette.h"
+#include "drive/DriveSummary.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Reads a recorded drive into dots on a worker thread, so the window keeps
+// drawing and shows progress. One receiver at a time; either one measure
+// (a channel, or a frequency where the receiver gave no channel numbers),
+// every sample a dot, or by default the strongest sample between two fixes,
+// drawn where it was taken: one dot per GPS message, as the live map gets
+// from the logger, instead of dozens piled on each other.
+class DriveLoader : public QObject
+{
+    Q_OBJECT
+public:
+    struct Measure
+    {
+        int channel = 0;          // 0: not numbered, the frequency identifies it
+        double frequencyMHz = 0;
+        bool operator<(const Measure& o) const;
+    };
+
+    struct Choice
+    {
+        int receiver = 0;                 // 0 (R1) or 1 (R2)
+        std::optional<Measure> measure;   // none: the strongest between two fixes
+    };
+
+    struct Result
+    {
+        DriveSummary summary;
+        PointLayer layer;
+        std::vector<Measure> measures; // of the chosen receiver, in order
+        bool cancelled = false;
+    };
+
+    explicit DriveLoader(QObject* parent = nullptr);
+    ~DriveLoader() override; // cancels and joins a running read
+
+    // Runs in the caller's thread; `progress` returning false cancels.
+    static Result load(const QString& path, const Choice& choice, const RssiPalette& palette,
+                       const std::function<bool(double)>& progress = {});
+
+    void start(const QString& path, const Choice& choice, const RssiPalette& palette);
+    void cancel();
+    bool running() const;
+    double progress() const { return m_progress.load(); } // 0 to 1
+    Result takeResult();
+
+signals:
+    void finished();
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    std::atomic<bool> m_cancel{false};
+    std::atomic<double> m_progress{0};
+    Result m_result;
+};

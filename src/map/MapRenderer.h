@@ -1,0 +1,45 @@
+#pragma once
+
+#include "DotRenderer.h"
+#include "PointLayer.h"
+#include "RssiPalette.h"
+
+#include <QImage>
+#include <QString>
+
+#include <vector>
+
+class MapViewport;
+class TileSource;
+
+// Composes one frame of the map into an image: the base (tiles, or the grid
+// wherever a tile is missing), the dots of every layer (later layers on top),
+// a ring round the selected point, then the scale bar, north arrow, legend
+// and attribution. No widgets: the view, the image export and the benchmark
+// all draw through it.
+class MapRenderer
+{
+public:
+    struct Selection
+    {
+        int layer = -1;
+        int index = -1;
+    };
+
+    explicit MapRenderer(int dotRadius = 4); // logical pixels
+
+    // `image` has its final size in device pixels and its device pixel ratio
+    // set. Returns the number of dots drawn.
+    int render(QImage& image, const MapViewport& viewport, TileSource* tiles,
+               const std::vector<PointLayer>& layers, const RssiPalette& legend,
+               Selection selection);
+
+    int dotRadius() const { return m_dotRadius; } // logical pixels
+
+    static void drawGrid(QPainter& p, const QRectF& cell);
+
+private:
+    int m_dotRadius;
+    DotRenderer m_dots;
+    double m_dotsRatio = 1;
+};

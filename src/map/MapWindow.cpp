@@ -1,0 +1,416 @@
+#include "MapWindow.h"
+
+#include "MapView.h"
+#include "MbTilesSource.h"
+#include "NetworkTileSource.h"
+#include "TileMath.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+constexpr char kTitle[] = "Tavrix Map";
+
+QLabel* statusField(QWidget* parent, const QString& accessibleName)
+{
+    auto* label = new QLabel(parent);
+    label->setAccessibleName(accessibleName);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+} // namespace
+
+MapWindow::MapWindow(const Options& options, QWidget* parent)
+    : QMainWindow(parent)
+    , m_options(options)
+{
+    m_settings = options.settingsFile.isEmpty()
+        ? std::make_unique<QSettings>(QStringLiteral("Tavrix"), QStringLiteral("tavrix-map"))
+        : std::make_unique<QSettings>(options.settingsFile, QSettings::IniFormat);
+    setWindowTitle(QLatin1String(kTitle));
+    setAccessibleName(QLatin1String(kTitle));
+
+    m_view = new MapView(this);
+    m_view->setObjectName(QStringLiteral("mapView"));
+    setCentralWidget(m_view);
+    m_loader = new DriveLoader(this);
+    connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
+    connect(m_view, &MapView::pointSelected, this, [this](const QString& text) { m_pointLabel->setText(text); });
+
+    buildMenus();
+    buildDriveBar();
+    buildStatus();
+
+    const QByteArray geometry = m_settings->value(QStringLiteral("window/geometry")).toByteArray();
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
+        resize(1024, 720);
+    if (m_settings->contains(QStringLiteral("view/zoom"))) {
+        m_view->viewport().setZoom(m_settings->value(QStringLiteral("view/zoom")).toInt());
+        m_view->viewport().setCentre(TileMath::worldFromGeo(m_settings->value(QStringLiteral("view/latitude")).toDouble(),
+                                                            m_settings->value(QStringLiteral("view/longitude")).toDouble()));
+    }
+
+    if (!options.mbtiles.isEmpty())
+        useMbTiles(options.mbtiles);
+    else if (options.grid)
+        useGrid();
+    else if (!options.tileUrl.isEmpty())
+        useNetworkTiles();
+    else {
+        const QString base = m_settings->value(QStringLiteral("tiles/base"), QStringLiteral("network")).toString();
+        const QString mbtiles = m_settings->value(QStringLiteral("tiles/mbtiles")).toString();
+        if (base == QLatin1String("grid") || (base == QLatin1String("mbtiles") && !useMbTiles(mbtiles)))
+            useGrid();
+        else if (base != QLatin1String("mbtiles"))
+            useNetworkTiles();
+    }
+    updateInfo();
+}
+
+MapWindow::~MapWindow()
+{
+    stopLive();
+    m_loader->cancel();
+}
+
+void MapWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(tr("&Open…"), QKeySequence::Open, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open Drive"), QFileInfo(m_drivePath).path(),
+                                                          tr("Tavrix logs (*.KLF *.klf);;All files (*)"));
+        if (!path.isEmpty())
+            openDrive(path);
+    });
+    m_liveAction = file->addAction(tr("&Live"));
+    m_liveAction->setCheckable(true);
+    m_liveAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(m_liveAction, &QAction::triggered, this, [this](bool on) { on ? startLive() : stopLive(); });
+    file->addAction(tr("&Export Image…"), QKeySequence(Qt::CTRL | Qt::Key_E), this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export Image"),
+                                                          QDir::home().filePath(QStringLiteral("tavrix-map.png")),
+                                                          tr("PNG images (*.png)"));
+        if (!path.isEmpty() && !exportImage(path))
+            QMessageBox::warning(this, QLatin1String(kTitle), tr("Could not write %1").arg(path));
+    });
+    file->addSeparator();
+    file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, m_view, &MapView::zoomIn);
+    view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, m_view, &MapView::zoomOut);
+    view->addAction(tr("&Fit the Drive"), QKeySequence(Qt::CTRL | Qt::Key_F), m_view, &MapView::fitDrive);
+    m_followAction = view->addAction(tr("F&ollow Newest Point"));
+    m_followAction->setCheckable(true);
+    m_followAction->setChecked(m_view->followNewest());
+    connect(m_followAction, &QAction::toggled, m_view, &MapView::setFollowNewest);
+    connect(m_view, &MapView::followChanged, m_followAction, &QAction::setChecked);
+
+    QMenu* base = menuBar()->addMenu(tr("&Base Map"));
+    m_baseGroup = new QActionGroup(this);
+    m_networkAction = base->addAction(tr("&Tile Server"), this, &MapWindow::useNetworkTiles);
+    m_mbtilesAction = base->addAction(tr("&MBTiles File…"), this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open MBTiles"), QString(),
+                                                          tr("MBTiles (*.mbtiles);;All files (*)"));
+        if (path.isEmpty() || !useMbTiles(path))
+            setBase(std::move(m_tiles), m_baseMap); // keep what was there, and its tick
+    });
+    m_gridAction = base->addAction(tr("&Grid Only"), this, &MapWindow::useGrid);
+    for (QAction* a : {m_networkAction, m_mbtilesAction, m_gridAction}) {
+        a->setCheckable(true);
+        m_baseGroup->addAction(a);
+    }
+}
+
+void MapWindow::buildDriveBar()
+{
+    m_driveBar = addToolBar(tr("Drive"));
+    m_driveBar->setObjectName(QStringLiteral("driveBar"));
+    m_driveBar->setMovable(false);
+    auto label = [this](const QString& text, QWidget* buddy) {
+        auto* l = new QLabel(text, m_driveBar);
+        l->setBuddy(buddy);
+        m_driveBar->addWidget(l);
+        m_driveBar->addWidget(buddy);
+    };
+    m_receiver = new QComboBox(m_driveBar);
+    m_receiver->addItems({tr("Receiver #1"), tr("Receiver #2")});
+    m_receiver->setAccessibleName(tr("Receiver"));
+    label(tr("&Receiver:"), m_receiver);
+    m_measure = new QComboBox(m_driveBar);
+    m_measure->setAccessibleName(tr("Channel or frequency"));
+    m_measure->setMinimumContentsLength(22);
+    m_measure->addItem(tr("Strongest between fixes"));
+    label(tr(" &Channel:"), m_measure);
+    m_rangeMin = new QSpinBox(m_driveBar);
+    m_rangeMax = new QSpinBox(m_driveBar);
+    for (QSpinBox* s : {m_rangeMin, m_rangeMax}) {
+        s->setRange(-150, 20);
+        s->setSuffix(QStringLiteral(" dBm"));
+    }
+    m_rangeMin->setValue(m_settings->value(QStringLiteral("range/minimum"), -120).toInt());
+    m_rangeMax->setValue(m_settings->value(QStringLiteral("range/maximum"), -50).toInt());
+    m_rangeMin->setAccessibleName(tr("Colour range minimum"));
+    m_rangeMax->setAccessibleName(tr("Colour range maximum"));
+    label(tr(" Colour range &from"), m_rangeMin);
+    label(tr(" &to"), m_rangeMax);
+
+    connect(m_receiver, &QComboBox::activated, this, [this] {
+        m_measure->setCurrentIndex(0);
+        reloadDrive();
+    });
+    connect(m_measure, &QComboBox::activated, this, &MapWindow::reloadDrive);
+    auto recolour = [this] {
+        if (live() || m_view->layers().empty())
+            return;
+        for (PointLayer& l : m_view->layers())
+            l.recolour(recordedPalette());
+        m_view->setLegend(recordedPalette());
+        m_view->layersChanged();
+    };
+    connect(m_rangeMin, &QSpinBox::valueChanged, this, recolour);
+    connect(m_rangeMax, &QSpinBox::valueChanged, this, recolour);
+    m_driveBar->hide();
+}
+
+void MapWindow::buildStatus()
+{
+    m_serialLabel = statusField(this, tr("Serial number"));
+    m_countLabel = statusField(this, tr("Number of points"));
+    m_newestLabel = statusField(this, tr("Newest point"));
+    m_pointLabel = statusField(this, tr("Selected point"));
+    statusBar()->addWidget(m_serialLabel);
+    statusBar()->addWidget(m_countLabel);
+    statusBar()->addWidget(m_newestLabel, 1);
+    statusBar()->addPermanentWidget(m_pointLabel);
+}
+
+RssiPalette MapWindow::recordedPalette() const
+{
+    return RssiPalette(m_rangeMin->value(), m_rangeMax->value());
+}
+
+void MapWindow::setBase(std::unique_ptr<TileSource> tiles, BaseMap kind)
+{
+    m_view->setTileSource(tiles.get());
+    m_tiles = std::move(tiles);
+    m_baseMap = kind;
+    QAction* tick = kind == BaseMap::Network ? m_networkAction : kind == BaseMap::MbTiles ? m_mbtilesAction : m_gridAction;
+    tick->setChecked(true);
+}
+
+void MapWindow::useNetworkTiles()
+{
+    QString url = m_options.tileUrl;
+    if (url.isEmpty())
+        url = m_settings->value(QStringLiteral("tiles/url"), QLatin1String(NetworkTileSource::kOpenStreetMap)).toString();
+    QString cache = m_options.tileCacheDir;
+    if (cache.isEmpty())
+        cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/tiles");
+    const bool osm = url.contains(QLatin1String("openstreetmap.org"));
+    const QString attribution = m_settings->value(QStringLiteral("tiles/attribution"),
+        osm ? QString::fromUtf8(NetworkTileSource::kOpenStreetMapAttribution) : QString()).toString();
+    setBase(std::make_unique<NetworkTileSource>(url, cache, attribution), BaseMap::Network);
+    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
+}
+
+bool MapWindow::useMbTiles(const QString& path)
+{
+    auto source = std::make_unique<MbTilesSource>();
+    if (!source->open(path)) {
+        statusBar()->showMessage(tr("Could not open %1: %2").arg(path, source->error()), 10000);
+        if (!m_tiles && m_baseMap != BaseMap::Grid)
+            useGrid();
+        return false;
+    }
+    setBase(std::move(source), BaseMap::MbTiles);
+    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("mbtiles"));
+    m_settings->setValue(QStringLiteral("tiles/mbtiles"), path);
+    return true;
+}
+
+void MapWindow::useGrid()
+{
+    setBase(nullptr, BaseMap::Grid);
+    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("grid"));
+}
+
+void MapWindow::startLive()
+{
+    m_loader->cancel();
+    m_drivePath.clear();
+    m_driveBar->hide();
+    m_view->clear();
+    m_serial.clear();
+    m_feed = std::make_unique<LivePointFeed>(m_options.blockName);
+    connect(m_feed.get(), &LivePointFeed::pointArrived, this, &MapWindow::onLivePoint);
+    m_feed->start(m_options.poll);
+    m_liveAction->setChecked(true);
+    setWindowTitle(tr("%1 — Live").arg(QLatin1String(kTitle)));
+    statusBar()->showMessage(m_feed->polling() ? tr("Live: looking for new points every %1 ms").arg(LivePointFeed::kPollMs)
+                                               : tr("Live: waiting for ZKT_MAP_UPDATE"), 5000);
+    updateInfo();
+}
+
+void MapWindow::stopLive()
+{
+    m_feed.reset();
+    if (m_liveAction)
+        m_liveAction->setChecked(false);
+}
+
+bool MapWindow::live() const
+{
+    return m_feed && m_feed->running();
+}
+
+void MapWindow::onLivePoint(const LivePointFeed::Point& p)
+{
+    m_serial = p.serial;
+    m_view->setLegend(p.palette);
+    m_view->addLivePoint(p.serial, p.point);
+    updateInfo();
+}
+
+void MapWindow::openDrive(const QString& path)
+{
+    stopLive();
+    m_drivePath = path;
+    m_driveBar->show();
+    setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
+    m_measure->clear();
+    m_measure->addItem(tr("Strongest between fixes"));
+    m_receiver->setCurrentIndex(0);
+    reloadDrive();
+}
+
+void MapWindow::reloadDrive()
+{
+    if (m_drivePath.isEmpty())
+        return;
+    DriveLoader::Choice choice;
+    choice.receiver = m_receiver->currentIndex();
+    const QVariant m = m_measure->currentData();
+    if (m.isValid()) {
+        const QPointF v = m.toPointF();
+        choice.measure = DriveLoader::Measure{int(v.x()), v.y()};
+    }
+    m_driveBar->setEnabled(false);
+    m_loader->start(m_drivePath, choice, recordedPalette());
+
+    if (!m_progress) {
+        m_progress = new QProgressDialog(tr("Reading %1…").arg(QFileInfo(m_drivePath).fileName()), tr("Cancel"), 0, 1000, this);
+        m_progress->setWindowTitle(QLatin1String(kTitle));
+        m_progress->setAccessibleName(tr("Reading the drive"));
+        m_progress->setMinimumDuration(300);
+        m_progress->setAutoClose(false);
+        m_progress->setAutoReset(false);
+        connect(m_progress, &QProgressDialog::canceled, m_loader, &DriveLoader::cancel);
+        m_progressTimer = new QTimer(m_progress);
+        m_progressTimer->setInterval(100);
+        connect(m_progressTimer, &QTimer::timeout, this, [this] {
+            if (m_progress)
+                m_progress->setValue(int(m_loader->progress() * 1000));
+        });
+    }
+    m_progress->setValue(0);
+    m_progressTimer->start();
+}
+
+void MapWindow::onDriveLoaded()
+{
+    if (m_progress) {
+        m_progressTimer->stop();
+        m_progress->deleteLater();
+    }
+    DriveLoader::Result r = m_loader->takeResult();
+    m_driveBar->setEnabled(true);
+    if (r.cancelled) {
+        statusBar()->showMessage(tr("Reading cancelled"), 5000);
+        return;
+    }
+    if (m_measure->count() == 1) {
+        for (const DriveLoader::Measure& m : r.measures) {
+            const QString text = m.channel > 0 ? tr("Channel %1").arg(m.channel)
+                                               : tr("%1 MHz").arg(m.frequencyMHz, 0, 'f', 5);
+            m_measure->addItem(text, QPointF(m.channel, m.frequencyMHz));
+        }
+    }
+    m_serial = QString::fromStdString(r.summary.serialNumber);
+    m_view->layers().clear();
+    m_view->layers().push_back(std::move(r.layer));
+    m_view->setLegend(recordedPalette());
+    m_view->layersChanged();
+    m_view->fitDrive();
+    if (!r.summary.whole())
+        statusBar()->showMessage(tr("The log stops making sense at byte %1: %2; drawn up to there")
+                                     .arg(r.summary.stopOffset)
+                                     .arg(QString::fromStdString(r.summary.error)), 15000);
+    updateInfo();
+}
+
+void MapWindow::updateInfo()
+{
+    m_serialLabel->setText(tr("SN: %1").arg(m_serial.isEmpty() ? tr("—") : m_serial));
+    m_countLabel->setText(tr("%n point(s)", nullptr, int(m_view->pointCount())));
+    const auto& layers = m_view->layers();
+    if (layers.empty() || layers.back().empty()) {
+        m_newestLabel->setText(live() ? tr("Waiting for the first point") : QString());
+        return;
+    }
+    const MapPoint& p = layers.back().newest();
+    if (live())
+        m_newestLabel->setText(tr("Newest: %1 dBm at %2, %3, came %4")
+                                   .arg(p.rssi)
+                                   .arg(p.latitude, 0, 'f', 6)
+                                   .arg(p.longitude, 0, 'f', 6)
+                                   .arg(QDateTime::fromMSecsSinceEpoch(p.timeMs).toString(QStringLiteral("hh:mm:ss"))));
+    else
+        m_newestLabel->setText(QFileInfo(m_drivePath).fileName());
+}
+
+QString MapWindow::info() const
+{
+    return QStringList{m_serialLabel->text(), m_countLabel->text(), m_newestLabel->text()}.join(QStringLiteral("  "));
+}
+
+bool MapWindow::exportImage(const QString& path)
+{
+    return m_view->renderImage().save(path, "PNG");
+}
+
+void MapWindow::saveSettings()
+{
+    m_settings->setValue(QStringLiteral("window/geometry"), saveGeometry());
+    const TileMath::Geo centre = TileMath::geoFromWorld(m_view->viewport().centre());
+    m_settings->setValue(QStringLiteral("view/zoom"), m_view->viewport().zoom());
+    m_settings->setValue(QStringLiteral("view/latitude"), centre.latitude);
+    m_settings->setValue(QStringLiteral("view/longitude"), centre.longitude);
+    m_settings->setValue(QStringLiteral("range/minimum"), m_rangeMin->value());
+    m_settings->setValue(QStringLiteral("range/maximum"), m_rangeMax->value());
+    m_settings->sync();
+}
+
+void MapWindow::closeEvent(QCloseEvent* e)
+{
+    saveSettings();
+    stopLive();
+    m_loader->cancel();
+    e->accept();
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "DriveLoader.h"
+#include "LivePointFeed.h"
+#include "RssiPalette.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class MapView;
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QLabel;
+class QProgressDialog;
+class QSettings;
+class QSpinBox;
+class TileSource;
+
+// tavrix-map's window: the map, live from the logger's map block or a
+// recorded drive from a .KLF log, over a base map of network tiles, an
+// MBTiles file or a plain grid.
+class MapWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum class BaseMap { Network, MbTiles, Grid };
+
+    struct Options
+    {
+        QString settingsFile;     // empty: the user's settings
+        QString tileUrl;          // empty: from the settings, else OpenStreetMap's
+        QString tileCacheDir;     // empty: the user's cache folder
+        QString mbtiles;          // an MBTiles file instead of the network
+        bool grid = false;        // neither: the grid only
+        QString blockName = QStringLiteral("ZKTPELLORN");
+        bool poll = false;        // poll the block even with a session bus
+    };
+
+    explicit MapWindow(const Options& options, QWidget* parent = nullptr);
+    ~MapWindow() override;
+
+    MapView* view() const { return m_view; }
+    LivePointFeed* feed() const { return m_feed.get(); }
+    DriveLoader* loader() const { return m_loader; }
+    BaseMap baseMap() const { return m_baseMap; }
+    TileSource* tileSource() const { return m_tiles.get(); }
+    QString info() const; // the status fields as one line
+
+    void startLive();
+    void stopLive();
+    bool live() const;
+    // Reads a drive; `finished` on the loader says when it is drawn.
+    void openDrive(const QString& path);
+    bool exportImage(const QString& path);
+    bool useMbTiles(const QString& path);
+    void useNetworkTiles();
+    void useGrid();
+
+protected:
+    void closeEvent(QCloseEvent*) override;
+
+private:
+    void buildMenus();
+    void buildDriveBar();
+    void buildStatus();
+    void onLivePoint(const LivePointFeed::Point& point);
+    void onDriveLoaded();
+    void reloadDrive();
+    void updateInfo();
+    void saveSettings();
+    void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
+    RssiPalette recordedPalette() const;
+
+    Options m_options;
+    std::unique_ptr<QSettings> m_settings;
+    MapView* m_view = nullptr;
+    std::unique_ptr<TileSource> m_tiles;
+    BaseMap m_baseMap = BaseMap::Grid;
+    std::unique_ptr<LivePointFeed> m_feed;
+    DriveLoader* m_loader = nullptr;
+    QString m_drivePath;
+    QString m_serial;
+    QPointer<QProgressDialog> m_progress;
+    QTimer* m_progressTimer = nullptr;
+
+    QAction* m_liveAction = nullptr;
+    QAction* m_followAction = nullptr;
+    QActionGroup* m_baseGroup = nullptr;
+    QAction* m_networkAction = nullptr;
+    QAction* m_mbtilesAction = nullptr;
+    QAction* m_gridAction = nullptr;
+    QToolBar* m_driveBar = nullptr;
+    QComboBox* m_receiver = nullptr;
+    QComboBox* m_measure = nullptr;
+    QSpinBox* m_rangeMin = nullptr;
+    QSpinBox* m_rangeMax = nullptr;
+    QLabel* m_serialLabel = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QLabel* m_newestLabel = nullptr;
+    QLabel* m_pointLabel = nullptr;
+};

@@ -1,0 +1,34 @@
+#include "RssiPalette.h"
+
+#include <algorithm>
+
+RssiPalette::RssiPalette(int minimum, int maximum)
+    : m_min(std::min(minimum, maximum))
+    , m_max(std::max(minimum, maximum))
+{
+}
+
+double RssiPalette::position(int rssi) const
+{
+    if (m_max == m_min)
+        return rssi >= m_max ? 1.0 : 0.0;
+    return std::clamp(double(rssi - m_min) / double(m_max - m_min), 0.0, 1.0);
+}
+
+QRgb RssiPalette::rgb(int rssi) const
+{
+    // HSV with S = V = 1 in closed form: exact pure blue, green and red at
+    // the anchors, and no QColor round trip per point.
+    const double hue = 240.0 * (1.0 - position(rssi)); // degrees
+    const double sector = hue / 60.0;
+    const int i = std::min(int(sector), 3);
+    const double f = sector - i;
+    const int rising = int(f * 255.0 + 0.5);
+    const int falling = 255 - rising;
+    switch (i) {
+    case 0: return qRgb(255, rising, 0);   // red to yellow
+    case 1: return qRgb(falling, 255, 0);  // yellow to green
+    case 2: return qRgb(0, 255, rising);   // green to cyan
+    default: return qRgb(0, falling, 255); // cyan to blue (f is 1 at 240°)
+    }
+}
