@@ -2,9 +2,7 @@
 # The scripted session of scripts/run.sh for machines without a display: the
 # real program under Xvfb, driven from outside with xdotool, against the device
 # emulator on a pseudo-terminal. Usage: demo-session.sh ROOT BUILD
-# TAVRIX_SHOTS_DIR puts the screenshots elsewhere than ROOT/screenshots; when
-# BUILD holds the map viewer tavrix-map, it is shown live beside the
-# program and then with the session's log.
+# TAVRIX_SHOTS_DIR puts the screenshots elsewhere than ROOT/screenshots.
 set -euo pipefail
 root=$1
 build=$2
@@ -17,7 +15,6 @@ tools="$root/$build/tools"
 program="$root/$build/src/app/tavrix-dl"
 run="$root/$build/run"
 shots="${TAVRIX_SHOTS_DIR:-$root/screenshots}"
-viewer=$(find "$root/$build" -name tavrix-map -type f -perm -u+x 2>/dev/null | head -1)
 port="$run/tavrix-port"
 mkdir -p "$run" "$shots"
 rm -f "$shots"/*.png "$run"/Tavrix.KLF "$run"/*.json "$run"/*.jsonl "$run/sim-control"
@@ -62,14 +59,6 @@ for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 # never see it close if this script died.
 "$tools/tavrix-mapwatch" --json >"$run/map-points.jsonl" 2>"$run/mapwatch.err" 3>&- &
 pids+=($!)
-
-# The viewer starts from its defaults, not from what a user's last run left.
-if [ -n "$viewer" ]; then
-  export XDG_CONFIG_HOME="$XDG_RUNTIME_DIR/config"
-  "$viewer" --live >"$run/map-live.out" 2>&1 3>&- &
-  live=$!
-  pids+=("$live")
-fi
 
 # --- the program ----------------------------------------------------------------
 echo "Scripted session on $DISPLAY; screenshots go to $shots"
@@ -125,14 +114,6 @@ click $BTN_TILE_H $BTN_Y
 
 click $BTN_GPS $BTN_Y; sleep 3
 shot 09-gps-screen "$main"
-if [ -n "${live:-}" ]; then
-  # Under the program's windows until raised; without a window manager a
-  # capture shows whatever lies on top.
-  window=$(wait_window ".*Tavrix Map.*")
-  xdotool windowraise "$window"; sleep 1
-  shot 12-map-live "$window"
-  kill "$live"
-fi
 
 # "&Map" is the second menu title.
 xdotool mousemove $((win_x + 52)) $((win_y + menu_h / 2)) click 1
@@ -161,16 +142,6 @@ for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$app" 2>/dev/null; then echo "the program did not exit" >&2; exit 1; fi
 sim quit
 sleep 1
-
-if [ -n "$viewer" ]; then
-  "$viewer" "$run/Tavrix.KLF" >"$run/map-recorded.out" 2>&1 3>&- &
-  recorded=$!
-  pids+=("$recorded")
-  window=$(wait_window ".*Tavrix Map.*")
-  sleep 2
-  shot 13-map-recorded "$window"
-  kill "$recorded"
-fi
 
 # --- summary ----------------------------------------------------------------------
 "$tools/klf-inspect" --json "$run/Tavrix.KLF" >"$run/klf.json" || true

@@ -15,10 +15,7 @@ bash scripts/setup.sh
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=OFF >/dev/null
-targets=(tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch manual)
-# The map viewer, where this tree has it, joins the scripted session.
-[ -f tools/map/CMakeLists.txt ] && targets+=(tavrix-map)
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+cmake --build "$build" -j "$(nproc)" --target tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch manual
 
 tools="$root/$build/tools"
 program="$root/$build/src/app/tavrix-dl"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Retakes the manual's pictures in docs/images/ from the scripted session
 # (scripts/demo-session.sh: the program under Xvfb against the device
-# emulator), then shrinks them. Run it again whenever a screen changes; the build never does.
-# The map viewer's pictures are taken only where the build has tavrix-map.
+# emulator), then shrinks them. Run it again whenever a screen changes; the
+# build never does.
+# The map viewer's pictures come from its own script, where the tree has it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,6 +20,11 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 raw=$(mktemp -d /tmp/tavrix-shots.XXXXXX)
 trap 'rm -rf "$raw"' EXIT
 TAVRIX_SHOTS_DIR="$raw" bash scripts/demo-session.sh "$root" "$build"
+if [ -f scripts/map-screenshots.sh ] && [ -x "$build/tools/tavrix-map" ]; then
+  # Its X display: the first of ours, free again now that the session is over.
+  if [ -n "${TAVRIX_XVFB_DISPLAYS:-}" ]; then export TAVRIX_XVFB=":${TAVRIX_XVFB_DISPLAYS%% *}"; fi
+  bash scripts/map-screenshots.sh "$build" "$raw"
+fi
 
 # session's name -> the manual's name
 pictures=(
@@ -30,8 +36,8 @@ pictures=(
   08-receivers-single-tiled-vertically:main-single-tiled
   09-gps-screen:gps-screen
   10-map-range:map-range
-  12-map-live:map-live
-  13-map-recorded:map-recorded
+  tavrix-map-live:tavrix-map-live
+  tavrix-map-recorded:tavrix-map-recorded
 )
 images="$root/docs/images"
 mkdir -p "$images"
@@ -40,7 +46,7 @@ for entry in "${pictures[@]}"; do
   from="$raw/${entry%%:*}.png" to="$images/${entry#*:}.png"
   if [ ! -f "$from" ]; then
     case $entry in
-      *map-live|*map-recorded) echo "screenshots: no tavrix-map in this build; ${to#"$root"/} left as it was" ;;
+      tavrix-map-*) echo "screenshots: no tavrix-map in this build; ${to#"$root"/} left as it was" ;;
       *) echo "screenshots: the session took no ${entry%%:*}.png" >&2; missing=1 ;;
     esac
     continue

@@ -44,14 +44,15 @@ ProgramRun renderPage(const QString& roff)
     return run;
 }
 
-// The help must come without a display: a program that tried to open a
-// window here fails instead of answering.
+// The help must come without a display. Window programs may need Qt's
+// off-screen platform to parse their command line; one that opened its
+// window instead of answering never ends and fails.
 ProgramRun helpOf(const QString& binary)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     ProgramRun run = runProgram(binary, {QStringLiteral("--help")}, env);
     // Some tools print their usage on standard error.
     run.out += run.err;
