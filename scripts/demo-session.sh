@@ -2,6 +2,7 @@
 # The scripted session of scripts/run.sh for machines without a display: the
 # real program under Xvfb, driven from outside with xdotool, against the device
 # emulator on a pseudo-terminal. Usage: demo-session.sh ROOT BUILD
+# TAVRIX_SHOTS_DIR puts the screenshots elsewhere than ROOT/screenshots.
 set -euo pipefail
 root=$1
 build=$2
@@ -13,7 +14,7 @@ in_session_bus "$0" "$@"
 tools="$root/$build/tools"
 program="$root/$build/src/app/tavrix-dl"
 run="$root/$build/run"
-shots="$root/screenshots"
+shots="${TAVRIX_SHOTS_DIR:-$root/screenshots}"
 port="$run/tavrix-port"
 mkdir -p "$run" "$shots"
 rm -f "$shots"/*.png "$run"/Tavrix.KLF "$run"/*.json "$run"/*.jsonl "$run/sim-control"

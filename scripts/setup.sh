@@ -7,9 +7,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth xdotool x11-apps imagemagick
+  xvfb xauth xdotool x11-apps imagemagick pngquant
   fonts-liberation2 dbus python3 time locales
   gdal-bin gpsbabel libxml2-utils
+  scdoc man-db poppler-utils appstream desktop-file-utils lintian
 )
 
 missing=()

@@ -2,10 +2,13 @@
 # server, window waits and screenshots. Source it; it defines functions only.
 
 # Starts Xvfb on a free display and exports DISPLAY; the pid goes to XVFB_PID.
+# TAVRIX_XVFB_DISPLAYS="FIRST LAST" narrows the display numbers it tries, for
+# machines where several people run sessions side by side.
 start_xvfb() {
-  local n
+  local n range
+  read -r -a range <<<"${TAVRIX_XVFB_DISPLAYS:-90 130}"
   DISPLAY=""
-  for n in $(seq 90 130); do
+  for n in $(seq "${range[0]}" "${range[1]}"); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then DISPLAY=":$n"; break; fi
   done
   [ -n "$DISPLAY" ] || { echo "no free X display number" >&2; return 1; }

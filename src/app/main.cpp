@@ -1,6 +1,7 @@
 #include "AppStyle.h"
 #include "Program.h"
 #include "ShowMessageBox.h"
+#include "TavrixVersion.h"
 
 #include "gps/GpsRecord.h"
 #include "link/LinkSettings.h"
@@ -9,10 +10,40 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
+
+namespace {
+
+constexpr char kUsage[] = "usage: tavrix-dl [PORT]\n"
+                          "  PORT       a device path to fill into the port dialog\n"
+                          "  -h, --help print this summary and exit\n"
+                          "  --version  print the version and exit\n";
+
+// Answered before any window exists, so that they work without a display.
+bool answeredInformationRequest(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("tavrix-dl %s\n", kTavrixVersion);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (answeredInformationRequest(argc, argv))
+        return 0;
+
     // The shared record comes first: every form and thread refers to it.
     MeasurementState& state = measurementState();
 

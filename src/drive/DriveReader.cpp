@@ -1,6 +1,6 @@
 #include "DriveReader.h"
 
-#include "drive/KlfStream.h"
+#include "drive/KlfFileReader.h"
 #include "drive/SampleQueue.h"
 #include "drive/UtcTime.h"
 #include "gps/TGPS.h"
@@ -57,7 +57,7 @@ public:
     {
     }
 
-    void header(const KlfStream& in)
+    void header(const KlfFileReader& in)
     {
         for (int r = 0; r < 2; ++r) {
             if (in.receiverFlags() & (1 << r)) {
@@ -70,7 +70,7 @@ public:
             channelInformation(ci[2], ci.data() + 3, ci.size() - 4);
     }
 
-    void record(const KlfStream::Record& r, uint64_t index)
+    void record(const KlfFileReader::Record& r, uint64_t index)
     {
         const std::span<const uint8_t> p = r.payload();
         switch (r.type) {
@@ -297,13 +297,13 @@ private:
     SampleQueue m_queue;
 };
 
-DriveSummary::Status statusOf(KlfStream::Status s)
+DriveSummary::Status statusOf(KlfFileReader::Status s)
 {
     switch (s) {
-    case KlfStream::Status::Ok: return DriveSummary::Status::Ok;
-    case KlfStream::Status::Malformed: return DriveSummary::Status::Malformed;
-    case KlfStream::Status::Truncated: return DriveSummary::Status::Truncated;
-    case KlfStream::Status::Unreadable: return DriveSummary::Status::Unreadable;
+    case KlfFileReader::Status::Ok: return DriveSummary::Status::Ok;
+    case KlfFileReader::Status::Malformed: return DriveSummary::Status::Malformed;
+    case KlfFileReader::Status::Truncated: return DriveSummary::Status::Truncated;
+    case KlfFileReader::Status::Unreadable: return DriveSummary::Status::Unreadable;
     }
     return DriveSummary::Status::Malformed;
 }
@@ -333,7 +333,7 @@ DriveSummary DriveReader::read(std::FILE* file, DriveSink& sink) const
         summary.bytes = uint64_t(st.st_size) - uint64_t(at > 0 ? at : 0);
     }
 
-    KlfStream in(file);
+    KlfFileReader in(file);
     Pass pass(m_filter, sink, summary);
     bool cancelled = false;
     if (in.readHeader()) {
@@ -341,7 +341,7 @@ DriveSummary DriveReader::read(std::FILE* file, DriveSink& sink) const
         summary.serialNumber = in.serialNumber();
         summary.receiverFlags = in.receiverFlags();
         pass.header(in);
-        KlfStream::Record r;
+        KlfFileReader::Record r;
         uint64_t nextProgress = kProgressStep;
         while (in.next(r)) {
             if (r.checksumOk)

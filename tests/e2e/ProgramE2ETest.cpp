@@ -225,7 +225,10 @@ int barsStanding(const DBar& graph)
 
 TEST_F(ProgramRun, StatusFieldsFollowTheEmulator)
 {
-    startEmulator({"--gps", "off", "--mode", "scan"});
+    // Quiet until asked, so that the serial number reply comes before any
+    // scan report; a scan report first would rightly ask for the channel
+    // information before the settings.
+    startEmulator({"--gps", "off", "--mode", "scan", "--wait-request"});
     startProgram();
     EXPECT_FALSE(program->mainForm().isVisible());
     connectToEmulator();

@@ -30,15 +30,17 @@ constexpr int kExitTruncated = 2;
 constexpr int kExitUsage = 3;
 constexpr int kExitNotAFile = 4;
 
-void usage()
+// Asked for, the usage goes to standard output; after a mistake, to standard error.
+void usage(std::ostream& out = std::cerr)
 {
-    std::cerr << "usage: klf-inspect [--dump] [--json] [--headerless | --header] FILE.KLF\n"
+    out << "usage: klf-inspect [--dump] [--json] [--headerless | --header] FILE.KLF\n"
                  "  FILE.KLF      a regular file, or - for standard input\n"
                  "  --dump        print every record: offset, L, type, bytes in hex\n"
                  "  --json        print the summary as JSON\n"
                  "  --headerless  the file has no header (records only)\n"
                  "  --header      the file must start with a header\n"
                  "  without either, a header is recognised by its first 23 bytes\n"
+                 "  -h, --help    print this summary and exit\n"
                  "exit status: 0 whole, 1 malformed, 2 last record cut short, 3 usage or I/O error,\n"
                  "  4 not a regular file\n";
 }
@@ -75,7 +77,7 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "--header") == 0)
             mode = KlfStream::HeaderMode::Present;
         else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            usage();
+            usage(std::cout);
             return kExitOk;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             usage();

@@ -43,7 +43,8 @@ std::string SimOptions::usage()
            "  --seed N               random seed\n"
            "  --replay FILE.KLF      play a recorded log: its packets in order, one GPS message a second,\n"
            "                         requests answered from the log; ends when the log does\n"
-           "  --speed X              replay X times as fast (default 1); --flat-out: as fast as the line takes it\n";
+           "  --speed X              replay X times as fast (default 1); --flat-out: as fast as the line takes it\n"
+           "  --help                 print this summary and exit\n";
 }
 
 bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std::string& error)

@@ -1,4 +1,4 @@
-#include "KlfStream.h"
+#include "KlfFileReader.h"
 
 #include "log/KlfHeader.h"
 
@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstring>
 
-KlfStream::KlfStream(std::FILE* file)
+KlfFileReader::KlfFileReader(std::FILE* file)
     : m_file(file), m_buffer(new uint8_t[kBufferSize])
 {
 }
 
-size_t KlfStream::fill(size_t n)
+size_t KlfFileReader::fill(size_t n)
 {
     if (m_end - m_pos >= n || m_eof)
         return m_end - m_pos;
@@ -31,7 +31,7 @@ size_t KlfStream::fill(size_t n)
     return m_end - m_pos;
 }
 
-void KlfStream::setError(Status status, uint64_t offset, const std::string& text)
+void KlfFileReader::setError(Status status, uint64_t offset, const std::string& text)
 {
     if (m_status == Status::Ok) {
         m_errorOffset = offset;
@@ -46,7 +46,7 @@ void KlfStream::setError(Status status, uint64_t offset, const std::string& text
         m_status = status;
 }
 
-bool KlfStream::readHeader()
+bool KlfFileReader::readHeader()
 {
     if (m_headerRead)
         return !m_stopped;
@@ -96,7 +96,7 @@ bool KlfStream::readHeader()
     return true;
 }
 
-bool KlfStream::readRecord(Record& out)
+bool KlfFileReader::readRecord(Record& out)
 {
     if (m_stopped)
         return false;
@@ -141,7 +141,7 @@ bool KlfStream::readRecord(Record& out)
     return true;
 }
 
-bool KlfStream::next(Record& out)
+bool KlfFileReader::next(Record& out)
 {
     if (!m_headerRead && !readHeader())
         return false;

@@ -14,7 +14,7 @@
 // is handed out marked bad and the walk goes on; a length outside 1..2047
 // ends the walk as malformed, a record cut short by the end of the file ends
 // it as truncated.
-class KlfStream
+class KlfFileReader
 {
 public:
     enum class Status { Ok, Malformed, Truncated, Unreadable };
@@ -34,7 +34,7 @@ public:
     };
 
     // The file is read, not owned.
-    explicit KlfStream(std::FILE* file);
+    explicit KlfFileReader(std::FILE* file);
 
     // Reads the header when the file starts with one. False when the file
     // ends or breaks inside the header.
