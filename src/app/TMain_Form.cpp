@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLayout>
 #include <QTimer>
@@ -325,11 +326,20 @@ void TMain_Form::UserManualClick()
 {
     const QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
     const QUrl url = QUrl::fromLocalFile(manual.absoluteFilePath());
-    bool opened = false;
-    if (manual.isFile())
-        opened = openUrl ? openUrl(url) : QDesktopServices::openUrl(url);
-    if (!opened)
-        ShowMessageBox(0, "Could Not Load User Manual!!!");
+    // The second line says where the manual was looked for and why it did
+    // not open, so the user knows which folder to start the program from.
+    const char* reason = nullptr;
+    if (!manual.exists())
+        reason = "Not Found";
+    else if (!manual.isFile())
+        reason = "Not A File";
+    else if (!manual.isReadable())
+        reason = "Not Readable";
+    else if (!(openUrl ? openUrl(url) : QDesktopServices::openUrl(url)))
+        reason = "No Program Could Open It";
+    if (reason)
+        ShowMessageBox(0, "Could Not Load User Manual!!!\n%s: %s",
+                       QFile::encodeName(manual.absoluteFilePath()).constData(), reason);
 }
 
 void TMain_Form::closeEvent(QCloseEvent* event)

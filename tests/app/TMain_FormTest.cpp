@@ -251,7 +251,8 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     form().UserManualClick();
     EXPECT_TRUE(missing->seen);
     EXPECT_EQ(missing->caption, QStringLiteral("Information"));
-    EXPECT_EQ(missing->text, QStringLiteral("Could Not Load User Manual!!!"));
+    const QString path = QDir(dir.path()).absoluteFilePath(QStringLiteral("Tavrix1.0.pdf"));
+    EXPECT_EQ(missing->text, QStringLiteral("Could Not Load User Manual!!!\n%1: Not Found").arg(path));
     EXPECT_EQ(missing->icon, QMessageBox::Information);
     EXPECT_TRUE(opened.empty());
 
@@ -266,7 +267,8 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     auto noViewer = dismissNextMessageBox();
     form().UserManualClick();
     EXPECT_TRUE(noViewer->seen);
-    EXPECT_EQ(noViewer->text, QStringLiteral("Could Not Load User Manual!!!"));
+    EXPECT_EQ(noViewer->text,
+              QStringLiteral("Could Not Load User Manual!!!\n%1: No Program Could Open It").arg(path));
 
     form().openUrl = nullptr;
     QDir::setCurrent(before);
@@ -293,10 +295,10 @@ TEST(ShowMessageBox, KindsCaptionsAndTextLimit)
         EXPECT_EQ(seen->icon, c.icon);
         EXPECT_EQ(seen->text, QStringLiteral("Kind %1!!").arg(c.kind));
     }
-    const std::string longText(300, 'x');
+    const std::string longText(3000, 'x');
     auto seen = dismissNextMessageBox();
     ShowMessageBox(1, "%s", longText.c_str());
-    EXPECT_EQ(seen->text.size(), 127);
+    EXPECT_EQ(seen->text.size(), 1023);
 }
 
 TEST(ShowMessageBox, FromAWorkerWaitsUntilDismissed)
