@@ -14,6 +14,7 @@
 
 class MeasurementState;
 class QAbstractButton;
+class QFileDialog;
 class QLineEdit;
 class QWidget;
 class TLogWarningForm;
@@ -42,6 +43,9 @@ public:
     ~LogControl() override;
 
     void btnLogFileClick();
+    // The log file picker: a save-style dialog that takes a new name and
+    // never asks to overwrite, since logging appends.
+    static QFileDialog* makeLogFileDialog(QWidget* parent, const QString& current);
     void btnLogModeClick();
 
     // Link thread: for every decoded packet, after the channel-information
@@ -64,6 +68,7 @@ private:
     void stopLogging();
     void raiseWarning();
     void writerFailed(TLog_Router* writer, const QString& message);
+    void showError(const QString& message);
 
     MeasurementState& m_state;
     QLineEdit* m_logFile;
