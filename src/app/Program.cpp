@@ -1,5 +1,6 @@
 #include "Program.h"
 
+#include "AccessibleNames.h"
 #include "LinkStarter.h"
 #include "TAboutDlg.h"
 #include "TCom_Form.h"
@@ -67,6 +68,10 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
         decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
     };
     m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+
+    for (QWidget* form : std::initializer_list<QWidget*>{m_mainForm.get(), m_about.get(), m_mapRange.get(),
+                                                         m_comForm.get(), m_logWarning.get()})
+        AccessibleNames::fromHints(form);
 }
 
 // Workers are joined (WorkerThread::shutdownAll) before the forms they

@@ -1,5 +1,6 @@
 #include "TMain_Form.h"
 
+#include "AccessibleNames.h"
 #include "AppStyle.h"
 #include "ClockText.h"
 #include "PanelTiling.h"
@@ -98,6 +99,7 @@ TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &TMain_Form::Timer1Timer);
 
     FormCreate();
+    AccessibleNames::fromHints(this);
     Timer1->start();
     AppStyle::centreOnScreen(this);
 }

@@ -7,6 +7,7 @@
 #include "protocol/MeasurementState.h"
 #include "ui_TMain_Form.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -466,4 +467,28 @@ TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
     ASSERT_TRUE(processUntil([this] { return !s.rtcEvent.isSet(); }));
     EXPECT_EQ(ui().edMarker->text(), QStringLiteral("Mrkr #42"));
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
+}
+
+TEST(TMain_Form, ControlsWithoutCaptionAreNamedByTheirHint)
+{
+    int named = 0;
+    for (QWidget* w : form().findChildren<QWidget*>()) {
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        const bool control = button || qobject_cast<QLineEdit*>(w);
+        if (!control || w->toolTip().isEmpty() || (button && !button->text().isEmpty()))
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(QAccessible::Name), w->toolTip()) << w->objectName().toStdString();
+        ++named;
+    }
+    EXPECT_GE(named, 7); // the icon-only tool bar buttons at least
+    // A screen reader can tell every tool bar button apart.
+    for (QToolButton* b : form().findChildren<QToolButton*>()) {
+        if (b->objectName().startsWith(QLatin1String("qt_")))
+            continue; // Qt's own menu bar overflow button
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_NE(a, nullptr);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << b->objectName().toStdString();
+    }
 }
