@@ -1,11 +1,12 @@
 # Shared by the scripts that drive the real program under Xvfb: a private X
 # server, window waits and screenshots. Source it; it defines functions only.
 
-# Starts Xvfb on a free display and exports DISPLAY; the pid goes to XVFB_PID.
+# Starts Xvfb on a free display (from TAVRIX_XVFB_DISPLAYS, "first last",
+# when set) and exports DISPLAY; the pid goes to XVFB_PID.
 start_xvfb() {
   local n
   DISPLAY=""
-  for n in $(seq 90 130); do
+  for n in $(seq ${TAVRIX_XVFB_DISPLAYS:-90 130}); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then DISPLAY=":$n"; break; fi
   done
   [ -n "$DISPLAY" ] || { echo "no free X display number" >&2; return 1; }
@@ -44,6 +45,12 @@ in_session_bus() {
 # CPU seconds (user + system) the process has used so far.
 cpu_seconds() {
   awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"
+}
+
+# CPU seconds (user + system) one thread of a process has used so far; the
+# window thread's id is the process id.
+thread_cpu_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print ($12 + $13) / hz }' "/proc/$1/task/$2/stat"
 }
 
 # Resident memory in kB.
