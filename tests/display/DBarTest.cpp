@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QPaintEvent>
 
 #include <climits>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -283,4 +287,76 @@ TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
     g->BeginBars();
     g->EndBars(QStringLiteral("Legend"));
     EXPECT_GT(find(canvas(), kBlack, 91, 349, 517, 378).count, 0);
+}
+
+namespace {
+
+// Collects the regions the control is asked to repaint.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget* w) { w->installEventFilter(this); }
+    QRegion painted;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(e)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+bool serveUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+} // namespace
+
+TEST(DBarRepaint, aSteadyUpdateRepaintsOnlyThePlotPartsThatChanged)
+{
+    QWidget host; // as in the program: the graph at (0, 0) of its panel
+    host.resize(610, 405);
+    DBar g(&host);
+    configureReceiverGraph(g);
+    PlaceGraph(&g, 0, 0, 610, 405);
+    ASSERT_EQ(g.plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
+    PaintRecorder recorder(&g);
+    host.show();
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > 0; }));
+
+    const auto update = [&](double level) {
+        g.SetXMax(11.0);
+        g.verticalLabels = true;
+        g.SetBottomCaption(QStringLiteral("Frequency"));
+        g.BeginBars();
+        for (int k = 1; k <= 10; ++k)
+            g.DrawBar(int16_t(k), QStringLiteral("851.%1").arg(k), k == 3 ? level : -100.0);
+        g.EndBars(QString());
+    };
+    update(-80.0);
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > 1; }));
+
+    recorder.painted = QRegion();
+    const int before = recorder.paints;
+    update(-70.0); // the same frame but one bar
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > before; }));
+    const QRect plot(91, 60, 427, 284);
+    EXPECT_FALSE(recorder.painted.isEmpty());
+    EXPECT_TRUE((recorder.painted - QRegion(plot)).isEmpty()) << "painted outside the plot: " << [&] {
+        std::string s;
+        for (const QRect& r : recorder.painted)
+            s += std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" + std::to_string(r.height()) + "; ";
+        return s;
+    }();
+    // Bar 3 is at x 3 of 0..11: only its column of the plot changed.
+    EXPECT_LT(recorder.painted.boundingRect().width(), 427 / 4);
 }
