@@ -1,5 +1,7 @@
 #include "DBar.h"
 
+#include "display/GraphFonts.h"
+
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -21,48 +23,19 @@ const QColor kRed(0xFF, 0x00, 0x00);
 // Bars of a link that was lost: clearly not live, still readable.
 const QColor kStaleGrey(0xA0, 0xA0, 0xA0);
 
-// "Arial" is what the graph asks for; Liberation Sans has the same metrics.
-const QString kArial = QStringLiteral("Arial");
-
 // Pixel sizes of the point sizes the graph uses, at 96 dots per inch, so the
 // picture does not depend on the screen's resolution.
 constexpr int kDefaultFontPixels = 11; // 8 points
 constexpr int kBarFontPixels = 16;     // 12 points
 
-void registerArial()
-{
-    static const bool done = [] {
-        QFont::insertSubstitution(kArial, QStringLiteral("Liberation Sans"));
-        return true;
-    }();
-    (void)done;
-}
-
-// Heights in the graph's layout are cell heights (ascent + descent); Qt sizes
-// fonts by the em, so convert with the family's own proportion.
-// Crisp text as on the device's own display: small labels stay legible and
-// every text pixel has the colour asked for.
 QFont arial()
 {
-    QFont f(kArial);
-    f.setStyleStrategy(QFont::NoAntialias);
-    return f;
+    return GraphFonts::arial();
 }
 
 QFont cellFont(int cellHeight, bool bold)
 {
-    static double ratio[2] = {0.0, 0.0};
-    double& r = ratio[bold ? 1 : 0];
-    QFont f = arial();
-    f.setBold(bold);
-    if (r == 0.0) {
-        f.setPixelSize(1000);
-        r = QFontMetricsF(f).height() / 1000.0;
-        if (r <= 0.0)
-            r = 1.15;
-    }
-    f.setPixelSize(std::max(1, qRound(cellHeight / r)));
-    return f;
+    return GraphFonts::cellFont(cellHeight, bold);
 }
 
 QImage newImage(int width, int height, qreal dpr, const QColor& fill)
@@ -127,7 +100,6 @@ bool DBar::paintGuard = false;
 DBar::DBar(QWidget* parent)
     : QWidget(parent)
 {
-    registerArial();
     QFont f = arial();
     f.setBold(true);
     f.setPixelSize(kDefaultFontPixels);
