@@ -303,10 +303,12 @@ void DBar::DrawScales()
 
     const QString topText = QString::asprintf("%.1f", yTop);
     const QString bottomText = QString::asprintf("%.1f", yBottom);
-    const FontFit fit = fitScaleFont([&](int h) {
-        const QFont f = cellFont(h, true);
-        return std::max(textWidth(f, topText), textWidth(f, bottomText));
-    });
+    const FontFit fit = fitScaleFont(
+        [&](int h) {
+            const QFont f = cellFont(h, true);
+            return std::max(textWidth(f, topText), textWidth(f, bottomText));
+        },
+        valueCaptionRight() + 2);
     m_canvasFont = cellFont(fit.height, true);
     const int firstY = pt - fit.height / 2;
 
@@ -447,14 +449,25 @@ void DBar::SetBottomCaption(const QString& text)
     flush();
 }
 
+// The rotated caption's cell runs from its x rightward by the font's height.
+int DBar::valueCaptionX() const
+{
+    return outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
+}
+
+int DBar::valueCaptionRight() const
+{
+    return valueCaptionX() + QFontMetrics(cellFont(kValueCaptionHeight, false)).height();
+}
+
 void DBar::SetValueCaption(const QString& text)
 {
     if (!keepsStored(text))
         valueCaption = text;
     if (m_canvas.isNull())
         return;
-    const QFont f = cellFont(14, false);
-    const int x = outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
+    const QFont f = cellFont(kValueCaptionHeight, false);
+    const int x = valueCaptionX();
     const int y = outerHeight / 2 + textWidth(f, valueCaption) / 2;
     marginsTouched();
     QPainter p(&m_canvas);

@@ -130,6 +130,9 @@ private:
     void DrawMarkers();
     void DrawTrace();
     void ensureCanvas();
+    static constexpr int kValueCaptionHeight = 14; // pixels
+    int valueCaptionX() const;
+    int valueCaptionRight() const; // first column right of the value caption
     void flush(); // asks for a repaint of what was drawn since the last flush
     void copyToPlot(const QImage& bitmap);
     QImage makeBitmap(int width, int height, const QColor& fill) const;

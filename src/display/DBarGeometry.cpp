@@ -105,7 +105,7 @@ int DBarGeometry::barHalfWidth(int barWidthDivisor) const
     return hw == 0 ? 1 : hw;
 }
 
-DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt) const
+DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt, int keepClear) const
 {
     FontFit fit;
     const int limit = (plotRect.left + outerRect.left) / 2;
@@ -113,7 +113,11 @@ DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& 
         fit.height = plotHeight / k;
         fit.x = plotRect.left - widthAt(fit.height) - 4;
         if (limit <= fit.x)
-            break;
+            return fit;
+    }
+    while (fit.x < keepClear && fit.height > kMinScaleHeight) {
+        --fit.height;
+        fit.x = plotRect.left - widthAt(fit.height) - 4;
     }
     return fit;
 }

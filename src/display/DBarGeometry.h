@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,7 @@ public:
     };
 
     enum Axis { XAxis = 0, YAxis = 1 };
+    static constexpr int kMinScaleHeight = 5; // pixels
     enum class Button { Left, Right, Middle };
 
     // Lays out every rectangle from the control's position and size and
@@ -50,7 +52,11 @@ public:
 
     // Left scale font: tries PH/12 .. PH/22 until the widest label fits
     // right of the left margin's middle. widthAt(h) measures at cell height h.
-    FontFit fitScaleFont(const std::function<int(int height)>& widthAt) const;
+    // When even PH/22 does not fit, the labels would run over the value
+    // caption: the height then goes on shrinking, down to 5 pixels, until
+    // the labels start at keepClear or right of it.
+    FontFit fitScaleFont(const std::function<int(int height)>& widthAt,
+                         int keepClear = std::numeric_limits<int>::min()) const;
 
     // Title / bottom caption: shrinks from startHeight until the text is
     // centred inside the plot's width, but never below 5 pixels.

@@ -57,6 +57,26 @@ TEST(DBarGeometry, scaleFontTrialsRunFromTwelfthToTwentySecond)
     EXPECT_EQ(third.x, 57);
 }
 
+TEST(DBarGeometry, scaleFontLeavesRoomForTheValueCaptionFirst)
+{
+    const DBarGeometry g = receiverGeometry(343, 453); // side by side: PL 51, PH 318
+    const auto width = [](int h) { return 3 * h; };
+    // PH/22 = 14 gives x 5, left of the margin's middle (25): as designed
+    // when nothing needs the room.
+    EXPECT_EQ(g.fitScaleFont(width).height, 14);
+    EXPECT_EQ(g.fitScaleFont(width).x, 5);
+    // A caption up to column 19: the font shrinks until the labels start there.
+    const auto clear = g.fitScaleFont(width, 20);
+    EXPECT_EQ(clear.height, 9);
+    EXPECT_EQ(clear.x, 51 - 27 - 4);
+    // Never below five pixels, even if the labels still do not clear it.
+    const auto tight = g.fitScaleFont(width, 45);
+    EXPECT_EQ(tight.height, 5);
+    EXPECT_LT(tight.x, 45);
+    // A font that fits the designed way is kept.
+    EXPECT_EQ(g.fitScaleFont([](int) { return 10; }, 30).height, 318 / 12);
+}
+
 TEST(DBarGeometry, captionShrinksButNotBelowFive)
 {
     const DBarGeometry g = receiverGeometry(610, 405);

@@ -360,3 +360,44 @@ TEST(DBarRepaint, aSteadyUpdateRepaintsOnlyThePlotPartsThatChanged)
     // Bar 3 is at x 3 of 0..11: only its column of the plot changed.
     EXPECT_LT(recorder.painted.boundingRect().width(), 427 / 4);
 }
+
+TEST(DBarLayout, valueCaptionIsNeverCoveredByTheScaleNumbers)
+{
+    // The panel sizes of the main window: side by side, one above the other,
+    // a single panel.
+    const QSize sizes[] = {{343, 453}, {684, 227}, {684, 453}, {610, 405}};
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        QWidget host;
+        DBar with(&host), without(&host);
+        for (DBar* g : {&with, &without}) {
+            configureReceiverGraph(*g);
+            PlaceGraph(g, 0, 0, size.width(), size.height());
+        }
+        without.SetValueCaption(QString());
+        without.Paint();
+        const int pl = with.plotRect.left;
+        // Left of the plot: the caption's pixels are those only the captioned graph has.
+        Box caption, labels;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < pl; ++x) {
+                const bool a = with.canvas().pixel(x, y) == kBlack;
+                const bool b = without.canvas().pixel(x, y) == kBlack;
+                Box& box = a && !b ? caption : (b ? labels : caption);
+                if (!(a || b))
+                    continue;
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                ++box.count;
+            }
+        ASSERT_GT(caption.count, 20);
+        ASSERT_GT(labels.count, 20);
+        EXPECT_LT(caption.right, labels.left);
+        // The captioned graph still shows every label pixel.
+        int kept = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < pl; ++x)
+                kept += without.canvas().pixel(x, y) == kBlack && with.canvas().pixel(x, y) == kBlack;
+        EXPECT_EQ(kept, labels.count);
+    }
+}
