@@ -542,10 +542,11 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
         bar.text = label.left(kMaxLabelLength);
         const QFontMetrics fm(m_labelFont);
         const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(bar.text);
-        bar.labelAt = QPoint(bx - e / 2, by - 20);
+        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
+        const LabelSpot spot = labelPlace(bx - e / 2, by, w, h, verticalLabels);
+        bar.labelAt = QPoint(spot.x, spot.y);
         bar.labelled = true;
         bar.vertical = verticalLabels;
-        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
         bar.cell = verticalLabels ? QRect(bar.labelAt.x(), bar.labelAt.y() - w, h, w)
                                   : QRect(bar.labelAt.x(), bar.labelAt.y(), w, h);
     }

@@ -139,6 +139,24 @@ DBarGeometry::FontFit DBarGeometry::fitCaption(int startHeight,
     return fit;
 }
 
+// A label stands 20 pixels above its bar. The strongest bars, the ones users
+// look for, leave no room there and their labels were cut at the plot's top:
+// such a label goes inside the top of its bar instead, and no label leaves
+// the plot sideways.
+DBarGeometry::LabelSpot DBarGeometry::labelPlace(int x, int by, int w, int h, bool vertical) const
+{
+    const int across = vertical ? h : w; // horizontal extent
+    const int along = vertical ? w : h;  // vertical extent
+    if (across <= plotWidth)
+        x = std::clamp(x, 0, plotWidth - across);
+    int top = by - 20 - (vertical ? w : 0);
+    if (top < 0)
+        top = by + 2;
+    if (along <= plotHeight)
+        top = std::clamp(top, 0, plotHeight - along);
+    return {x, vertical ? top + w : top};
+}
+
 std::optional<DBarGeometry::Range> DBarGeometry::zoomRange(Button button, int x, int y,
                                                            double zoomLow, double zoomHigh,
                                                            double zoomMinSpan) const

@@ -62,6 +62,17 @@ public:
     // centred inside the plot's width, but never below 5 pixels.
     FontFit fitCaption(int startHeight, const std::function<int(int height)>& widthAt) const;
 
+    // Where a bar label's text starts, in bars bitmap coordinates: a
+    // horizontal label's top-left corner, a vertical one's bottom-left (it
+    // runs upward). x is the centred start, by the bar's top; w x h the
+    // text's extent along and across its direction.
+    struct LabelSpot
+    {
+        int x = 0;
+        int y = 0;
+    };
+    LabelSpot labelPlace(int x, int by, int w, int h, bool vertical) const;
+
     // The x range a click at (x, y) zooms to, or nothing when the click is
     // outside the plot, the middle button, or the span would fall below
     // minSpan.

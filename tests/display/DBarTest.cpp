@@ -401,3 +401,46 @@ TEST(DBarLayout, valueCaptionIsNeverCoveredByTheScaleNumbers)
         EXPECT_EQ(kept, labels.count);
     }
 }
+
+// Every label stays whole inside the plot: above its bar where there is
+// room, else inside the top of the bar.
+TEST_F(DBarPaint, strongBarsKeepTheirWholeLabelInsideThePlot)
+{
+    const QString text = QStringLiteral("852.2500");
+    const QRect plot(91, 60, 427, 284);
+    const auto footprint = [&](double value, bool vertical, const QString& label) {
+        g->SetXMax(vertical ? 11.0 : 2.0);
+        g->verticalLabels = vertical;
+        bars({{1, "", value}});
+        const QImage bare = canvas();
+        g->BeginBars();
+        g->DrawBar(1, label, value);
+        g->EndBars(QString());
+        Box b;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x)
+                if (bare.pixel(x, y) != canvas().pixel(x, y)) {
+                    b.left = std::min(b.left, x);
+                    b.right = std::max(b.right, x);
+                    b.top = std::min(b.top, y);
+                    b.bottom = std::max(b.bottom, y);
+                    ++b.count;
+                }
+        return b;
+    };
+    for (const bool vertical : {true, false}) {
+        SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+        // A weak bar's label stands on white: what changes are its glyphs.
+        const int glyphs = footprint(-100.0, vertical, text).count;
+        ASSERT_GT(glyphs, 20);
+        for (const double value : {-30.0, -33.0, -40.0, -45.0, -50.0, -25.0}) {
+            SCOPED_TRACE(value);
+            const Box label = footprint(value, vertical, text);
+            ASSERT_GT(label.count, 0) << "no label";
+            EXPECT_TRUE(plot.contains(QRect(QPoint(label.left, label.top), QPoint(label.right, label.bottom))));
+            // Above the bar its glyphs change the picture; inside it, its
+            // white cell does. Either way far more than a cut remnant.
+            EXPECT_GT(label.count, glyphs * 3 / 4);
+        }
+    }
+}
