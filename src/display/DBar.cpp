@@ -4,6 +4,7 @@
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QFrame>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -141,11 +142,29 @@ void DBar::copyToPlot(const QImage& bitmap)
     p.drawImage(QPoint(plotRect.left, plotRect.top), bitmap);
 }
 
+// The graph fills its host panel, but draws only inside the panel's frame:
+// side by side, the raised bevels are what tell R1 from R2.
+void DBar::keepOffHostFrame()
+{
+    const auto* host = qobject_cast<const QFrame*>(parentWidget());
+    if (!host || host->frameWidth() <= 0) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    const QRect inside = host->contentsRect().translated(-pos()) & rect();
+    if (inside != rect())
+        setMask(QRegion(inside));
+    else if (!mask().isEmpty())
+        clearMask();
+}
+
 void DBar::Paint()
 {
     if (paintGuard)
         return;
     paintGuard = true;
+    keepOffHostFrame();
 
     ensureCanvas();
     computeLayout(x(), y(), width(), height());

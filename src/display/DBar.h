@@ -130,6 +130,7 @@ private:
     void DrawMarkers();
     void DrawTrace();
     void ensureCanvas();
+    void keepOffHostFrame();
     static constexpr int kValueCaptionHeight = 14; // pixels
     int valueCaptionX() const;
     int valueCaptionRight() const; // first column right of the value caption

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFrame>
 #include <QImage>
 #include <QPaintEvent>
 
@@ -443,4 +444,28 @@ TEST_F(DBarPaint, strongBarsKeepTheirWholeLabelInsideThePlot)
             EXPECT_GT(label.count, glyphs * 3 / 4);
         }
     }
+}
+
+TEST(DBarLayout, theHostPanelsRaisedBevelShows)
+{
+    QFrame panel; // as Receiver1Panel: a raised panel, the graph filling it
+    panel.setFrameShape(QFrame::Panel);
+    panel.setFrameShadow(QFrame::Raised);
+    panel.setAutoFillBackground(true);
+    panel.resize(343, 453);
+    DBar g(&panel);
+    configureReceiverGraph(g);
+    PlaceGraph(&g, 0, 0, panel.width(), panel.height());
+    EXPECT_EQ(g.geometry(), panel.rect());
+
+    const QImage shot = panel.grab().toImage();
+    const QRgb grey = qRgb(0x80, 0x80, 0x80);
+    const QRgb topLeft = shot.pixel(0, 200), bottomRight = shot.pixel(342, 200);
+    EXPECT_NE(topLeft, grey);
+    EXPECT_NE(bottomRight, grey);
+    EXPECT_NE(topLeft, bottomRight) << "a raised bevel is light at the left, dark at the right";
+    EXPECT_EQ(shot.pixel(0, 200), shot.pixel(100, 0));
+    // Inside the bevel the graph is as before.
+    EXPECT_EQ(shot.pixel(2, 200), grey);
+    EXPECT_EQ(shot.pixel(340, 200), grey);
 }
