@@ -140,6 +140,8 @@ StatusControls TMain_Form::statusControls() const
     c.edRTCTime = ui->edRTCTime;
     c.edMarker = ui->edMarker;
     c.gbGPS = ui->gbGPS;
+    c.graphs[0] = receiverGraphs[0];
+    c.graphs[1] = receiverGraphs[1];
     return c;
 }
 

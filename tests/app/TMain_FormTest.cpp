@@ -492,3 +492,44 @@ TEST(TMain_Form, ControlsWithoutCaptionAreNamedByTheirHint)
         EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << b->objectName().toStdString();
     }
 }
+
+TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
+{
+    DBar& graph = *form().receiverGraphs[0];
+    const auto barsIn = [&](QRgb colour) {
+        int n = 0;
+        const QImage& c = graph.canvas();
+        for (int y = graph.plotRect.top; y < graph.plotRect.bottom; ++y)
+            for (int x = graph.plotRect.left; x < graph.plotRect.right; ++x)
+                n += c.pixel(x, y) == colour;
+        return n;
+    };
+    const QRgb maroon = qRgb(0x80, 0, 0);
+    const auto drawBars = [&] {
+        graph.BeginBars();
+        graph.DrawBar(1, QStringLiteral("-60 dBm"), -60.0);
+        graph.EndBars(QString());
+    };
+    drawBars();
+    ASSERT_GT(barsIn(maroon), 1000);
+    ui().gbGPS->setVisible(true);
+    ui().gbGPS->setEnabled(true);
+
+    link.setStatusText("Link Lost!!");
+    link.linkLost = true;
+    router->UpdateCounters();
+    EXPECT_TRUE(ui().gbGPS->isHidden());
+    EXPECT_FALSE(ui().gbGPS->isEnabled());
+    EXPECT_TRUE(graph.stale());
+    EXPECT_EQ(barsIn(maroon), 0) << "bars still drawn as live";
+    EXPECT_GT(barsIn(qRgb(0xA0, 0xA0, 0xA0)), 1000);
+
+    // Back, but no data yet: still not live.
+    link.setStatusText("Connected via COM");
+    link.linkLost = false;
+    router->UpdateCounters();
+    EXPECT_TRUE(graph.stale());
+    drawBars();
+    EXPECT_FALSE(graph.stale());
+    EXPECT_GT(barsIn(maroon), 1000);
+}
