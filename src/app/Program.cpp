@@ -33,6 +33,7 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
     Ui::TMain_Form& ui = m_mainForm->form();
     auto* screen = new GpsScreen(ui.GPSPanel);
     screen->move(0, 0);
+    GpsScreen::fitFieldFonts(m_mainForm.get());
 
     m_about = std::make_unique<TAboutDlg>();
     m_mainForm->setAboutBox(m_about.get());

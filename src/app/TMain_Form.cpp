@@ -3,6 +3,7 @@
 #include "AccessibleNames.h"
 #include "AppStyle.h"
 #include "ClockText.h"
+#include "FieldFont.h"
 #include "PanelTiling.h"
 #include "ShowMessageBox.h"
 #include "TAboutDlg.h"
@@ -100,6 +101,8 @@ TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
 
     FormCreate();
     AccessibleNames::fromHints(this);
+    // "SN: " and up to eight characters of the device's choosing.
+    FieldFont::follow(ui->edSN);
     Timer1->start();
     AppStyle::centreOnScreen(this);
 }

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/FieldFont.h"
 #include "app/ShowMessageBox.h"
 #include "app/TMain_Form.h"
 #include "app/TMain_Router.h"
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -532,4 +535,19 @@ TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
     drawBars();
     EXPECT_FALSE(graph.stale());
     EXPECT_GT(barsIn(maroon), 1000);
+}
+
+TEST(TMain_Form, SerialNumberFieldShowsTheWholeText)
+{
+    QLineEdit* sn = ui().edSN;
+    sn->setText(QStringLiteral("SN: "));
+    const QFont design = sn->font();
+    const int room = FieldFont::availableWidth(sn);
+    for (const char* text : {"SN: RAW00001", "SN: AB123456", "SN: WWWWMMMM"}) {
+        sn->setText(QString::fromLatin1(text));
+        EXPECT_LE(QFontMetrics(sn->font()).horizontalAdvance(sn->text()), room) << text;
+        EXPECT_GE(QFontInfo(sn->font()).pixelSize(), FieldFont::kMinPixels);
+    }
+    sn->setText(QStringLiteral("SN: "));
+    EXPECT_EQ(sn->font(), design);
 }
