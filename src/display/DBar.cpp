@@ -327,7 +327,14 @@ void DBar::DrawScales()
             const QFont f = cellFont(h, true);
             return std::max(textWidth(f, topText), textWidth(f, bottomText));
         },
-        valueCaptionRight() + 2);
+        valueCaptionRight() + 2,
+        [&](int h) {
+            const QFont f = cellFont(h, true);
+            int widest = 0;
+            for (int k = 0; k <= divisions; ++k)
+                widest = std::max(widest, textWidth(f, QString::fromStdString(leftScaleText(k, divisions))));
+            return widest;
+        });
     m_canvasFont = cellFont(fit.height, true);
     const int firstY = pt - fit.height / 2;
 

@@ -105,7 +105,8 @@ int DBarGeometry::barHalfWidth(int barWidthDivisor) const
     return hw == 0 ? 1 : hw;
 }
 
-DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt, int keepClear) const
+DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt, int keepClear,
+                                                 const std::function<int(int)>& drawnWidthAt) const
 {
     FontFit fit;
     const int limit = (plotRect.left + outerRect.left) / 2;
@@ -115,10 +116,15 @@ DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& 
         if (limit <= fit.x)
             return fit;
     }
-    while (fit.x < keepClear && fit.height > kMinScaleHeight) {
-        --fit.height;
-        fit.x = plotRect.left - widthAt(fit.height) - 4;
+    const auto& width = drawnWidthAt ? drawnWidthAt : widthAt;
+    if (fit.x >= keepClear)
+        return fit;
+    for (fit.height = plotHeight / 22; fit.height > kMinScaleHeight; --fit.height) {
+        fit.x = plotRect.left - width(fit.height) - 4;
+        if (fit.x >= keepClear)
+            return fit;
     }
+    fit.x = plotRect.left - width(fit.height) - 4;
     return fit;
 }
 

@@ -55,8 +55,11 @@ public:
     // When even PH/22 does not fit, the labels would run over the value
     // caption: the height then goes on shrinking, down to 5 pixels, until
     // the labels start at keepClear or right of it.
+    // drawnWidthAt, when given, measures the labels as drawn for that phase
+    // (the designed trials measure the range ends with one decimal more).
     FontFit fitScaleFont(const std::function<int(int height)>& widthAt,
-                         int keepClear = std::numeric_limits<int>::min()) const;
+                         int keepClear = std::numeric_limits<int>::min(),
+                         const std::function<int(int height)>& drawnWidthAt = {}) const;
 
     // Title / bottom caption: shrinks from startHeight until the text is
     // centred inside the plot's width, but never below 5 pixels.

@@ -73,6 +73,10 @@ TEST(DBarGeometry, scaleFontLeavesRoomForTheValueCaptionFirst)
     const auto tight = g.fitScaleFont(width, 45);
     EXPECT_EQ(tight.height, 5);
     EXPECT_LT(tight.x, 45);
+    // The labels as drawn ("-120", not "-120.0") decide how far it shrinks.
+    const auto drawn = g.fitScaleFont(width, 20, [](int h) { return 2 * h; });
+    EXPECT_EQ(drawn.height, 13);
+    EXPECT_EQ(drawn.x, 51 - 26 - 4);
     // A font that fits the designed way is kept.
     EXPECT_EQ(g.fitScaleFont([](int) { return 10; }, 30).height, 318 / 12);
 }
