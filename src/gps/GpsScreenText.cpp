@@ -2,6 +2,7 @@
 
 #include "gps/TGPS.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -120,6 +121,9 @@ std::vector<std::vector<GpsScreenText::Row>> GpsScreenText::extremeRows()
         message.fill(fill);
         TGPS gps;
         gps.Decode(message.data());
+        // The receiver reports -110 to 250 half degrees; the field's full
+        // range would shrink the text for values that never come.
+        gps.Temperature = std::clamp(gps.Temperature, -55.0, 125.0);
         all.push_back(rows(gps));
     }
     // Compass texts differ in width by sector.
