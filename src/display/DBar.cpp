@@ -172,6 +172,11 @@ void DBar::Paint()
         m_canvas.fill(kGrey);
     marginsTouched();
     RebuildBackground();
+    // The value caption is placed by the control font's height, which the
+    // right caption sets from this layout; taken from the previous layout,
+    // as the drawing order would have it, a graph made narrower (tiling
+    // switched) pushed the caption off its left edge.
+    m_fontHeight = (plotRect.left - outerRect.left) / 3;
     SetTitle(QStringLiteral("."));
     SetValueCaption(QStringLiteral("."));
     SetRightCaption(QStringLiteral("."));

@@ -469,3 +469,18 @@ TEST(DBarLayout, theHostPanelsRaisedBevelShows)
     EXPECT_EQ(shot.pixel(2, 200), grey);
     EXPECT_EQ(shot.pixel(340, 200), grey);
 }
+
+TEST(DBarLayout, aGraphResizedLooksLikeAFreshGraphOfThatSize)
+{
+    // Single panel, then side by side: as switching the tiling does.
+    QWidget host;
+    DBar resized(&host), fresh(&host);
+    configureReceiverGraph(resized);
+    configureReceiverGraph(fresh);
+    PlaceGraph(&resized, 0, 0, 684, 453);
+    PlaceGraph(&resized, 0, 0, 343, 453);
+    PlaceGraph(&fresh, 0, 0, 343, 453);
+    EXPECT_TRUE(resized.canvas() == fresh.canvas());
+    // The caption starts inside the control.
+    EXPECT_EQ(find(resized.canvas(), kBlack, 0, 0, 2, 452).count, 0);
+}
