@@ -474,13 +474,26 @@ TEST(DBarLayout, aGraphResizedLooksLikeAFreshGraphOfThatSize)
 {
     // Single panel, then side by side: as switching the tiling does.
     QWidget host;
+    host.resize(700, 460);
     DBar resized(&host), fresh(&host);
     configureReceiverGraph(resized);
     configureReceiverGraph(fresh);
+    host.show(); // resize events come at once only to a shown control
     PlaceGraph(&resized, 0, 0, 684, 453);
     resized.setGeometry(0, 0, 343, 453); // the panel's resize handler
     PlaceGraph(&fresh, 0, 0, 343, 453);
     EXPECT_TRUE(resized.canvas() == fresh.canvas());
+    Box diff;
+    for (int y = 0; y < 453; ++y)
+        for (int x = 0; x < 343; ++x)
+            if (resized.canvas().pixel(x, y) != fresh.canvas().pixel(x, y)) {
+                diff.left = std::min(diff.left, x);
+                diff.right = std::max(diff.right, x);
+                diff.top = std::min(diff.top, y);
+                diff.bottom = std::max(diff.bottom, y);
+                ++diff.count;
+            }
+    EXPECT_EQ(diff.count, 0) << diff.left << "," << diff.top << " .. " << diff.right << "," << diff.bottom;
     // The caption starts inside the control.
     EXPECT_EQ(find(resized.canvas(), kBlack, 0, 0, 2, 452).count, 0);
 }
