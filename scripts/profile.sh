@@ -44,19 +44,23 @@ xdotool windowfocus --sync "$dialog" key Return
 wait_window "Tavrix Data Logger" 30 >/dev/null
 sleep 3
 
-share() { # SECONDS -> percent of one core over that time
-  local c0 c1
-  c0=$(cpu_seconds "$app"); sleep "$1"; c1=$(cpu_seconds "$app")
-  python3 -c "print(f'{($c1 - $c0) / $1 * 100:.2f}')"
+share() { # SECONDS -> percent of one core over that time, whole program and window thread
+  local c0 c1 w0 w1
+  c0=$(cpu_seconds "$app"); w0=$(thread_cpu_seconds "$app" "$app"); sleep "$1"
+  c1=$(cpu_seconds "$app"); w1=$(thread_cpu_seconds "$app" "$app")
+  python3 -c "print(f'{($c1 - $c0) / $1 * 100:.2f}'); print(f'{($w1 - $w0) / $1 * 100:.2f}')"
 }
 
 echo "pause" >&3
 sleep 2
-echo "program.cpu_idle_connected: $(share 10) % of a core"
+read -r -d '' total window < <(share 10) || true
+echo "program.cpu_idle_connected: $total % of a core"
 echo "resume" >&3
 sleep 2
 b0=$(python3 -c "import json; print(json.load(open('$work/sim.json'))['bytes'])")
-echo "program.cpu_at_line_rate: $(share 20) % of a core"
+read -r -d '' total window < <(share 20) || true
+echo "program.cpu_at_line_rate: $total % of a core"
+echo "program.window_thread_cpu_at_line_rate: $window % of a core"
 b1=$(python3 -c "import json; print(json.load(open('$work/sim.json'))['bytes'])")
 echo "program.line_rate_during_measure: $(( (b1 - b0) / 20 )) B/s"
 echo "program.resident_memory: $(( $(rss_kb "$app") / 1024 )) MB"

@@ -49,6 +49,12 @@ cpu_seconds() {
   awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$1/stat"
 }
 
+# CPU seconds (user + system) one thread of a process has used so far; the
+# window thread's id is the process id.
+thread_cpu_seconds() {
+  awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); print ($12 + $13) / hz }' "/proc/$1/task/$2/stat"
+}
+
 # Resident memory in kB.
 rss_kb() {
   awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"

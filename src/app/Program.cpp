@@ -1,5 +1,6 @@
 #include "Program.h"
 
+#include "AccessibleNames.h"
 #include "LinkStarter.h"
 #include "TAboutDlg.h"
 #include "TCom_Form.h"
@@ -35,6 +36,7 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
     Ui::TMain_Form& ui = m_mainForm->form();
     auto* screen = new GpsScreen(ui.GPSPanel);
     screen->move(0, 0);
+    GpsScreen::fitFieldFonts(m_mainForm.get());
 
     m_about = std::make_unique<TAboutDlg>();
     m_mainForm->setAboutBox(m_about.get());
@@ -88,6 +90,9 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
         m_mainForm->close();
         QCoreApplication::quit();
     });
+    for (QWidget* form : std::initializer_list<QWidget*>{m_mainForm.get(), m_about.get(), m_mapRange.get(),
+                                                         m_comForm.get(), m_logWarning.get()})
+        AccessibleNames::fromHints(form);
 }
 
 // Workers are joined (WorkerThread::shutdownAll) before the forms they

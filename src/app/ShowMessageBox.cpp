@@ -31,7 +31,7 @@ void runBox(int16_t kind, const QString& text)
 
 void ShowMessageBox(int16_t kind, const char* format, ...)
 {
-    char buffer[128];
+    char buffer[1024];
     va_list args;
     va_start(args, format);
     std::vsnprintf(buffer, sizeof buffer, format, args);

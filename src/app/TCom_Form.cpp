@@ -1,6 +1,7 @@
 #include "TCom_Form.h"
 
 #include "AppStyle.h"
+#include "FieldFont.h"
 #include "LinkStarter.h"
 #include "PortSelection.h"
 #include "link/LinkSettings.h"
@@ -8,7 +9,11 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QAbstractItemView>
 #include <QDir>
+#include <QLineEdit>
+
+#include <algorithm>
 
 TCom_Form::TCom_Form(LinkStarter& starter, QWidget* mainWindow, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -21,12 +26,29 @@ TCom_Form::TCom_Form(LinkStarter& starter, QWidget* mainWindow, QWidget* parent)
     setFont(AppStyle::formFont());
     setFixedSize(313, 216);
     ui->PortChoice->addItems(serialDevices());
+    // Long device paths differ at their end: the field keeps the text whole
+    // as far as a readable font allows, and the list is as wide as its
+    // longest path (and cuts at the left rather than the tail if need be).
+    if (QLineEdit* edit = ui->PortChoice->lineEdit())
+        FieldFont::follow(edit);
+    ui->PortChoice->view()->setTextElideMode(Qt::ElideLeft);
+    fitListWidth();
+    connect(ui->PortChoice->model(), &QAbstractItemModel::rowsInserted, this, &TCom_Form::fitListWidth);
     connect(ui->OKBtn, &QPushButton::clicked, this, &TCom_Form::OKBtnClick);
     FormCreate();
     AppStyle::centreOnScreen(this);
 }
 
 TCom_Form::~TCom_Form() = default;
+
+void TCom_Form::fitListWidth()
+{
+    int widest = 0;
+    for (int i = 0; i < ui->PortChoice->count(); ++i)
+        widest = std::max(widest, ui->PortChoice->view()->fontMetrics().horizontalAdvance(ui->PortChoice->itemText(i)));
+    // Room for the frame, the item margins and a scroll bar.
+    ui->PortChoice->view()->setMinimumWidth(widest + 32);
+}
 
 QComboBox* TCom_Form::portChoice() const
 {

@@ -34,6 +34,8 @@ protected:
     void reject() override;
 
 private:
+    void fitListWidth();
+
     std::unique_ptr<Ui::TCom_Form> ui;
     LinkStarter& m_starter;
     QWidget* m_mainWindow;

@@ -1,7 +1,9 @@
 #include "TMain_Form.h"
 
+#include "AccessibleNames.h"
 #include "AppStyle.h"
 #include "ClockText.h"
+#include "FieldFont.h"
 #include "PanelTiling.h"
 #include "ShowMessageBox.h"
 #include "TAboutDlg.h"
@@ -18,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLayout>
 #include <QTimer>
@@ -97,6 +100,9 @@ TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &TMain_Form::Timer1Timer);
 
     FormCreate();
+    AccessibleNames::fromHints(this);
+    // "SN: " and up to eight characters of the device's choosing.
+    FieldFont::follow(ui->edSN);
     Timer1->start();
     AppStyle::centreOnScreen(this);
 }
@@ -137,6 +143,8 @@ StatusControls TMain_Form::statusControls() const
     c.edRTCTime = ui->edRTCTime;
     c.edMarker = ui->edMarker;
     c.gbGPS = ui->gbGPS;
+    c.graphs[0] = receiverGraphs[0];
+    c.graphs[1] = receiverGraphs[1];
     return c;
 }
 
@@ -325,11 +333,20 @@ void TMain_Form::UserManualClick()
 {
     const QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
     const QUrl url = QUrl::fromLocalFile(manual.absoluteFilePath());
-    bool opened = false;
-    if (manual.isFile())
-        opened = openUrl ? openUrl(url) : QDesktopServices::openUrl(url);
-    if (!opened)
-        ShowMessageBox(0, "Could Not Load User Manual!!!");
+    // The second line says where the manual was looked for and why it did
+    // not open, so the user knows which folder to start the program from.
+    const char* reason = nullptr;
+    if (!manual.exists())
+        reason = "Not Found";
+    else if (!manual.isFile())
+        reason = "Not A File";
+    else if (!manual.isReadable())
+        reason = "Not Readable";
+    else if (!(openUrl ? openUrl(url) : QDesktopServices::openUrl(url)))
+        reason = "No Program Could Open It";
+    if (reason)
+        ShowMessageBox(0, "Could Not Load User Manual!!!\n%s: %s",
+                       QFile::encodeName(manual.absoluteFilePath()).constData(), reason);
 }
 
 void TMain_Form::closeEvent(QCloseEvent* event)

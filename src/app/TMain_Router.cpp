@@ -1,6 +1,7 @@
 #include "TMain_Router.h"
 
 #include "StatusTexts.h"
+#include "display/DBar.h"
 #include "link/LinkSettings.h"
 #include "protocol/MeasurementState.h"
 
@@ -47,6 +48,20 @@ void TMain_Router::UpdateCounters()
     }
     c.edSN->setText(QString::fromStdString(StatusTexts::serialText(m_state.serialNumberText())));
     c.linkStatus->setText(QString::fromStdString(m_link.statusText()));
+
+    // While the link is lost nothing on screen is live: "GPS OFF" instead of
+    // the last fix, and greyed bars, until data flow again (the GPS screen
+    // and the next bar update bring them back).
+    if (m_link.linkLost.load()) {
+        if (c.gbGPS) {
+            c.gbGPS->setVisible(false);
+            c.gbGPS->setEnabled(false);
+        }
+        for (DBar* graph : c.graphs) {
+            if (graph)
+                graph->SetStale(true);
+        }
+    }
 
     // Cleared before the settings are read: a ReceiverSetup stored meanwhile
     // raises the flag again and is shown on the next tick instead of lost.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+class DBar;
 class LinkSettings;
 class MeasurementState;
 class QLabel;
@@ -25,6 +26,7 @@ struct StatusControls
     QLineEdit* edRTCTime = nullptr;
     QLineEdit* edMarker = nullptr;
     QWidget* gbGPS = nullptr;
+    DBar* graphs[2] = {}; // greyed while the link is lost
 };
 
 // The status thread: wakes on the one-second tick or on a clock message and

@@ -1,7 +1,10 @@
 #include "DBar.h"
 
+#include "display/GraphFonts.h"
+
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QFrame>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -18,49 +21,22 @@ const QColor kBlack(0x00, 0x00, 0x00);
 const QColor kBlue(0x00, 0x00, 0xFF);
 const QColor kMaroon(0x80, 0x00, 0x00);
 const QColor kRed(0xFF, 0x00, 0x00);
-
-// "Arial" is what the graph asks for; Liberation Sans has the same metrics.
-const QString kArial = QStringLiteral("Arial");
+// Bars of a link that was lost: clearly not live, still readable.
+const QColor kStaleGrey(0xA0, 0xA0, 0xA0);
 
 // Pixel sizes of the point sizes the graph uses, at 96 dots per inch, so the
 // picture does not depend on the screen's resolution.
 constexpr int kDefaultFontPixels = 11; // 8 points
 constexpr int kBarFontPixels = 16;     // 12 points
 
-void registerArial()
-{
-    static const bool done = [] {
-        QFont::insertSubstitution(kArial, QStringLiteral("Liberation Sans"));
-        return true;
-    }();
-    (void)done;
-}
-
-// Heights in the graph's layout are cell heights (ascent + descent); Qt sizes
-// fonts by the em, so convert with the family's own proportion.
-// Crisp text as on the device's own display: small labels stay legible and
-// every text pixel has the colour asked for.
 QFont arial()
 {
-    QFont f(kArial);
-    f.setStyleStrategy(QFont::NoAntialias);
-    return f;
+    return GraphFonts::arial();
 }
 
 QFont cellFont(int cellHeight, bool bold)
 {
-    static double ratio[2] = {0.0, 0.0};
-    double& r = ratio[bold ? 1 : 0];
-    QFont f = arial();
-    f.setBold(bold);
-    if (r == 0.0) {
-        f.setPixelSize(1000);
-        r = QFontMetricsF(f).height() / 1000.0;
-        if (r <= 0.0)
-            r = 1.15;
-    }
-    f.setPixelSize(std::max(1, qRound(cellHeight / r)));
-    return f;
+    return GraphFonts::cellFont(cellHeight, bold);
 }
 
 QImage newImage(int width, int height, qreal dpr, const QColor& fill)
@@ -85,20 +61,24 @@ void fill(QPainter& p, int left, int top, int right, int bottom, const QColor& c
 }
 
 // Opaque text whose cell's top-left corner is at (x, y); escapement in tenths
-// of a degree, counter-clockwise, turning about that corner.
-void textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
-             const QColor& color, const QColor& background, int escapement = 0)
+// of a degree, counter-clockwise, turning about that corner. Returns the
+// area it may have painted (glyphs can reach a little past their cell).
+QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
+              const QColor& color, const QColor& background, int escapement = 0)
 {
     const QFontMetrics fm(font);
     p.save();
     p.translate(x, y);
     if (escapement != 0)
         p.rotate(-escapement / 10.0);
-    p.fillRect(QRect(0, 0, fm.horizontalAdvance(text), fm.height()), background);
+    const QRect cell(0, 0, fm.horizontalAdvance(text), fm.height());
+    p.fillRect(cell, background);
     p.setFont(font);
     p.setPen(color);
     p.drawText(0, fm.ascent(), text);
+    const QRect painted = p.transform().mapRect(cell).adjusted(-2, -2, 2, 2);
     p.restore();
+    return painted;
 }
 
 // Copies the logical rectangle r of src to dest at r moved by offset.
@@ -121,7 +101,6 @@ bool DBar::paintGuard = false;
 DBar::DBar(QWidget* parent)
     : QWidget(parent)
 {
-    registerArial();
     QFont f = arial();
     f.setBold(true);
     f.setPixelSize(kDefaultFontPixels);
@@ -163,11 +142,29 @@ void DBar::copyToPlot(const QImage& bitmap)
     p.drawImage(QPoint(plotRect.left, plotRect.top), bitmap);
 }
 
+// The graph fills its host panel, but draws only inside the panel's frame:
+// side by side, the raised bevels are what tell R1 from R2.
+void DBar::keepOffHostFrame()
+{
+    const auto* host = qobject_cast<const QFrame*>(parentWidget());
+    if (!host || host->frameWidth() <= 0) {
+        if (!mask().isEmpty())
+            clearMask();
+        return;
+    }
+    const QRect inside = host->contentsRect().translated(-pos()) & rect();
+    if (inside != rect())
+        setMask(QRegion(inside));
+    else if (!mask().isEmpty())
+        clearMask();
+}
+
 void DBar::Paint()
 {
     if (paintGuard)
         return;
     paintGuard = true;
+    keepOffHostFrame();
 
     ensureCanvas();
     computeLayout(x(), y(), width(), height());
@@ -175,12 +172,18 @@ void DBar::Paint()
         m_canvas.fill(kGrey);
     marginsTouched();
     RebuildBackground();
+    // The value caption is placed by the control font's height, which the
+    // right caption sets from this layout; taken from the previous layout,
+    // as the drawing order would have it, a graph made narrower (tiling
+    // switched) pushed the caption off its left edge.
+    m_fontHeight = (plotRect.left - outerRect.left) / 3;
     SetTitle(QStringLiteral("."));
     SetValueCaption(QStringLiteral("."));
     SetRightCaption(QStringLiteral("."));
     SetBottomCaption(QStringLiteral("."));
     SetNote(QStringLiteral("."));
     DrawScales();
+    m_dirty = QRegion();
     update();
 
     paintGuard = false;
@@ -193,6 +196,7 @@ void DBar::RebuildBackground()
     columnUse.resize(plotWidth);
     m_barsDrawn = QRegion();
     m_barsShown = QRegion();
+    m_shownBars.clear();
     if (divisions == 0)
         divisions = 10;
     if (backgroundBitmap.isNull())
@@ -209,7 +213,19 @@ void DBar::RebuildBackground()
     DrawTrace();
     barsBitmap = backgroundBitmap.copy();
     copyToPlot(backgroundBitmap);
-    update();
+    m_dirty += QRect(plotRect.left, plotRect.top, plotWidth, plotHeight);
+    flush();
+}
+
+// Only what a step drew goes to the screen: the display thread sets the x
+// range on every update, and a whole-control repaint for each would cost
+// more than the bars themselves.
+void DBar::flush()
+{
+    if (m_dirty.isEmpty())
+        return;
+    update(m_dirty);
+    m_dirty = QRegion();
 }
 
 void DBar::DrawMarkers()
@@ -221,6 +237,8 @@ void DBar::DrawMarkers()
     QPainter canvas(&m_canvas);
     canvas.fillRect(qrect(markerAboveRect), kGrey);
     canvas.fillRect(qrect(markerRightRect), kGrey);
+    m_dirty += qrect(markerAboveRect);
+    m_dirty += qrect(markerRightRect);
     QPainter bg(&backgroundBitmap);
     QPen pen(kGrey, 1, Qt::DashLine);
 
@@ -234,7 +252,7 @@ void DBar::DrawMarkers()
         bg.drawLine(x - pl, 0, x - pl, pb - pt);
         const int w = textWidth(m_canvasFont, m.label);
         m_canvasFont = cellFont(plotHeight / 22, true);
-        textOut(canvas, x - w / 2, pt - 3 - plotHeight / 22, m.label, m_canvasFont, kBlack, kGrey);
+        m_dirty += textOut(canvas, x - w / 2, pt - 3 - plotHeight / 22, m.label, m_canvasFont, kBlack, kGrey);
     }
     for (int i = 2; i < 4; ++i) {
         const Marker& m = markers[i];
@@ -245,7 +263,7 @@ void DBar::DrawMarkers()
         const int y = std::clamp(ValueToPixel(YAxis, m.position), pt, pb);
         bg.drawLine(0, y - pt, pr - pl, y - pt);
         m_canvasFont = cellFont(plotHeight / 22, true);
-        textOut(canvas, pr + 5, y, m.label, m_canvasFont, kBlack, kGrey);
+        m_dirty += textOut(canvas, pr + 5, y, m.label, m_canvasFont, kBlack, kGrey);
     }
 }
 
@@ -309,27 +327,38 @@ void DBar::DrawScales()
 
     const QString topText = QString::asprintf("%.1f", yTop);
     const QString bottomText = QString::asprintf("%.1f", yBottom);
-    const FontFit fit = fitScaleFont([&](int h) {
-        const QFont f = cellFont(h, true);
-        return std::max(textWidth(f, topText), textWidth(f, bottomText));
-    });
+    const FontFit fit = fitScaleFont(
+        [&](int h) {
+            const QFont f = cellFont(h, true);
+            return std::max(textWidth(f, topText), textWidth(f, bottomText));
+        },
+        valueCaptionRight() + 2,
+        [&](int h) {
+            const QFont f = cellFont(h, true);
+            int widest = 0;
+            for (int k = 0; k <= divisions; ++k)
+                widest = std::max(widest, textWidth(f, QString::fromStdString(leftScaleText(k, divisions))));
+            return widest;
+        });
     m_canvasFont = cellFont(fit.height, true);
     const int firstY = pt - fit.height / 2;
 
     p.fillRect(qrect(leftScaleRect), kGrey);
+    m_dirty += qrect(leftScaleRect);
     for (int s = 0; s <= divisions; ++s) {
         const QString text = QString::fromStdString(leftScaleText(s, divisions));
-        textOut(p, fit.x, s * ph / divisions + firstY, text, m_canvasFont, kBlack, kGrey);
+        m_dirty += textOut(p, fit.x, s * ph / divisions + firstY, text, m_canvasFont, kBlack, kGrey);
     }
 
     if (rightScaleVisible) {
         const int rightX = plotRect.right + 2;
         m_canvasFont = cellFont(ph / 12, true);
         p.fillRect(qrect(rightScaleRect), kGrey);
+        m_dirty += qrect(rightScaleRect);
         for (int s = 0; s <= divisions; ++s) {
             const QString text =
                 QString::asprintf("%.1f", rightTop - s * (rightTop - rightBottom) / divisions);
-            textOut(p, rightX, s * ph / divisions + firstY, text, m_canvasFont, kBlue, kGrey);
+            m_dirty += textOut(p, rightX, s * ph / divisions + firstY, text, m_canvasFont, kBlue, kGrey);
         }
     }
 
@@ -341,10 +370,11 @@ void DBar::DrawScales()
     if (xLabelsVisible) {
         const int rowY = pb + 8;
         p.fillRect(qrect(xScaleRect), kGrey);
+        m_dirty += qrect(xScaleRect);
         for (int s = 0; s <= 8; ++s) {
             const double v = xMin + s * (xMax - xMin) * 0.125;
             const QString text = QString::asprintf("%.*f", int(xLabelDigits), v);
-            textOut(p, s * pw / 8 + pl - textWidth(m_canvasFont, text) / 2, rowY, text,
+            m_dirty += textOut(p, s * pw / 8 + pl - textWidth(m_canvasFont, text) / 2, rowY, text,
                     m_canvasFont, kBlack, kGrey);
         }
     }
@@ -353,7 +383,7 @@ void DBar::DrawScales()
         for (int s = 0; s <= 8; ++s) {
             const double v = (xMin + s * (xMax - xMin) * 0.125) * 0.0078125;
             const QString text = QString::asprintf("%.*f", int(xSubLabelDigits), v);
-            textOut(p, s * pw / 8 + pl - 4, rowY, text, m_canvasFont, kBlue, kGrey);
+            m_dirty += textOut(p, s * pw / 8 + pl - 4, rowY, text, m_canvasFont, kBlue, kGrey);
         }
     }
     scalesDrawn(key);
@@ -364,6 +394,7 @@ void DBar::scalesDrawn(const ScaleKey& key)
     m_scalesValid = true;
     m_scalesKey = key;
     m_scalesFont = m_canvasFont;
+    flush();
 }
 
 void DBar::SetXMin(double value)
@@ -371,7 +402,7 @@ void DBar::SetXMin(double value)
     xMin = value;
     recomputeXScale();
     DrawScales();
-    update();
+    flush();
 }
 
 void DBar::SetXMax(double value)
@@ -379,7 +410,7 @@ void DBar::SetXMax(double value)
     xMax = value;
     recomputeXScale();
     DrawScales();
-    update();
+    flush();
 }
 
 void DBar::SetYBottom(double value)
@@ -387,7 +418,7 @@ void DBar::SetYBottom(double value)
     yBottom = value;
     recomputeYScale();
     DrawScales();
-    update();
+    flush();
 }
 
 void DBar::SetYTop(double value)
@@ -395,7 +426,7 @@ void DBar::SetYTop(double value)
     yTop = value;
     recomputeYScale();
     DrawScales();
-    update();
+    flush();
 }
 
 namespace {
@@ -415,10 +446,11 @@ void DBar::SetTitle(const QString& text)
     marginsTouched();
     QPainter p(&m_canvas);
     fill(p, plotRect.left, ot + (pt - ot) / 4, plotRect.right, ot + 3 * (pt - ot) / 4, kGrey);
+    m_dirty += QRect(QPoint(plotRect.left, ot + (pt - ot) / 4), QPoint(plotRect.right - 1, ot + 3 * (pt - ot) / 4 - 1));
     const FontFit fit = fitCaption((pt - ot) / 2, [&](int h) { return textWidth(cellFont(h, true), titleText); });
     m_canvasFont = cellFont(fit.height, true);
-    textOut(p, fit.x, ot + (pt - ot) / 2 - fit.height / 2, titleText, m_canvasFont, kBlack, kGrey);
-    update();
+    m_dirty += textOut(p, fit.x, ot + (pt - ot) / 2 - fit.height / 2, titleText, m_canvasFont, kBlack, kGrey);
+    flush();
 }
 
 void DBar::SetBottomCaption(const QString& text)
@@ -434,17 +466,29 @@ void DBar::SetBottomCaption(const QString& text)
     }
     QPainter p(&m_canvas);
     fill(p, plotRect.left, pb + (ob - pb) / 4, plotRect.right, pb + 3 * (ob - pb) / 4, kGrey);
+    m_dirty += QRect(QPoint(plotRect.left, pb + (ob - pb) / 4), QPoint(plotRect.right - 1, pb + 3 * (ob - pb) / 4 - 1));
     const FontFit fit =
         fitCaption((ob - pb) / 2, [&](int h) { return textWidth(cellFont(h, true), bottomCaption); });
     m_canvasFont = cellFont(fit.height, true);
-    textOut(p, fit.x, pb + (ob - pb) / 2 - fit.height / 2, bottomCaption, m_canvasFont, kBlack, kGrey);
+    m_dirty += textOut(p, fit.x, pb + (ob - pb) / 2 - fit.height / 2, bottomCaption, m_canvasFont, kBlack, kGrey);
     // Its band crosses only the x scale rows, unless the text overflows the plot's width.
     if (xRowsShown() || fit.x < plotRect.left)
         m_scalesValid = false;
     m_bottomValid = true;
     m_bottomDrawn = bottomCaption;
     m_bottomFont = m_canvasFont;
-    update();
+    flush();
+}
+
+// The rotated caption's cell runs from its x rightward by the font's height.
+int DBar::valueCaptionX() const
+{
+    return outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
+}
+
+int DBar::valueCaptionRight() const
+{
+    return valueCaptionX() + QFontMetrics(cellFont(kValueCaptionHeight, false)).height();
 }
 
 void DBar::SetValueCaption(const QString& text)
@@ -453,13 +497,13 @@ void DBar::SetValueCaption(const QString& text)
         valueCaption = text;
     if (m_canvas.isNull())
         return;
-    const QFont f = cellFont(14, false);
-    const int x = outerRect.left + (plotRect.left - outerRect.left) / 4 - m_fontHeight / 2;
+    const QFont f = cellFont(kValueCaptionHeight, false);
+    const int x = valueCaptionX();
     const int y = outerHeight / 2 + textWidth(f, valueCaption) / 2;
     marginsTouched();
     QPainter p(&m_canvas);
-    textOut(p, x, y, valueCaption, f, kBlack, kGrey, 900);
-    update();
+    m_dirty += textOut(p, x, y, valueCaption, f, kBlack, kGrey, 900);
+    flush();
 }
 
 void DBar::SetRightCaption(const QString& text)
@@ -474,8 +518,8 @@ void DBar::SetRightCaption(const QString& text)
     const int y = outerHeight / 2 - textWidth(f, rightCaption) / 2;
     marginsTouched();
     QPainter p(&m_canvas);
-    textOut(p, x, y, rightCaption, f, kBlue, kGrey, 2700);
-    update();
+    m_dirty += textOut(p, x, y, rightCaption, f, kBlue, kGrey, 2700);
+    flush();
 }
 
 void DBar::SetNote(const QString& text)
@@ -488,9 +532,9 @@ void DBar::SetNote(const QString& text)
     const int h = QFontMetrics(m_canvasFont).height();
     marginsTouched();
     QPainter p(&m_canvas);
-    textOut(p, 3 * outerWidth / 4 - textWidth(m_canvasFont, noteText) / 2, outerRect.bottom - h - 3,
-            noteText, m_canvasFont, kBlue, kGrey);
-    update();
+    m_dirty += textOut(p, 3 * outerWidth / 4 - textWidth(m_canvasFont, noteText) / 2, outerRect.bottom - h - 3,
+                       noteText, m_canvasFont, kBlue, kGrey);
+    flush();
 }
 
 void DBar::BeginBars()
@@ -501,6 +545,7 @@ void DBar::BeginBars()
         marginsTouched();
         QPainter p(&m_canvas);
         fill(p, plotRect.left, plotRect.bottom + 5, plotRect.left + plotWidth, plotRect.bottom + 35, kGrey);
+        m_dirty += QRect(plotRect.left, plotRect.bottom + 5, plotWidth, 30);
     }
 }
 
@@ -528,10 +573,11 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
         bar.text = label.left(kMaxLabelLength);
         const QFontMetrics fm(m_labelFont);
         const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(bar.text);
-        bar.labelAt = QPoint(bx - e / 2, by - 20);
+        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
+        const LabelSpot spot = labelPlace(bx - e / 2, by, w, h, verticalLabels);
+        bar.labelAt = QPoint(spot.x, spot.y);
         bar.labelled = true;
         bar.vertical = verticalLabels;
-        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
         bar.cell = verticalLabels ? QRect(bar.labelAt.x(), bar.labelAt.y() - w, h, w)
                                   : QRect(bar.labelAt.x(), bar.labelAt.y(), w, h);
     }
@@ -543,55 +589,100 @@ void DBar::EndBars(const QString& legend)
     if (!xScaleArea && !m_canvas.isNull()) {
         marginsTouched();
         QPainter p(&m_canvas);
-        textOut(p, plotWidth / 2 + plotRect.left - textWidth(m_canvasFont, legend) / 2, plotRect.bottom + 5,
-                legend, m_canvasFont, kBlack, kGrey);
+        m_dirty += textOut(p, plotWidth / 2 + plotRect.left - textWidth(m_canvasFont, legend) / 2,
+                           plotRect.bottom + 5, legend, m_canvasFont, kBlack, kGrey);
     }
+    const std::vector<PendingBar> bars = std::move(m_pending);
+    m_pending.clear();
+    m_stale = false;
+    composeBars(bars, barColor);
+}
+
+void DBar::SetStale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    const std::vector<PendingBar> bars = m_shownBars;
+    composeBars(bars, stale ? kStaleGrey : barColor);
+}
+
+bool DBar::PendingBar::operator==(const PendingBar& o) const
+{
+    return bar == o.bar && labelled == o.labelled && vertical == o.vertical && text == o.text
+        && labelAt == o.labelAt && cell == o.cell;
+}
+
+QRegion DBar::PendingBar::area(const QRect& plot) const
+{
+    QRegion r = bar & plot;
+    if (labelled)
+        r += cell.adjusted(-2, -2, 2, 2) & plot;
+    return r;
+}
+
+void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour)
+{
+    const QRect area(0, 0, plotWidth, plotHeight);
     if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
-        // The bars are drawn here, all at once, so that only the parts of the
+        // The bars are drawn all at once, so that only the parts of the
         // previous bars that the new ones do not cover are reset from the
         // background: the picture is the same as a full reset, at a fraction
         // of the copying. Bars and label cells are opaque; glyphs may reach a
         // little past their cell.
-        const QRect area(0, 0, plotWidth, plotHeight);
         QRegion covered;
         QRegion drawn;
-        for (const PendingBar& b : m_pending) {
+        for (const PendingBar& b : bars) {
             covered += b.bar & area;
-            drawn += b.bar & area;
             if (b.labelled) {
                 const QRect inner = b.cell.adjusted(1, 1, -1, -1);
                 if (inner.isValid())
                     covered += inner & area;
-                drawn += b.cell.adjusted(-2, -2, 2, 2) & area;
             }
+            drawn += b.area(area);
         }
         QPainter p(&barsBitmap);
         p.setCompositionMode(QPainter::CompositionMode_Source);
         for (const QRect& r : m_barsDrawn.subtracted(covered))
             copyRect(p, backgroundBitmap, r, QPoint());
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        for (const PendingBar& b : m_pending) {
+        for (const PendingBar& b : bars) {
             if (b.bar.isValid())
-                p.fillRect(b.bar, barColor);
+                p.fillRect(b.bar, colour);
             if (b.labelled)
-                textOut(p, b.labelAt.x(), b.labelAt.y(), b.text, m_labelFont, barColor, kWhite,
+                textOut(p, b.labelAt.x(), b.labelAt.y(), b.text, m_labelFont, colour, kWhite,
                         b.vertical ? 900 : 0);
         }
         m_barsDrawn = drawn;
     }
-    m_pending.clear();
-    // The plot on the canvas differs from the bars bitmap only where the
-    // previous or this update drew: one copy of those parts completes it.
-    const QRegion changed = m_barsShown.united(m_barsDrawn);
+    // The plot on the canvas differs from the new bars bitmap only where a
+    // bar or label differs from the one shown before: one copy of those
+    // parts completes it, and only they go to the screen.
+    QRegion changed;
+    if (colour != m_shownColour) {
+        changed = m_barsShown.united(m_barsDrawn);
+    } else {
+        const size_t n = std::max(bars.size(), m_shownBars.size());
+        for (size_t i = 0; i < n; ++i) {
+            const bool before = i < m_shownBars.size(), now = i < bars.size();
+            if (before && now && bars[i] == m_shownBars[i])
+                continue;
+            if (before)
+                changed += m_shownBars[i].area(area);
+            if (now)
+                changed += bars[i].area(area);
+        }
+    }
     if (!m_canvas.isNull() && !barsBitmap.isNull()) {
         QPainter p(&m_canvas);
         for (const QRect& r : changed)
             copyRect(p, barsBitmap, r, QPoint(plotRect.left, plotRect.top));
     }
     m_barsShown = m_barsDrawn;
-    // Only the changed parts go to the screen: a full repaint per update
-    // would cost far more than the drawing itself at scan rates.
-    update(changed.translated(plotRect.left, plotRect.top));
+    m_shownBars = bars;
+    m_shownColour = colour;
+    m_dirty += changed.translated(plotRect.left, plotRect.top);
+    flush();
 }
 
 void DBar::MouseMove(int x, int y)
@@ -606,11 +697,12 @@ void DBar::MouseMove(int x, int y)
     marginsTouched();
     QPainter p(&m_canvas);
     p.fillRect(qrect(readoutRect), kGrey);
+    m_dirty += qrect(readoutRect);
     m_canvasFont = cellFont(top / 5, true);
     const int h = QFontMetrics(m_canvasFont).height();
-    textOut(p, outerWidth / 2 - textWidth(m_canvasFont, text) / 2, 4 * top / 5 + outerRect.top - h / 8, text,
-            m_canvasFont, kRed, kGrey);
-    update();
+    m_dirty += textOut(p, outerWidth / 2 - textWidth(m_canvasFont, text) / 2, 4 * top / 5 + outerRect.top - h / 8,
+                       text, m_canvasFont, kRed, kGrey);
+    flush();
 }
 
 void DBar::MouseUp(Button button, int x, int y)

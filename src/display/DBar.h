@@ -67,6 +67,11 @@ public:
     void DrawBar(int16_t x, const QString& label, double value);
     void EndBars(const QString& legend);
 
+    // Greys the bars shown (and their labels) while their data are not live,
+    // such as while the link is lost; the next bar update draws in colour.
+    void SetStale(bool stale);
+    bool stale() const { return m_stale; }
+
     // Control coordinates.
     void MouseMove(int x, int y);
     void MouseUp(Button button, int x, int y);
@@ -125,6 +130,11 @@ private:
     void DrawMarkers();
     void DrawTrace();
     void ensureCanvas();
+    void keepOffHostFrame();
+    static constexpr int kValueCaptionHeight = 14; // pixels
+    int valueCaptionX() const;
+    int valueCaptionRight() const; // first column right of the value caption
+    void flush(); // asks for a repaint of what was drawn since the last flush
     void copyToPlot(const QImage& bitmap);
     QImage makeBitmap(int width, int height, const QColor& fill) const;
 
@@ -150,10 +160,17 @@ private:
         QString text;
         QPoint labelAt;
         QRect cell;
+        bool operator==(const PendingBar& other) const;
+        QRegion area(const QRect& plot) const; // what it may paint, within plot
     };
+    void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
     std::vector<PendingBar> m_pending;
+    std::vector<PendingBar> m_shownBars; // as last composed, in drawing order
+    QColor m_shownColour;
+    bool m_stale = false;
     QRegion m_barsDrawn;       // bars bitmap parts that differ from the background
     QRegion m_barsShown;       // plot parts on the canvas that differ from the background
+    QRegion m_dirty;           // canvas parts drawn but not yet asked to be repainted
     bool m_scalesValid = false;
     ScaleKey m_scalesKey{};
     QFont m_scalesFont;

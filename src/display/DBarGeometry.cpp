@@ -105,7 +105,8 @@ int DBarGeometry::barHalfWidth(int barWidthDivisor) const
     return hw == 0 ? 1 : hw;
 }
 
-DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt) const
+DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& widthAt, int keepClear,
+                                                 const std::function<int(int)>& drawnWidthAt) const
 {
     FontFit fit;
     const int limit = (plotRect.left + outerRect.left) / 2;
@@ -113,8 +114,17 @@ DBarGeometry::FontFit DBarGeometry::fitScaleFont(const std::function<int(int)>& 
         fit.height = plotHeight / k;
         fit.x = plotRect.left - widthAt(fit.height) - 4;
         if (limit <= fit.x)
-            break;
+            return fit;
     }
+    const auto& width = drawnWidthAt ? drawnWidthAt : widthAt;
+    if (fit.x >= keepClear)
+        return fit;
+    for (fit.height = plotHeight / 22; fit.height > kMinScaleHeight; --fit.height) {
+        fit.x = plotRect.left - width(fit.height) - 4;
+        if (fit.x >= keepClear)
+            return fit;
+    }
+    fit.x = plotRect.left - width(fit.height) - 4;
     return fit;
 }
 
@@ -133,6 +143,24 @@ DBarGeometry::FontFit DBarGeometry::fitCaption(int startHeight,
             break;
     }
     return fit;
+}
+
+// A label stands 20 pixels above its bar. The strongest bars, the ones users
+// look for, leave no room there and their labels were cut at the plot's top:
+// such a label goes inside the top of its bar instead, and no label leaves
+// the plot sideways.
+DBarGeometry::LabelSpot DBarGeometry::labelPlace(int x, int by, int w, int h, bool vertical) const
+{
+    const int across = vertical ? h : w; // horizontal extent
+    const int along = vertical ? w : h;  // vertical extent
+    if (across <= plotWidth)
+        x = std::clamp(x, 0, plotWidth - across);
+    int top = by - 20 - (vertical ? w : 0);
+    if (top < 0)
+        top = by + 2;
+    if (along <= plotHeight)
+        top = std::clamp(top, 0, plotHeight - along);
+    return {x, vertical ? top + w : top};
 }
 
 std::optional<DBarGeometry::Range> DBarGeometry::zoomRange(Button button, int x, int y,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,7 @@ public:
     };
 
     enum Axis { XAxis = 0, YAxis = 1 };
+    static constexpr int kMinScaleHeight = 5; // pixels
     enum class Button { Left, Right, Middle };
 
     // Lays out every rectangle from the control's position and size and
@@ -50,11 +52,29 @@ public:
 
     // Left scale font: tries PH/12 .. PH/22 until the widest label fits
     // right of the left margin's middle. widthAt(h) measures at cell height h.
-    FontFit fitScaleFont(const std::function<int(int height)>& widthAt) const;
+    // When even PH/22 does not fit, the labels would run over the value
+    // caption: the height then goes on shrinking, down to 5 pixels, until
+    // the labels start at keepClear or right of it.
+    // drawnWidthAt, when given, measures the labels as drawn for that phase
+    // (the designed trials measure the range ends with one decimal more).
+    FontFit fitScaleFont(const std::function<int(int height)>& widthAt,
+                         int keepClear = std::numeric_limits<int>::min(),
+                         const std::function<int(int height)>& drawnWidthAt = {}) const;
 
     // Title / bottom caption: shrinks from startHeight until the text is
     // centred inside the plot's width, but never below 5 pixels.
     FontFit fitCaption(int startHeight, const std::function<int(int height)>& widthAt) const;
+
+    // Where a bar label's text starts, in bars bitmap coordinates: a
+    // horizontal label's top-left corner, a vertical one's bottom-left (it
+    // runs upward). x is the centred start, by the bar's top; w x h the
+    // text's extent along and across its direction.
+    struct LabelSpot
+    {
+        int x = 0;
+        int y = 0;
+    };
+    LabelSpot labelPlace(int x, int by, int w, int h, bool vertical) const;
 
     // The x range a click at (x, y) zooms to, or nothing when the click is
     // outside the plot, the middle button, or the span would fall below

@@ -41,7 +41,7 @@ ReceiverBars::Frame ReceiverBars::single(const MeasurementState& state, int r,
     f.xMax = 2.0;
     f.verticalLabels = false;
     f.bottomCaption = showFrequency ? format("%.5f MHz", settings.currentMHz())
-                                    : format("Channel %d", int(settings.currentChannel()));
+                                    : format("Channel %lld", (long long)settings.displayChannelOf(settings.current));
     const int16_t v = state.singleAverage[r];
     f.bars.push_back({1, format("%d dBm", int(v)), double(v)});
     f.mapValue = v;
@@ -55,7 +55,10 @@ ReceiverBars::Frame ReceiverBars::table(const MeasurementState& state, int r,
     f.xMax = 11.0;
     f.verticalLabels = true;
     f.bottomCaption = rangeCaption(showFrequency);
-    const TableRanking::Slots ranked = TableRanking::rank(state.tableRssi[r], MeasurementState::kTableSize);
+    // A table left from before a band change ranks as empty.
+    const TableRanking::Slots ranked = state.tableStale[r].load() != 0
+        ? TableRanking::Slots{}
+        : TableRanking::rank(state.tableRssi[r], MeasurementState::kTableSize);
     f.bars.reserve(TableRanking::kSlots);
     for (int k = 0; k < TableRanking::kSlots; ++k) {
         const TableRanking::Slot& slot = ranked[k];
@@ -85,9 +88,11 @@ ReceiverBars::Frame ReceiverBars::scan(const MeasurementState& state, int r,
         if (v > max)
             max = v;
         std::string label;
-        if (v > TableRanking::kFloor) {
-            label = showFrequency ? format("%.4f", settings.frequencyOfValueMHz(settings.scanChannels[k]))
-                                  : format("%d", int(settings.channelOf(settings.scanChannels[k])));
+        // Until the device has sent its scan list the slots name no channel.
+        if (v > TableRanking::kFloor && settings.scanChannelsKnown) {
+            const uint32_t value = settings.scanChannels[k];
+            label = showFrequency ? format("%.4f", settings.valueMHz(value))
+                                  : format("%lld", (long long)settings.displayChannelOf(value));
         }
         f.bars.push_back({int16_t(k + 1), std::move(label), double(v)});
     }

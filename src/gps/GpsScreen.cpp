@@ -1,6 +1,18 @@
 #include "GpsScreen.h"
 
+#include "gps/GpsScreenText.h"
+#include "platform/TextFit.h"
 #include "ui_GpsScreen.h"
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QStyle>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
 
 #include <QFont>
 #include <QLabel>
@@ -14,6 +26,8 @@ GpsScreen::GpsScreen(QWidget* parent)
     setAttribute(Qt::WA_StyledBackground); // the gray panel background of the style sheet
     setFixedSize(size());
     widenLabelsToBoxes();
+    fitFieldFonts(this);
+    m_tableFont = ui->lblChannelHdr->font();
 }
 
 // Liberation Sans Bold runs a little wider than the face the layout was drawn
@@ -31,6 +45,89 @@ void GpsScreen::widenLabelsToBoxes()
 }
 
 GpsScreen::~GpsScreen() = default;
+
+namespace {
+
+bool isChannelTable(const std::string& name)
+{
+    return name.rfind("lblChannel", 0) == 0;
+}
+
+int designPixels(const QFont& font)
+{
+    return QFontInfo(font).pixelSize();
+}
+
+int availableWidth(const QWidget* w)
+{
+    if (qobject_cast<const QLineEdit*>(w)) {
+        // The frame and the edit's own two-pixel text margins.
+        const int frame = w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+        return w->contentsRect().width() - 2 * frame - 4;
+    }
+    return w->contentsRect().width();
+}
+
+void fitFont(QWidget* w, const std::vector<QString>& texts)
+{
+    QFont font = w->font();
+    const int design = designPixels(font);
+    const int size = TextFit::pixelSize(design, GpsScreen::kMinFieldPixels, availableWidth(w), [&](int px) {
+        QFont f = font;
+        f.setPixelSize(px);
+        const QFontMetrics fm(f);
+        int widest = 0;
+        for (const QString& t : texts)
+            widest = std::max(widest, fm.horizontalAdvance(t));
+        return widest;
+    });
+    if (size != design) {
+        font.setPixelSize(size);
+        w->setFont(font);
+    }
+}
+
+} // namespace
+
+void GpsScreen::fitFieldFonts(QWidget* root)
+{
+    std::map<std::string, std::vector<QString>> texts;
+    for (const auto& rows : GpsScreenText::extremeRows())
+        for (const GpsScreenText::Row& row : rows)
+            texts[row.target].push_back(QString::fromLatin1(row.text.data(), qsizetype(row.text.size())));
+    for (const auto& [name, candidates] : texts) {
+        if (isChannelTable(name))
+            continue;
+        QWidget* w = root->findChild<QWidget*>(QString::fromStdString(name));
+        if (w && (qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w)))
+            fitFont(w, candidates);
+    }
+}
+
+void GpsScreen::fitChannelTable()
+{
+    const QList<QLabel*> lines = {ui->lblChannelHdr, ui->lblChannel1, ui->lblChannel2, ui->lblChannel3,
+                                  ui->lblChannel4, ui->lblChannel5, ui->lblChannel6, ui->lblChannel7,
+                                  ui->lblChannel8, ui->lblChannel9, ui->lblChannel10, ui->lblChannel11,
+                                  ui->lblChannel12};
+    const int design = designPixels(m_tableFont);
+    const int size = TextFit::pixelSize(design, kMinFieldPixels, ui->lblChannel1->contentsRect().width(), [&](int px) {
+        QFont f = m_tableFont;
+        f.setPixelSize(px);
+        const QFontMetrics fm(f);
+        int widest = 0;
+        for (const QLabel* l : lines)
+            widest = std::max(widest, fm.horizontalAdvance(l->text()));
+        return widest;
+    });
+    QFont font = m_tableFont;
+    if (size != design)
+        font.setPixelSize(size);
+    if (lines.front()->font() == font)
+        return;
+    for (QLabel* l : lines)
+        l->setFont(font);
+}
 
 void GpsScreen::substituteFonts()
 {

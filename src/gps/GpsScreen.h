@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 
 #include <memory>
@@ -22,8 +23,19 @@ public:
     // the Liberation fonts that metric-match them.
     static void substituteFonts();
 
+    // Shrinks the font of every GPS field under root (labels of this screen,
+    // the main window's GPS Data edits) only as far as the widest text the
+    // field can show needs, measured with the font's metrics.
+    static void fitFieldFonts(QWidget* root);
+    // The channel table: all thirteen lines share one font so that the
+    // columns stay aligned, as large as the longest line shown allows.
+    void fitChannelTable();
+
+    static constexpr int kMinFieldPixels = 7;
+
 private:
     void widenLabelsToBoxes();
 
     std::unique_ptr<Ui::GpsScreen> ui;
+    QFont m_tableFont; // the channel table's font as designed
 };

@@ -2,6 +2,7 @@
 
 #include "gps/TGPS.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -110,4 +111,29 @@ std::vector<GpsScreenText::Row> GpsScreenText::rows(const TGPS& gps)
         rows.push_back({kChannelLabels[n], channelLine(n + 1, gps.Channels[n])});
     rows.push_back({"lblGeometry", format("%.1f DOP", gps.DOP * 0.1)});
     return rows;
+}
+
+std::vector<std::vector<GpsScreenText::Row>> GpsScreenText::extremeRows()
+{
+    std::vector<std::vector<Row>> all;
+    for (const uint8_t fill : {uint8_t(0x00), uint8_t(0xFF), uint8_t(0x80), uint8_t(0x7F), uint8_t('W'), uint8_t('@')}) {
+        std::array<uint8_t, TGPS::kMessageSize> message;
+        message.fill(fill);
+        TGPS gps;
+        gps.Decode(message.data());
+        // The receiver reports -110 to 250 half degrees; the field's full
+        // range would shrink the text for values that never come.
+        gps.Temperature = std::clamp(gps.Temperature, -55.0, 125.0);
+        all.push_back(rows(gps));
+    }
+    // Compass texts differ in width by sector.
+    for (int sector = 0; sector < 16; ++sector) {
+        std::array<uint8_t, TGPS::kMessageSize> message{};
+        message[51] = uint8_t((sector * 225) >> 8);
+        message[52] = uint8_t(sector * 225);
+        TGPS gps;
+        gps.Decode(message.data());
+        all.push_back(rows(gps));
+    }
+    return all;
 }

@@ -38,6 +38,11 @@ public:
     static std::string channelLine(int channel, const std::array<uint8_t, 6>& block);
     static std::string channelStatusText(const std::array<uint8_t, 6>& block);
 
+    // The rows of a few extreme messages (every byte 0x00, 0xFF, 0x80, 0x7F,
+    // 'W' or '@', every flag set): between them they hold the widest text
+    // each field can show, so the screen can size its fonts once.
+    static std::vector<std::vector<Row>> extremeRows();
+
     static std::string metresText(double centimetres);  // "%.0f M"
     static std::string speedText(int16_t centimetresPerSecond); // "%d m/s", toward zero
 };

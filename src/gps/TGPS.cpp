@@ -52,11 +52,6 @@ int16_t be16(const uint8_t* p)
     return int16_t(uint16_t((p[0] << 8) | p[1]));
 }
 
-uint16_t beU16(const uint8_t* p)
-{
-    return uint16_t((p[0] << 8) | p[1]);
-}
-
 int32_t be32(const uint8_t* p)
 {
     return int32_t((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]));
@@ -121,8 +116,9 @@ void TGPS::Decode(const uint8_t* message)
     ReceiverStatus = {m[kStatus1], m[kStatus2]};
 
     OscOffset = be32(m + kOscOffset);
-    // Half degrees on the wire; the half is dropped.
-    Temperature = beU16(m + kTemperature) / 2;
+    // Signed half degrees on the wire (-110 to 250): below freezing is
+    // common in the field, and the half is worth showing.
+    Temperature = be16(m + kTemperature) / 2.0;
 
     UTCEnabled = (m[kUtc] & 0x80) != 0;
     UTCOffsetDecoded = (m[kUtc] & 0x40) != 0;

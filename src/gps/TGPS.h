@@ -51,7 +51,7 @@ public:
     double FilteredGPSHeight = 0, FilteredMSLHeight = 0;  // cm
     double Latitude = 0, Longitude = 0;                   // degrees
     double GPSHeight = 0, MSLHeight = 0;                  // cm
-    double Temperature = 0;                               // whole degrees Celsius
+    double Temperature = 0;                               // degrees Celsius, in halves
     uint8_t StatusByte = 0;
     int16_t VisibleSats = 0, TrackedSats = 0;
     int32_t OscOffset = 0; // Hz

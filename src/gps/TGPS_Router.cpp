@@ -1,6 +1,7 @@
 #include "TGPS_Router.h"
 
 #include "gps/GpsRecord.h"
+#include "gps/GpsScreen.h"
 #include "gps/GpsScreenText.h"
 #include "gps/MapExport.h"
 #include "gps/TGPS.h"
@@ -19,6 +20,7 @@ TGPS_Router::TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* windo
     if (window) {
         m_gbGPS = window->findChild<QWidget*>(QStringLiteral("gbGPS"));
         m_edGPSStatus = window->findChild<QWidget*>(QStringLiteral("edGPSStatus"));
+        m_screen = window->findChild<GpsScreen*>();
         // The names come from the text builder itself, so the two cannot drift apart.
         for (const GpsScreenText::Row& row : GpsScreenText::rows(TGPS{}))
             m_targets.push_back({row.target, window->findChild<QWidget*>(QLatin1String(row.target))});
@@ -78,6 +80,8 @@ void TGPS_Router::UpdateScreen(const TGPS& gps)
         else if (auto* edit = qobject_cast<QLineEdit*>(target))
             edit->setText(text);
     }
+    if (m_screen)
+        m_screen->fitChannelTable();
 }
 
 void TGPS_Router::SendMapData(const TGPS& gps)

@@ -8,6 +8,7 @@
 #include <vector>
 
 class GpsRecord;
+class GpsScreen;
 class MapExport;
 class MeasurementState;
 class QWidget;
@@ -54,5 +55,6 @@ private:
     MapExport* m_map;
     QPointer<QWidget> m_gbGPS;
     QPointer<QWidget> m_edGPSStatus;
+    QPointer<GpsScreen> m_screen;
     std::vector<Target> m_targets; // rows of GpsScreenText, by object name
 };

@@ -16,6 +16,9 @@ public:
 
     std::atomic<int16_t> linkKind{kNone};
     std::atomic<int16_t> comPort{1}; // n of "COMn:"; 0 when USB is chosen
+    // The device went away after it had been connected, until it is back:
+    // whatever the screen shows from before is not live.
+    std::atomic<bool> linkLost{false};
 
     // A device path typed into the port dialog (for example a pseudo-terminal);
     // when set it is opened instead of the "COMn:" device.

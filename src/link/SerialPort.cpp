@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -203,6 +205,23 @@ LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs)
     return WaitResult::Timeout;
 }
 
+// The dialout hint helps only where that group owns the device; on a
+// pseudo-terminal or a device of another group it would send the user the
+// wrong way.
+std::string SerialPort::permissionDeniedText(const std::string& path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        group buffer{};
+        group* found = nullptr;
+        char names[4096];
+        if (::getgrgid_r(st.st_gid, &buffer, names, sizeof names, &found) == 0 && found
+            && std::strcmp(found->gr_name, "dialout") == 0)
+            return "Permission Denied (Add The User To The dialout Group)";
+    }
+    return "Permission Denied";
+}
+
 std::string SerialPort::failureReason() const
 {
     switch (m_openErrno) {
@@ -210,7 +229,7 @@ std::string SerialPort::failureReason() const
         return {};
     case EACCES:
     case EPERM:
-        return "Permission Denied (Add The User To The dialout Group)";
+        return permissionDeniedText(m_path);
     case ENOENT:
     case ENXIO:
     case ENODEV:

@@ -39,6 +39,9 @@ public:
     // "COMn:" -> /dev/ttyS<n-1>.
     static std::string comDevicePath(int port);
     static std::string comName(int port);
+    // Why opening path was refused, with the dialout hint when that group
+    // owns the device.
+    static std::string permissionDeniedText(const std::string& path);
 
 private:
     const LinkSettings* m_settings;

@@ -150,6 +150,7 @@ void TCom_Router::Execute()
 
         everConnected = true;
         d->settings.setStatusText(connectedText);
+        d->settings.linkLost = false;
         d->packetFramer.reset(); // a packet cut by a loss can never complete
         send(buildFrame(kSerialNumberRequest, nullptr, 0));
 
@@ -162,6 +163,7 @@ void TCom_Router::Execute()
             port.close();
         }
         d->settings.setStatusText("Link Lost!!");
+        d->settings.linkLost = true;
         pauseBeforeReopen();
     }
 }

@@ -40,11 +40,24 @@ LogControl::~LogControl()
     delete m_errorBox.data();
 }
 
+QFileDialog* LogControl::makeLogFileDialog(QWidget* parent, const QString& current)
+{
+    auto* dialog = new QFileDialog(parent);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setNameFilters({QStringLiteral("Tavrix log files (*.KLF)"), QStringLiteral("All files (*)")});
+    if (!current.isEmpty())
+        dialog->selectFile(current);
+    return dialog;
+}
+
 void LogControl::btnLogFileClick()
 {
-    const QString name = QFileDialog::getOpenFileName(m_dialogParent);
-    if (!name.isEmpty())
-        m_logFile->setText(name);
+    std::unique_ptr<QFileDialog> dialog(makeLogFileDialog(m_dialogParent, m_logFile->text()));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return;
+    m_logFile->setText(dialog->selectedFiles().constFirst());
 }
 
 void LogControl::btnLogModeClick()
@@ -57,6 +70,12 @@ void LogControl::btnLogModeClick()
 
 void LogControl::startLogging()
 {
+    // Refused before anything is shown, sent or created.
+    if (const std::string problem = LogFileName::problem(m_logFile->text().toStdString()); !problem.empty()) {
+        m_btnLogMode->setChecked(false);
+        showError(QString::fromStdString(problem));
+        return;
+    }
     if (m_warningForm) {
         m_warningForm->show();
         m_warningForm->raise();
@@ -109,9 +128,20 @@ void LogControl::writerFailed(TLog_Router* writer, const QString& message)
         m_logging.store(false);
         m_btnLogMode->setChecked(false);
         m_logFile->setEnabled(true);
+        // Its advice to start the measurement no longer holds.
+        if (m_warningForm)
+            m_warningForm->hide();
     }
-    if (m_errorBox)
+    showError(message);
+}
+
+void LogControl::showError(const QString& message)
+{
+    if (m_errorBox) {
+        m_errorBox->setText(message);
+        m_errorBox->raise();
         return;
+    }
     auto* box = new QMessageBox(QMessageBox::Critical, "Error", message, QMessageBox::Ok, m_dialogParent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);

@@ -16,6 +16,7 @@
 
 class MeasurementState;
 class QAbstractButton;
+class QFileDialog;
 class QLineEdit;
 class QWidget;
 class TLogWarningForm;
@@ -46,6 +47,9 @@ public:
     ~LogControl() override;
 
     void btnLogFileClick();
+    // The log file picker: a save-style dialog that takes a new name and
+    // never asks to overwrite, since logging appends.
+    static QFileDialog* makeLogFileDialog(QWidget* parent, const QString& current);
     void btnLogModeClick();
 
     // Link thread: for every decoded packet, after the channel-information
@@ -73,6 +77,7 @@ private:
     void raiseWarning();
     void writerFailed(TLog_Router* writer, const QString& message);
     void showNotice(const QString& message);
+    void showError(const QString& message);
 
     MeasurementState& m_state;
     QLineEdit* m_logFile;

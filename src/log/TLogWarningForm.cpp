@@ -28,6 +28,29 @@ void TLogWarningForm::hideEvent(QHideEvent* event)
     });
 }
 
+// The position and size are those of the outer frame; the window manager's
+// decorations are known only once the window is up, so the client area is
+// sized again then.
+void TLogWarningForm::placeFrame()
+{
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const int extraWidth = frame.width() - client.width();
+    const int extraHeight = frame.height() - client.height();
+    resize(kOuterGeometry.width() - extraWidth, kOuterGeometry.height() - extraHeight);
+    move(kOuterGeometry.topLeft());
+}
+
+void TLogWarningForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    placeFrame();
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            placeFrame();
+    });
+}
+
 void TLogWarningForm::Button1Click()
 {
     // The record goes with the flag: a new log's header carries only channel

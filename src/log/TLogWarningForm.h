@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
@@ -22,10 +23,16 @@ public:
 
     void Button1Click();
 
+    // Where the dialog opens: its frame, title bar included.
+    static constexpr QRect kOuterGeometry{281, 133, 522, 440};
+
 protected:
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void placeFrame();
+
     std::unique_ptr<Ui::TLogWarningForm> ui;
     MeasurementState& m_state;
 };

@@ -126,12 +126,27 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
     const bool active[MeasurementState::kReceivers] = {(payload[0] & 0x01) != 0, (payload[0] & 0x02) != 0};
     // The blocks are stored before any flag is raised, so a display that sees
     // settingsChanged builds its title from the new settings, not the old.
+    bool bandChanged[MeasurementState::kReceivers] = {false, false};
     {
         std::lock_guard guard(m_state.lock);
         for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-            if (active[r])
-                m_state.receiverSettings[r]->storeBlock(payload + 1 + ReceiverSettings::kBlockSize * r);
+            if (!active[r])
+                continue;
+            ReceiverSettings& settings = *m_state.receiverSettings[r];
+            const ReceiverSettings before = settings;
+            settings.storeBlock(payload + 1 + ReceiverSettings::kBlockSize * r);
+            bandChanged[r] = settings.lowEdge() != before.lowEdge() || settings.highEdge() != before.highEdge()
+                || settings.stepRaw() != before.stepRaw()
+                || settings.numberingFrom991() != before.numberingFrom991();
         }
+    }
+    // Table levels of the old band would rank under the new band's labels.
+    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+        if (!bandChanged[r])
+            continue;
+        m_state.tableStale[r] = 1;
+        if (!m_state.receiverEvents[r].isSet())
+            m_state.clearTable(r);
     }
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
         m_state.receiverActive[r] = active[r] ? 1 : 0;
@@ -196,6 +211,7 @@ bool Decoder::onScanChannelList(const uint8_t* payload, int size)
             for (int slot = 0; slot < MeasurementState::kScanSlots; ++slot)
                 settings.scanChannels[slot] = le32(payload + 4 * (MeasurementState::kScanSlots * r + slot));
             settings.current = settings.scanChannels[0];
+            settings.scanChannelsKnown = true;
         }
         m_state.resetScanRssi(r);
     }
@@ -234,6 +250,8 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
         if (m_state.receiverEvents[r].isSet() || m_state.receiverActive[r] == 0)
             continue;
+        if (m_state.tableStale[r].load() != 0)
+            m_state.clearTable(r);
         bool stored = false;
         for (int e = 0; e < kTableEntries; ++e) {
             const uint8_t* entry = payload + kTableEntrySize * e;

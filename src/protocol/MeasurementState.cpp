@@ -51,3 +51,9 @@ MeasurementState& measurementState()
     static MeasurementState state;
     return state;
 }
+
+void MeasurementState::clearTable(int r)
+{
+    std::memset(tableRssi[r], 0, sizeof tableRssi[r]);
+    tableStale[r].store(0);
+}

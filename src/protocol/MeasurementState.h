@@ -64,6 +64,10 @@ public:
     std::array<std::atomic<int16_t>, kReceivers> singleAverage{kNoSignal, kNoSignal};
     int8_t scanRssi[kReceivers][kScanSlots];   // dBm
     int8_t tableRssi[kReceivers][kTableSize];  // dBm, index = channel - 1; 0 = never received
+    // The receiver's band or step changed since its table was filled: the old
+    // levels belong to other frequencies. Cleared with the table by whoever
+    // holds the data next (the decoder while the event is clear).
+    std::array<std::atomic<uint8_t>, kReceivers> tableStale{};
     char serialNumber[9] = {};
     RecordSlot channelInfoRecord;
     std::atomic<uint8_t> channelInfoPresent{0};
@@ -87,6 +91,7 @@ public:
     std::string serialNumberText() const; // copy under `lock`
     ReceiverSettings settingsCopy(int r) const; // copy under `lock`
     void resetScanRssi(int r);
+    void clearTable(int r); // tableRssi[r] to 0, tableStale[r] to 0
 };
 
 // The one instance of the run, created before any form or thread.

@@ -38,6 +38,14 @@ int16_t ReceiverSettings::channelOf(uint32_t value) const
     return p <= 34 ? int16_t(p + 990) : int16_t(p - 34);
 }
 
+int64_t ReceiverSettings::displayChannelOf(uint32_t value) const
+{
+    const int64_t p = int64_t(value) - int64_t(lowEdge()) + 1;
+    if (!numberingFrom991())
+        return p;
+    return p <= 34 ? p + 990 : p - 34;
+}
+
 int16_t ReceiverSettings::positionOf(int16_t channel) const
 {
     if (!numberingFrom991())

@@ -23,6 +23,7 @@ public:
     bool numberingFrom991() const { return (flags() & 0x01) != 0; }
 
     std::array<uint32_t, 10> scanChannels{}; // channel steps
+    bool scanChannelsKnown = false;          // a scan channel list has arrived
     uint32_t current = 0;                    // channel steps
     double stepKHz = 0.0;                    // kHz
 
@@ -37,6 +38,13 @@ public:
     uint32_t valueOfPosition(int16_t position) const;
     double frequencyOfChannelMHz(int16_t channel) const;
     double frequencyOfValueMHz(uint32_t value) const;
+
+    // What the screen shows for a value: the channel number by the same rule,
+    // worked in full width, and value x step. The 16-bit forms above wrap for
+    // a band low edge or value beyond 32767 and send values beyond position
+    // 1024 of a 991-numbered band back to its first 34 positions.
+    int64_t displayChannelOf(uint32_t value) const;
+    double valueMHz(uint32_t value) const { return toMHz(value); }
 
 private:
     double toMHz(uint32_t value) const;

@@ -92,7 +92,14 @@ TEST(PortSelection, MapsTheChoiceToTheLink)
         {"USB", {2, 0, ""}},
         {"/dev/pts/7", {1, 0, "/dev/pts/7"}},
         {"/dev/serial/by-id/usb-FTDI_x-if00-port0", {1, 0, "/dev/serial/by-id/usb-FTDI_x-if00-port0"}},
-        {"COM5:", {1, 0, "COM5:"}},
+        {"COM5:", {1, 5, ""}},
+        {"COM10:", {1, 10, ""}},
+        {"COM99:", {1, 99, ""}},
+        {"COM100:", {1, 0, "COM100:"}},
+        {"COM0:", {1, 0, "COM0:"}},
+        {"COM05:", {1, 0, "COM05:"}},
+        {"COM5", {1, 0, "COM5"}},
+        {"COMX:", {1, 0, "COMX:"}},
         {"usb", {1, 0, "usb"}},
         {"", {1, 0, ""}}, // no choice: port 0, which opens nothing
     };

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/FieldFont.h"
 #include "app/ShowMessageBox.h"
 #include "app/TMain_Form.h"
 #include "app/TMain_Router.h"
@@ -7,9 +8,12 @@
 #include "protocol/MeasurementState.h"
 #include "ui_TMain_Form.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -251,7 +255,8 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     form().UserManualClick();
     EXPECT_TRUE(missing->seen);
     EXPECT_EQ(missing->caption, QStringLiteral("Information"));
-    EXPECT_EQ(missing->text, QStringLiteral("Could Not Load User Manual!!!"));
+    const QString path = QDir(dir.path()).absoluteFilePath(QStringLiteral("Tavrix1.0.pdf"));
+    EXPECT_EQ(missing->text, QStringLiteral("Could Not Load User Manual!!!\n%1: Not Found").arg(path));
     EXPECT_EQ(missing->icon, QMessageBox::Information);
     EXPECT_TRUE(opened.empty());
 
@@ -266,7 +271,8 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     auto noViewer = dismissNextMessageBox();
     form().UserManualClick();
     EXPECT_TRUE(noViewer->seen);
-    EXPECT_EQ(noViewer->text, QStringLiteral("Could Not Load User Manual!!!"));
+    EXPECT_EQ(noViewer->text,
+              QStringLiteral("Could Not Load User Manual!!!\n%1: No Program Could Open It").arg(path));
 
     form().openUrl = nullptr;
     QDir::setCurrent(before);
@@ -293,10 +299,10 @@ TEST(ShowMessageBox, KindsCaptionsAndTextLimit)
         EXPECT_EQ(seen->icon, c.icon);
         EXPECT_EQ(seen->text, QStringLiteral("Kind %1!!").arg(c.kind));
     }
-    const std::string longText(300, 'x');
+    const std::string longText(3000, 'x');
     auto seen = dismissNextMessageBox();
     ShowMessageBox(1, "%s", longText.c_str());
-    EXPECT_EQ(seen->text.size(), 127);
+    EXPECT_EQ(seen->text.size(), 1023);
 }
 
 TEST(ShowMessageBox, FromAWorkerWaitsUntilDismissed)
@@ -464,4 +470,84 @@ TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
     ASSERT_TRUE(processUntil([this] { return !s.rtcEvent.isSet(); }));
     EXPECT_EQ(ui().edMarker->text(), QStringLiteral("Mrkr #42"));
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
+}
+
+TEST(TMain_Form, ControlsWithoutCaptionAreNamedByTheirHint)
+{
+    int named = 0;
+    for (QWidget* w : form().findChildren<QWidget*>()) {
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        const bool control = button || qobject_cast<QLineEdit*>(w);
+        if (!control || w->toolTip().isEmpty() || (button && !button->text().isEmpty()))
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(QAccessible::Name), w->toolTip()) << w->objectName().toStdString();
+        ++named;
+    }
+    EXPECT_GE(named, 7); // the icon-only tool bar buttons at least
+    // A screen reader can tell every tool bar button apart.
+    for (QToolButton* b : form().findChildren<QToolButton*>()) {
+        if (b->objectName().startsWith(QLatin1String("qt_")))
+            continue; // Qt's own menu bar overflow button
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+        ASSERT_NE(a, nullptr);
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << b->objectName().toStdString();
+    }
+}
+
+TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
+{
+    DBar& graph = *form().receiverGraphs[0];
+    const auto barsIn = [&](QRgb colour) {
+        int n = 0;
+        const QImage& c = graph.canvas();
+        for (int y = graph.plotRect.top; y < graph.plotRect.bottom; ++y)
+            for (int x = graph.plotRect.left; x < graph.plotRect.right; ++x)
+                n += c.pixel(x, y) == colour;
+        return n;
+    };
+    const QRgb maroon = qRgb(0x80, 0, 0);
+    const auto drawBars = [&] {
+        graph.BeginBars();
+        graph.DrawBar(1, QStringLiteral("-60 dBm"), -60.0);
+        graph.EndBars(QString());
+    };
+    drawBars();
+    ASSERT_GT(barsIn(maroon), 1000);
+    ui().gbGPS->setVisible(true);
+    ui().gbGPS->setEnabled(true);
+
+    link.setStatusText("Link Lost!!");
+    link.linkLost = true;
+    router->UpdateCounters();
+    EXPECT_TRUE(ui().gbGPS->isHidden());
+    EXPECT_FALSE(ui().gbGPS->isEnabled());
+    EXPECT_TRUE(graph.stale());
+    EXPECT_EQ(barsIn(maroon), 0) << "bars still drawn as live";
+    EXPECT_GT(barsIn(qRgb(0xA0, 0xA0, 0xA0)), 1000);
+
+    // Back, but no data yet: still not live.
+    link.setStatusText("Connected via COM");
+    link.linkLost = false;
+    router->UpdateCounters();
+    EXPECT_TRUE(graph.stale());
+    drawBars();
+    EXPECT_FALSE(graph.stale());
+    EXPECT_GT(barsIn(maroon), 1000);
+}
+
+TEST(TMain_Form, SerialNumberFieldShowsTheWholeText)
+{
+    QLineEdit* sn = ui().edSN;
+    sn->setText(QStringLiteral("SN: "));
+    const QFont design = sn->font();
+    const int room = FieldFont::availableWidth(sn);
+    for (const char* text : {"SN: RAW00001", "SN: AB123456", "SN: WWWWMMMM"}) {
+        sn->setText(QString::fromLatin1(text));
+        EXPECT_LE(QFontMetrics(sn->font()).horizontalAdvance(sn->text()), room) << text;
+        EXPECT_GE(QFontInfo(sn->font()).pixelSize(), FieldFont::kMinPixels);
+    }
+    sn->setText(QStringLiteral("SN: "));
+    EXPECT_EQ(sn->font(), design);
 }

@@ -57,6 +57,30 @@ TEST(DBarGeometry, scaleFontTrialsRunFromTwelfthToTwentySecond)
     EXPECT_EQ(third.x, 57);
 }
 
+TEST(DBarGeometry, scaleFontLeavesRoomForTheValueCaptionFirst)
+{
+    const DBarGeometry g = receiverGeometry(343, 453); // side by side: PL 51, PH 318
+    const auto width = [](int h) { return 3 * h; };
+    // PH/22 = 14 gives x 5, left of the margin's middle (25): as designed
+    // when nothing needs the room.
+    EXPECT_EQ(g.fitScaleFont(width).height, 14);
+    EXPECT_EQ(g.fitScaleFont(width).x, 5);
+    // A caption up to column 19: the font shrinks until the labels start there.
+    const auto clear = g.fitScaleFont(width, 20);
+    EXPECT_EQ(clear.height, 9);
+    EXPECT_EQ(clear.x, 51 - 27 - 4);
+    // Never below five pixels, even if the labels still do not clear it.
+    const auto tight = g.fitScaleFont(width, 45);
+    EXPECT_EQ(tight.height, 5);
+    EXPECT_LT(tight.x, 45);
+    // The labels as drawn ("-120", not "-120.0") decide how far it shrinks.
+    const auto drawn = g.fitScaleFont(width, 20, [](int h) { return 2 * h; });
+    EXPECT_EQ(drawn.height, 13);
+    EXPECT_EQ(drawn.x, 51 - 26 - 4);
+    // A font that fits the designed way is kept.
+    EXPECT_EQ(g.fitScaleFont([](int) { return 10; }, 30).height, 318 / 12);
+}
+
 TEST(DBarGeometry, captionShrinksButNotBelowFive)
 {
     const DBarGeometry g = receiverGeometry(610, 405);
@@ -171,4 +195,40 @@ TEST(DBarGeometry, zoom)
     g.xMax = 6.0;
     g.recomputeXScale();
     EXPECT_FALSE(g.zoomRange(B::Left, 320, 200, 0.0, 11.0, 2.0));
+}
+
+TEST(DBarGeometry, barLabelsStayInsideThePlot)
+{
+    const DBarGeometry g = receiverGeometry(610, 405); // plot 427 x 284
+    struct Case
+    {
+        const char* legend;
+        int x, by, w, h;
+        bool vertical;
+        int wantX, wantY;
+    };
+    const Case cases[] = {
+        {"horizontal, room above", 100, 100, 50, 13, false, 100, 80},
+        {"horizontal, 20 below the top", 100, 20, 50, 13, false, 100, 0},
+        {"horizontal, no room above: inside the bar", 100, 10, 50, 13, false, 100, 12},
+        {"horizontal, full-height bar", 100, 0, 50, 13, false, 100, 2},
+        {"horizontal, past the left edge", -10, 100, 50, 13, false, 0, 80},
+        {"horizontal, past the right edge", 400, 100, 50, 13, false, 377, 80},
+        {"vertical, room above", 100, 200, 60, 13, true, 100, 180},
+        {"vertical, just room above", 100, 80, 60, 13, true, 100, 60},
+        {"vertical, no room above: inside the bar", 100, 79, 60, 13, true, 100, 141},
+        {"vertical, full-height bar", 100, 0, 60, 13, true, 100, 62},
+        {"vertical, empty bar at the bottom", 100, 284, 60, 13, true, 100, 264},
+        {"horizontal, empty bar at the bottom", 100, 284, 50, 13, false, 100, 264},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const auto spot = g.labelPlace(c.x, c.by, c.w, c.h, c.vertical);
+        EXPECT_EQ(spot.x, c.wantX);
+        EXPECT_EQ(spot.y, c.wantY);
+        const int top = c.vertical ? spot.y - c.w : spot.y;
+        const int bottom = c.vertical ? spot.y : spot.y + c.h;
+        EXPECT_GE(top, 0);
+        EXPECT_LE(bottom, 284);
+    }
 }

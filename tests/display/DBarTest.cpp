@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFrame>
 #include <QImage>
+#include <QPaintEvent>
 
 #include <climits>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -283,4 +288,212 @@ TEST_F(DBarPaint, legendUnderThePlotWithoutXScale)
     g->BeginBars();
     g->EndBars(QStringLiteral("Legend"));
     EXPECT_GT(find(canvas(), kBlack, 91, 349, 517, 378).count, 0);
+}
+
+namespace {
+
+// Collects the regions the control is asked to repaint.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget* w) { w->installEventFilter(this); }
+    QRegion painted;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(e)->region();
+            ++paints;
+        }
+        return false;
+    }
+};
+
+bool serveUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+} // namespace
+
+TEST(DBarRepaint, aSteadyUpdateRepaintsOnlyThePlotPartsThatChanged)
+{
+    QWidget host; // as in the program: the graph at (0, 0) of its panel
+    host.resize(610, 405);
+    DBar g(&host);
+    configureReceiverGraph(g);
+    PlaceGraph(&g, 0, 0, 610, 405);
+    ASSERT_EQ(g.plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
+    PaintRecorder recorder(&g);
+    host.show();
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > 0; }));
+
+    const auto update = [&](double level) {
+        g.SetXMax(11.0);
+        g.verticalLabels = true;
+        g.SetBottomCaption(QStringLiteral("Frequency"));
+        g.BeginBars();
+        for (int k = 1; k <= 10; ++k)
+            g.DrawBar(int16_t(k), QStringLiteral("851.%1").arg(k), k == 3 ? level : -100.0);
+        g.EndBars(QString());
+    };
+    update(-80.0);
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > 1; }));
+
+    recorder.painted = QRegion();
+    const int before = recorder.paints;
+    update(-70.0); // the same frame but one bar
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > before; }));
+    const QRect plot(91, 60, 427, 284);
+    EXPECT_FALSE(recorder.painted.isEmpty());
+    EXPECT_TRUE((recorder.painted - QRegion(plot)).isEmpty()) << "painted outside the plot: " << [&] {
+        std::string s;
+        for (const QRect& r : recorder.painted)
+            s += std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" + std::to_string(r.height()) + "; ";
+        return s;
+    }();
+    // Bar 3 is at x 3 of 0..11: only its column of the plot changed.
+    EXPECT_LT(recorder.painted.boundingRect().width(), 427 / 4);
+}
+
+TEST(DBarLayout, valueCaptionIsNeverCoveredByTheScaleNumbers)
+{
+    // The panel sizes of the main window: side by side, one above the other,
+    // a single panel.
+    const QSize sizes[] = {{343, 453}, {684, 227}, {684, 453}, {610, 405}};
+    for (const QSize& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        QWidget host;
+        DBar with(&host), without(&host);
+        for (DBar* g : {&with, &without}) {
+            configureReceiverGraph(*g);
+            PlaceGraph(g, 0, 0, size.width(), size.height());
+        }
+        without.SetValueCaption(QString());
+        without.Paint();
+        const int pl = with.plotRect.left;
+        // Left of the plot: the caption's pixels are those only the captioned graph has.
+        Box caption, labels;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < pl; ++x) {
+                const bool a = with.canvas().pixel(x, y) == kBlack;
+                const bool b = without.canvas().pixel(x, y) == kBlack;
+                Box& box = a && !b ? caption : (b ? labels : caption);
+                if (!(a || b))
+                    continue;
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                ++box.count;
+            }
+        ASSERT_GT(caption.count, 20);
+        ASSERT_GT(labels.count, 20);
+        EXPECT_LT(caption.right, labels.left);
+        // The captioned graph still shows every label pixel.
+        int kept = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < pl; ++x)
+                kept += without.canvas().pixel(x, y) == kBlack && with.canvas().pixel(x, y) == kBlack;
+        EXPECT_EQ(kept, labels.count);
+    }
+}
+
+// Every label stays whole inside the plot: above its bar where there is
+// room, else inside the top of the bar.
+TEST_F(DBarPaint, strongBarsKeepTheirWholeLabelInsideThePlot)
+{
+    const QString text = QStringLiteral("852.2500");
+    const QRect plot(91, 60, 427, 284);
+    const auto footprint = [&](double value, bool vertical, const QString& label) {
+        g->SetXMax(vertical ? 11.0 : 2.0);
+        g->verticalLabels = vertical;
+        bars({{1, "", value}});
+        const QImage bare = canvas();
+        g->BeginBars();
+        g->DrawBar(1, label, value);
+        g->EndBars(QString());
+        Box b;
+        for (int y = 0; y < bare.height(); ++y)
+            for (int x = 0; x < bare.width(); ++x)
+                if (bare.pixel(x, y) != canvas().pixel(x, y)) {
+                    b.left = std::min(b.left, x);
+                    b.right = std::max(b.right, x);
+                    b.top = std::min(b.top, y);
+                    b.bottom = std::max(b.bottom, y);
+                    ++b.count;
+                }
+        return b;
+    };
+    for (const bool vertical : {true, false}) {
+        SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+        // A weak bar's label stands on white: what changes are its glyphs.
+        const int glyphs = footprint(-100.0, vertical, text).count;
+        ASSERT_GT(glyphs, 20);
+        for (const double value : {-30.0, -33.0, -40.0, -45.0, -50.0, -25.0}) {
+            SCOPED_TRACE(value);
+            const Box label = footprint(value, vertical, text);
+            ASSERT_GT(label.count, 0) << "no label";
+            EXPECT_TRUE(plot.contains(QRect(QPoint(label.left, label.top), QPoint(label.right, label.bottom))));
+            // Above the bar its glyphs change the picture; inside it, its
+            // white cell does. Either way far more than a cut remnant.
+            EXPECT_GT(label.count, glyphs * 3 / 4);
+        }
+    }
+}
+
+TEST(DBarLayout, theHostPanelsRaisedBevelShows)
+{
+    QFrame panel; // as Receiver1Panel: a raised panel, the graph filling it
+    panel.setFrameShape(QFrame::Panel);
+    panel.setFrameShadow(QFrame::Raised);
+    panel.setAutoFillBackground(true);
+    panel.resize(343, 453);
+    DBar g(&panel);
+    configureReceiverGraph(g);
+    PlaceGraph(&g, 0, 0, panel.width(), panel.height());
+    EXPECT_EQ(g.geometry(), panel.rect());
+
+    const QImage shot = panel.grab().toImage();
+    const QRgb grey = qRgb(0x80, 0x80, 0x80);
+    const QRgb topLeft = shot.pixel(0, 200), bottomRight = shot.pixel(342, 200);
+    EXPECT_NE(topLeft, grey);
+    EXPECT_NE(bottomRight, grey);
+    EXPECT_NE(topLeft, bottomRight) << "a raised bevel is light at the left, dark at the right";
+    EXPECT_EQ(shot.pixel(0, 200), shot.pixel(100, 0));
+    // Inside the bevel the graph is as before.
+    EXPECT_EQ(shot.pixel(2, 200), grey);
+    EXPECT_EQ(shot.pixel(340, 200), grey);
+}
+
+TEST(DBarLayout, aGraphResizedLooksLikeAFreshGraphOfThatSize)
+{
+    // Single panel, then side by side: as switching the tiling does.
+    QWidget host;
+    host.resize(700, 460);
+    DBar resized(&host), fresh(&host);
+    configureReceiverGraph(resized);
+    configureReceiverGraph(fresh);
+    host.show(); // resize events come at once only to a shown control
+    PlaceGraph(&resized, 0, 0, 684, 453);
+    resized.setGeometry(0, 0, 343, 453); // the panel's resize handler
+    PlaceGraph(&fresh, 0, 0, 343, 453);
+    EXPECT_TRUE(resized.canvas() == fresh.canvas());
+    Box diff;
+    for (int y = 0; y < 453; ++y)
+        for (int x = 0; x < 343; ++x)
+            if (resized.canvas().pixel(x, y) != fresh.canvas().pixel(x, y)) {
+                diff.left = std::min(diff.left, x);
+                diff.right = std::max(diff.right, x);
+                diff.top = std::min(diff.top, y);
+                diff.bottom = std::max(diff.bottom, y);
+                ++diff.count;
+            }
+    EXPECT_EQ(diff.count, 0) << diff.left << "," << diff.top << " .. " << diff.right << "," << diff.bottom;
+    // The caption starts inside the control.
+    EXPECT_EQ(find(resized.canvas(), kBlack, 0, 0, 2, 452).count, 0);
 }

@@ -95,6 +95,7 @@ TEST(ReceiverBars, scanSlotsInOrder)
 {
     MeasurementState state;
     ReceiverSettings s = band(true); // channels numbered from 991
+    s.scanChannelsKnown = true;
     for (int k = 0; k < 10; ++k)
         s.scanChannels[size_t(k)] = 6000 + 20 * uint32_t(k);
     state.scanRssi[0][2] = -50; // position 41 -> channel 7
@@ -117,4 +118,73 @@ TEST(ReceiverBars, scanSlotsInOrder)
     std::memset(state.scanRssi[0], -120, 10);
     state.scanRssi[0][3] = 100;
     EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).mapValue, -120);
+}
+
+namespace {
+ReceiverSettings settingsOf(uint32_t low, uint32_t high, uint16_t stepRaw, bool from991)
+{
+    const uint8_t block[12] = {uint8_t(low), uint8_t(low >> 8), uint8_t(low >> 16), uint8_t(low >> 24),
+                               uint8_t(high), uint8_t(high >> 8), uint8_t(high >> 16), uint8_t(high >> 24),
+                               uint8_t(stepRaw), uint8_t(stepRaw >> 8), uint8_t(from991 ? 1 : 0), 0};
+    ReceiverSettings s;
+    s.storeBlock(block);
+    return s;
+}
+} // namespace
+
+// Labels must not go through 16-bit channel arithmetic: wide bands and
+// values beyond position 1024 of a 991-numbered band came out wrong.
+TEST(ReceiverBars, scanAndSingleLabelsWorkInFullWidth)
+{
+    struct Case
+    {
+        const char* legend;
+        uint32_t low;
+        bool from991;
+        uint32_t value;
+        const char* frequency;
+        const char* channel;
+    };
+    const Case cases[] = {
+        {"value beyond 32767", 1000, false, 41000, "1025.0000", "40001"},
+        {"991 numbering beyond position 1024", 2000, true, 2100, "52.5000", "67"},
+        {"991 numbering, first position", 2000, true, 2000, "50.0000", "991"},
+        {"low edge beyond 65535", 70000, false, 70009, "1750.2250", "10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        MeasurementState state;
+        ReceiverSettings s = settingsOf(c.low, c.low + 50000, 6400, c.from991); // 25 kHz
+        s.scanChannelsKnown = true;
+        s.scanChannels.fill(c.value);
+        s.current = c.value;
+        state.scanRssi[0][0] = -50;
+        EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).bars[0].label, c.frequency);
+        EXPECT_EQ(ReceiverBars::scan(state, 0, s, false).bars[0].label, c.channel);
+        EXPECT_EQ(ReceiverBars::single(state, 0, s, false).bottomCaption, std::string("Channel ") + c.channel);
+    }
+}
+
+TEST(ReceiverBars, scanLabelsStayEmptyUntilTheChannelListArrives)
+{
+    MeasurementState state;
+    ReceiverSettings s = band();
+    std::memset(state.scanRssi[0], -60, 10);
+    for (const bool frequency : {true, false})
+        for (const auto& bar : ReceiverBars::scan(state, 0, s, frequency).bars)
+            EXPECT_EQ(bar.label, "");
+    s.scanChannelsKnown = true;
+    s.scanChannels.fill(6010);
+    EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).bars[9].label, "150.2500");
+}
+
+TEST(ReceiverBars, staleTableRanksAsEmpty)
+{
+    MeasurementState state;
+    state.tableRssi[0][4] = -50;
+    state.tableStale[0] = 1;
+    const auto f = ReceiverBars::table(state, 0, band(), true);
+    EXPECT_EQ(f.bars[0].label, "");
+    EXPECT_EQ(f.bars[0].value, -120.0);
+    EXPECT_EQ(f.mapValue, -120);
 }

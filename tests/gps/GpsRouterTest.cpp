@@ -1,5 +1,6 @@
 #include "gps/GpsRecord.h"
 #include "gps/GpsScreen.h"
+#include "gps/GpsScreenText.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/MapExport.h"
 #include "gps/MapTestSupport.h"
@@ -12,6 +13,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -212,4 +216,72 @@ TEST(TGPS_Router, DestructionLeavesTheRegistry)
         EXPECT_EQ(state.gpsThread.load(), &router);
     }
     EXPECT_EQ(state.gpsThread.load(), nullptr);
+}
+
+namespace {
+int available(const QWidget* w)
+{
+    if (qobject_cast<const QLineEdit*>(w))
+        return w->contentsRect().width() - 2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w) - 4;
+    return w->contentsRect().width();
+}
+} // namespace
+
+// The substituted fonts run wider than the originals: every field keeps its
+// place and size, and its font is just small enough for the widest text it
+// can show, such as "Osc. Offset = -1448897167 Hz".
+TEST(GpsScreen, everyFieldShowsItsWidestTextWhole)
+{
+    Window w;
+    GpsScreen::fitFieldFonts(&w.root);
+    std::map<std::string, std::vector<QString>> texts;
+    for (const auto& rows : GpsScreenText::extremeRows())
+        for (const auto& row : rows)
+            texts[row.target].push_back(QString::fromLatin1(row.text.c_str()));
+    texts["lblOscOffset"].push_back(QStringLiteral("Osc. Offset = -1448897167 Hz"));
+    int shrunk = 0, kept = 0;
+    for (const auto& [name, candidates] : texts) {
+        if (name.rfind("lblChannel", 0) == 0)
+            continue;
+        QWidget* field = w.root.findChild<QWidget*>(QString::fromStdString(name));
+        ASSERT_NE(field, nullptr) << name;
+        const QFontMetrics fm(field->font());
+        for (const QString& t : candidates)
+            EXPECT_LE(fm.horizontalAdvance(t), available(field)) << name << ": " << t.toStdString();
+        // Only as small as needed: one pixel larger would not do, or it is as designed.
+        QFont larger = field->font();
+        larger.setPixelSize(QFontInfo(field->font()).pixelSize() + 1);
+        int widest = 0;
+        for (const QString& t : candidates)
+            widest = std::max(widest, QFontMetrics(larger).horizontalAdvance(t));
+        if (field->font().resolveMask() & QFont::SizeResolved && QFontInfo(field->font()).pixelSize() < 11) {
+            EXPECT_GT(widest, available(field)) << name << " shrunk more than needed";
+            ++shrunk;
+        } else {
+            ++kept;
+        }
+    }
+    EXPECT_GT(shrunk, 0);
+    EXPECT_GT(kept, 0);
+}
+
+TEST(GpsScreen, channelTableSharesOneFontThatFitsTheLongestLine)
+{
+    Window w;
+    auto* table = w.root.findChild<QLabel*>(QStringLiteral("lblChannel3"));
+    auto* header = w.root.findChild<QLabel*>(QStringLiteral("lblChannelHdr"));
+    ASSERT_TRUE(table && header);
+    const QFont design = header->font();
+    // All four status flags of the first byte: "(Parity Error)" was cut.
+    const std::array<uint8_t, 6> block{1, 2, 3, 4, 0x0F, 0xF3};
+    table->setText(QString::fromStdString(GpsScreenText::channelLine(3, block)));
+    w.screen->fitChannelTable();
+    EXPECT_LE(QFontMetrics(table->font()).horizontalAdvance(table->text()), table->contentsRect().width());
+    EXPECT_EQ(header->font(), table->font()) << "columns must stay aligned";
+    EXPECT_LT(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
+
+    table->setText(QString::fromStdString(GpsScreenText::channelLine(3, {1, 2, 3, 4, 0, 0})));
+    w.screen->fitChannelTable();
+    EXPECT_EQ(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
+    EXPECT_EQ(header->font(), table->font());
 }

@@ -83,6 +83,8 @@ TEST(GpsScreenText, NumbersAreFormattedAsShown)
         {GpsTestMessage{}.be16(53, 0), "lblGeometry", "0.0 DOP"},
         {GpsTestMessage{}.be32(23, 12360), "edGPSAltitude", "124 meters"},
         {GpsTestMessage{}.be16(139, 0x0032), "lblTemperature", "Temperature = 25.0 C"},
+        {GpsTestMessage{}.be16(139, 0x0033), "lblTemperature", "Temperature = 25.5 C"},
+        {GpsTestMessage{}.be16(139, 0xFFF6), "lblTemperature", "Temperature = -5.0 C"},
         {GpsTestMessage{}.u8(142, 0).u8(143, 5).u8(144, 30), "lblGMT", " 05:30"},
         {GpsTestMessage{}.be16(51, 224), "lblHeading", "Heading = N"},
         {GpsTestMessage{}.be16(51, 225), "edGPSHeading", "Heading = NNE"},

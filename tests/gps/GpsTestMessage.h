@@ -92,7 +92,7 @@ struct GpsTestMessage
             {"lblHeading", "Heading = NNW"},
             {"lblClockBias", "Clock Bias = -1234 ns"},
             {"lblOscOffset", "Osc. Offset = -56789 Hz"},
-            {"lblTemperature", "Temperature = 25.0 C"},
+            {"lblTemperature", "Temperature = 25.5 C"},
             {"lblSatData", "9 Visible, 7 Tracked"},
             {"lblUTCMode", "Mode = ENABLED"},
             {"lblUTCOffset", "Offset = DECODED"},

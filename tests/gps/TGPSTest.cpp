@@ -90,7 +90,7 @@ TEST(TGPS, decodesEveryFieldFromItsBigEndianOffset)
     EXPECT_EQ(gps.ReceiverStatus[1], 0x85);
     EXPECT_EQ(gps.ClockBias, -7);
     EXPECT_EQ(gps.OscOffset, -123456);
-    EXPECT_EQ(gps.Temperature, 32767.0); // read without sign
+    EXPECT_EQ(gps.Temperature, -0.5); // signed halves
     EXPECT_FALSE(gps.UTCEnabled);
     EXPECT_FALSE(gps.UTCOffsetDecoded);
     EXPECT_EQ(gps.UTCOffsetValue, 63);
@@ -154,9 +154,10 @@ TEST(TGPS, headingTruncatesIntoItsCompassSector)
     }
 }
 
-TEST(TGPS, temperatureDropsTheHalfDegree)
+TEST(TGPS, temperatureIsSignedAndKeepsTheHalfDegree)
 {
-    const std::pair<int, double> cases[] = {{0x33, 25}, {0x32, 25}, {0x01, 0}, {0x8000, 16384}};
+    const std::pair<int, double> cases[] = {{0x33, 25.5}, {0x32, 25}, {0x01, 0.5},  {0xFFF6, -5},
+                                            {0xFF92, -55}, {0xFA, 125}, {0xFFFF, -0.5}};
     for (const auto& [halves, degrees] : cases)
         EXPECT_EQ(Message{}.be16(139, halves).decode().Temperature, degrees) << halves;
 }

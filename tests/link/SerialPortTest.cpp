@@ -6,7 +6,12 @@
 
 #include <thread>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #include <termios.h>
 
 namespace {
@@ -137,6 +142,33 @@ TEST(SerialPort, FailedOpenKeepsTheReason)
         EXPECT_EQ(port.failureReason(), c.reason) << c.path;
         EXPECT_EQ(port.write(reinterpret_cast<const uint8_t*>("x"), 1), LinkTransport::kWriteFailed);
     }
+}
+
+TEST(SerialPort, DialoutHintOnlyForDevicesOfThatGroup)
+{
+    const group* dialout = ::getgrnam("dialout");
+    if (!dialout)
+        GTEST_SKIP() << "no dialout group here";
+    char path[] = "/tmp/tavrix-perm-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const gid_t other = dialout->gr_gid == 0 ? 1 : 0;
+    struct Case
+    {
+        gid_t group;
+        const char* text;
+    };
+    for (const Case& c : {Case{dialout->gr_gid, "Permission Denied (Add The User To The dialout Group)"},
+                          Case{other, "Permission Denied"}}) {
+        if (::chown(path, ::getuid(), c.group) != 0) {
+            ::unlink(path);
+            GTEST_SKIP() << "cannot give a file to group " << c.group << ": " << std::strerror(errno);
+        }
+        EXPECT_EQ(SerialPort::permissionDeniedText(path), c.text) << c.group;
+    }
+    EXPECT_EQ(SerialPort::permissionDeniedText("/dev/no-such-tavrix-port"), "Permission Denied");
+    ::unlink(path);
 }
 
 TEST(SerialPort, ClosingTheOtherEndIsSeenAsLost)

@@ -214,6 +214,7 @@ TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
     ASSERT_TRUE(first->write({0xAA, 0x04, 0x00}));
     first->closeMaster();
     ASSERT_TRUE(waitFor([&] { return settings.statusText() == "Link Lost!!"; }, 2000)) << settings.statusText();
+    EXPECT_TRUE(settings.linkLost);
     EXPECT_FALSE(router->send(buildFrame(0x01, nullptr, 0)));
 
     Pty second;
@@ -221,6 +222,7 @@ TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
     linkAt(devicePath(), second.slavePath());
     EXPECT_EQ(second.read(5, 3000), kSerialNumberRequest);
     EXPECT_EQ(settings.statusText(), "Connected via COM");
+    EXPECT_FALSE(settings.linkLost);
 
     // The half frame from before the loss does not swallow the new stream.
     ASSERT_TRUE(second.write({0xAA, 0x02, 0x00, 0x30, 0x30}));

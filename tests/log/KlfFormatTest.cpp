@@ -101,6 +101,32 @@ TEST(LogFileName, extensionIsCutOnlyFromTheLastComponent)
         EXPECT_EQ(LogFileName::fromText(c.text), c.name) << c.text;
 }
 
+TEST(LogFileName, namesThatWouldMakeHiddenOrOverlongFilesAreRefused)
+{
+    const std::string longest(251, 'x'); // 251 + ".KLF" = 255 bytes
+    const struct { std::string text; const char* problem; } cases[] = {
+        {"", LogFileName::kNoName},
+        {"..", LogFileName::kNoName},
+        {".", LogFileName::kNoName},
+        {"...", LogFileName::kNoName},
+        {"logs/", LogFileName::kNoName},
+        {"logs/.hidden", LogFileName::kNoName},
+        {std::string(300, 'x'), LogFileName::kTooLong},
+        {longest + "y", LogFileName::kTooLong},
+        {std::string(256, 'd') + "/run", LogFileName::kTooLong},
+        {std::string(600, 'x') + ".dat", LogFileName::kTooLong},
+        {longest, ""},
+        {longest + ".averyveryverylongextension", ""},
+        {std::string(255, 'd') + "/run", ""},
+        {"Tavrix", ""},
+        {"run.", ""},
+        {"/logs/run1.old", ""},
+        {"..run", LogFileName::kNoName}, // cut at the last '.': "..KLF"
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogFileName::problem(c.text), c.problem) << c.text.substr(0, 40) << " (" << c.text.size() << ")";
+}
+
 TEST(LogFileName, overlongTextKeepsTheExtensionWithin511)
 {
     const std::string name = LogFileName::fromText(std::string(600, 'x') + ".dat");

@@ -3,6 +3,10 @@
 #include "log/LogControl.h"
 #include "log/LogTestUtil.h"
 #include "log/TLogWarningForm.h"
+#include "log/LogFileName.h"
+#include <QFileInfo>
+#include <QFileDialog>
+#include <QDir>
 #include "log/TLog_Router.h"
 #include "protocol/MeasurementState.h"
 
@@ -217,6 +221,20 @@ TEST_F(LogControlFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
     EXPECT_FALSE(r.channelInfo()) << "the header carries the earlier scan's channel list";
 }
 
+TEST_F(LogControlFixture, warningFormOpensWithItsFrameAtTheDesignedPlaceAndSize)
+{
+    for (int showing = 0; showing < 2; ++showing) {
+        SCOPED_TRACE(showing);
+        switchLogging(true);
+        ASSERT_TRUE(warningForm.isVisible());
+        EXPECT_EQ(warningForm.frameGeometry(), QRect(281, 133, 522, 440));
+        // Moved and resized by the user, it opens as designed again.
+        warningForm.setGeometry(10, 10, 300, 300);
+        switchLogging(false);
+        warningForm.hide();
+    }
+}
+
 TEST_F(LogControlFixture, hiddenWarningFormGivesBackItsWindowAndShowsAgain)
 {
     warningForm.show();
@@ -243,6 +261,7 @@ TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
     EXPECT_FALSE(btnLogMode.isChecked());
     EXPECT_TRUE(logFile.isEnabled());
     EXPECT_FALSE(control->logging());
+    EXPECT_FALSE(warningForm.isVisible()) << "the dialog still says to start the measurement";
     control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
     EXPECT_EQ(state.unloggedScanCount.load(), 0);
 }
@@ -303,4 +322,44 @@ TEST_F(LogControlFixture, aLogFileInUseIsRefusedAndTheButtonReleased)
     EXPECT_TRUE(logFile.isEnabled());
     EXPECT_FALSE(control->logging());
     other.stopAndWait();
+}
+
+TEST_F(LogControlFixture, namesWithoutAFileNameOrTooLongAreRefusedBeforeAnythingHappens)
+{
+    const QString cases[] = {QString(), QStringLiteral(".."), dir.path() + "/sub/", dir.path() + "/.hidden",
+                             dir.path() + "/" + QString(300, QLatin1Char('x'))};
+    for (const QString& text : cases) {
+        SCOPED_TRACE(text.toStdString());
+        logFile.setText(text);
+        switchLogging(true);
+        ASSERT_NE(control->errorBox(), nullptr);
+        EXPECT_EQ(control->errorBox()->text().toStdString(), LogFileName::problem(text.toStdString()));
+        EXPECT_FALSE(control->errorBox()->text().isEmpty());
+        EXPECT_FALSE(btnLogMode.isChecked());
+        EXPECT_FALSE(control->logging());
+        EXPECT_FALSE(warningForm.isVisible());
+        EXPECT_EQ(settingsRequests, 0);
+        EXPECT_EQ(state.logThread.load(), nullptr);
+        EXPECT_TRUE(logFile.isEnabled());
+    }
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral(".KLF")));
+}
+
+TEST(LogFileDialog, isASaveDialogForANewOrExistingLogThatNeverAsksToOverwrite)
+{
+    QTemporaryDir dir;
+    std::unique_ptr<QFileDialog> dialog(LogControl::makeLogFileDialog(nullptr, dir.path() + "/Tavrix"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(dialog->nameFilters(),
+              QStringList({QStringLiteral("Tavrix log files (*.KLF)"), QStringLiteral("All files (*)")}));
+
+    // A name that does not exist yet is taken.
+    const QString fresh = dir.path() + "/run2.KLF";
+    dialog->selectFile(fresh);
+    static_cast<QDialog*>(dialog.get())->accept(); // as the Save button does
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(dialog->selectedFiles(), QStringList{fresh});
 }

@@ -167,6 +167,51 @@ TEST_F(DecoderTest, receiverSetupStoresActiveBlocksOnly)
     }
 }
 
+TEST_F(DecoderTest, bandOrStepChangeForgetsThatReceiversTable)
+{
+    const Bytes band = settingsBlock(1000, 2000, 6400, 0);
+    struct Case
+    {
+        const char* legend;
+        Bytes block0;
+        bool display0Busy; // receiver 0's event set: the display holds its data
+        bool cleared0;
+        bool stale0;
+    };
+    const Case cases[] = {
+        {"same band again", band, false, false, false},
+        {"spare byte only", [&] { Bytes b = band; b[11] = 7; return b; }(), false, false, false},
+        {"new low edge", settingsBlock(1001, 2000, 6400, 0), false, true, false},
+        {"new high edge", settingsBlock(1000, 2001, 6400, 0), false, true, false},
+        {"new step", settingsBlock(1000, 2000, 3200, 0), false, true, false},
+        {"numbering from 991", settingsBlock(1000, 2000, 6400, 1), false, true, false},
+        {"new step while displayed", settingsBlock(1000, 2000, 3200, 0), true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        MeasurementState fresh;
+        Decoder d(fresh, gps, nullptr);
+        d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, band, band)));
+        fresh.tableRssi[0][5] = -40;
+        fresh.tableRssi[1][5] = -40;
+        if (c.display0Busy)
+            fresh.receiverEvents[0].set();
+        d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, c.block0, band)));
+        EXPECT_EQ(fresh.tableRssi[0][5], c.cleared0 ? 0 : -40);
+        EXPECT_EQ(fresh.tableStale[0], c.stale0);
+        EXPECT_EQ(fresh.tableRssi[1][5], -40); // the other receiver's band stayed
+        if (!c.stale0)
+            continue;
+        // The next table data the decoder takes start from an empty table.
+        fresh.receiverEvents[0].reset();
+        d.decodePacket(packet(Decoder::TableReport, {0, 9, 0, uint8_t(-70), 0, 9, 0, uint8_t(-70), 0, 9, 0,
+                                                     uint8_t(-70), 0, 9, 0, uint8_t(-70)}));
+        EXPECT_EQ(fresh.tableRssi[0][5], 0);
+        EXPECT_EQ(fresh.tableRssi[0][9], -70);
+        EXPECT_EQ(fresh.tableStale[0], 0);
+    }
+}
+
 TEST_F(DecoderTest, singleBlockAveragesTowardZero)
 {
     struct Case { const char* legend; Bytes samples; int average; };
@@ -296,6 +341,7 @@ TEST_F(DecoderTest, scanChannelListSetsSlotsCurrentAndChannelInfo)
         EXPECT_EQ(s.scanChannels[0], r ? 700u : 100u);
         EXPECT_EQ(s.scanChannels[9], r ? 709u : 109u);
         EXPECT_EQ(s.current, s.scanChannels[0]);
+        EXPECT_TRUE(s.scanChannelsKnown);
         for (int8_t v : state.scanRssi[r])
             EXPECT_EQ(v, -120);
     }
