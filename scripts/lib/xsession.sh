@@ -2,10 +2,12 @@
 # server, window waits and screenshots. Source it; it defines functions only.
 
 # Starts Xvfb on a free display and exports DISPLAY; the pid goes to XVFB_PID.
+# TAVRIX_XVFB_DISPLAYS="FIRST LAST" narrows the numbers tried (default 90 130).
 start_xvfb() {
   local n
   DISPLAY=""
-  for n in $(seq 90 130); do
+  # shellcheck disable=SC2086
+  for n in $(seq ${TAVRIX_XVFB_DISPLAYS:-90 130}); do
     if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then DISPLAY=":$n"; break; fi
   done
   [ -n "$DISPLAY" ] || { echo "no free X display number" >&2; return 1; }
