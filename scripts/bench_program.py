@@ -32,6 +32,10 @@ build, work = sys.argv[1], sys.argv[2]
 window = float(os.environ.get("TAVRIX_BENCH_SECONDS", "15"))
 repeats = int(os.environ.get("TAVRIX_BENCH_REPEATS", "2"))
 soak_minutes = float(os.environ.get("TAVRIX_SOAK_MINUTES", "0"))
+# TAVRIX_BENCH_PERF=DIR records a perf profile of the program into DIR during
+# the windows named in TAVRIX_BENCH_PERF_WINDOWS (perf's cost then counts too).
+perf_dir = os.environ.get("TAVRIX_BENCH_PERF")
+perf_windows = os.environ.get("TAVRIX_BENCH_PERF_WINDOWS", "scan_both_receivers idle_connected").split()
 tools = os.path.join(build, "tools")
 program = os.environ.get("TAVRIX_BENCH_PROGRAM") or os.path.join(build, "src", "app", "tavrix-dl")
 port = os.path.join(work, "tavrix-port")
@@ -223,7 +227,15 @@ def main():
             for p in [app, *peers.values()]:
                 if p.poll() is not None:
                     raise RuntimeError(f"{name}: a process ended (exit {p.returncode})")
+            profiler = None
+            if perf_dir and name in perf_windows:
+                profiler = subprocess.Popen(["perf", "record", "-q", "-F", "997", "-g", "-p", str(app.pid),
+                                             "-o", os.path.join(perf_dir, f"perf-{name}.data")],
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             cpu = cpu_window(pids, window)
+            if profiler:
+                profiler.send_signal(signal.SIGINT)
+                profiler.wait()
             figures.setdefault(name, []).append(cpu)
 
     measure("not_connected_port_dialog")
@@ -309,11 +321,22 @@ def main():
 
 
 
+def on_signal(signum, _frame):
+    raise SystemExit(128 + signum)
+
+
 if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
     try:
         main()
     except RuntimeError as e:
         print(f"program: failed: {e}", flush=True)
+        try:
+            with open(os.path.join(work, "program.out")) as f:
+                print("".join(f.readlines()[-10:]), end="", flush=True)
+        except FileNotFoundError:
+            pass
         sys.exit(1)
     finally:
         for p in reversed(children):
