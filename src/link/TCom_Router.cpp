@@ -4,6 +4,7 @@
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
