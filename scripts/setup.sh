@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what this project needs on Debian 12, and only what is missing.
+# Usage: setup.sh           (build and test)
+#        setup.sh --bench   (also the peers and profiler the benchmarks use)
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,8 @@ packages=(
   gdal-bin gpsbabel libxml2-utils
   scdoc man-db poppler-utils appstream desktop-file-utils lintian
 )
+# gpsd reads NMEA beside the program in the whole-program bench; perf profiles it.
+[ "${1:-}" = --bench ] && packages+=(gpsd linux-perf)
 
 missing=()
 for p in "${packages[@]}"; do

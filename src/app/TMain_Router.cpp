@@ -10,6 +10,18 @@
 #include <QLineEdit>
 #include <QLocale>
 
+namespace {
+
+// A line edit given its own text again still repaints and drops the user's
+// selection; most ticks change nothing, so only a change is written.
+void setTextIfChanged(QLineEdit* edit, const QString& text)
+{
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+} // namespace
+
 TMain_Router::TMain_Router(MeasurementState& state, LinkSettings& link, StatusControls controls,
                            Hooks hooks, bool createSuspended)
     : m_state(state)
@@ -44,10 +56,10 @@ void TMain_Router::UpdateCounters()
     const StatusControls& c = m_controls;
     if (m_hooks.fileSizeKB) {
         if (std::optional<int32_t> kb = m_hooks.fileSizeKB())
-            c.edFileSize->setText(QString::fromStdString(StatusTexts::fileSizeText(*kb)));
+            setTextIfChanged(c.edFileSize, QString::fromStdString(StatusTexts::fileSizeText(*kb)));
     }
-    c.edSN->setText(QString::fromStdString(StatusTexts::serialText(m_state.serialNumberText())));
-    c.linkStatus->setText(QString::fromStdString(m_link.statusText()));
+    setTextIfChanged(c.edSN, QString::fromStdString(StatusTexts::serialText(m_state.serialNumberText())));
+    c.linkStatus->setText(QString::fromStdString(m_link.statusText())); // QLabel skips an equal text
 
     // While the link is lost nothing on screen is live: "GPS OFF" instead of
     // the last fix, and greyed bars, until data flow again (the GPS screen
@@ -74,9 +86,9 @@ void TMain_Router::UpdateCounters()
             const auto text = [sep](long double v) {
                 return QString::fromStdString(StatusTexts::limitText(v, sep));
             };
-            c.edMin[r]->setText(text((long double)s.lowEdge() * step * 0.001L));
-            c.edMax[r]->setText(text((long double)s.highEdge() * step * 0.001L));
-            c.edStep[r]->setText(text(step));
+            setTextIfChanged(c.edMin[r], text((long double)s.lowEdge() * step * 0.001L));
+            setTextIfChanged(c.edMax[r], text((long double)s.highEdge() * step * 0.001L));
+            setTextIfChanged(c.edStep[r], text(step));
         }
     }
 }
@@ -84,9 +96,9 @@ void TMain_Router::UpdateCounters()
 void TMain_Router::UpdateClockAndMarker()
 {
     const StatusControls& c = m_controls;
-    c.edRTCDate->setText(QString::fromStdString(m_state.rtcDateText()));
-    c.edRTCTime->setText(QString::fromStdString(m_state.rtcTimeText()));
-    c.edMarker->setText(QString::fromStdString(StatusTexts::markerText(m_state.markerNumber.load())));
+    setTextIfChanged(c.edRTCDate, QString::fromStdString(m_state.rtcDateText()));
+    setTextIfChanged(c.edRTCTime, QString::fromStdString(m_state.rtcTimeText()));
+    setTextIfChanged(c.edMarker, QString::fromStdString(StatusTexts::markerText(m_state.markerNumber.load())));
     c.gbGPS->setVisible(false);
     c.gbGPS->setEnabled(false);
     // Once per fall-back from GPS data to clock messages; the GPS screen

@@ -27,10 +27,15 @@ public:
     // Writes n bytes; the count written, or kWriteFailed.
     virtual uint16_t write(const uint8_t* data, int n) = 0;
 
-    // The idle wait after an empty read: returns early when data arrives or
-    // the device goes away. Timeout means nothing can have arrived, so the
-    // caller may wait again without reading; Data means a read is worth it.
-    virtual WaitResult waitForData(int timeoutMs) = 0;
+    // The idle wait after an empty read: returns early when data arrives, the
+    // device goes away or wakeFd (if not -1) becomes readable; timeoutMs -1
+    // waits without limit. Timeout means no read is worth it yet (the time
+    // ran out or wakeFd fired); Data means a read is worth it.
+    virtual WaitResult waitForData(int timeoutMs, int wakeFd = -1) = 0;
+    // A read is not worth waking for until this many bytes are in (the
+    // packet framer's lower bound); transports that cannot wait for a count
+    // ignore it.
+    virtual void setReadThreshold(int bytes) { (void)bytes; }
     // Set when a read or wait saw the device go away; cleared by close().
     virtual bool lost() const = 0;
 

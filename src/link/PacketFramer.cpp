@@ -184,6 +184,18 @@ size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
     }
 }
 
+int PacketFramer::bytesToComplete() const
+{
+    // The shortest frame is AA 01 00 and one body byte.
+    switch (m_state) {
+    case State::WaitSync: return 4;
+    case State::WaitLengthLow: return 3;
+    case State::WaitLengthHigh: return 2;
+    case State::ReadBody: return std::max(1, m_length - m_count);
+    }
+    return 1;
+}
+
 void PacketFramer::copyTo(PacketRecord& record) const
 {
     record.setLength(uint16_t(m_length));

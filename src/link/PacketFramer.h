@@ -47,6 +47,10 @@ public:
     int16_t length() const { return m_length; }
     const uint8_t* body() const { return m_body.data(); }
     State state() const { return m_state; }
+    // The fewest further bytes that could complete a packet (a lower bound:
+    // a short frame or a resync may need more), so a reader may sleep until
+    // that many are in without delaying any packet.
+    int bytesToComplete() const;
 
     // Back to the hunt for a sync byte, e.g. after the link was reopened and
     // a half-received packet can never be completed. Counters are kept.

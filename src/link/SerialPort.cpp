@@ -116,6 +116,7 @@ bool SerialPort::openPath(const std::string& path)
     ::ioctl(fd, TIOCMBIC, &dtr);
 
     m_fd = fd;
+    m_vmin = 1;
     m_openErrno = 0;
     m_lost = false;
     return true;
@@ -184,12 +185,31 @@ uint16_t SerialPort::write(const uint8_t* data, int n)
     return uint16_t(n);
 }
 
-LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs)
+// In raw mode with VTIME 0 the tty reports POLLIN only once VMIN bytes are
+// in, so the kernel does the counting and the reader wakes when a frame is
+// complete rather than for every few bytes the line brings. A read still
+// takes whatever is waiting, fewer than VMIN included (O_NONBLOCK).
+void SerialPort::setReadThreshold(int bytes)
+{
+    const int vmin = std::clamp(bytes, 1, 255);
+    if (m_fd < 0 || vmin == m_vmin)
+        return;
+    termios tio{};
+    if (::tcgetattr(m_fd, &tio) != 0)
+        return;
+    tio.c_cc[VMIN] = cc_t(vmin);
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(m_fd, TCSANOW, &tio) == 0)
+        m_vmin = vmin;
+}
+
+LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs, int wakeFd)
 {
     if (m_fd < 0)
         return WaitResult::Lost;
-    pollfd p{m_fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, timeoutMs);
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int r = ::poll(fds, wakeFd >= 0 ? 2 : 1, timeoutMs);
+    const pollfd& p = fds[0];
     if (r == 0 || (r < 0 && errno == EINTR))
         return WaitResult::Timeout;
     // Bytes that arrived before a hang-up are still read; the read after

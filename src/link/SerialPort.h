@@ -25,7 +25,11 @@ public:
 
     int16_t read(uint8_t* buffer) override;
     uint16_t write(const uint8_t* data, int n) override;
-    WaitResult waitForData(int timeoutMs) override;
+    WaitResult waitForData(int timeoutMs, int wakeFd = -1) override;
+    // Sets VMIN (1 to 255): poll() then reports the line readable only once
+    // that many bytes are in, so the link thread wakes once per frame.
+    void setReadThreshold(int bytes) override;
+    int readThreshold() const { return m_vmin; }
     bool lost() const override { return m_lost; }
 
     std::string deviceName() const override { return m_path; }
@@ -51,4 +55,5 @@ private:
     int m_openErrno = 0; // why the last open failed
     bool m_lost = false;
     bool m_woken = false; // the last wait saw POLLIN
+    int m_vmin = 1;       // VMIN in force on m_fd
 };

@@ -4,17 +4,20 @@
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
-#include "platform/Event.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 std::atomic<TCom_Router*> linkThread{nullptr};
 
 namespace {
 
-constexpr int kIdleWaitMs = 10;   // longest wait before Terminated is looked at again
 constexpr int kReopenEveryMs = 1000;
 constexpr uint8_t kSerialNumberRequest = 28;
 
@@ -26,13 +29,24 @@ struct TCom_Router::Impl
         : settings(s)
         , decodePacket(std::move(handler))
         , serialPort(&s)
+        , linkWakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
+    }
+    ~Impl()
+    {
+        if (linkWakeFd >= 0)
+            ::close(linkWakeFd);
     }
 
     LinkTransport& port() { return settings.linkKind.load() == LinkSettings::kUsb ? static_cast<LinkTransport&>(usbPort) : serialPort; }
 
     // Reads, frames and decodes until the device goes away or the thread is
     // told to end. The buffer and the record live on this thread's stack.
+    //
+    // Between reads the thread sleeps until the framer's next packet can be
+    // complete: at 3840 B/s the bytes still missing cannot come sooner, so
+    // waiting for them costs no latency and saves a wake-up for every few
+    // bytes the line brings. Idle, it sleeps until data or Terminate().
     void readUntilLost(LinkTransport& port, const WorkerThread& thread)
     {
         std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
@@ -40,7 +54,12 @@ struct TCom_Router::Impl
         while (!thread.Terminated()) {
             const int16_t n = port.read(buffer.data());
             if (n < 0) {
-                if (port.lost() || !waitForInput(port, thread))
+                if (port.lost())
+                    return;
+                port.setReadThreshold(packetFramer.bytesToComplete());
+                // Without a wake descriptor the flag is looked at every 10 ms.
+                const int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
+                if (port.waitForData(timeoutMs, linkWakeFd) == LinkTransport::WaitResult::Lost)
                     return;
                 continue;
             }
@@ -56,15 +75,11 @@ struct TCom_Router::Impl
         }
     }
 
-    // Polls until something may be waiting or the thread must end; false
-    // when the device went away. A time-out means nothing arrived, so there
-    // is no point in reading before polling again.
-    static bool waitForInput(LinkTransport& port, const WorkerThread& thread)
+    // Between attempts to open the port; Terminate() ends it at once.
+    void pauseBeforeReopen() const
     {
-        for (;;) {
-            const LinkTransport::WaitResult result = port.waitForData(kIdleWaitMs);
-            if (result != LinkTransport::WaitResult::Timeout || thread.Terminated())
-                return result != LinkTransport::WaitResult::Lost;
+        pollfd p{linkWakeFd, POLLIN, 0};
+        while (::poll(&p, 1, kReopenEveryMs) < 0 && errno == EINTR) {
         }
     }
 
@@ -76,7 +91,8 @@ struct TCom_Router::Impl
     // Serialises writes from this thread and the window thread, and keeps
     // them off the port while this thread closes or reopens it.
     std::mutex linkSendMutex;
-    Event linkIdleEvent; // paces the reopen attempts; nothing sets it
+    // Readable once Terminate() was called; every wait of this thread polls it.
+    int linkWakeFd;
 };
 
 TCom_Router::TCom_Router(LinkSettings& settings, PacketHandler decodePacket, bool createSuspended)
@@ -91,6 +107,13 @@ TCom_Router::~TCom_Router()
     Terminate();
     wait();
     delete d;
+}
+
+void TCom_Router::terminateRequested()
+{
+    const uint64_t one = 1;
+    if (d->linkWakeFd >= 0)
+        (void)!::write(d->linkWakeFd, &one, sizeof one);
 }
 
 bool TCom_Router::send(PacketRecord record)
@@ -115,18 +138,13 @@ bool TCom_Router::send(PacketRecord record)
 // the status text says what is wrong meanwhile.
 //
 // The idle wait polls the port itself rather than sleeping blindly: a packet
-// is decoded as soon as its last byte arrives, and the 10 ms time-out still
-// bounds how long Terminated goes unnoticed.
+// is decoded as soon as its last byte arrives, and Terminate() wakes the
+// thread through its wake descriptor, so no wait needs a time-out.
 void TCom_Router::Execute()
 {
     LinkTransport& port = d->port();
     const bool usb = d->settings.linkKind.load() == LinkSettings::kUsb;
     const char* connectedText = usb ? "Connected via USB" : "Connected via COM";
-
-    auto pauseBeforeReopen = [this] {
-        for (int waited = 0; waited < kReopenEveryMs && !Terminated(); waited += kIdleWaitMs)
-            d->linkIdleEvent.wait(kIdleWaitMs);
-    };
 
     bool everConnected = false;
 
@@ -144,7 +162,7 @@ void TCom_Router::Execute()
                               port.failureReason().c_str());
                 d->settings.setStatusText(text);
             }
-            pauseBeforeReopen();
+            d->pauseBeforeReopen();
             continue;
         }
 
@@ -164,6 +182,6 @@ void TCom_Router::Execute()
         }
         d->settings.setStatusText("Link Lost!!");
         d->settings.linkLost = true;
-        pauseBeforeReopen();
+        d->pauseBeforeReopen();
     }
 }

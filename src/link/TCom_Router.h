@@ -26,6 +26,7 @@ public:
 
 protected:
     void Execute() override;
+    void terminateRequested() override;
 
 private:
     struct Impl;

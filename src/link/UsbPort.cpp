@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 #include <dlfcn.h>
+#include <poll.h>
 
 namespace fs = std::filesystem;
 
@@ -26,6 +25,7 @@ constexpr unsigned long kFtListByIndex = 0x40000000UL;
 constexpr unsigned long kFtOpenBySerialNumber = 1;
 constexpr unsigned long kBaudRate = 38400;
 constexpr unsigned long kMaxReadPerCall = 4;
+constexpr int kD2xxPauseMs = 10;
 
 using FtListDevices = FtStatus (*)(void* arg1, void* arg2, unsigned long flags);
 using FtOpen = FtStatus (*)(int deviceNumber, FtHandle* handle);
@@ -224,16 +224,25 @@ uint16_t UsbPort::write(const uint8_t* data, int n)
     return uint16_t(std::min<uint32_t>(low32(written), uint32_t(n)));
 }
 
-LinkTransport::WaitResult UsbPort::waitForData(int timeoutMs)
+LinkTransport::WaitResult UsbPort::waitForData(int timeoutMs, int wakeFd)
 {
     if (m_tty.isOpen())
-        return m_tty.waitForData(timeoutMs);
+        return m_tty.waitForData(timeoutMs, wakeFd);
     if (!m_handle)
         return WaitResult::Lost;
-    // D2XX offers no descriptor to poll; a plain pause keeps latency within
-    // the pause and the thread's terminate flag within reach.
-    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    // D2XX offers no descriptor to poll: pause, then read again. The device
+    // itself holds bytes back for its 16 ms latency timer, so a shorter
+    // pause would gain nothing. wakeFd still ends the pause at once.
+    const int pauseMs = timeoutMs < 0 ? kD2xxPauseMs : std::min(timeoutMs, kD2xxPauseMs);
+    pollfd p{wakeFd, POLLIN, 0};
+    if (::poll(&p, wakeFd >= 0 ? 1 : 0, pauseMs) > 0)
+        return WaitResult::Timeout;
     return WaitResult::Data;
+}
+
+void UsbPort::setReadThreshold(int bytes)
+{
+    m_tty.setReadThreshold(bytes);
 }
 
 bool UsbPort::lost() const

@@ -32,7 +32,8 @@ public:
     // At most 4 bytes per call through D2XX, as the device interface asks.
     int16_t read(uint8_t* buffer) override;
     uint16_t write(const uint8_t* data, int n) override;
-    WaitResult waitForData(int timeoutMs) override;
+    WaitResult waitForData(int timeoutMs, int wakeFd = -1) override;
+    void setReadThreshold(int bytes) override;
     bool lost() const override;
 
     std::string deviceName() const override;

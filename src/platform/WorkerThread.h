@@ -20,7 +20,11 @@ public:
     explicit WorkerThread(QObject* parent = nullptr);
     ~WorkerThread() override;
 
-    void Terminate() { m_terminated.store(true); }
+    void Terminate()
+    {
+        m_terminated.store(true);
+        terminateRequested();
+    }
     bool Terminated() const { return m_terminated.load(); }
 
     // Runs fn on the window thread and waits for it. On the window thread it
@@ -36,6 +40,9 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // Called by Terminate() on the caller's thread, after the flag is set:
+    // a worker that blocks on something other than its events wakes itself.
+    virtual void terminateRequested() {}
 
 private:
     void run() final;

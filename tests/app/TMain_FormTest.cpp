@@ -397,6 +397,32 @@ TEST_F(StatusFixture, CountersShowSerialLinkTextAndFileSize)
     EXPECT_EQ(ui().edFileSize->text(), QStringLiteral("0 kB"));
 }
 
+// The fields are refreshed every second; a user copying the serial number
+// or a band limit must not lose the selection to a refresh that changes
+// nothing, and an unchanged field is not repainted.
+TEST_F(StatusFixture, RefreshThatChangesNothingLeavesTheFieldsAlone)
+{
+    setSerial("AB123456");
+    setBand(0, 32000, 38400, 3200);
+    size = 57;
+    s.settingsReceived.store(1);
+    router->UpdateCounters();
+    QLineEdit* const fields[] = {ui().edSN, ui().edFileSize, ui().edMin1};
+    for (QLineEdit* edit : fields)
+        edit->selectAll();
+
+    s.settingsReceived.store(1); // the same settings again
+    router->UpdateCounters();
+    for (QLineEdit* edit : fields)
+        EXPECT_TRUE(edit->hasSelectedText()) << edit->objectName().toStdString();
+
+    setSerial("AB123457");
+    router->UpdateCounters();
+    EXPECT_EQ(ui().edSN->text(), QStringLiteral("SN: AB123457"));
+    EXPECT_FALSE(ui().edSN->hasSelectedText());
+    EXPECT_TRUE(ui().edFileSize->hasSelectedText());
+}
+
 TEST_F(StatusFixture, BandLimitsOnlyAfterNewSettingsAndForBothReceivers)
 {
     setBand(0, 32000, 38400, 3200);

@@ -319,4 +319,49 @@ TEST(BuildFrame, PayloadThatCannotFitGivesAnEmptyRecord)
     EXPECT_EQ(buildFrame(0x07, nullptr, 3).length(), 0);
 }
 
+// The link thread sleeps until bytesToComplete() bytes are in; a bound that
+// is ever too high would hold a finished packet back.
+TEST(PacketFramer, BytesToCompleteIsExactForAKnownBodyAndNeverTooHigh)
+{
+    PacketFramer framer;
+    const Bytes scan = Bytes{0xAA, 0x11, 0x00, 0x11} + Bytes(15, 0) + Bytes{0x11};
+    const std::vector<int> expected{4, 3, 2, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+    ASSERT_EQ(scan.size(), expected.size());
+    for (size_t i = 0; i < scan.size(); ++i) {
+        EXPECT_EQ(framer.bytesToComplete(), expected[i]) << "before byte " << i;
+        EXPECT_EQ(framer.pushByte(scan[i]), i + 1 == scan.size());
+    }
+    EXPECT_EQ(framer.bytesToComplete(), 4);
+
+    std::mt19937 rng(16);
+    std::uniform_int_distribution<int> byte(0, 255);
+    Bytes stream;
+    while (stream.size() < 20000) {
+        Bytes payload(size_t(byte(rng) % 24));
+        for (auto& b : payload)
+            b = uint8_t(byte(rng) < 20 ? 0xAA : byte(rng));
+        const PacketRecord r = buildFrame(uint8_t(byte(rng)), payload.data(), int(payload.size()));
+        Bytes frame(r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+        if (byte(rng) < 30)
+            frame.resize(size_t(1 + byte(rng)) % frame.size() + 1); // cut short
+        stream = stream + frame;
+        for (int noise = byte(rng) % 3; noise > 0; --noise)
+            stream.push_back(uint8_t(byte(rng) < 60 ? 0xAA : byte(rng)));
+    }
+    PacketFramer random;
+    size_t completions = 0;
+    // Index of the byte whose arrival wakes the reader; it then takes every
+    // byte in up to there and asks again.
+    size_t wake = size_t(random.bytesToComplete()) - 1;
+    for (size_t i = 0; i < stream.size(); ++i) {
+        if (random.pushByte(stream[i])) {
+            ++completions;
+            ASSERT_EQ(i, wake) << "a packet completed at byte " << i << " while the reader slept";
+        }
+        if (i == wake)
+            wake = i + size_t(random.bytesToComplete());
+    }
+    EXPECT_GT(completions, 150u);
+}
+
 } // namespace

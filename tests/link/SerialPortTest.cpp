@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <grp.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -184,6 +186,57 @@ TEST(SerialPort, ClosingTheOtherEndIsSeenAsLost)
     uint8_t buffer[LinkTransport::kReadBufferSize];
     EXPECT_EQ(port.read(buffer), -1);
     EXPECT_TRUE(port.lost());
+}
+
+// The link thread sleeps until a frame can be complete: with VMIN set, bytes
+// short of it do not make the line readable, the last one does, and a read
+// then takes all of them. A wake descriptor ends the wait at any time.
+TEST(SerialPort, WaitEndsOnlyOnceTheThresholdIsInOrOnAWake)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    SerialPort port;
+    ASSERT_TRUE(port.openPath(pty.slavePath()));
+    EXPECT_EQ(port.readThreshold(), 1);
+    port.setReadThreshold(12);
+    EXPECT_EQ(port.readThreshold(), 12);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(port.fd(), &tio), 0);
+    EXPECT_EQ(tio.c_cc[VMIN], 12);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+
+    ASSERT_TRUE(pty.write(Bytes(11, 0x42)));
+    // poll() pushes pending pty input to the line first, so the 11 bytes are
+    // in when it answers.
+    EXPECT_EQ(port.waitForData(0), LinkTransport::WaitResult::Timeout);
+    int waiting = 0;
+    ASSERT_EQ(::ioctl(port.fd(), FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 11);
+
+    const int wake = ::eventfd(0, EFD_CLOEXEC);
+    ASSERT_GE(wake, 0);
+    const uint64_t one = 1;
+    ASSERT_EQ(::write(wake, &one, sizeof one), ssize_t(sizeof one));
+    EXPECT_EQ(port.waitForData(-1, wake), LinkTransport::WaitResult::Timeout);
+    uint64_t drained = 0;
+    ASSERT_EQ(::read(wake, &drained, sizeof drained), ssize_t(sizeof drained));
+
+    ASSERT_TRUE(pty.write({0x43}));
+    EXPECT_EQ(port.waitForData(5000, wake), LinkTransport::WaitResult::Data);
+    uint8_t buffer[LinkTransport::kReadBufferSize];
+    EXPECT_EQ(port.read(buffer), 12);
+
+    // Clamped to what a tty can count; a reopen starts from 1 again.
+    port.setReadThreshold(2049);
+    EXPECT_EQ(port.readThreshold(), 255);
+    port.setReadThreshold(0);
+    EXPECT_EQ(port.readThreshold(), 1);
+    port.setReadThreshold(40);
+    ASSERT_TRUE(port.openPath(pty.slavePath()));
+    ASSERT_EQ(::tcgetattr(port.fd(), &tio), 0);
+    EXPECT_EQ(tio.c_cc[VMIN], 1);
+    EXPECT_EQ(port.readThreshold(), 1);
+    ::close(wake);
 }
 
 } // namespace

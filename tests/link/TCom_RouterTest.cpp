@@ -8,19 +8,32 @@
 
 #include <QDeadlineTimer>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include <dlfcn.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 const Bytes kSerialNumberRequest{0xAA, 0x02, 0x00, 0x1C, 0x1C};
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
@@ -228,6 +241,65 @@ TEST_F(TCom_RouterTest, LostLinkIsReportedAndReopenedUnderTheSamePath)
     ASSERT_TRUE(second.write({0xAA, 0x02, 0x00, 0x30, 0x30}));
     ASSERT_TRUE(waitFor([&] { return collector.count() >= 1; }, 2000));
     EXPECT_EQ(collector.packets(), (std::vector<Bytes>{{0x02, 0x00, 0x30, 0x30}}));
+}
+
+// VMIN of the line, read through the pty's master, which shares it.
+int lineVmin(const Pty& pty)
+{
+    termios tio{};
+    return ::tcgetattr(pty.master(), &tio) == 0 ? tio.c_cc[VMIN] : -1;
+}
+
+// What a thread of this process is blocked in, from /proc: the system call
+// number and its arguments, or "running".
+std::string blockedIn(pid_t tid)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Between frames the link thread sleeps until the framer's next packet can
+// be complete, with no time-out, so a silent device costs no wake-ups; then
+// Terminate() alone wakes it.
+TEST_F(TCom_RouterTest, SleepsUntilTheFrameIsCompleteAndWakesForTerminate)
+{
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "reads x86-64 system call numbers";
+#endif
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    std::atomic<pid_t> linkTid{0};
+    settings.setDevicePath(pty.slavePath());
+    auto router = std::make_unique<TCom_Router>(settings, [&](const PacketRecord& r) {
+        linkTid = pid_t(::syscall(SYS_gettid));
+        collector.handler()(r);
+    });
+    ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
+    EXPECT_TRUE(waitFor([&] { return lineVmin(pty) == 4; }, 2000)) << lineVmin(pty); // AA, length, one body byte
+
+    // A scan report (L = 17) short of its last 12 bytes.
+    const Bytes frame = Bytes{0xAA, 0x11, 0x00, 0x11} + Bytes(15, 0) + Bytes{0x11};
+    ASSERT_TRUE(pty.write(Bytes(frame.begin(), frame.begin() + 8)));
+    EXPECT_TRUE(waitFor([&] { return lineVmin(pty) == 12; }, 2000)) << lineVmin(pty);
+    ASSERT_TRUE(pty.write(Bytes(frame.begin() + 8, frame.end())));
+    ASSERT_TRUE(waitFor([&] { return collector.count() == 1; }, 2000));
+    EXPECT_EQ(collector.packets()[0], Bytes(frame.begin() + 1, frame.end()));
+    EXPECT_TRUE(waitFor([&] { return lineVmin(pty) == 4; }, 2000)) << lineVmin(pty);
+
+    // poll (7) on the line and the wake descriptor, time-out -1.
+    const auto sleepsWithoutTimeout = [&] {
+        std::istringstream fields(blockedIn(linkTid));
+        std::string number, fds, nfds, timeout;
+        fields >> number >> fds >> nfds >> timeout;
+        return number == "7" && nfds == "0x2" && !timeout.empty()
+            && (std::stoull(timeout, nullptr, 16) & 0xFFFFFFFFu) == 0xFFFFFFFFu;
+    };
+    EXPECT_TRUE(waitFor(sleepsWithoutTimeout, 2000)) << blockedIn(linkTid);
+
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(5000)));
 }
 
 } // namespace

@@ -191,8 +191,10 @@ void Emulator::writeOutput(double t)
             switch (chunk.kind) {
             case OutChunk::Frame:
                 m_stats.frameSent(chunk.type, chunk.bytes.size());
-                if (sim::isMeasurement(chunk.type))
+                if (sim::isMeasurement(chunk.type)) {
                     --m_measurementsQueued;
+                    m_measurementDoneAt = now();
+                }
                 break;
             case OutChunk::Fault: m_stats.faultSent(chunk.bytes.size()); break;
             case OutChunk::Noise: m_stats.noiseSent(chunk.bytes.size()); break;
@@ -218,6 +220,10 @@ void Emulator::readInput()
             std::cerr << "tavrix-sim: received " << hex(f.bytes) << " (" << DeviceMessages::commandName(f.type)
                       << ")" << std::endl;
             m_stats.requestReceived(f.type, f.bytes);
+            if (f.type == sim::ChannelInfoRequest && m_measurementDoneAt >= 0) {
+                m_stats.roundTrip((now() - m_measurementDoneAt) * 1e6);
+                m_measurementDoneAt = -1.0;
+            }
             m_heardSinceConnect = true;
             enqueue(m_replay ? m_replay->answer(f.type) : m_model.answer(f.type));
         }

@@ -66,6 +66,7 @@ private:
     double m_nextTickAt = 0.0;
     double m_nextMeasurementAt = 0.0;
     double m_nextUnplugAt = 0.0;
+    double m_measurementDoneAt = -1.0; // last measurement frame fully written, not yet answered
     double m_replugAt = -1.0;       // >= 0 while unplugged
     bool m_listening = false;
     bool m_heardSinceConnect = false;

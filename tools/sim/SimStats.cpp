@@ -3,6 +3,7 @@
 #include "DeviceMessages.h"
 #include "MessageTypes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -53,6 +54,12 @@ void SimStats::requestReceived(uint8_t type, const std::vector<uint8_t>& frame)
     ++m_requestsByType[type];
 }
 
+void SimStats::roundTrip(double micros)
+{
+    if (m_roundTrips.size() < 1000000)
+        m_roundTrips.push_back(micros);
+}
+
 int SimStats::framesSent(uint8_t type) const
 {
     const auto it = m_sentByType.find(type);
@@ -85,6 +92,13 @@ std::string SimStats::toJson(const std::map<std::string, std::string>& state) co
     }
     o << "],\n  \"firstRequest\": \"" << m_firstRequest << "\",\n  \"plugs\": " << m_plugs
       << ",\n  \"connects\": " << m_connects;
+    if (!m_roundTrips.empty()) {
+        std::vector<double> sorted = m_roundTrips;
+        std::sort(sorted.begin(), sorted.end());
+        const auto at = [&](double p) { return sorted[std::size_t(p * double(sorted.size() - 1) + 0.5)]; };
+        o << ",\n  \"roundTripUs\": {\"count\": " << sorted.size() << ", \"median\": " << at(0.5)
+          << ", \"p99\": " << at(0.99) << ", \"max\": " << sorted.back() << "}";
+    }
     for (const auto& [key, value] : state)
         o << ",\n  \"" << key << "\": \"" << value << "\"";
     o << "\n}\n";

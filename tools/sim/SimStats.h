@@ -16,6 +16,9 @@ public:
     void requestReceived(uint8_t type, const std::vector<uint8_t>& frame);
     void plugged() { ++m_plugs; }
     void connected() { ++m_connects; }
+    // From a measurement frame's last byte written to the program's request
+    // for channel information read back, in microseconds.
+    void roundTrip(double micros);
 
     int framesSent() const { return m_framesSent; }
     int framesSent(uint8_t type) const;
@@ -40,4 +43,5 @@ private:
     int m_dropped = 0;
     int m_plugs = 0;
     int m_connects = 0;
+    std::vector<double> m_roundTrips;
 };

@@ -1,0 +1,20 @@
+#include "SimStats.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The whole-program bench reads the request round trip from the stats file.
+TEST(SimStats, RoundTripFiguresAreMedianAndNinetyNinthPercentile)
+{
+    SimStats stats;
+    EXPECT_EQ(stats.toJson({}).find("roundTripUs"), std::string::npos);
+    for (int i = 100; i >= 1; --i)
+        stats.roundTrip(double(i * 10));
+    const std::string json = stats.toJson({});
+    EXPECT_NE(json.find("\"roundTripUs\": {\"count\": 100, \"median\": 510, \"p99\": 990, \"max\": 1000}"),
+              std::string::npos)
+        << json;
+}
+
+} // namespace
