@@ -59,11 +59,11 @@ void Decoder::setLoggingHandOff(HandOffFn handOff)
     m_handOff = std::move(fn);
 }
 
-bool Decoder::decodePacket(const PacketRecord& packet)
+void Decoder::decodePacket(const PacketRecord& packet)
 {
     const int length = packet.length();
     if (length > kMaxLength)
-        return true;
+        return;
 
     // A packet too short for its message (L below 2, or a fixed-size payload
     // cut short) is not decoded: its payload bytes beyond L are left over from
@@ -107,7 +107,7 @@ bool Decoder::decodePacket(const PacketRecord& packet)
     }
     if (handOff)
         (*handOff)(packet);
-    return true;
+    m_packetsDecoded.fetch_add(1, std::memory_order_release);
 }
 
 bool Decoder::onGpsMessage(const uint8_t* payload, int size)

@@ -54,8 +54,12 @@ public:
     void setWindow(DecoderWindow* window);     // may be null
     void setLoggingHandOff(HandOffFn handOff); // may be empty
 
-    // Link thread. Always true; the caller ignores it.
-    bool decodePacket(const PacketRecord& packet);
+    // Link thread.
+    void decodePacket(const PacketRecord& packet);
+
+    // Any thread: packets fully handled (decoded and handed to the log), so
+    // a caller can wait until everything the device sent has gone through.
+    uint64_t packetsDecoded() const { return m_packetsDecoded.load(std::memory_order_acquire); }
 
     // Any thread; a failed send (no link) is ignored.
     void sendCommand(uint8_t type);
@@ -88,4 +92,5 @@ private:
     // calls it outside, because the hand-off may block on a warning box.
     std::mutex m_handOffLock;
     std::shared_ptr<const HandOffFn> m_handOff;
+    std::atomic<uint64_t> m_packetsDecoded{0};
 };

@@ -38,7 +38,8 @@ std::string SimOptions::usage()
            "  --noise --bad-checksums RATE --bad-lengths RATE --split --unplug-every S   line faults\n"
            "  --stats FILE           summary, every second and at exit\n"
            "  --control              commands on stdin: mode single|scan|table|cycle, gps on|off|cycle,\n"
-           "                         withhold on|off, pause, resume, unplug, quit\n"
+           "                         withhold on|off, pause, resume, unplug, quit, drain (answers\n"
+           "                         \"tavrix-sim: drained N\" on stdout once all N frames are on the line)\n"
            "  --wait-request         after each connect, stay quiet until the program sends a command\n"
            "  --seed N               random seed\n";
 }
