@@ -14,9 +14,11 @@ class QWidget;
 class TGPS;
 
 // Unit Gps_router: the GPS thread. It sleeps until the decoder signals a GPS
-// message, has the window thread refresh the GPS screen, then exports the map
-// point on this thread, and only then resets gpsEvent: messages decoded
-// meanwhile coalesce into the next refresh.
+// message, resets gpsEvent, takes the record, has the window thread refresh
+// the GPS screen, then exports the map point on this thread. A message
+// decoded during a refresh sets the event again, so the last message is
+// always shown and exported; messages that arrive faster than the refreshes
+// coalesce into the next one.
 //
 // Both steps work on one copy of the record taken under its lock, so neither
 // ever sees a message the decoder is halfway through.
@@ -52,6 +54,7 @@ private:
     MeasurementState& m_state;
     GpsRecord& m_gps;
     MapExport* m_map;
+    uint64_t m_shown = 0; // GpsRecord's message count at the last refresh
     QPointer<QWidget> m_gbGPS;
     QPointer<QWidget> m_edGPSStatus;
     std::vector<Target> m_targets; // rows of GpsScreenText, by object name

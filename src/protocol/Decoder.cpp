@@ -145,9 +145,6 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
 bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
 {
     pressModeButton(DecoderWindow::Mode::Single);
-    if (m_state.receiverEvents[r].isSet())
-        return true;
-
     int16_t average = MeasurementState::kNoSignal;
     if (size > 0) {
         int32_t sum = 0; // at most 2045 samples of +-128
@@ -155,7 +152,10 @@ bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
             sum += int8_t(payload[i]);
         average = int16_t(sum / size); // truncates toward zero
     }
-    m_state.singleAverage[r] = average;
+    {
+        std::lock_guard guard(m_state.sampleLocks[r]);
+        m_state.singleAverage[r] = average;
+    }
     // Published last: the timer turns it into the display's event.
     m_state.newSamples[r] = 1;
     return true;
@@ -207,8 +207,9 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
         return false;
     pressModeButton(DecoderWindow::Mode::Scan);
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverEvents[r].isSet() || m_state.receiverActive[r] == 0)
+        if (m_state.receiverActive[r] == 0)
             continue;
+        std::lock_guard guard(m_state.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kScanEntries; ++e) {
             const uint8_t* entry = payload + kScanEntrySize * e;
@@ -231,8 +232,9 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
         return false;
     pressModeButton(DecoderWindow::Mode::Table);
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverEvents[r].isSet() || m_state.receiverActive[r] == 0)
+        if (m_state.receiverActive[r] == 0)
             continue;
+        std::lock_guard guard(m_state.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kTableEntries; ++e) {
             const uint8_t* entry = payload + kTableEntrySize * e;

@@ -19,9 +19,10 @@ class MeasurementState;
 // thread: mode presses are posted through DecoderWindow. The decoder keeps no
 // state of its own; everything it learns goes into MeasurementState.
 //
-// Sample data for receiver r are written only while receiverEvents[r] is
-// clear (the hand-over rule): a set event means the display has not yet taken
-// the previous data, so new data for that receiver are dropped.
+// Sample data for receiver r are stored under the receiver's sample lock,
+// whether or not its display has taken the previous ones: table and scan
+// reports are per channel, so a dropped report would never reach the screen
+// or the map value. The event set after storing only wakes the display.
 class Decoder
 {
 public:
