@@ -93,9 +93,3 @@ void TGPS_Router::SendMapData(const TGPS& gps)
     if (m_map)
         m_map->SendMapData(gps, m_state.serialNumberText());
 }
-
-void TGPS_Router::SetMapRSSI(int receiver, int16_t value)
-{
-    if (m_map)
-        m_map->SetMapRSSI(receiver, value);
-}

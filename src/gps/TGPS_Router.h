@@ -35,9 +35,8 @@ public:
 
     // Window thread only.
     void UpdateScreen(const TGPS& gps);
+    // This thread, after the screen was refreshed.
     void SendMapData(const TGPS& gps);
-    // The receiver display's map value hook (window thread).
-    void SetMapRSSI(int receiver, int16_t value);
 
     static constexpr int kWaitMs = 1000;
 

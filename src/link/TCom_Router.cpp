@@ -1,6 +1,7 @@
 #include "TCom_Router.h"
 
 #include "LinkSettings.h"
+#include "MessageType.h"
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int kIdleWaitMs = 10;   // longest wait before Terminated is looked at again
 constexpr int kReopenEveryMs = 1000;
-constexpr uint8_t kSerialNumberRequest = 28;
 
 } // namespace
 
@@ -151,7 +151,7 @@ void TCom_Router::Execute()
         everConnected = true;
         d->settings.setStatusText(connectedText);
         d->packetFramer.reset(); // a packet cut by a loss can never complete
-        send(buildFrame(kSerialNumberRequest, nullptr, 0));
+        send(buildFrame(Message::SerialNumberRequest, nullptr, 0));
 
         d->readUntilLost(port, *this);
         if (Terminated())

@@ -2,6 +2,7 @@
 
 #include "gps/GpsRecord.h"
 #include "gps/TGPS.h"
+#include "link/PacketFramer.h"
 #include "protocol/MeasurementState.h"
 
 #include <cstring>
@@ -21,7 +22,7 @@ constexpr int kSerialNumberSize = 8;
 
 // The longest packet the framer passes on; anything longer cannot have come
 // from the device and would reach past the record.
-constexpr int kMaxLength = 2047;
+constexpr int kMaxLength = PacketFramer::kMaxLength;
 
 uint32_t le32(const uint8_t* p)
 {
@@ -31,11 +32,6 @@ uint32_t le32(const uint8_t* p)
 uint16_t le16(const uint8_t* p)
 {
     return uint16_t(p[0] | (p[1] << 8));
-}
-
-bool isMeasurement(uint8_t type)
-{
-    return type == Decoder::SingleBlockR1 || type == Decoder::SingleBlockR2 || type == Decoder::ScanReport;
 }
 
 } // namespace
@@ -96,7 +92,7 @@ void Decoder::decodePacket(const PacketRecord& packet)
         } else if (type == TableReport) {
             m_state.channelInfoPresent = 1;
         }
-        if (isMeasurement(type) && m_state.channelInfoPresent == 0)
+        if (Message::isMeasurement(type) && m_state.channelInfoPresent == 0)
             requestChannelInfo();
     }
 
@@ -285,14 +281,8 @@ void Decoder::pressModeButton(DecoderWindow::Mode mode)
 
 void Decoder::sendCommand(uint8_t type)
 {
-    // An empty payload: L = 2 and the checksum equals the type byte.
-    PacketRecord frame;
-    frame.bytes[0] = PacketRecord::kSync;
-    frame.setLength(2);
-    frame.bytes[3] = type;
-    frame.bytes[4] = type;
     if (m_send)
-        m_send(frame);
+        m_send(buildFrame(type, nullptr, 0));
 }
 
 void Decoder::requestSerialNumber() { sendCommand(SerialNumberRequest); }

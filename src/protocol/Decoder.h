@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/MessageType.h"
 #include "link/PacketRecord.h"
 #include "protocol/DecoderWindow.h"
 
@@ -29,26 +30,8 @@ public:
     using SendFn = std::function<bool(const PacketRecord&)>;
     using HandOffFn = std::function<void(const PacketRecord&)>;
 
-    // Message codes from the device.
-    enum MessageType : uint8_t {
-        GpsMessage = 0,
-        ReceiverSetup = 1,
-        SingleBlockR1 = 2,
-        SingleBlockR2 = 3,
-        ClockMarker = 4,
-        CurrentFrequency = 5,
-        ScanChannelList = 6,
-        ScanReport = 7,
-        TableReport = 9,
-        SerialNumber = 28,
-    };
-
-    // Command codes to the device; all carry an empty payload.
-    enum CommandType : uint8_t {
-        SettingsRequest = 1,
-        SerialNumberRequest = 28,
-        ChannelInfoRequest = 48,
-    };
+    using enum Message::Type;
+    using enum Message::Command;
 
     Decoder(MeasurementState& state, GpsRecord& gps, SendFn send);
 
