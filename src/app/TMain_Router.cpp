@@ -41,12 +41,14 @@ void TMain_Router::Execute()
         const int signalled = waitAny({&m_state.statusTickEvent, &m_state.rtcEvent}, kWaitMs);
         if (Terminated())
             break;
+        // Each event is reset before its update reads the state, so a clock
+        // message decoded during the update wakes another one.
         if (signalled == 0) {
-            Synchronize([this] { UpdateCounters(); });
             m_state.statusTickEvent.reset();
+            Synchronize([this] { UpdateCounters(); });
         } else if (signalled == 1) {
-            Synchronize([this] { UpdateClockAndMarker(); });
             m_state.rtcEvent.reset();
+            Synchronize([this] { UpdateClockAndMarker(); });
         }
     }
 }

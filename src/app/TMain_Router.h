@@ -29,9 +29,9 @@ struct StatusControls
     DBar* graphs[2] = {}; // greyed while the link is lost
 };
 
-// The status thread: wakes on the one-second tick or on a clock message and
-// has the window thread refresh the status fields, then resets the event, so
-// wake-ups that arrive during an update coalesce into the next one.
+// The status thread: wakes on the one-second tick or on a clock message,
+// resets that event and has the window thread refresh the status fields, so a
+// clock message decoded during an update is shown by the next one.
 class TMain_Router : public WorkerThread
 {
     Q_OBJECT

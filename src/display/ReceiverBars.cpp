@@ -1,7 +1,7 @@
 #include "ReceiverBars.h"
 
 #include "display/TableRanking.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/ReceiverSamples.h"
 #include "protocol/ReceiverSettings.h"
 
 #include <cstdarg>
@@ -34,31 +34,28 @@ std::string ReceiverBars::title(int receiver, const ReceiverSettings& settings)
                   settings.highEdgeMHz(), settings.stepKHz);
 }
 
-ReceiverBars::Frame ReceiverBars::single(const MeasurementState& state, int r,
-                                         const ReceiverSettings& settings, bool showFrequency)
+ReceiverBars::Frame ReceiverBars::single(const ReceiverSamples& samples, const ReceiverSettings& settings,
+                                   bool showFrequency)
 {
     Frame f;
     f.xMax = 2.0;
     f.verticalLabels = false;
     f.bottomCaption = showFrequency ? format("%.5f MHz", settings.currentMHz())
                                     : format("Channel %lld", (long long)settings.displayChannelOf(settings.current));
-    const int16_t v = state.singleAverage[r];
+    const int16_t v = samples.singleAverage;
     f.bars.push_back({1, format("%d dBm", int(v)), double(v)});
     f.mapValue = v;
     return f;
 }
 
-ReceiverBars::Frame ReceiverBars::table(const MeasurementState& state, int r,
-                                        const ReceiverSettings& settings, bool showFrequency)
+ReceiverBars::Frame ReceiverBars::table(const ReceiverSamples& samples, const ReceiverSettings& settings,
+                                   bool showFrequency)
 {
     Frame f;
     f.xMax = 11.0;
     f.verticalLabels = true;
     f.bottomCaption = rangeCaption(showFrequency);
-    // A table left from before a band change ranks as empty.
-    const TableRanking::Slots ranked = state.tableStale[r].load() != 0
-        ? TableRanking::Slots{}
-        : TableRanking::rank(state.tableRssi[r], MeasurementState::kTableSize);
+    const TableRanking::Slots ranked = TableRanking::rank(samples.tableRssi.data(), ReceiverSamples::kTableSize);
     f.bars.reserve(TableRanking::kSlots);
     for (int k = 0; k < TableRanking::kSlots; ++k) {
         const TableRanking::Slot& slot = ranked[k];
@@ -74,17 +71,17 @@ ReceiverBars::Frame ReceiverBars::table(const MeasurementState& state, int r,
     return f;
 }
 
-ReceiverBars::Frame ReceiverBars::scan(const MeasurementState& state, int r,
-                                       const ReceiverSettings& settings, bool showFrequency)
+ReceiverBars::Frame ReceiverBars::scan(const ReceiverSamples& samples, const ReceiverSettings& settings,
+                                   bool showFrequency)
 {
     Frame f;
     int max = TableRanking::kFloor;
     f.xMax = 11.0;
     f.verticalLabels = true;
     f.bottomCaption = rangeCaption(showFrequency);
-    f.bars.reserve(MeasurementState::kScanSlots);
-    for (int k = 0; k < MeasurementState::kScanSlots; ++k) {
-        const int v = TableRanking::levelOf(state.scanRssi[r][k]);
+    f.bars.reserve(ReceiverSamples::kScanSlots);
+    for (int k = 0; k < ReceiverSamples::kScanSlots; ++k) {
+        const int v = TableRanking::levelOf(samples.scanRssi[k]);
         if (v > max)
             max = v;
         std::string label;

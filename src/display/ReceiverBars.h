@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-class MeasurementState;
+struct ReceiverSamples;
 class ReceiverSettings;
 
 // What one display update of a receiver shows, worked out from the
-// measurement state without touching the graph: the x range, label
+// receiver's samples without touching the graph: the x range, label
 // direction, bottom caption, the bars and the map value. TR_Router draws it.
 class ReceiverBars
 {
@@ -33,12 +33,8 @@ public:
 
     static std::string title(int receiver, const ReceiverSettings& settings);
 
-    // Reads receiver r's sample data; the caller holds them by the hand-over
-    // rule (its event is set).
-    static Frame single(const MeasurementState& state, int r, const ReceiverSettings& settings,
-                        bool showFrequency);
-    static Frame table(const MeasurementState& state, int r, const ReceiverSettings& settings,
-                       bool showFrequency);
-    static Frame scan(const MeasurementState& state, int r, const ReceiverSettings& settings,
-                      bool showFrequency);
+    // From a copy of one receiver's samples, taken under its sample lock.
+    static Frame single(const ReceiverSamples& samples, const ReceiverSettings& settings, bool showFrequency);
+    static Frame table(const ReceiverSamples& samples, const ReceiverSettings& settings, bool showFrequency);
+    static Frame scan(const ReceiverSamples& samples, const ReceiverSettings& settings, bool showFrequency);
 };

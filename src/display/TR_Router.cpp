@@ -36,25 +36,24 @@ void TR_Router::setGraph(DBar* graph, ReceiverDisplayControls controls)
 void TR_Router::Execute()
 {
     Event& event = m_state.receiverEvents[receiverIndex];
+    auto nextUpdate = std::chrono::steady_clock::now();
     while (!Terminated()) {
         if (!event.wait(kWaitMs))
             continue;
+        // Scan and table reports can arrive hundreds of times a second, far
+        // faster than anyone reads a bar graph: at most one update a frame
+        // bounds the window thread's drawing. The decoder goes on storing
+        // meanwhile, so what arrives before the update is in it.
+        const auto wait = nextUpdate - std::chrono::steady_clock::now();
+        if (wait > std::chrono::steady_clock::duration::zero() && !Terminated())
+            std::this_thread::sleep_for(wait);
         if (Terminated())
             return;
-        // The event stays set until the update has read the sample data; the
-        // decoder leaves them alone meanwhile.
-        const auto started = std::chrono::steady_clock::now();
+        nextUpdate = std::chrono::steady_clock::now() + kMinUpdateInterval;
+        // The update takes the samples and resets the event in one step, so
+        // data stored after it wake the next update.
         if (!Synchronize([this] { UpdateDisplay(); }))
             return;
-        // Scan and table reports can arrive hundreds of times a second, far
-        // faster than anyone reads a bar graph. Holding the event for the rest
-        // of a frame bounds the window thread's drawing; the decoder drops
-        // this receiver's display data meanwhile, as it does during any
-        // update (the log still gets every packet).
-        const auto rest = kMinUpdateInterval - (std::chrono::steady_clock::now() - started);
-        if (rest > std::chrono::steady_clock::duration::zero() && !Terminated())
-            std::this_thread::sleep_for(rest);
-        event.reset();
     }
 }
 
@@ -73,10 +72,12 @@ void TR_Router::UpdateDisplay()
     const ReceiverSettings settings = m_state.settingsCopy(r);
     const bool showFrequency = isDown(m_controls.showFrequency);
     const bool scanMode = !isDown(m_controls.singleMode) && !isDown(m_controls.tableMode);
+    // Single mode shows the first scan slot until its own data arrive.
+    const ReceiverSamples samples = m_state.takeSamples(r, scanMode);
     const ReceiverBars::Frame frame = isDown(m_controls.singleMode)
-        ? ReceiverBars::single(m_state, r, settings, showFrequency)
-        : isDown(m_controls.tableMode) ? ReceiverBars::table(m_state, r, settings, showFrequency)
-                                       : ReceiverBars::scan(m_state, r, settings, showFrequency);
+        ? ReceiverBars::single(samples, settings, showFrequency)
+        : isDown(m_controls.tableMode) ? ReceiverBars::table(samples, settings, showFrequency)
+                                       : ReceiverBars::scan(samples, settings, showFrequency);
 
     g.SetXMax(frame.xMax);
     g.verticalLabels = frame.verticalLabels;
@@ -84,10 +85,6 @@ void TR_Router::UpdateDisplay()
     g.BeginBars();
     for (const ReceiverBars::Bar& bar : frame.bars)
         g.DrawBar(bar.x, QString::fromStdString(bar.label), bar.value);
-    // Single mode shows the first scan slot until its own data arrive. Still
-    // inside the hand-over window, so the decoder is not writing it.
-    if (scanMode)
-        m_state.singleAverage[r] = m_state.scanRssi[r][0];
     g.EndBars(QString());
 
     if (mapValueHook)

@@ -23,9 +23,10 @@ struct ReceiverDisplayControls
 };
 
 // Keeps one receiver's bar graph current: sleeps on the receiver's
-// data-ready event and redraws the graph on the window thread. The event
-// stays set until the redraw has finished, which is what keeps the decoder
-// off the sample data while they are read.
+// data-ready event and redraws the graph on the window thread, at most once
+// a frame. The redraw copies the samples and resets the event under the
+// receiver's sample lock, so the decoder never waits for a redraw and
+// nothing it stores meanwhile is lost.
 class TR_Router : public WorkerThread
 {
     Q_OBJECT

@@ -12,10 +12,13 @@ class GpsRecord
 public:
     void Decode(const uint8_t* message);
     TGPS copy() const;
+    // The record and how many messages it has taken so far, in one step.
+    TGPS copy(uint64_t& decoded) const;
 
 private:
     mutable std::mutex m_mutex;
     TGPS m_record;
+    uint64_t m_decoded = 0;
 };
 
 // The one instance of the run.

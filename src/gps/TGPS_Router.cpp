@@ -45,11 +45,19 @@ void TGPS_Router::Execute()
             continue;
         if (Terminated())
             break;
-        const TGPS gps = m_gps.copy();
+        // Reset before the record is taken: a message decoded from here on
+        // sets the event again and gets its own refresh and map point.
+        m_state.gpsEvent.reset();
+        uint64_t decoded = 0;
+        const TGPS gps = m_gps.copy(decoded);
+        // Already shown and exported: the message that set the event again
+        // was in the previous copy.
+        if (decoded == m_shown)
+            continue;
+        m_shown = decoded;
         if (!Synchronize([&] { UpdateScreen(gps); }))
             break; // the program is closing
         SendMapData(gps);
-        m_state.gpsEvent.reset();
     }
 }
 
@@ -88,10 +96,4 @@ void TGPS_Router::SendMapData(const TGPS& gps)
 {
     if (m_map)
         m_map->SendMapData(gps, m_state.serialNumberText());
-}
-
-void TGPS_Router::SetMapRSSI(int receiver, int16_t value)
-{
-    if (m_map)
-        m_map->SetMapRSSI(receiver, value);
 }

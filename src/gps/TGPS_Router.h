@@ -15,9 +15,11 @@ class QWidget;
 class TGPS;
 
 // Unit Gps_router: the GPS thread. It sleeps until the decoder signals a GPS
-// message, has the window thread refresh the GPS screen, then exports the map
-// point on this thread, and only then resets gpsEvent: messages decoded
-// meanwhile coalesce into the next refresh.
+// message, resets gpsEvent, takes the record, has the window thread refresh
+// the GPS screen, then exports the map point on this thread. A message
+// decoded during a refresh sets the event again, so the last message is
+// always shown and exported; messages that arrive faster than the refreshes
+// coalesce into the next one.
 //
 // Both steps work on one copy of the record taken under its lock, so neither
 // ever sees a message the decoder is halfway through.
@@ -34,9 +36,8 @@ public:
 
     // Window thread only.
     void UpdateScreen(const TGPS& gps);
+    // This thread, after the screen was refreshed.
     void SendMapData(const TGPS& gps);
-    // The receiver display's map value hook (window thread).
-    void SetMapRSSI(int receiver, int16_t value);
 
     static constexpr int kWaitMs = 1000;
 
@@ -53,6 +54,7 @@ private:
     MeasurementState& m_state;
     GpsRecord& m_gps;
     MapExport* m_map;
+    uint64_t m_shown = 0; // GpsRecord's message count at the last refresh
     QPointer<QWidget> m_gbGPS;
     QPointer<QWidget> m_edGPSStatus;
     QPointer<GpsScreen> m_screen;

@@ -206,7 +206,7 @@ PacketRecord buildFrame(uint8_t type, const uint8_t* payload, int n)
 {
     PacketRecord record;
     record.bytes[0] = PacketRecord::kSync;
-    if (n < 0 || n > PacketFramer::kMaxLength || (n > 0 && !payload))
+    if (n < 0 || n + 2 > PacketFramer::kMaxLength || (n > 0 && !payload))
         return record; // L = 0
     record.setLength(uint16_t(n + 2));
     record.bytes[3] = type;

@@ -86,6 +86,7 @@ private:
 };
 
 // Wraps type and n payload bytes into a frame ready to send (the first
-// L + 3 bytes of the record, L = n + 2). A payload that cannot fit
-// (n < 0 or n > 2047) gives a record with L = 0, which send() refuses.
+// L + 3 bytes of the record, L = n + 2). A payload the framer would not
+// accept back (n < 0 or L above kMaxLength) gives a record with L = 0, which
+// send() refuses.
 PacketRecord buildFrame(uint8_t type, const uint8_t* payload, int n);

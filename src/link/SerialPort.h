@@ -34,7 +34,6 @@ public:
 
     std::string deviceName() const override { return m_path; }
     std::string failureReason() const override;
-    int openErrno() const { return m_openErrno; }
 
     // Readable for poll() while open, else -1.
     int fd() const { return m_fd; }

@@ -1,6 +1,7 @@
 #include "TCom_Router.h"
 
 #include "LinkSettings.h"
+#include "MessageType.h"
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
@@ -19,7 +20,6 @@ std::atomic<TCom_Router*> linkThread{nullptr};
 namespace {
 
 constexpr int kReopenEveryMs = 1000;
-constexpr uint8_t kSerialNumberRequest = 28;
 
 } // namespace
 
@@ -170,7 +170,7 @@ void TCom_Router::Execute()
         d->settings.setStatusText(connectedText);
         d->settings.linkLost = false;
         d->packetFramer.reset(); // a packet cut by a loss can never complete
-        send(buildFrame(kSerialNumberRequest, nullptr, 0));
+        send(buildFrame(Message::SerialNumberRequest, nullptr, 0));
 
         d->readUntilLost(port, *this);
         if (Terminated())

@@ -1,5 +1,6 @@
 #include "LogControl.h"
 
+#include "link/MessageType.h"
 #include "link/PacketRecord.h"
 #include "log/LogFileName.h"
 #include "log/TLogWarningForm.h"
@@ -167,7 +168,7 @@ void LogControl::handOff(const PacketRecord& packet)
     if (!writer)
         return;
     const uint8_t t = packet.type();
-    if ((t == 2 || t == 3 || t == 7) && !m_state.channelInfoPresent.load()) {
+    if (Message::isMeasurement(t) && !m_state.channelInfoPresent.load()) {
         if (m_state.unloggedScanCount.load() < kWarningThreshold)
             ++m_state.unloggedScanCount;
         else if (!m_warningPending.exchange(true))

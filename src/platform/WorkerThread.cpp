@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -33,6 +34,11 @@ struct Registry
     std::atomic<bool> closing{false};
     std::vector<WorkerThread*> workers;
     std::vector<std::shared_ptr<SyncCall>> calls;
+    // Calls posted to the window thread, oldest first. They travel through
+    // this queue rather than inside the posted functor so that the hand-over
+    // is ordered by a lock every thread checker can see (Qt's own event
+    // queue is not).
+    std::deque<std::shared_ptr<SyncCall>> posted;
 };
 
 Registry& registry()
@@ -55,6 +61,7 @@ WorkerThread::~WorkerThread()
 {
     Terminate();
     wait();
+    joined();
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
@@ -63,6 +70,14 @@ WorkerThread::~WorkerThread()
 void WorkerThread::run()
 {
     Execute();
+    m_executed.store(true, std::memory_order_release);
+}
+
+void WorkerThread::joined() const
+{
+    // QThread::wait orders nothing a thread checker can see; this load of
+    // what run() stored last does.
+    (void)m_executed.load(std::memory_order_acquire);
 }
 
 bool WorkerThread::closing()
@@ -88,9 +103,19 @@ bool WorkerThread::Synchronize(const std::function<void()>& fn)
         if (r.closing.load())
             return false;
         r.calls.push_back(call);
+        r.posted.push_back(call);
     }
 
-    QMetaObject::invokeMethod(app, [call] {
+    QMetaObject::invokeMethod(app, [] {
+        Registry& r = registry();
+        std::shared_ptr<SyncCall> call;
+        {
+            std::lock_guard lock(r.mutex);
+            if (r.posted.empty())
+                return;
+            call = std::move(r.posted.front());
+            r.posted.pop_front();
+        }
         {
             std::lock_guard lock(call->mutex);
             if (call->abandoned)
@@ -142,8 +167,10 @@ void WorkerThread::shutdownAll()
     }
     for (WorkerThread* w : workers)
         w->Terminate();
-    for (WorkerThread* w : workers)
+    for (WorkerThread* w : workers) {
         w->wait();
+        w->joined();
+    }
 }
 
 void WorkerThread::reopen()

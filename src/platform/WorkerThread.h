@@ -38,6 +38,11 @@ public:
     // (tests that start the whole program more than once).
     static void reopen();
 
+    // After wait() returned true: orders everything the thread did before
+    // the caller's next step for thread checkers too (the destructor and
+    // shutdownAll call it; so should a caller that frees what the thread used).
+    void joined() const;
+
 protected:
     virtual void Execute() = 0;
     // Called by Terminate() on the caller's thread, after the flag is set:
@@ -47,4 +52,5 @@ protected:
 private:
     void run() final;
     std::atomic<bool> m_terminated{false};
+    std::atomic<bool> m_executed{false};
 };

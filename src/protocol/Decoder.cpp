@@ -2,6 +2,7 @@
 
 #include "gps/GpsRecord.h"
 #include "gps/TGPS.h"
+#include "link/PacketFramer.h"
 #include "protocol/MeasurementState.h"
 
 #include <cstring>
@@ -21,7 +22,7 @@ constexpr int kSerialNumberSize = 8;
 
 // The longest packet the framer passes on; anything longer cannot have come
 // from the device and would reach past the record.
-constexpr int kMaxLength = 2047;
+constexpr int kMaxLength = PacketFramer::kMaxLength;
 
 uint32_t le32(const uint8_t* p)
 {
@@ -31,11 +32,6 @@ uint32_t le32(const uint8_t* p)
 uint16_t le16(const uint8_t* p)
 {
     return uint16_t(p[0] | (p[1] << 8));
-}
-
-bool isMeasurement(uint8_t type)
-{
-    return type == Decoder::SingleBlockR1 || type == Decoder::SingleBlockR2 || type == Decoder::ScanReport;
 }
 
 } // namespace
@@ -59,11 +55,11 @@ void Decoder::setLoggingHandOff(HandOffFn handOff)
     m_handOff = std::move(fn);
 }
 
-bool Decoder::decodePacket(const PacketRecord& packet)
+void Decoder::decodePacket(const PacketRecord& packet)
 {
     const int length = packet.length();
     if (length > kMaxLength)
-        return true;
+        return;
 
     // A packet too short for its message (L below 2, or a fixed-size payload
     // cut short) is not decoded: its payload bytes beyond L are left over from
@@ -96,7 +92,7 @@ bool Decoder::decodePacket(const PacketRecord& packet)
         } else if (type == TableReport) {
             m_state.channelInfoPresent = 1;
         }
-        if (isMeasurement(type) && m_state.channelInfoPresent == 0)
+        if (Message::isMeasurement(type) && m_state.channelInfoPresent == 0)
             requestChannelInfo();
     }
 
@@ -107,7 +103,7 @@ bool Decoder::decodePacket(const PacketRecord& packet)
     }
     if (handOff)
         (*handOff)(packet);
-    return true;
+    m_packetsDecoded.fetch_add(1, std::memory_order_release);
 }
 
 bool Decoder::onGpsMessage(const uint8_t* payload, int size)
@@ -144,9 +140,8 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
         if (!bandChanged[r])
             continue;
-        m_state.tableStale[r] = 1;
-        if (!m_state.receiverEvents[r].isSet())
-            m_state.clearTable(r);
+        std::lock_guard guard(m_state.sampleLocks[r]);
+        m_state.clearTable(r);
     }
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
         m_state.receiverActive[r] = active[r] ? 1 : 0;
@@ -161,9 +156,6 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
 bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
 {
     pressModeButton(DecoderWindow::Mode::Single);
-    if (m_state.receiverEvents[r].isSet())
-        return true;
-
     int16_t average = MeasurementState::kNoSignal;
     if (size > 0) {
         int32_t sum = 0; // at most 2045 samples of +-128
@@ -171,7 +163,10 @@ bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
             sum += int8_t(payload[i]);
         average = int16_t(sum / size); // truncates toward zero
     }
-    m_state.singleAverage[r] = average;
+    {
+        std::lock_guard guard(m_state.sampleLocks[r]);
+        m_state.singleAverage[r] = average;
+    }
     // Published last: the timer turns it into the display's event.
     m_state.newSamples[r] = 1;
     return true;
@@ -224,8 +219,9 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
         return false;
     pressModeButton(DecoderWindow::Mode::Scan);
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverEvents[r].isSet() || m_state.receiverActive[r] == 0)
+        if (m_state.receiverActive[r] == 0)
             continue;
+        std::lock_guard guard(m_state.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kScanEntries; ++e) {
             const uint8_t* entry = payload + kScanEntrySize * e;
@@ -248,10 +244,9 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
         return false;
     pressModeButton(DecoderWindow::Mode::Table);
     for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverEvents[r].isSet() || m_state.receiverActive[r] == 0)
+        if (m_state.receiverActive[r] == 0)
             continue;
-        if (m_state.tableStale[r].load() != 0)
-            m_state.clearTable(r);
+        std::lock_guard guard(m_state.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kTableEntries; ++e) {
             const uint8_t* entry = payload + kTableEntrySize * e;
@@ -302,14 +297,8 @@ void Decoder::pressModeButton(DecoderWindow::Mode mode)
 
 void Decoder::sendCommand(uint8_t type)
 {
-    // An empty payload: L = 2 and the checksum equals the type byte.
-    PacketRecord frame;
-    frame.bytes[0] = PacketRecord::kSync;
-    frame.setLength(2);
-    frame.bytes[3] = type;
-    frame.bytes[4] = type;
     if (m_send)
-        m_send(frame);
+        m_send(buildFrame(type, nullptr, 0));
 }
 
 void Decoder::requestSerialNumber() { sendCommand(SerialNumberRequest); }

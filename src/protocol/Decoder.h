@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/MessageType.h"
 #include "link/PacketRecord.h"
 #include "protocol/DecoderWindow.h"
 
@@ -19,43 +20,30 @@ class MeasurementState;
 // thread: mode presses are posted through DecoderWindow. The decoder keeps no
 // state of its own; everything it learns goes into MeasurementState.
 //
-// Sample data for receiver r are written only while receiverEvents[r] is
-// clear (the hand-over rule): a set event means the display has not yet taken
-// the previous data, so new data for that receiver are dropped.
+// Sample data for receiver r are stored under the receiver's sample lock,
+// whether or not its display has taken the previous ones: table and scan
+// reports are per channel, so a dropped report would never reach the screen
+// or the map value. The event set after storing only wakes the display.
 class Decoder
 {
 public:
     using SendFn = std::function<bool(const PacketRecord&)>;
     using HandOffFn = std::function<void(const PacketRecord&)>;
 
-    // Message codes from the device.
-    enum MessageType : uint8_t {
-        GpsMessage = 0,
-        ReceiverSetup = 1,
-        SingleBlockR1 = 2,
-        SingleBlockR2 = 3,
-        ClockMarker = 4,
-        CurrentFrequency = 5,
-        ScanChannelList = 6,
-        ScanReport = 7,
-        TableReport = 9,
-        SerialNumber = 28,
-    };
-
-    // Command codes to the device; all carry an empty payload.
-    enum CommandType : uint8_t {
-        SettingsRequest = 1,
-        SerialNumberRequest = 28,
-        ChannelInfoRequest = 48,
-    };
+    using enum Message::Type;
+    using enum Message::Command;
 
     Decoder(MeasurementState& state, GpsRecord& gps, SendFn send);
 
     void setWindow(DecoderWindow* window);     // may be null
     void setLoggingHandOff(HandOffFn handOff); // may be empty
 
-    // Link thread. Always true; the caller ignores it.
-    bool decodePacket(const PacketRecord& packet);
+    // Link thread.
+    void decodePacket(const PacketRecord& packet);
+
+    // Any thread: packets fully handled (decoded and handed to the log), so
+    // a caller can wait until everything the device sent has gone through.
+    uint64_t packetsDecoded() const { return m_packetsDecoded.load(std::memory_order_acquire); }
 
     // Any thread; a failed send (no link) is ignored.
     void sendCommand(uint8_t type);
@@ -88,4 +76,5 @@ private:
     // calls it outside, because the hand-off may block on a warning box.
     std::mutex m_handOffLock;
     std::shared_ptr<const HandOffFn> m_handOff;
+    std::atomic<uint64_t> m_packetsDecoded{0};
 };

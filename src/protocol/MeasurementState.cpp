@@ -43,7 +43,21 @@ ReceiverSettings MeasurementState::settingsCopy(int r) const
 
 void MeasurementState::resetScanRssi(int r)
 {
+    std::lock_guard guard(sampleLocks[r]);
     std::memset(scanRssi[r], kNoSignal, kScanSlots);
+}
+
+ReceiverSamples MeasurementState::takeSamples(int r, bool seedSingleFromScan)
+{
+    ReceiverSamples copy;
+    std::lock_guard guard(sampleLocks[r]);
+    copy.singleAverage = singleAverage[r];
+    std::memcpy(copy.scanRssi.data(), scanRssi[r], kScanSlots);
+    std::memcpy(copy.tableRssi.data(), tableRssi[r], kTableSize);
+    if (seedSingleFromScan)
+        singleAverage[r] = scanRssi[r][0];
+    receiverEvents[r].reset();
+    return copy;
 }
 
 MeasurementState& measurementState()
@@ -55,5 +69,4 @@ MeasurementState& measurementState()
 void MeasurementState::clearTable(int r)
 {
     std::memset(tableRssi[r], 0, sizeof tableRssi[r]);
-    tableStale[r].store(0);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Event.h"
 #include "platform/NamedMutex.h"
+#include "protocol/ReceiverSamples.h"
 #include "protocol/ReceiverSettings.h"
 
 #include <array>
@@ -27,9 +28,13 @@ struct RecordSlot
 // The one record through which the subsystems share what the device reported.
 //
 // Sample data (singleAverage, scanRssi, tableRssi) cross to the display threads
-// by the hand-over rule: the decoder writes receiver r's data only while
-// receiverEvents[r] is clear, the display reads them and then resets it; the
-// event's own lock orders the two. Single-byte flags are atomics. The
+// under sampleLocks[r]: the decoder stores receiver r's data under it and sets
+// receiverEvents[r]; the display copies them and resets the event in one step
+// under the same lock (takeSamples). So an entry stored after the copy raises
+// the event again and shows at the next update: the decoder never has to drop
+// a report while the display draws, and the window's timer may set the event
+// at any moment without a reader ever seeing a half-written buffer. Single-byte
+// flags are atomics. The
 // multi-byte fields that the status, log and display threads read while the
 // link thread may rewrite them (settings, serial number, clock, channel
 // information) are written and copied under `lock`, so no reader sees a torn
@@ -38,8 +43,8 @@ class MeasurementState
 {
 public:
     static constexpr int kReceivers = 2;
-    static constexpr int kScanSlots = 10;
-    static constexpr int kTableSize = 3072;
+    static constexpr int kScanSlots = ReceiverSamples::kScanSlots;
+    static constexpr int kTableSize = ReceiverSamples::kTableSize;
     static constexpr int8_t kNoSignal = -120; // dBm
 
     MeasurementState();
@@ -59,15 +64,11 @@ public:
     std::array<std::unique_ptr<ReceiverSettings>, kReceivers> receiverSettings;
     std::array<std::atomic<uint8_t>, kReceivers> receiverActive{};
     std::array<std::atomic<uint8_t>, kReceivers> settingsChanged{};
-    // dBm. Atomic because the display writes it too (scan mode) and the
-    // decoder's probe of the event can race the timer's setting it.
+    mutable std::array<std::mutex, kReceivers> sampleLocks; // see above
+    // dBm. The display writes it too (scan mode seeds single mode).
     std::array<std::atomic<int16_t>, kReceivers> singleAverage{kNoSignal, kNoSignal};
     int8_t scanRssi[kReceivers][kScanSlots];   // dBm
     int8_t tableRssi[kReceivers][kTableSize];  // dBm, index = channel - 1; 0 = never received
-    // The receiver's band or step changed since its table was filled: the old
-    // levels belong to other frequencies. Cleared with the table by whoever
-    // holds the data next (the decoder while the event is clear).
-    std::array<std::atomic<uint8_t>, kReceivers> tableStale{};
     char serialNumber[9] = {};
     RecordSlot channelInfoRecord;
     std::atomic<uint8_t> channelInfoPresent{0};
@@ -90,8 +91,11 @@ public:
     std::string rtcTimeText() const; // "HH:MM:SS" under `lock`
     std::string serialNumberText() const; // copy under `lock`
     ReceiverSettings settingsCopy(int r) const; // copy under `lock`
-    void resetScanRssi(int r);
-    void clearTable(int r); // tableRssi[r] to 0, tableStale[r] to 0
+    void resetScanRssi(int r); // under sampleLocks[r]
+    void clearTable(int r);    // under sampleLocks[r]
+    // Copies receiver r's samples and resets receiverEvents[r], in one step
+    // under sampleLocks[r]; in scan mode single mode is seeded from slot 0.
+    ReceiverSamples takeSamples(int r, bool seedSingleFromScan);
 };
 
 // The one instance of the run, created before any form or thread.

@@ -481,20 +481,39 @@ TEST_F(StatusFixture, GpsLossBeepsFourTimesOncePerLoss)
     EXPECT_EQ(calls.size(), 8u);
 }
 
+// A clock message decoded while the window shows the one before it is shown
+// as well: the thread resets rtcEvent before the update reads the clock.
+TEST_F(StatusFixture, ClockMessageDuringAnUpdateIsShownToo)
+{
+    int shown = 0;
+    const QMetaObject::Connection c = QObject::connect(ui().edMarker, &QLineEdit::textChanged, [this, &shown] {
+        if (++shown == 1) {
+            s.markerNumber.store(8); // as the decoder stores the next message
+            s.rtcEvent.set();
+        }
+    });
+    s.markerNumber.store(7);
+    s.rtcEvent.set();
+    router->start();
+    EXPECT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #8"); }))
+        << ui().edMarker->text().toStdString();
+    QObject::disconnect(c);
+}
+
 TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
 {
     s.gpsLossAlerted.store(0);
     s.statusTickEvent.set();
     s.rtcEvent.set();
     router->start();
-    ASSERT_TRUE(processUntil([this] { return !s.statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
+    ASSERT_TRUE(processUntil([this] { return calls.size() == 5 && !s.statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
 
     // A later clock message alone updates the clock fields only.
     s.markerNumber.store(42);
     s.rtcEvent.set();
-    ASSERT_TRUE(processUntil([this] { return !s.rtcEvent.isSet(); }));
-    EXPECT_EQ(ui().edMarker->text(), QStringLiteral("Mrkr #42"));
+    ASSERT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #42"); }));
+    EXPECT_FALSE(s.rtcEvent.isSet());
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
 }
 

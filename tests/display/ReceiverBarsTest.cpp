@@ -40,7 +40,7 @@ TEST(ReceiverBars, singleMode)
     s.current = 6010;
     state.singleAverage[0] = -75;
 
-    const auto f = ReceiverBars::single(state, 0, s, true);
+    const auto f = ReceiverBars::single(state.takeSamples(0, false), s, true);
     EXPECT_EQ(f.xMax, 2.0);
     EXPECT_FALSE(f.verticalLabels);
     EXPECT_EQ(f.bottomCaption, "150.25000 MHz");
@@ -50,15 +50,15 @@ TEST(ReceiverBars, singleMode)
     EXPECT_EQ(f.bars[0].value, -75.0);
     EXPECT_EQ(f.mapValue, -75);
 
-    EXPECT_EQ(ReceiverBars::single(state, 0, s, false).bottomCaption, "Channel 11");
+    EXPECT_EQ(ReceiverBars::single(state.takeSamples(0, false), s, false).bottomCaption, "Channel 11");
     // The other receiver's data stay apart.
-    EXPECT_EQ(ReceiverBars::single(state, 1, s, false).mapValue, -120);
+    EXPECT_EQ(ReceiverBars::single(state.takeSamples(1, false), s, false).mapValue, -120);
 }
 
 TEST(ReceiverBars, emptyTableShowsTenFloorBarsWithoutLabels)
 {
     MeasurementState state;
-    const auto f = ReceiverBars::table(state, 0, band(), true);
+    const auto f = ReceiverBars::table(state.takeSamples(0, false), band(), true);
     EXPECT_EQ(f.xMax, 11.0);
     EXPECT_TRUE(f.verticalLabels);
     EXPECT_EQ(f.bottomCaption, "Frequency");
@@ -78,14 +78,14 @@ TEST(ReceiverBars, tableLabelsByChannelOrFrequency)
     state.tableRssi[1][4] = -60; // channel 5
     state.tableRssi[1][100] = -45;
 
-    const auto byChannel = ReceiverBars::table(state, 1, band(), false);
+    const auto byChannel = ReceiverBars::table(state.takeSamples(1, false), band(), false);
     EXPECT_EQ(byChannel.bottomCaption, "Channel");
     const std::vector<std::string> expected = {"101", "5", "10", "", "", "", "", "", "", ""};
     EXPECT_EQ(labels(byChannel), expected);
     EXPECT_EQ(byChannel.bars[0].value, -45.0);
     EXPECT_EQ(byChannel.mapValue, -45);
 
-    const auto byFrequency = ReceiverBars::table(state, 1, band(), true);
+    const auto byFrequency = ReceiverBars::table(state.takeSamples(1, false), band(), true);
     EXPECT_EQ(byFrequency.bars[0].label, "152.5000");
     EXPECT_EQ(byFrequency.bars[1].label, "150.1000");
     EXPECT_EQ(byFrequency.bars[2].label, "150.2250");
@@ -103,7 +103,7 @@ TEST(ReceiverBars, scanSlotsInOrder)
     state.scanRssi[0][5] = 10;  // reads -246: no label
     state.scanRssi[0][7] = -119;
 
-    const auto f = ReceiverBars::scan(state, 0, s, false);
+    const auto f = ReceiverBars::scan(state.takeSamples(0, false), s, false);
     EXPECT_EQ(f.bottomCaption, "Channel");
     const std::vector<std::string> expected = {"991", "", "7", "", "", "", "", "107", "", ""};
     EXPECT_EQ(labels(f), expected);
@@ -111,13 +111,13 @@ TEST(ReceiverBars, scanSlotsInOrder)
     EXPECT_EQ(f.bars[2].value, -50.0);
     EXPECT_EQ(f.mapValue, -50);
 
-    const auto freq = ReceiverBars::scan(state, 0, s, true);
+    const auto freq = ReceiverBars::scan(state.takeSamples(0, false), s, true);
     EXPECT_EQ(freq.bars[0].label, "150.0000");
     EXPECT_EQ(freq.bars[2].label, "151.0000");
 
     std::memset(state.scanRssi[0], -120, 10);
     state.scanRssi[0][3] = 100;
-    EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).mapValue, -120);
+    EXPECT_EQ(ReceiverBars::scan(state.takeSamples(0, false), s, true).mapValue, -120);
 }
 
 namespace {

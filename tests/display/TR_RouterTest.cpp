@@ -1,6 +1,9 @@
 #include "display/TR_Router.h"
 
 #include "display/DBar.h"
+#include "gps/GpsRecord.h"
+#include "link/PacketFramer.h"
+#include "protocol/Decoder.h"
 #include "protocol/MeasurementState.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <QWidget>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -153,8 +157,9 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
     router->mapValueHook = [&](int r, int16_t v) {
         EXPECT_EQ(r, 1);
         EXPECT_EQ(v, -47);
-        // Still set while the update reads the data.
-        EXPECT_TRUE(state.receiverEvents[1].isSet());
+        // Reset as the update took the data: anything stored from now on
+        // wakes the next update.
+        EXPECT_FALSE(state.receiverEvents[1].isSet());
         ++updates;
     };
     state.tableRssi[1][99] = -47;
@@ -172,5 +177,67 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
     ASSERT_TRUE(router->wait(3000));
     EXPECT_EQ(updates, 1);
     state.receiverThreads[1] = nullptr;
+    delete router;
+}
+
+// A table sweep sent as fast as the link can deliver it, through the real
+// decoder on a link-thread stand-in while the display thread redraws: every
+// channel is stored, and the one strong channel reaches the map value.
+TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    Decoder decoder(state, gps, nullptr);
+    state.receiverActive[0] = 1;
+    QWidget panel;
+    panel.resize(684, 453);
+    QToolButton single, table, frequency;
+    for (QToolButton* b : {&single, &table, &frequency})
+        b->setCheckable(true);
+    table.setChecked(true);
+    createReceiverDisplay(0, &panel, {&single, &table, &frequency}, state);
+    TR_Router* router = state.receiverThreads[0];
+    ASSERT_NE(router, nullptr);
+    std::atomic<int16_t> mapValue{0};
+    std::atomic<int> updates{0};
+    router->mapValueHook = [&](int, int16_t v) {
+        mapValue = v;
+        ++updates;
+    };
+
+    constexpr int kStrongChannel = 2000; // index 1999
+    std::atomic<bool> sent{false};
+    std::thread link([&] {
+        for (int index = 0; index < MeasurementState::kTableSize; index += 4) {
+            uint8_t payload[16];
+            for (int e = 0; e < 4; ++e) {
+                const int i = index + e;
+                const int8_t dbm = i == kStrongChannel - 1 ? -40 : int8_t(-110 + i % 50);
+                const uint8_t entry[4] = {0, uint8_t(i & 0xFF), uint8_t(i >> 8), uint8_t(dbm)};
+                std::memcpy(payload + 4 * e, entry, 4);
+            }
+            decoder.decodePacket(buildFrame(Decoder::TableReport, payload, sizeof payload));
+        }
+        sent = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!(sent && mapValue == -40) && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    link.join();
+    EXPECT_EQ(mapValue, -40) << "after " << updates << " updates";
+
+    int stored = 0;
+    {
+        std::lock_guard guard(state.sampleLocks[0]);
+        for (int8_t v : state.tableRssi[0])
+            stored += v != 0;
+    }
+    EXPECT_EQ(stored, MeasurementState::kTableSize);
+
+    router->Terminate();
+    while (!router->wait(1))
+        QCoreApplication::processEvents();
+    state.receiverThreads[0] = nullptr;
     delete router;
 }

@@ -2,6 +2,7 @@
 // everything the emulator puts on the line must come out of the framer
 // whole and in order, through noise, corrupt frames, split writes and a
 // pulled plug.
+#include "link/MessageType.h"
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
 #include "tools/SimProcess.h"
@@ -100,14 +101,15 @@ TEST_F(LinkE2E, firstFrameTheDeviceHearsIsTheSerialNumberRequest)
     ASSERT_TRUE(waitFor(
         [&] {
             for (const auto& p : m_recorder.copy())
-                if (p[2] == 28)
+                if (p[2] == Message::SerialNumber)
                     return true;
             return false;
         },
         kStartMs));
     for (const auto& p : m_recorder.copy()) {
-        if (p[2] == 28)
+        if (p[2] == Message::SerialNumber) {
             EXPECT_EQ(std::string(p.begin() + 3, p.begin() + 11), "AB123456");
+        }
     }
 }
 

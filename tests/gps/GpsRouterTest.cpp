@@ -5,6 +5,8 @@
 #include "gps/MapExport.h"
 #include "gps/MapTestSupport.h"
 #include "gps/TGPS_Router.h"
+#include "link/PacketFramer.h"
+#include "protocol/Decoder.h"
 #include "platform/SharedMemory.h"
 #include "protocol/MeasurementState.h"
 
@@ -173,8 +175,11 @@ TEST(TGPS_Router, MessageRefreshesScreenThenExportsMapPoint)
 
     gps.Decode(GpsTestMessage::reference().bytes.data());
     state.gpsEvent.set();
-    ASSERT_TRUE(serveUntil([&] { return !state.gpsEvent.isSet(); }));
-    EXPECT_EQ(window.text("lblDateTime"), "03/09/2004   13:05:07");
+    ASSERT_TRUE(serveUntil([&] { return window.text("lblDateTime") == "03/09/2004   13:05:07"; }));
+    EXPECT_FALSE(state.gpsEvent.isSet());
+    // The export follows the refresh on the GPS thread; joining it orders
+    // both before the checks.
+    stop(router);
     EXPECT_TRUE(map.isMapped());
 
     SharedMemory reader(name, 4096);
@@ -284,4 +289,40 @@ TEST(GpsScreen, channelTableSharesOneFontThatFitsTheLongestLine)
     w.screen->fitChannelTable();
     EXPECT_EQ(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
     EXPECT_EQ(header->font(), table->font());
+}
+
+// A message decoded while the screen shows the one before it still reaches
+// the screen: the thread resets its event before it takes the record.
+TEST(TGPS_Router, AMessageDecodedDuringARefreshIsShownToo)
+{
+    MeasurementState state;
+    GpsRecord gps;
+    Decoder decoder(state, gps, nullptr);
+    Window window;
+    TGPS_Router router(state, gps, &window.root, nullptr);
+
+    const GpsTestMessage first = GpsTestMessage::reference();
+    GpsTestMessage second = GpsTestMessage::reference();
+    second.u8(10, 8); // 13:05:08
+    const auto packetOf = [](const GpsTestMessage& m) {
+        return buildFrame(Decoder::GpsMessage, m.bytes.data(), int(m.bytes.size()));
+    };
+    int refreshes = 0;
+    QString shown;
+    // The refresh of the first message decodes the second, as the link
+    // thread would while the window thread is busy drawing.
+    auto* time = window.root.findChild<QLineEdit*>(QStringLiteral("edGPSTime"));
+    ASSERT_NE(time, nullptr);
+    QObject::connect(time, &QLineEdit::textChanged, [&](const QString& text) {
+        if (++refreshes == 1) {
+            shown = text;
+            decoder.decodePacket(packetOf(second));
+        }
+    });
+    decoder.decodePacket(packetOf(first));
+    ASSERT_TRUE(serveUntil([&] { return refreshes >= 2; })) << "the second message was never shown";
+    EXPECT_EQ(shown, QStringLiteral("13:05:07"));
+    EXPECT_EQ(window.text("edGPSTime"), QStringLiteral("13:05:08"));
+    stop(router);
+    EXPECT_EQ(refreshes, 2);
 }

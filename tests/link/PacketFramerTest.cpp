@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <random>
 #include <string>
@@ -302,18 +303,29 @@ TEST(BuildFrame, WrapsTypeAndPayloadWithXorChecksum)
     }
 }
 
-TEST(BuildFrame, LargestPayloadFillsTheRecordAndRoundTrips)
+TEST(BuildFrame, LargestPayloadTheFramerAcceptsRoundTrips)
 {
-    Bytes payload(2047, 0x5A);
+    Bytes payload(PacketFramer::kMaxLength - 2, 0x5A);
     payload[100] = 0xAA;
     const PacketRecord r = buildFrame(0x07, payload.data(), int(payload.size()));
-    ASSERT_EQ(r.length(), 2049);
-    EXPECT_EQ(r.bytes[PacketRecord::kSize - 1], 0x07 ^ 0xAA); // the 2046 bytes 0x5A cancel out
+    ASSERT_EQ(r.length(), PacketFramer::kMaxLength);
+    EXPECT_EQ(r.bytes[size_t(r.length() + 2)], 0x07 ^ 0xAA); // the 2044 bytes 0x5A cancel out
+
+    PacketFramer framer;
+    bool completed = false;
+    const size_t frameSize = size_t(r.length()) + 3;
+    EXPECT_EQ(framer.pushBytes(r.bytes.data(), frameSize, completed), frameSize);
+    ASSERT_TRUE(completed);
+    EXPECT_EQ(framer.length(), PacketFramer::kMaxLength);
+    EXPECT_EQ(framer.body()[0], 0x07);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), framer.body() + 1));
 }
 
 TEST(BuildFrame, PayloadThatCannotFitGivesAnEmptyRecord)
 {
     Bytes payload(2048, 0);
+    // One byte more than the largest: L = 2048, which the framer rejects.
+    EXPECT_EQ(buildFrame(0x07, payload.data(), PacketFramer::kMaxLength - 1).length(), 0);
     EXPECT_EQ(buildFrame(0x07, payload.data(), 2048).length(), 0);
     EXPECT_EQ(buildFrame(0x07, payload.data(), -1).length(), 0);
     EXPECT_EQ(buildFrame(0x07, nullptr, 3).length(), 0);

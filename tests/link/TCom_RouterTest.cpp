@@ -18,6 +18,8 @@
 #include <thread>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -112,6 +114,10 @@ TEST_F(TCom_RouterTest, AsksForTheSerialNumberThenDecodesPacketsInOrder)
 {
     Pty pty;
     ASSERT_TRUE(pty.ok());
+    // A second descriptor on the slave, opened before the link takes it
+    // exclusively, shows how many bytes still wait for the link thread.
+    const int probe = ::open(pty.slavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
     auto router = startLink(pty.slavePath());
 
     EXPECT_EQ(pty.read(5, 2000), kSerialNumberRequest);
@@ -130,10 +136,14 @@ TEST_F(TCom_RouterTest, AsksForTheSerialNumberThenDecodesPacketsInOrder)
 
     // A frame split across reads is still one packet.
     ASSERT_TRUE(pty.write({0xAA, 0x02}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(waitFor([&] {
+        int waiting = -1;
+        return ::ioctl(probe, FIONREAD, &waiting) == 0 && waiting == 0;
+    }, 2000));
     ASSERT_TRUE(pty.write({0x00, 0x1C, 0x1C}));
     ASSERT_TRUE(waitFor([&] { return collector.count() >= 4; }, 2000));
     EXPECT_EQ(collector.packets().back(), (Bytes{0x02, 0x00, 0x1C, 0x1C}));
+    ::close(probe);
 }
 
 TEST_F(TCom_RouterTest, SendWritesExactlyTheFrame)
@@ -165,7 +175,6 @@ TEST_F(TCom_RouterTest, TerminateEndsAnIdleThreadPromptly)
     ASSERT_TRUE(pty.ok());
     auto router = startLink(pty.slavePath());
     ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     router->Terminate();
     EXPECT_TRUE(router->wait(QDeadlineTimer(1000)));

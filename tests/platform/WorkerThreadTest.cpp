@@ -16,11 +16,13 @@ public:
     std::atomic<int> synced{0};
     std::atomic<int> returnedFalse{0};
     std::atomic<bool> ranOnWindowThread{true};
+    std::atomic<int> calls{0}; // Synchronize entered
 
 protected:
     void Execute() override
     {
         while (!Terminated()) {
+            ++calls;
             const bool ran = Synchronize([this] {
                 if (QThread::currentThread() != QCoreApplication::instance()->thread())
                     ranOnWindowThread = false;
@@ -28,7 +30,6 @@ protected:
             });
             if (!ran)
                 ++returnedFalse;
-            QThread::msleep(1);
         }
     }
 };
@@ -55,14 +56,14 @@ TEST(WorkerThread, SynchronizeOnWindowThreadRunsDirectly)
     EXPECT_EQ(n, 1);
 }
 
-// Must stay last in this binary: shutdown is once per process.
 TEST(WorkerThreadShutdown, PendingSynchronizeIsAbandonedAndWorkersJoin)
 {
     CountingWorker worker;
     worker.start();
-    // The window thread serves no events here, so the worker is stuck in
-    // Synchronize; shutdownAll must release and join it.
-    QThread::msleep(50);
+    // The window thread serves no events here, so once the worker has called
+    // Synchronize it is stuck there; shutdownAll must release and join it.
+    while (worker.calls.load() == 0)
+        std::this_thread::yield();
     WorkerThread::shutdownAll();
     EXPECT_TRUE(worker.isFinished());
     EXPECT_GE(worker.returnedFalse, 1);
@@ -73,4 +74,5 @@ TEST(WorkerThreadShutdown, PendingSynchronizeIsAbandonedAndWorkersJoin)
     late.join();
     EXPECT_FALSE(result);
     EXPECT_FALSE(ran);
+    WorkerThread::reopen(); // so the order of the tests does not matter
 }

@@ -89,7 +89,7 @@ protected:
         });
     }
 
-    void decode(const PacketRecord& record) { EXPECT_TRUE(decoder.decodePacket(record)); }
+    void decode(const PacketRecord& record) { decoder.decodePacket(record); }
     void decode(uint8_t type, const Bytes& payload) { decode(packet(type, payload)); }
     void activate(uint8_t flags)
     {
@@ -239,13 +239,13 @@ TEST_F(DecoderTest, singleBlockAveragesTowardZero)
     }
 }
 
-TEST_F(DecoderTest, singleBlockIsDroppedWhileTheDisplayHoldsTheLastOne)
+TEST_F(DecoderTest, singleBlockIsStoredWhileTheDisplayIsStillBusy)
 {
     state.receiverEvents[1].set();
     state.singleAverage[1] = -77;
     decode(Decoder::SingleBlockR2, Bytes{0xD8});
-    EXPECT_EQ(state.singleAverage[1], -77);
-    EXPECT_EQ(state.newSamples[1], 0);
+    EXPECT_EQ(state.singleAverage[1], -40);
+    EXPECT_EQ(state.newSamples[1], 1);
     EXPECT_EQ(window.presses, std::vector<Mode>{Mode::Single});
     EXPECT_EQ(sent, std::vector<Bytes>{kChannelInfoRequest}); // common steps still run
     EXPECT_EQ(handedOff.size(), 1u);
@@ -269,7 +269,8 @@ TEST_F(DecoderTest, scanReportStoresEntriesOfActiveFreeReceivers)
         {"only R2 active", 0x02, false, false, mixed, {{1, 3, -70}, {1, 9, -60}}, false, true},
         {"both active, later entry wins", 0x03, false, false, mixed,
          {{1, 3, -70}, {1, 9, -60}, {0, 0, -85}, {0, 4, -90}}, true, true},
-        {"R1 display busy", 0x03, true, false, mixed, {{1, 3, -70}, {1, 9, -60}}, true, true},
+        {"R1 display busy: stored all the same", 0x03, true, false, mixed,
+         {{1, 3, -70}, {1, 9, -60}, {0, 0, -85}, {0, 4, -90}}, true, true},
         {"no receiver active", 0x00, false, false, mixed, {}, false, false},
         {"entries outside the state ignored", 0x03, false, false,
          {2, 0, uint8_t(-50), 0, 10, uint8_t(-50), 255, 255, uint8_t(-50), 1, 200, uint8_t(-50), 0xFF, 1, uint8_t(-50)},
@@ -319,13 +320,16 @@ TEST_F(DecoderTest, tableReportStoresByChannelIndex)
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(DecoderTest, tableReportLeavesInactiveOrBusyReceiversAlone)
+TEST_F(DecoderTest, tableReportLeavesInactiveReceiversAloneAndFillsBusyOnes)
 {
     activate(0x01);
-    state.receiverEvents[0].set();
-    decode(Decoder::TableReport, {0, 1, 0, uint8_t(-90), 1, 1, 0, uint8_t(-90), 0, 2, 0, uint8_t(-90), 1, 2, 0, uint8_t(-90)});
-    EXPECT_EQ(state.tableRssi[0][1], 0);
+    state.receiverEvents[0].set(); // the display has not taken the last report yet
+    decode(Decoder::TableReport, {0, 1, 0, uint8_t(-90), 1, 1, 0, uint8_t(-80), 0, 2, 0, uint8_t(-70), 1, 2, 0, uint8_t(-60)});
+    EXPECT_EQ(state.tableRssi[0][1], -90);
+    EXPECT_EQ(state.tableRssi[0][2], -70);
     EXPECT_EQ(state.tableRssi[1][1], 0);
+    EXPECT_EQ(state.tableRssi[1][2], 0);
+    EXPECT_TRUE(state.receiverEvents[0].isSet());
     EXPECT_FALSE(state.receiverEvents[1].isSet());
     EXPECT_EQ(state.channelInfoPresent, 1);
 }

@@ -101,6 +101,7 @@ TEST(SimControlCommand, parsesTheControlLines)
         {"unplug", ControlCommand::Unplug}, {"quit", ControlCommand::Quit},
         {"pause", ControlCommand::Pause}, {"resume", ControlCommand::Pause},
         {"pause now", ControlCommand::Invalid},
+        {"drain", ControlCommand::Drain}, {"drain all", ControlCommand::Invalid},
         {"  quit  ", ControlCommand::Quit}, {"mode", ControlCommand::Invalid},
         {"gps maybe", ControlCommand::Invalid}, {"quit now", ControlCommand::Invalid},
         {"mode scan extra", ControlCommand::Invalid}, {"", ControlCommand::Invalid},

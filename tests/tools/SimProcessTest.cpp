@@ -149,6 +149,32 @@ TEST(SimProcess, unplugHangsUpAndRepointsTheLink)
     EXPECT_EQ(statNumber(readFile(stats), "plugs"), 2);
 }
 
+TEST(SimProcess, drainAnswersOnceEverySentFrameIsOnTheLineAndCounted)
+{
+    SimProcess sim;
+    const std::string link = sim.dir() + "/tty", stats = sim.dir() + "/stats.json";
+    ASSERT_TRUE(sim.start({"--link", link, "--stats", stats, "--control", "--flat-out", "--mode", "table"}));
+    ASSERT_FALSE(slaveFrom(sim.readLine(5000)).empty());
+    Line line(link);
+    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(waitFor([&] { return line.pump(20) && line.measurementFrames() > 200; }, 10000));
+
+    ASSERT_TRUE(sim.sendLine("pause"));
+    ASSERT_TRUE(sim.sendLine("drain"));
+    const std::optional<std::string> answer = sim.readLine(10000);
+    ASSERT_TRUE(answer.has_value());
+    const std::string prefix = "tavrix-sim: drained ";
+    ASSERT_EQ(answer->rfind(prefix, 0), 0u) << *answer;
+    const long drained = std::stol(answer->substr(prefix.size()));
+    // The counts on file are the ones the answer names, with nothing written
+    // after them however long the line is read.
+    EXPECT_EQ(statNumber(readFile(stats), "framesSent"), drained);
+    ASSERT_TRUE(waitFor([&] { line.pump(20); return long(line.frames.size()) >= drained; }, 10000));
+    EXPECT_EQ(long(line.frames.size()), drained);
+    sim.terminate();
+    EXPECT_EQ(sim.wait(5000), 0);
+}
+
 TEST(SimProcess, leavesAFileThatIsNotASymlinkAlone)
 {
     SimProcess sim;

@@ -31,6 +31,8 @@ ControlCommand ControlCommand::parse(const std::string& line)
     } else if ((verb == "pause" || verb == "resume") && arg.empty()) {
         c.kind = Pause;
         c.on = verb == "pause";
+    } else if (verb == "drain" && arg.empty()) {
+        c.kind = Drain;
     } else if (verb == "quit" && arg.empty()) {
         c.kind = Quit;
     }

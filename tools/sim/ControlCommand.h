@@ -7,7 +7,7 @@
 // One line of the --control protocol on stdin.
 struct ControlCommand
 {
-    enum Kind { Invalid, Mode, Gps, Withhold, Unplug, Quit, Pause };
+    enum Kind { Invalid, Mode, Gps, Withhold, Unplug, Quit, Pause, Drain };
     Kind kind = Invalid;
     MeasurementMode mode = MeasurementMode::Scan;
     bool cycle = false;

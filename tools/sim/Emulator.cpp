@@ -252,6 +252,7 @@ void Emulator::applyControl(const std::string& line, double t)
         break;
     case ControlCommand::Quit: m_quit = true; break;
     case ControlCommand::Pause: m_paused = c.on; break;
+    case ControlCommand::Drain: m_drainAsked = true; break;
     }
     std::cerr << "tavrix-sim: " << line << std::endl;
 }
@@ -286,22 +287,35 @@ void Emulator::writeStats() const
                                             {"port", m_port.slavePath()}});
 }
 
+void Emulator::answerDrain()
+{
+    // Everything queued is on the line (or was dropped with it): the counts
+    // written now are final until the next resume.
+    if (!m_drainAsked || (m_listening && !m_queue.empty()))
+        return;
+    m_drainAsked = false;
+    writeStats();
+    std::cout << "tavrix-sim: drained " << m_stats.framesSent() << std::endl;
+}
+
 int Emulator::pollTimeoutMs(double t) const
 {
+    // Nobody on the line, paused, or waiting to be spoken to: no measurement
+    // is due, so only the clock tick and the peer check wake the loop.
+    const bool streaming = m_listening && !m_paused && !(m_options.waitRequest && !m_heardSinceConnect);
     // Flat out, an empty queue means "make more now", not "wait".
-    const bool quiet = m_options.waitRequest && !m_heardSinceConnect;
-    if (m_options.flatOut && m_queue.empty() && m_listening && !quiet && !countReached())
+    if (m_options.flatOut && m_queue.empty() && streaming && !countReached())
         return 0;
-    double next = std::min(m_nextTickAt, t + 0.02); // also the re-check of a silent line
-    if (!m_queue.empty()) {
+    double next = std::min(m_nextTickAt, t + (m_listening ? 0.02 : kPeerCheckSeconds)); // also the re-check of a silent line
+    if (m_listening && !m_queue.empty()) {
         next = std::min(next, std::max(t, m_nextWriteAt));
         if (lineRatePaced() && m_credit < 16.0)
             next = std::min(next, t + (16.0 - m_credit) / kLineBytesPerSecond);
     } else if (m_replay) {
         const double due = m_replay->nextDueAt();
-        if (due >= 0 && !m_paused)
+        if (due >= 0 && streaming)
             next = std::min(next, t + std::max(0.0, due - m_replayTime));
-    } else if (!m_options.flatOut && !countReached()) {
+    } else if (streaming && !m_options.flatOut && !countReached()) {
         next = std::min(next, m_nextMeasurementAt);
     }
     if (m_replugAt >= 0)
@@ -360,6 +374,7 @@ int Emulator::run()
         generate(t);
         if (m_listening)
             writeOutput(t);
+        answerDrain();
 
         if (m_options.durationSeconds > 0 && t >= m_options.durationSeconds)
             finished = true;

@@ -23,6 +23,10 @@ class Emulator
 public:
     static constexpr double kLineBytesPerSecond = 3840.0; // 38400 baud, 10 bits a byte
     static constexpr double kReplugSeconds = 1.0;
+    // How often the loop looks whether a program has opened the line: a pty
+    // master raises no event for it, and a tighter loop would steal a core
+    // from the program it waits for.
+    static constexpr double kPeerCheckSeconds = 0.05;
 
     explicit Emulator(const SimOptions& options);
     int run();
@@ -43,6 +47,7 @@ private:
     void applyControl(const std::string& line, double t);
     void generate(double t);
     void writeStats() const;
+    void answerDrain();
     bool countReached() const;
     int pollTimeoutMs(double t) const;
     void generateReplay(double t);
@@ -72,6 +77,7 @@ private:
     bool m_heardSinceConnect = false;
     bool m_quit = false;
     bool m_paused = false;
+    bool m_drainAsked = false;
     bool m_stdinOpen = true;
     std::string m_stdinLine;
     std::unique_ptr<LogReplay> m_replay;
