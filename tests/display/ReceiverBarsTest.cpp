@@ -1,6 +1,7 @@
 #include "display/ReceiverBars.h"
 
 #include "protocol/MeasurementState.h"
+#include "protocol/ReceiverSamples.h"
 #include "protocol/ReceiverSettings.h"
 
 #include <gtest/gtest.h>
@@ -153,38 +154,27 @@ TEST(ReceiverBars, scanAndSingleLabelsWorkInFullWidth)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        MeasurementState state;
+        ReceiverSamples samples;
         ReceiverSettings s = settingsOf(c.low, c.low + 50000, 6400, c.from991); // 25 kHz
         s.scanChannelsKnown = true;
         s.scanChannels.fill(c.value);
         s.current = c.value;
-        state.scanRssi[0][0] = -50;
-        EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).bars[0].label, c.frequency);
-        EXPECT_EQ(ReceiverBars::scan(state, 0, s, false).bars[0].label, c.channel);
-        EXPECT_EQ(ReceiverBars::single(state, 0, s, false).bottomCaption, std::string("Channel ") + c.channel);
+        samples.scanRssi[0] = -50;
+        EXPECT_EQ(ReceiverBars::scan(samples, s, true).bars[0].label, c.frequency);
+        EXPECT_EQ(ReceiverBars::scan(samples, s, false).bars[0].label, c.channel);
+        EXPECT_EQ(ReceiverBars::single(samples, s, false).bottomCaption, std::string("Channel ") + c.channel);
     }
 }
 
 TEST(ReceiverBars, scanLabelsStayEmptyUntilTheChannelListArrives)
 {
-    MeasurementState state;
+    ReceiverSamples samples;
     ReceiverSettings s = band();
-    std::memset(state.scanRssi[0], -60, 10);
+    samples.scanRssi.fill(-60);
     for (const bool frequency : {true, false})
-        for (const auto& bar : ReceiverBars::scan(state, 0, s, frequency).bars)
+        for (const auto& bar : ReceiverBars::scan(samples, s, frequency).bars)
             EXPECT_EQ(bar.label, "");
     s.scanChannelsKnown = true;
     s.scanChannels.fill(6010);
-    EXPECT_EQ(ReceiverBars::scan(state, 0, s, true).bars[9].label, "150.2500");
-}
-
-TEST(ReceiverBars, staleTableRanksAsEmpty)
-{
-    MeasurementState state;
-    state.tableRssi[0][4] = -50;
-    state.tableStale[0] = 1;
-    const auto f = ReceiverBars::table(state, 0, band(), true);
-    EXPECT_EQ(f.bars[0].label, "");
-    EXPECT_EQ(f.bars[0].value, -120.0);
-    EXPECT_EQ(f.mapValue, -120);
+    EXPECT_EQ(ReceiverBars::scan(samples, s, true).bars[9].label, "150.2500");
 }
