@@ -82,10 +82,8 @@ void LogControl::startLogging()
         m_warningForm->raise();
         m_warningForm->activateWindow();
     }
-    // The header of a new file waits for the answer to this request.
+    // The header of a new file waits for the answer to the settings request.
     const uint32_t settingsReplies = m_state.settingsReplies.load();
-    if (m_requestSettings)
-        m_requestSettings();
 
     const std::string name = LogFileName::fromText(m_logFile->text().toStdString());
     // No posts while the writer is being made.
@@ -112,6 +110,9 @@ void LogControl::startLogging()
     m_logging.store(true);
     w->start();
     m_logFile->setEnabled(false);
+    // Asked only now that a writer takes posts: a quick reply is logged too.
+    if (m_requestSettings)
+        m_requestSettings();
 }
 
 void LogControl::stopLogging()
