@@ -186,6 +186,9 @@ size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
 
 int PacketFramer::bytesToComplete() const
 {
+    // Bytes still to be rescanned may hold a packet already: next() first.
+    if (m_rescanBegin != m_rescanEnd)
+        return 1;
     // The shortest frame is AA 01 00 and one body byte.
     switch (m_state) {
     case State::WaitSync: return 4;

@@ -66,13 +66,21 @@ struct TCom_Router::Impl
             for (size_t at = 0; at < size_t(n);) {
                 bool completed;
                 at += packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
-                if (!completed)
-                    continue;
-                packetFramer.copyTo(record);
-                if (decodePacket)
-                    decodePacket(record);
+                if (completed)
+                    deliver(record);
             }
+            // A rejected frame's bytes are rescanned; packets found in them
+            // must not wait for the next read.
+            while (packetFramer.next())
+                deliver(record);
         }
+    }
+
+    void deliver(PacketRecord& record)
+    {
+        packetFramer.copyTo(record);
+        if (decodePacket)
+            decodePacket(record);
     }
 
     // Between attempts to open the port; Terminate() ends it at once.
