@@ -77,7 +77,7 @@ char* TextBuffer::formatIsoTime(char* p, int64_t ms)
     return p;
 }
 
-void TextBuffer::append(const char* text, size_t n)
+void TextBuffer::appendInParts(const char* text, size_t n)
 {
     while (n > 0) {
         if (m_used == kSize)
