@@ -5,6 +5,12 @@
 CsvWriter::CsvWriter(std::FILE* out)
     : ExportWriter(out), m_fields(kFieldSlots)
 {
+    for (int v = -128; v < 128; ++v) {
+        char* text = m_rssi[uint8_t(v)];
+        char* end = TextBuffer::formatInteger(text, v);
+        *end++ = '\n';
+        text[7] = char(end - text);
+    }
     m_out << "time,latitude,longitude,receiver,mode,channel,frequency_mhz,rssi_dbm\n";
 }
 
@@ -58,9 +64,9 @@ void CsvWriter::sample(const DriveSample& s)
     p += m_prefixLength;
     std::memcpy(p, f.text, sizeof f.text);
     p += f.length;
-    p = TextBuffer::formatInteger(p, s.rssi);
-    *p++ = '\n';
-    m_out.commit(p);
+    const char* rssi = m_rssi[uint8_t(s.rssi)];
+    std::memcpy(p, rssi, 8);
+    m_out.commit(p + rssi[7]);
 }
 
 bool CsvWriter::finish(const DriveSummary&)

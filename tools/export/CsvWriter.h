@@ -37,4 +37,6 @@ private:
     // frequency costs more than the rest of its row, so each combination is
     // formatted once and kept, direct-mapped by a hash of it.
     std::vector<Fields> m_fields;
+    // Every RSSI with its newline, by its byte; the length in the last byte.
+    char m_rssi[256][8];
 };
