@@ -33,6 +33,17 @@ uint32_t le32(const uint8_t* p)
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
+// std::llround without the library call, which cost as much as placing a
+// sample: below 2^53 the fraction left after truncation is exact.
+int64_t roundHalfAway(double x)
+{
+    if (!(std::fabs(x) < 9.0e15))
+        return std::llround(x);
+    const int64_t v = int64_t(x);
+    const double rest = x - double(v);
+    return rest >= 0.5 ? v + 1 : rest <= -0.5 ? v - 1 : v;
+}
+
 // What the log has told so far about one receiver.
 struct Receiver
 {
@@ -256,7 +267,7 @@ private:
             lon += 360.0;
         s.latitude = a.latitude + t * (b.latitude - a.latitude);
         s.longitude = lon;
-        s.timeMs = a.timeMs + std::llround(t * double(b.timeMs - a.timeMs));
+        s.timeMs = a.timeMs + roundHalfAway(t * double(b.timeMs - a.timeMs));
         s.placed = true;
     }
 

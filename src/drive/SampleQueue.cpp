@@ -11,23 +11,21 @@ SampleQueue::~SampleQueue()
         std::fclose(m_spill);
 }
 
-void SampleQueue::push(const DriveSample& sample)
+void SampleQueue::spillAndPush(const DriveSample& sample)
 {
-    if (m_memory.size() >= m_limit) {
-        if (!m_spill && !m_spillFailed) {
-            m_spill = std::tmpfile();
-            m_spillFailed = m_spill == nullptr;
-        }
-        if (m_spill && std::fwrite(m_memory.data(), sizeof(DriveSample), m_memory.size(), m_spill) == m_memory.size())
-            m_spilled += m_memory.size();
-        else
-            m_spillFailed = true;
-        m_memory.clear();
+    if (!m_spill && !m_spillFailed) {
+        m_spill = std::tmpfile();
+        m_spillFailed = m_spill == nullptr;
     }
+    if (m_spill && std::fwrite(m_memory.data(), sizeof(DriveSample), m_memory.size(), m_spill) == m_memory.size())
+        m_spilled += m_memory.size();
+    else
+        m_spillFailed = true;
+    m_memory.clear();
     m_memory.push_back(sample);
 }
 
-bool SampleQueue::drain(const std::function<void(DriveSample&)>& f)
+bool SampleQueue::drainSpilled(const std::function<void(DriveSample&)>& f)
 {
     bool ok = !m_spillFailed;
     if (m_spill && m_spilled > 0) {
@@ -51,8 +49,5 @@ bool SampleQueue::drain(const std::function<void(DriveSample&)>& f)
     }
     m_spilled = 0;
     m_spillFailed = false;
-    for (DriveSample& s : m_memory)
-        f(s);
-    m_memory.clear();
     return ok;
 }

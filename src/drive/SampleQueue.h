@@ -21,17 +21,36 @@ public:
     SampleQueue(const SampleQueue&) = delete;
     SampleQueue& operator=(const SampleQueue&) = delete;
 
-    void push(const DriveSample& sample);
+    void push(const DriveSample& sample)
+    {
+        // Millions of samples pass through here: the common case inline.
+        if (m_memory.size() < m_limit)
+            m_memory.push_back(sample);
+        else
+            spillAndPush(sample);
+    }
     // Hands every queued sample to f in the order pushed and empties the
     // queue. False when the temporary file failed (the samples spilled to it
-    // are lost).
-    bool drain(const std::function<void(DriveSample&)>& f);
+    // are lost). A template so the per-sample call can be inlined.
+    template <class F>
+    bool drain(F&& f)
+    {
+        const bool ok = drainSpilled(std::function<void(DriveSample&)>(std::ref(f)));
+        for (DriveSample& s : m_memory)
+            f(s);
+        m_memory.clear();
+        return ok;
+    }
 
     size_t size() const { return m_memory.size() + m_spilled; }
     bool empty() const { return size() == 0; }
     bool spilled() const { return m_spilled > 0; }
 
 private:
+    void spillAndPush(const DriveSample& sample);
+    // The spilled samples to f, the file emptied; false when it failed.
+    bool drainSpilled(const std::function<void(DriveSample&)>& f);
+
     size_t m_limit = kInMemory;
     std::vector<DriveSample> m_memory;
     std::FILE* m_spill = nullptr;

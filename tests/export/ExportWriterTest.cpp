@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -240,6 +241,31 @@ TEST(TextBuffer, NumbersWithADecimalPointRoundedAsPrinted)
                                "1969-12-31T23:59:59.999Z -9223372036854775808 a&lt;b&gt;&amp;&quot;c\td";
     EXPECT_EQ(text.substr(0, expect.size()), expect);
     EXPECT_EQ(text.size(), expect.size() + TextBuffer::kFlushAt * 2 + 7);
+}
+
+// Halves, and the doubles either side of them, round as llround does.
+TEST(TextBuffer, FixedRoundsHalvesAwayFromZero)
+{
+    const struct { double value; int decimals; const char* fixed; } cases[] = {
+        {2.5, 0, "3"},
+        {-2.5, 0, "-3"},
+        {0.5, 0, "1"},
+        {-0.5, 0, "-1"},
+        {0.49999999999999994, 0, "0"}, // adding 0.5 would round this up
+        {-0.49999999999999994, 0, "0"},
+        {std::nextafter(2.5, 0.0), 0, "2"},
+        {std::nextafter(2.5, 3.0), 0, "3"},
+        {4503599627370495.5, 0, "4503599627370496"},
+        {0.125, 2, "0.13"},
+        {-0.125, 2, "-0.13"},
+        {1.000000005, 9, "1.000000005"},
+        {123.45678915, 8, "123.45678915"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fixed);
+        char text[64];
+        EXPECT_EQ(std::string(text, TextBuffer::formatFixed(text, c.value, c.decimals)), c.fixed);
+    }
 }
 
 TEST(ProgressBar, RedrawsOnlyWhenThePercentageMovesAndClearsItsLine)

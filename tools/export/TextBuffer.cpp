@@ -8,6 +8,9 @@
 namespace {
 
 constexpr int64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                               "8081828384858687888990919293949596979899";
 
 } // namespace
 
@@ -25,19 +28,33 @@ char* TextBuffer::formatFixed(char* p, double value, int decimals)
     // Within 2^53 the scaled value is an exact integer after rounding.
     if (std::fabs(scaled) >= 9.0e15)
         return std::to_chars(p, p + kMaxNumber, value, std::chars_format::fixed, decimals).ptr;
-    int64_t v = std::llround(scaled);
+    // llround without the library call: the fraction is exact, and a half
+    // rounds away from zero as llround does.
+    int64_t v = int64_t(scaled);
+    const double rest = scaled - double(v);
+    if (rest >= 0.5)
+        ++v;
+    else if (rest <= -0.5)
+        --v;
     if (v < 0) { // a value that rounds to zero prints without a sign
         *p++ = '-';
         v = -v;
     }
-    p = std::to_chars(p, p + 20, v / kPowers[decimals]).ptr;
+    const uint64_t power = uint64_t(kPowers[decimals]);
+    p = std::to_chars(p, p + 20, uint64_t(v) / power).ptr;
     if (decimals > 0) {
         *p++ = '.';
-        int64_t frac = v % kPowers[decimals];
-        for (int i = decimals - 1; i >= 0; --i) {
-            p[i] = char('0' + frac % 10);
-            frac /= 10;
+        // Two digits at a time from the right: half the divisions.
+        uint32_t frac = uint32_t(uint64_t(v) % power);
+        char* q = p + decimals;
+        int left = decimals;
+        for (; left >= 2; left -= 2) {
+            q -= 2;
+            std::memcpy(q, kDigitPairs + 2 * (frac % 100), 2);
+            frac /= 100;
         }
+        if (left > 0)
+            *--q = char('0' + frac);
         p += decimals;
     }
     return p;
@@ -77,7 +94,7 @@ char* TextBuffer::formatIsoTime(char* p, int64_t ms)
     return p;
 }
 
-void TextBuffer::append(const char* text, size_t n)
+void TextBuffer::appendInParts(const char* text, size_t n)
 {
     while (n > 0) {
         if (m_used == kSize)

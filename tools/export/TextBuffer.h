@@ -59,7 +59,21 @@ public:
     }
     // Text inside XML character data or a double-quoted attribute.
     TextBuffer& xml(std::string_view text);
-    void append(const char* text, size_t n);
+    void append(const char* text, size_t n)
+    {
+        // A row's pieces nearly always fit: one copy, no loop.
+        if (kSize - m_used >= n) {
+            std::memcpy(m_buffer.get() + m_used, text, n);
+            m_used += n;
+        } else {
+            appendInParts(text, n);
+        }
+    }
+
+    // For a writer that formats a whole row in place: reserve(n) returns
+    // where up to n (at most kSize) characters go; commit(end) keeps them.
+    char* reserve(size_t n) { return room(n); }
+    void commit(char* end) { m_used = size_t(end - m_buffer.get()); }
 
     // Each writes at p and returns the end; at most kMaxNumber characters.
     static char* formatInteger(char* p, int64_t value);
@@ -80,6 +94,7 @@ private:
         return m_buffer.get() + m_used;
     }
     void flushBuffer();
+    void appendInParts(const char* text, size_t n);
 
     std::FILE* m_out;
     std::unique_ptr<char[]> m_buffer; // kSize bytes, left uninitialised
