@@ -28,8 +28,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -70,6 +72,8 @@ protected:
     {
         args << QStringLiteral("--link") << port << QStringLiteral("--control") << QStringLiteral("--stats") << statsPath;
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test killed by its time-out must not leave its emulator behind.
+        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         sim.start(tool("tavrix-sim"), args);
         ASSERT_TRUE(sim.waitForStarted(5000));
         ASSERT_TRUE(until([&] { return QFileInfo::exists(port); }, 5000)) << "no pty from the emulator";

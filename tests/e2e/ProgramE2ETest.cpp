@@ -41,12 +41,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -94,6 +94,8 @@ protected:
         args << QStringLiteral("--link") << port << QStringLiteral("--control") << QStringLiteral("--stats")
              << statsPath;
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test killed by its time-out must not leave its emulator behind.
+        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         sim.start(tool("tavrix-sim"), args);
         ASSERT_TRUE(sim.waitForStarted(5000));
         if (paused)

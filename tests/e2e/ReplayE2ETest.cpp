@@ -26,9 +26,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <set>
 #include <vector>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -82,6 +84,8 @@ protected:
         args << QStringLiteral("--link") << dir.filePath(port) << QStringLiteral("--control") << QStringLiteral("--stats")
              << statsPath;
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test killed by its time-out must not leave its emulator behind.
+        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         sim.start(tool("tavrix-sim"), args);
         ASSERT_TRUE(sim.waitForStarted(5000));
         command("pause");

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -61,6 +62,8 @@ bool SimProcess::start(const std::vector<std::string>& args)
 
     m_pid = ::fork();
     if (m_pid == 0) {
+        // A test killed by its time-out must not leave its emulator behind.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
