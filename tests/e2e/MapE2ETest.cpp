@@ -2,6 +2,7 @@
 // from the program's map block and announcement, then the drive the program
 // logged, drawn from its .KLF.
 #include "app/AppTestSupport.h"
+#include "e2e/EmulatorProcess.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
@@ -28,16 +29,14 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <functional>
 #include <memory>
-#include <sys/prctl.h>
 
 namespace {
 
 QString tool(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
+    return tavrixTool(name);
 }
 
 bool until(const std::function<bool()>& done, int timeoutMs = 15000)
@@ -63,19 +62,12 @@ protected:
             WorkerThread::shutdownAll();
             program.reset();
         }
-        sim.closeWriteChannel();
-        sim.terminate();
-        sim.waitForFinished(5000);
+        stopEmulatorProcess(sim);
     }
 
     void startEmulator(QStringList args)
     {
-        args << QStringLiteral("--link") << port << QStringLiteral("--control") << QStringLiteral("--stats") << statsPath;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // A test killed by its time-out must not leave its emulator behind.
-        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        sim.start(tool("tavrix-sim"), args);
-        ASSERT_TRUE(sim.waitForStarted(5000));
+        ASSERT_TRUE(startEmulatorProcess(sim, args, port, statsPath));
         ASSERT_TRUE(until([&] { return QFileInfo::exists(port); }, 5000)) << "no pty from the emulator";
     }
 
@@ -91,19 +83,11 @@ protected:
         }));
     }
 
-    void command(const char* line)
-    {
-        sim.write(line);
-        sim.write("\n");
-        sim.waitForBytesWritten(1000);
-    }
+    void command(const char* line) { sendEmulatorCommand(sim, line); }
 
     int gpsSent() const
     {
-        QFile f(statsPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return 0;
-        return QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("sent")).toObject()
+        return readEmulatorStats(statsPath).value(QStringLiteral("sent")).toObject()
             .value(QStringLiteral("GpsMessage")).toInt();
     }
 

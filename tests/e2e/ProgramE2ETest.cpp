@@ -2,6 +2,7 @@
 // emulator on a pseudo-terminal: port dialog, link, decoder, displays, status
 // and GPS threads, logging and the map export, all real.
 #include "app/AppTestSupport.h"
+#include "e2e/EmulatorProcess.h"
 #include "app/LinkStarter.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
@@ -43,10 +44,8 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -56,7 +55,7 @@ namespace {
 
 QString tool(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
+    return tavrixTool(name);
 }
 
 // The device is a separate process on a loaded machine: generous time-outs.
@@ -83,21 +82,13 @@ protected:
             WorkerThread::shutdownAll();
             program.reset();
         }
-        sim.closeWriteChannel();
-        sim.terminate();
-        sim.waitForFinished(5000);
+        stopEmulatorProcess(sim);
     }
 
     // The emulator streams from the start unless paused right away.
     void startEmulator(QStringList args, bool paused = false)
     {
-        args << QStringLiteral("--link") << port << QStringLiteral("--control") << QStringLiteral("--stats")
-             << statsPath;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // A test killed by its time-out must not leave its emulator behind.
-        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        sim.start(tool("tavrix-sim"), args);
-        ASSERT_TRUE(sim.waitForStarted(5000));
+        ASSERT_TRUE(startEmulatorProcess(sim, args, port, statsPath));
         if (paused)
             command("pause");
         ASSERT_TRUE(until([&] { return QFileInfo::exists(port); }, 5000)) << "no pty from the emulator";
@@ -118,20 +109,9 @@ protected:
         ASSERT_TRUE(until([&] { return field("edSN") == QStringLiteral("SN: AB123456"); })) << field("edSN").toStdString();
     }
 
-    void command(const char* line)
-    {
-        sim.write(line);
-        sim.write("\n");
-        sim.waitForBytesWritten(1000);
-    }
+    void command(const char* line) { sendEmulatorCommand(sim, line); }
 
-    QJsonObject stats() const
-    {
-        QFile f(statsPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(f.readAll()).object();
-    }
+    QJsonObject stats() const { return readEmulatorStats(statsPath); }
 
     // The emulator's counters once everything it queued is on the line (after
     // a pause), and once the program has decoded and handed on every frame

@@ -2,6 +2,7 @@
 // tavrix-sim --replay: the second log holds the same packets, with only the
 // device's answers to the program's own requests between them.
 #include "app/AppTestSupport.h"
+#include "e2e/EmulatorProcess.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
@@ -26,17 +27,15 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
 #include <set>
 #include <vector>
-#include <sys/prctl.h>
 
 namespace {
 
 QString tool(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
+    return tavrixTool(name);
 }
 
 bool until(const std::function<bool()>& done, int timeoutMs = 15000)
@@ -72,22 +71,14 @@ protected:
     void TearDown() override
     {
         closeProgram();
-        sim.closeWriteChannel();
-        sim.terminate();
-        sim.waitForFinished(5000);
+        stopEmulatorProcess(sim);
     }
 
     // Paused from the start: nothing streams until the test says so.
     void startEmulator(QStringList args, const QString& port)
     {
         statsPath = dir.filePath(port + QStringLiteral(".json"));
-        args << QStringLiteral("--link") << dir.filePath(port) << QStringLiteral("--control") << QStringLiteral("--stats")
-             << statsPath;
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // A test killed by its time-out must not leave its emulator behind.
-        sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        sim.start(tool("tavrix-sim"), args);
-        ASSERT_TRUE(sim.waitForStarted(5000));
+        ASSERT_TRUE(startEmulatorProcess(sim, args, dir.filePath(port), statsPath));
         command("pause");
         ASSERT_TRUE(until([&] { return stats().value(QStringLiteral("stream")).toString() == QStringLiteral("paused"); }))
             << "the emulator never paused";
@@ -138,20 +129,9 @@ protected:
         return program->mainForm().findChild<QAbstractButton*>(QLatin1String(name));
     }
 
-    void command(const char* line)
-    {
-        sim.write(line);
-        sim.write("\n");
-        sim.waitForBytesWritten(1000);
-    }
+    void command(const char* line) { sendEmulatorCommand(sim, line); }
 
-    QJsonObject stats() const
-    {
-        QFile f(statsPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QJsonDocument::fromJson(f.readAll()).object();
-    }
+    QJsonObject stats() const { return readEmulatorStats(statsPath); }
 
     int sent(const char* type) const
     {
