@@ -4,6 +4,7 @@
 #include "gps/MapExport.h"
 #include "gps/MapTestSupport.h"
 #include "gps/TGPS.h"
+#include "map/EventWait.h"
 #include "map/LivePointFeed.h"
 #include "map/TestBlock.h"
 
@@ -24,18 +25,6 @@
 #include <vector>
 
 namespace {
-
-bool until(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 struct Received
 {

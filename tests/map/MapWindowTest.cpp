@@ -2,6 +2,7 @@
 // test never reaches a real tile server.
 #include "drive/DriveTestLog.h"
 #include "gps/MapTestSupport.h"
+#include "map/EventWait.h"
 #include "map/MapView.h"
 #include "map/MapWindow.h"
 #include "map/TestBlock.h"
@@ -22,18 +23,6 @@
 #include <functional>
 
 namespace {
-
-bool until(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 class MapWindowTest : public ::testing::Test
 {

@@ -1,5 +1,6 @@
 // The tile sources against real data: an MBTiles file built here, and a
 // tile server on the loopback address serving generated tiles.
+#include "map/EventWait.h"
 #include "map/MapRenderer.h"
 #include "map/MapViewport.h"
 #include "map/MbTilesSource.h"
@@ -36,18 +37,6 @@ QByteArray pngTile(int zoom, int x, int y)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
-}
-
-bool until(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
 }
 
 struct Stored
