@@ -3,7 +3,8 @@
 #include "display/DBar.h"
 #include "display/TR_Router.h"
 #include "display/TableRanking.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,14 +20,14 @@ namespace {
 // strong: every level up to -1 dBm, so the ten bars stand at full height
 // (the most pixels to draw). typical: a noise floor around -110 dBm with a
 // few dozen channels between -90 and -40 dBm.
-void fillTable(MeasurementState& state, int r, unsigned seed, bool strong)
+void fillTable(SampleBuffers& samples, int r, unsigned seed, bool strong)
 {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> any(-128, -1);
     std::uniform_int_distribution<int> noise(-118, -100);
     std::uniform_int_distribution<int> signal(-90, -40);
     std::uniform_int_distribution<int> pick(0, 99);
-    for (int8_t& b : state.tableRssi[r])
+    for (int8_t& b : samples.tableRssi[r])
         b = int8_t(strong ? any(rng) : (pick(rng) == 0 ? signal(rng) : noise(rng)));
 }
 
@@ -34,10 +35,11 @@ void BM_UpdateDisplayTable(benchmark::State& st)
 {
     const int width = int(st.range(0));
     const int height = int(st.range(1));
-    auto state = std::make_unique<MeasurementState>();
+    DeviceRecord device;
+    auto samples = std::make_unique<SampleBuffers>();
     const uint8_t block[12] = {0x70, 0x17, 0, 0, 0x58, 0x1B, 0, 0, 0x00, 0x19, 0, 0};
-    state->receiverSettings[0]->storeBlock(block);
-    fillTable(*state, 0, 1, st.range(2) != 0);
+    device.edit([&](DeviceRecord::Data& d) { d.receiverSettings[0].storeBlock(block); });
+    fillTable(*samples, 0, 1, st.range(2) != 0);
 
     QWidget panel;
     panel.resize(width, height);
@@ -49,7 +51,7 @@ void BM_UpdateDisplayTable(benchmark::State& st)
     auto* graph = new DBar(&panel);
     configureReceiverGraph(*graph);
     PlaceGraph(graph, 0, 0, width, height);
-    TR_Router router(0, *state, true);
+    TR_Router router(0, device, *samples, true);
     router.setGraph(graph, {&single, &table, &frequency});
 
     for (auto _ : st) {
@@ -67,16 +69,16 @@ BENCHMARK(BM_UpdateDisplayTable)
 
 void BM_TableRanking(benchmark::State& st)
 {
-    auto state = std::make_unique<MeasurementState>();
+    auto samples = std::make_unique<SampleBuffers>();
     if (st.range(0) == 0) {
-        fillTable(*state, 0, 2, true);
+        fillTable(*samples, 0, 2, true);
     } else {
         // Rising levels: every entry enters at the top, the worst case.
-        for (int j = 0; j < MeasurementState::kTableSize; ++j)
-            state->tableRssi[0][j] = int8_t(-119 + j * 118 / MeasurementState::kTableSize);
+        for (int j = 0; j < SampleBuffers::kTableSize; ++j)
+            samples->tableRssi[0][j] = int8_t(-119 + j * 118 / SampleBuffers::kTableSize);
     }
     for (auto _ : st)
-        benchmark::DoNotOptimize(TableRanking::rank(state->tableRssi[0], MeasurementState::kTableSize));
+        benchmark::DoNotOptimize(TableRanking::rank(samples->tableRssi[0], SampleBuffers::kTableSize));
 }
 BENCHMARK(BM_TableRanking)->ArgName("rising")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 

@@ -2,7 +2,7 @@
 // and the cost of PostRecord on the link thread.
 
 #include "log/TLog_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,10 +21,10 @@ std::vector<uint8_t> record(size_t size)
     return r;
 }
 
-MeasurementState& state()
+DeviceRecord& device()
 {
-    static MeasurementState s;
-    return s;
+    static DeviceRecord record;
+    return record;
 }
 
 // Posts and waits until everything is on file: records per second end to end.
@@ -32,7 +32,7 @@ void BM_SustainedRecords(benchmark::State& st)
 {
     QTemporaryDir dir;
     const auto r = record(size_t(st.range(0)));
-    TLog_Router writer((dir.path() + "/bench.KLF").toStdString(), state());
+    TLog_Router writer((dir.path() + "/bench.KLF").toStdString(), device());
     constexpr int kBatch = 1000;
     for (auto _ : st) {
         const uint64_t target = writer.writtenCount() + writer.droppedCount() + kBatch;
@@ -53,7 +53,7 @@ void BM_PostRecord(benchmark::State& st)
 {
     QTemporaryDir dir;
     const auto r = record(size_t(st.range(0)));
-    TLog_Router writer((dir.path() + "/post.KLF").toStdString(), state());
+    TLog_Router writer((dir.path() + "/post.KLF").toStdString(), device());
     for (auto _ : st)
         writer.PostRecord(r.data(), int(r.size()));
     writer.stopAndWait();

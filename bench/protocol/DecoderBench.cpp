@@ -3,7 +3,8 @@
 // under a few microseconds leaves the link thread idle.
 #include "gps/GpsRecord.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,19 +28,20 @@ PacketRecord packet(uint8_t type, int payloadSize, uint8_t fill)
 
 void BM_decodePacket(benchmark::State& run, uint8_t type, int payloadSize, uint8_t fill)
 {
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     GpsRecord gps;
-    Decoder decoder(state, gps, [](const PacketRecord&) { return true; });
+    Decoder decoder(device, samples, gps, [](const PacketRecord&) { return true; });
     std::vector<uint8_t> log;
     decoder.setLoggingHandOff([&](const PacketRecord& p) { log.assign(p.fromLength(), p.fromLength() + p.fromLengthCount()); });
-    state.receiverActive[0] = state.receiverActive[1] = 1;
-    state.channelInfoPresent = 1;
+    device.edit([](DeviceRecord::Data& d) { d.receiverActive = {true, true}; });
+    device.channelInfoPresent = 1;
     const PacketRecord record = packet(type, payloadSize, fill);
     for (auto _ : run) {
         decoder.decodePacket(record);
         // Keep the display's side of the hand-over open so data are stored each time.
-        state.receiverEvents[0].reset();
-        state.receiverEvents[1].reset();
+        samples.receiverEvents[0].reset();
+        samples.receiverEvents[1].reset();
         benchmark::DoNotOptimize(log.data());
     }
 }

@@ -3,10 +3,10 @@
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
 
-LinkStarter::LinkStarter(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
-    : m_state(state)
+LinkStarter::LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
+    : m_device(device)
+    , m_samples(samples)
     , m_gps(gps)
     , m_link(link)
 {
@@ -20,8 +20,8 @@ void LinkStarter::start()
         return;
     m_started = true;
 
-    m_decoder = std::make_unique<Decoder>(m_state, m_gps, [](const PacketRecord& packet) {
-        TCom_Router* link = linkThread.load();
+    m_decoder = std::make_unique<Decoder>(m_device, m_samples, m_gps, [this](const PacketRecord& packet) {
+        TCom_Router* link = m_linkThread.load();
         return link != nullptr && link->send(packet);
     });
     m_decoder->setWindow(window);
@@ -33,13 +33,20 @@ void LinkStarter::start()
     auto* link = new TCom_Router(m_link, [decoder](const PacketRecord& packet) {
         decoder->decodePacket(packet);
     }, true);
-    linkThread.store(link);
+    m_linkThread.store(link);
     link->start();
 
-    auto* status = new TMain_Router(m_state, m_link, statusControls, statusHooks, true);
-    m_state.statusThread.store(status);
-    status->start();
+    m_statusThread = new TMain_Router(m_device, m_link, statusControls, statusHooks, true);
+    m_statusThread->start();
 
     if (startGpsThread)
         startGpsThread();
+}
+
+void LinkStarter::terminateLink()
+{
+    if (m_link.linkKind.load() != LinkSettings::kSerial)
+        return;
+    if (TCom_Router* link = m_linkThread.load())
+        link->Terminate();
 }

@@ -2,23 +2,27 @@
 
 #include "TMain_Router.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 class Decoder;
 class DecoderWindow;
+class DeviceRecord;
 class GpsRecord;
 class LinkSettings;
-class MeasurementState;
+class SampleBuffers;
+class TCom_Router;
 
 // What confirming the port dialog starts, in this order: the decoder and the
-// link thread that feeds it, the status thread, then the GPS thread. The
-// hooks are where the other parts join at integration; set them before
-// start().
+// link thread that feeds it, the status thread, then the GPS thread. It owns
+// the link and status threads (never freed: joined at exit like every
+// worker). The hooks are where the other parts join at integration; set them
+// before start().
 class LinkStarter
 {
 public:
-    LinkStarter(MeasurementState& state, GpsRecord& gps, LinkSettings& link);
+    LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link);
     ~LinkStarter();
 
     DecoderWindow* window = nullptr;
@@ -32,11 +36,22 @@ public:
     void start();
     bool started() const { return m_started; }
     Decoder* decoder() const { return m_decoder.get(); }
+    TCom_Router* linkThread() const { return m_linkThread.load(); }
+    TMain_Router* statusThread() const { return m_statusThread; }
+    LinkSettings& linkSettings() const { return m_link; }
+
+    // Window thread, at close: the serial link's thread is told to stop; the
+    // USB link's is left to the final join.
+    void terminateLink();
 
 private:
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
+    SampleBuffers& m_samples;
     GpsRecord& m_gps;
     LinkSettings& m_link;
     std::unique_ptr<Decoder> m_decoder;
+    // Read by the decoder's sends, from the link thread and the window.
+    std::atomic<TCom_Router*> m_linkThread{nullptr};
+    TMain_Router* m_statusThread = nullptr;
     bool m_started = false;
 };

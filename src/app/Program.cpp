@@ -16,14 +16,16 @@
 #include "log/TLogWarningForm.h"
 #include "platform/TerminationSignals.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
+#include "app/TMain_Router.h"
+#include "link/TCom_Router.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QMessageBox>
 
-Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
-    : m_state(state)
+Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
+    : m_device(device)
     , m_gps(gps)
     , m_map(std::make_unique<MapExport>())
 {
@@ -31,7 +33,7 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
 
     // Its creation builds the receiver displays and starts their threads; it
     // stays hidden and minimised until a port is chosen.
-    m_mainForm = std::make_unique<TMain_Form>(state);
+    m_mainForm = std::make_unique<TMain_Form>(device, samples);
     m_mainForm->setWindowState(Qt::WindowMinimized);
     Ui::TMain_Form& ui = m_mainForm->form();
     auto* screen = new GpsScreen(ui.GPSPanel);
@@ -46,25 +48,37 @@ Program::Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link)
     m_mainForm->onMapClick = [this] { m_mapRange->MapClick(); };
     // The map value of each receiver display goes to the map export, which
     // keeps it only for the receiver the map range dialog selects.
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (TR_Router* display = state.receiverThreads[r].load())
-            display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
-    }
+    for (TR_Router* display : m_mainForm->receiverThreads)
+        display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
 
-    m_starter = std::make_unique<LinkStarter>(state, gps, link);
+    m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
     m_starter->window = m_mainForm.get();
     m_starter->statusControls = m_mainForm->statusControls();
     m_starter->startGpsThread = [this] { startGpsThread(); };
+    // The status thread and its link start on the window thread, as the timer runs.
+    m_mainForm->tickStatus = [this] {
+        if (TMain_Router* status = m_starter->statusThread())
+            status->statusTickEvent.set();
+    };
+    m_mainForm->terminateLink = [this] { m_starter->terminateLink(); };
+    // In the designed order: the GPS thread, then the status thread.
+    m_mainForm->terminateWorkers = [this] {
+        if (m_gpsThread)
+            m_gpsThread->Terminate();
+        if (TMain_Router* status = m_starter->statusThread())
+            status->Terminate();
+    };
 
     m_comForm = std::make_unique<TCom_Form>(*m_starter, m_mainForm.get());
     m_comForm->show();
 
-    m_logWarning = std::make_unique<TLogWarningForm>(state);
+    m_logWarning = std::make_unique<TLogWarningForm>(device);
     m_logControl = std::make_unique<LogControl>(
-        state, ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get(), [this] {
+        device, ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get(), [this] {
             if (Decoder* decoder = m_starter->decoder())
                 decoder->requestSettings();
         });
+    m_logWarning->onConfirmed = [this] { m_logControl->resetUnloggedScans(); };
     m_mainForm->onLogFileClick = [this] { m_logControl->btnLogFileClick(); };
     m_mainForm->onLogModeClick = [this] { m_logControl->btnLogModeClick(); };
     m_mainForm->onClosing = [this] { m_logControl->shutdown(); };
@@ -106,7 +120,11 @@ void Program::prefillPort(const QString& text)
 
 void Program::startGpsThread()
 {
-    // Registers itself in the measurement state; like every worker it is
-    // joined at exit and never freed while the program runs.
-    new TGPS_Router(m_state, m_gps, m_mainForm.get(), m_map.get());
+    m_gpsThread = new TGPS_Router(m_gps, m_device, m_mainForm.get(), m_map.get(), true);
+    // On the window thread, like the status thread's alarm.
+    m_gpsThread->screenShown = [this] {
+        if (TMain_Router* status = m_starter->statusThread())
+            status->gpsLossAlerted.store(0);
+    };
+    m_gpsThread->start();
 }

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "platform/NamedMutex.h"
+
 #include <QString>
 
 #include <memory>
 
+class DeviceRecord;
 class GpsRecord;
 class LinkSettings;
 class LinkStarter;
 class LogControl;
 class MapExport;
-class MeasurementState;
+class SampleBuffers;
 class TAboutDlg;
 class TCom_Form;
 class TGPS_Router;
@@ -18,14 +21,16 @@ class TMain_Form;
 class TMapRange_Form;
 class TerminationSignals;
 
-// The whole program, assembled: the forms in their creation order and the
-// connections between the parts (map range, GPS thread and map export,
-// logging hand-off and log control). main() runs it; the end-to-end tests
-// build it the same way.
+// The whole program, assembled from the shared records main() creates: the
+// forms in their creation order, the workers (the main window's receiver
+// displays, the link and status threads of the link starter, the GPS thread
+// here) and the connections between the parts (map range, GPS thread and map
+// export, logging hand-off and log control). The end-to-end tests build it
+// the same way.
 class Program
 {
 public:
-    Program(MeasurementState& state, GpsRecord& gps, LinkSettings& link);
+    Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link);
     ~Program();
 
     // Pre-fills the port choice (a device path for demonstrations).
@@ -39,12 +44,17 @@ public:
     LogControl& logControl() { return *m_logControl; }
     MapExport& mapExport() { return *m_map; }
     LinkStarter& starter() { return *m_starter; }
+    // Null until the port dialog has started it.
+    TGPS_Router* gpsThread() const { return m_gpsThread; }
 
 private:
     void startGpsThread();
 
-    MeasurementState& m_state;
+    // Other programs find it by name while this one runs.
+    NamedMutex m_dataMutex{"DATAMUTEX"};
+    DeviceRecord& m_device;
     GpsRecord& m_gps;
+    TGPS_Router* m_gpsThread = nullptr; // never freed: joined at exit like every worker
     // The map export outlives the GPS thread that writes through it.
     std::unique_ptr<MapExport> m_map;
     std::unique_ptr<TMain_Form> m_mainForm;

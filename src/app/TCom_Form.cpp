@@ -82,7 +82,7 @@ void TCom_Form::OKBtnClick()
     if (m_confirmed)
         return;
     m_confirmed = true;
-    PortSelection::fromText(ui->PortChoice->currentText().trimmed().toStdString()).apply(linkSettings());
+    PortSelection::fromText(ui->PortChoice->currentText().trimmed().toStdString()).apply(m_starter.linkSettings());
     m_starter.start();
     if (m_mainWindow)
         m_mainWindow->showNormal();

@@ -9,10 +9,7 @@
 #include "TAboutDlg.h"
 #include "display/DBar.h"
 #include "display/TR_Router.h"
-#include "gps/TGPS_Router.h"
-#include "link/LinkSettings.h"
-#include "link/TCom_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/SampleBuffers.h"
 #include "ui_TMain_Form.h"
 
 #include <QButtonGroup>
@@ -48,11 +45,12 @@ void makeGroup(QObject* owner, std::initializer_list<QAbstractButton*> buttons)
 
 } // namespace
 
-TMain_Form::TMain_Form(MeasurementState& state, QWidget* parent)
+TMain_Form::TMain_Form(DeviceRecord& device, SampleBuffers& samples, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint)
-    , m_state(state)
+    , m_device(device)
+    , m_samples(samples)
     , ui(std::make_unique<Ui::TMain_Form>())
 {
     initAppResources();
@@ -121,8 +119,10 @@ void TMain_Form::FormCreate()
         panel->installEventFilter(this);
 
     const ReceiverDisplayControls controls{ui->btnSingleMode, ui->btnTableMode, ui->sbFrequency};
-    for (int r = 0; r < 2; ++r)
-        receiverGraphs[r] = createReceiverDisplay(r, receiverPanels[r], controls, m_state);
+    for (int r = 0; r < 2; ++r) {
+        receiverThreads[r] = createReceiverDisplay(r, receiverPanels[r], controls, m_device, m_samples);
+        receiverGraphs[r] = receiverThreads[r]->graph();
+    }
 
     FormResize();
 }
@@ -218,8 +218,10 @@ void TMain_Form::LayoutReceiverPanels()
         in.current[r] = toTile(panels[r]->geometry());
     }
 
-    m_state.settingsChanged[0].store(1);
-    m_state.settingsChanged[1].store(1);
+    for (TR_Router* t : receiverThreads) {
+        if (t)
+            t->retitle();
+    }
 
     PanelTiling::Rect out[2];
     PanelTiling::layout(in, out);
@@ -300,13 +302,10 @@ void TMain_Form::btnLogModeClick()
 void TMain_Form::Timer1Timer()
 {
     ui->olClock->setText(ClockText::text(QLocale::system(), QTime::currentTime()));
-    if (m_state.statusThread.load())
-        m_state.statusTickEvent.set();
+    if (tickStatus)
+        tickStatus();
     // Single-channel data reach the graphs at most once a second.
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.newSamples[r].exchange(0) != 0)
-            m_state.receiverEvents[r].set();
-    }
+    m_samples.wakeForNewSamples();
 }
 
 void TMain_Form::MapClick()
@@ -361,18 +360,14 @@ void TMain_Form::closeEvent(QCloseEvent* event)
 void TMain_Form::FormClose()
 {
     Timer1->stop();
-    if (linkSettings().linkKind.load() == LinkSettings::kSerial) {
-        if (TCom_Router* link = linkThread.load())
-            link->Terminate();
-    }
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (TR_Router* t = m_state.receiverThreads[r].load())
+    if (terminateLink)
+        terminateLink();
+    for (TR_Router* t : receiverThreads) {
+        if (t)
             t->Terminate();
     }
-    if (TGPS_Router* gps = m_state.gpsThread.load())
-        gps->Terminate();
-    if (TMain_Router* status = m_state.statusThread.load())
-        status->Terminate();
+    if (terminateWorkers)
+        terminateWorkers();
     if (onClosing)
         onClosing();
     // The about box may still be open; closing this window ends the program

@@ -11,26 +11,28 @@
 #include <memory>
 
 class DBar;
-class MeasurementState;
+class DeviceRecord;
+class SampleBuffers;
 class QFrame;
 class QLabel;
 class QTimer;
 class QUrl;
 class TAboutDlg;
+class TR_Router;
 
 namespace Ui {
 class TMain_Form;
 }
 
 // The main window: tool bar, status columns, GPS screen, the two receiver
-// panels, status bar and menus. It builds the receiver displays when created,
-// ticks the status and receiver threads once a second and sets every worker's
-// terminate flag when it closes.
+// panels, status bar and menus. It builds the receiver displays (and owns
+// their threads) when created, ticks the status and receiver threads once a
+// second and sets every worker's terminate flag when it closes.
 class TMain_Form : public QMainWindow, public DecoderWindow
 {
     Q_OBJECT
 public:
-    explicit TMain_Form(MeasurementState& state, QWidget* parent = nullptr);
+    TMain_Form(DeviceRecord& device, SampleBuffers& samples, QWidget* parent = nullptr);
     ~TMain_Form() override;
 
     // The controls, for the parts that fill or read them (GPS screen, log
@@ -54,7 +56,15 @@ public:
     std::function<void()> onClosing;
     // How the user manual is opened; the desktop's viewer by default.
     std::function<bool(const QUrl&)> openUrl;
+    // Filled once the port dialog has started the link: each timer tick wakes
+    // the status thread; closing terminates the link thread (first) and the
+    // status and GPS threads (after the receiver displays).
+    std::function<void()> tickStatus;
+    std::function<void()> terminateLink;
+    std::function<void()> terminateWorkers;
 
+    // Never freed: joined at exit like every worker.
+    std::array<TR_Router*, 2> receiverThreads{};
     std::array<DBar*, 2> receiverGraphs{};
     std::array<QFrame*, 2> receiverPanels{};
 
@@ -89,7 +99,8 @@ private:
     void receiverPanelResize(int r);
     void receiverButtonClick(int r);
 
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
+    SampleBuffers& m_samples;
     std::unique_ptr<Ui::TMain_Form> ui;
     QLabel* m_linkStatus = nullptr;
     QTimer* Timer1 = nullptr;

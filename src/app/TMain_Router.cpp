@@ -3,7 +3,7 @@
 #include "StatusTexts.h"
 #include "display/DBar.h"
 #include "link/LinkSettings.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -22,15 +22,15 @@ void setTextIfChanged(QLineEdit* edit, const QString& text)
 
 } // namespace
 
-TMain_Router::TMain_Router(MeasurementState& state, LinkSettings& link, StatusControls controls,
+TMain_Router::TMain_Router(DeviceRecord& device, LinkSettings& link, StatusControls controls,
                            Hooks hooks, bool createSuspended)
-    : m_state(state)
+    : m_device(device)
     , m_link(link)
     , m_controls(controls)
     , m_hooks(std::move(hooks))
 {
-    // The events live in the measurement state from program start, so a clock
-    // message that came before this thread is still shown.
+    // The clock event lives in the device record from program start, so a
+    // clock message that came before this thread is still shown.
     if (!createSuspended)
         start();
 }
@@ -38,16 +38,16 @@ TMain_Router::TMain_Router(MeasurementState& state, LinkSettings& link, StatusCo
 void TMain_Router::Execute()
 {
     while (!Terminated()) {
-        const int signalled = waitAny({&m_state.statusTickEvent, &m_state.rtcEvent}, kWaitMs);
+        const int signalled = waitAny({&statusTickEvent, &m_device.rtcEvent}, kWaitMs);
         if (Terminated())
             break;
         // Each event is reset before its update reads the state, so a clock
         // message decoded during the update wakes another one.
         if (signalled == 0) {
-            m_state.statusTickEvent.reset();
+            statusTickEvent.reset();
             Synchronize([this] { UpdateCounters(); });
         } else if (signalled == 1) {
-            m_state.rtcEvent.reset();
+            m_device.rtcEvent.reset();
             Synchronize([this] { UpdateClockAndMarker(); });
         }
     }
@@ -60,7 +60,7 @@ void TMain_Router::UpdateCounters()
         if (std::optional<int32_t> kb = m_hooks.fileSizeKB())
             setTextIfChanged(c.edFileSize, QString::fromStdString(StatusTexts::fileSizeText(*kb)));
     }
-    setTextIfChanged(c.edSN, QString::fromStdString(StatusTexts::serialText(m_state.serialNumberText())));
+    setTextIfChanged(c.edSN, QString::fromStdString(StatusTexts::serialText(m_device.serialNumberText())));
     c.linkStatus->setText(QString::fromStdString(m_link.statusText())); // QLabel skips an equal text
 
     // While the link is lost nothing on screen is live: "GPS OFF" instead of
@@ -77,13 +77,14 @@ void TMain_Router::UpdateCounters()
         }
     }
 
-    // Cleared before the settings are read: a ReceiverSetup stored meanwhile
-    // raises the flag again and is shown on the next tick instead of lost.
-    if (m_state.settingsReceived.exchange(0) != 0) {
+    // Counted before the settings are read: a ReceiverSetup stored meanwhile
+    // counts again and is shown on the next tick instead of lost.
+    if (const uint32_t replies = m_device.settingsReplies(); replies != m_settingsShown) {
+        m_settingsShown = replies;
         const QChar point = QLocale::system().decimalPoint().front();
         const char sep = point.toLatin1() ? point.toLatin1() : '.';
-        for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-            const ReceiverSettings s = m_state.settingsCopy(r);
+        for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
+            const ReceiverSettings s = m_device.settingsCopy(r);
             const long double step = s.stepKHz;
             const auto text = [sep](long double v) {
                 return QString::fromStdString(StatusTexts::limitText(v, sep));
@@ -98,20 +99,20 @@ void TMain_Router::UpdateCounters()
 void TMain_Router::UpdateClockAndMarker()
 {
     const StatusControls& c = m_controls;
-    setTextIfChanged(c.edRTCDate, QString::fromStdString(m_state.rtcDateText()));
-    setTextIfChanged(c.edRTCTime, QString::fromStdString(m_state.rtcTimeText()));
-    setTextIfChanged(c.edMarker, QString::fromStdString(StatusTexts::markerText(m_state.markerNumber.load())));
+    setTextIfChanged(c.edRTCDate, QString::fromStdString(m_device.rtcDateText()));
+    setTextIfChanged(c.edRTCTime, QString::fromStdString(m_device.rtcTimeText()));
+    setTextIfChanged(c.edMarker, QString::fromStdString(StatusTexts::markerText(m_device.markerNumber())));
     c.gbGPS->setVisible(false);
     c.gbGPS->setEnabled(false);
     // Once per fall-back from GPS data to clock messages; the GPS screen
     // clears the flag whenever GPS data arrive.
-    if (m_state.gpsLossAlerted.load() == 0) {
+    if (gpsLossAlerted.load() == 0) {
         for (int i = 0; i < kGpsLossBeeps; ++i) {
             if (m_hooks.beep)
                 m_hooks.beep();
             else
                 QApplication::beep();
         }
-        m_state.gpsLossAlerted.store(1);
+        gpsLossAlerted.store(1);
     }
 }

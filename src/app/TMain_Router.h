@@ -1,14 +1,16 @@
 #pragma once
 
+#include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
 class DBar;
+class DeviceRecord;
 class LinkSettings;
-class MeasurementState;
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -48,19 +50,26 @@ public:
         std::function<void()> beep;
     };
 
-    TMain_Router(MeasurementState& state, LinkSettings& link, StatusControls controls, Hooks hooks,
+    TMain_Router(DeviceRecord& device, LinkSettings& link, StatusControls controls, Hooks hooks,
                  bool createSuspended = false);
 
     // Window thread.
     void UpdateCounters();
     void UpdateClockAndMarker();
 
+    // Set by the window's one-second timer.
+    Event statusTickEvent;
+    // Cleared whenever the GPS screen shows data; set once the alarm for
+    // their loss has sounded, so it sounds once per loss.
+    std::atomic<uint8_t> gpsLossAlerted{1};
+
 protected:
     void Execute() override;
 
 private:
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
     LinkSettings& m_link;
+    uint32_t m_settingsShown = 0; // the device's settings replies the limits show
     StatusControls m_controls;
     Hooks m_hooks;
 };

@@ -6,7 +6,8 @@
 #include "gps/GpsRecord.h"
 #include "link/LinkSettings.h"
 #include "platform/WorkerThread.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QApplication>
 
@@ -44,15 +45,19 @@ int main(int argc, char** argv)
     if (answeredInformationRequest(argc, argv))
         return 0;
 
-    // The shared record comes first: every form and thread refers to it.
-    MeasurementState& state = measurementState();
+    // The shared records come first and outlive every form and thread that
+    // refers to them.
+    DeviceRecord device;
+    SampleBuffers samples;
+    GpsRecord gps;
+    LinkSettings link;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZKT Tavrix DL"));
     AppStyle::installFontSubstitutions();
 
     try {
-        Program program(state, gpsRecord(), linkSettings());
+        Program program(device, samples, gps, link);
         // A device path for demonstrations; it only pre-fills the choice.
         const QStringList args = QApplication::arguments();
         if (args.size() > 1)

@@ -2,7 +2,8 @@
 
 #include "display/DBar.h"
 #include "display/ReceiverBars.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QAbstractButton>
 
@@ -18,11 +19,12 @@ bool isDown(const QAbstractButton* button)
 
 } // namespace
 
-TR_Router::TR_Router(int receiverIndex, MeasurementState& state, bool createSuspended)
+TR_Router::TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples, bool createSuspended)
     : receiverIndex(int16_t(receiverIndex))
-    , m_state(state)
+    , m_device(device)
+    , m_samples(samples)
 {
-    m_state.receiverEvents[receiverIndex].reset();
+    m_samples.receiverEvents[receiverIndex].reset();
     if (!createSuspended)
         start();
 }
@@ -33,9 +35,14 @@ void TR_Router::setGraph(DBar* graph, ReceiverDisplayControls controls)
     m_controls = controls;
 }
 
+DBar* TR_Router::graph() const
+{
+    return m_graph;
+}
+
 void TR_Router::Execute()
 {
-    Event& event = m_state.receiverEvents[receiverIndex];
+    Event& event = m_samples.receiverEvents[receiverIndex];
     auto nextUpdate = std::chrono::steady_clock::now();
     while (!Terminated()) {
         if (!event.wait(kWaitMs))
@@ -64,16 +71,19 @@ void TR_Router::UpdateDisplay()
     const int r = receiverIndex;
     DBar& g = *m_graph;
 
-    // Cleared before the settings are read, so a change that arrives during
-    // this update shows at the next one.
-    if (m_state.settingsChanged[r].exchange(0) != 0)
-        g.SetTitle(QString::fromStdString(ReceiverBars::title(r, m_state.settingsCopy(r))));
+    // The generation is read before the settings, so a change that arrives
+    // during this update shows at the next one.
+    const uint32_t generation = m_device.settingsGeneration(r);
+    if (m_retitle.exchange(false) || generation != m_titleGeneration) {
+        m_titleGeneration = generation;
+        g.SetTitle(QString::fromStdString(ReceiverBars::title(r, m_device.settingsCopy(r))));
+    }
 
-    const ReceiverSettings settings = m_state.settingsCopy(r);
+    const ReceiverSettings settings = m_device.settingsCopy(r);
     const bool showFrequency = isDown(m_controls.showFrequency);
     const bool scanMode = !isDown(m_controls.singleMode) && !isDown(m_controls.tableMode);
     // Single mode shows the first scan slot until its own data arrive.
-    const ReceiverSamples samples = m_state.takeSamples(r, scanMode);
+    const ReceiverSamples samples = m_samples.takeSamples(r, scanMode);
     const ReceiverBars::Frame frame = isDown(m_controls.singleMode)
         ? ReceiverBars::single(samples, settings, showFrequency)
         : isDown(m_controls.tableMode) ? ReceiverBars::table(samples, settings, showFrequency)
@@ -114,10 +124,10 @@ void configureReceiverGraph(DBar& g)
     g.markers[3].enabled = false;
 }
 
-DBar* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, MeasurementState& state)
+TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, DeviceRecord& device,
+                                 SampleBuffers& samples)
 {
-    auto* thread = new TR_Router(r, state);
-    state.receiverThreads[r] = thread;
+    auto* thread = new TR_Router(r, device, samples);
 
     auto* g = new DBar(panel);
     configureReceiverGraph(*g);
@@ -126,5 +136,5 @@ DBar* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls contr
     thread->setGraph(g, controls);
     PlaceGraph(g, 0, 0, panel->width(), panel->height());
     g->show();
-    return g;
+    return thread;
 }

@@ -6,11 +6,13 @@
 
 #include <QPointer>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
 class DBar;
-class MeasurementState;
+class DeviceRecord;
+class SampleBuffers;
 class QAbstractButton;
 class QWidget;
 
@@ -36,7 +38,7 @@ public:
     static constexpr std::chrono::milliseconds kMinUpdateInterval{100};
     static constexpr int kWaitMs = 1000;
 
-    TR_Router(int receiverIndex, MeasurementState& state, bool createSuspended = false);
+    TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples, bool createSuspended = false);
 
     // Window thread, before the first update.
     void setGraph(DBar* graph, ReceiverDisplayControls controls);
@@ -47,21 +49,29 @@ public:
     // Window thread.
     void UpdateDisplay();
 
+    // Any thread: the next update draws the title again (the panels were laid out anew).
+    void retitle() { m_retitle.store(true); }
+    DBar* graph() const;
+
     int16_t receiverIndex;
 
 protected:
     void Execute() override;
 
 private:
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
+    SampleBuffers& m_samples;
     QPointer<DBar> m_graph;
+    // The device's settings generation the title shows.
+    uint32_t m_titleGeneration = 0;
+    std::atomic<bool> m_retitle{false};
     ReceiverDisplayControls m_controls;
 };
 
 // The receiver graphs' ranges, captions and options, right after construction.
 void configureReceiverGraph(DBar& graph);
 
-// Creates receiver r's display thread (running) into state.receiverThreads[r]
-// and its bar graph inside panel, configured for RSSI and sized to the panel.
-DBar* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls,
-                            MeasurementState& state);
+// Creates receiver r's display thread (running) and its bar graph inside
+// panel, configured for RSSI and sized to the panel; the caller owns the thread.
+TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, DeviceRecord& device,
+                                 SampleBuffers& samples);

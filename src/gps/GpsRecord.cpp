@@ -19,9 +19,3 @@ TGPS GpsRecord::copy(uint64_t& decoded) const
     decoded = m_decoded;
     return m_record;
 }
-
-GpsRecord& gpsRecord()
-{
-    static GpsRecord record;
-    return record;
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gps/TGPS.h"
+#include "platform/Event.h"
 
 #include <mutex>
 
@@ -15,11 +16,11 @@ public:
     // The record and how many messages it has taken so far, in one step.
     TGPS copy(uint64_t& decoded) const;
 
+    // Set by the decoder after each message; the GPS thread waits on it.
+    Event gpsEvent;
+
 private:
     mutable std::mutex m_mutex;
     TGPS m_record;
     uint64_t m_decoded = 0;
 };
-
-// The one instance of the run.
-GpsRecord& gpsRecord();

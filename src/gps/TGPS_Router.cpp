@@ -5,16 +5,16 @@
 #include "gps/GpsScreenText.h"
 #include "gps/MapExport.h"
 #include "gps/TGPS.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 
-TGPS_Router::TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* window, MapExport* map,
+TGPS_Router::TGPS_Router(GpsRecord& gps, DeviceRecord& device, QWidget* window, MapExport* map,
                          bool createSuspended)
-    : m_state(state)
-    , m_gps(gps)
+    : m_gps(gps)
+    , m_device(device)
     , m_map(map)
 {
     if (window) {
@@ -25,7 +25,6 @@ TGPS_Router::TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* windo
         for (const GpsScreenText::Row& row : GpsScreenText::rows(TGPS{}))
             m_targets.push_back({row.target, window->findChild<QWidget*>(QLatin1String(row.target))});
     }
-    m_state.gpsThread.store(this);
     if (!createSuspended)
         start();
 }
@@ -34,20 +33,18 @@ TGPS_Router::~TGPS_Router()
 {
     Terminate();
     wait();
-    TGPS_Router* self = this;
-    m_state.gpsThread.compare_exchange_strong(self, nullptr);
 }
 
 void TGPS_Router::Execute()
 {
     while (!Terminated()) {
-        if (!m_state.gpsEvent.wait(kWaitMs))
+        if (!m_gps.gpsEvent.wait(kWaitMs))
             continue;
         if (Terminated())
             break;
         // Reset before the record is taken: a message decoded from here on
         // sets the event again and gets its own refresh and map point.
-        m_state.gpsEvent.reset();
+        m_gps.gpsEvent.reset();
         uint64_t decoded = 0;
         const TGPS gps = m_gps.copy(decoded);
         // Already shown and exported: the message that set the event again
@@ -67,7 +64,6 @@ void TGPS_Router::UpdateScreen(const TGPS& gps)
         m_gbGPS->setVisible(true);
         m_gbGPS->setEnabled(true);
     }
-    m_state.gpsLossAlerted.store(0);
 
     if (m_edGPSStatus) {
         const GpsScreenText::Colours c = GpsScreenText::statusColours(gps.StatusCode());
@@ -90,10 +86,12 @@ void TGPS_Router::UpdateScreen(const TGPS& gps)
     }
     if (m_screen)
         m_screen->fitChannelTable();
+    if (screenShown)
+        screenShown();
 }
 
 void TGPS_Router::SendMapData(const TGPS& gps)
 {
     if (m_map)
-        m_map->SendMapData(gps, m_state.serialNumberText());
+        m_map->SendMapData(gps, m_device.serialNumberText());
 }

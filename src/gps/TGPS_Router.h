@@ -5,12 +5,13 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+class DeviceRecord;
 class GpsRecord;
 class GpsScreen;
 class MapExport;
-class MeasurementState;
 class QWidget;
 class TGPS;
 
@@ -30,7 +31,7 @@ public:
     // window is the root under which gbGPS, the edGPS* edits and the GPS
     // screen's labels are found by object name; call on the window thread.
     // map may be null (no export).
-    TGPS_Router(MeasurementState& state, GpsRecord& gps, QWidget* window, MapExport* map,
+    TGPS_Router(GpsRecord& gps, DeviceRecord& device, QWidget* window, MapExport* map,
                 bool createSuspended = false);
     ~TGPS_Router() override;
 
@@ -40,6 +41,10 @@ public:
     void SendMapData(const TGPS& gps);
 
     static constexpr int kWaitMs = 1000;
+
+    // Window thread, after each refresh (the status display's GPS-loss
+    // alarm rearms); set before start.
+    std::function<void()> screenShown;
 
 protected:
     void Execute() override;
@@ -51,8 +56,8 @@ private:
         QPointer<QWidget> widget; // QLabel or QLineEdit; null when the window lacks it
     };
 
-    MeasurementState& m_state;
     GpsRecord& m_gps;
+    DeviceRecord& m_device;
     MapExport* m_map;
     uint64_t m_shown = 0; // GpsRecord's message count at the last refresh
     QPointer<QWidget> m_gbGPS;

@@ -23,9 +23,3 @@ std::string LinkSettings::statusText() const
     std::lock_guard lock(m_mutex);
     return m_statusText;
 }
-
-LinkSettings& linkSettings()
-{
-    static LinkSettings settings;
-    return settings;
-}

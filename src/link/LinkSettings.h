@@ -33,6 +33,3 @@ private:
     std::string m_devicePath;
     std::string m_statusText;
 };
-
-// The one instance of the run.
-LinkSettings& linkSettings();

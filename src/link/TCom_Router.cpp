@@ -15,8 +15,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-std::atomic<TCom_Router*> linkThread{nullptr};
-
 namespace {
 
 constexpr int kReopenEveryMs = 1000;

@@ -32,6 +32,3 @@ private:
     struct Impl;
     Impl* d;
 };
-
-// The one link thread of the run, set by the port dialog.
-extern std::atomic<TCom_Router*> linkThread;

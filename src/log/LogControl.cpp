@@ -5,7 +5,7 @@
 #include "log/LogFileName.h"
 #include "log/TLogWarningForm.h"
 #include "log/TLog_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>
@@ -17,11 +17,11 @@ const char* const LogControl::kWarningText =
     "Scan Channel Information Not In Log File!! Restart scan. This message will continually popup "
     "until scan is stopped.";
 
-LogControl::LogControl(MeasurementState& state, QLineEdit* LogFile, QAbstractButton* btnLogMode,
+LogControl::LogControl(DeviceRecord& device, QLineEdit* LogFile, QAbstractButton* btnLogMode,
                        QWidget* dialogParent, TLogWarningForm* warningForm,
                        std::function<void()> requestSettings, QObject* parent)
     : QObject(parent)
-    , m_state(state)
+    , m_device(device)
     , m_logFile(LogFile)
     , m_btnLogMode(btnLogMode)
     , m_dialogParent(dialogParent)
@@ -33,10 +33,7 @@ LogControl::LogControl(MeasurementState& state, QLineEdit* LogFile, QAbstractBut
 LogControl::~LogControl()
 {
     shutdown();
-    for (const auto& w : m_writers) {
-        TLog_Router* expected = w.get();
-        m_state.logThread.compare_exchange_strong(expected, nullptr);
-    }
+    m_writer.store(nullptr);
     delete m_warningBox.data();
     delete m_errorBox.data();
 }
@@ -83,16 +80,16 @@ void LogControl::startLogging()
         m_warningForm->activateWindow();
     }
     // The header of a new file waits for the answer to the settings request.
-    const uint32_t settingsReplies = m_state.settingsReplies.load();
+    const uint32_t settingsReplies = m_device.settingsReplies();
 
     const std::string name = LogFileName::fromText(m_logFile->text().toStdString());
     // No posts while the writer is being made.
-    m_state.logThread.store(nullptr);
+    m_writer.store(nullptr);
     // The writer is made suspended, so it learns its own address before it
     // can fail and report.
     auto self = std::make_shared<TLog_Router*>(nullptr);
     auto writer = std::make_unique<TLog_Router>(
-        name, m_state, [this, self](const std::string& message) {
+        name, m_device, [this, self](const std::string& message) {
             QMetaObject::invokeMethod(
                 this, [this, failed = *self, text = QString::fromStdString(message)] { writerFailed(failed, text); },
                 Qt::QueuedConnection);
@@ -106,7 +103,7 @@ void LogControl::startLogging()
     writer->waitForSettings(settingsReplies, m_settingsWait);
     TLog_Router* w = writer.get();
     m_writers.push_back(std::move(writer));
-    m_state.logThread.store(w);
+    m_writer.store(w);
     m_logging.store(true);
     w->start();
     m_logFile->setEnabled(false);
@@ -118,7 +115,7 @@ void LogControl::startLogging()
 void LogControl::stopLogging()
 {
     m_logging.store(false);
-    if (TLog_Router* w = m_state.logThread.load())
+    if (TLog_Router* w = m_writer.load())
         w->stop();
     m_logFile->setEnabled(true);
 }
@@ -126,7 +123,7 @@ void LogControl::stopLogging()
 void LogControl::writerFailed(TLog_Router* writer, const QString& message)
 {
     // A failure of an earlier run's writer does not end the current run.
-    if (writer == m_state.logThread.load() && m_logging.load()) {
+    if (writer == m_writer.load() && m_logging.load()) {
         m_logging.store(false);
         m_btnLogMode->setChecked(false);
         m_logFile->setEnabled(true);
@@ -165,13 +162,13 @@ void LogControl::handOff(const PacketRecord& packet)
 {
     if (!m_logging.load())
         return;
-    TLog_Router* writer = m_state.logThread.load();
+    TLog_Router* writer = m_writer.load();
     if (!writer)
         return;
     const uint8_t t = packet.type();
-    if (Message::isMeasurement(t) && !m_state.channelInfoPresent.load()) {
-        if (m_state.unloggedScanCount.load() < kWarningThreshold)
-            ++m_state.unloggedScanCount;
+    if (Message::isMeasurement(t) && !m_device.channelInfoPresent.load()) {
+        if (m_unloggedScanCount.load() < kWarningThreshold)
+            ++m_unloggedScanCount;
         else if (!m_warningPending.exchange(true))
             QMetaObject::invokeMethod(this, &LogControl::raiseWarning, Qt::QueuedConnection);
     }
@@ -189,7 +186,7 @@ void LogControl::raiseWarning()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     connect(box, &QMessageBox::finished, this, [this] {
-        m_state.unloggedScanCount.store(0);
+        m_unloggedScanCount.store(0);
         m_warningPending.store(false);
     });
     m_warningBox = box;
@@ -198,7 +195,7 @@ void LogControl::raiseWarning()
 
 std::optional<int32_t> LogControl::fileSizeKB()
 {
-    TLog_Router* w = m_state.logThread.load();
+    TLog_Router* w = m_writer.load();
     if (!w)
         return std::nullopt;
     return w->MeasureFileSize();

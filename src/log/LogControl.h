@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-class MeasurementState;
+class DeviceRecord;
 class QAbstractButton;
 class QFileDialog;
 class QLineEdit;
@@ -41,7 +41,7 @@ public:
     static const char* const kWarningCaption;
     static const char* const kWarningText;
 
-    LogControl(MeasurementState& state, QLineEdit* LogFile, QAbstractButton* btnLogMode,
+    LogControl(DeviceRecord& device, QLineEdit* LogFile, QAbstractButton* btnLogMode,
                QWidget* dialogParent, TLogWarningForm* warningForm,
                std::function<void()> requestSettings, QObject* parent = nullptr);
     ~LogControl() override;
@@ -64,6 +64,13 @@ public:
     void shutdown();
 
     bool logging() const { return m_logging.load(); }
+    // The writer the link thread posts to; null while one is being made.
+    TLog_Router* writer() const { return m_writer.load(); }
+    // Measurement packets logged without channel information since the
+    // warning was last dismissed.
+    int16_t unloggedScanCount() const { return m_unloggedScanCount.load(); }
+    // The warning dialog's OK: the count starts again.
+    void resetUnloggedScans() { m_unloggedScanCount.store(0); }
     QMessageBox* warningBox() const { return m_warningBox; }
     QMessageBox* errorBox() const { return m_errorBox; }
     // The writer's notices shown so far (the file cut back, started again,
@@ -79,7 +86,7 @@ private:
     void showNotice(const QString& message);
     void showError(const QString& message);
 
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
     QLineEdit* m_logFile;
     QAbstractButton* m_btnLogMode;
     QWidget* m_dialogParent;
@@ -87,6 +94,8 @@ private:
     std::function<void()> m_requestSettings;
 
     std::atomic<bool> m_logging{false};
+    std::atomic<TLog_Router*> m_writer{nullptr};
+    std::atomic<int16_t> m_unloggedScanCount{0};
     std::atomic<bool> m_warningPending{false};
     QPointer<QMessageBox> m_warningBox;
     QPointer<QMessageBox> m_errorBox;

@@ -1,14 +1,14 @@
 #include "TLogWarningForm.h"
 
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 #include "ui_TLogWarningForm.h"
 
 #include <QTimer>
 
-TLogWarningForm::TLogWarningForm(MeasurementState& state, QWidget* parent)
+TLogWarningForm::TLogWarningForm(DeviceRecord& device, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , ui(std::make_unique<Ui::TLogWarningForm>())
-    , m_state(state)
+    , m_device(device)
 {
     ui->setupUi(this);
     connect(ui->Button1, &QPushButton::clicked, this, &TLogWarningForm::Button1Click);
@@ -53,13 +53,10 @@ void TLogWarningForm::showEvent(QShowEvent* event)
 
 void TLogWarningForm::Button1Click()
 {
-    // The record goes with the flag: a new log's header carries only channel
-    // information received after this OK, never an earlier measurement's.
-    {
-        std::lock_guard guard(m_state.lock);
-        m_state.channelInfoRecord.count = 0;
-    }
-    m_state.channelInfoPresent.store(0);
-    m_state.unloggedScanCount.store(0);
+    // A new log's header carries only channel information received after
+    // this OK, never an earlier measurement's.
+    m_device.forgetChannelInfo();
+    if (onConfirmed)
+        onConfirmed();
     close();
 }

@@ -3,9 +3,10 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
-class MeasurementState;
+class DeviceRecord;
 namespace Ui {
 class TLogWarningForm;
 }
@@ -18,10 +19,13 @@ class TLogWarningForm : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TLogWarningForm(MeasurementState& state, QWidget* parent = nullptr);
+    explicit TLogWarningForm(DeviceRecord& device, QWidget* parent = nullptr);
     ~TLogWarningForm() override;
 
     void Button1Click();
+    // Runs on OK after the channel information is forgotten (the log
+    // control's count of measurements logged without it starts again).
+    std::function<void()> onConfirmed;
 
     // Where the dialog opens: its frame, title bar included.
     static constexpr QRect kOuterGeometry{281, 133, 522, 440};
@@ -34,5 +38,5 @@ private:
     void placeFrame();
 
     std::unique_ptr<Ui::TLogWarningForm> ui;
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
 };

@@ -2,7 +2,7 @@
 
 #include "log/KlfHeader.h"
 #include "log/KlfStream.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,11 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-TLog_Router::TLog_Router(const std::string& fileName, MeasurementState& state, ErrorHandler onError,
+TLog_Router::TLog_Router(const std::string& fileName, DeviceRecord& device, ErrorHandler onError,
                          bool createSuspended)
     : onError(std::move(onError))
     , m_fileName(fileName)
-    , m_state(state)
+    , m_record(device)
 {
     if (!createSuspended)
         start();
@@ -154,7 +154,7 @@ void TLog_Router::WaitForSettingsReply()
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + m_settingsTimeout;
     // Every packet posted wakes us, the settings reply among them.
-    while (m_state.settingsReplies.load() == m_repliesBefore && !Terminated()) {
+    while (m_record.settingsReplies() == m_repliesBefore && !Terminated()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
@@ -167,17 +167,16 @@ void TLog_Router::WaitForSettingsReply()
 bool TLog_Router::WriteHeader()
 {
     KlfHeader header;
-    {
-        std::lock_guard guard(m_state.lock);
-        header.serialNumber.assign(m_state.serialNumber, strnlen(m_state.serialNumber, 8));
-        for (int r = 0; r < 2; ++r) {
-            header.receiverActive[r] = m_state.receiverActive[r].load() & 1;
-            header.settingsBlocks[r] = m_state.receiverSettings[r]->block();
+    m_record.read([&](const DeviceRecord::Data& d) {
+        header.serialNumber.assign(d.serialNumber, strnlen(d.serialNumber, 8));
+        for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
+            header.receiverActive[r] = d.receiverActive[r] ? 1 : 0;
+            header.settingsBlocks[r] = d.receiverSettings[r].block();
         }
-        const RecordSlot& info = m_state.channelInfoRecord;
-        if (m_state.channelInfoPresent.load() && info.count > 0)
+        const RecordSlot& info = d.channelInfoRecord;
+        if (m_record.channelInfoPresent.load() && info.count > 0)
             header.channelInfo.assign(info.bytes.begin(), info.bytes.begin() + info.count);
-    }
+    });
     // One write for the whole header: a crash cannot leave half of it.
     const std::vector<uint8_t> bytes = header.bytes();
     m_needHeader = false;

@@ -13,7 +13,7 @@
 
 #include <sys/types.h>
 
-class MeasurementState;
+class DeviceRecord;
 
 // The log writer: one per logging run. It creates or continues a .KLF file and
 // appends every posted packet as one record, each handed to the kernel on its
@@ -49,11 +49,11 @@ public:
     static constexpr size_t kQueueBytes = 16u << 20;
 
     // Starts running at once unless createSuspended (then call start()). The
-    // header of a new file is taken from state when the thread opens the file.
+    // header of a new file is taken from device when the thread opens the file.
     // onError is called at most once, from the writer thread, with the text to
     // show ("Could Not Create Log File!!! ..." or "Could Not Write Log File!!!
     // ..."); the writer then discards everything and ends.
-    TLog_Router(const std::string& fileName, MeasurementState& state,
+    TLog_Router(const std::string& fileName, DeviceRecord& device,
                 ErrorHandler onError = {}, bool createSuspended = false);
     ~TLog_Router() override;
 
@@ -61,7 +61,7 @@ public:
     // for each kind, with a text to show while logging goes on (the file cut
     // back, deleted and started again, packets dropped).
     void setNoticeHandler(NoticeHandler onNotice) { m_onNotice = std::move(onNotice); }
-    // Before start(): a new file's header waits until the state holds more
+    // Before start(): a new file's header waits until the device record holds more
     // settings replies than repliesBefore (the device's answer to the request
     // that came with Log Data), or until timeout; packets meanwhile queue.
     void waitForSettings(uint32_t repliesBefore, std::chrono::milliseconds timeout)
@@ -111,7 +111,7 @@ private:
     bool takeQueued(std::vector<uint8_t>& out);
 
     const std::string m_fileName;
-    MeasurementState& m_state;
+    DeviceRecord& m_record;
     NoticeHandler m_onNotice;
     int m_fd = -1;
     dev_t m_device = 0; // of the file m_fd has open, to see it replaced

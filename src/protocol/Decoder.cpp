@@ -3,7 +3,8 @@
 #include "gps/GpsRecord.h"
 #include "gps/TGPS.h"
 #include "link/PacketFramer.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <cstring>
 
@@ -13,7 +14,7 @@ namespace {
 constexpr int kReceiverSetupSize = 1 + 2 * ReceiverSettings::kBlockSize;
 constexpr int kClockMarkerSize = 7;
 constexpr int kCurrentFrequencySize = 8;
-constexpr int kScanChannelListSize = 2 * MeasurementState::kScanSlots * 4;
+constexpr int kScanChannelListSize = 2 * SampleBuffers::kScanSlots * 4;
 constexpr int kScanEntries = 5;
 constexpr int kScanEntrySize = 3;
 constexpr int kTableEntries = 4;
@@ -36,8 +37,9 @@ uint16_t le16(const uint8_t* p)
 
 } // namespace
 
-Decoder::Decoder(MeasurementState& state, GpsRecord& gps, SendFn send)
-    : m_state(state)
+Decoder::Decoder(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, SendFn send)
+    : m_device(device)
+    , m_samples(samples)
     , m_gps(gps)
     , m_send(std::move(send))
 {
@@ -88,11 +90,11 @@ void Decoder::decodePacket(const PacketRecord& packet)
     if (decoded) {
         if (type == CurrentFrequency || type == ScanChannelList) {
             storeChannelInfo(packet);
-            m_state.channelInfoPresent = 1;
+            m_device.channelInfoPresent = 1;
         } else if (type == TableReport) {
-            m_state.channelInfoPresent = 1;
+            m_device.channelInfoPresent = 1;
         }
-        if (Message::isMeasurement(type) && m_state.channelInfoPresent == 0)
+        if (Message::isMeasurement(type) && m_device.channelInfoPresent == 0)
             requestChannelInfo();
     }
 
@@ -111,7 +113,7 @@ bool Decoder::onGpsMessage(const uint8_t* payload, int size)
     if (size < TGPS::kMessageSize)
         return false;
     m_gps.Decode(payload);
-    m_state.gpsEvent.set();
+    m_gps.gpsEvent.set();
     return true;
 }
 
@@ -119,44 +121,38 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
 {
     if (size < kReceiverSetupSize)
         return false;
-    const bool active[MeasurementState::kReceivers] = {(payload[0] & 0x01) != 0, (payload[0] & 0x02) != 0};
-    // The blocks are stored before any flag is raised, so a display that sees
-    // settingsChanged builds its title from the new settings, not the old.
-    bool bandChanged[MeasurementState::kReceivers] = {false, false};
-    {
-        std::lock_guard guard(m_state.lock);
-        for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+    const std::array<bool, DeviceRecord::kReceivers> active = {(payload[0] & 0x01) != 0, (payload[0] & 0x02) != 0};
+    // The blocks are stored before the settings are counted, so a display
+    // that sees a new generation builds its title from the new settings.
+    bool bandChanged[DeviceRecord::kReceivers] = {false, false};
+    m_device.edit([&](DeviceRecord::Data& d) {
+        for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
+            d.receiverActive[r] = active[r];
             if (!active[r])
                 continue;
-            ReceiverSettings& settings = *m_state.receiverSettings[r];
+            ReceiverSettings& settings = d.receiverSettings[r];
             const ReceiverSettings before = settings;
             settings.storeBlock(payload + 1 + ReceiverSettings::kBlockSize * r);
             bandChanged[r] = settings.lowEdge() != before.lowEdge() || settings.highEdge() != before.highEdge()
                 || settings.stepRaw() != before.stepRaw()
                 || settings.numberingFrom991() != before.numberingFrom991();
         }
-    }
+    });
     // Table levels of the old band would rank under the new band's labels.
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+    for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
         if (!bandChanged[r])
             continue;
-        std::lock_guard guard(m_state.sampleLocks[r]);
-        m_state.clearTable(r);
+        std::lock_guard guard(m_samples.sampleLocks[r]);
+        m_samples.clearTable(r);
     }
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        m_state.receiverActive[r] = active[r] ? 1 : 0;
-        if (active[r])
-            m_state.settingsChanged[r] = 1;
-    }
-    m_state.settingsReceived = 1;
-    ++m_state.settingsReplies;
+    m_device.settingsStored(active);
     return true;
 }
 
 bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
 {
     pressModeButton(DecoderWindow::Mode::Single);
-    int16_t average = MeasurementState::kNoSignal;
+    int16_t average = SampleBuffers::kNoSignal;
     if (size > 0) {
         int32_t sum = 0; // at most 2045 samples of +-128
         for (int i = 0; i < size; ++i)
@@ -164,11 +160,11 @@ bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
         average = int16_t(sum / size); // truncates toward zero
     }
     {
-        std::lock_guard guard(m_state.sampleLocks[r]);
-        m_state.singleAverage[r] = average;
+        std::lock_guard guard(m_samples.sampleLocks[r]);
+        m_samples.singleAverage[r] = average;
     }
     // Published last: the timer turns it into the display's event.
-    m_state.newSamples[r] = 1;
+    m_samples.newSamples[r] = 1;
     return true;
 }
 
@@ -176,12 +172,8 @@ bool Decoder::onClockMarker(const uint8_t* payload, int size)
 {
     if (size < kClockMarkerSize)
         return false;
-    {
-        std::lock_guard guard(m_state.lock);
-        std::memcpy(m_state.rtc, payload, kClockMarkerSize);
-    }
-    m_state.markerNumber = payload[6];
-    m_state.rtcEvent.set();
+    m_device.edit([&](DeviceRecord::Data& d) { std::memcpy(d.rtc, payload, kClockMarkerSize); });
+    m_device.rtcEvent.set();
     return true;
 }
 
@@ -189,9 +181,10 @@ bool Decoder::onCurrentFrequency(const uint8_t* payload, int size)
 {
     if (size < kCurrentFrequencySize)
         return false;
-    std::lock_guard guard(m_state.lock);
-    m_state.receiverSettings[0]->current = le32(payload);
-    m_state.receiverSettings[1]->current = le32(payload + 4);
+    m_device.edit([&](DeviceRecord::Data& d) {
+        d.receiverSettings[0].current = le32(payload);
+        d.receiverSettings[1].current = le32(payload + 4);
+    });
     return true;
 }
 
@@ -199,16 +192,15 @@ bool Decoder::onScanChannelList(const uint8_t* payload, int size)
 {
     if (size < kScanChannelListSize)
         return false;
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        {
-            std::lock_guard guard(m_state.lock);
-            ReceiverSettings& settings = *m_state.receiverSettings[r];
-            for (int slot = 0; slot < MeasurementState::kScanSlots; ++slot)
-                settings.scanChannels[slot] = le32(payload + 4 * (MeasurementState::kScanSlots * r + slot));
+    for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
+        m_device.edit([&](DeviceRecord::Data& d) {
+            ReceiverSettings& settings = d.receiverSettings[r];
+            for (int slot = 0; slot < SampleBuffers::kScanSlots; ++slot)
+                settings.scanChannels[slot] = le32(payload + 4 * (SampleBuffers::kScanSlots * r + slot));
             settings.current = settings.scanChannels[0];
             settings.scanChannelsKnown = true;
-        }
-        m_state.resetScanRssi(r);
+        });
+        m_samples.resetScanRssi(r);
     }
     return true;
 }
@@ -218,22 +210,22 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
     if (size < kScanEntries * kScanEntrySize)
         return false;
     pressModeButton(DecoderWindow::Mode::Scan);
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverActive[r] == 0)
+    for (int r = 0; r < SampleBuffers::kReceivers; ++r) {
+        if (!m_device.receiverActive(r))
             continue;
-        std::lock_guard guard(m_state.sampleLocks[r]);
+        std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kScanEntries; ++e) {
             const uint8_t* entry = payload + kScanEntrySize * e;
             const int slot = entry[1];
             // Entries naming no receiver or slot the state holds are noise.
-            if (entry[0] != r || slot >= MeasurementState::kScanSlots)
+            if (entry[0] != r || slot >= SampleBuffers::kScanSlots)
                 continue;
-            m_state.scanRssi[r][slot] = int8_t(entry[2]);
+            m_samples.scanRssi[r][slot] = int8_t(entry[2]);
             stored = true;
         }
         if (stored)
-            m_state.receiverEvents[r].set();
+            m_samples.receiverEvents[r].set();
     }
     return true;
 }
@@ -243,23 +235,23 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
     if (size < kTableEntries * kTableEntrySize)
         return false;
     pressModeButton(DecoderWindow::Mode::Table);
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
-        if (m_state.receiverActive[r] == 0)
+    for (int r = 0; r < SampleBuffers::kReceivers; ++r) {
+        if (!m_device.receiverActive(r))
             continue;
-        std::lock_guard guard(m_state.sampleLocks[r]);
+        std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
         for (int e = 0; e < kTableEntries; ++e) {
             const uint8_t* entry = payload + kTableEntrySize * e;
             // Any receiver byte but 0 means receiver 1.
             const int receiver = entry[0] == 0 ? 0 : 1;
             const int index = le16(entry + 1);
-            if (receiver != r || index >= MeasurementState::kTableSize)
+            if (receiver != r || index >= SampleBuffers::kTableSize)
                 continue;
-            m_state.tableRssi[r][index] = int8_t(entry[3]);
+            m_samples.tableRssi[r][index] = int8_t(entry[3]);
             stored = true;
         }
         if (stored)
-            m_state.receiverEvents[r].set();
+            m_samples.receiverEvents[r].set();
     }
     return true;
 }
@@ -268,12 +260,11 @@ bool Decoder::onSerialNumber(const uint8_t* payload, int size)
 {
     if (size < kSerialNumberSize)
         return false;
-    {
-        std::lock_guard guard(m_state.lock);
-        std::memset(m_state.serialNumber, 0, sizeof m_state.serialNumber);
+    m_device.edit([&](DeviceRecord::Data& d) {
+        std::memset(d.serialNumber, 0, sizeof d.serialNumber);
         for (int i = 0; i < kSerialNumberSize && payload[i] != 0; ++i)
-            m_state.serialNumber[i] = char(payload[i]);
-    }
+            d.serialNumber[i] = char(payload[i]);
+    });
     requestSettings();
     return true;
 }
@@ -282,11 +273,12 @@ void Decoder::storeChannelInfo(const PacketRecord& packet)
 {
     // The log header needs the packet from its length field on, as received.
     const int count = packet.fromLengthCount();
-    std::lock_guard guard(m_state.lock);
-    RecordSlot& slot = m_state.channelInfoRecord;
-    slot.count = uint16_t(count);
-    std::memcpy(slot.bytes.data(), packet.fromLength(), count);
-    std::memset(slot.bytes.data() + count, 0, slot.bytes.size() - count);
+    m_device.edit([&](DeviceRecord::Data& d) {
+        RecordSlot& slot = d.channelInfoRecord;
+        slot.count = uint16_t(count);
+        std::memcpy(slot.bytes.data(), packet.fromLength(), count);
+        std::memset(slot.bytes.data() + count, 0, slot.bytes.size() - count);
+    });
 }
 
 void Decoder::pressModeButton(DecoderWindow::Mode mode)

@@ -10,15 +10,17 @@
 #include <memory>
 #include <mutex>
 
+class DeviceRecord;
 class GpsRecord;
-class MeasurementState;
+class SampleBuffers;
 
-// Turns each packet from the device into updates of the measurement state,
-// wakes the threads that show them, and sends the program's three commands.
+// Turns each packet from the device into updates of the device record, the
+// sample buffers and the GPS record, wakes the threads that show them, and
+// sends the program's three commands.
 //
 // decodePacket runs on the link thread only and never waits for the window
 // thread: mode presses are posted through DecoderWindow. The decoder keeps no
-// state of its own; everything it learns goes into MeasurementState.
+// state of its own; everything it learns goes into the records it is given.
 //
 // Sample data for receiver r are stored under the receiver's sample lock,
 // whether or not its display has taken the previous ones: table and scan
@@ -33,7 +35,7 @@ public:
     using enum Message::Type;
     using enum Message::Command;
 
-    Decoder(MeasurementState& state, GpsRecord& gps, SendFn send);
+    Decoder(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, SendFn send);
 
     void setWindow(DecoderWindow* window);     // may be null
     void setLoggingHandOff(HandOffFn handOff); // may be empty
@@ -67,7 +69,8 @@ private:
     void storeChannelInfo(const PacketRecord& packet);
     void pressModeButton(DecoderWindow::Mode mode);
 
-    MeasurementState& m_state;
+    DeviceRecord& m_device;
+    SampleBuffers& m_samples;
     GpsRecord& m_gps;
     SendFn m_send;
     std::atomic<DecoderWindow*> m_window{nullptr};

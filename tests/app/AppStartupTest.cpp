@@ -8,7 +8,8 @@
 #include "gps/GpsRecord.h"
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -20,7 +21,11 @@
 
 TEST(Startup, PortDialogOffersThePortsAndStartsAtCom1)
 {
-    Program program(measurementState(), gpsRecord(), linkSettings());
+    DeviceRecord device;
+    SampleBuffers samples;
+    GpsRecord gps;
+    LinkSettings link;
+    Program program(device, samples, gps, link);
     QComboBox* choice = program.comForm().portChoice();
     ASSERT_GE(choice->count(), 5);
     const char* fixed[] = {"COM1:", "COM2:", "COM3:", "COM4:", "USB"};
@@ -33,9 +38,9 @@ TEST(Startup, PortDialogOffersThePortsAndStartsAtCom1)
     EXPECT_FALSE(program.comForm().windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_TRUE(program.comForm().isVisible());
     EXPECT_FALSE(program.mainForm().isVisible());
-    EXPECT_EQ(linkSettings().linkKind.load(), LinkSettings::kNone);
+    EXPECT_EQ(link.linkKind.load(), LinkSettings::kNone);
     // Nothing is exported before a port is chosen and GPS data arrive.
-    EXPECT_EQ(measurementState().gpsThread.load(), nullptr);
+    EXPECT_EQ(program.gpsThread(), nullptr);
     EXPECT_FALSE(program.mapExport().isMapped());
 
     // A long device path: the end, where devices differ, stays in view.

@@ -5,7 +5,10 @@
 #include "app/TMain_Router.h"
 #include "display/DBar.h"
 #include "link/LinkSettings.h"
-#include "protocol/MeasurementState.h"
+#include "display/ReceiverBars.h"
+#include "display/TR_Router.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 #include "ui_TMain_Form.h"
 
 #include <QAccessible>
@@ -33,11 +36,24 @@ namespace {
 
 const auto* const joinWorkers = ::testing::AddGlobalTestEnvironment(new JoinWorkersAtExit);
 
+// The records the window's displays read, made here as main makes them.
+DeviceRecord& device()
+{
+    static DeviceRecord* record = new DeviceRecord;
+    return *record;
+}
+
+SampleBuffers& samples()
+{
+    static SampleBuffers* buffers = new SampleBuffers;
+    return *buffers;
+}
+
 // One window for the binary, as in the program: its creation starts the two
-// receiver display threads on the shared measurement state.
+// receiver display threads.
 TMain_Form& form()
 {
-    static TMain_Form* window = new TMain_Form(measurementState());
+    static TMain_Form* window = new TMain_Form(device(), samples());
     return *window;
 }
 
@@ -99,8 +115,10 @@ TEST(TMain_Form, StartsAsLaidOut)
     ASSERT_NE(f.receiverGraphs[1], nullptr);
     EXPECT_EQ(f.receiverGraphs[0]->parentWidget(), ui().Receiver1Panel);
     EXPECT_EQ(f.receiverGraphs[1]->parentWidget(), ui().Receiver2Panel);
-    EXPECT_EQ(measurementState().receiverThreads[0].load() != nullptr, true);
-    EXPECT_EQ(measurementState().receiverThreads[1].load() != nullptr, true);
+    ASSERT_NE(f.receiverThreads[0], nullptr);
+    ASSERT_NE(f.receiverThreads[1], nullptr);
+    EXPECT_EQ(f.receiverThreads[0]->graph(), f.receiverGraphs[0]);
+    EXPECT_EQ(f.receiverThreads[1]->graph(), f.receiverGraphs[1]);
 }
 
 TEST(TMain_Form, ButtonGroupsAndToggles)
@@ -147,11 +165,21 @@ TEST(TMain_Form, TilingFollowsTheTileButtons)
 TEST(TMain_Form, LayoutAsksForNewGraphTitles)
 {
     resetScreen();
-    measurementState().settingsChanged[0].store(0);
-    measurementState().settingsChanged[1].store(0);
+    // Settings stored without a reply counted: only the layout brings them
+    // into the titles.
+    const uint8_t block[12] = {0x70, 0x17, 0, 0, 0x58, 0x1B, 0, 0, 0x00, 0x19, 0, 0};
+    device().edit([&](DeviceRecord::Data& d) {
+        d.receiverSettings[0].storeBlock(block);
+        d.receiverSettings[1].storeBlock(block);
+    });
     ui().btnTileH->click();
-    EXPECT_EQ(measurementState().settingsChanged[0].load(), 1);
-    EXPECT_EQ(measurementState().settingsChanged[1].load(), 1);
+    for (Event& e : samples().receiverEvents)
+        e.set();
+    const auto titled = [](int r) {
+        return form().receiverGraphs[r]->titleText
+            == QString::fromStdString(ReceiverBars::title(r, device().settingsCopy(r)));
+    };
+    EXPECT_TRUE(processUntil([&] { return titled(0) && titled(1); }));
 }
 
 TEST(TMain_Form, ScreenSwitching)
@@ -221,18 +249,20 @@ TEST(TMain_Form, ModePressesArePostedNotWaitedFor)
 
 TEST(TMain_Form, TickWakesReceiversWithNewSingleData)
 {
-    MeasurementState& s = measurementState();
+    SampleBuffers& s = samples();
     ASSERT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet() && !s.receiverEvents[1].isSet(); }));
     s.newSamples[0].store(1);
     s.newSamples[1].store(0);
+    int statusTicks = 0;
+    form().tickStatus = [&] { ++statusTicks; };
     form().Timer1Timer();
+    form().tickStatus = nullptr;
     // The display thread resets the event only after its update has run on
     // this thread, so it is still set here.
     EXPECT_TRUE(s.receiverEvents[0].isSet());
     EXPECT_FALSE(s.receiverEvents[1].isSet());
     EXPECT_EQ(s.newSamples[0].load(), 0);
-    // No status thread yet: the tick event stays clear.
-    EXPECT_FALSE(s.statusTickEvent.isSet());
+    EXPECT_EQ(statusTicks, 1);
     EXPECT_NE(ui().olClock->text(), QStringLiteral("HH:MM:SS"));
     EXPECT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet(); }));
 }
@@ -326,7 +356,7 @@ namespace {
 
 struct StatusFixture : ::testing::Test
 {
-    MeasurementState& s = measurementState();
+    DeviceRecord s;
     LinkSettings link;
     std::vector<char> calls; // 'C' counters, 'B' beep
     std::optional<int32_t> size;
@@ -341,35 +371,38 @@ struct StatusFixture : ::testing::Test
         };
         hooks.beep = [this] { calls.push_back('B'); };
         router = std::make_unique<TMain_Router>(s, link, form().statusControls(), hooks, true);
-        s.statusTickEvent.reset();
-        s.rtcEvent.reset();
-        s.gpsLossAlerted.store(1);
         ui().edFileSize->setText(QStringLiteral("0 kB"));
     }
 
     void TearDown() override
     {
         router->Terminate();
-        s.statusTickEvent.set(); // wakes it at once
+        router->statusTickEvent.set(); // wakes it at once
         ASSERT_TRUE(processUntil([this] { return router->wait(0); }));
     }
 
-    static void setBand(int r, uint32_t low, uint32_t high, uint16_t stepRaw)
+    void setBand(int r, uint32_t low, uint32_t high, uint16_t stepRaw)
     {
         uint8_t block[12] = {};
         std::memcpy(block, &low, 4);
         std::memcpy(block + 4, &high, 4);
         block[8] = uint8_t(stepRaw);
         block[9] = uint8_t(stepRaw >> 8);
-        std::lock_guard lock(measurementState().lock);
-        measurementState().receiverSettings[r]->storeBlock(block);
+        s.edit([&](DeviceRecord::Data& d) { d.receiverSettings[r].storeBlock(block); });
     }
 
-    static void setSerial(const char* sn)
+    void setSerial(const char* sn)
     {
-        std::lock_guard lock(measurementState().lock);
-        std::memset(measurementState().serialNumber, 0, sizeof measurementState().serialNumber);
-        std::memcpy(measurementState().serialNumber, sn, std::min<size_t>(std::strlen(sn), 8));
+        s.edit([&](DeviceRecord::Data& d) {
+            std::memset(d.serialNumber, 0, sizeof d.serialNumber);
+            std::memcpy(d.serialNumber, sn, std::min<size_t>(std::strlen(sn), 8));
+        });
+    }
+
+    // As the decoder stores a clock message.
+    void setMarker(uint8_t marker)
+    {
+        s.edit([&](DeviceRecord::Data& d) { d.rtc[6] = marker; });
     }
 };
 
@@ -405,13 +438,13 @@ TEST_F(StatusFixture, RefreshThatChangesNothingLeavesTheFieldsAlone)
     setSerial("AB123456");
     setBand(0, 32000, 38400, 3200);
     size = 57;
-    s.settingsReceived.store(1);
+    s.settingsStored({true, true});
     router->UpdateCounters();
     QLineEdit* const fields[] = {ui().edSN, ui().edFileSize, ui().edMin1};
     for (QLineEdit* edit : fields)
         edit->selectAll();
 
-    s.settingsReceived.store(1); // the same settings again
+    s.settingsStored({true, true}); // the same settings again
     router->UpdateCounters();
     for (QLineEdit* edit : fields)
         EXPECT_TRUE(edit->hasSelectedText()) << edit->objectName().toStdString();
@@ -427,7 +460,7 @@ TEST_F(StatusFixture, BandLimitsOnlyAfterNewSettingsAndForBothReceivers)
 {
     setBand(0, 32000, 38400, 3200);
     setBand(1, 64000, 70400, 1600);
-    s.settingsReceived.store(1);
+    s.settingsStored({true, true});
     router->UpdateCounters();
     EXPECT_EQ(ui().edMin1->text(), QStringLiteral("400"));
     EXPECT_EQ(ui().edMax1->text(), QStringLiteral("480"));
@@ -435,7 +468,6 @@ TEST_F(StatusFixture, BandLimitsOnlyAfterNewSettingsAndForBothReceivers)
     EXPECT_EQ(ui().edMin2->text(), QStringLiteral("400"));
     EXPECT_EQ(ui().edMax2->text(), QStringLiteral("440"));
     EXPECT_EQ(ui().edStep2->text(), QStringLiteral("6.25"));
-    EXPECT_EQ(s.settingsReceived.load(), 0);
 
     // Without a new ReceiverSetup the fields stay as they are.
     setBand(0, 1, 2, 256);
@@ -445,16 +477,13 @@ TEST_F(StatusFixture, BandLimitsOnlyAfterNewSettingsAndForBothReceivers)
 
 TEST_F(StatusFixture, ClockMarkerAndGpsOff)
 {
-    {
-        std::lock_guard lock(s.lock);
-        const uint8_t rtc[7] = {5, 4, 3, 17, 11, 7, 0};
-        std::memcpy(s.rtc, rtc, 7);
-    }
+    const uint8_t rtc[7] = {5, 4, 3, 17, 11, 7, 0};
+    s.edit([&](DeviceRecord::Data& d) { std::memcpy(d.rtc, rtc, 7); });
     ui().gbGPS->setVisible(true);
     ui().gbGPS->setEnabled(true);
-    const std::pair<int16_t, const char*> markers[] = {{7, "Mrkr #7"}, {123, "Mrkr #23"}, {100, "Mrkr #0"}, {255, "Mrkr #55"}};
+    const std::pair<uint8_t, const char*> markers[] = {{7, "Mrkr #7"}, {123, "Mrkr #23"}, {100, "Mrkr #0"}, {255, "Mrkr #55"}};
     for (const auto& [marker, text] : markers) {
-        s.markerNumber.store(marker);
+        setMarker(marker);
         router->UpdateClockAndMarker();
         EXPECT_EQ(ui().edMarker->text(), QString::fromLatin1(text));
     }
@@ -469,14 +498,14 @@ TEST_F(StatusFixture, GpsLossBeepsFourTimesOncePerLoss)
     router->UpdateClockAndMarker(); // flag starts set: no GPS seen yet
     EXPECT_TRUE(calls.empty());
 
-    s.gpsLossAlerted.store(0); // GPS data were shown
+    router->gpsLossAlerted.store(0); // GPS data were shown
     router->UpdateClockAndMarker();
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "BBBB");
-    EXPECT_EQ(s.gpsLossAlerted.load(), 1);
+    EXPECT_EQ(router->gpsLossAlerted.load(), 1);
     router->UpdateClockAndMarker();
     EXPECT_EQ(calls.size(), 4u);
 
-    s.gpsLossAlerted.store(0);
+    router->gpsLossAlerted.store(0);
     router->UpdateClockAndMarker();
     EXPECT_EQ(calls.size(), 8u);
 }
@@ -488,11 +517,11 @@ TEST_F(StatusFixture, ClockMessageDuringAnUpdateIsShownToo)
     int shown = 0;
     const QMetaObject::Connection c = QObject::connect(ui().edMarker, &QLineEdit::textChanged, [this, &shown] {
         if (++shown == 1) {
-            s.markerNumber.store(8); // as the decoder stores the next message
+            setMarker(8); // as the decoder stores the next message
             s.rtcEvent.set();
         }
     });
-    s.markerNumber.store(7);
+    setMarker(7);
     s.rtcEvent.set();
     router->start();
     EXPECT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #8"); }))
@@ -502,15 +531,15 @@ TEST_F(StatusFixture, ClockMessageDuringAnUpdateIsShownToo)
 
 TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
 {
-    s.gpsLossAlerted.store(0);
-    s.statusTickEvent.set();
+    router->gpsLossAlerted.store(0);
+    router->statusTickEvent.set();
     s.rtcEvent.set();
     router->start();
-    ASSERT_TRUE(processUntil([this] { return calls.size() == 5 && !s.statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
+    ASSERT_TRUE(processUntil([this] { return calls.size() == 5 && !router->statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
     EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
 
     // A later clock message alone updates the clock fields only.
-    s.markerNumber.store(42);
+    setMarker(42);
     s.rtcEvent.set();
     ASSERT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #42"); }));
     EXPECT_FALSE(s.rtcEvent.isSet());

@@ -1,6 +1,6 @@
 #include "display/ReceiverBars.h"
 
-#include "protocol/MeasurementState.h"
+#include "protocol/SampleBuffers.h"
 #include "protocol/ReceiverSamples.h"
 #include "protocol/ReceiverSettings.h"
 
@@ -36,7 +36,7 @@ TEST(ReceiverBars, title)
 
 TEST(ReceiverBars, singleMode)
 {
-    MeasurementState state;
+    SampleBuffers state;
     ReceiverSettings s = band();
     s.current = 6010;
     state.singleAverage[0] = -75;
@@ -58,7 +58,7 @@ TEST(ReceiverBars, singleMode)
 
 TEST(ReceiverBars, emptyTableShowsTenFloorBarsWithoutLabels)
 {
-    MeasurementState state;
+    SampleBuffers state;
     const auto f = ReceiverBars::table(state.takeSamples(0, false), band(), true);
     EXPECT_EQ(f.xMax, 11.0);
     EXPECT_TRUE(f.verticalLabels);
@@ -74,7 +74,7 @@ TEST(ReceiverBars, emptyTableShowsTenFloorBarsWithoutLabels)
 
 TEST(ReceiverBars, tableLabelsByChannelOrFrequency)
 {
-    MeasurementState state;
+    SampleBuffers state;
     state.tableRssi[1][9] = -60; // channel 10
     state.tableRssi[1][4] = -60; // channel 5
     state.tableRssi[1][100] = -45;
@@ -94,7 +94,7 @@ TEST(ReceiverBars, tableLabelsByChannelOrFrequency)
 
 TEST(ReceiverBars, scanSlotsInOrder)
 {
-    MeasurementState state;
+    SampleBuffers state;
     ReceiverSettings s = band(true); // channels numbered from 991
     s.scanChannelsKnown = true;
     for (int k = 0; k < 10; ++k)

@@ -4,7 +4,8 @@
 #include "gps/GpsRecord.h"
 #include "link/PacketFramer.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <gtest/gtest.h>
 
@@ -31,11 +32,10 @@ int maroonPixels(const QImage& img)
 }
 
 // Band 150 .. 175 MHz in 25 kHz steps.
-void storeBand(MeasurementState& state, int r)
+void storeBand(DeviceRecord& device, int r)
 {
     const uint8_t block[12] = {0x70, 0x17, 0, 0, 0x58, 0x1B, 0, 0, 0x00, 0x19, 0, 0};
-    std::lock_guard guard(state.lock);
-    state.receiverSettings[r]->storeBlock(block);
+    device.edit([&](DeviceRecord::Data& d) { d.receiverSettings[r].storeBlock(block); });
 }
 
 class ReceiverDisplay : public ::testing::Test
@@ -50,7 +50,7 @@ protected:
         graph = new DBar(&panel);
         configureReceiverGraph(*graph);
         PlaceGraph(graph, 0, 0, panel.width(), panel.height());
-        router = std::make_unique<TR_Router>(0, state, true);
+        router = std::make_unique<TR_Router>(0, device, samples, true);
         router->setGraph(graph, controls);
         router->mapValueHook = [this](int r, int16_t v) {
             ASSERT_EQ(r, 0);
@@ -58,10 +58,11 @@ protected:
             // The hook is the last step: the bars are already on the canvas.
             maroonAtHook = maroonPixels(graph->canvas());
         };
-        storeBand(state, 0);
+        storeBand(device, 0);
     }
 
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     QWidget panel;
     QToolButton single, table, scan, frequency;
     ReceiverDisplayControls controls;
@@ -75,17 +76,21 @@ protected:
 
 TEST_F(ReceiverDisplay, titleOnlyAfterASettingsChange)
 {
-    state.settingsChanged[0] = 1;
     router->UpdateDisplay();
-    EXPECT_EQ(state.settingsChanged[0], 0);
+    EXPECT_EQ(graph->titleText, QString());
+    router->retitle(); // the panels were laid out
+    router->UpdateDisplay();
     EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
 
     const uint8_t other[12] = {0x10, 0x27, 0, 0, 0x20, 0x4E, 0, 0, 0x80, 0x0C, 0, 0};
-    state.receiverSettings[0]->storeBlock(other);
+    device.edit([&](DeviceRecord::Data& d) { d.receiverSettings[0].storeBlock(other); });
     router->UpdateDisplay();
     graph->Paint();
     EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
-    state.settingsChanged[0] = 1;
+    device.settingsStored({false, true}); // a reply for the other receiver
+    router->UpdateDisplay();
+    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    device.settingsStored({true, false});
     router->UpdateDisplay();
     EXPECT_EQ(graph->titleText, QStringLiteral("R1 (125.00000-250.00000)MHz 12.50 KHz Step"));
 }
@@ -94,8 +99,8 @@ TEST_F(ReceiverDisplay, singleMode)
 {
     single.setChecked(true);
     frequency.setChecked(true);
-    state.singleAverage[0] = -75;
-    state.receiverSettings[0]->current = 6010;
+    samples.singleAverage[0] = -75;
+    device.edit([](DeviceRecord::Data& d) { d.receiverSettings[0].current = 6010; });
     router->UpdateDisplay();
     EXPECT_EQ(graph->xMax, 2.0);
     EXPECT_FALSE(graph->verticalLabels);
@@ -118,12 +123,12 @@ TEST_F(ReceiverDisplay, emptyTableShowsNoBarsAndFeedsTheFloor)
 TEST_F(ReceiverDisplay, scanModeFeedsTheStrongestAndSeedsSingleMode)
 {
     scan.setChecked(true);
-    state.scanRssi[0][0] = -88;
-    state.scanRssi[0][4] = -52;
+    samples.scanRssi[0][0] = -88;
+    samples.scanRssi[0][4] = -52;
     router->UpdateDisplay();
     EXPECT_EQ(mapValues, std::vector<int16_t>{-52});
-    EXPECT_EQ(state.singleAverage[0], -88);
-    EXPECT_EQ(state.singleAverage[1], -120);
+    EXPECT_EQ(samples.singleAverage[0], -88);
+    EXPECT_EQ(samples.singleAverage[1], -120);
     EXPECT_GT(maroonAtHook, 0);
 
     // Switching to single mode shows the seeded value.
@@ -134,7 +139,8 @@ TEST_F(ReceiverDisplay, scanModeFeedsTheStrongestAndSeedsSingleMode)
 
 TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
 {
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     QWidget panel;
     panel.resize(684, 453);
     QToolButton single, table, frequency;
@@ -142,9 +148,10 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
         b->setCheckable(true);
     table.setChecked(true);
 
-    DBar* graph = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, state);
-    TR_Router* router = state.receiverThreads[1];
+    TR_Router* router = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, device, samples);
     ASSERT_NE(router, nullptr);
+    DBar* graph = router->graph();
+    ASSERT_NE(graph, nullptr);
     EXPECT_TRUE(router->isRunning());
     EXPECT_EQ(graph->parentWidget(), &panel);
     EXPECT_EQ(graph->size(), QSize(684, 453));
@@ -159,24 +166,23 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
         EXPECT_EQ(v, -47);
         // Reset as the update took the data: anything stored from now on
         // wakes the next update.
-        EXPECT_FALSE(state.receiverEvents[1].isSet());
+        EXPECT_FALSE(samples.receiverEvents[1].isSet());
         ++updates;
     };
-    state.tableRssi[1][99] = -47;
-    state.receiverEvents[1].set();
+    samples.tableRssi[1][99] = -47;
+    samples.receiverEvents[1].set();
 
     QElapsedTimer timer;
     timer.start();
-    while ((updates == 0 || state.receiverEvents[1].isSet()) && timer.elapsed() < 5000)
+    while ((updates == 0 || samples.receiverEvents[1].isSet()) && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(updates, 1);
-    EXPECT_FALSE(state.receiverEvents[1].isSet());
+    EXPECT_FALSE(samples.receiverEvents[1].isSet());
     EXPECT_GT(maroonPixels(graph->canvas()), 0);
 
     router->Terminate();
     ASSERT_TRUE(router->wait(3000));
     EXPECT_EQ(updates, 1);
-    state.receiverThreads[1] = nullptr;
     delete router;
 }
 
@@ -185,18 +191,18 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
 // channel is stored, and the one strong channel reaches the map value.
 TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
 {
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     GpsRecord gps;
-    Decoder decoder(state, gps, nullptr);
-    state.receiverActive[0] = 1;
+    Decoder decoder(device, samples, gps, nullptr);
+    device.edit([](DeviceRecord::Data& d) { d.receiverActive[0] = true; });
     QWidget panel;
     panel.resize(684, 453);
     QToolButton single, table, frequency;
     for (QToolButton* b : {&single, &table, &frequency})
         b->setCheckable(true);
     table.setChecked(true);
-    createReceiverDisplay(0, &panel, {&single, &table, &frequency}, state);
-    TR_Router* router = state.receiverThreads[0];
+    TR_Router* router = createReceiverDisplay(0, &panel, {&single, &table, &frequency}, device, samples);
     ASSERT_NE(router, nullptr);
     std::atomic<int16_t> mapValue{0};
     std::atomic<int> updates{0};
@@ -208,7 +214,7 @@ TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
     constexpr int kStrongChannel = 2000; // index 1999
     std::atomic<bool> sent{false};
     std::thread link([&] {
-        for (int index = 0; index < MeasurementState::kTableSize; index += 4) {
+        for (int index = 0; index < SampleBuffers::kTableSize; index += 4) {
             uint8_t payload[16];
             for (int e = 0; e < 4; ++e) {
                 const int i = index + e;
@@ -229,15 +235,14 @@ TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
 
     int stored = 0;
     {
-        std::lock_guard guard(state.sampleLocks[0]);
-        for (int8_t v : state.tableRssi[0])
+        std::lock_guard guard(samples.sampleLocks[0]);
+        for (int8_t v : samples.tableRssi[0])
             stored += v != 0;
     }
-    EXPECT_EQ(stored, MeasurementState::kTableSize);
+    EXPECT_EQ(stored, SampleBuffers::kTableSize);
 
     router->Terminate();
     while (!router->wait(1))
         QCoreApplication::processEvents();
-    state.receiverThreads[0] = nullptr;
     delete router;
 }

@@ -14,7 +14,8 @@
 #include "map/MapView.h"
 #include "map/MapWindow.h"
 #include "platform/WorkerThread.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -73,7 +74,7 @@ protected:
 
     void connectProgram()
     {
-        program = std::make_unique<Program>(measurementState(), gpsRecord(), linkSettings());
+        program = std::make_unique<Program>(device, samples, gps, link);
         QComboBox* choice = program->comForm().portChoice();
         choice->setEditText(port);
         QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
@@ -111,6 +112,11 @@ protected:
     QString port;
     QString statsPath;
     QProcess sim;
+    // The records main() creates, fresh for each run; they outlive the program.
+    DeviceRecord device;
+    SampleBuffers samples;
+    GpsRecord gps;
+    LinkSettings link;
     std::unique_ptr<Program> program;
 };
 

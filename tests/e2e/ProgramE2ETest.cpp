@@ -21,7 +21,8 @@
 #include "log/TLog_Router.h"
 #include "platform/WorkerThread.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -96,7 +97,7 @@ protected:
 
     void startProgram()
     {
-        program = std::make_unique<Program>(measurementState(), gpsRecord(), linkSettings());
+        program = std::make_unique<Program>(device, samples, gps, link);
         program->starter().statusHooks.beep = [this] { ++beeps; };
     }
 
@@ -168,6 +169,11 @@ protected:
     QString statsPath;
     QProcess sim;
     QByteArray simOut; // the emulator's standard output not yet consumed
+    // The records main() creates, fresh for each run; they outlive the program.
+    DeviceRecord device;
+    SampleBuffers samples;
+    GpsRecord gps;
+    LinkSettings link;
     std::unique_ptr<Program> program;
     int beeps = 0;
 };
@@ -229,9 +235,9 @@ TEST_F(ProgramRun, StatusFieldsFollowTheEmulator)
     EXPECT_FALSE(program->mainForm().isVisible());
     connectToEmulator();
 
-    EXPECT_EQ(linkSettings().linkKind.load(), LinkSettings::kSerial);
-    EXPECT_EQ(linkSettings().comPort.load(), 0);
-    EXPECT_EQ(linkSettings().devicePath(), port.toStdString());
+    EXPECT_EQ(link.linkKind.load(), LinkSettings::kSerial);
+    EXPECT_EQ(link.comPort.load(), 0);
+    EXPECT_EQ(link.devicePath(), port.toStdString());
     EXPECT_EQ(program->comForm().portChoice()->count(), 5 + TCom_Form::serialDevices().size())
         << "a typed path is not inserted as an item";
     EXPECT_TRUE(program->comForm().isHidden());
@@ -420,7 +426,7 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     const int scans = sentOf(after, QStringLiteral("ScanReport")) - sentOf(before, QStringLiteral("ScanReport"));
     const int requests = requestsOf(after, QStringLiteral("ChannelInfoRequest")) - requestsOf(before, QStringLiteral("ChannelInfoRequest"));
     EXPECT_EQ(requests, scans) << "one channel information request per measurement packet";
-    EXPECT_EQ(measurementState().channelInfoPresent.load(), 0);
+    EXPECT_EQ(device.channelInfoPresent.load(), 0);
 
     log.warningBox()->accept();
     EXPECT_TRUE(until([&] { return !log.warningBox() || !log.warningBox()->isVisible(); }, 2000));
@@ -443,12 +449,13 @@ TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
     clock.start();
     program->mainForm().close();
     // Closing only sets the flags; main joins the workers afterwards.
-    MeasurementState& s = measurementState();
-    EXPECT_TRUE(linkThread.load()->Terminated()); // serial link
-    EXPECT_TRUE(s.receiverThreads[0].load()->Terminated());
-    EXPECT_TRUE(s.receiverThreads[1].load()->Terminated());
-    EXPECT_TRUE(s.gpsThread.load()->Terminated());
-    EXPECT_TRUE(s.statusThread.load()->Terminated());
+    TMain_Form& form = program->mainForm();
+    LinkStarter& starter = program->starter();
+    EXPECT_TRUE(starter.linkThread()->Terminated()); // serial link
+    EXPECT_TRUE(form.receiverThreads[0]->Terminated());
+    EXPECT_TRUE(form.receiverThreads[1]->Terminated());
+    EXPECT_TRUE(program->gpsThread()->Terminated());
+    EXPECT_TRUE(starter.statusThread()->Terminated());
     WorkerThread::shutdownAll();
     const qint64 closingMs = clock.elapsed();
     std::printf("[ figure   ] closing with every worker running and logging on: %lld ms\n",
@@ -456,11 +463,11 @@ TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
     // The longest wait any worker makes before it looks at its flag again is
     // one second; several seconds mean a worker missed its flag or a join hung.
     EXPECT_LT(closingMs, 5000);
-    EXPECT_TRUE(linkThread.load()->isFinished());
-    EXPECT_TRUE(s.receiverThreads[0].load()->isFinished());
-    EXPECT_TRUE(s.receiverThreads[1].load()->isFinished());
-    EXPECT_TRUE(s.gpsThread.load()->isFinished());
-    EXPECT_TRUE(s.statusThread.load()->isFinished());
+    EXPECT_TRUE(starter.linkThread()->isFinished());
+    EXPECT_TRUE(form.receiverThreads[0]->isFinished());
+    EXPECT_TRUE(form.receiverThreads[1]->isFinished());
+    EXPECT_TRUE(program->gpsThread()->isFinished());
+    EXPECT_TRUE(starter.statusThread()->isFinished());
     EXPECT_FALSE(program->logControl().logging());
     // Everything read while logging was on is in the closed file, whole.
     const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("closing.KLF")));
@@ -477,16 +484,15 @@ TEST_F(ProgramRun, ATerminationSignalClosesTheRunLikeExit)
     connectToEmulator();
     startLogging(dir.filePath(QStringLiteral("signalled")));
     ASSERT_TRUE(until([&] { return program->mapExport().isMapped(); }, 15000)) << "no map point";
-    TLog_Router* writer = measurementState().logThread.load();
+    TLog_Router* writer = program->logControl().writer();
     ASSERT_NE(writer, nullptr);
     ASSERT_TRUE(until([&] { return writer->writtenCount() >= 5; }, 15000)) << "nothing logged";
     const uint64_t written = writer->writtenCount();
 
     ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
     ASSERT_TRUE(until([&] { return !program->logControl().logging(); }, 10000)) << "the signal did not close";
-    MeasurementState& s = measurementState();
-    EXPECT_TRUE(s.gpsThread.load()->Terminated());
-    EXPECT_TRUE(s.statusThread.load()->Terminated());
+    EXPECT_TRUE(program->gpsThread()->Terminated());
+    EXPECT_TRUE(program->starter().statusThread()->Terminated());
     WorkerThread::shutdownAll();
     program.reset();
 

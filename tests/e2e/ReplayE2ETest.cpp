@@ -12,7 +12,8 @@
 #include "log/LogControl.h"
 #include "log/TLogWarningForm.h"
 #include "platform/WorkerThread.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -87,7 +88,7 @@ protected:
     void startProgramOn(const QString& port)
     {
         WorkerThread::reopen();
-        program = std::make_unique<Program>(measurementState(), gpsRecord(), linkSettings());
+        program = std::make_unique<Program>(device, samples, gps, link);
         QComboBox* choice = program->comForm().portChoice();
         choice->setEditText(dir.filePath(port));
         QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
@@ -141,6 +142,11 @@ protected:
     QTemporaryDir dir;
     QString statsPath;
     QProcess sim;
+    // The records main() creates, fresh for each run; they outlive the program.
+    DeviceRecord device;
+    SampleBuffers samples;
+    GpsRecord gps;
+    LinkSettings link;
     std::unique_ptr<Program> program;
 };
 

@@ -8,7 +8,8 @@
 #include "link/PacketFramer.h"
 #include "protocol/Decoder.h"
 #include "platform/SharedMemory.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -122,18 +123,18 @@ TEST(GpsScreen, ShowsTheDesignTextsBeforeTheFirstMessage)
 
 TEST(TGPS_Router, UpdateScreenWritesEveryControl)
 {
-    MeasurementState state;
+    DeviceRecord device;
     GpsRecord gps;
     Window window;
-    TGPS_Router router(state, gps, &window.root, nullptr, true);
-    EXPECT_EQ(state.gpsThread.load(), &router);
-    state.gpsLossAlerted = 1;
+    TGPS_Router router(gps, device, &window.root, nullptr, true);
+    int shown = 0;
+    router.screenShown = [&] { ++shown; };
 
     router.UpdateScreen(record(GpsTestMessage::reference()));
 
     EXPECT_TRUE(window.gbGPS->isVisible());
     EXPECT_TRUE(window.gbGPS->isEnabled());
-    EXPECT_EQ(state.gpsLossAlerted.load(), 0);
+    EXPECT_EQ(shown, 1); // the GPS-loss alarm rearms
     for (const auto& [name, text] : GpsTestMessage::referenceTexts())
         EXPECT_EQ(window.text(name.c_str()).toStdString(), text) << name;
     EXPECT_EQ(window.text("edGPSStatus"), ""); // a colour field only
@@ -143,10 +144,10 @@ TEST(TGPS_Router, UpdateScreenWritesEveryControl)
 
 TEST(TGPS_Router, StatusFieldColoursFollowTheFix)
 {
-    MeasurementState state;
+    DeviceRecord device;
     GpsRecord gps;
     Window window;
-    TGPS_Router router(state, gps, &window.root, nullptr, true);
+    TGPS_Router router(gps, device, &window.root, nullptr, true);
     const struct { uint8_t status; QColor base, text; } cases[] = {
         {0xE0, QColor(0, 128, 0), Qt::white},   // 3D
         {0xC0, QColor(255, 255, 0), Qt::black}, // 2D
@@ -164,19 +165,19 @@ TEST(TGPS_Router, StatusFieldColoursFollowTheFix)
 // map point from the same record, and only then resets the event.
 TEST(TGPS_Router, MessageRefreshesScreenThenExportsMapPoint)
 {
-    MeasurementState state;
-    std::strcpy(state.serialNumber, "TVX00042");
+    DeviceRecord device;
+    device.edit([](DeviceRecord::Data& d) { std::strcpy(d.serialNumber, "TVX00042"); });
     GpsRecord gps;
     Window window;
     const std::string name = uniqueBlockName("router");
     MapExport map(name, nullptr);
     map.SetMapRSSI(0, -77);
-    TGPS_Router router(state, gps, &window.root, &map);
+    TGPS_Router router(gps, device, &window.root, &map);
 
     gps.Decode(GpsTestMessage::reference().bytes.data());
-    state.gpsEvent.set();
+    gps.gpsEvent.set();
     ASSERT_TRUE(serveUntil([&] { return window.text("lblDateTime") == "03/09/2004   13:05:07"; }));
-    EXPECT_FALSE(state.gpsEvent.isSet());
+    EXPECT_FALSE(gps.gpsEvent.isSet());
     // The export follows the refresh on the GPS thread; joining it orders
     // both before the checks.
     stop(router);
@@ -196,31 +197,20 @@ TEST(TGPS_Router, MessageRefreshesScreenThenExportsMapPoint)
 
 TEST(TGPS_Router, TerminationWinsOverAPendingMessage)
 {
-    MeasurementState state;
+    DeviceRecord device;
     GpsRecord gps;
     Window window;
     const std::string name = uniqueBlockName("router-stop");
     MapExport map(name, nullptr);
-    TGPS_Router router(state, gps, &window.root, &map);
+    TGPS_Router router(gps, device, &window.root, &map);
 
     router.Terminate();
     gps.Decode(GpsTestMessage::reference().bytes.data());
-    state.gpsEvent.set();
+    gps.gpsEvent.set();
     ASSERT_TRUE(serveUntil([&] { return router.isFinished(); }));
     EXPECT_EQ(window.text("lblDateTime"), "MM/DD/YYYY     HH:MM:SS");
     EXPECT_FALSE(window.gbGPS->isVisible());
     EXPECT_FALSE(map.isMapped());
-}
-
-TEST(TGPS_Router, DestructionLeavesTheRegistry)
-{
-    MeasurementState state;
-    GpsRecord gps;
-    {
-        TGPS_Router router(state, gps, nullptr, nullptr, true);
-        EXPECT_EQ(state.gpsThread.load(), &router);
-    }
-    EXPECT_EQ(state.gpsThread.load(), nullptr);
 }
 
 namespace {
@@ -295,11 +285,12 @@ TEST(GpsScreen, channelTableSharesOneFontThatFitsTheLongestLine)
 // the screen: the thread resets its event before it takes the record.
 TEST(TGPS_Router, AMessageDecodedDuringARefreshIsShownToo)
 {
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     GpsRecord gps;
-    Decoder decoder(state, gps, nullptr);
+    Decoder decoder(device, samples, gps, nullptr);
     Window window;
-    TGPS_Router router(state, gps, &window.root, nullptr);
+    TGPS_Router router(gps, device, &window.root, nullptr);
 
     const GpsTestMessage first = GpsTestMessage::reference();
     GpsTestMessage second = GpsTestMessage::reference();

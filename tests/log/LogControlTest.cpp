@@ -8,7 +8,7 @@
 #include <QFileDialog>
 #include <QDir>
 #include "log/TLog_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -49,11 +49,13 @@ protected:
     {
         logFile.setText(dir.path() + "/run1.old");
         btnLogMode.setCheckable(true);
-        control = std::make_unique<LogControl>(state, &logFile, &btnLogMode, &window, &warningForm,
+        control = std::make_unique<LogControl>(device, &logFile, &btnLogMode, &window, &warningForm,
                                                [this] {
                                                    ++settingsRequests;
-                                                   writerAtRequest = state.logThread.load();
+                                                   writerAtRequest = control->writer();
                                                });
+        // As the program joins them.
+        warningForm.onConfirmed = [this] { control->resetUnloggedScans(); };
     }
     void TearDown() override { control.reset(); }
 
@@ -64,11 +66,11 @@ protected:
     }
 
     QTemporaryDir dir;
-    MeasurementState state;
+    DeviceRecord device;
     QWidget window;
     QLineEdit logFile;
     QToolButton btnLogMode;
-    TLogWarningForm warningForm{state};
+    TLogWarningForm warningForm{device};
     int settingsRequests = 0;
     TLog_Router* writerAtRequest = reinterpret_cast<TLog_Router*>(1);
     std::unique_ptr<LogControl> control;
@@ -81,14 +83,14 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
     switchLogging(true);
     EXPECT_EQ(settingsRequests, 1);
     EXPECT_NE(writerAtRequest, nullptr) << "the settings reply could come before anything takes posts";
-    EXPECT_EQ(writerAtRequest, state.logThread.load());
+    EXPECT_EQ(writerAtRequest, control->writer());
     EXPECT_TRUE(warningForm.isVisible());
     EXPECT_FALSE(logFile.isEnabled());
-    TLog_Router* writer = state.logThread.load();
+    TLog_Router* writer = control->writer();
     ASSERT_NE(writer, nullptr);
     EXPECT_EQ(writer->fileName(), (dir.path() + "/run1.KLF").toStdString());
 
-    state.channelInfoPresent = 1;
+    device.channelInfoPresent = 1;
     const std::vector<PacketRecord> packets{
         packetOf(1, std::vector<uint8_t>(25, 1)), packetOf(7, std::vector<uint8_t>(15, 2)),
         packetOf(8, {1, 2, 3}), packetOf(0, std::vector<uint8_t>(152, 4)), packetOf(42, {})};
@@ -114,9 +116,9 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
 TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBlocking)
 {
     switchLogging(true);
-    TLog_Router* writer = state.logThread.load();
+    TLog_Router* writer = control->writer();
     warningForm.hide();
-    state.channelInfoPresent = 0;
+    device.channelInfoPresent = 0;
     const PacketRecord scan = packetOf(7, std::vector<uint8_t>(15, 0));
     const PacketRecord clock = packetOf(4, std::vector<uint8_t>(7, 0));
 
@@ -125,7 +127,7 @@ TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBl
         control->handOff(clock); // not a measurement packet: never counted
     }
     QApplication::processEvents();
-    EXPECT_EQ(state.unloggedScanCount.load(), 20);
+    EXPECT_EQ(control->unloggedScanCount(), 20);
     EXPECT_EQ(openWarningBoxes(), 0);
 
     // The link thread hands off the 21st and carries on without waiting.
@@ -152,7 +154,7 @@ TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBl
     box->button(QMessageBox::Ok)->click();
     QApplication::processEvents();
     EXPECT_EQ(openWarningBoxes(), 0);
-    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_EQ(control->unloggedScanCount(), 0);
 
     // Counting starts again: the next box comes with the 21st packet after.
     for (int i = 0; i < 20; ++i)
@@ -176,13 +178,13 @@ TEST_F(LogControlFixture, noCountingWhileLoggingIsOffOrChannelInformationIsPrese
     const PacketRecord single = packetOf(2, std::vector<uint8_t>(10, 0));
     for (int i = 0; i < 30; ++i)
         control->handOff(single);
-    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_EQ(control->unloggedScanCount(), 0);
 
     switchLogging(true);
-    state.channelInfoPresent = 1;
+    device.channelInfoPresent = 1;
     for (int i = 0; i < 30; ++i)
         control->handOff(single);
-    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_EQ(control->unloggedScanCount(), 0);
     QApplication::processEvents();
     EXPECT_EQ(openWarningBoxes(), 0);
     switchLogging(false);
@@ -190,31 +192,38 @@ TEST_F(LogControlFixture, noCountingWhileLoggingIsOffOrChannelInformationIsPrese
 
 TEST_F(LogControlFixture, warningFormOkForgetsChannelInformationButTheTitleBarDoesNot)
 {
-    state.channelInfoPresent = 1;
-    state.unloggedScanCount = 7;
+    switchLogging(true);
+    warningForm.hide();
+    device.channelInfoPresent = 0;
+    for (int i = 0; i < 7; ++i)
+        control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
+    device.channelInfoPresent = 1;
     warningForm.show();
     warningForm.close();
-    EXPECT_EQ(state.channelInfoPresent.load(), 1);
-    EXPECT_EQ(state.unloggedScanCount.load(), 7);
+    EXPECT_EQ(device.channelInfoPresent.load(), 1);
+    EXPECT_EQ(control->unloggedScanCount(), 7);
 
     warningForm.show();
     warningForm.findChild<QPushButton*>("Button1")->click();
-    EXPECT_EQ(state.channelInfoPresent.load(), 0);
-    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_EQ(device.channelInfoPresent.load(), 0);
+    EXPECT_EQ(control->unloggedScanCount(), 0);
     EXPECT_FALSE(warningForm.isVisible());
+    switchLogging(false);
 }
 
 TEST_F(LogControlFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
 {
     const auto old = makeRecord(6, std::vector<uint8_t>(98, 0x33)); // an earlier scan's list
-    state.channelInfoRecord.count = uint16_t(old.size());
-    std::copy(old.begin(), old.end(), state.channelInfoRecord.bytes.begin());
-    state.channelInfoPresent = 1;
+    device.edit([&](DeviceRecord::Data& d) {
+        d.channelInfoRecord.count = uint16_t(old.size());
+        std::copy(old.begin(), old.end(), d.channelInfoRecord.bytes.begin());
+    });
+    device.channelInfoPresent = 1;
     warningForm.show();
     warningForm.findChild<QPushButton*>("Button1")->click();
-    state.channelInfoPresent = 1; // a table report: present, but nothing stored
+    device.channelInfoPresent = 1; // a table report: present, but nothing stored
 
-    TLog_Router writer((dir.path() + "/table.KLF").toStdString(), state);
+    TLog_Router writer((dir.path() + "/table.KLF").toStdString(), device);
     writer.stopAndWait();
     const auto data = readFile(writer.fileName());
     KlfReader r(data);
@@ -264,7 +273,7 @@ TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
     EXPECT_FALSE(control->logging());
     EXPECT_FALSE(warningForm.isVisible()) << "the dialog still says to start the measurement";
     control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
-    EXPECT_EQ(state.unloggedScanCount.load(), 0);
+    EXPECT_EQ(control->unloggedScanCount(), 0);
 }
 
 // Log Data right after connecting: the header must carry what the settings
@@ -273,16 +282,17 @@ TEST_F(LogControlFixture, theHeaderWaitsForTheSettingsReplyAndPacketsMeanwhileAr
 {
     control->setSettingsWait(std::chrono::minutes(5)); // only the reply may end the wait here
     switchLogging(true);
-    TLog_Router* writer = state.logThread.load();
+    TLog_Router* writer = control->writer();
     const PacketRecord scan = packetOf(7, std::vector<uint8_t>(15, 3));
     for (int i = 0; i < 5; ++i)
         control->handOff(scan);
 
     // The reply, as the decoder stores it before the hand-off.
-    std::strcpy(state.serialNumber, "TX000042");
-    state.receiverActive[0] = 1;
-    state.receiverActive[1] = 1;
-    ++state.settingsReplies;
+    device.edit([](DeviceRecord::Data& d) {
+        std::strcpy(d.serialNumber, "TX000042");
+        d.receiverActive = {true, true};
+    });
+    device.settingsStored({true, true});
     const PacketRecord reply = packetOf(1, std::vector<uint8_t>(25, 1));
     control->handOff(reply);
     ASSERT_TRUE(QTest::qWaitFor([&] { return writer->writtenCount() == 6; }, 20000));
@@ -301,7 +311,7 @@ TEST_F(LogControlFixture, withoutASettingsReplyTheHeaderIsWrittenAfterTheWait)
 {
     control->setSettingsWait(std::chrono::milliseconds(50));
     switchLogging(true);
-    TLog_Router* writer = state.logThread.load();
+    TLog_Router* writer = control->writer();
     control->handOff(packetOf(7, std::vector<uint8_t>(15, 3)));
     // Logging is still on: only the wait can have let the header out.
     ASSERT_TRUE(QTest::qWaitFor([&] { return writer->writtenCount() == 1; }, 20000));
@@ -312,7 +322,7 @@ TEST_F(LogControlFixture, withoutASettingsReplyTheHeaderIsWrittenAfterTheWait)
 TEST_F(LogControlFixture, aLogFileInUseIsRefusedAndTheButtonReleased)
 {
     const std::string name = (dir.path() + "/run1.KLF").toStdString();
-    TLog_Router other(name, state);
+    TLog_Router other(name, device);
     other.PostRecord(packetOf(7, std::vector<uint8_t>(15, 0)).fromLength(), 19);
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.writtenCount() == 1; }, 20000));
 
@@ -340,7 +350,7 @@ TEST_F(LogControlFixture, namesWithoutAFileNameOrTooLongAreRefusedBeforeAnything
         EXPECT_FALSE(control->logging());
         EXPECT_FALSE(warningForm.isVisible());
         EXPECT_EQ(settingsRequests, 0);
-        EXPECT_EQ(state.logThread.load(), nullptr);
+        EXPECT_EQ(control->writer(), nullptr);
         EXPECT_TRUE(logFile.isEnabled());
     }
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());

@@ -4,7 +4,7 @@
 
 #include "log/LogTestUtil.h"
 #include "log/TLog_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <cstdio>
 #include <string>
@@ -17,8 +17,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: log-crash-writer FILE\n");
         return 3;
     }
-    MeasurementState state;
-    TLog_Router writer(argv[1], state);
+    DeviceRecord device;
+    TLog_Router writer(argv[1], device);
     uint64_t reported = 0;
     for (uint32_t seq = 0;; ++seq) {
         const auto record = makeSequenced(uint8_t(seq % 10), seq, 17 + (seq % 8) * 20);

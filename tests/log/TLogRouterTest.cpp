@@ -2,7 +2,7 @@
 #include "log/KlfReader.h"
 #include "log/LogTestUtil.h"
 #include "log/TLog_Router.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,7 +23,7 @@ protected:
     std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
 
     QTemporaryDir dir;
-    MeasurementState state;
+    DeviceRecord device;
 };
 
 void post(TLog_Router& w, const std::vector<uint8_t>& record)
@@ -36,7 +36,7 @@ void post(TLog_Router& w, const std::vector<uint8_t>& record)
 TEST_F(LogWriter, newFileWithNothingReceivedStartsWithThe63ByteHeader)
 {
     const std::string name = path("empty.KLF");
-    TLog_Router(name, state).stopAndWait();
+    TLog_Router(name, device).stopAndWait();
     const auto b = readFile(name);
     ASSERT_EQ(b.size(), 63u);
     const std::vector<uint8_t> start{0, 0, 0, 0, 0, 0, 0x0F, 0x00, 0x80, 'Z', 'K', 'T', 'T', 'A', 'V',
@@ -52,27 +52,28 @@ TEST_F(LogWriter, newFileWithNothingReceivedStartsWithThe63ByteHeader)
     EXPECT_TRUE(st.st_mode & S_IRUSR);
 }
 
-TEST_F(LogWriter, headerTakesSerialSettingsAndChannelInformationFromTheState)
+TEST_F(LogWriter, headerTakesSerialSettingsAndChannelInformationFromTheDeviceRecord)
 {
-    std::strcpy(state.serialNumber, "AB123456");
     uint8_t block0[12], block1[12];
     for (int i = 0; i < 12; ++i) {
         block0[i] = uint8_t(1 + i);
         block1[i] = uint8_t(0x41 + i);
     }
-    state.receiverSettings[0]->storeBlock(block0);
-    state.receiverSettings[1]->storeBlock(block1);
-    state.receiverActive[0] = 1;
-    state.receiverActive[1] = 1;
     const auto info = makeRecord(6, std::vector<uint8_t>(98, 0x33));
-    state.channelInfoRecord.count = uint16_t(info.size());
-    std::copy(info.begin(), info.end(), state.channelInfoRecord.bytes.begin());
-    state.channelInfoPresent = 1;
+    device.edit([&](DeviceRecord::Data& d) {
+        std::strcpy(d.serialNumber, "AB123456");
+        d.receiverSettings[0].storeBlock(block0);
+        d.receiverSettings[1].storeBlock(block1);
+        d.receiverActive = {true, true};
+        d.channelInfoRecord.count = uint16_t(info.size());
+        std::copy(info.begin(), info.end(), d.channelInfoRecord.bytes.begin());
+    });
+    device.channelInfoPresent = 1;
 
     const std::string name = path("full.KLF");
     const auto packet = makeRecord(0, std::vector<uint8_t>(152, 0));
     {
-        TLog_Router w(name, state);
+        TLog_Router w(name, device);
         post(w, packet);
         w.stopAndWait();
     }
@@ -92,9 +93,9 @@ TEST_F(LogWriter, headerTakesSerialSettingsAndChannelInformationFromTheState)
     EXPECT_TRUE(std::equal(packet.begin(), packet.end(), b.begin() + 165));
 
     // Present flag clear: the stored copy is not written.
-    state.channelInfoPresent = 0;
+    device.channelInfoPresent = 0;
     const std::string second = path("noinfo.KLF");
-    TLog_Router(second, state).stopAndWait();
+    TLog_Router(second, device).stopAndWait();
     EXPECT_EQ(readFile(second).size(), 63u);
 }
 
@@ -105,7 +106,7 @@ TEST_F(LogWriter, existingFilesAreContinuedWithoutHeader)
     const auto a = makeSequenced(7, 1, 17);
     const auto b = makeSequenced(2, 2, 40);
     {
-        TLog_Router w(name, state);
+        TLog_Router w(name, device);
         post(w, a);
         w.stopAndWait();
     }
@@ -113,7 +114,7 @@ TEST_F(LogWriter, existingFilesAreContinuedWithoutHeader)
 
     // A second run on the same name appends to the first run's records.
     {
-        TLog_Router w(name, state);
+        TLog_Router w(name, device);
         post(w, b);
         w.stopAndWait();
     }
@@ -126,7 +127,7 @@ TEST_F(LogWriter, everyPacketPostedIsWrittenOnceInOrder)
 {
     const std::string name = path("many.KLF");
     constexpr uint32_t kPackets = 100000;
-    TLog_Router w(name, state);
+    TLog_Router w(name, device);
     std::vector<std::vector<uint8_t>> packets;
     for (uint32_t i = 0; i < 16; ++i)
         packets.push_back(makeSequenced(uint8_t(i % 10), 0, 17 + i * 9));
@@ -159,7 +160,7 @@ TEST_F(LogWriter, terminateAloneStillDrainsTheQueue)
 {
     // shutdownAll only sets the flag and joins; what was posted must still land.
     const std::string name = path("drain.KLF");
-    TLog_Router w(name, state, {}, true);
+    TLog_Router w(name, device, {}, true);
     for (uint32_t i = 0; i < 500; ++i)
         post(w, makeSequenced(3, i, 60));
     w.Terminate();
@@ -180,7 +181,7 @@ TEST_F(LogWriter, terminateAloneStillDrainsTheQueue)
 TEST_F(LogWriter, aFullQueueCountsWhatItRefusesAndKeepsWhatItTook)
 {
     const std::string name = path("full-queue.KLF");
-    TLog_Router w(name, state, {}, true);
+    TLog_Router w(name, device, {}, true);
     const auto big = makeSequenced(2, 0, 2049);
     uint64_t posted = 0;
     while (w.droppedCount() == 0) {
@@ -212,7 +213,7 @@ TEST_F(LogWriter, failuresAreReportedOnceAndStopTheWriter)
     for (const auto& c : cases) {
         std::vector<std::string> errors;
         std::mutex m;
-        TLog_Router w(c.file, state, [&](const std::string& text) {
+        TLog_Router w(c.file, device, [&](const std::string& text) {
             std::lock_guard lock(m);
             errors.push_back(text);
         });
@@ -233,8 +234,8 @@ TEST_F(LogWriter, failuresAreReportedOnceAndStopTheWriter)
 TEST_F(LogWriter, fileSizeIsInWholeKilobytes)
 {
     const std::string name = path("size.KLF");
-    TLog_Router w(name, state);
-    EXPECT_EQ(TLog_Router(path("other.KLF"), state, {}, true).MeasureFileSize(), 0);
+    TLog_Router w(name, device);
+    EXPECT_EQ(TLog_Router(path("other.KLF"), device, {}, true).MeasureFileSize(), 0);
     for (int i = 0; i < 20; ++i)
         post(w, makeSequenced(2, uint32_t(i), 100)); // 63 + 2000 bytes
     w.stopAndWait();
@@ -299,7 +300,7 @@ TEST_F(LogWriter, aFileEndingInACutOffRecordIsCutBackBeforeAppending)
     writeFile(name, bytes);
 
     Notices notices;
-    TLog_Router w(name, state, {}, true);
+    TLog_Router w(name, device, {}, true);
     w.setNoticeHandler(notices.handler());
     w.start();
     for (uint32_t i = 5; i < 10; ++i)
@@ -312,7 +313,7 @@ TEST_F(LogWriter, aFileEndingInACutOffRecordIsCutBackBeforeAppending)
     // A header cut short leaves nothing worth keeping: the file starts again.
     writeFile(name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 40));
     {
-        TLog_Router again(name, state);
+        TLog_Router again(name, device);
         post(again, makeSequenced(7, 1, 40));
         again.stopAndWait();
     }
@@ -324,7 +325,7 @@ TEST_F(LogWriter, aFileEndingInACutOffRecordIsCutBackBeforeAppending)
     for (const std::vector<uint8_t>& other : {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'},
                                               std::vector<uint8_t>{0x10, 0x00, 'a', 'b', 'c'}}) {
         writeFile(name, other);
-        TLog_Router(name, state).stopAndWait();
+        TLog_Router(name, device).stopAndWait();
         EXPECT_EQ(readFile(name), other);
     }
 }
@@ -332,13 +333,13 @@ TEST_F(LogWriter, aFileEndingInACutOffRecordIsCutBackBeforeAppending)
 TEST_F(LogWriter, aSecondWriterOnTheSameFileIsRefused)
 {
     const std::string name = path("Tavrix.KLF");
-    TLog_Router first(name, state);
+    TLog_Router first(name, device);
     post(first, makeSequenced(7, 0, 40));
     // The first writer has its lock once the record is on disk.
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.writtenCount() == 1; }, 20000));
 
     std::vector<std::string> errors;
-    TLog_Router second(name, state, [&](const std::string& text) { errors.push_back(text); });
+    TLog_Router second(name, device, [&](const std::string& text) { errors.push_back(text); });
     post(second, makeSequenced(2, 50, 40));
     ASSERT_TRUE(second.wait(10000));
     EXPECT_TRUE(second.failed());
@@ -354,9 +355,9 @@ TEST_F(LogWriter, aSecondWriterOnTheSameFileIsRefused)
 TEST_F(LogWriter, aLogDeletedWhileLoggingIsStartedAgainWithAHeaderAndSaidOnce)
 {
     const std::string name = path("deleted.KLF");
-    std::strcpy(state.serialNumber, "SN000777");
+    device.edit([](DeviceRecord::Data& d) { std::strcpy(d.serialNumber, "SN000777"); });
     Notices notices;
-    TLog_Router w(name, state, {}, true);
+    TLog_Router w(name, device, {}, true);
     w.setNoticeHandler(notices.handler());
     w.start();
     post(w, makeSequenced(7, 0, 40));
@@ -380,7 +381,7 @@ TEST_F(LogWriter, droppedPacketsAreToldOnceWithTheirCount)
 {
     const std::string name = path("drops.KLF");
     Notices notices;
-    TLog_Router w(name, state, {}, true);
+    TLog_Router w(name, device, {}, true);
     w.setNoticeHandler(notices.handler());
     const auto big = makeSequenced(2, 0, 2049);
     while (w.droppedCount() == 0)
@@ -426,7 +427,7 @@ TEST_F(LogWriter, aFullDiskThenLoggingAgainLeavesAWholeFile)
     const std::string name = disk + "/full.KLF";
     {
         std::vector<std::string> errors;
-        TLog_Router w(name, state, [&](const std::string& text) { errors.push_back(text); });
+        TLog_Router w(name, device, [&](const std::string& text) { errors.push_back(text); });
         // 156-byte records do not divide a page: the last write is cut part-way.
         for (uint32_t i = 0; i < 400; ++i)
             post(w, makeSequenced(0, i, 156));
@@ -441,7 +442,7 @@ TEST_F(LogWriter, aFullDiskThenLoggingAgainLeavesAWholeFile)
 
     ASSERT_EQ(::unlink(ballast.c_str()), 0);
     {
-        TLog_Router w(name, state);
+        TLog_Router w(name, device);
         for (uint32_t i = 1000; i < 1050; ++i)
             post(w, makeSequenced(7, i, 40));
         w.stopAndWait();

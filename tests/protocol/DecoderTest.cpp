@@ -1,6 +1,7 @@
 #include "gps/GpsRecord.h"
 #include "protocol/Decoder.h"
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,11 @@ Bytes scanChannelList(uint32_t base0, uint32_t base1)
     return payload;
 }
 
+void setActive(DeviceRecord& device, uint8_t flags)
+{
+    device.edit([&](DeviceRecord::Data& d) { d.receiverActive = {(flags & 1) != 0, (flags & 2) != 0}; });
+}
+
 const Bytes kSettingsRequest{0xAA, 0x02, 0x00, 0x01, 0x01};
 const Bytes kChannelInfoRequest{0xAA, 0x02, 0x00, 0x30, 0x30};
 
@@ -78,7 +84,7 @@ class DecoderTest : public ::testing::Test
 {
 protected:
     DecoderTest()
-        : decoder(state, gps, [this](const PacketRecord& frame) {
+        : decoder(device, samples, gps, [this](const PacketRecord& frame) {
             sent.emplace_back(frame.bytes.begin(), frame.bytes.begin() + frame.length() + 3);
             return true;
         })
@@ -91,13 +97,10 @@ protected:
 
     void decode(const PacketRecord& record) { decoder.decodePacket(record); }
     void decode(uint8_t type, const Bytes& payload) { decode(packet(type, payload)); }
-    void activate(uint8_t flags)
-    {
-        state.receiverActive[0] = flags & 1;
-        state.receiverActive[1] = (flags >> 1) & 1;
-    }
+    void activate(uint8_t flags) { setActive(device, flags); }
 
-    MeasurementState state;
+    DeviceRecord device;
+    SampleBuffers samples;
     GpsRecord gps;
     FakeWindow window;
     std::vector<Bytes> sent;
@@ -131,8 +134,9 @@ TEST_F(DecoderTest, serialNumberIsStoredThenSettingsRequested)
         SCOPED_TRACE(c.serial);
         sent.clear();
         decode(Decoder::SerialNumber, c.payload);
-        EXPECT_EQ(std::string(state.serialNumber), c.serial);
-        EXPECT_EQ(state.serialNumber[8], '\0');
+        const DeviceRecord::Data data = device.snapshot();
+        EXPECT_EQ(std::string(data.serialNumber), c.serial);
+        EXPECT_EQ(data.serialNumber[8], '\0');
         EXPECT_EQ(sent, std::vector<Bytes>{kSettingsRequest});
     }
 }
@@ -147,18 +151,20 @@ TEST_F(DecoderTest, receiverSetupStoresActiveBlocksOnly)
     for (const Case& c : {Case{0x00, false, false}, Case{0x01, true, false}, Case{0x02, false, true},
                           Case{0x03, true, true}, Case{0xFC, false, false}}) {
         SCOPED_TRACE(int(c.flags));
-        MeasurementState fresh;
-        Decoder d(fresh, gps, nullptr);
+        DeviceRecord fresh;
+        SampleBuffers freshSamples;
+        Decoder d(fresh, freshSamples, gps, nullptr);
         d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, old0, old1)));
-        fresh.settingsChanged[0] = fresh.settingsChanged[1] = 0;
-        fresh.settingsReceived = 0;
+        const uint32_t generation0 = fresh.settingsGeneration(0);
+        const uint32_t generation1 = fresh.settingsGeneration(1);
+        const uint32_t replies = fresh.settingsReplies();
 
         d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(c.flags, new0, new1)));
-        EXPECT_EQ(fresh.receiverActive[0], c.active0);
-        EXPECT_EQ(fresh.receiverActive[1], c.active1);
-        EXPECT_EQ(fresh.settingsChanged[0], c.active0);
-        EXPECT_EQ(fresh.settingsChanged[1], c.active1);
-        EXPECT_EQ(fresh.settingsReceived, 1);
+        EXPECT_EQ(fresh.receiverActive(0), c.active0);
+        EXPECT_EQ(fresh.receiverActive(1), c.active1);
+        EXPECT_EQ(fresh.settingsGeneration(0) - generation0, c.active0 ? 1u : 0u);
+        EXPECT_EQ(fresh.settingsGeneration(1) - generation1, c.active1 ? 1u : 0u);
+        EXPECT_EQ(fresh.settingsReplies() - replies, 1u);
         const ReceiverSettings s0 = fresh.settingsCopy(0);
         const ReceiverSettings s1 = fresh.settingsCopy(1);
         EXPECT_EQ(Bytes(s0.block().begin(), s0.block().end()), c.active0 ? new0 : old0);
@@ -188,16 +194,17 @@ TEST_F(DecoderTest, bandOrStepChangeForgetsThatReceiversTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        MeasurementState fresh;
-        Decoder d(fresh, gps, nullptr);
+        DeviceRecord fresh;
+        SampleBuffers freshSamples;
+        Decoder d(fresh, freshSamples, gps, nullptr);
         d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, band, band)));
-        fresh.tableRssi[0][5] = -40;
-        fresh.tableRssi[1][5] = -40;
+        freshSamples.tableRssi[0][5] = -40;
+        freshSamples.tableRssi[1][5] = -40;
         if (c.display0Busy)
-            fresh.receiverEvents[0].set();
+            freshSamples.receiverEvents[0].set();
         d.decodePacket(packet(Decoder::ReceiverSetup, receiverSetup(0x03, c.block0, band)));
-        EXPECT_EQ(fresh.tableRssi[0][5], c.cleared0 ? 0 : -40);
-        EXPECT_EQ(fresh.tableRssi[1][5], -40); // the other receiver's band stayed
+        EXPECT_EQ(freshSamples.tableRssi[0][5], c.cleared0 ? 0 : -40);
+        EXPECT_EQ(freshSamples.tableRssi[1][5], -40); // the other receiver's band stayed
     }
 }
 
@@ -216,13 +223,13 @@ TEST_F(DecoderTest, singleBlockAveragesTowardZero)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         for (int r = 0; r < 2; ++r) {
-            state.newSamples[r] = 0;
-            state.singleAverage[r] = 99;
+            samples.newSamples[r] = 0;
+            samples.singleAverage[r] = 99;
             decode(uint8_t(Decoder::SingleBlockR1 + r), c.samples);
-            EXPECT_EQ(state.singleAverage[r], c.average);
-            EXPECT_EQ(state.newSamples[r], 1);
+            EXPECT_EQ(samples.singleAverage[r], c.average);
+            EXPECT_EQ(samples.newSamples[r], 1);
             // Single-mode data wake the display through the timer, not here.
-            EXPECT_FALSE(state.receiverEvents[r].isSet());
+            EXPECT_FALSE(samples.receiverEvents[r].isSet());
             EXPECT_EQ(window.presses.back(), Mode::Single);
         }
     }
@@ -230,17 +237,17 @@ TEST_F(DecoderTest, singleBlockAveragesTowardZero)
 
 TEST_F(DecoderTest, singleBlockIsStoredWhileTheDisplayIsStillBusy)
 {
-    state.receiverEvents[1].set();
-    state.singleAverage[1] = -77;
+    samples.receiverEvents[1].set();
+    samples.singleAverage[1] = -77;
     decode(Decoder::SingleBlockR2, Bytes{0xD8});
-    EXPECT_EQ(state.singleAverage[1], -40);
-    EXPECT_EQ(state.newSamples[1], 1);
+    EXPECT_EQ(samples.singleAverage[1], -40);
+    EXPECT_EQ(samples.newSamples[1], 1);
     EXPECT_EQ(window.presses, std::vector<Mode>{Mode::Single});
     EXPECT_EQ(sent, std::vector<Bytes>{kChannelInfoRequest}); // common steps still run
     EXPECT_EQ(handedOff.size(), 1u);
 
     decode(Decoder::SingleBlockR1, Bytes{0xD8}); // the other receiver is unaffected
-    EXPECT_EQ(state.singleAverage[0], -40);
+    EXPECT_EQ(samples.singleAverage[0], -40);
 }
 
 TEST_F(DecoderTest, scanReportStoresEntriesOfActiveFreeReceivers)
@@ -267,25 +274,25 @@ TEST_F(DecoderTest, scanReportStoresEntriesOfActiveFreeReceivers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        MeasurementState fresh;
-        Decoder d(fresh, gps, nullptr);
+        DeviceRecord fresh;
+        SampleBuffers freshSamples;
+        Decoder d(fresh, freshSamples, gps, nullptr);
         FakeWindow w;
         d.setWindow(&w);
-        fresh.receiverActive[0] = c.active & 1;
-        fresh.receiverActive[1] = (c.active >> 1) & 1;
+        setActive(fresh, c.active);
         if (c.busy0)
-            fresh.receiverEvents[0].set();
+            freshSamples.receiverEvents[0].set();
         if (c.busy1)
-            fresh.receiverEvents[1].set();
+            freshSamples.receiverEvents[1].set();
 
         d.decodePacket(packet(Decoder::ScanReport, c.payload));
         int8_t expected[2][10];
         std::memset(expected, -120, sizeof expected);
         for (auto [r, slot, dbm] : c.expected)
             expected[r][slot] = int8_t(dbm);
-        EXPECT_EQ(std::memcmp(expected, fresh.scanRssi, sizeof expected), 0);
-        EXPECT_EQ(fresh.receiverEvents[0].isSet(), c.event0);
-        EXPECT_EQ(fresh.receiverEvents[1].isSet(), c.event1);
+        EXPECT_EQ(std::memcmp(expected, freshSamples.scanRssi, sizeof expected), 0);
+        EXPECT_EQ(freshSamples.receiverEvents[0].isSet(), c.event0);
+        EXPECT_EQ(freshSamples.receiverEvents[1].isSet(), c.event1);
         EXPECT_EQ(w.presses, std::vector<Mode>{Mode::Scan});
     }
 }
@@ -295,60 +302,61 @@ TEST_F(DecoderTest, tableReportStoresByChannelIndex)
     activate(0x03);
     decode(Decoder::TableReport,
            {0, 0x02, 0x01, uint8_t(-90), 7, 0xFF, 0x0B, uint8_t(-60), 0, 0x00, 0x0C, uint8_t(-50), 1, 0xFF, 0xFF, uint8_t(-40)});
-    EXPECT_EQ(state.tableRssi[0][258], -90); // channel 259
-    EXPECT_EQ(state.tableRssi[1][3071], -60); // any non-zero receiver byte is R2
-    EXPECT_TRUE(state.receiverEvents[0].isSet());
-    EXPECT_TRUE(state.receiverEvents[1].isSet());
+    EXPECT_EQ(samples.tableRssi[0][258], -90); // channel 259
+    EXPECT_EQ(samples.tableRssi[1][3071], -60); // any non-zero receiver byte is R2
+    EXPECT_TRUE(samples.receiverEvents[0].isSet());
+    EXPECT_TRUE(samples.receiverEvents[1].isSet());
     int written = 0;
     for (int r = 0; r < 2; ++r)
-        for (int8_t v : state.tableRssi[r])
+        for (int8_t v : samples.tableRssi[r])
             written += v != 0;
     EXPECT_EQ(written, 2); // indexes 3072 and 65535 ignored
     EXPECT_EQ(window.presses, std::vector<Mode>{Mode::Table});
-    EXPECT_EQ(state.channelInfoPresent, 1);
+    EXPECT_EQ(device.channelInfoPresent, 1);
     EXPECT_TRUE(sent.empty());
 }
 
 TEST_F(DecoderTest, tableReportLeavesInactiveReceiversAloneAndFillsBusyOnes)
 {
     activate(0x01);
-    state.receiverEvents[0].set(); // the display has not taken the last report yet
+    samples.receiverEvents[0].set(); // the display has not taken the last report yet
     decode(Decoder::TableReport, {0, 1, 0, uint8_t(-90), 1, 1, 0, uint8_t(-80), 0, 2, 0, uint8_t(-70), 1, 2, 0, uint8_t(-60)});
-    EXPECT_EQ(state.tableRssi[0][1], -90);
-    EXPECT_EQ(state.tableRssi[0][2], -70);
-    EXPECT_EQ(state.tableRssi[1][1], 0);
-    EXPECT_EQ(state.tableRssi[1][2], 0);
-    EXPECT_TRUE(state.receiverEvents[0].isSet());
-    EXPECT_FALSE(state.receiverEvents[1].isSet());
-    EXPECT_EQ(state.channelInfoPresent, 1);
+    EXPECT_EQ(samples.tableRssi[0][1], -90);
+    EXPECT_EQ(samples.tableRssi[0][2], -70);
+    EXPECT_EQ(samples.tableRssi[1][1], 0);
+    EXPECT_EQ(samples.tableRssi[1][2], 0);
+    EXPECT_TRUE(samples.receiverEvents[0].isSet());
+    EXPECT_FALSE(samples.receiverEvents[1].isSet());
+    EXPECT_EQ(device.channelInfoPresent, 1);
 }
 
 TEST_F(DecoderTest, scanChannelListSetsSlotsCurrentAndChannelInfo)
 {
     for (int r = 0; r < 2; ++r)
-        std::memset(state.scanRssi[r], -30, 10);
+        std::memset(samples.scanRssi[r], -30, 10);
     const PacketRecord list = packet(Decoder::ScanChannelList, scanChannelList(100, 700));
     decode(list);
     for (int r = 0; r < 2; ++r) {
-        const ReceiverSettings s = state.settingsCopy(r);
+        const ReceiverSettings s = device.settingsCopy(r);
         EXPECT_EQ(s.scanChannels[0], r ? 700u : 100u);
         EXPECT_EQ(s.scanChannels[9], r ? 709u : 109u);
         EXPECT_EQ(s.current, s.scanChannels[0]);
         EXPECT_TRUE(s.scanChannelsKnown);
-        for (int8_t v : state.scanRssi[r])
+        for (int8_t v : samples.scanRssi[r])
             EXPECT_EQ(v, -120);
     }
-    EXPECT_EQ(state.channelInfoPresent, 1);
-    EXPECT_EQ(state.channelInfoRecord.count, 84);
-    EXPECT_EQ(Bytes(state.channelInfoRecord.bytes.begin(), state.channelInfoRecord.bytes.begin() + 84),
+    EXPECT_EQ(device.channelInfoPresent, 1);
+    const DeviceRecord::Data data = device.snapshot();
+    EXPECT_EQ(data.channelInfoRecord.count, 84);
+    EXPECT_EQ(Bytes(data.channelInfoRecord.bytes.begin(), data.channelInfoRecord.bytes.begin() + 84),
               Bytes(list.bytes.begin() + 1, list.bytes.begin() + 85));
-    EXPECT_FALSE(state.receiverEvents[0].isSet());
+    EXPECT_FALSE(samples.receiverEvents[0].isSet());
 }
 
 TEST_F(DecoderTest, currentFrequencyReplacesChannelInfoAndStopsRequests)
 {
     decode(Decoder::ScanChannelList, scanChannelList(1, 2)); // leaves 84 bytes behind
-    state.channelInfoPresent = 0;
+    device.channelInfoPresent = 0;
     decode(Decoder::ScanReport, Bytes(15, 0xFF));
     EXPECT_EQ(sent, std::vector<Bytes>{kChannelInfoRequest});
 
@@ -356,9 +364,10 @@ TEST_F(DecoderTest, currentFrequencyReplacesChannelInfoAndStopsRequests)
     putLe32(payload, 0, 0x01020304);
     putLe32(payload, 4, 0xFFFFFFFF);
     decode(Decoder::CurrentFrequency, payload);
-    EXPECT_EQ(state.settingsCopy(0).current, 0x01020304u);
-    EXPECT_EQ(state.settingsCopy(1).current, 0xFFFFFFFFu); // inactive receivers too
-    const RecordSlot& slot = state.channelInfoRecord;
+    EXPECT_EQ(device.settingsCopy(0).current, 0x01020304u);
+    EXPECT_EQ(device.settingsCopy(1).current, 0xFFFFFFFFu); // inactive receivers too
+    const DeviceRecord::Data data = device.snapshot();
+    const RecordSlot& slot = data.channelInfoRecord;
     EXPECT_EQ(slot.count, 12);
     const Bytes head{0x0A, 0x00, 0x05, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0x05 ^ 0x04 ^ 0x03 ^ 0x02 ^ 0x01};
     EXPECT_EQ(Bytes(slot.bytes.begin(), slot.bytes.begin() + 12), head);
@@ -384,13 +393,12 @@ TEST_F(DecoderTest, measurementPacketsAskForChannelInfoUntilItArrives)
 TEST_F(DecoderTest, clockMarkerStoresClockAndWakesStatus)
 {
     decode(Decoder::ClockMarker, {5, 4, 3, 17, 11, 7, 42});
-    EXPECT_EQ(state.rtcDateText(), "11/17/2007");
-    EXPECT_EQ(state.rtcTimeText(), "03:04:05");
-    EXPECT_EQ(state.markerNumber, 42);
-    EXPECT_EQ(state.rtc[6], 42);
-    EXPECT_TRUE(state.rtcEvent.isSet());
+    EXPECT_EQ(device.rtcDateText(), "11/17/2007");
+    EXPECT_EQ(device.rtcTimeText(), "03:04:05");
+    EXPECT_EQ(device.markerNumber(), 42);
+    EXPECT_TRUE(device.rtcEvent.isSet());
     decode(Decoder::ClockMarker, {0, 0, 0, 1, 1, 0, 255});
-    EXPECT_EQ(state.markerNumber, 255);
+    EXPECT_EQ(device.markerNumber(), 255);
 }
 
 TEST_F(DecoderTest, gpsMessageIsDecodedAndWakesTheGpsScreen)
@@ -402,7 +410,7 @@ TEST_F(DecoderTest, gpsMessageIsDecodedAndWakesTheGpsScreen)
     message[34] = 0x98;
     message[129] = 0xE0;
     decode(Decoder::GpsMessage, message);
-    EXPECT_TRUE(state.gpsEvent.isSet());
+    EXPECT_TRUE(gps.gpsEvent.isSet());
     const TGPS copy = gps.copy();
     EXPECT_EQ(copy.LatitudeText(), "40.5471 N");
     EXPECT_EQ(copy.ReceiverStatusText(), "3D Fix");
@@ -444,19 +452,19 @@ TEST_F(DecoderTest, truncatedPacketsAreLoggedButNotDecoded)
     }
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(window.presses.empty());
-    EXPECT_FALSE(state.gpsEvent.isSet());
-    EXPECT_FALSE(state.rtcEvent.isSet());
-    EXPECT_FALSE(state.receiverEvents[0].isSet());
-    EXPECT_FALSE(state.receiverEvents[1].isSet());
-    EXPECT_EQ(state.settingsReceived, 0);
-    EXPECT_EQ(state.newSamples[0], 0);
-    EXPECT_EQ(state.newSamples[1], 0);
-    EXPECT_EQ(state.channelInfoPresent, 0);
-    EXPECT_EQ(state.channelInfoRecord.count, 0);
-    EXPECT_EQ(state.serialNumberText(), "");
-    EXPECT_EQ(state.markerNumber, 0);
-    EXPECT_EQ(state.settingsCopy(0).current, 0u);
-    EXPECT_EQ(state.settingsCopy(0).stepRaw(), 0);
+    EXPECT_FALSE(gps.gpsEvent.isSet());
+    EXPECT_FALSE(device.rtcEvent.isSet());
+    EXPECT_FALSE(samples.receiverEvents[0].isSet());
+    EXPECT_FALSE(samples.receiverEvents[1].isSet());
+    EXPECT_EQ(device.settingsReplies(), 0u);
+    EXPECT_EQ(samples.newSamples[0], 0);
+    EXPECT_EQ(samples.newSamples[1], 0);
+    EXPECT_EQ(device.channelInfoPresent, 0);
+    EXPECT_EQ(device.snapshot().channelInfoRecord.count, 0);
+    EXPECT_EQ(device.serialNumberText(), "");
+    EXPECT_EQ(device.markerNumber(), 0);
+    EXPECT_EQ(device.settingsCopy(0).current, 0u);
+    EXPECT_EQ(device.settingsCopy(0).stepRaw(), 0);
     EXPECT_EQ(gps.copy().Message[0], 0);
 }
 
@@ -469,17 +477,17 @@ TEST_F(DecoderTest, codesWithoutHandlerAreOnlyLogged)
     EXPECT_EQ(handedOff.size(), 6u);
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(window.presses.empty());
-    EXPECT_EQ(state.channelInfoPresent, 0);
-    EXPECT_EQ(state.settingsReceived, 0);
-    EXPECT_EQ(state.scanRssi[0][1], -120);
-    EXPECT_FALSE(state.gpsEvent.isSet());
+    EXPECT_EQ(device.channelInfoPresent, 0);
+    EXPECT_EQ(device.settingsReplies(), 0u);
+    EXPECT_EQ(samples.scanRssi[0][1], -120);
+    EXPECT_FALSE(gps.gpsEvent.isSet());
 }
 
 TEST_F(DecoderTest, handOffRunsLastWithThePacketFromItsLengthField)
 {
     std::vector<std::pair<int, size_t>> seen; // channelInfoPresent, frames sent so far
     decoder.setLoggingHandOff([&](const PacketRecord& p) {
-        seen.emplace_back(state.channelInfoPresent.load(), sent.size());
+        seen.emplace_back(device.channelInfoPresent.load(), sent.size());
         handedOff.emplace_back(p.fromLength(), p.fromLength() + p.fromLengthCount());
     });
     decode(Decoder::SingleBlockR1, {0x90, 0x91});

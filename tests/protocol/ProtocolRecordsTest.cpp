@@ -1,8 +1,10 @@
-#include "protocol/MeasurementState.h"
+#include "protocol/DeviceRecord.h"
+#include "protocol/SampleBuffers.h"
 #include "protocol/ReceiverSettings.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -25,52 +27,52 @@ ReceiverSettings settings(uint32_t lowEdge, uint16_t stepRaw, uint8_t flags, uin
 
 } // namespace
 
-TEST(MeasurementState, freshRecordHoldsTheNoDataValues)
+TEST(ProtocolRecords, freshRecordsHoldTheNoDataValues)
 {
-    const MeasurementState state;
-    for (int r = 0; r < MeasurementState::kReceivers; ++r) {
+    const SampleBuffers samples;
+    const DeviceRecord device;
+    for (int r = 0; r < SampleBuffers::kReceivers; ++r) {
         SCOPED_TRACE(r);
-        EXPECT_EQ(state.singleAverage[r], -120);
-        for (int8_t v : state.scanRssi[r])
+        EXPECT_EQ(samples.singleAverage[r], -120);
+        for (int8_t v : samples.scanRssi[r])
             ASSERT_EQ(v, -120);
-        for (int8_t v : state.tableRssi[r])
+        for (int8_t v : samples.tableRssi[r])
             ASSERT_EQ(v, 0);
-        EXPECT_EQ(state.newSamples[r], 0);
-        EXPECT_EQ(state.receiverActive[r], 0);
-        EXPECT_EQ(state.settingsChanged[r], 0);
-        EXPECT_FALSE(state.receiverEvents[r].isSet());
-        ASSERT_NE(state.receiverSettings[r], nullptr);
-        EXPECT_EQ(state.receiverSettings[r]->lowEdge(), 0u);
+        EXPECT_EQ(samples.newSamples[r], 0);
+        EXPECT_FALSE(samples.receiverEvents[r].isSet());
+        EXPECT_FALSE(device.receiverActive(r));
+        EXPECT_EQ(device.settingsGeneration(r), 0u);
+        EXPECT_EQ(device.settingsCopy(r).lowEdge(), 0u);
     }
-    EXPECT_EQ(state.gpsLossAlerted, 1);
-    EXPECT_EQ(state.settingsReceived, 0);
-    EXPECT_EQ(state.channelInfoPresent, 0);
-    EXPECT_EQ(state.unloggedScanCount, 0);
-    EXPECT_EQ(state.markerNumber, 0);
-    EXPECT_EQ(state.channelInfoRecord.count, 0);
-    EXPECT_EQ(state.serialNumberText(), "");
-    EXPECT_EQ(state.rtcDateText(), "00/00/2000");
+    EXPECT_EQ(device.settingsReplies(), 0u);
+    EXPECT_EQ(device.channelInfoPresent, 0);
+    EXPECT_EQ(device.markerNumber(), 0);
+    EXPECT_EQ(device.snapshot().channelInfoRecord.count, 0);
+    EXPECT_EQ(device.serialNumberText(), "");
+    EXPECT_EQ(device.rtcDateText(), "00/00/2000");
+    EXPECT_FALSE(device.rtcEvent.isSet());
 }
 
-TEST(MeasurementState, rtcTextsAreMonthFirstDateAndTime)
+TEST(ProtocolRecords, rtcTextsAreMonthFirstDateAndTime)
 {
-    MeasurementState state;
+    DeviceRecord device;
     const uint8_t rtc[7] = {5, 4, 3, 17, 11, 7, 42};
-    std::copy(rtc, rtc + 7, state.rtc);
-    EXPECT_EQ(state.rtcDateText(), "11/17/2007");
-    EXPECT_EQ(state.rtcTimeText(), "03:04:05");
+    device.edit([&](DeviceRecord::Data& d) { std::copy(rtc, rtc + 7, d.rtc); });
+    EXPECT_EQ(device.rtcDateText(), "11/17/2007");
+    EXPECT_EQ(device.rtcTimeText(), "03:04:05");
+    EXPECT_EQ(device.markerNumber(), 42);
 }
 
-TEST(MeasurementState, resetScanRssiTouchesOneReceiverOnly)
+TEST(ProtocolRecords, resetScanRssiTouchesOneReceiverOnly)
 {
-    MeasurementState state;
+    SampleBuffers samples;
     for (int r = 0; r < 2; ++r)
-        for (auto& v : state.scanRssi[r])
+        for (auto& v : samples.scanRssi[r])
             v = -40;
-    state.resetScanRssi(1);
-    for (int slot = 0; slot < MeasurementState::kScanSlots; ++slot) {
-        EXPECT_EQ(state.scanRssi[0][slot], -40);
-        EXPECT_EQ(state.scanRssi[1][slot], -120);
+    samples.resetScanRssi(1);
+    for (int slot = 0; slot < SampleBuffers::kScanSlots; ++slot) {
+        EXPECT_EQ(samples.scanRssi[0][slot], -40);
+        EXPECT_EQ(samples.scanRssi[1][slot], -120);
     }
 }
 
