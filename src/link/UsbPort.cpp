@@ -132,14 +132,13 @@ bool UsbPort::openD2xx()
         return false;
     }
 
-    // The first device is used whatever its serial number says.
+    // The first device is used whatever its serial number says; asking for
+    // it only tells whether the device answers.
     char serial[64] = {};
     if (m_lib->listDevices(reinterpret_cast<void*>(uintptr_t(0)), serial, kFtListByIndex | kFtOpenBySerialNumber) != kFtOk) {
         m_d2xxFailure = "FTDI Device Not Responding";
         return false;
     }
-    serial[sizeof serial - 1] = '\0';
-    m_deviceSerial = serial;
 
     FtHandle handle = nullptr;
     if (m_lib->open(0, &handle) != kFtOk || !handle) {

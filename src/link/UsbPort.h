@@ -41,8 +41,6 @@ public:
 
     bool libraryLoaded() const;
     bool usingTty() const { return m_tty.isOpen(); }
-    // Serial-number string D2XX reports for device index 0 (kept, not used).
-    const std::string& deviceSerial() const { return m_deviceSerial; }
 
     // Name of the first tty (sorted, ttyUSB2 before ttyUSB10) whose USB
     // device has vendor id 0403, looked up under sysfsRoot; empty if none.
@@ -61,7 +59,6 @@ private:
     void* m_handle = nullptr; // FT_HANDLE of the open device
     bool m_lost = false;
     bool m_ttyTried = false; // the last open went for the tty fallback
-    std::string m_deviceSerial;
     std::string m_d2xxFailure;
     SerialPort m_tty;
 };

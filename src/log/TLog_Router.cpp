@@ -77,9 +77,7 @@ int32_t TLog_Router::MeasureFileSize()
     int64_t kb = 0;
     if (::stat(m_fileName.c_str(), &st) == 0)
         kb = int64_t(st.st_size) / 1024;
-    const int32_t value = int32_t(std::min<int64_t>(kb, INT32_MAX));
-    m_fileSizeKB.store(value);
-    return value;
+    return int32_t(std::min<int64_t>(kb, INT32_MAX));
 }
 
 bool TLog_Router::OpenLogFile()

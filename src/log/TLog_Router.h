@@ -77,7 +77,6 @@ public:
     // Window thread: the file's current size in whole kB (0 if it cannot be
     // examined).
     int32_t MeasureFileSize();
-    int32_t FileSizeKB() const { return m_fileSizeKB.load(); }
 
     // Packets refused because the queue was full or the packet was malformed.
     uint64_t droppedCount() const { return m_dropped.load(); }
@@ -131,7 +130,6 @@ private:
     std::vector<uint8_t> m_queue;
     bool m_closed = false;
 
-    std::atomic<int32_t> m_fileSizeKB{0};
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_written{0};
     std::atomic<bool> m_failed{false};
