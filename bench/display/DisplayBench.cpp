@@ -1,6 +1,7 @@
 // Targets: one table-mode display update under 2 ms on the single-panel size
 // and on a full-HD control; the table ranking alone under 50 us.
 #include "display/DBar.h"
+#include "display/ReceiverGraphView.h"
 #include "display/TR_Router.h"
 #include "display/TableRanking.h"
 #include "protocol/DeviceRecord.h"
@@ -51,8 +52,9 @@ void BM_UpdateDisplayTable(benchmark::State& st)
     auto* graph = new DBar(&panel);
     configureReceiverGraph(*graph);
     PlaceGraph(graph, 0, 0, width, height);
-    TR_Router router(0, device, *samples, true);
-    router.setGraph(graph, {&single, &table, &frequency});
+    TR_Router router(0, device, *samples,
+                     std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}),
+                     true);
 
     for (auto _ : st) {
         router.UpdateDisplay();

@@ -9,6 +9,7 @@
 
 #include "display/TR_Router.h"
 #include "gps/GpsScreen.h"
+#include "gps/GpsScreenView.h"
 #include "gps/MapExport.h"
 #include "gps/TGPS_Router.h"
 #include "gps/TMapRange_Form.h"
@@ -120,7 +121,8 @@ void Program::prefillPort(const QString& text)
 
 void Program::startGpsThread()
 {
-    m_gpsThread = new TGPS_Router(m_gps, m_device, m_mainForm.get(), m_map.get(), true);
+    m_gpsView = std::make_unique<GpsScreenView>(m_mainForm.get());
+    m_gpsThread = new TGPS_Router(m_gps, m_device, m_gpsView.get(), m_map.get(), true);
     // On the window thread, like the status thread's alarm.
     m_gpsThread->screenShown = [this] {
         if (TMain_Router* status = m_starter->statusThread())

@@ -8,6 +8,7 @@
 
 class DeviceRecord;
 class GpsRecord;
+class GpsScreenView;
 class LinkSettings;
 class LinkStarter;
 class LogControl;
@@ -55,8 +56,9 @@ private:
     DeviceRecord& m_device;
     GpsRecord& m_gps;
     TGPS_Router* m_gpsThread = nullptr; // never freed: joined at exit like every worker
-    // The map export outlives the GPS thread that writes through it.
+    // The map export and the GPS view outlive the GPS thread that uses them.
     std::unique_ptr<MapExport> m_map;
+    std::unique_ptr<GpsScreenView> m_gpsView;
     std::unique_ptr<TMain_Form> m_mainForm;
     std::unique_ptr<TAboutDlg> m_about;
     std::unique_ptr<TMapRange_Form> m_mapRange;

@@ -8,6 +8,7 @@
 #include "ShowMessageBox.h"
 #include "TAboutDlg.h"
 #include "display/DBar.h"
+#include "display/ReceiverGraphView.h"
 #include "display/TR_Router.h"
 #include "protocol/SampleBuffers.h"
 #include "ui_TMain_Form.h"
@@ -120,8 +121,8 @@ void TMain_Form::FormCreate()
 
     const ReceiverDisplayControls controls{ui->btnSingleMode, ui->btnTableMode, ui->sbFrequency};
     for (int r = 0; r < 2; ++r) {
-        receiverThreads[r] = createReceiverDisplay(r, receiverPanels[r], controls, m_device, m_samples);
-        receiverGraphs[r] = receiverThreads[r]->graph();
+        receiverThreads[r] =
+            createReceiverDisplay(r, receiverPanels[r], controls, m_device, m_samples, &receiverGraphs[r]);
     }
 
     FormResize();

@@ -1,34 +1,25 @@
 #pragma once
 
-#include <chrono>
-
+#include "display/ReceiverBars.h"
 #include "platform/WorkerThread.h"
 
-#include <QPointer>
-
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
-class DBar;
 class DeviceRecord;
+class ReceiverView;
 class SampleBuffers;
-class QAbstractButton;
-class QWidget;
-
-// The main window's buttons, read on the window thread at each update.
-struct ReceiverDisplayControls
-{
-    QAbstractButton* singleMode = nullptr;
-    QAbstractButton* tableMode = nullptr;
-    QAbstractButton* showFrequency = nullptr;
-};
 
 // Keeps one receiver's bar graph current: sleeps on the receiver's
-// data-ready event and redraws the graph on the window thread, at most once
-// a frame. The redraw copies the samples and resets the event under the
-// receiver's sample lock, so the decoder never waits for a redraw and
-// nothing it stores meanwhile is lost.
+// data-ready event, at most once a frame copies the samples (resetting the
+// event under the receiver's sample lock, so the decoder never waits and
+// nothing it stores meanwhile is lost), works out the bars on this thread,
+// and hands them to the window thread only to be drawn.
 class TR_Router : public WorkerThread
 {
     Q_OBJECT
@@ -38,20 +29,32 @@ public:
     static constexpr std::chrono::milliseconds kMinUpdateInterval{100};
     static constexpr int kWaitMs = 1000;
 
-    TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples, bool createSuspended = false);
+    // One update worked out: the bars, and the title when it changed.
+    struct Update
+    {
+        ReceiverBars::Frame frame;
+        std::optional<std::string> title;
+    };
 
-    // Window thread, before the first update.
-    void setGraph(DBar* graph, ReceiverDisplayControls controls);
+    // view may be null (nothing drawn); the thread owns it.
+    TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples, std::unique_ptr<ReceiverView> view,
+              bool createSuspended = false);
+    ~TR_Router() override;
 
     // Last step of each update, on the window thread; set before start.
     std::function<void(int receiver, int16_t mapValue)> mapValueHook;
 
-    // Window thread.
+    // Takes the samples and works out the update; on this thread, or on the
+    // window thread through UpdateDisplay.
+    Update takeUpdate();
+    // Window thread: draws an update, then runs mapValueHook.
+    void showUpdate(const Update& update);
+    // Window thread: both steps at once.
     void UpdateDisplay();
 
     // Any thread: the next update draws the title again (the panels were laid out anew).
     void retitle() { m_retitle.store(true); }
-    DBar* graph() const;
+    ReceiverView* view() const { return m_view.get(); }
 
     int16_t receiverIndex;
 
@@ -61,17 +64,8 @@ protected:
 private:
     DeviceRecord& m_device;
     SampleBuffers& m_samples;
-    QPointer<DBar> m_graph;
+    std::unique_ptr<ReceiverView> m_view;
     // The device's settings generation the title shows.
     uint32_t m_titleGeneration = 0;
     std::atomic<bool> m_retitle{false};
-    ReceiverDisplayControls m_controls;
 };
-
-// The receiver graphs' ranges, captions and options, right after construction.
-void configureReceiverGraph(DBar& graph);
-
-// Creates receiver r's display thread (running) and its bar graph inside
-// panel, configured for RSSI and sized to the panel; the caller owns the thread.
-TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, DeviceRecord& device,
-                                 SampleBuffers& samples);

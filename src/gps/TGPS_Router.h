@@ -2,17 +2,13 @@
 
 #include "platform/WorkerThread.h"
 
-#include <QPointer>
-
 #include <cstdint>
 #include <functional>
-#include <vector>
 
 class DeviceRecord;
 class GpsRecord;
-class GpsScreen;
+class GpsView;
 class MapExport;
-class QWidget;
 class TGPS;
 
 // Unit Gps_router: the GPS thread. It sleeps until the decoder signals a GPS
@@ -28,11 +24,8 @@ class TGPS_Router : public WorkerThread
 {
     Q_OBJECT
 public:
-    // window is the root under which gbGPS, the edGPS* edits and the GPS
-    // screen's labels are found by object name; call on the window thread.
-    // map may be null (no export).
-    TGPS_Router(GpsRecord& gps, DeviceRecord& device, QWidget* window, MapExport* map,
-                bool createSuspended = false);
+    // view and map may be null (nothing shown, no export); both outlive the thread.
+    TGPS_Router(GpsRecord& gps, DeviceRecord& device, GpsView* view, MapExport* map, bool createSuspended = false);
     ~TGPS_Router() override;
 
     // Window thread only.
@@ -50,18 +43,9 @@ protected:
     void Execute() override;
 
 private:
-    struct Target
-    {
-        const char* name;
-        QPointer<QWidget> widget; // QLabel or QLineEdit; null when the window lacks it
-    };
-
     GpsRecord& m_gps;
     DeviceRecord& m_device;
+    GpsView* m_view;
     MapExport* m_map;
     uint64_t m_shown = 0; // GpsRecord's message count at the last refresh
-    QPointer<QWidget> m_gbGPS;
-    QPointer<QWidget> m_edGPSStatus;
-    QPointer<GpsScreen> m_screen;
-    std::vector<Target> m_targets; // rows of GpsScreenText, by object name
 };

@@ -6,6 +6,7 @@
 #include "display/DBar.h"
 #include "link/LinkSettings.h"
 #include "display/ReceiverBars.h"
+#include "display/ReceiverGraphView.h"
 #include "display/TR_Router.h"
 #include "protocol/DeviceRecord.h"
 #include "protocol/SampleBuffers.h"
@@ -117,8 +118,11 @@ TEST(TMain_Form, StartsAsLaidOut)
     EXPECT_EQ(f.receiverGraphs[1]->parentWidget(), ui().Receiver2Panel);
     ASSERT_NE(f.receiverThreads[0], nullptr);
     ASSERT_NE(f.receiverThreads[1], nullptr);
-    EXPECT_EQ(f.receiverThreads[0]->graph(), f.receiverGraphs[0]);
-    EXPECT_EQ(f.receiverThreads[1]->graph(), f.receiverGraphs[1]);
+    for (int r = 0; r < 2; ++r) {
+        auto* view = dynamic_cast<ReceiverGraphView*>(f.receiverThreads[r]->view());
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->graph(), f.receiverGraphs[r]);
+    }
 }
 
 TEST(TMain_Form, ButtonGroupsAndToggles)

@@ -1,5 +1,5 @@
 #include "display/DBar.h"
-#include "display/TR_Router.h"
+#include "display/ReceiverGraphView.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 #include "display/TR_Router.h"
 
 #include "display/DBar.h"
+#include "display/ReceiverGraphView.h"
+#include "display/ReceiverView.h"
 #include "gps/GpsRecord.h"
 #include "link/PacketFramer.h"
 #include "protocol/Decoder.h"
@@ -15,6 +17,8 @@
 #include <QWidget>
 
 #include <cstring>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,8 +54,8 @@ protected:
         graph = new DBar(&panel);
         configureReceiverGraph(*graph);
         PlaceGraph(graph, 0, 0, panel.width(), panel.height());
-        router = std::make_unique<TR_Router>(0, device, samples, true);
-        router->setGraph(graph, controls);
+        router = std::make_unique<TR_Router>(0, device, samples, std::make_unique<ReceiverGraphView>(graph, controls),
+                                             true);
         router->mapValueHook = [this](int r, int16_t v) {
             ASSERT_EQ(r, 0);
             mapValues.push_back(v);
@@ -148,9 +152,9 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
         b->setCheckable(true);
     table.setChecked(true);
 
-    TR_Router* router = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, device, samples);
+    DBar* graph = nullptr;
+    TR_Router* router = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, device, samples, &graph);
     ASSERT_NE(router, nullptr);
-    DBar* graph = router->graph();
     ASSERT_NE(graph, nullptr);
     EXPECT_TRUE(router->isRunning());
     EXPECT_EQ(graph->parentWidget(), &panel);
@@ -245,4 +249,52 @@ TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
     while (!router->wait(1))
         QCoreApplication::processEvents();
     delete router;
+}
+
+// The display thread works the bars out itself: the window thread is handed
+// a finished frame only to draw. Checked through a view without widgets.
+TEST(ReceiverDisplayThread, barsAreWorkedOutOnTheDisplayThreadAndOnlyDrawnOnTheWindow)
+{
+    struct FakeView : ReceiverView
+    {
+        Options options() const override
+        {
+            optionsThreads.push_back(std::this_thread::get_id());
+            return {ReceiverBars::Mode::Table, false};
+        }
+        void draw(const ReceiverBars::Frame& frame, const std::optional<std::string>& title) override
+        {
+            drawThreads.push_back(std::this_thread::get_id());
+            frames.push_back(frame);
+            titles.push_back(title);
+        }
+        mutable std::vector<std::thread::id> optionsThreads;
+        std::vector<std::thread::id> drawThreads;
+        std::vector<ReceiverBars::Frame> frames;
+        std::vector<std::optional<std::string>> titles;
+    };
+    DeviceRecord device;
+    SampleBuffers samples;
+    storeBand(device, 0);
+    device.settingsStored({true, false});
+    auto owned = std::make_unique<FakeView>();
+    FakeView* view = owned.get();
+    TR_Router router(0, device, samples, std::move(owned));
+
+    samples.tableRssi[0][9] = -52; // channel 10
+    samples.receiverEvents[0].set();
+    QElapsedTimer timer;
+    timer.start();
+    while (view->frames.empty() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    router.Terminate();
+    while (!router.wait(1))
+        QCoreApplication::processEvents();
+
+    ASSERT_EQ(view->frames.size(), 1u);
+    EXPECT_EQ(view->frames[0].mapValue, -52);
+    EXPECT_EQ(view->titles[0], "R1 (150.00000-175.00000)MHz 25.00 KHz Step");
+    ASSERT_EQ(view->optionsThreads.size(), 1u);
+    EXPECT_NE(view->optionsThreads[0], std::this_thread::get_id()) << "the update was worked out on the window thread";
+    EXPECT_EQ(view->drawThreads, std::vector<std::thread::id>{std::this_thread::get_id()});
 }

@@ -1,5 +1,6 @@
 #include "gps/GpsRecord.h"
 #include "gps/GpsScreen.h"
+#include "gps/GpsScreenView.h"
 #include "gps/GpsScreenText.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/MapExport.h"
@@ -126,7 +127,8 @@ TEST(TGPS_Router, UpdateScreenWritesEveryControl)
     DeviceRecord device;
     GpsRecord gps;
     Window window;
-    TGPS_Router router(gps, device, &window.root, nullptr, true);
+    GpsScreenView view(&window.root);
+    TGPS_Router router(gps, device, &view, nullptr, true);
     int shown = 0;
     router.screenShown = [&] { ++shown; };
 
@@ -147,7 +149,8 @@ TEST(TGPS_Router, StatusFieldColoursFollowTheFix)
     DeviceRecord device;
     GpsRecord gps;
     Window window;
-    TGPS_Router router(gps, device, &window.root, nullptr, true);
+    GpsScreenView view(&window.root);
+    TGPS_Router router(gps, device, &view, nullptr, true);
     const struct { uint8_t status; QColor base, text; } cases[] = {
         {0xE0, QColor(0, 128, 0), Qt::white},   // 3D
         {0xC0, QColor(255, 255, 0), Qt::black}, // 2D
@@ -172,7 +175,8 @@ TEST(TGPS_Router, MessageRefreshesScreenThenExportsMapPoint)
     const std::string name = uniqueBlockName("router");
     MapExport map(name, nullptr);
     map.SetMapRSSI(0, -77);
-    TGPS_Router router(gps, device, &window.root, &map);
+    GpsScreenView view(&window.root);
+    TGPS_Router router(gps, device, &view, &map);
 
     gps.Decode(GpsTestMessage::reference().bytes.data());
     gps.gpsEvent.set();
@@ -202,7 +206,8 @@ TEST(TGPS_Router, TerminationWinsOverAPendingMessage)
     Window window;
     const std::string name = uniqueBlockName("router-stop");
     MapExport map(name, nullptr);
-    TGPS_Router router(gps, device, &window.root, &map);
+    GpsScreenView view(&window.root);
+    TGPS_Router router(gps, device, &view, &map);
 
     router.Terminate();
     gps.Decode(GpsTestMessage::reference().bytes.data());
@@ -290,7 +295,8 @@ TEST(TGPS_Router, AMessageDecodedDuringARefreshIsShownToo)
     GpsRecord gps;
     Decoder decoder(device, samples, gps, nullptr);
     Window window;
-    TGPS_Router router(gps, device, &window.root, nullptr);
+    GpsScreenView view(&window.root);
+    TGPS_Router router(gps, device, &view, nullptr);
 
     const GpsTestMessage first = GpsTestMessage::reference();
     GpsTestMessage second = GpsTestMessage::reference();
