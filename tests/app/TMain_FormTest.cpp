@@ -254,21 +254,29 @@ TEST(TMain_Form, ModePressesArePostedNotWaitedFor)
 TEST(TMain_Form, TickWakesReceiversWithNewSingleData)
 {
     SampleBuffers& s = samples();
+    ui().btnSingleMode->setChecked(true);
     ASSERT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet() && !s.receiverEvents[1].isSet(); }));
+    std::vector<int16_t> shown[2];
+    for (TR_Router* t : form().receiverThreads)
+        t->mapValueHook = [&shown](int receiver, int16_t value) { shown[receiver].push_back(value); };
+    s.singleAverage[0].store(-77);
     s.newSamples[0].store(1);
     s.newSamples[1].store(0);
     int statusTicks = 0;
     form().tickStatus = [&] { ++statusTicks; };
     form().Timer1Timer();
     form().tickStatus = nullptr;
-    // The display thread resets the event only after its update has run on
-    // this thread, so it is still set here.
-    EXPECT_TRUE(s.receiverEvents[0].isSet());
     EXPECT_FALSE(s.receiverEvents[1].isSet());
     EXPECT_EQ(s.newSamples[0].load(), 0);
     EXPECT_EQ(statusTicks, 1);
     EXPECT_NE(ui().olClock->text(), QStringLiteral("HH:MM:SS"));
-    EXPECT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet(); }));
+    // Receiver 1's display shows the new single-channel value; receiver 2's had nothing new.
+    EXPECT_TRUE(processUntil([&] {
+        return std::find(shown[0].begin(), shown[0].end(), -77) != shown[0].end() && !s.receiverEvents[0].isSet();
+    }));
+    EXPECT_TRUE(std::find(shown[1].begin(), shown[1].end(), -77) == shown[1].end());
+    for (TR_Router* t : form().receiverThreads)
+        t->mapValueHook = nullptr;
 }
 
 TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
