@@ -36,8 +36,10 @@ void LinkStarter::start()
     m_linkThread.store(link);
     link->start();
 
-    m_statusThread = new TMain_Router(m_device, m_link, statusControls, statusHooks, true);
-    m_statusThread->start();
+    if (statusView) {
+        m_statusThread = new TMain_Router(m_device, m_link, *statusView, statusHooks, true);
+        m_statusThread->start();
+    }
 
     if (startGpsThread)
         startGpsThread();

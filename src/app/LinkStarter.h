@@ -12,6 +12,7 @@ class DeviceRecord;
 class GpsRecord;
 class LinkSettings;
 class SampleBuffers;
+class StatusView;
 class TCom_Router;
 
 // What confirming the port dialog starts, in this order: the decoder and the
@@ -26,7 +27,7 @@ public:
     ~LinkStarter();
 
     DecoderWindow* window = nullptr;
-    StatusControls statusControls;
+    StatusView* statusView = nullptr; // outlives the status thread
     TMain_Router::Hooks statusHooks;
     // Called with the decoder before the link thread starts (logging hand-off).
     std::function<void(Decoder&)> configureDecoder;

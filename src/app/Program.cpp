@@ -2,6 +2,7 @@
 
 #include "AccessibleNames.h"
 #include "LinkStarter.h"
+#include "StatusFieldsView.h"
 #include "TAboutDlg.h"
 #include "TCom_Form.h"
 #include "TMain_Form.h"
@@ -54,7 +55,8 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
 
     m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
     m_starter->window = m_mainForm.get();
-    m_starter->statusControls = m_mainForm->statusControls();
+    m_statusView = std::make_unique<StatusFieldsView>(m_mainForm->statusControls());
+    m_starter->statusView = m_statusView.get();
     m_starter->startGpsThread = [this] { startGpsThread(); };
     // The status thread and its link start on the window thread, as the timer runs.
     m_mainForm->tickStatus = [this] {

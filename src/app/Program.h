@@ -9,6 +9,7 @@
 class DeviceRecord;
 class GpsRecord;
 class GpsScreenView;
+class StatusFieldsView;
 class LinkSettings;
 class LinkStarter;
 class LogControl;
@@ -59,6 +60,7 @@ private:
     // The map export and the GPS view outlive the GPS thread that uses them.
     std::unique_ptr<MapExport> m_map;
     std::unique_ptr<GpsScreenView> m_gpsView;
+    std::unique_ptr<StatusFieldsView> m_statusView;
     std::unique_ptr<TMain_Form> m_mainForm;
     std::unique_ptr<TAboutDlg> m_about;
     std::unique_ptr<TMapRange_Form> m_mapRange;

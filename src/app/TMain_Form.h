@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TMain_Router.h"
+#include "StatusFieldsView.h"
 #include "protocol/DecoderWindow.h"
 
 #include <QMainWindow>

@@ -1,32 +1,18 @@
 #include "TMain_Router.h"
 
 #include "StatusTexts.h"
-#include "display/DBar.h"
+#include "StatusView.h"
 #include "link/LinkSettings.h"
 #include "protocol/DeviceRecord.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
 
-namespace {
-
-// A line edit given its own text again still repaints and drops the user's
-// selection; most ticks change nothing, so only a change is written.
-void setTextIfChanged(QLineEdit* edit, const QString& text)
-{
-    if (edit->text() != text)
-        edit->setText(text);
-}
-
-} // namespace
-
-TMain_Router::TMain_Router(DeviceRecord& device, LinkSettings& link, StatusControls controls,
-                           Hooks hooks, bool createSuspended)
+TMain_Router::TMain_Router(DeviceRecord& device, LinkSettings& link, StatusView& view, Hooks hooks,
+                           bool createSuspended)
     : m_device(device)
     , m_link(link)
-    , m_controls(controls)
+    , m_view(view)
     , m_hooks(std::move(hooks))
 {
     // The clock event lives in the device record from program start, so a
@@ -55,27 +41,18 @@ void TMain_Router::Execute()
 
 void TMain_Router::UpdateCounters()
 {
-    const StatusControls& c = m_controls;
     if (m_hooks.fileSizeKB) {
         if (std::optional<int32_t> kb = m_hooks.fileSizeKB())
-            setTextIfChanged(c.edFileSize, QString::fromStdString(StatusTexts::fileSizeText(*kb)));
+            m_view.showFileSize(StatusTexts::fileSizeText(*kb));
     }
-    setTextIfChanged(c.edSN, QString::fromStdString(StatusTexts::serialText(m_device.serialNumberText())));
-    c.linkStatus->setText(QString::fromStdString(m_link.statusText())); // QLabel skips an equal text
+    m_view.showSerialNumber(StatusTexts::serialText(m_device.serialNumberText()));
+    m_view.showLinkStatus(m_link.statusText());
 
     // While the link is lost nothing on screen is live: "GPS OFF" instead of
     // the last fix, and greyed bars, until data flow again (the GPS screen
     // and the next bar update bring them back).
-    if (m_link.linkLost.load()) {
-        if (c.gbGPS) {
-            c.gbGPS->setVisible(false);
-            c.gbGPS->setEnabled(false);
-        }
-        for (DBar* graph : c.graphs) {
-            if (graph)
-                graph->SetStale(true);
-        }
-    }
+    if (m_link.linkLost.load())
+        m_view.showLinkLost();
 
     // Counted before the settings are read: a ReceiverSetup stored meanwhile
     // counts again and is shown on the next tick instead of lost.
@@ -86,24 +63,18 @@ void TMain_Router::UpdateCounters()
         for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
             const ReceiverSettings s = m_device.settingsCopy(r);
             const long double step = s.stepKHz;
-            const auto text = [sep](long double v) {
-                return QString::fromStdString(StatusTexts::limitText(v, sep));
-            };
-            setTextIfChanged(c.edMin[r], text((long double)s.lowEdge() * step * 0.001L));
-            setTextIfChanged(c.edMax[r], text((long double)s.highEdge() * step * 0.001L));
-            setTextIfChanged(c.edStep[r], text(step));
+            const auto text = [sep](long double v) { return StatusTexts::limitText(v, sep); };
+            m_view.showLimits(r, text((long double)s.lowEdge() * step * 0.001L),
+                              text((long double)s.highEdge() * step * 0.001L), text(step));
         }
     }
 }
 
 void TMain_Router::UpdateClockAndMarker()
 {
-    const StatusControls& c = m_controls;
-    setTextIfChanged(c.edRTCDate, QString::fromStdString(m_device.rtcDateText()));
-    setTextIfChanged(c.edRTCTime, QString::fromStdString(m_device.rtcTimeText()));
-    setTextIfChanged(c.edMarker, QString::fromStdString(StatusTexts::markerText(m_device.markerNumber())));
-    c.gbGPS->setVisible(false);
-    c.gbGPS->setEnabled(false);
+    m_view.showClock(m_device.rtcDateText(), m_device.rtcTimeText(),
+                     StatusTexts::markerText(m_device.markerNumber()));
+    m_view.hideGps();
     // Once per fall-back from GPS data to clock messages; the GPS screen
     // clears the flag whenever GPS data arrive.
     if (gpsLossAlerted.load() == 0) {

@@ -8,32 +8,14 @@
 #include <functional>
 #include <optional>
 
-class DBar;
 class DeviceRecord;
 class LinkSettings;
-class QLabel;
-class QLineEdit;
-class QWidget;
-
-// The main window's status fields this thread writes, on the window thread.
-struct StatusControls
-{
-    QLineEdit* edFileSize = nullptr;
-    QLineEdit* edSN = nullptr;
-    QLabel* linkStatus = nullptr; // status bar panel 0
-    QLineEdit* edMin[2] = {};
-    QLineEdit* edMax[2] = {};
-    QLineEdit* edStep[2] = {};
-    QLineEdit* edRTCDate = nullptr;
-    QLineEdit* edRTCTime = nullptr;
-    QLineEdit* edMarker = nullptr;
-    QWidget* gbGPS = nullptr;
-    DBar* graphs[2] = {}; // greyed while the link is lost
-};
+class StatusView;
 
 // The status thread: wakes on the one-second tick or on a clock message,
-// resets that event and has the window thread refresh the status fields, so a
-// clock message decoded during an update is shown by the next one.
+// resets that event and has the window thread refresh the status fields
+// through its view, so a clock message decoded during an update is shown by
+// the next one.
 class TMain_Router : public WorkerThread
 {
     Q_OBJECT
@@ -50,7 +32,8 @@ public:
         std::function<void()> beep;
     };
 
-    TMain_Router(DeviceRecord& device, LinkSettings& link, StatusControls controls, Hooks hooks,
+    // view outlives the thread.
+    TMain_Router(DeviceRecord& device, LinkSettings& link, StatusView& view, Hooks hooks,
                  bool createSuspended = false);
 
     // Window thread.
@@ -70,6 +53,6 @@ private:
     DeviceRecord& m_device;
     LinkSettings& m_link;
     uint32_t m_settingsShown = 0; // the device's settings replies the limits show
-    StatusControls m_controls;
+    StatusView& m_view;
     Hooks m_hooks;
 };

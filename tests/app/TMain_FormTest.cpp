@@ -372,6 +372,7 @@ struct StatusFixture : ::testing::Test
     LinkSettings link;
     std::vector<char> calls; // 'C' counters, 'B' beep
     std::optional<int32_t> size;
+    StatusFieldsView view{form().statusControls()};
     std::unique_ptr<TMain_Router> router;
 
     void SetUp() override
@@ -382,7 +383,7 @@ struct StatusFixture : ::testing::Test
             return size;
         };
         hooks.beep = [this] { calls.push_back('B'); };
-        router = std::make_unique<TMain_Router>(s, link, form().statusControls(), hooks, true);
+        router = std::make_unique<TMain_Router>(s, link, view, hooks, true);
         ui().edFileSize->setText(QStringLiteral("0 kB"));
     }
 
