@@ -58,13 +58,13 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     m_statusView = std::make_unique<StatusFieldsView>(m_mainForm->statusControls());
     m_starter->statusView = m_statusView.get();
     m_starter->startGpsThread = [this] { startGpsThread(); };
-    // The status thread and its link start on the window thread, as the timer runs.
+    // The port dialog starts the status thread on the window thread, where the timer ticks.
     m_mainForm->tickStatus = [this] {
         if (TMain_Router* status = m_starter->statusThread())
             status->statusTickEvent.set();
     };
     m_mainForm->terminateLink = [this] { m_starter->terminateLink(); };
-    // In the designed order: the GPS thread, then the status thread.
+    // After the receiver displays: the GPS thread, then the status thread.
     m_mainForm->terminateWorkers = [this] {
         if (m_gpsThread)
             m_gpsThread->Terminate();
