@@ -78,7 +78,7 @@ def stop(p):
 # ---- /proc ------------------------------------------------------------------
 
 def threads(pid):
-    """{tid: (name, run-time ns)} of a live process."""
+    """{tid: (name, run-time ns, times scheduled in)} of a live process."""
     out = {}
     base = f"/proc/{pid}/task"
     for tid in os.listdir(base):
@@ -86,10 +86,11 @@ def threads(pid):
             with open(f"{base}/{tid}/comm") as f:
                 name = f.read().strip()
             with open(f"{base}/{tid}/schedstat") as f:
-                ns = int(f.read().split()[0])
-        except (FileNotFoundError, ProcessLookupError, ValueError):
+                fields = f.read().split()
+            ns, runs = int(fields[0]), int(fields[2])
+        except (FileNotFoundError, ProcessLookupError, ValueError, IndexError):
             continue
-        out[tid] = (name, ns)
+        out[tid] = (name, ns, runs)
     return out
 
 
@@ -102,7 +103,9 @@ def rss_kb(pid):
 
 
 def cpu_window(pids, seconds):
-    """Percent of one core for each process and, per thread name, for each."""
+    """Percent of one core for each process and, per thread name, for each;
+    then, per thread name, wake-ups a second (times the thread was scheduled
+    in: each costs a context switch, the dearest thing at the line rate)."""
     before = {name: threads(pid) for name, pid in pids.items()}
     t0 = time.monotonic()
     time.sleep(seconds)  # the measured interval itself
@@ -110,13 +113,15 @@ def cpu_window(pids, seconds):
     after = {name: threads(pid) for name, pid in pids.items()}
     result = {}
     for name in pids:
-        per_thread = {}
-        for tid, (comm, ns) in after[name].items():
-            was = before[name].get(tid, (comm, 0))[1]
-            per_thread[comm] = per_thread.get(comm, 0) + (ns - was)
+        per_thread, wakes = {}, {}
+        for tid, (comm, ns, runs) in after[name].items():
+            _, was_ns, was_runs = before[name].get(tid, (comm, 0, 0))
+            per_thread[comm] = per_thread.get(comm, 0) + (ns - was_ns)
+            wakes[comm] = wakes.get(comm, 0) + (runs - was_runs)
         total = sum(per_thread.values())
         result[name] = (100.0 * total / 1e9 / elapsed,
-                        {comm: 100.0 * ns / 1e9 / elapsed for comm, ns in per_thread.items()})
+                        {comm: 100.0 * ns / 1e9 / elapsed for comm, ns in per_thread.items()},
+                        {comm: n / elapsed for comm, n in wakes.items()})
     return result
 
 
@@ -303,9 +308,15 @@ def main():
             values = [r["program"][1].get(t, 0.0) for r in runs]
             if max(values) >= 0.005:
                 say(f"program.cpu.{name}.thread.{t}", median_spread(values), "% of a core")
+        for t in names:
+            values = [r["program"][2].get(t, 0.0) for r in runs]
+            if max(values) >= 1.0:
+                say(f"program.wakeups.{name}.thread.{t}", f"{statistics.median(values):.0f}", "/s")
+        say(f"program.wakeups.{name}", f"{statistics.median(sum(r['program'][2].values()) for r in runs):.0f}", "/s")
         for peer in peers:
             values = [r[peer][0] for r in runs]
             say(f"{peer}.cpu.{name}", median_spread(values), "% of a core")
+            say(f"{peer}.wakeups.{name}", f"{statistics.median(sum(r[peer][2].values()) for r in runs):.0f}", "/s")
             med = statistics.median(values)
             if med > 0 and "connected" not in name:
                 say(f"program.cpu.{name}.ratio_to_{peer}", f"{statistics.median(prog) / med:.2f}", "x")
