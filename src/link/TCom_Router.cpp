@@ -20,9 +20,6 @@ std::atomic<TCom_Router*> linkThread{nullptr};
 namespace {
 
 constexpr int kReopenEveryMs = 1000;
-// A UART's receive FIFO: serial drivers hand received bytes over in pieces
-// up to about this size.
-constexpr int kLinePieceBytes = 16;
 
 } // namespace
 
@@ -51,17 +48,12 @@ struct TCom_Router::Impl
     // waiting for them costs no latency and saves a wake-up for every few
     // bytes the line brings. Idle, it sleeps until data or Terminate().
     //
-    // Each wake-up costs a read, the wait and, when the threshold changes, a
-    // tcsetattr; the rest of the time goes to the packets. A short read took
-    // everything, so the wait comes next rather than a read that finds
-    // nothing. The threshold is only raised when the line must bring a whole
-    // piece more first: below that the change cannot save a wake-up, as the
-    // line hands bytes over in pieces, and it would cost a call each time.
+    // A short read took everything waiting, so the wait comes next rather
+    // than a read that finds nothing.
     void readUntilLost(LinkTransport& port, const WorkerThread& thread)
     {
         std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
         PacketRecord record;
-        int threshold = 1; // as the port opens
         while (!thread.Terminated()) {
             const int16_t n = port.read(buffer.data());
             if (n > 0) {
@@ -80,10 +72,7 @@ struct TCom_Router::Impl
             } else if (port.lost()) {
                 return;
             }
-            const int needed = packetFramer.bytesToComplete();
-            if (needed < threshold || needed >= threshold + kLinePieceBytes)
-                threshold = needed;
-            port.setReadThreshold(threshold);
+            port.setReadThreshold(packetFramer.bytesToComplete());
             // Without a wake descriptor the flag is looked at every 10 ms.
             const int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
             if (port.waitForData(timeoutMs, linkWakeFd) == LinkTransport::WaitResult::Lost)
