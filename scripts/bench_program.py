@@ -36,6 +36,7 @@ soak_minutes = float(os.environ.get("TAVRIX_SOAK_MINUTES", "0"))
 # the windows named in TAVRIX_BENCH_PERF_WINDOWS (perf's cost then counts too).
 perf_dir = os.environ.get("TAVRIX_BENCH_PERF")
 perf_windows = os.environ.get("TAVRIX_BENCH_PERF_WINDOWS", "scan_both_receivers idle_connected").split()
+perf_freq = os.environ.get("TAVRIX_BENCH_PERF_FREQ", "997")  # samples a second; more for a program this quiet
 tools = os.path.join(build, "tools")
 program = os.environ.get("TAVRIX_BENCH_PROGRAM") or os.path.join(build, "src", "app", "tavrix-dl")
 port = os.path.join(work, "tavrix-port")
@@ -78,7 +79,7 @@ def stop(p):
 # ---- /proc ------------------------------------------------------------------
 
 def threads(pid):
-    """{tid: (name, run-time ns)} of a live process."""
+    """{tid: (name, run-time ns, times scheduled in)} of a live process."""
     out = {}
     base = f"/proc/{pid}/task"
     for tid in os.listdir(base):
@@ -86,10 +87,11 @@ def threads(pid):
             with open(f"{base}/{tid}/comm") as f:
                 name = f.read().strip()
             with open(f"{base}/{tid}/schedstat") as f:
-                ns = int(f.read().split()[0])
-        except (FileNotFoundError, ProcessLookupError, ValueError):
+                fields = f.read().split()
+            ns, runs = int(fields[0]), int(fields[2])
+        except (FileNotFoundError, ProcessLookupError, ValueError, IndexError):
             continue
-        out[tid] = (name, ns)
+        out[tid] = (name, ns, runs)
     return out
 
 
@@ -102,7 +104,9 @@ def rss_kb(pid):
 
 
 def cpu_window(pids, seconds):
-    """Percent of one core for each process and, per thread name, for each."""
+    """Percent of one core for each process and, per thread name, for each;
+    then, per thread name, wake-ups a second (times the thread was scheduled
+    in: each costs a context switch, the dearest thing at the line rate)."""
     before = {name: threads(pid) for name, pid in pids.items()}
     t0 = time.monotonic()
     time.sleep(seconds)  # the measured interval itself
@@ -110,13 +114,15 @@ def cpu_window(pids, seconds):
     after = {name: threads(pid) for name, pid in pids.items()}
     result = {}
     for name in pids:
-        per_thread = {}
-        for tid, (comm, ns) in after[name].items():
-            was = before[name].get(tid, (comm, 0))[1]
-            per_thread[comm] = per_thread.get(comm, 0) + (ns - was)
+        per_thread, wakes = {}, {}
+        for tid, (comm, ns, runs) in after[name].items():
+            _, was_ns, was_runs = before[name].get(tid, (comm, 0, 0))
+            per_thread[comm] = per_thread.get(comm, 0) + (ns - was_ns)
+            wakes[comm] = wakes.get(comm, 0) + (runs - was_runs)
         total = sum(per_thread.values())
         result[name] = (100.0 * total / 1e9 / elapsed,
-                        {comm: 100.0 * ns / 1e9 / elapsed for comm, ns in per_thread.items()})
+                        {comm: 100.0 * ns / 1e9 / elapsed for comm, ns in per_thread.items()},
+                        {comm: n / elapsed for comm, n in wakes.items()})
     return result
 
 
@@ -229,7 +235,7 @@ def main():
                     raise RuntimeError(f"{name}: a process ended (exit {p.returncode})")
             profiler = None
             if perf_dir and name in perf_windows:
-                profiler = subprocess.Popen(["perf", "record", "-q", "-F", "997", "-g", "-p", str(app.pid),
+                profiler = subprocess.Popen(["perf", "record", "-q", "-F", perf_freq, "-g", "-p", str(app.pid),
                                              "-o", os.path.join(perf_dir, f"perf-{name}.data")],
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             cpu = cpu_window(pids, window)
@@ -303,9 +309,15 @@ def main():
             values = [r["program"][1].get(t, 0.0) for r in runs]
             if max(values) >= 0.005:
                 say(f"program.cpu.{name}.thread.{t}", median_spread(values), "% of a core")
+        for t in names:
+            values = [r["program"][2].get(t, 0.0) for r in runs]
+            if max(values) >= 1.0:
+                say(f"program.wakeups.{name}.thread.{t}", f"{statistics.median(values):.0f}", "/s")
+        say(f"program.wakeups.{name}", f"{statistics.median(sum(r['program'][2].values()) for r in runs):.0f}", "/s")
         for peer in peers:
             values = [r[peer][0] for r in runs]
             say(f"{peer}.cpu.{name}", median_spread(values), "% of a core")
+            say(f"{peer}.wakeups.{name}", f"{statistics.median(sum(r[peer][2].values()) for r in runs):.0f}", "/s")
             med = statistics.median(values)
             if med > 0 and "connected" not in name:
                 say(f"program.cpu.{name}.ratio_to_{peer}", f"{statistics.median(prog) / med:.2f}", "x")

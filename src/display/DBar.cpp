@@ -623,6 +623,11 @@ QRegion DBar::PendingBar::area(const QRect& plot) const
 
 void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour)
 {
+    // The same bars in the same colour would come out pixel for pixel as they
+    // are: a steady signal costs no drawing. A new background forgets the
+    // bars shown, so it is never skipped.
+    if (colour == m_shownColour && bars == m_shownBars)
+        return;
     const QRect area(0, 0, plotWidth, plotHeight);
     if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
         // The bars are drawn all at once, so that only the parts of the

@@ -36,6 +36,10 @@ public:
     // packet framer's lower bound); transports that cannot wait for a count
     // ignore it.
     virtual void setReadThreshold(int bytes) { (void)bytes; }
+    // True when a read that returned fewer than kReadBufferSize bytes took
+    // everything that was waiting, so that the next step may be the wait
+    // rather than another read.
+    virtual bool shortReadEmptiesQueue() const { return false; }
     // Set when a read or wait saw the device go away; cleared by close().
     virtual bool lost() const = 0;
 

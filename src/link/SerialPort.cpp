@@ -76,9 +76,9 @@ bool SerialPort::openPath(const std::string& path)
     m_path = path;
     m_port = 0;
 
-    // Non-blocking for good: reads take only what FIONREAD reports, and with
-    // VMIN = 1 an empty non-blocking read says EAGAIN while a hung-up line
-    // says 0 or EIO, which is how a lost device shows.
+    // Non-blocking for good: a read takes what is waiting, an empty line says
+    // EAGAIN (VMIN is never 0) while a hung-up one says 0 or EIO, which is
+    // how a lost device shows.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_openErrno = errno;
@@ -116,6 +116,7 @@ bool SerialPort::openPath(const std::string& path)
     ::ioctl(fd, TIOCMBIC, &dtr);
 
     m_fd = fd;
+    m_termios = tio;
     m_vmin = 1;
     m_openErrno = 0;
     m_lost = false;
@@ -131,27 +132,15 @@ void SerialPort::close()
         m_fd = -1;
     }
     m_lost = false;
-    m_woken = false;
 }
 
+// One system call per read at the line rate: asking FIONREAD first would be
+// a second one for the same answer.
 int16_t SerialPort::read(uint8_t* buffer)
 {
     if (m_fd < 0)
         return -1;
-    int waiting = 0;
-    if (::ioctl(m_fd, FIONREAD, &waiting) != 0) {
-        if (errno == EIO || errno == ENXIO || errno == EBADF)
-            m_lost = true;
-        return -1;
-    }
-    // When poll() said readable but nothing is queued, a non-blocking read
-    // tells a line that hung up (0 or EIO) from a spurious wake (EAGAIN).
-    const bool probe = m_woken;
-    m_woken = false;
-    if (waiting == 0 && !probe)
-        return -1;
-    const size_t want = waiting > 0 ? size_t(std::min(waiting, kReadBufferSize)) : size_t(kReadBufferSize);
-    const ssize_t got = ::read(m_fd, buffer, want);
+    const ssize_t got = ::read(m_fd, buffer, size_t(kReadBufferSize));
     if (got > 0)
         return int16_t(got);
     if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
@@ -194,13 +183,14 @@ void SerialPort::setReadThreshold(int bytes)
     const int vmin = std::clamp(bytes, 1, 255);
     if (m_fd < 0 || vmin == m_vmin)
         return;
-    termios tio{};
-    if (::tcgetattr(m_fd, &tio) != 0)
-        return;
+    // The settings made at open are the ones in force: no need to read them back.
+    termios tio = m_termios;
     tio.c_cc[VMIN] = cc_t(vmin);
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(m_fd, TCSANOW, &tio) == 0)
+    if (::tcsetattr(m_fd, TCSANOW, &tio) == 0) {
+        m_termios = tio;
         m_vmin = vmin;
+    }
 }
 
 LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs, int wakeFd)
@@ -214,10 +204,8 @@ LinkTransport::WaitResult SerialPort::waitForData(int timeoutMs, int wakeFd)
         return WaitResult::Timeout;
     // Bytes that arrived before a hang-up are still read; the read after
     // them sees the loss.
-    if (p.revents & POLLIN) {
-        m_woken = true;
+    if (p.revents & POLLIN)
         return WaitResult::Data;
-    }
     if (r < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
         m_lost = true;
         return WaitResult::Lost;

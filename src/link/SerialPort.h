@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <termios.h>
+
 class LinkSettings;
 
 // Module Rs232: the serial line on a POSIX tty, 38400 8N1 raw, no flow
@@ -31,6 +33,7 @@ public:
     void setReadThreshold(int bytes) override;
     int readThreshold() const { return m_vmin; }
     bool lost() const override { return m_lost; }
+    bool shortReadEmptiesQueue() const override { return true; }
 
     std::string deviceName() const override { return m_path; }
     std::string failureReason() const override;
@@ -53,6 +56,6 @@ private:
     int m_fd = -1;
     int m_openErrno = 0; // why the last open failed
     bool m_lost = false;
-    bool m_woken = false; // the last wait saw POLLIN
     int m_vmin = 1;       // VMIN in force on m_fd
+    termios m_termios{};  // the settings in force on m_fd
 };

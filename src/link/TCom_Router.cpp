@@ -45,32 +45,36 @@ struct TCom_Router::Impl
     // complete: at 3840 B/s the bytes still missing cannot come sooner, so
     // waiting for them costs no latency and saves a wake-up for every few
     // bytes the line brings. Idle, it sleeps until data or Terminate().
+    //
+    // A short read took everything waiting, so the wait comes next rather
+    // than a read that finds nothing.
     void readUntilLost(LinkTransport& port, const WorkerThread& thread)
     {
         std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
         PacketRecord record;
         while (!thread.Terminated()) {
             const int16_t n = port.read(buffer.data());
-            if (n < 0) {
-                if (port.lost())
-                    return;
-                port.setReadThreshold(packetFramer.bytesToComplete());
-                // Without a wake descriptor the flag is looked at every 10 ms.
-                const int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
-                if (port.waitForData(timeoutMs, linkWakeFd) == LinkTransport::WaitResult::Lost)
-                    return;
-                continue;
-            }
-            for (size_t at = 0; at < size_t(n);) {
-                bool completed;
-                at += packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
-                if (completed)
+            if (n > 0) {
+                for (size_t at = 0; at < size_t(n);) {
+                    bool completed;
+                    at += packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
+                    if (completed)
+                        deliver(record);
+                }
+                // A rejected frame's bytes are rescanned; packets found in them
+                // must not wait for the next read.
+                while (packetFramer.next())
                     deliver(record);
+                if (n == LinkTransport::kReadBufferSize || !port.shortReadEmptiesQueue())
+                    continue;
+            } else if (port.lost()) {
+                return;
             }
-            // A rejected frame's bytes are rescanned; packets found in them
-            // must not wait for the next read.
-            while (packetFramer.next())
-                deliver(record);
+            port.setReadThreshold(packetFramer.bytesToComplete());
+            // Without a wake descriptor the flag is looked at every 10 ms.
+            const int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
+            if (port.waitForData(timeoutMs, linkWakeFd) == LinkTransport::WaitResult::Lost)
+                return;
         }
     }
 

@@ -34,6 +34,8 @@ public:
     uint16_t write(const uint8_t* data, int n) override;
     WaitResult waitForData(int timeoutMs, int wakeFd = -1) override;
     void setReadThreshold(int bytes) override;
+    // Through the tty a read takes all that waits; D2XX reads are capped.
+    bool shortReadEmptiesQueue() const override { return m_tty.isOpen(); }
     bool lost() const override;
 
     std::string deviceName() const override;

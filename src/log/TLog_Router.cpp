@@ -48,6 +48,7 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         return;
     }
     const size_t need = size_t(count) + 2;
+    bool deep;
     {
         std::lock_guard lock(m_queueMutex);
         if (m_closed)
@@ -59,8 +60,10 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         m_queue.push_back(uint8_t(count & 0xFF));
         m_queue.push_back(uint8_t(count >> 8));
         m_queue.insert(m_queue.end(), packet, packet + count);
+        deep = m_queue.size() >= kWakeBytes;
     }
-    m_logEvent.set();
+    if (deep || m_wakeEachPost.load())
+        m_logEvent.set();
 }
 
 bool TLog_Router::takeQueued(std::vector<uint8_t>& out)
@@ -151,7 +154,8 @@ void TLog_Router::WaitForSettingsReply()
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + m_settingsTimeout;
-    // Every packet posted wakes us, the settings reply among them.
+    // Every packet posted wakes us meanwhile, the settings reply among them.
+    m_wakeEachPost = true;
     while (m_record.settingsReplies() == m_repliesBefore && !Terminated()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
@@ -159,6 +163,7 @@ void TLog_Router::WaitForSettingsReply()
         m_logEvent.wait(int(std::min<int64_t>(left.count() + 1, 1000)));
         m_logEvent.reset();
     }
+    m_wakeEachPost = false;
     m_logEvent.set(); // what was posted meanwhile is written at once
 }
 
@@ -294,7 +299,7 @@ void TLog_Router::Execute()
     MeasureFileSize();
     std::vector<uint8_t> batch;
     for (;;) {
-        m_logEvent.wait(1000);
+        m_logEvent.wait(kBatchMs);
         // Reset before taking, so a post that lands after the take wakes us again.
         m_logEvent.reset();
         if (!FileStillThere() && !StartAgain())

@@ -20,8 +20,11 @@ class DeviceRecord;
 // own so that the file is whole up to its last record if the program dies.
 //
 // Posting never waits for the disk: the link thread appends the packet to a
-// byte queue under a short lock and signals the writer, which swaps the whole
-// queue out and writes it unlocked. The queue is bounded at kQueueBytes: over
+// byte queue under a short lock, and the writer swaps the whole queue out and
+// writes it unlocked. The writer takes the queue every kBatchMs rather than
+// being woken for each packet: at the line rate a wake-up per packet cost
+// more than the writing, so a crash may lose the last kBatchMs of packets.
+// A queue that reaches kWakeBytes (a fast USB link) wakes it at once. The queue is bounded at kQueueBytes: over
 // an hour of the serial line rate, and room for a burst from a fast USB link
 // while a slow disk (a stick, a network share) stalls for seconds. Memory is
 // only taken while there is a backlog. A packet that does not fit is counted
@@ -47,6 +50,8 @@ public:
 
     static constexpr int kMaxFileName = 511;
     static constexpr size_t kQueueBytes = 16u << 20;
+    static constexpr int kBatchMs = 50;
+    static constexpr size_t kWakeBytes = 64u << 10;
 
     // Starts running at once unless createSuspended (then call start()). The
     // header of a new file is taken from device when the thread opens the file.
@@ -125,6 +130,8 @@ private:
     std::chrono::milliseconds m_settingsTimeout{0};
 
     Event m_logEvent;
+    // Set while the writer waits for the settings reply: then each post wakes it.
+    std::atomic<bool> m_wakeEachPost{false};
     std::mutex m_queueMutex;
     // Records, each a 16-bit little-endian count and its bytes.
     std::vector<uint8_t> m_queue;

@@ -178,6 +178,9 @@ TEST_F(DBarPaint, resizeLeavesTheEmptyGrid)
     // Grid: white plot with grey division lines.
     EXPECT_EQ(canvas().pixel(200, g->plotRect.top), qRgb(0x80, 0x80, 0x80));
     EXPECT_EQ(canvas().pixel(200, g->plotRect.top + 5), qRgb(0xFF, 0xFF, 0xFF));
+    // The bars shown before the resize are gone: the same bars again are drawn.
+    bars({{1, "-75 dBm", -75.0}});
+    EXPECT_GT(findAll(canvas(), kMaroon).count, 0);
 }
 
 TEST_F(DBarPaint, titleKeepsItsTextOnFullStopAndClearsOnEmpty)

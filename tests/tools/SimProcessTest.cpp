@@ -43,6 +43,8 @@ public:
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         if (n <= 0)
             return false;
+        ++reads;
+        bytes += std::size_t(n);
         for (auto& f : m_framer.push(buf, std::size_t(n))) {
             ++counts[f.type];
             frames.push_back(std::move(f));
@@ -59,6 +61,8 @@ public:
 
     std::map<uint8_t, int> counts;
     std::vector<CommandFramer::Frame> frames;
+    int reads = 0;
+    std::size_t bytes = 0;
 
 private:
     int m_fd;
@@ -103,6 +107,25 @@ TEST(SimProcess, answersEachRequestAndRecordsThemInOrder)
     EXPECT_NE(json.find("\"requestList\": [28, 1, 48]"), std::string::npos) << json;
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link outlived the emulator";
     EXPECT_NE(sim.stderrText().find("received AA 02 00 30 30 (ChannelInfoRequest)"), std::string::npos);
+}
+
+// At the line rate the bytes come as a UART driver hands them over, a FIFO
+// at a time. Written one by one they woke the reader for every byte (and
+// kept the emulator spinning), which the whole-program figures then showed
+// as the program's cost. A reader slower than the line may see bigger
+// pieces; it never sees smaller ones.
+TEST(SimProcess, pacedLineComesInPiecesNotByteByByte)
+{
+    SimProcess sim;
+    const std::string link = sim.dir() + "/tty";
+    ASSERT_TRUE(sim.start({"--link", link, "--mode", "scan", "--rate", "1000", "--gps", "off"}));
+    ASSERT_FALSE(slaveFrom(sim.readLine(5000)).empty());
+    Line line(link);
+    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(waitFor([&] { return line.pump(20) && line.bytes >= 1500; }, 15000)) << line.bytes;
+    EXPECT_GE(double(line.bytes) / line.reads, 12.0) << line.reads << " reads for " << line.bytes << " bytes";
+    EXPECT_GT(line.counts[sim::ScanReport], 30);
+    sim.terminate();
 }
 
 TEST(SimProcess, countedRunDeliversEveryFrameBeforeExiting)

@@ -18,6 +18,7 @@ std::atomic<bool> Emulator::s_stop{false};
 namespace {
 
 constexpr double kBurstBytes = 128.0;
+constexpr double kPieceBytes = 16.0; // a UART's receive FIFO
 constexpr std::size_t kQueueTarget = 4; // keep few chunks ahead so replies are not held up
 
 const char* modeName(MeasurementMode m)
@@ -168,11 +169,77 @@ void Emulator::generateReplay(double t)
         enqueue(frame);
 }
 
+// A UART driver hands received bytes over in FIFO-sized pieces, not one by
+// one: the paced line writes a piece once the line rate has brought that
+// much, or all that is queued when less is. Writing each byte as its credit
+// came in kept this loop spinning and woke the reader for every byte.
+double Emulator::pieceDue() const
+{
+    if (m_faults.splitting())
+        return 1.0; // the fault run picks its own write sizes and gaps
+    std::size_t queued = 0;
+    for (const OutChunk& c : m_queue) {
+        queued += c.bytes.size() - (&c == &m_queue.front() ? m_offset : 0);
+        if (queued >= std::size_t(kPieceBytes))
+            return kPieceBytes;
+    }
+    return double(queued);
+}
+
+void Emulator::chunkWritten(const OutChunk& chunk)
+{
+    switch (chunk.kind) {
+    case OutChunk::Frame:
+        m_stats.frameSent(chunk.type, chunk.bytes.size());
+        if (sim::isMeasurement(chunk.type)) {
+            --m_measurementsQueued;
+            m_measurementDoneAt = now();
+        }
+        break;
+    case OutChunk::Fault: m_stats.faultSent(chunk.bytes.size()); break;
+    case OutChunk::Noise: m_stats.noiseSent(chunk.bytes.size()); break;
+    }
+}
+
 void Emulator::writeOutput(double t)
 {
     if (lineRatePaced()) {
         m_credit = std::min(kBurstBytes, m_credit + (t - m_lastCredit) * kLineBytesPerSecond);
         m_lastCredit = t;
+        if (m_queue.empty() || m_credit < pieceDue())
+            return;
+    }
+    if (!m_faults.splitting()) {
+        // One write for the piece, across frame boundaries, as the line
+        // delivers it.
+        std::size_t budget = lineRatePaced() ? std::size_t(std::max(0.0, m_credit)) : sizeof m_piece;
+        budget = std::min(budget, sizeof m_piece);
+        std::size_t n = 0;
+        std::size_t offset = m_offset;
+        for (auto c = m_queue.begin(); c != m_queue.end() && n < budget; ++c, offset = 0) {
+            const std::size_t take = std::min(budget - n, c->bytes.size() - offset);
+            std::copy_n(c->bytes.data() + offset, take, m_piece + n);
+            n += take;
+        }
+        if (n == 0)
+            return;
+        const ssize_t w = m_port.write(m_piece, n);
+        if (w <= 0)
+            return; // full, or gone: the next listening() check tells which
+        if (lineRatePaced())
+            m_credit -= double(w);
+        for (std::size_t left = std::size_t(w); left > 0;) {
+            OutChunk& chunk = m_queue.front();
+            const std::size_t take = std::min(left, chunk.bytes.size() - m_offset);
+            m_offset += take;
+            left -= take;
+            if (m_offset == chunk.bytes.size()) {
+                chunkWritten(chunk);
+                m_queue.pop_front();
+                m_offset = 0;
+            }
+        }
+        return;
     }
     for (int writes = 0; writes < 256 && !m_queue.empty() && t >= m_nextWriteAt; ++writes) {
         OutChunk& chunk = m_queue.front();
@@ -188,24 +255,12 @@ void Emulator::writeOutput(double t)
         if (lineRatePaced())
             m_credit -= double(w);
         if (m_offset == chunk.bytes.size()) {
-            switch (chunk.kind) {
-            case OutChunk::Frame:
-                m_stats.frameSent(chunk.type, chunk.bytes.size());
-                if (sim::isMeasurement(chunk.type)) {
-                    --m_measurementsQueued;
-                    m_measurementDoneAt = now();
-                }
-                break;
-            case OutChunk::Fault: m_stats.faultSent(chunk.bytes.size()); break;
-            case OutChunk::Noise: m_stats.noiseSent(chunk.bytes.size()); break;
-            }
+            chunkWritten(chunk);
             m_queue.pop_front();
             m_offset = 0;
         }
-        if (m_faults.splitting()) {
-            m_nextWriteAt = t + std::chrono::duration<double>(m_faults.nextGap()).count();
-            return;
-        }
+        m_nextWriteAt = t + std::chrono::duration<double>(m_faults.nextGap()).count();
+        return;
     }
 }
 
@@ -308,9 +363,13 @@ int Emulator::pollTimeoutMs(double t) const
         return 0;
     double next = std::min(m_nextTickAt, t + (m_listening ? 0.02 : kPeerCheckSeconds)); // also the re-check of a silent line
     if (m_listening && !m_queue.empty()) {
-        next = std::min(next, std::max(t, m_nextWriteAt));
-        if (lineRatePaced() && m_credit < 16.0)
-            next = std::min(next, t + (16.0 - m_credit) / kLineBytesPerSecond);
+        // Ready to write now: POLLOUT ends the wait, and only once the line
+        // takes bytes, so a full line is not polled in a loop.
+        if (m_nextWriteAt > t)
+            next = std::min(next, m_nextWriteAt);
+        const double due = lineRatePaced() ? pieceDue() : 0.0;
+        if (m_credit < due)
+            next = std::min(next, t + (due - m_credit) / kLineBytesPerSecond);
     } else if (m_replay) {
         const double due = m_replay->nextDueAt();
         if (due >= 0 && streaming)
@@ -388,7 +447,7 @@ int Emulator::run()
         pollfd fds[2];
         nfds_t nfds = 0;
         if (m_listening) {
-            const bool wantWrite = !m_queue.empty() && t >= m_nextWriteAt && (m_options.flatOut || m_credit >= 1.0);
+            const bool wantWrite = !m_queue.empty() && t >= m_nextWriteAt && (!lineRatePaced() || m_credit >= pieceDue());
             fds[nfds++] = {m_port.fd(), short(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
         }
         const int controlIndex = int(nfds);

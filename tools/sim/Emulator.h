@@ -41,6 +41,8 @@ private:
     void enqueue(const SimFrame& frame);
     void enqueue(const std::vector<SimFrame>& frames);
     void dropQueue();
+    double pieceDue() const;
+    void chunkWritten(const OutChunk& chunk);
     void writeOutput(double t);
     void readInput();
     void readControl(double t);
@@ -64,6 +66,7 @@ private:
 
     std::deque<OutChunk> m_queue;
     std::size_t m_offset = 0;       // bytes of the front chunk already written
+    uint8_t m_piece[4096];          // the bytes of one write, gathered from the queue
     int m_measurementsQueued = 0;
     double m_credit = 0.0;          // bytes the line rate allows now
     double m_lastCredit = 0.0;
