@@ -23,7 +23,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -110,7 +109,7 @@ protected:
     QTemporaryDir dir;
     QString port;
     QString statsPath;
-    QProcess sim;
+    SimProcess sim;
     std::unique_ptr<Program> program;
 };
 

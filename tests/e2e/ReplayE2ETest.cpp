@@ -21,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -140,7 +139,7 @@ protected:
 
     QTemporaryDir dir;
     QString statsPath;
-    QProcess sim;
+    SimProcess sim;
     std::unique_ptr<Program> program;
 };
 
@@ -155,9 +154,8 @@ TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
     ASSERT_TRUE(until([&] { return sent("GpsMessage") >= gpsBefore + 4; }));
     stopLogging();
     closeProgram();
-    sim.closeWriteChannel();
     sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(5000));
+    ASSERT_GE(sim.wait(5000), 0);
 
     const QString first = dir.filePath(QStringLiteral("first.KLF"));
     const std::vector<QByteArray> recorded = packetRecords(first);
@@ -175,8 +173,8 @@ TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
     startProgramOn(QStringLiteral("replay"));
     startLogging(dir.filePath(QStringLiteral("second")));
     command("resume");
-    ASSERT_TRUE(until([&] { return sim.state() == QProcess::NotRunning; }, 30000)) << "the replay never ended";
-    EXPECT_EQ(sim.exitCode(), 0);
+    ASSERT_TRUE(until([&] { return sim.wait(0) >= 0; }, 30000)) << "the replay never ended";
+    EXPECT_EQ(sim.wait(0), 0);
     const QString second = dir.filePath(QStringLiteral("second.KLF"));
     ASSERT_TRUE(until([&] { return packetRecords(second).size() >= recorded.size(); }));
     stopLogging();
