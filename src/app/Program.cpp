@@ -24,7 +24,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QMessageBox>
 
 Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
     : m_device(device)
@@ -90,17 +89,7 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     };
     m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
 
-    m_map->onRefused = [this](const std::string& message) {
-        QMetaObject::invokeMethod(
-            m_mainForm.get(),
-            [this, text = QString::fromStdString(message)] {
-                auto* box = new QMessageBox(QMessageBox::Warning, "Warning", text, QMessageBox::Ok, m_mainForm.get());
-                box->setAttribute(Qt::WA_DeleteOnClose);
-                box->setWindowModality(Qt::NonModal);
-                box->show();
-            },
-            Qt::QueuedConnection);
-    };
+    m_map->onRefused = [this](const std::string& message) { m_mainForm->postWarning(QString::fromStdString(message)); };
     // A logout, kill or Ctrl+C closes the program as File > Exit does, so the
     // log is drained and the map block and DATAMUTEX are removed.
     m_signals = std::make_unique<TerminationSignals>([this] {

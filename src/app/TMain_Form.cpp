@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLayout>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
@@ -74,6 +75,23 @@ TMain_Form::TMain_Form(DeviceRecord& device, SampleBuffers& samples, QWidget* pa
                 m_modeShown.store(int(mode));
         });
     }
+    // A queued signal rather than a posted lambda: Qt copies the int itself,
+    // so the hand-over from the link thread is ordered for thread checkers
+    // too; a lambda's captures, written there and read here, cross Qt's
+    // uninstrumented event queue.
+    connect(this, &TMain_Form::modeButtonRequested, this, [this](int mode) {
+        switch (Mode(mode)) {
+        case Mode::Single: ui->btnSingleMode->setChecked(true); break;
+        case Mode::Scan: ui->btnScanMode->setChecked(true); break;
+        case Mode::Table: ui->btnTableMode->setChecked(true); break;
+        }
+    }, Qt::QueuedConnection);
+    connect(this, &TMain_Form::warningPosted, this, [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, "Warning", text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+    }, Qt::QueuedConnection);
 
     m_linkStatus = new QLabel(ui->sbarTavrix);
     m_linkStatus->setObjectName(QStringLiteral("sbarTavrixPanel0"));
@@ -155,13 +173,12 @@ void TMain_Form::pressModeButton(Mode mode)
     // trip to the window thread.
     if (m_modeShown.load() == int(mode))
         return;
-    QMetaObject::invokeMethod(this, [this, mode] {
-        switch (mode) {
-        case Mode::Single: ui->btnSingleMode->setChecked(true); break;
-        case Mode::Scan: ui->btnScanMode->setChecked(true); break;
-        case Mode::Table: ui->btnTableMode->setChecked(true); break;
-        }
-    }, Qt::QueuedConnection);
+    emit modeButtonRequested(int(mode), QPrivateSignal());
+}
+
+void TMain_Form::postWarning(const QString& text)
+{
+    emit warningPosted(text, QPrivateSignal());
 }
 
 void TMain_Form::FormResize()

@@ -46,6 +46,8 @@ public:
 
     // Link thread: posted to the window thread, never waits for it.
     void pressModeButton(Mode mode) override;
+    // Any thread: a non-modal warning box, shown on the window thread.
+    void postWarning(const QString& text);
 
     // Filled at integration by the map range dialog and the log control.
     std::function<void()> onMapClick;
@@ -89,6 +91,12 @@ public:
     void UserManualClick();
 
     static constexpr const char* kUserManual = "Tavrix1.0.pdf";
+
+signals:
+    // pressModeButton's hand-over, queued to the window thread.
+    void modeButtonRequested(int mode, QPrivateSignal);
+    // postWarning's hand-over, queued to the window thread.
+    void warningPosted(const QString& text, QPrivateSignal);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -43,6 +43,7 @@ bool MapExport::SendMapData(const TGPS& gps, const std::string& serialNumber)
             return false;
         }
         m_memory = std::move(memory);
+        m_mapped.store(true);
         ++m_mappingsCreated;
     }
 
@@ -74,5 +75,5 @@ void MapExport::setRange(int16_t minimum, int16_t maximum)
 
 bool MapExport::isMapped() const
 {
-    return m_memory && m_memory->isMapped();
+    return m_mapped.load();
 }

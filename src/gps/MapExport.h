@@ -56,6 +56,7 @@ public:
     int16_t rangeMin() const { return m_rangeMin.load(); }
     int16_t rangeMax() const { return m_rangeMax.load(); }
 
+    // Safe on any thread: the block is made on the exporting thread.
     bool isMapped() const;
     int mappingsCreated() const { return m_mappingsCreated.load(); }
     const std::string& blockName() const { return m_blockName; }
@@ -69,7 +70,8 @@ public:
 private:
     std::string m_blockName;
     std::shared_ptr<Broadcast> m_broadcast;
-    std::unique_ptr<SharedMemory> m_memory; // null until the first export
+    std::unique_ptr<SharedMemory> m_memory; // null until the first export; exporting thread only
+    std::atomic<bool> m_mapped{false};      // m_memory is set, for other threads
     std::atomic<int> m_mappingsCreated{0};
     bool m_refusalTold = false;
 

@@ -28,6 +28,11 @@ LogControl::LogControl(DeviceRecord& device, QLineEdit* LogFile, QAbstractButton
     , m_warningForm(warningForm)
     , m_requestSettings(std::move(requestSettings))
 {
+    connect(this, &LogControl::writerFailedQueued, this, [this](quintptr writer, const QString& message) {
+        writerFailed(reinterpret_cast<TLog_Router*>(writer), message);
+    }, Qt::QueuedConnection);
+    connect(this, &LogControl::noticeQueued, this, &LogControl::showNotice, Qt::QueuedConnection);
+    connect(this, &LogControl::warningQueued, this, &LogControl::raiseWarning, Qt::QueuedConnection);
 }
 
 LogControl::~LogControl()
@@ -90,15 +95,12 @@ void LogControl::startLogging()
     auto self = std::make_shared<TLog_Router*>(nullptr);
     auto writer = std::make_unique<TLog_Router>(
         name, m_device, [this, self](const std::string& message) {
-            QMetaObject::invokeMethod(
-                this, [this, failed = *self, text = QString::fromStdString(message)] { writerFailed(failed, text); },
-                Qt::QueuedConnection);
+            emit writerFailedQueued(reinterpret_cast<quintptr>(*self), QString::fromStdString(message), QPrivateSignal());
         },
         true);
     *self = writer.get();
     writer->setNoticeHandler([this](const std::string& message) {
-        QMetaObject::invokeMethod(
-            this, [this, text = QString::fromStdString(message)] { showNotice(text); }, Qt::QueuedConnection);
+        emit noticeQueued(QString::fromStdString(message), QPrivateSignal());
     });
     writer->waitForSettings(settingsReplies, m_settingsWait);
     TLog_Router* w = writer.get();
@@ -170,7 +172,7 @@ void LogControl::handOff(const PacketRecord& packet)
         if (m_unloggedScanCount.load() < kWarningThreshold)
             ++m_unloggedScanCount;
         else if (!m_warningPending.exchange(true))
-            QMetaObject::invokeMethod(this, &LogControl::raiseWarning, Qt::QueuedConnection);
+            emit warningQueued(QPrivateSignal());
     }
     // The framer never hands over more than the record holds; a corrupt length
     // must not make us read past it.

@@ -78,6 +78,14 @@ public:
     const QStringList& notices() const { return m_notices; }
     void setSettingsWait(std::chrono::milliseconds wait) { m_settingsWait = wait; }
 
+signals:
+    // The writer and link threads' hand-overs, queued to the window thread
+    // as signals: Qt copies the arguments itself, so thread checkers see the
+    // order too, which they do not for a posted lambda's captures.
+    void writerFailedQueued(quintptr writer, const QString& message, QPrivateSignal);
+    void noticeQueued(const QString& message, QPrivateSignal);
+    void warningQueued(QPrivateSignal);
+
 private:
     void startLogging();
     void stopLogging();

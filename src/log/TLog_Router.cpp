@@ -37,8 +37,9 @@ void TLog_Router::stop()
 void TLog_Router::stopAndWait()
 {
     stop();
-    if (isRunning())
-        wait();
+    // Also when the thread has ended already: the join is what orders its
+    // last writes before the caller frees the queue.
+    wait();
 }
 
 void TLog_Router::PostRecord(const uint8_t* packet, int count)

@@ -96,8 +96,15 @@ DriveLoader::DriveLoader(QObject* parent)
 DriveLoader::~DriveLoader()
 {
     cancel();
-    if (m_thread)
-        m_thread->wait();
+    join();
+}
+
+void DriveLoader::join()
+{
+    if (!m_thread)
+        return;
+    m_thread->wait();
+    std::lock_guard lock(m_resultMutex);
 }
 
 DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice, const RssiPalette& palette,
@@ -124,8 +131,7 @@ DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice,
 void DriveLoader::start(const QString& path, const Choice& choice, const RssiPalette& palette)
 {
     cancel();
-    if (m_thread)
-        m_thread->wait();
+    join();
     m_cancel = false;
     m_progress = 0;
     const int generation = ++m_generation;
@@ -134,6 +140,7 @@ void DriveLoader::start(const QString& path, const Choice& choice, const RssiPal
             m_progress = done;
             return !m_cancel.load();
         });
+        std::lock_guard lock(m_resultMutex);
         m_result = std::move(r);
     }));
     // Queued: the window thread takes the result once the read is over. A
@@ -157,7 +164,7 @@ bool DriveLoader::running() const
 
 DriveLoader::Result DriveLoader::takeResult()
 {
-    if (m_thread)
-        m_thread->wait();
+    join();
+    std::lock_guard lock(m_resultMutex);
     return std::move(m_result);
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -61,9 +62,15 @@ signals:
     void finished();
 
 private:
+    // QThread::wait, then m_resultMutex: the read's last step is under it, so
+    // everything the read did is ordered before the caller's next step for
+    // thread checkers too (Qt's join is invisible to them).
+    void join();
+
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_cancel{false};
     std::atomic<double> m_progress{0};
-    Result m_result;
+    std::mutex m_resultMutex;
+    Result m_result; // under m_resultMutex
     int m_generation = 0; // of the latest start
 };

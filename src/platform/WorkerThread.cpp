@@ -61,7 +61,6 @@ WorkerThread::~WorkerThread()
 {
     Terminate();
     wait();
-    joined();
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     r.workers.erase(std::remove(r.workers.begin(), r.workers.end(), this), r.workers.end());
@@ -71,6 +70,14 @@ void WorkerThread::run()
 {
     Execute();
     m_executed.store(true, std::memory_order_release);
+}
+
+bool WorkerThread::wait(QDeadlineTimer deadline)
+{
+    if (!QThread::wait(deadline))
+        return false;
+    joined();
+    return true;
 }
 
 void WorkerThread::joined() const
@@ -167,10 +174,8 @@ void WorkerThread::shutdownAll()
     }
     for (WorkerThread* w : workers)
         w->Terminate();
-    for (WorkerThread* w : workers) {
+    for (WorkerThread* w : workers)
         w->wait();
-        w->joined();
-    }
 }
 
 void WorkerThread::reopen()

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <atomic>
+#include <climits>
 #include <functional>
 
 // Base of every worker: a QThread with the create / Execute / Terminate /
@@ -38,9 +40,19 @@ public:
     // (tests that start the whole program more than once).
     static void reopen();
 
-    // After wait() returned true: orders everything the thread did before
-    // the caller's next step for thread checkers too (the destructor and
-    // shutdownAll call it; so should a caller that frees what the thread used).
+    // QThread::wait, then joined(): once it returns true, everything the
+    // thread did is ordered before the caller's next step for thread checkers
+    // too. It hides QThread::wait so that every join through a worker, such
+    // as a subclass destructor's before it frees what the thread used, gets
+    // that order; only a join through a plain QThread pointer does not.
+    bool wait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    bool wait(unsigned long timeMs)
+    {
+        return wait(timeMs == ULONG_MAX ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(qint64(timeMs)));
+    }
+
+    // After QThread::wait returned true: orders everything the thread did
+    // before the caller's next step for thread checkers too.
     void joined() const;
 
 protected:

@@ -3,45 +3,50 @@
 // The emulator as a child process of a whole-program test, driven through
 // its control commands and read back through its stats file.
 
+#include "tools/SimProcess.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
-#include <csignal>
-#include <sys/prctl.h>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 inline QString tavrixTool(const char* name)
 {
     return QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QLatin1Char('/') + QLatin1String(name);
 }
 
+inline std::vector<std::string> toStdArgs(const QStringList& args)
+{
+    std::vector<std::string> out;
+    for (const QString& a : args)
+        out.push_back(a.toStdString());
+    return out;
+}
+
 // Starts tavrix-sim with args plus its link, control and stats options.
-inline bool startEmulatorProcess(QProcess& sim, QStringList args, const QString& link, const QString& statsPath)
+inline bool startEmulatorProcess(SimProcess& sim, QStringList args, const QString& link, const QString& statsPath)
 {
     args << QStringLiteral("--link") << link << QStringLiteral("--control") << QStringLiteral("--stats") << statsPath;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // A test killed by its time-out must not leave its emulator behind.
-    sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    sim.start(tavrixTool("tavrix-sim"), args);
-    return sim.waitForStarted(5000);
+    return sim.start(toStdArgs(args));
 }
 
-inline void stopEmulatorProcess(QProcess& sim)
+// Stops the emulator and passes on what it wrote to its standard error.
+inline void stopEmulatorProcess(SimProcess& sim)
 {
-    sim.closeWriteChannel();
-    sim.terminate();
-    sim.waitForFinished(5000);
+    sim.stop();
+    const std::string errors = sim.stderrText();
+    std::fputs(errors.c_str(), stderr);
 }
 
-inline void sendEmulatorCommand(QProcess& sim, const char* line)
+inline void sendEmulatorCommand(SimProcess& sim, const char* line)
 {
-    sim.write(line);
-    sim.write("\n");
-    sim.waitForBytesWritten(1000);
+    sim.sendLine(line);
 }
 
 inline QJsonObject readEmulatorStats(const QString& statsPath)

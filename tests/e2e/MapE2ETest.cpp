@@ -24,7 +24,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -111,7 +110,7 @@ protected:
     QTemporaryDir dir;
     QString port;
     QString statsPath;
-    QProcess sim;
+    SimProcess sim;
     // The records main() creates, fresh for each run; they outlive the program.
     DeviceRecord device;
     SampleBuffers samples;

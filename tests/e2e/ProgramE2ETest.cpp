@@ -37,7 +37,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -120,18 +119,18 @@ protected:
     QJsonObject drainedStats()
     {
         command("drain");
-        const QByteArray prefix = "tavrix-sim: drained ";
-        qsizetype at = -1;
+        const std::string prefix = "tavrix-sim: drained ";
+        qint64 sent = -1;
         EXPECT_TRUE(until([&] {
-            simOut += sim.readAllStandardOutput();
-            at = simOut.indexOf(prefix);
-            return at >= 0 && simOut.indexOf('\n', at) > at;
+            while (const auto line = sim.readLine(0))
+                if (line->rfind(prefix, 0) == 0) {
+                    sent = std::stoll(line->substr(prefix.size()));
+                    return true;
+                }
+            return false;
         })) << "the emulator never drained";
-        if (at < 0)
+        if (sent < 0)
             return {};
-        const qsizetype end = simOut.indexOf('\n', at);
-        const qint64 sent = simOut.mid(at + prefix.size(), end - at - prefix.size()).toLongLong();
-        simOut.remove(0, end + 1);
         const QJsonObject s = stats();
         EXPECT_EQ(s.value(QStringLiteral("framesSent")).toInteger(), sent);
         Decoder* decoder = program->starter().decoder();
@@ -167,8 +166,7 @@ protected:
     QTemporaryDir dir;
     QString port;
     QString statsPath;
-    QProcess sim;
-    QByteArray simOut; // the emulator's standard output not yet consumed
+    SimProcess sim;
     // The records main() creates, fresh for each run; they outlive the program.
     DeviceRecord device;
     SampleBuffers samples;
@@ -331,14 +329,10 @@ TEST_F(ProgramRun, EveryPacketSentWhileLoggingIsInTheLog)
 
 TEST_F(ProgramRun, GpsReachesTheScreenTheMapBlockAndTheWatcherThenGpsOffBeepsOnce)
 {
-    QProcess watcher;
-    watcher.start(tool("tavrix-mapwatch"), {QStringLiteral("--json")});
-    ASSERT_TRUE(watcher.waitForStarted(5000));
-    QByteArray watcherLog;
-    ASSERT_TRUE(until([&] {
-        watcherLog += watcher.readAllStandardError();
-        return watcherLog.contains("ready");
-    }, 5000)) << "the watcher never subscribed";
+    SimProcess watcher;
+    ASSERT_TRUE(watcher.start(tool("tavrix-mapwatch").toStdString(), {"--json"}));
+    ASSERT_TRUE(until([&] { return watcher.stderrText().find("ready") != std::string::npos; }, 5000))
+        << "the watcher never subscribed";
 
     startEmulator({"--gps", "on", "--mode", "scan"});
     startProgram();
@@ -357,7 +351,8 @@ TEST_F(ProgramRun, GpsReachesTheScreenTheMapBlockAndTheWatcherThenGpsOffBeepsOnc
     int points = 0;
     const auto watcherHas = [&](int expected) {
         return until([&] {
-            points += int(watcher.readAllStandardOutput().count('\n'));
+            while (watcher.readLine(0))
+                ++points;
             return points >= expected;
         });
     };
@@ -400,8 +395,7 @@ TEST_F(ProgramRun, GpsReachesTheScreenTheMapBlockAndTheWatcherThenGpsOffBeepsOnc
     }
     EXPECT_EQ(beeps, 4) << "later clock messages are silent";
 
-    watcher.terminate();
-    watcher.waitForFinished(3000);
+    watcher.stop();
 }
 
 TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)

@@ -22,7 +22,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -141,7 +140,7 @@ protected:
 
     QTemporaryDir dir;
     QString statsPath;
-    QProcess sim;
+    SimProcess sim;
     // The records main() creates, fresh for each run; they outlive the program.
     DeviceRecord device;
     SampleBuffers samples;
@@ -161,9 +160,8 @@ TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
     ASSERT_TRUE(until([&] { return sent("GpsMessage") >= gpsBefore + 4; }));
     stopLogging();
     closeProgram();
-    sim.closeWriteChannel();
     sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(5000));
+    ASSERT_GE(sim.wait(5000), 0);
 
     const QString first = dir.filePath(QStringLiteral("first.KLF"));
     const std::vector<QByteArray> recorded = packetRecords(first);
@@ -181,8 +179,8 @@ TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
     startProgramOn(QStringLiteral("replay"));
     startLogging(dir.filePath(QStringLiteral("second")));
     command("resume");
-    ASSERT_TRUE(until([&] { return sim.state() == QProcess::NotRunning; }, 30000)) << "the replay never ended";
-    EXPECT_EQ(sim.exitCode(), 0);
+    ASSERT_TRUE(until([&] { return sim.wait(0) >= 0; }, 30000)) << "the replay never ended";
+    EXPECT_EQ(sim.wait(0), 0);
     const QString second = dir.filePath(QStringLiteral("second.KLF"));
     ASSERT_TRUE(until([&] { return packetRecords(second).size() >= recorded.size(); }));
     stopLogging();

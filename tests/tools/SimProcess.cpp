@@ -1,5 +1,6 @@
 #include "SimProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -23,17 +24,7 @@ SimProcess::SimProcess()
 
 SimProcess::~SimProcess()
 {
-    if (m_pid > 0 && wait(0) < 0) {
-        terminate();
-        if (wait(5000) < 0) {
-            ::kill(m_pid, SIGKILL);
-            wait(5000);
-        }
-    }
-    if (m_stdin >= 0)
-        ::close(m_stdin);
-    if (m_stdout >= 0)
-        ::close(m_stdout);
+    stop();
     if (!m_dir.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(m_dir, ec);
@@ -46,13 +37,36 @@ std::string SimProcess::binary()
     return std::string(dir ? dir : ".") + "/tavrix-sim";
 }
 
+void SimProcess::stop()
+{
+    if (m_pid > 0 && wait(0) < 0) {
+        terminate();
+        if (wait(5000) < 0) {
+            ::kill(m_pid, SIGKILL);
+            wait(5000);
+        }
+    }
+    if (m_stdin >= 0)
+        ::close(m_stdin);
+    if (m_stdout >= 0)
+        ::close(m_stdout);
+    m_stdin = m_stdout = -1;
+    m_pending.clear();
+}
+
 bool SimProcess::start(const std::vector<std::string>& args)
 {
+    return start(binary(), args);
+}
+
+bool SimProcess::start(const std::string& exe, const std::vector<std::string>& args)
+{
+    stop();
+    m_exitCode = -1;
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
         return false;
     const std::string errPath = m_dir + "/stderr.txt";
-    const std::string exe = binary();
     std::vector<std::string> all{exe};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -66,7 +80,7 @@ bool SimProcess::start(const std::vector<std::string>& args)
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (err >= 0)
             ::dup2(err, STDERR_FILENO);
         ::execv(exe.c_str(), argv.data());
@@ -90,16 +104,20 @@ std::optional<std::string> SimProcess::readLine(int timeoutMs)
             return line;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{m_stdout, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(std::max<long>(left.count(), 0)));
+        if (ready > 0) {
+            char buf[256];
+            const ssize_t n = ::read(m_stdout, buf, sizeof buf);
+            if (n == 0)
+                return std::nullopt;
+            if (n > 0) {
+                m_pending.append(buf, std::size_t(n));
+                continue;
+            }
+        }
         if (left.count() <= 0)
             return std::nullopt;
-        pollfd p{m_stdout, POLLIN, 0};
-        ::poll(&p, 1, int(left.count()));
-        char buf[256];
-        const ssize_t n = ::read(m_stdout, buf, sizeof buf);
-        if (n == 0)
-            return std::nullopt;
-        if (n > 0)
-            m_pending.append(buf, std::size_t(n));
     }
 }
 

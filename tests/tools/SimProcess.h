@@ -7,8 +7,13 @@
 #include <sys/types.h>
 #include <vector>
 
-// Runs the real tavrix-sim binary for tests: stdin and stdout on pipes,
-// stderr into a file that the test can read back.
+// Runs the real tavrix-sim binary (or another of the tools) for tests: stdin
+// and stdout on pipes, stderr into a file that the test can read back (each
+// start adds to it).
+//
+// A plain fork and exec: QProcess starts its child with a vfork-style clone
+// that shares the caller's memory, and ThreadSanitizer, seeing the child's
+// library calls as the caller's, then loses track of that thread's locks.
 class SimProcess
 {
 public:
@@ -19,6 +24,12 @@ public:
 
     static std::string binary();
     bool start(const std::vector<std::string>& args);
+    // Any other executable; a process still running from an earlier start
+    // is stopped first.
+    bool start(const std::string& exe, const std::vector<std::string>& args);
+    // Ends the process (SIGTERM, SIGKILL after 5 s) and closes its pipes.
+    void stop();
+    // With timeoutMs 0: a line already written, without waiting for more.
     std::optional<std::string> readLine(int timeoutMs);
     bool sendLine(const std::string& line);
     // The exit code, or -1 if the process is still running after timeoutMs.
