@@ -729,8 +729,14 @@ void DBar::paintEvent(QPaintEvent* event)
         p.fillRect(rect(), kGrey);
         return;
     }
-    for (const QRect& r : event->region())
+    // Under the paint's own clip, a region of several rectangles, the raster
+    // engine cannot blit: it blends span by span and hands tall copies to
+    // its thread pool (a wake-up of the pool and of this thread per 64
+    // rows). Clipped to the one rectangle being copied, each is a blit.
+    for (const QRect& r : event->region()) {
+        p.setClipRect(r);
         copyRect(p, m_canvas, r, QPoint());
+    }
 }
 
 void DBar::resizeEvent(QResizeEvent* event)
