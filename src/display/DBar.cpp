@@ -1,6 +1,7 @@
 #include "DBar.h"
 
 #include "display/GraphFonts.h"
+#include "display/LabelCache.h"
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -60,25 +61,10 @@ void fill(QPainter& p, int left, int top, int right, int bottom, const QColor& c
         p.fillRect(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)), c);
 }
 
-// Opaque text whose cell's top-left corner is at (x, y); escapement in tenths
-// of a degree, counter-clockwise, turning about that corner. Returns the
-// area it may have painted (glyphs can reach a little past their cell).
-QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
-              const QColor& color, const QColor& background, int escapement = 0)
+QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font, const QColor& color,
+              const QColor& background, int escapement = 0)
 {
-    const QFontMetrics fm(font);
-    p.save();
-    p.translate(x, y);
-    if (escapement != 0)
-        p.rotate(-escapement / 10.0);
-    const QRect cell(0, 0, fm.horizontalAdvance(text), fm.height());
-    p.fillRect(cell, background);
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(0, fm.ascent(), text);
-    const QRect painted = p.transform().mapRect(cell).adjusted(-2, -2, 2, 2);
-    p.restore();
-    return painted;
+    return LabelCache::paintText(p, x, y, text, font, color, background, escapement);
 }
 
 // Copies the logical rectangle r of src to dest at r moved by offset.
@@ -106,8 +92,9 @@ DBar::DBar(QWidget* parent)
     f.setPixelSize(kDefaultFontPixels);
     setFont(f);
     m_canvasFont = f;
-    m_labelFont = arial();
-    m_labelFont.setPixelSize(kDefaultFontPixels);
+    QFont labelFont = arial();
+    labelFont.setPixelSize(kDefaultFontPixels);
+    m_labels = std::make_unique<LabelCache>(labelFont);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -571,9 +558,8 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
     if (alwaysLabel || underMouse) {
         // Labels are at most a frequency with four decimals; anything longer is cut.
         bar.text = label.left(kMaxLabelLength);
-        const QFontMetrics fm(m_labelFont);
-        const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(bar.text);
-        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
+        const int w = m_labels->advance(bar.text), h = m_labels->height();
+        const int e = verticalLabels ? h : w;
         const LabelSpot spot = labelPlace(bx - e / 2, by, w, h, verticalLabels);
         bar.labelAt = QPoint(spot.x, spot.y);
         bar.labelled = true;
@@ -655,8 +641,7 @@ void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour
             if (b.bar.isValid())
                 p.fillRect(b.bar, colour);
             if (b.labelled)
-                textOut(p, b.labelAt.x(), b.labelAt.y(), b.text, m_labelFont, colour, kWhite,
-                        b.vertical ? 900 : 0);
+                m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
         }
         m_barsDrawn = drawn;
     }

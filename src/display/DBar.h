@@ -10,8 +10,11 @@
 #include <QString>
 #include <QWidget>
 
+class LabelCache;
+
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Bar graph of one receiver's RSSI against a value scale.
@@ -148,7 +151,7 @@ private:
 
     QImage m_canvas;
     QFont m_canvasFont;        // the canvas font as the drawing steps leave it
-    QFont m_labelFont;         // the bars bitmap font
+    std::unique_ptr<LabelCache> m_labels; // the bar labels' font, advances and pictures
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
 
     // A bar of the current update, drawn by EndBars (bars bitmap coordinates).
