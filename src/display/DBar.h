@@ -164,15 +164,13 @@ private:
         QPoint labelAt;
         QRect cell;
         bool operator==(const PendingBar& other) const;
-        QRegion area(const QRect& plot) const; // what it may paint, within plot
+        QRect area(const QRect& plot) const; // bounds what it may paint, within plot
     };
     void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
     std::vector<PendingBar> m_pending;
     std::vector<PendingBar> m_shownBars; // as last composed, in drawing order
     QColor m_shownColour;
     bool m_stale = false;
-    QRegion m_barsDrawn;       // bars bitmap parts that differ from the background
-    QRegion m_barsShown;       // plot parts on the canvas that differ from the background
     QRegion m_dirty;           // canvas parts drawn but not yet asked to be repainted
     bool m_scalesValid = false;
     ScaleKey m_scalesKey{};
