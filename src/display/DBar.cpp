@@ -1,6 +1,7 @@
 #include "DBar.h"
 
 #include "display/GraphFonts.h"
+#include "display/LabelCache.h"
 
 #include <QFontMetrics>
 #include <QFontMetricsF>
@@ -60,25 +61,10 @@ void fill(QPainter& p, int left, int top, int right, int bottom, const QColor& c
         p.fillRect(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)), c);
 }
 
-// Opaque text whose cell's top-left corner is at (x, y); escapement in tenths
-// of a degree, counter-clockwise, turning about that corner. Returns the
-// area it may have painted (glyphs can reach a little past their cell).
-QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
-              const QColor& color, const QColor& background, int escapement = 0)
+QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font, const QColor& color,
+              const QColor& background, int escapement = 0)
 {
-    const QFontMetrics fm(font);
-    p.save();
-    p.translate(x, y);
-    if (escapement != 0)
-        p.rotate(-escapement / 10.0);
-    const QRect cell(0, 0, fm.horizontalAdvance(text), fm.height());
-    p.fillRect(cell, background);
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(0, fm.ascent(), text);
-    const QRect painted = p.transform().mapRect(cell).adjusted(-2, -2, 2, 2);
-    p.restore();
-    return painted;
+    return LabelCache::paintText(p, x, y, text, font, color, background, escapement);
 }
 
 // Copies the logical rectangle r of src to dest at r moved by offset.
@@ -106,8 +92,9 @@ DBar::DBar(QWidget* parent)
     f.setPixelSize(kDefaultFontPixels);
     setFont(f);
     m_canvasFont = f;
-    m_labelFont = arial();
-    m_labelFont.setPixelSize(kDefaultFontPixels);
+    QFont labelFont = arial();
+    labelFont.setPixelSize(kDefaultFontPixels);
+    m_labels = std::make_unique<LabelCache>(labelFont);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -194,8 +181,6 @@ void DBar::RebuildBackground()
     backgroundBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
     barsBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
     columnUse.resize(plotWidth);
-    m_barsDrawn = QRegion();
-    m_barsShown = QRegion();
     m_shownBars.clear();
     if (divisions == 0)
         divisions = 10;
@@ -571,9 +556,8 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
     if (alwaysLabel || underMouse) {
         // Labels are at most a frequency with four decimals; anything longer is cut.
         bar.text = label.left(kMaxLabelLength);
-        const QFontMetrics fm(m_labelFont);
-        const int e = verticalLabels ? fm.height() : fm.horizontalAdvance(bar.text);
-        const int w = fm.horizontalAdvance(bar.text), h = fm.height();
+        const int w = m_labels->advance(bar.text), h = m_labels->height();
+        const int e = verticalLabels ? h : w;
         const LabelSpot spot = labelPlace(bx - e / 2, by, w, h, verticalLabels);
         bar.labelAt = QPoint(spot.x, spot.y);
         bar.labelled = true;
@@ -613,12 +597,12 @@ bool DBar::PendingBar::operator==(const PendingBar& o) const
         && labelAt == o.labelAt && cell == o.cell;
 }
 
-QRegion DBar::PendingBar::area(const QRect& plot) const
+QRect DBar::PendingBar::area(const QRect& plot) const
 {
-    QRegion r = bar & plot;
+    QRect r = bar.isValid() ? bar : QRect();
     if (labelled)
-        r += cell.adjusted(-2, -2, 2, 2) & plot;
-    return r;
+        r |= cell.adjusted(-2, -2, 2, 2);
+    return r & plot;
 }
 
 void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour)
@@ -630,63 +614,58 @@ void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour
         return;
     const QRect area(0, 0, plotWidth, plotHeight);
     if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
-        // The bars are drawn all at once, so that only the parts of the
-        // previous bars that the new ones do not cover are reset from the
-        // background: the picture is the same as a full reset, at a fraction
-        // of the copying. Bars and label cells are opaque; glyphs may reach a
-        // little past their cell.
-        QRegion covered;
-        QRegion drawn;
-        for (const PendingBar& b : bars) {
-            covered += b.bar & area;
-            if (b.labelled) {
-                const QRect inner = b.cell.adjusted(1, 1, -1, -1);
-                if (inner.isValid())
-                    covered += inner & area;
-            }
-            drawn += b.area(area);
-        }
+        // Whatever the previous bars drew goes back to the background, then
+        // every bar is drawn afresh, in order: the picture of a fresh graph.
+        // Bars stand on the plot's bottom, so where a column's bar stays
+        // the only part to reset is what lay above the new one.
         QPainter p(&barsBitmap);
         p.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const QRect& r : m_barsDrawn.subtracted(covered))
-            copyRect(p, backgroundBitmap, r, QPoint());
+        for (size_t i = 0; i < m_shownBars.size(); ++i) {
+            const PendingBar& was = m_shownBars[i];
+            if (was.labelled)
+                copyRect(p, backgroundBitmap, was.cell.adjusted(-2, -2, 2, 2) & area, QPoint());
+            QRect reset = was.bar & area;
+            if (i < bars.size()) {
+                const QRect now = bars[i].bar & area;
+                if (now.isValid() && reset.isValid() && now.left() == reset.left() && now.right() == reset.right()
+                    && now.bottom() == reset.bottom())
+                    reset.setBottom(std::min(reset.bottom(), now.top() - 1));
+            }
+            if (reset.isValid())
+                copyRect(p, backgroundBitmap, reset, QPoint());
+        }
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (const PendingBar& b : bars) {
             if (b.bar.isValid())
                 p.fillRect(b.bar, colour);
             if (b.labelled)
-                textOut(p, b.labelAt.x(), b.labelAt.y(), b.text, m_labelFont, colour, kWhite,
-                        b.vertical ? 900 : 0);
+                m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
         }
-        m_barsDrawn = drawn;
     }
     // The plot on the canvas differs from the new bars bitmap only where a
-    // bar or label differs from the one shown before: one copy of those
-    // parts completes it, and only they go to the screen.
-    QRegion changed;
-    if (colour != m_shownColour) {
-        changed = m_barsShown.united(m_barsDrawn);
-    } else {
-        const size_t n = std::max(bars.size(), m_shownBars.size());
-        for (size_t i = 0; i < n; ++i) {
-            const bool before = i < m_shownBars.size(), now = i < bars.size();
-            if (before && now && bars[i] == m_shownBars[i])
-                continue;
-            if (before)
-                changed += m_shownBars[i].area(area);
-            if (now)
-                changed += bars[i].area(area);
-        }
+    // bar or label differs from the one shown before. Each such column goes
+    // over as one rectangle: the screen's copies and flushes cost by the
+    // rectangle far more than by the pixel, and a region built of bars and
+    // labels splits into hundreds of them.
+    std::vector<QRect> changed;
+    const size_t n = std::max(bars.size(), m_shownBars.size());
+    for (size_t i = 0; i < n; ++i) {
+        const bool before = i < m_shownBars.size(), now = i < bars.size();
+        if (colour == m_shownColour && before && now && bars[i] == m_shownBars[i])
+            continue;
+        const QRect r = (before ? m_shownBars[i].area(area) : QRect()) | (now ? bars[i].area(area) : QRect());
+        if (r.isValid())
+            changed.push_back(r);
     }
     if (!m_canvas.isNull() && !barsBitmap.isNull()) {
         QPainter p(&m_canvas);
         for (const QRect& r : changed)
             copyRect(p, barsBitmap, r, QPoint(plotRect.left, plotRect.top));
     }
-    m_barsShown = m_barsDrawn;
     m_shownBars = bars;
     m_shownColour = colour;
-    m_dirty += changed.translated(plotRect.left, plotRect.top);
+    for (const QRect& r : changed)
+        m_dirty += r.translated(plotRect.left, plotRect.top);
     flush();
 }
 
@@ -729,8 +708,14 @@ void DBar::paintEvent(QPaintEvent* event)
         p.fillRect(rect(), kGrey);
         return;
     }
-    for (const QRect& r : event->region())
+    // Under the paint's own clip, a region of several rectangles, the raster
+    // engine cannot blit: it blends span by span and hands tall copies to
+    // its thread pool (a wake-up of the pool and of this thread per 64
+    // rows). Clipped to the one rectangle being copied, each is a blit.
+    for (const QRect& r : event->region()) {
+        p.setClipRect(r);
         copyRect(p, m_canvas, r, QPoint());
+    }
 }
 
 void DBar::resizeEvent(QResizeEvent* event)

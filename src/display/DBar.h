@@ -10,8 +10,11 @@
 #include <QString>
 #include <QWidget>
 
+class LabelCache;
+
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Bar graph of one receiver's RSSI against a value scale.
@@ -148,7 +151,7 @@ private:
 
     QImage m_canvas;
     QFont m_canvasFont;        // the canvas font as the drawing steps leave it
-    QFont m_labelFont;         // the bars bitmap font
+    std::unique_ptr<LabelCache> m_labels; // the bar labels' font, advances and pictures
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
 
     // A bar of the current update, drawn by EndBars (bars bitmap coordinates).
@@ -161,15 +164,13 @@ private:
         QPoint labelAt;
         QRect cell;
         bool operator==(const PendingBar& other) const;
-        QRegion area(const QRect& plot) const; // what it may paint, within plot
+        QRect area(const QRect& plot) const; // bounds what it may paint, within plot
     };
     void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
     std::vector<PendingBar> m_pending;
     std::vector<PendingBar> m_shownBars; // as last composed, in drawing order
     QColor m_shownColour;
     bool m_stale = false;
-    QRegion m_barsDrawn;       // bars bitmap parts that differ from the background
-    QRegion m_barsShown;       // plot parts on the canvas that differ from the background
     QRegion m_dirty;           // canvas parts drawn but not yet asked to be repainted
     bool m_scalesValid = false;
     ScaleKey m_scalesKey{};

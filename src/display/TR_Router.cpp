@@ -5,7 +5,6 @@
 #include "protocol/SampleBuffers.h"
 
 #include <chrono>
-#include <thread>
 
 TR_Router::TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples,
                      std::unique_ptr<ReceiverView> view, bool createSuspended)
@@ -28,27 +27,41 @@ TR_Router::~TR_Router()
 
 void TR_Router::Execute()
 {
-    Event& event = m_samples.receiverEvents[receiverIndex];
+    Event& data = m_samples.receiverEvents[receiverIndex];
     auto nextUpdate = std::chrono::steady_clock::now();
     while (!Terminated()) {
-        if (!event.wait(kWaitMs))
-            continue;
         // Scan and table reports can arrive hundreds of times a second, far
-        // faster than anyone reads a bar graph: at most one update a frame
-        // bounds the work. The decoder goes on storing meanwhile, so what
-        // arrives before the update is in it.
-        const auto wait = nextUpdate - std::chrono::steady_clock::now();
-        if (wait > std::chrono::steady_clock::duration::zero() && !Terminated())
-            std::this_thread::sleep_for(wait);
+        // faster than anyone reads a bar graph: at most one update per
+        // interval bounds the work; the decoder goes on storing meanwhile,
+        // so what arrives before the update is in it. The pause comes before
+        // the wait for data, which changes nothing (an update still follows
+        // the later of the two), but at the line rate the data are there
+        // when it ends: one wake-up per update instead of one for the data
+        // and another after the pause.
+        const auto pause = nextUpdate - std::chrono::steady_clock::now();
+        if (pause > std::chrono::steady_clock::duration::zero()) {
+            m_pausing.store(true);
+            const bool stop = m_stop.wait(int(std::chrono::ceil<std::chrono::milliseconds>(pause).count()));
+            m_pausing.store(false);
+            if (stop)
+                return;
+        }
+        if (waitAny({&data, &m_stop}, kWaitMs) != 0)
+            continue;
         if (Terminated())
             return;
-        nextUpdate = std::chrono::steady_clock::now() + kMinUpdateInterval;
+        nextUpdate = std::chrono::steady_clock::now() + minUpdateInterval;
         // Taking the samples resets the event in the same step, so data
         // stored after it wake the next update.
         const Update update = takeUpdate();
         if (!Synchronize([&] { showUpdate(update); }))
             return;
     }
+}
+
+void TR_Router::terminateRequested()
+{
+    m_stop.set();
 }
 
 TR_Router::Update TR_Router::takeUpdate()

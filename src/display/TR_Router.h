@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/ReceiverBars.h"
+#include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
 #include <atomic>
@@ -43,6 +44,8 @@ public:
 
     // Last step of each update, on the window thread; set before start.
     std::function<void(int receiver, int16_t mapValue)> mapValueHook;
+    // The least time from one update to the next; set before start.
+    std::chrono::milliseconds minUpdateInterval = kMinUpdateInterval;
 
     // Takes the samples and works out the update; on this thread, or on the
     // window thread through UpdateDisplay.
@@ -54,12 +57,15 @@ public:
 
     // Any thread: the next update draws the title again (the panels were laid out anew).
     void retitle() { m_retitle.store(true); }
+    // Any thread: the thread is pausing between updates.
+    bool pausing() const { return m_pausing.load(); }
     ReceiverView* view() const { return m_view.get(); }
 
     int16_t receiverIndex;
 
 protected:
     void Execute() override;
+    void terminateRequested() override;
 
 private:
     DeviceRecord& m_device;
@@ -68,4 +74,7 @@ private:
     // The device's settings generation the title shows.
     uint32_t m_titleGeneration = 0;
     std::atomic<bool> m_retitle{false};
+    // Set by Terminate: ends the pause between updates and the wait for data.
+    Event m_stop;
+    std::atomic<bool> m_pausing{false};
 };

@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QPaintEvent>
+#include <QScreen>
 
 #include <climits>
 #include <functional>
@@ -363,6 +364,40 @@ TEST(DBarRepaint, aSteadyUpdateRepaintsOnlyThePlotPartsThatChanged)
     }();
     // Bar 3 is at x 3 of 0..11: only its column of the plot changed.
     EXPECT_LT(recorder.painted.boundingRect().width(), 427 / 4);
+}
+
+// Updates repaint only what changed, each rectangle copied on its own: the
+// screen must still show the whole canvas after every one.
+TEST(DBarRepaint, theScreenShowsTheCanvasAfterEveryUpdate)
+{
+    QWidget host;
+    host.resize(610, 405);
+    DBar g(&host);
+    configureReceiverGraph(g);
+    PlaceGraph(&g, 0, 0, 610, 405);
+    PaintRecorder recorder(&g);
+    host.show();
+    ASSERT_TRUE(serveUntil([&] { return recorder.paints > 0; }));
+
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const int before = recorder.paints;
+        g.SetXMax(round < 8 ? 11.0 : 2.0);
+        g.verticalLabels = round < 8;
+        g.BeginBars();
+        // Some bars keep their level, some rise or fall, some lose their label.
+        for (int k = 1; k <= (round < 8 ? 10 : 1); ++k) {
+            const double level = k % 3 == 0 ? -70.0 : -125.0 + (k * 31 + round * 47) % 95;
+            g.DrawBar(int16_t(k), level > -120 ? QString::number(851.0 + k * 0.0125 * (round % 3), 'f', 4) : QString(),
+                      level);
+        }
+        g.EndBars(QString());
+        if (round == 5)
+            g.SetStale(true);
+        ASSERT_TRUE(serveUntil([&] { return recorder.paints > before; }));
+        const QImage screen = host.screen()->grabWindow(host.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_TRUE(screen.copy(0, 0, 610, 405) == g.canvas());
+    }
 }
 
 TEST(DBarLayout, valueCaptionIsNeverCoveredByTheScaleNumbers)

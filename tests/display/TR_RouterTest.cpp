@@ -298,3 +298,41 @@ TEST(ReceiverDisplayThread, barsAreWorkedOutOnTheDisplayThreadAndOnlyDrawnOnTheW
     EXPECT_NE(view->optionsThreads[0], std::this_thread::get_id()) << "the update was worked out on the window thread";
     EXPECT_EQ(view->drawThreads, std::vector<std::thread::id>{std::this_thread::get_id()});
 }
+
+// Updates keep their interval, and Terminate ends the pause between them at
+// once: the window closes without waiting for it.
+TEST(ReceiverDisplayThread, terminateEndsThePauseBetweenUpdates)
+{
+    struct CountingView : ReceiverView
+    {
+        Options options() const override { return {ReceiverBars::Mode::Table, false}; }
+        void draw(const ReceiverBars::Frame&, const std::optional<std::string>&) override { ++draws; }
+        int draws = 0;
+    };
+    DeviceRecord device;
+    SampleBuffers samples;
+    auto owned = std::make_unique<CountingView>();
+    CountingView* view = owned.get();
+    TR_Router router(0, device, samples, std::move(owned), true);
+    router.minUpdateInterval = std::chrono::hours(1);
+    router.start();
+
+    samples.receiverEvents[0].set();
+    QElapsedTimer timer;
+    timer.start();
+    while (view->draws == 0 && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(view->draws, 1);
+
+    samples.receiverEvents[0].set(); // held back until the hour is up
+    timer.restart();
+    while (!router.pausing() && timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(router.pausing());
+    router.Terminate();
+    timer.restart();
+    while (!router.wait(1) && timer.elapsed() < 30000)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(router.isFinished()) << "Terminate did not end the pause";
+    EXPECT_EQ(view->draws, 1);
+}
