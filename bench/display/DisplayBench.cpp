@@ -40,6 +40,31 @@ void fillTable(SampleBuffers& samples, int r, unsigned seed, bool strong)
         b = int8_t(strong ? any(rng) : (pick(rng) == 0 ? signal(rng) : noise(rng)));
 }
 
+// A receiver panel as the window builds it: the graph, the mode buttons its
+// display thread reads, and that thread's object (not started).
+struct GraphRig
+{
+    GraphRig(DeviceRecord& device, SampleBuffers& samples, int width, int height, bool tableMode)
+    {
+        panel.resize(width, height);
+        for (QToolButton* b : {&single, &table, &frequency})
+            b->setCheckable(true);
+        table.setChecked(tableMode);
+        frequency.setChecked(true);
+        graph = new DBar(&panel);
+        configureReceiverGraph(*graph);
+        PlaceGraph(graph, 0, 0, width, height);
+        router = std::make_unique<TR_Router>(
+            0, device, samples,
+            std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}), true);
+    }
+
+    QWidget panel;
+    QToolButton single, table, frequency;
+    DBar* graph = nullptr;
+    std::unique_ptr<TR_Router> router;
+};
+
 void BM_UpdateDisplayTable(benchmark::State& st)
 {
     const int width = int(st.range(0));
@@ -56,26 +81,14 @@ void BM_UpdateDisplayTable(benchmark::State& st)
         std::memcpy(tables[t], samples->tableRssi[0], sizeof tables[t]);
     }
 
-    QWidget panel;
-    panel.resize(width, height);
-    QToolButton single, table, frequency;
-    for (QToolButton* b : {&single, &table, &frequency})
-        b->setCheckable(true);
-    table.setChecked(true);
-    frequency.setChecked(true);
-    auto* graph = new DBar(&panel);
-    configureReceiverGraph(*graph);
-    PlaceGraph(graph, 0, 0, width, height);
-    TR_Router router(0, device, *samples,
-                     std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}),
-                     true);
+    GraphRig rig(device, *samples, width, height, true);
 
     bool turn = false;
     for (auto _ : st) {
         std::memcpy(samples->tableRssi[0], tables[turn ? 1 : 0], sizeof tables[0]);
         turn = !turn;
-        router.UpdateDisplay();
-        benchmark::DoNotOptimize(graph->canvas().constBits());
+        rig.router->UpdateDisplay();
+        benchmark::DoNotOptimize(rig.graph->canvas().constBits());
     }
 }
 BENCHMARK(BM_UpdateDisplayTable)
@@ -131,20 +144,8 @@ void BM_UpdateAndPaint(benchmark::State& st)
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> level(-100, -45);
 
-    QWidget panel;
-    panel.resize(width, height);
-    QToolButton single, table, frequency;
-    for (QToolButton* b : {&single, &table, &frequency})
-        b->setCheckable(true);
-    table.setChecked(!scan);
-    frequency.setChecked(true);
-    auto* graph = new DBar(&panel);
-    configureReceiverGraph(*graph);
-    PlaceGraph(graph, 0, 0, width, height);
-    TR_Router router(0, device, *samples,
-                     std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}),
-                     true);
-    panel.show();
+    GraphRig rig(device, *samples, width, height, !scan);
+    rig.panel.show();
     QCoreApplication::processEvents();
 
     const long poolBefore = poolRuns();
@@ -157,7 +158,7 @@ void BM_UpdateAndPaint(benchmark::State& st)
             std::memcpy(samples->tableRssi[0], tables[turn % tables.size()].data(), SampleBuffers::kTableSize);
         }
         ++turn;
-        router.UpdateDisplay();
+        rig.router->UpdateDisplay();
         QCoreApplication::processEvents(); // the paint the update asked for
     }
     st.counters["pool_wakeups_per_update"] =
