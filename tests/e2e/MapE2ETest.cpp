@@ -2,7 +2,7 @@
 // from the program's map block and announcement, then the drive the program
 // logged, drawn from its .KLF.
 #include "app/AppTestSupport.h"
-#include "e2e/EmulatorProcess.h"
+#include "e2e/ProgramFixture.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
@@ -34,37 +34,14 @@
 
 namespace {
 
-QString tool(const char* name)
-{
-    return tavrixTool(name);
-}
-
 bool until(const std::function<bool()>& done, int timeoutMs = 15000)
 {
     return processUntil(done, timeoutMs);
 }
 
-class MapBesideTheProgram : public ::testing::Test
+class MapBesideTheProgram : public ProgramFixture
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QFileInfo(tool("tavrix-sim")).isExecutable()) << "tavrix-sim not built";
-        WorkerThread::reopen();
-        port = dir.filePath(QStringLiteral("tavrix-port"));
-        statsPath = dir.filePath(QStringLiteral("sim.json"));
-    }
-
-    void TearDown() override
-    {
-        if (program) {
-            program->mainForm().close();
-            WorkerThread::shutdownAll();
-            program.reset();
-        }
-        stopEmulatorProcess(sim);
-    }
-
     void startEmulator(QStringList args)
     {
         ASSERT_TRUE(startEmulatorProcess(sim, args, port, statsPath));
@@ -82,8 +59,6 @@ protected:
             return sn && sn->text() == QStringLiteral("SN: AB123456");
         }));
     }
-
-    void command(const char* line) { sendEmulatorCommand(sim, line); }
 
     int gpsSent() const
     {
@@ -106,17 +81,6 @@ protected:
         })) << "sent " << sent << ", on the map " << map.view()->pointCount() - baseline;
         return sent;
     }
-
-    QTemporaryDir dir;
-    QString port;
-    QString statsPath;
-    SimProcess sim;
-    // The records main() creates, fresh for each run; they outlive the program.
-    DeviceRecord device;
-    SampleBuffers samples;
-    GpsRecord gps;
-    LinkSettings link;
-    std::unique_ptr<Program> program;
 };
 
 MapWindow::Options gridOnly(const QTemporaryDir& dir)

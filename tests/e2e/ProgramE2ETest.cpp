@@ -2,7 +2,7 @@
 // emulator on a pseudo-terminal: port dialog, link, decoder, displays, status
 // and GPS threads, logging and the map export, all real.
 #include "app/AppTestSupport.h"
-#include "e2e/EmulatorProcess.h"
+#include "e2e/ProgramFixture.h"
 #include "app/LinkStarter.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
@@ -64,27 +64,9 @@ bool until(const std::function<bool()>& done, int timeoutMs = 10000)
     return processUntil(done, timeoutMs);
 }
 
-class ProgramRun : public ::testing::Test
+class ProgramRun : public ProgramFixture
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QFileInfo(tool("tavrix-sim")).isExecutable()) << "tavrix-sim not built";
-        WorkerThread::reopen();
-        port = dir.filePath(QStringLiteral("tavrix-port"));
-        statsPath = dir.filePath(QStringLiteral("sim.json"));
-    }
-
-    void TearDown() override
-    {
-        if (program) {
-            program->mainForm().close();
-            WorkerThread::shutdownAll();
-            program.reset();
-        }
-        stopEmulatorProcess(sim);
-    }
-
     // The emulator streams from the start unless paused right away.
     void startEmulator(QStringList args, bool paused = false)
     {
@@ -108,10 +90,6 @@ protected:
         QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
         ASSERT_TRUE(until([&] { return field("edSN") == QStringLiteral("SN: AB123456"); })) << field("edSN").toStdString();
     }
-
-    void command(const char* line) { sendEmulatorCommand(sim, line); }
-
-    QJsonObject stats() const { return readEmulatorStats(statsPath); }
 
     // The emulator's counters once everything it queued is on the line (after
     // a pause), and once the program has decoded and handed on every frame
@@ -163,16 +141,6 @@ protected:
         program->logWarningForm().Button1Click();
     }
 
-    QTemporaryDir dir;
-    QString port;
-    QString statsPath;
-    SimProcess sim;
-    // The records main() creates, fresh for each run; they outlive the program.
-    DeviceRecord device;
-    SampleBuffers samples;
-    GpsRecord gps;
-    LinkSettings link;
-    std::unique_ptr<Program> program;
     int beeps = 0;
 };
 

@@ -2,7 +2,7 @@
 // tavrix-sim --replay: the second log holds the same packets, with only the
 // device's answers to the program's own requests between them.
 #include "app/AppTestSupport.h"
-#include "e2e/EmulatorProcess.h"
+#include "e2e/ProgramFixture.h"
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
@@ -33,11 +33,6 @@
 
 namespace {
 
-QString tool(const char* name)
-{
-    return tavrixTool(name);
-}
-
 bool until(const std::function<bool()>& done, int timeoutMs = 15000)
 {
     return processUntil(done, timeoutMs);
@@ -63,45 +58,28 @@ int typeOf(const QByteArray& record)
     return uint8_t(record.at(2));
 }
 
-class Replay : public ::testing::Test
+class Replay : public ProgramFixture
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(QFileInfo(tool("tavrix-sim")).isExecutable()) << "tavrix-sim not built"; }
-
-    void TearDown() override
-    {
-        closeProgram();
-        stopEmulatorProcess(sim);
-    }
-
     // Paused from the start: nothing streams until the test says so.
-    void startEmulator(QStringList args, const QString& port)
+    void startEmulator(QStringList args, const QString& portName)
     {
-        statsPath = dir.filePath(port + QStringLiteral(".json"));
-        ASSERT_TRUE(startEmulatorProcess(sim, args, dir.filePath(port), statsPath));
+        statsPath = dir.filePath(portName + QStringLiteral(".json"));
+        ASSERT_TRUE(startEmulatorProcess(sim, args, dir.filePath(portName), statsPath));
         command("pause");
         ASSERT_TRUE(until([&] { return stats().value(QStringLiteral("stream")).toString() == QStringLiteral("paused"); }))
             << "the emulator never paused";
     }
 
-    void startProgramOn(const QString& port)
+    void startProgramOn(const QString& portName)
     {
         WorkerThread::reopen();
         program = std::make_unique<Program>(device, samples, gps, link);
         QComboBox* choice = program->comForm().portChoice();
-        choice->setEditText(dir.filePath(port));
+        choice->setEditText(dir.filePath(portName));
         QTest::keyClick(choice->lineEdit(), Qt::Key_Return);
         ASSERT_TRUE(until([&] { return field("edSN") == QStringLiteral("SN: AB123456"); })) << field("edSN").toStdString();
         ASSERT_TRUE(until([&] { return field("edMin1") == QStringLiteral("851"); }));
-    }
-
-    void closeProgram()
-    {
-        if (!program)
-            return;
-        program->mainForm().close();
-        WorkerThread::shutdownAll();
-        program.reset();
     }
 
     void startLogging(const QString& name)
@@ -129,24 +107,10 @@ protected:
         return program->mainForm().findChild<QAbstractButton*>(QLatin1String(name));
     }
 
-    void command(const char* line) { sendEmulatorCommand(sim, line); }
-
-    QJsonObject stats() const { return readEmulatorStats(statsPath); }
-
     int sent(const char* type) const
     {
         return stats().value(QStringLiteral("sent")).toObject().value(QLatin1String(type)).toInt();
     }
-
-    QTemporaryDir dir;
-    QString statsPath;
-    SimProcess sim;
-    // The records main() creates, fresh for each run; they outlive the program.
-    DeviceRecord device;
-    SampleBuffers samples;
-    GpsRecord gps;
-    LinkSettings link;
-    std::unique_ptr<Program> program;
 };
 
 TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
