@@ -27,9 +27,8 @@ std::array<uint8_t, KlfHeader::kIdentificationEnd> KlfHeader::identificationPref
 
 std::vector<uint8_t> KlfHeader::bytes() const
 {
-    std::vector<uint8_t> out;
+    std::vector<uint8_t> out(kFixedSize, 0);
     out.reserve(kFixedSize + channelInfo.size());
-    out.resize(kFixedSize, 0);
     const auto prefix = identificationPrefix();
     std::copy(prefix.begin(), prefix.end(), out.begin());
 
