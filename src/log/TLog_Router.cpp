@@ -188,12 +188,13 @@ bool TLog_Router::WriteHeader()
 }
 
 // A plain descriptor has no user-space buffer: once write() returns, the
-// record belongs to the kernel and survives the process being killed, which is
-// what a flush after every record is for.
-bool TLog_Router::WriteRecord(const uint8_t* bytes, size_t count)
+// bytes belong to the kernel and survive the process being killed, which is
+// what a flush after every batch is for.
+bool TLog_Router::WriteBytes(const uint8_t* bytes, size_t count, size_t& written)
 {
-    while (count > 0) {
-        const ssize_t n = ::write(m_fd, bytes, count);
+    written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(m_fd, bytes + written, count - written);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -203,8 +204,7 @@ bool TLog_Router::WriteRecord(const uint8_t* bytes, size_t count)
             errno = EIO;
             return false;
         }
-        bytes += n;
-        count -= size_t(n);
+        written += size_t(n);
     }
     return true;
 }
@@ -213,10 +213,39 @@ bool TLog_Router::WriteRecord(const uint8_t* bytes, size_t count)
 // still ends on a whole record.
 bool TLog_Router::Append(const uint8_t* bytes, size_t count)
 {
-    if (WriteRecord(bytes, count)) {
+    size_t written = 0;
+    if (WriteBytes(bytes, count, written)) {
         m_goodSize += off_t(count);
         return true;
     }
+    const int saved = errno;
+    (void)!::ftruncate(m_fd, m_goodSize);
+    errno = saved;
+    return false;
+}
+
+// The batch's records go out in one write, their length prefixes dropped in
+// place: a system call per record cost more than the writing. Should the
+// write stop part-way, the records it took whole are kept and counted, and
+// the file is cut back to the last of them.
+bool TLog_Router::AppendBatch(std::vector<uint8_t>& batch)
+{
+    m_recordEnds.clear();
+    size_t from = 0, to = 0;
+    while (from + 2 <= batch.size()) {
+        const size_t count = size_t(batch[from] | (batch[from + 1] << 8));
+        std::memmove(batch.data() + to, batch.data() + from + 2, count);
+        from += 2 + count;
+        to += count;
+        m_recordEnds.push_back(to);
+    }
+    size_t written = 0;
+    const bool ok = WriteBytes(batch.data(), to, written);
+    const auto whole = std::upper_bound(m_recordEnds.begin(), m_recordEnds.end(), written) - m_recordEnds.begin();
+    m_written += uint64_t(whole);
+    m_goodSize += off_t(whole > 0 ? m_recordEnds[size_t(whole) - 1] : 0);
+    if (ok)
+        return true;
     const int saved = errno;
     (void)!::ftruncate(m_fd, m_goodSize);
     errno = saved;
@@ -305,17 +334,9 @@ void TLog_Router::Execute()
         m_logEvent.reset();
         if (!FileStillThere() && !StartAgain())
             return;
-        if (takeQueued(batch)) {
-            size_t at = 0;
-            while (at + 2 <= batch.size()) {
-                const size_t count = size_t(batch[at] | (batch[at + 1] << 8));
-                if (!Append(&batch[at + 2], count)) {
-                    fail("Could Not Write Log File!!!");
-                    return;
-                }
-                ++m_written;
-                at += 2 + count;
-            }
+        if (takeQueued(batch) && !AppendBatch(batch)) {
+            fail("Could Not Write Log File!!!");
+            return;
         }
         TellDrops();
         if (Terminated()) {

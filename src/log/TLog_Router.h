@@ -105,8 +105,9 @@ private:
     off_t CutToLastWholeRecord(off_t size);
     void WaitForSettingsReply();
     bool WriteHeader();
-    bool WriteRecord(const uint8_t* bytes, size_t count);
+    bool WriteBytes(const uint8_t* bytes, size_t count, size_t& written);
     bool Append(const uint8_t* bytes, size_t count);
+    bool AppendBatch(std::vector<uint8_t>& batch);
     bool FileStillThere() const;
     bool StartAgain();
     void TellDrops();
@@ -121,6 +122,7 @@ private:
     dev_t m_device = 0; // of the file m_fd has open, to see it replaced
     ino_t m_inode = 0;
     off_t m_goodSize = 0;  // bytes up to the end of the last whole record
+    std::vector<size_t> m_recordEnds; // within the batch being written
     bool m_inUse = false;  // the last open found another writer's lock
     bool m_needHeader = false;
     bool m_dropsTold = false;
