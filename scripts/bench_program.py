@@ -37,6 +37,8 @@ soak_minutes = float(os.environ.get("TAVRIX_SOAK_MINUTES", "0"))
 perf_dir = os.environ.get("TAVRIX_BENCH_PERF")
 perf_windows = os.environ.get("TAVRIX_BENCH_PERF_WINDOWS", "scan_both_receivers idle_connected").split()
 perf_freq = os.environ.get("TAVRIX_BENCH_PERF_FREQ", "997")  # samples a second; more for a program this quiet
+# Qt's libraries keep no frame pointers: "dwarf" follows calls into them.
+perf_callgraph = os.environ.get("TAVRIX_BENCH_PERF_CALLGRAPH", "fp")
 tools = os.path.join(build, "tools")
 program = os.environ.get("TAVRIX_BENCH_PROGRAM") or os.path.join(build, "src", "app", "tavrix-dl")
 port = os.path.join(work, "tavrix-port")
@@ -235,7 +237,7 @@ def main():
                     raise RuntimeError(f"{name}: a process ended (exit {p.returncode})")
             profiler = None
             if perf_dir and name in perf_windows:
-                profiler = subprocess.Popen(["perf", "record", "-q", "-F", perf_freq, "-g", "-p", str(app.pid),
+                profiler = subprocess.Popen(["perf", "record", "-q", "-F", perf_freq, "--call-graph", perf_callgraph, "-p", str(app.pid),
                                              "-o", os.path.join(perf_dir, f"perf-{name}.data")],
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             cpu = cpu_window(pids, window)
