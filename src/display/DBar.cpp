@@ -13,6 +13,7 @@
 #include <QRegion>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -593,8 +594,14 @@ void DBar::SetStale(bool stale)
 
 bool DBar::PendingBar::operator==(const PendingBar& o) const
 {
-    return bar == o.bar && labelled == o.labelled && vertical == o.vertical && text == o.text
-        && labelAt == o.labelAt && cell == o.cell;
+    return bar == o.bar && sameLabel(o);
+}
+
+bool DBar::PendingBar::sameLabel(const PendingBar& o) const
+{
+    if (labelled != o.labelled)
+        return false;
+    return !labelled || (vertical == o.vertical && text == o.text && labelAt == o.labelAt && cell == o.cell);
 }
 
 QRect DBar::PendingBar::area(const QRect& plot) const
@@ -602,6 +609,28 @@ QRect DBar::PendingBar::area(const QRect& plot) const
     QRect r = bar.isValid() ? bar : QRect();
     if (labelled)
         r |= cell.adjusted(-2, -2, 2, 2);
+    return r & plot;
+}
+
+QRect DBar::PendingBar::changedFrom(const PendingBar& was, const QRect& plot) const
+{
+    QRect r;
+    // Bars stand on the plot's bottom: where a column keeps its bar, only
+    // the rows between the old top and the new one change.
+    if (bar.isValid() && was.bar.isValid() && bar.left() == was.bar.left() && bar.right() == was.bar.right()
+        && bar.bottom() == was.bar.bottom()) {
+        if (bar.top() != was.bar.top())
+            r = QRect(QPoint(bar.left(), std::min(bar.top(), was.bar.top())),
+                      QPoint(bar.right(), std::max(bar.top(), was.bar.top()) - 1));
+    } else {
+        r = (bar.isValid() ? bar : QRect()) | (was.bar.isValid() ? was.bar : QRect());
+    }
+    if (!sameLabel(was)) {
+        if (labelled)
+            r |= cell.adjusted(-2, -2, 2, 2);
+        if (was.labelled)
+            r |= was.cell.adjusted(-2, -2, 2, 2);
+    }
     return r & plot;
 }
 
@@ -613,49 +642,40 @@ void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour
     if (colour == m_shownColour && bars == m_shownBars)
         return;
     const QRect area(0, 0, plotWidth, plotHeight);
-    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
-        // Whatever the previous bars drew goes back to the background, then
-        // every bar is drawn afresh, in order: the picture of a fresh graph.
-        // Bars stand on the plot's bottom, so where a column's bar stays
-        // the only part to reset is what lay above the new one.
-        QPainter p(&barsBitmap);
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-        for (size_t i = 0; i < m_shownBars.size(); ++i) {
-            const PendingBar& was = m_shownBars[i];
-            if (was.labelled)
-                copyRect(p, backgroundBitmap, was.cell.adjusted(-2, -2, 2, 2) & area, QPoint());
-            QRect reset = was.bar & area;
-            if (i < bars.size()) {
-                const QRect now = bars[i].bar & area;
-                if (now.isValid() && reset.isValid() && now.left() == reset.left() && now.right() == reset.right()
-                    && now.bottom() == reset.bottom())
-                    reset.setBottom(std::min(reset.bottom(), now.top() - 1));
-            }
-            if (reset.isValid())
-                copyRect(p, backgroundBitmap, reset, QPoint());
-        }
-        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        for (const PendingBar& b : bars) {
-            if (b.bar.isValid())
-                p.fillRect(b.bar, colour);
-            if (b.labelled)
-                m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
-        }
-    }
-    // The plot on the canvas differs from the new bars bitmap only where a
-    // bar or label differs from the one shown before. Each such column goes
-    // over as one rectangle: the screen's copies and flushes cost by the
-    // rectangle far more than by the pixel, and a region built of bars and
-    // labels splits into hundreds of them.
+    // Only where a bar or label differs from the one shown before can the
+    // picture change. Each such place is one rectangle, at most one a column
+    // and often a few rows of it: the copies to the canvas and the screen
+    // cost by the row and by the rectangle far more than by the pixel.
     std::vector<QRect> changed;
     const size_t n = std::max(bars.size(), m_shownBars.size());
     for (size_t i = 0; i < n; ++i) {
         const bool before = i < m_shownBars.size(), now = i < bars.size();
-        if (colour == m_shownColour && before && now && bars[i] == m_shownBars[i])
-            continue;
-        const QRect r = (before ? m_shownBars[i].area(area) : QRect()) | (now ? bars[i].area(area) : QRect());
+        QRect r;
+        if (before && now && colour == m_shownColour)
+            r = bars[i].changedFrom(m_shownBars[i], area);
+        else
+            r = (before ? m_shownBars[i].area(area) : QRect()) | (now ? bars[i].area(area) : QRect());
         if (r.isValid())
             changed.push_back(r);
+    }
+    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
+        // Each changed place goes back to the background, then whatever of
+        // the bars and labels falls in it is drawn afresh, in their order:
+        // there, the picture of a fresh graph. Places that overlap are each
+        // drawn whole, so overlapping does not blend a label twice.
+        QPainter p(&barsBitmap);
+        for (const QRect& r : changed) {
+            p.setClipRect(r);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            copyRect(p, backgroundBitmap, r, QPoint());
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            for (const PendingBar& b : bars) {
+                if (b.bar.isValid() && b.bar.intersects(r))
+                    p.fillRect(b.bar & r, colour);
+                if (b.labelled && b.cell.adjusted(-2, -2, 2, 2).intersects(r))
+                    m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
+            }
+        }
     }
     if (!m_canvas.isNull() && !barsBitmap.isNull()) {
         QPainter p(&m_canvas);
@@ -712,10 +732,34 @@ void DBar::paintEvent(QPaintEvent* event)
     // engine cannot blit: it blends span by span and hands tall copies to
     // its thread pool (a wake-up of the pool and of this thread per 64
     // rows). Clipped to the one rectangle being copied, each is a blit.
-    for (const QRect& r : event->region()) {
+    for (const QRect& r : joinColumns(event->region())) {
         p.setClipRect(r);
         copyRect(p, m_canvas, r, QPoint());
     }
+}
+
+// A region is kept in horizontal bands: a bar whose rows changed over other
+// rows than its neighbours' is cut at each of their edges, and a paint of
+// ten bars came in some forty rectangles, each a clip and a copy. Joined
+// back into columns they are as many as the bars, covering the same pixels.
+std::vector<QRect> DBar::joinColumns(const QRegion& region)
+{
+    std::vector<QRect> rects(region.begin(), region.end());
+    std::sort(rects.begin(), rects.end(), [](const QRect& a, const QRect& b) {
+        return std::tuple(a.left(), a.right(), a.top()) < std::tuple(b.left(), b.right(), b.top());
+    });
+    std::vector<QRect> joined;
+    for (const QRect& r : rects) {
+        if (!joined.empty()) {
+            QRect& last = joined.back();
+            if (last.left() == r.left() && last.right() == r.right() && last.bottom() + 1 == r.top()) {
+                last.setBottom(r.bottom());
+                continue;
+            }
+        }
+        joined.push_back(r);
+    }
+    return joined;
 }
 
 void DBar::resizeEvent(QResizeEvent* event)

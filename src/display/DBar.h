@@ -81,6 +81,8 @@ public:
 
     // The control's picture, in device pixels.
     const QImage& canvas() const { return m_canvas; }
+    // The region's rectangles, those stacked in one column joined into one.
+    static std::vector<QRect> joinColumns(const QRegion& region);
 
     QString titleText;
     QString valueCaption;
@@ -165,6 +167,10 @@ private:
         QRect cell;
         bool operator==(const PendingBar& other) const;
         QRect area(const QRect& plot) const; // bounds what it may paint, within plot
+        // Bounds the pixels that differ between `was` drawn in a colour and
+        // this bar drawn in the same colour, within plot.
+        QRect changedFrom(const PendingBar& was, const QRect& plot) const;
+        bool sameLabel(const PendingBar& other) const;
     };
     void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
     std::vector<PendingBar> m_pending;

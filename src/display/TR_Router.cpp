@@ -25,6 +25,20 @@ TR_Router::~TR_Router()
     wait();
 }
 
+// Updates fall on multiples of the interval on the steady clock, the same
+// instants for both receivers: their two draws then reach the window thread
+// together and go to the screen in one paint instead of two. The next slot
+// is at least half an interval away, so updates stay 50 to 150 ms apart.
+std::chrono::steady_clock::time_point TR_Router::nextSlot(std::chrono::steady_clock::time_point after,
+                                                          std::chrono::milliseconds interval)
+{
+    using namespace std::chrono;
+    if (interval <= milliseconds::zero())
+        return after;
+    const auto since = duration_cast<milliseconds>(after.time_since_epoch() + interval / 2);
+    return steady_clock::time_point((since / interval + 1) * interval);
+}
+
 void TR_Router::Execute()
 {
     Event& data = m_samples.receiverEvents[receiverIndex];
@@ -38,10 +52,9 @@ void TR_Router::Execute()
         // the later of the two), but at the line rate the data are there
         // when it ends: one wake-up per update instead of one for the data
         // and another after the pause.
-        const auto pause = nextUpdate - std::chrono::steady_clock::now();
-        if (pause > std::chrono::steady_clock::duration::zero()) {
+        if (nextUpdate > std::chrono::steady_clock::now()) {
             m_pausing.store(true);
-            const bool stop = m_stop.wait(int(std::chrono::ceil<std::chrono::milliseconds>(pause).count()));
+            const bool stop = m_stop.waitUntil(nextUpdate);
             m_pausing.store(false);
             if (stop)
                 return;
@@ -50,7 +63,7 @@ void TR_Router::Execute()
             continue;
         if (Terminated())
             return;
-        nextUpdate = std::chrono::steady_clock::now() + minUpdateInterval;
+        nextUpdate = nextSlot(std::chrono::steady_clock::now(), minUpdateInterval);
         // Taking the samples resets the event in the same step, so data
         // stored after it wake the next update.
         const Update update = takeUpdate();

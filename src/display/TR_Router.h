@@ -44,8 +44,13 @@ public:
 
     // Last step of each update, on the window thread; set before start.
     std::function<void(int receiver, int16_t mapValue)> mapValueHook;
-    // The least time from one update to the next; set before start.
+    // Updates come at most once per interval, on a grid shared by every
+    // display thread; set before start.
     std::chrono::milliseconds minUpdateInterval = kMinUpdateInterval;
+
+    // The first instant on the interval's grid at least half an interval after `after`.
+    static std::chrono::steady_clock::time_point nextSlot(std::chrono::steady_clock::time_point after,
+                                                          std::chrono::milliseconds interval);
 
     // Takes the samples and works out the update; on this thread, or on the
     // window thread through UpdateDisplay.

@@ -55,6 +55,12 @@ bool Event::wait(int timeoutMs)
                            [this] { return m_signalled; });
 }
 
+bool Event::waitUntil(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock lock(m_mutex);
+    return m_cond.wait_until(lock, deadline, [this] { return m_signalled; });
+}
+
 int waitAny(std::initializer_list<Event*> events, int timeoutMs)
 {
     auto firstSignalled = [&]() -> int {

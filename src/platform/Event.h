@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
@@ -22,6 +23,8 @@ public:
     bool isSet() const;
     // Returns true when the event was (or became) signalled within timeoutMs.
     bool wait(int timeoutMs);
+    // The same, until a point on the steady clock: no rounding to milliseconds.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline);
 
 private:
     friend int waitAny(std::initializer_list<Event*> events, int timeoutMs);

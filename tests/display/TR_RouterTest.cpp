@@ -336,3 +336,30 @@ TEST(ReceiverDisplayThread, terminateEndsThePauseBetweenUpdates)
     EXPECT_TRUE(router.isFinished()) << "Terminate did not end the pause";
     EXPECT_EQ(view->draws, 1);
 }
+
+// Both receivers' updates fall on the same instants, whatever their phase,
+// and never closer than half an interval to the one before.
+TEST(ReceiverDisplayThread, updatesFallOnAGridSharedByBothReceivers)
+{
+    using std::chrono::milliseconds;
+    using std::chrono::microseconds;
+    const auto at = [](microseconds t) { return std::chrono::steady_clock::time_point(t); };
+    const struct
+    {
+        microseconds after;
+        milliseconds interval;
+        microseconds next;
+    } cases[] = {
+        {microseconds(1'000'000), milliseconds(100), microseconds(1'100'000)},
+        {microseconds(1'000'001), milliseconds(100), microseconds(1'100'000)},
+        {microseconds(1'049'999), milliseconds(100), microseconds(1'100'000)},
+        {microseconds(1'050'000), milliseconds(100), microseconds(1'200'000)},
+        {microseconds(1'099'999), milliseconds(100), microseconds(1'200'000)},
+        {microseconds(7'200'000'000), milliseconds(3'600'000), microseconds(10'800'000'000)},
+        {microseconds(9'000'000'000), milliseconds(3'600'000), microseconds(14'400'000'000)},
+        {microseconds(5'000), milliseconds(0), microseconds(5'000)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TR_Router::nextSlot(at(c.after), c.interval), at(c.next))
+            << c.after.count() << " us, interval " << c.interval.count() << " ms";
+}
