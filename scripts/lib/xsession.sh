@@ -2,20 +2,23 @@
 # server, window waits and screenshots. Source it; it defines functions only.
 
 # Starts Xvfb on a free display and exports DISPLAY; the pid goes to XVFB_PID.
-# TAVRIX_XVFB_DISPLAYS="FIRST LAST" narrows the display numbers it tries, for
-# machines where several people run sessions side by side.
+# The server picks the number itself and says it once it accepts clients, so
+# two sessions started side by side never race for one number.
 start_xvfb() {
-  local n range
-  read -r -a range <<<"${TAVRIX_XVFB_DISPLAYS:-90 130}"
-  DISPLAY=""
-  for n in $(seq "${range[0]}" "${range[1]}"); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then DISPLAY=":$n"; break; fi
-  done
-  [ -n "$DISPLAY" ] || { echo "no free X display number" >&2; return 1; }
-  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  local said n=""
+  said=$(mktemp /tmp/tavrix-xvfb.XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$said" >/dev/null 2>&1 &
   XVFB_PID=$!
-  export DISPLAY
-  for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
+  for _ in $(seq 100); do
+    n=$(head -1 "$said")
+    if [ -n "$n" ] && [ "$(wc -l <"$said")" -ge 1 ]; then break; fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$said"
+  if [ -z "$n" ]; then echo "Xvfb did not start" >&2; return 1; fi
+  export DISPLAY=":$n"
+  xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
   echo "Xvfb did not start" >&2
   return 1
 }
