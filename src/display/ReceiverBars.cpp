@@ -4,6 +4,7 @@
 #include "protocol/ReceiverSamples.h"
 #include "protocol/ReceiverSettings.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -19,6 +20,17 @@ std::string format(const char* fmt, ...)
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     return text;
+}
+
+// "%.4f" without printf's parsing and locale: ten of these an update on
+// the display thread were a fifth of its time. Rounds exactly as printf does.
+std::string fixed4(double mhz)
+{
+    char text[64];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, mhz, std::chars_format::fixed, 4);
+    if (error != std::errc())
+        return format("%.4f", mhz);
+    return std::string(text, end);
 }
 
 const char* rangeCaption(bool showFrequency)
@@ -62,8 +74,8 @@ ReceiverBars::Frame ReceiverBars::table(const ReceiverSamples& samples, const Re
         std::string label;
         if (slot.level > TableRanking::kFloor) {
             // The table index stands for the channel number.
-            label = showFrequency ? format("%.4f", settings.frequencyOfChannelMHz(int16_t(slot.channel)))
-                                  : format("%d", slot.channel);
+            label = showFrequency ? fixed4(settings.frequencyOfChannelMHz(int16_t(slot.channel)))
+                                  : std::to_string(slot.channel);
         }
         f.bars.push_back({int16_t(k + 1), std::move(label), double(slot.level)});
     }
@@ -88,8 +100,8 @@ ReceiverBars::Frame ReceiverBars::scan(const ReceiverSamples& samples, const Rec
         // Until the device has sent its scan list the slots name no channel.
         if (v > TableRanking::kFloor && settings.scanChannelsKnown) {
             const uint32_t value = settings.scanChannels[k];
-            label = showFrequency ? format("%.4f", settings.valueMHz(value))
-                                  : format("%lld", (long long)settings.displayChannelOf(value));
+            label = showFrequency ? fixed4(settings.valueMHz(value))
+                                  : std::to_string((long long)settings.displayChannelOf(value));
         }
         f.bars.push_back({int16_t(k + 1), std::move(label), double(v)});
     }

@@ -252,12 +252,21 @@ bool TLog_Router::AppendBatch(std::vector<uint8_t>& batch)
     return false;
 }
 
-bool TLog_Router::FileStillThere() const
+// A deleted log shows on the open file (no links left) and is checked every
+// batch, as records written to it would be lost. A log renamed or replaced
+// under its name still keeps what is written, so the name, which costs a path
+// lookup, is looked at once a second.
+bool TLog_Router::FileStillThere()
 {
     struct stat opened, named;
     if (::fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode))
         return true; // a device or the like: nothing to check
-    if (opened.st_nlink == 0 || ::stat(m_fileName.c_str(), &named) != 0)
+    if (opened.st_nlink == 0)
+        return false;
+    if (++m_batchesSinceNameCheck < kNameCheckBatches)
+        return true;
+    m_batchesSinceNameCheck = 0;
+    if (::stat(m_fileName.c_str(), &named) != 0)
         return false;
     return named.st_dev == m_device && named.st_ino == m_inode;
 }

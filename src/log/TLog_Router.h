@@ -108,7 +108,7 @@ private:
     bool WriteBytes(const uint8_t* bytes, size_t count, size_t& written);
     bool Append(const uint8_t* bytes, size_t count);
     bool AppendBatch(std::vector<uint8_t>& batch);
-    bool FileStillThere() const;
+    bool FileStillThere();
     bool StartAgain();
     void TellDrops();
     void notice(const std::string& message);
@@ -123,6 +123,8 @@ private:
     ino_t m_inode = 0;
     off_t m_goodSize = 0;  // bytes up to the end of the last whole record
     std::vector<size_t> m_recordEnds; // within the batch being written
+    static constexpr int kNameCheckBatches = 1000 / kBatchMs;
+    int m_batchesSinceNameCheck = 0;
     bool m_inUse = false;  // the last open found another writer's lock
     bool m_needHeader = false;
     bool m_dropsTold = false;

@@ -377,6 +377,29 @@ TEST_F(LogWriter, aLogDeletedWhileLoggingIsStartedAgainWithAHeaderAndSaidOnce)
     EXPECT_EQ(notices.all().size(), 1u);
 }
 
+// A log moved away while logging keeps what was written to it; logging goes
+// on in a new file under the name, as after a deletion.
+TEST_F(LogWriter, aLogRenamedWhileLoggingKeepsItsRecordsAndLoggingStartsAgainUnderTheName)
+{
+    const std::string name = path("moved.KLF");
+    const std::string moved = path("moved-away.KLF");
+    Notices notices;
+    TLog_Router w(name, device, {}, true);
+    w.setNoticeHandler(notices.handler());
+    w.start();
+    post(w, makeSequenced(7, 0, 40));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.writtenCount() == 1; }, 20000));
+    ASSERT_EQ(::rename(name.c_str(), moved.c_str()), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.all().empty(); }, 20000));
+    EXPECT_EQ(notices.all()[0], "Log File Deleted, Started Again!!! " + name);
+    for (uint32_t i = 1; i < 4; ++i)
+        post(w, makeSequenced(7, i, 40));
+    w.stopAndWait();
+    EXPECT_FALSE(w.failed());
+    EXPECT_EQ(sequencesIn(moved), range(0, 1));
+    EXPECT_EQ(sequencesIn(name), range(1, 4));
+}
+
 TEST_F(LogWriter, droppedPacketsAreToldOnceWithTheirCount)
 {
     const std::string name = path("drops.KLF");
