@@ -352,52 +352,39 @@ TEST_F(LogWriter, aSecondWriterOnTheSameFileIsRefused)
     EXPECT_EQ(readFile(name).size(), 63u + 2 * 40u) << "one header, one writer's records";
 }
 
-TEST_F(LogWriter, aLogDeletedWhileLoggingIsStartedAgainWithAHeaderAndSaidOnce)
+// A log deleted while logging, or moved away, is noticed without any packet
+// arriving and started again under its name with a header, said once; one
+// moved away keeps what was written to it.
+TEST_F(LogWriter, aLogDeletedOrMovedWhileLoggingIsStartedAgainWithAHeaderAndSaidOnce)
 {
-    const std::string name = path("deleted.KLF");
     device.edit([](DeviceRecord::Data& d) { std::strcpy(d.serialNumber, "SN000777"); });
-    Notices notices;
-    TLog_Router w(name, device, {}, true);
-    w.setNoticeHandler(notices.handler());
-    w.start();
-    post(w, makeSequenced(7, 0, 40));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.writtenCount() == 1; }, 20000));
-    ASSERT_EQ(::unlink(name.c_str()), 0);
-    // Noticed without any packet arriving; the limit is only a safety net.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.all().empty(); }, 20000));
-    ASSERT_EQ(notices.all().size(), 1u);
-    EXPECT_EQ(notices.all()[0], "Log File Deleted, Started Again!!! " + name);
-    for (uint32_t i = 1; i < 4; ++i)
-        post(w, makeSequenced(7, i, 40));
-    w.stopAndWait();
-    EXPECT_FALSE(w.failed());
-    EXPECT_EQ(sequencesIn(name), range(1, 4));
-    const auto data = readFile(name);
-    EXPECT_EQ(KlfReader(data).serialNumber(), "SN000777");
-    EXPECT_EQ(notices.all().size(), 1u);
-}
-
-// A log moved away while logging keeps what was written to it; logging goes
-// on in a new file under the name, as after a deletion.
-TEST_F(LogWriter, aLogRenamedWhileLoggingKeepsItsRecordsAndLoggingStartsAgainUnderTheName)
-{
-    const std::string name = path("moved.KLF");
-    const std::string moved = path("moved-away.KLF");
-    Notices notices;
-    TLog_Router w(name, device, {}, true);
-    w.setNoticeHandler(notices.handler());
-    w.start();
-    post(w, makeSequenced(7, 0, 40));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.writtenCount() == 1; }, 20000));
-    ASSERT_EQ(::rename(name.c_str(), moved.c_str()), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.all().empty(); }, 20000));
-    EXPECT_EQ(notices.all()[0], "Log File Deleted, Started Again!!! " + name);
-    for (uint32_t i = 1; i < 4; ++i)
-        post(w, makeSequenced(7, i, 40));
-    w.stopAndWait();
-    EXPECT_FALSE(w.failed());
-    EXPECT_EQ(sequencesIn(moved), range(0, 1));
-    EXPECT_EQ(sequencesIn(name), range(1, 4));
+    for (const bool moveAway : {false, true}) {
+        SCOPED_TRACE(moveAway ? "moved away" : "deleted");
+        const std::string name = path(moveAway ? "moved.KLF" : "deleted.KLF");
+        const std::string moved = path("moved-away.KLF");
+        Notices notices;
+        TLog_Router w(name, device, {}, true);
+        w.setNoticeHandler(notices.handler());
+        w.start();
+        post(w, makeSequenced(7, 0, 40));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.writtenCount() == 1; }, 20000));
+        ASSERT_EQ(moveAway ? ::rename(name.c_str(), moved.c_str()) : ::unlink(name.c_str()), 0);
+        // The limit is only a safety net.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !notices.all().empty(); }, 20000));
+        ASSERT_EQ(notices.all().size(), 1u);
+        EXPECT_EQ(notices.all()[0], "Log File Deleted, Started Again!!! " + name);
+        for (uint32_t i = 1; i < 4; ++i)
+            post(w, makeSequenced(7, i, 40));
+        w.stopAndWait();
+        EXPECT_FALSE(w.failed());
+        EXPECT_EQ(sequencesIn(name), range(1, 4));
+        const auto data = readFile(name);
+        EXPECT_EQ(KlfReader(data).serialNumber(), "SN000777");
+        EXPECT_EQ(notices.all().size(), 1u);
+        if (moveAway) {
+            EXPECT_EQ(sequencesIn(moved), range(0, 1));
+        }
+    }
 }
 
 TEST_F(LogWriter, droppedPacketsAreToldOnceWithTheirCount)
