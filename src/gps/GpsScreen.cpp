@@ -110,8 +110,18 @@ void GpsScreen::fitChannelTable()
                                   ui->lblChannel4, ui->lblChannel5, ui->lblChannel6, ui->lblChannel7,
                                   ui->lblChannel8, ui->lblChannel9, ui->lblChannel10, ui->lblChannel11,
                                   ui->lblChannel12};
+    // Fitting measures every line at several sizes: done only when the
+    // lines or the room for them changed, not on every GPS message.
+    QStringList texts;
+    for (const QLabel* l : lines)
+        texts.append(l->text());
+    const int width = ui->lblChannel1->contentsRect().width();
+    if (width == m_fittedWidth && texts == m_fittedLines)
+        return;
+    m_fittedWidth = width;
+    m_fittedLines = texts;
     const int design = designPixels(m_tableFont);
-    const int size = TextFit::pixelSize(design, kMinFieldPixels, ui->lblChannel1->contentsRect().width(), [&](int px) {
+    const int size = TextFit::pixelSize(design, kMinFieldPixels, width, [&](int px) {
         QFont f = m_tableFont;
         f.setPixelSize(px);
         const QFontMetrics fm(f);

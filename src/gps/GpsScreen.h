@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -38,4 +39,7 @@ private:
 
     std::unique_ptr<Ui::GpsScreen> ui;
     QFont m_tableFont; // the channel table's font as designed
+    // What the channel table was last fitted to: its width and its lines.
+    int m_fittedWidth = -1;
+    QStringList m_fittedLines;
 };

@@ -43,8 +43,8 @@ void GpsScreenView::showGps(const TGPS& gps)
         const QString text = QString::fromLatin1(rows[i].text.data(), qsizetype(rows[i].text.size()));
         if (auto* label = qobject_cast<QLabel*>(target))
             label->setText(text);
-        else if (auto* edit = qobject_cast<QLineEdit*>(target))
-            edit->setText(text);
+        else if (auto* edit = qobject_cast<QLineEdit*>(target); edit && edit->text() != text)
+            edit->setText(text); // a line edit lays its text out again even when it is the same
     }
     if (m_screen)
         m_screen->fitChannelTable();
