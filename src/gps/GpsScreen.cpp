@@ -16,6 +16,7 @@
 
 #include <QFont>
 #include <QLabel>
+#include <QShowEvent>
 
 GpsScreen::GpsScreen(QWidget* parent)
     : QWidget(parent)
@@ -104,8 +105,18 @@ void GpsScreen::fitFieldFonts(QWidget* root)
     }
 }
 
+void GpsScreen::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    fitChannelTable();
+}
+
 void GpsScreen::fitChannelTable()
 {
+    // Behind the receiver screen nobody reads the table; measuring it for
+    // every message cost more than the rest of the GPS update.
+    if (!isVisible())
+        return;
     const QList<QLabel*> lines = {ui->lblChannelHdr, ui->lblChannel1, ui->lblChannel2, ui->lblChannel3,
                                   ui->lblChannel4, ui->lblChannel5, ui->lblChannel6, ui->lblChannel7,
                                   ui->lblChannel8, ui->lblChannel9, ui->lblChannel10, ui->lblChannel11,

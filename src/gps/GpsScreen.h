@@ -30,9 +30,13 @@ public:
     static void fitFieldFonts(QWidget* root);
     // The channel table: all thirteen lines share one font so that the
     // columns stay aligned, as large as the longest line shown allows.
+    // While the screen is hidden this waits until it is shown.
     void fitChannelTable();
 
     static constexpr int kMinFieldPixels = 7;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void widenLabelsToBoxes();

@@ -284,6 +284,15 @@ TEST(GpsScreen, channelTableSharesOneFontThatFitsTheLongestLine)
     w.screen->fitChannelTable();
     EXPECT_EQ(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
     EXPECT_EQ(header->font(), table->font());
+
+    // Hidden, the table waits, and is fitted as it is shown again.
+    w.screen->hide();
+    table->setText(QString::fromStdString(GpsScreenText::channelLine(3, block)));
+    w.screen->fitChannelTable();
+    EXPECT_EQ(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
+    w.screen->show();
+    EXPECT_LT(QFontInfo(table->font()).pixelSize(), QFontInfo(design).pixelSize());
+    EXPECT_EQ(header->font(), table->font());
 }
 
 // A message decoded while the screen shows the one before it still reaches
