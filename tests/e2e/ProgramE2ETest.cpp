@@ -386,7 +386,13 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     command("pause");
     const QJsonObject after = drainedStats();
     const int scans = sentOf(after, QStringLiteral("ScanReport")) - sentOf(before, QStringLiteral("ScanReport"));
-    const int requests = requestsOf(after, QStringLiteral("ChannelInfoRequest")) - requestsOf(before, QStringLiteral("ChannelInfoRequest"));
+    // Drained means on the line: the requests for the last packets may still
+    // be on their way back, so the count is awaited, then compared.
+    const auto requestsSince = [&](const QJsonObject& s) {
+        return requestsOf(s, QStringLiteral("ChannelInfoRequest")) - requestsOf(before, QStringLiteral("ChannelInfoRequest"));
+    };
+    until([&] { return requestsSince(stats()) >= scans; }, 10000);
+    const int requests = requestsSince(stats());
     EXPECT_EQ(requests, scans) << "one channel information request per measurement packet";
     EXPECT_EQ(device.channelInfoPresent.load(), 0);
 
