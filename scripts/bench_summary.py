@@ -14,7 +14,7 @@ ROWS = [
     ("UpdateDisplay, table mode, 684 x 453", r"^BM_UpdateDisplayTable/width:684/height:453/strong:0$"),
     ("UpdateDisplay, table mode, 1920 x 1080", r"^BM_UpdateDisplayTable/width:1920/height:1080/strong:0$"),
     ("table ranking", r"^BM_TableRanking/rising:0$"),
-    ("records written per second, flushed each", r"^BM_SustainedRecords/80/real_time\.rate$"),
+    ("log records written per second", r"^BM_SustainedRecords/80/real_time\.rate$"),
     ("bare reader's wake-up on a pty (floor), median", r"^BM_PtyReaderWakeFloor.*\.latency_median$"),
     ("link round trip, frame to 5-byte command, median", r"^BM_LinkRoundTrip.*\.latency_median$"),
     ("bare echo on a pty (floor), median", r"^BM_PtyEchoFloor.*\.latency_median$"),
