@@ -218,6 +218,13 @@ bool TLog_Router::Append(const uint8_t* bytes, size_t count)
         m_goodSize += off_t(count);
         return true;
     }
+    return CutBack();
+}
+
+// Cuts the file back to its last whole record after a failed write; keeps
+// the write's errno for the message, and returns false for the caller.
+bool TLog_Router::CutBack()
+{
     const int saved = errno;
     (void)!::ftruncate(m_fd, m_goodSize);
     errno = saved;
@@ -244,12 +251,7 @@ bool TLog_Router::AppendBatch(std::vector<uint8_t>& batch)
     const auto whole = std::upper_bound(m_recordEnds.begin(), m_recordEnds.end(), written) - m_recordEnds.begin();
     m_written += uint64_t(whole);
     m_goodSize += off_t(whole > 0 ? m_recordEnds[size_t(whole) - 1] : 0);
-    if (ok)
-        return true;
-    const int saved = errno;
-    (void)!::ftruncate(m_fd, m_goodSize);
-    errno = saved;
-    return false;
+    return ok || CutBack();
 }
 
 // A deleted log shows on the open file (no links left) and is checked every

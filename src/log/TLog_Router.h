@@ -108,6 +108,7 @@ private:
     bool WriteBytes(const uint8_t* bytes, size_t count, size_t& written);
     bool Append(const uint8_t* bytes, size_t count);
     bool AppendBatch(std::vector<uint8_t>& batch);
+    bool CutBack();
     bool FileStillThere();
     bool StartAgain();
     void TellDrops();
