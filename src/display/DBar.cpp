@@ -608,7 +608,7 @@ QRect DBar::PendingBar::area(const QRect& plot) const
 {
     QRect r = bar.isValid() ? bar : QRect();
     if (labelled)
-        r |= cell.adjusted(-2, -2, 2, 2);
+        r |= labelBounds();
     return r & plot;
 }
 
@@ -627,9 +627,9 @@ QRect DBar::PendingBar::changedFrom(const PendingBar& was, const QRect& plot) co
     }
     if (!sameLabel(was)) {
         if (labelled)
-            r |= cell.adjusted(-2, -2, 2, 2);
+            r |= labelBounds();
         if (was.labelled)
-            r |= was.cell.adjusted(-2, -2, 2, 2);
+            r |= was.labelBounds();
     }
     return r & plot;
 }
@@ -672,7 +672,7 @@ void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour
             for (const PendingBar& b : bars) {
                 if (b.bar.isValid() && b.bar.intersects(r))
                     p.fillRect(b.bar & r, colour);
-                if (b.labelled && b.cell.adjusted(-2, -2, 2, 2).intersects(r))
+                if (b.labelled && b.labelBounds().intersects(r))
                     m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
             }
         }

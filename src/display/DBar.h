@@ -171,6 +171,8 @@ private:
         // this bar drawn in the same colour, within plot.
         QRect changedFrom(const PendingBar& was, const QRect& plot) const;
         bool sameLabel(const PendingBar& other) const;
+        // What drawing the label may touch: its cell and the outline around it.
+        QRect labelBounds() const { return cell.adjusted(-2, -2, 2, 2); }
     };
     void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
     std::vector<PendingBar> m_pending;
