@@ -180,7 +180,6 @@ void DBar::Paint()
 void DBar::RebuildBackground()
 {
     backgroundBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
-    barsBitmap = makeBitmap(plotWidth, plotHeight, kWhite);
     columnUse.resize(plotWidth);
     m_shownBars.clear();
     if (divisions == 0)
@@ -197,7 +196,6 @@ void DBar::RebuildBackground()
     }
     DrawMarkers();
     DrawTrace();
-    barsBitmap = backgroundBitmap.copy();
     copyToPlot(backgroundBitmap);
     m_dirty += QRect(plotRect.left, plotRect.top, plotWidth, plotHeight);
     flush();
@@ -538,7 +536,7 @@ void DBar::BeginBars()
 void DBar::DrawBar(int16_t x, const QString& label, double value)
 {
     if (plotRect.top == plotRect.bottom || plotRect.left == plotRect.right || plotWidth <= 0
-        || plotHeight <= 0 || barsBitmap.isNull())
+        || plotHeight <= 0 || backgroundBitmap.isNull())
         return;
     const int px = ValueToPixel(XAxis, x);
     if (px < plotRect.left || px > plotRect.right)
@@ -580,7 +578,7 @@ void DBar::EndBars(const QString& legend)
     const std::vector<PendingBar> bars = std::move(m_pending);
     m_pending.clear();
     m_stale = false;
-    composeBars(bars, barColor);
+    showBars(bars, barColor);
 }
 
 void DBar::SetStale(bool stale)
@@ -589,7 +587,7 @@ void DBar::SetStale(bool stale)
         return;
     m_stale = stale;
     const std::vector<PendingBar> bars = m_shownBars;
-    composeBars(bars, stale ? kStaleGrey : barColor);
+    showBars(bars, stale ? kStaleGrey : barColor);
 }
 
 bool DBar::PendingBar::operator==(const PendingBar& o) const
@@ -634,18 +632,16 @@ QRect DBar::PendingBar::changedFrom(const PendingBar& was, const QRect& plot) co
     return r & plot;
 }
 
-void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour)
+void DBar::showBars(const std::vector<PendingBar>& bars, const QColor& colour)
 {
     // The same bars in the same colour would come out pixel for pixel as they
     // are: a steady signal costs no drawing. A new background forgets the
     // bars shown, so it is never skipped.
     if (colour == m_shownColour && bars == m_shownBars)
         return;
-    const QRect area(0, 0, plotWidth, plotHeight);
     // Only where a bar or label differs from the one shown before can the
-    // picture change. Each such place is one rectangle, at most one a column
-    // and often a few rows of it: the copies to the canvas and the screen
-    // cost by the row and by the rectangle far more than by the pixel.
+    // picture change: at most one rectangle a column, and often a few rows.
+    const QRect area(0, 0, plotWidth, plotHeight);
     std::vector<QRect> changed;
     const size_t n = std::max(bars.size(), m_shownBars.size());
     for (size_t i = 0; i < n; ++i) {
@@ -656,37 +652,63 @@ void DBar::composeBars(const std::vector<PendingBar>& bars, const QColor& colour
         else
             r = (before ? m_shownBars[i].area(area) : QRect()) | (now ? bars[i].area(area) : QRect());
         if (r.isValid())
-            changed.push_back(r);
-    }
-    if (!barsBitmap.isNull() && !backgroundBitmap.isNull()) {
-        // Each changed place goes back to the background, then whatever of
-        // the bars and labels falls in it is drawn afresh, in their order:
-        // there, the picture of a fresh graph. Places that overlap are each
-        // drawn whole, so overlapping does not blend a label twice.
-        QPainter p(&barsBitmap);
-        for (const QRect& r : changed) {
-            p.setClipRect(r);
-            p.setCompositionMode(QPainter::CompositionMode_Source);
-            copyRect(p, backgroundBitmap, r, QPoint());
-            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-            for (const PendingBar& b : bars) {
-                if (b.bar.isValid() && b.bar.intersects(r))
-                    p.fillRect(b.bar & r, colour);
-                if (b.labelled && b.labelBounds().intersects(r))
-                    m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, colour, kWhite, b.vertical);
-            }
-        }
-    }
-    if (!m_canvas.isNull() && !barsBitmap.isNull()) {
-        QPainter p(&m_canvas);
-        for (const QRect& r : changed)
-            copyRect(p, barsBitmap, r, QPoint(plotRect.left, plotRect.top));
+            changed.push_back(r.translated(plotRect.left, plotRect.top));
     }
     m_shownBars = bars;
     m_shownColour = colour;
-    for (const QRect& r : changed)
-        m_dirty += r.translated(plotRect.left, plotRect.top);
+    m_dirty += repaintArea(changed);
     flush();
+}
+
+// A region keeps its rectangles in bands: columns of different heights side
+// by side are cut at every top and bottom, and each piece costs a clip and a
+// copy here and a request to the window system. Where the changes fill much
+// of what bounds them, as when most bars moved, painting the bounds once
+// costs less than painting the pieces.
+QRegion DBar::repaintArea(const std::vector<QRect>& changed)
+{
+    QRect bounds;
+    qint64 covered = 0;
+    for (const QRect& r : changed) {
+        bounds |= r;
+        covered += qint64(r.width()) * r.height();
+    }
+    if (changed.size() > 2 && 2 * covered >= qint64(bounds.width()) * bounds.height())
+        return QRegion(bounds);
+    QRegion region;
+    for (const QRect& r : changed)
+        region += r;
+    return region;
+}
+
+// The bars go straight onto whatever is painted, over the canvas's empty
+// plot: each paint draws them afresh, in their order, within clip (control
+// coordinates), so no picture of them is kept or copied.
+void DBar::paintBars(QPainter& p, const QRect& clip) const
+{
+    const QRect inPlot = clip.translated(-plotRect.left, -plotRect.top) & QRect(0, 0, plotWidth, plotHeight);
+    if (!inPlot.isValid() || m_shownBars.empty())
+        return;
+    p.save();
+    p.translate(plotRect.left, plotRect.top);
+    p.setClipRect(inPlot, Qt::IntersectClip);
+    for (const PendingBar& b : m_shownBars) {
+        if (b.bar.isValid() && b.bar.intersects(inPlot))
+            p.fillRect(b.bar & inPlot, m_shownColour);
+        if (b.labelled && b.labelBounds().intersects(inPlot))
+            m_labels->draw(p, b.labelAt.x(), b.labelAt.y(), b.text, m_shownColour, kWhite, b.vertical);
+    }
+    p.restore();
+}
+
+QImage DBar::canvas() const
+{
+    QImage picture = m_canvas;
+    if (!picture.isNull()) {
+        QPainter p(&picture);
+        paintBars(p, rect());
+    }
+    return picture;
 }
 
 void DBar::MouseMove(int x, int y)
@@ -735,6 +757,7 @@ void DBar::paintEvent(QPaintEvent* event)
     for (const QRect& r : joinColumns(event->region())) {
         p.setClipRect(r);
         copyRect(p, m_canvas, r, QPoint());
+        paintBars(p, r);
     }
 }
 

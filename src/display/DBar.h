@@ -11,6 +11,7 @@
 #include <QWidget>
 
 class LabelCache;
+class QPainter;
 
 #include <array>
 #include <cstdint>
@@ -19,13 +20,13 @@ class LabelCache;
 
 // Bar graph of one receiver's RSSI against a value scale.
 //
-// Drawn in layers, all off screen: the background bitmap holds the grid,
-// markers and trace and changes only on Paint or zoom; each bar update copies
-// it into the bars bitmap, draws the bars there and copies the whole plot
-// onto the canvas at once, so the plot never shows half an update. The
-// canvas is the control's picture (margins, scales, captions, plot);
-// paintEvent only copies it to the screen. Every operation may be called at
-// any time on the window thread and draws at once.
+// Drawn in two layers. The canvas holds the control's picture but for the
+// bars: margins, scales, captions, and in the plot the background bitmap
+// (grid, markers and trace, changed only on Paint or zoom). The bars are
+// kept as shapes and painted over it on every paint, so a bar update draws
+// nothing itself: it only asks for a repaint of where the bars changed, and
+// the screen gets the whole update in one paint. Every operation may be
+// called at any time on the window thread.
 class DBar : public QWidget, public DBarGeometry
 {
     Q_OBJECT
@@ -79,8 +80,8 @@ public:
     void MouseMove(int x, int y);
     void MouseUp(Button button, int x, int y);
 
-    // The control's picture, in device pixels.
-    const QImage& canvas() const { return m_canvas; }
+    // The control's picture as the screen shows it, in device pixels.
+    QImage canvas() const;
     // The region's rectangles, those stacked in one column joined into one.
     static std::vector<QRect> joinColumns(const QRegion& region);
 
@@ -95,7 +96,6 @@ public:
     int16_t divisions = 0;
 
     QImage backgroundBitmap;
-    QImage barsBitmap;
 
     int mouseX = 0; // relative to the plot's top-left corner
     int mouseY = 0;
@@ -156,7 +156,7 @@ private:
     std::unique_ptr<LabelCache> m_labels; // the bar labels' font, advances and pictures
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
 
-    // A bar of the current update, drawn by EndBars (bars bitmap coordinates).
+    // A bar of the current update, shown by EndBars (plot coordinates).
     struct PendingBar
     {
         QRect bar;
@@ -174,9 +174,13 @@ private:
         // What drawing the label may touch: its cell and the outline around it.
         QRect labelBounds() const { return cell.adjusted(-2, -2, 2, 2); }
     };
-    void composeBars(const std::vector<PendingBar>& bars, const QColor& colour);
+    // Makes bars the ones shown and asks for a repaint of where they differ
+    // from those shown before.
+    void showBars(const std::vector<PendingBar>& bars, const QColor& colour);
+    static QRegion repaintArea(const std::vector<QRect>& changed);
+    void paintBars(QPainter& p, const QRect& clip) const;
     std::vector<PendingBar> m_pending;
-    std::vector<PendingBar> m_shownBars; // as last composed, in drawing order
+    std::vector<PendingBar> m_shownBars; // as painted, in drawing order
     QColor m_shownColour;
     bool m_stale = false;
     QRegion m_dirty;           // canvas parts drawn but not yet asked to be repainted

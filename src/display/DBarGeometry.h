@@ -65,7 +65,7 @@ public:
     // centred inside the plot's width, but never below 5 pixels.
     FontFit fitCaption(int startHeight, const std::function<int(int height)>& widthAt) const;
 
-    // Where a bar label's text starts, in bars bitmap coordinates: a
+    // Where a bar label's text starts, in plot coordinates: a
     // horizontal label's top-left corner, a vertical one's bottom-left (it
     // runs upward). x is the centred start, by the bar's top; w x h the
     // text's extent along and across its direction.
