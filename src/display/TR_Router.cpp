@@ -28,7 +28,8 @@ TR_Router::~TR_Router()
 // Updates fall on multiples of the interval on the steady clock, the same
 // instants for both receivers: their two draws then reach the window thread
 // together and go to the screen in one paint instead of two. The next slot
-// is at least half an interval away, so updates stay 50 to 150 ms apart.
+// is at least half an interval away, so updates stay half an interval to
+// one and a half apart.
 std::chrono::steady_clock::time_point TR_Router::nextSlot(std::chrono::steady_clock::time_point after,
                                                           std::chrono::milliseconds interval)
 {

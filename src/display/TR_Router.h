@@ -25,9 +25,12 @@ class TR_Router : public WorkerThread
 {
     Q_OBJECT
 public:
-    // At most 10 display updates a second per receiver: smooth to the eye,
-    // and it keeps the window thread's drawing small at full scan rates.
-    static constexpr std::chrono::milliseconds kMinUpdateInterval{100};
+    // At most 5 display updates a second per receiver: still live to the
+    // eye, and at full scan rates each update (two calls onto the window
+    // thread and a paint, some 0.4 ms with both receivers) is what the
+    // program costs beyond reading the line; at 10 a second that was as
+    // much again as everything else together.
+    static constexpr std::chrono::milliseconds kMinUpdateInterval{200};
     static constexpr int kWaitMs = 1000;
 
     // One update worked out: the bars, and the title when it changed.
