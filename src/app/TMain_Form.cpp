@@ -130,7 +130,10 @@ void TMain_Form::FormCreate()
 {
     QLabel* clock = ui->olClock;
     clock->setStyleSheet(QStringLiteral("font-weight: bold;"));
-    clock->setFixedWidth(88);
+    // A fixed size: a label that may change size asks its layout to run
+    // again on every setText, and the status bar laid itself out every
+    // second for a clock whose size never changes.
+    clock->setFixedSize(88, clock->sizeHint().height());
     ui->sbarTavrix->addPermanentWidget(clock);
 
     receiverPanels = {ui->Receiver1Panel, ui->Receiver2Panel};
