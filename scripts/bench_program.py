@@ -279,6 +279,13 @@ def main():
     wait_until("log file", lambda: any(f.upper().endswith(".KLF") and os.path.getsize(f) > 0
                                        for f in os.listdir(work)), alive=app)
 
+    # A device that falls silent while logging: the log writer has nothing to take.
+    sim.command("pause")
+    wait_until("stream paused", lambda: (sim.read() or {}).get("stream") == "paused", alive=app)
+    measure("idle_connected_logging")
+    sim.command("resume")
+    sim.wait_flowing(app)
+
     rss_first_minute = None
     for receivers in ("1", "both"):
         if receivers == "both":

@@ -23,6 +23,7 @@ ROWS = [
     ("whole program, port dialog open", r"^program\.cpu\.not_connected_port_dialog$"),
     ("whole program, \"Link Lost!!\" retrying", r"^program\.cpu\.not_connected_link_lost$"),
     ("whole program idle, connected", r"^program\.cpu\.idle_connected$"),
+    ("whole program idle, connected, logging", r"^program\.cpu\.idle_connected_logging$"),
     ("whole program, single, one receiver, logging", r"^program\.cpu\.single_one_receivers$"),
     ("whole program, scan, one receiver, logging", r"^program\.cpu\.scan_one_receivers$"),
     ("whole program, table, one receiver, logging", r"^program\.cpu\.table_one_receivers$"),

@@ -49,7 +49,7 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         return;
     }
     const size_t need = size_t(count) + 2;
-    bool deep;
+    bool wake;
     {
         std::lock_guard lock(m_queueMutex);
         if (m_closed)
@@ -61,9 +61,10 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         m_queue.push_back(uint8_t(count & 0xFF));
         m_queue.push_back(uint8_t(count >> 8));
         m_queue.insert(m_queue.end(), packet, packet + count);
-        deep = m_queue.size() >= kWakeBytes;
+        wake = m_idle || m_queue.size() >= kWakeBytes;
+        m_idle = false;
     }
-    if (deep || m_wakeEachPost.load())
+    if (wake || m_wakeEachPost.load())
         m_logEvent.set();
 }
 
@@ -72,6 +73,7 @@ bool TLog_Router::takeQueued(std::vector<uint8_t>& out)
     out.clear(); // keeps its capacity: the two buffers take turns
     std::lock_guard lock(m_queueMutex);
     m_queue.swap(out);
+    m_idle = out.empty();
     return !out.empty();
 }
 
@@ -339,13 +341,26 @@ void TLog_Router::Execute()
     }
     MeasureFileSize();
     std::vector<uint8_t> batch;
+    bool idle = false;
     for (;;) {
-        m_logEvent.wait(kBatchMs);
+        // After a take that found nothing, the next post wakes the writer:
+        // a silent device costs one wake-up a second (for the terminate
+        // flag), not one a batch. Woken so, it still gathers a batch first.
+        if (idle) {
+            const bool posted = m_logEvent.wait(kIdleWaitMs);
+            m_logEvent.reset();
+            m_batchesSinceNameCheck = kNameCheckBatches; // a second or more went by
+            if (posted && !Terminated())
+                m_logEvent.wait(kBatchMs);
+        } else {
+            m_logEvent.wait(kBatchMs);
+        }
         // Reset before taking, so a post that lands after the take wakes us again.
         m_logEvent.reset();
         if (!FileStillThere() && !StartAgain())
             return;
-        if (takeQueued(batch) && !AppendBatch(batch)) {
+        idle = !takeQueued(batch);
+        if (!idle && !AppendBatch(batch)) {
             fail("Could Not Write Log File!!!");
             return;
         }

@@ -24,7 +24,8 @@ class DeviceRecord;
 // writes it unlocked. The writer takes the queue every kBatchMs rather than
 // being woken for each packet: at the line rate a wake-up per packet cost
 // more than the writing, so a crash may lose the last kBatchMs of packets.
-// A queue that reaches kWakeBytes (a fast USB link) wakes it at once. The queue is bounded at kQueueBytes: over
+// A queue that reaches kWakeBytes (a fast USB link) wakes it at once, and so
+// does the first post after a take found nothing (the device fell silent). The queue is bounded at kQueueBytes: over
 // an hour of the serial line rate, and room for a burst from a fast USB link
 // while a slow disk (a stick, a network share) stalls for seconds. Memory is
 // only taken while there is a backlog. A packet that does not fit is counted
@@ -51,6 +52,7 @@ public:
     static constexpr int kMaxFileName = 511;
     static constexpr size_t kQueueBytes = 16u << 20;
     static constexpr int kBatchMs = 50;
+    static constexpr int kIdleWaitMs = 1000;
     static constexpr size_t kWakeBytes = 64u << 10;
 
     // Starts running at once unless createSuspended (then call start()). The
@@ -141,6 +143,7 @@ private:
     // Records, each a 16-bit little-endian count and its bytes.
     std::vector<uint8_t> m_queue;
     bool m_closed = false;
+    bool m_idle = false; // the last take found nothing: the next post wakes the writer
 
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_written{0};
