@@ -68,6 +68,12 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
         m_logEvent.set();
 }
 
+bool TLog_Router::idle() const
+{
+    std::lock_guard lock(m_queueMutex);
+    return m_idle;
+}
+
 bool TLog_Router::takeQueued(std::vector<uint8_t>& out)
 {
     out.clear(); // keeps its capacity: the two buffers take turns
@@ -347,7 +353,7 @@ void TLog_Router::Execute()
         // a silent device costs one wake-up a second (for the terminate
         // flag), not one a batch. Woken so, it still gathers a batch first.
         if (idle) {
-            const bool posted = m_logEvent.wait(kIdleWaitMs);
+            const bool posted = m_logEvent.wait(idleWaitMs);
             m_logEvent.reset();
             m_batchesSinceNameCheck = kNameCheckBatches; // a second or more went by
             if (posted && !Terminated())

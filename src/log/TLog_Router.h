@@ -53,6 +53,9 @@ public:
     static constexpr size_t kQueueBytes = 16u << 20;
     static constexpr int kBatchMs = 50;
     static constexpr int kIdleWaitMs = 1000;
+    // How long the writer sleeps when idle before it looks at its terminate
+    // flag again; set before start.
+    int idleWaitMs = kIdleWaitMs;
     static constexpr size_t kWakeBytes = 64u << 10;
 
     // Starts running at once unless createSuspended (then call start()). The
@@ -89,6 +92,8 @@ public:
     uint64_t droppedCount() const { return m_dropped.load(); }
     // Records written to the file since the start of this run (header excluded).
     uint64_t writtenCount() const { return m_written.load(); }
+    // Its last take found nothing: the next post wakes it.
+    bool idle() const;
     bool failed() const { return m_failed.load(); }
     const std::string& fileName() const { return m_fileName; }
 
@@ -139,7 +144,7 @@ private:
     Event m_logEvent;
     // Set while the writer waits for the settings reply: then each post wakes it.
     std::atomic<bool> m_wakeEachPost{false};
-    std::mutex m_queueMutex;
+    mutable std::mutex m_queueMutex;
     // Records, each a 16-bit little-endian count and its bytes.
     std::vector<uint8_t> m_queue;
     bool m_closed = false;

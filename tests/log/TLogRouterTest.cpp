@@ -156,6 +156,29 @@ TEST_F(LogWriter, everyPacketPostedIsWrittenOnceInOrder)
     }
 }
 
+TEST_F(LogWriter, aSilentDeviceLetsTheWriterSleepUntilTheNextPacket)
+{
+    // With the idle wait made a day long, only a post or the stop can wake
+    // the writer once a take found nothing.
+    const std::string name = path("idle.KLF");
+    TLog_Router w(name, device, {}, true);
+    w.idleWaitMs = 24 * 3600 * 1000;
+    w.start();
+    for (uint32_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.idle(); }, 20000));
+        post(w, makeSequenced(3, i, 60));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.writtenCount() == i + 1; }, 20000));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.idle(); }, 20000));
+    w.stopAndWait();
+    const auto data = readFile(name);
+    KlfReader r(data);
+    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    ASSERT_EQ(r.records().size(), 3u);
+    EXPECT_EQ(sequenceOf(r.payload(r.records()[2]).data()), 2u);
+}
+
 TEST_F(LogWriter, terminateAloneStillDrainsTheQueue)
 {
     // shutdownAll only sets the flag and joins; what was posted must still land.
