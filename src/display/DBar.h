@@ -183,7 +183,7 @@ private:
     std::vector<PendingBar> m_shownBars; // as painted, in drawing order
     QColor m_shownColour;
     bool m_stale = false;
-    QRegion m_dirty;           // canvas parts drawn but not yet asked to be repainted
+    QRegion m_dirty;           // parts of the picture changed but not yet asked to be repainted
     bool m_scalesValid = false;
     ScaleKey m_scalesKey{};
     QFont m_scalesFont;

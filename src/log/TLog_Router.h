@@ -25,11 +25,12 @@ class DeviceRecord;
 // being woken for each packet: at the line rate a wake-up per packet cost
 // more than the writing, so a crash may lose the last kBatchMs of packets.
 // A queue that reaches kWakeBytes (a fast USB link) wakes it at once, and so
-// does the first post after a take found nothing (the device fell silent). The queue is bounded at kQueueBytes: over
-// an hour of the serial line rate, and room for a burst from a fast USB link
-// while a slow disk (a stick, a network share) stalls for seconds. Memory is
-// only taken while there is a backlog. A packet that does not fit is counted
-// in droppedCount() instead of blocking the link.
+// does the first post after a take found nothing (the device fell silent).
+// The queue is bounded at kQueueBytes: over an hour of the serial line rate,
+// and room for a burst from a fast USB link while a slow disk (a stick, a
+// network share) stalls for seconds. Memory is only taken while there is a
+// backlog. A packet that does not fit is counted in droppedCount() instead
+// of blocking the link.
 //
 // Stopping (Terminate, stop, stopAndWait, or WorkerThread::shutdownAll) writes
 // every packet accepted before the stop, then closes the file. Posts that
