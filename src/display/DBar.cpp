@@ -68,11 +68,11 @@ QRect textOut(QPainter& p, int x, int y, const QString& text, const QFont& font,
     return LabelCache::paintText(p, x, y, text, font, color, background, escapement);
 }
 
-// Copies the logical rectangle r of src to dest at r moved by offset.
-void copyRect(QPainter& p, const QImage& src, const QRect& r, const QPoint& offset)
+// Copies the logical rectangle r of src to the same place of the painter's device.
+void copyRect(QPainter& p, const QImage& src, const QRect& r)
 {
     const qreal dpr = src.devicePixelRatio();
-    p.drawImage(QRectF(r.translated(offset)), src,
+    p.drawImage(QRectF(r), src,
                 QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
 }
 
@@ -756,7 +756,7 @@ void DBar::paintEvent(QPaintEvent* event)
     // rows). Clipped to the one rectangle being copied, each is a blit.
     for (const QRect& r : joinColumns(event->region())) {
         p.setClipRect(r);
-        copyRect(p, m_canvas, r, QPoint());
+        copyRect(p, m_canvas, r);
         paintBars(p, r);
     }
 }
