@@ -241,11 +241,17 @@ private:
             return;
         }
         ++m_summary.fixesUsed;
-        if (m_haveFix)
-            m_queue.drain([this, &f](DriveSample& s) {
-                place(s, m_last, f);
+        if (m_haveFix) {
+            const int64_t step = f.timeMs - m_last.timeMs;
+            const bool jump = step < 0 || step > DriveReader::kMaxPlacingGapMs;
+            m_queue.drain([this, &f, jump](DriveSample& s) {
+                if (jump)
+                    ++m_summary.samplesAcrossTimeJump;
+                else
+                    place(s, m_last, f);
                 deliver(s);
             });
+        }
         m_sink.fix(f);
         m_last = f;
         m_haveFix = true;
