@@ -98,7 +98,8 @@ void KlfStream::readHeader()
 {
     m_hasHeader = true;
     KlfHeader::Fault fault;
-    const auto stored = KlfHeader::read(std::span<const uint8_t, KlfHeader::kFixedSize>(m_pending.data(), KlfHeader::kFixedSize), fault);
+    const std::span<const uint8_t, KlfHeader::kFixedSize> fixed(m_pending.data(), KlfHeader::kFixedSize);
+    const auto stored = KlfHeader::read(fixed, fault);
     m_pending.clear();
     if (!stored) {
         setError(Status::Malformed, fault.offset, fault.what);

@@ -228,7 +228,10 @@ TEST_F(ExportReaders, SummaryNamesCountsAndRanges)
 // the samples around the jump are left out, and the summary says how many.
 TEST_F(ExportReaders, SummaryCountsSamplesLeftOutAcrossATimeJump)
 {
-    cutLog.scan({{0, 0, -55}, {1, 1, -56}}).gpsAt(40.6, -74.3, 1984, 0, 30).scan({{0, 2, -57}}).gpsAt(40.6, -74.3, 1984, 0, 31);
+    cutLog.scan({{0, 0, -55}, {1, 1, -56}})
+        .gpsAt(40.6, -74.3, 1984, 0, 30)
+        .scan({{0, 2, -57}})
+        .gpsAt(40.6, -74.3, 1984, 0, 31);
     const std::string jumped = cutLog.write(out("jump.KLF"));
     CountingSink sink;
     const DriveSummary s = DriveReader().read(jumped, sink);
@@ -243,7 +246,8 @@ TEST_F(ExportReaders, SummaryCountsSamplesLeftOutAcrossATimeJump)
               std::string::npos)
         << err;
     const std::string csv = readText(out("j.csv"));
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), long(placed) + 2) << "the header row and the placed samples only";
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), long(placed) + 2)
+        << "the header row and the placed samples only";
 }
 
 TEST(KlfExportHelp, ManPageCoversEveryOptionOfTheHelp)

@@ -37,8 +37,14 @@ public:
     // Packet records after the header (the channel information excluded).
     const std::vector<Record>& records() const { return m_records; }
     // The record from its length field on: L + 2 bytes.
-    std::span<const uint8_t> recordBytes(const Record& r) const { return m_data.subspan(r.offset, size_t(r.length) + 2); }
-    std::span<const uint8_t> payload(const Record& r) const { return recordBytes(r).subspan(3, r.length >= 2 ? r.length - 2u : 0u); }
+    std::span<const uint8_t> recordBytes(const Record& r) const
+    {
+        return m_data.subspan(r.offset, size_t(r.length) + 2);
+    }
+    std::span<const uint8_t> payload(const Record& r) const
+    {
+        return recordBytes(r).subspan(3, r.length >= 2 ? r.length - 2u : 0u);
+    }
 
 private:
     std::span<const uint8_t> m_data;

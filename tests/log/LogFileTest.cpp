@@ -53,7 +53,8 @@ TEST(LogFile, continuesWhatIsWholeAndStartsWhatIsNot)
     const Case cases[] = {
         {"no file", std::nullopt, true, false, 0},
         {"a whole log", concat({header, a, b}), false, false, 63 + 80},
-        {"a record cut short", concat({header, a, std::vector<uint8_t>(b.begin(), b.begin() + 30)}), false, true, 63 + 40},
+        {"a record cut short", concat({header, a, std::vector<uint8_t>(b.begin(), b.begin() + 30)}), false, true,
+         63 + 40},
         {"a header cut short", std::vector<uint8_t>(header.begin(), header.begin() + 40), true, true, 0},
         {"not a log", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}, false, false, 5},
         {"headerless records", concat({a, std::vector<uint8_t>(b.begin(), b.begin() + 30)}), false, false, 70},
