@@ -1,7 +1,7 @@
 #include "TCom_Router.h"
 
 #include "LinkSettings.h"
-#include "MessageType.h"
+#include "OpeningRequest.h"
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
@@ -180,7 +180,7 @@ void TCom_Router::Execute()
         d->settings.setStatusText(connectedText);
         d->settings.linkLost = false;
         d->packetFramer.reset(); // a packet cut by a loss can never complete
-        send(buildFrame(Message::SerialNumberRequest, nullptr, 0));
+        send(buildFrame(kOpeningRequest, nullptr, 0));
 
         d->readUntilLost(port, *this);
         if (Terminated())

@@ -11,7 +11,7 @@
 #include "display/DBar.h"
 #include "display/TR_Router.h"
 #include "gps/TGPS_Router.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
