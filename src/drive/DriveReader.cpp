@@ -103,7 +103,7 @@ private:
             if (const auto m = MessageCodec::scanChannelList(payload)) {
                 for (int r = 0; r < 2; ++r) {
                     ReceiverSettings& s = m_receivers[r].settings;
-                    s.scanChannels = m->slots[size_t(r)];
+                    s.scanChannels = m->channels[size_t(r)];
                     s.current = s.scanChannels[0];
                     m_receivers[r].currentKnown = true;
                     m_receivers[r].scanKnown = true;

@@ -174,7 +174,7 @@ bool Decoder::onScanChannelList(Payload payload)
         m_device.edit([&](DeviceRecord::Data& d) {
             ReceiverSettings& settings = d.receiverSettings[r];
             for (int slot = 0; slot < SampleBuffers::kScanSlots; ++slot)
-                settings.scanChannels[slot] = list->slots[size_t(r)][size_t(slot)];
+                settings.scanChannels[slot] = list->channels[size_t(r)][size_t(slot)];
             settings.current = settings.scanChannels[0];
             settings.scanChannelsKnown = true;
         });

@@ -68,7 +68,7 @@ std::optional<MessageCodec::ScanChannelList> MessageCodec::scanChannelList(std::
     ScanChannelList m;
     for (int r = 0; r < kReceivers; ++r)
         for (int slot = 0; slot < kScanSlots; ++slot)
-            m.slots[size_t(r)][size_t(slot)] = getleu32(payload.data() + 4 * (kScanSlots * r + slot));
+            m.channels[size_t(r)][size_t(slot)] = getleu32(payload.data() + 4 * (kScanSlots * r + slot));
     return m;
 }
 

@@ -75,7 +75,7 @@ public:
 
     struct ScanChannelList
     {
-        std::array<std::array<uint32_t, kScanSlots>, kReceivers> slots; // channel steps
+        std::array<std::array<uint32_t, kScanSlots>, kReceivers> channels; // per slot, channel steps (never "slots": a Qt macro)
     };
 
     struct ScanEntry

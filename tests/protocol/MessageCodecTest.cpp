@@ -54,10 +54,10 @@ TEST(MessageCodec, ChannelInformationReadsLittleEndianValuesPerReceiver)
         list[4 * i] = uint8_t(i + 1), list[4 * i + 3] = uint8_t(0x10 * (i % 10));
     const auto l = Codec::scanChannelList(withTail(list, 2));
     ASSERT_TRUE(l);
-    EXPECT_EQ(l->slots[0][0], 0x00000001u);
-    EXPECT_EQ(l->slots[0][9], 0x9000000Au);
-    EXPECT_EQ(l->slots[1][0], 0x0000000Bu);
-    EXPECT_EQ(l->slots[1][9], 0x90000014u);
+    EXPECT_EQ(l->channels[0][0], 0x00000001u);
+    EXPECT_EQ(l->channels[0][9], 0x9000000Au);
+    EXPECT_EQ(l->channels[1][0], 0x0000000Bu);
+    EXPECT_EQ(l->channels[1][9], 0x90000014u);
     EXPECT_FALSE(Codec::scanChannelList(Bytes(79)));
 }
 
