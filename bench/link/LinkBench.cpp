@@ -325,9 +325,10 @@ void BM_CorruptLengthRecovery(benchmark::State& state)
         recovered = decoded.count - before;
         millis.push_back(std::chrono::duration<double, std::milli>(decoded.at - sent).count());
     }
-    state.counters["frames_recovered"] = double(recovered);
-    state.counters["ms_after_last_byte_median"] = percentile(millis, 0.5);
-    state.counters["ms_after_last_byte_max"] = percentile(millis, 1.0);
+    state.counters["recovered_frames"] = double(recovered);
+    // From the write of the last byte to the last report's decode.
+    state.counters["recovery_median_ms"] = percentile(millis, 0.5);
+    state.counters["recovery_max_ms"] = percentile(millis, 1.0);
 }
 BENCHMARK(BM_CorruptLengthRecovery)->Arg(0)->Arg(1)->Iterations(5)->Unit(benchmark::kMillisecond);
 

@@ -69,6 +69,9 @@ struct TCom_Router::Impl
         std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
         PacketRecord record;
         Clock::time_point lastData = Clock::now();
+        const auto quietForMs = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count();
+        };
         bool overdue = false; // the frame in progress outlived a quiet limit
         while (!thread.Terminated()) {
             const int16_t n = port.read(buffer.data());
@@ -97,8 +100,7 @@ struct TCom_Router::Impl
             if (quietMs < 0) {
                 overdue = false;
             } else {
-                const auto quietFor =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count();
+                const int64_t quietFor = quietForMs();
                 if (n <= 0 && quietFor >= quietMs) {
                     if (packetFramer.lineQuiet())
                         deliver(record);
@@ -114,8 +116,8 @@ struct TCom_Router::Impl
             const LinkTransport::WaitResult waited = port.waitForData(timeoutMs, linkWakeFd);
             if (waited == LinkTransport::WaitResult::Lost)
                 return;
-            if (waited == LinkTransport::WaitResult::Timeout && quietMs >= 0 && timeoutMs > 0)
-                overdue = overdue || std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count() >= quietMs;
+            if (waited == LinkTransport::WaitResult::Timeout && quietMs >= 0 && quietForMs() >= quietMs)
+                overdue = true;
         }
     }
 

@@ -75,7 +75,8 @@ public:
 
     struct ScanChannelList
     {
-        std::array<std::array<uint32_t, kScanSlots>, kReceivers> channels; // per slot, channel steps (never "slots": a Qt macro)
+        // Per slot, channel steps. (Not "slots": Qt defines that as a macro.)
+        std::array<std::array<uint32_t, kScanSlots>, kReceivers> channels;
     };
 
     struct ScanEntry
