@@ -180,7 +180,7 @@ TEST(TMain_Form, LayoutAsksForNewGraphTitles)
     for (Event& e : samples().receiverEvents)
         e.set();
     const auto titled = [](int r) {
-        return form().receiverGraphs[r]->titleText
+        return form().receiverGraphs[r]->titleText()
             == QString::fromStdString(ReceiverBars::title(r, device().settingsCopy(r)));
     };
     EXPECT_TRUE(processUntil([&] { return titled(0) && titled(1); }));
@@ -589,8 +589,8 @@ TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
     const auto barsIn = [&](QRgb colour) {
         int n = 0;
         const QImage& c = graph.canvas();
-        for (int y = graph.plotRect.top; y < graph.plotRect.bottom; ++y)
-            for (int x = graph.plotRect.left; x < graph.plotRect.right; ++x)
+        for (int y = graph.plotGeometry().plotRect.top; y < graph.plotGeometry().plotRect.bottom; ++y)
+            for (int x = graph.plotGeometry().plotRect.left; x < graph.plotGeometry().plotRect.right; ++x)
                 n += c.pixel(x, y) == colour;
         return n;
     };

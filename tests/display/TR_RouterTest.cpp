@@ -81,22 +81,22 @@ protected:
 TEST_F(ReceiverDisplay, titleOnlyAfterASettingsChange)
 {
     router->UpdateDisplay();
-    EXPECT_EQ(graph->titleText, QString());
+    EXPECT_EQ(graph->titleText(), QString());
     router->retitle(); // the panels were laid out
     router->UpdateDisplay();
-    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    EXPECT_EQ(graph->titleText(), QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
 
     const uint8_t other[12] = {0x10, 0x27, 0, 0, 0x20, 0x4E, 0, 0, 0x80, 0x0C, 0, 0};
     device.edit([&](DeviceRecord::Data& d) { d.receiverSettings[0].storeBlock(other); });
     router->UpdateDisplay();
     graph->Paint();
-    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    EXPECT_EQ(graph->titleText(), QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
     device.settingsStored({false, true}); // a reply for the other receiver
     router->UpdateDisplay();
-    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    EXPECT_EQ(graph->titleText(), QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
     device.settingsStored({true, false});
     router->UpdateDisplay();
-    EXPECT_EQ(graph->titleText, QStringLiteral("R1 (125.00000-250.00000)MHz 12.50 KHz Step"));
+    EXPECT_EQ(graph->titleText(), QStringLiteral("R1 (125.00000-250.00000)MHz 12.50 KHz Step"));
 }
 
 TEST_F(ReceiverDisplay, singleMode)
@@ -106,9 +106,9 @@ TEST_F(ReceiverDisplay, singleMode)
     samples.singleAverage[0] = -75;
     device.edit([](DeviceRecord::Data& d) { d.receiverSettings[0].current = 6010; });
     router->UpdateDisplay();
-    EXPECT_EQ(graph->xMax, 2.0);
+    EXPECT_EQ(graph->xMax(), 2.0);
     EXPECT_FALSE(graph->verticalLabels);
-    EXPECT_EQ(graph->bottomCaption, QStringLiteral("150.25000 MHz"));
+    EXPECT_EQ(graph->bottomCaption(), QStringLiteral("150.25000 MHz"));
     EXPECT_EQ(mapValues, std::vector<int16_t>{-75});
     EXPECT_GT(maroonAtHook, 142 * 100);
 }
@@ -117,9 +117,9 @@ TEST_F(ReceiverDisplay, emptyTableShowsNoBarsAndFeedsTheFloor)
 {
     table.setChecked(true);
     router->UpdateDisplay();
-    EXPECT_EQ(graph->xMax, 11.0);
+    EXPECT_EQ(graph->xMax(), 11.0);
     EXPECT_TRUE(graph->verticalLabels);
-    EXPECT_EQ(graph->bottomCaption, QStringLiteral("Channel"));
+    EXPECT_EQ(graph->bottomCaption(), QStringLiteral("Channel"));
     EXPECT_EQ(maroonAtHook, 0);
     EXPECT_EQ(mapValues, std::vector<int16_t>{-120});
 }
@@ -159,9 +159,9 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
     EXPECT_TRUE(router->isRunning());
     EXPECT_EQ(graph->parentWidget(), &panel);
     EXPECT_EQ(graph->size(), QSize(684, 453));
-    EXPECT_EQ(graph->yTop, -30.0);
-    EXPECT_EQ(graph->yBottom, -120.0);
-    EXPECT_EQ(graph->valueCaption, QStringLiteral("RSSI (dBm)"));
+    EXPECT_EQ(graph->yTop(), -30.0);
+    EXPECT_EQ(graph->yBottom(), -120.0);
+    EXPECT_EQ(graph->valueCaption(), QStringLiteral("RSSI (dBm)"));
     EXPECT_FALSE(graph->zoomEnabled);
 
     int updates = 0;

@@ -180,10 +180,10 @@ int barsStanding(const DBar& graph)
 {
     const QImage image = graph.canvas().convertToFormat(QImage::Format_RGB32);
     const qreal dpr = image.devicePixelRatio();
-    const int y = int((graph.plotRect.bottom - 2) * dpr);
+    const int y = int((graph.plotGeometry().plotRect.bottom - 2) * dpr);
     int segments = 0;
     bool inside = false;
-    for (int x = int(graph.plotRect.left * dpr); x < int(graph.plotRect.right * dpr); ++x) {
+    for (int x = int(graph.plotGeometry().plotRect.left * dpr); x < int(graph.plotGeometry().plotRect.right * dpr); ++x) {
         const bool bar = QColor(image.pixel(x, y)) == QColor(0x80, 0x00, 0x00);
         segments += bar && !inside;
         inside = bar;
@@ -243,20 +243,20 @@ TEST_F(ProgramRun, DisplaysFollowEachModeAndLabelling)
     ASSERT_TRUE(r1 && r2);
 
     // Single mode: the timer hands one block a second to each display.
-    ASSERT_TRUE(until([&] { return r1->bottomCaption.endsWith(QStringLiteral(" MHz")); })) << r1->bottomCaption.toStdString();
+    ASSERT_TRUE(until([&] { return r1->bottomCaption().endsWith(QStringLiteral(" MHz")); })) << r1->bottomCaption().toStdString();
     EXPECT_TRUE(button("btnSingleMode")->isChecked());
-    EXPECT_TRUE(r1->titleText.startsWith(QStringLiteral("R1 (851.00000-860.00000)MHz 25.00 KHz Step")))
-        << r1->titleText.toStdString();
-    EXPECT_TRUE(until([&] { return r2->titleText.startsWith(QStringLiteral("R2 (851.00000-860.00000)MHz")); }))
-        << r2->titleText.toStdString();
+    EXPECT_TRUE(r1->titleText().startsWith(QStringLiteral("R1 (851.00000-860.00000)MHz 25.00 KHz Step")))
+        << r1->titleText().toStdString();
+    EXPECT_TRUE(until([&] { return r2->titleText().startsWith(QStringLiteral("R2 (851.00000-860.00000)MHz")); }))
+        << r2->titleText().toStdString();
     EXPECT_TRUE(until([&] { return barsStanding(*r1) == 1; }));
 
     command("mode scan");
-    ASSERT_TRUE(until([&] { return button("btnScanMode")->isChecked() && r1->bottomCaption == QStringLiteral("Frequency"); }));
+    ASSERT_TRUE(until([&] { return button("btnScanMode")->isChecked() && r1->bottomCaption() == QStringLiteral("Frequency"); }));
     EXPECT_TRUE(until([&] { return barsStanding(*r1) > 1; })) << "scan bars";
 
     button("sbChannel")->click();
-    EXPECT_TRUE(until([&] { return r1->bottomCaption == QStringLiteral("Channel") && r2->bottomCaption == QStringLiteral("Channel"); }));
+    EXPECT_TRUE(until([&] { return r1->bottomCaption() == QStringLiteral("Channel") && r2->bottomCaption() == QStringLiteral("Channel"); }));
 
     command("mode table");
     ASSERT_TRUE(until([&] { return button("btnTableMode")->isChecked(); }));
