@@ -29,7 +29,7 @@ void SimStats::frameSent(uint8_t type, std::size_t bytes)
 {
     ++m_sentByType[type];
     ++m_framesSent;
-    if (sim::isMeasurement(type))
+    if (sim::carriesRssi(type))
         ++m_measurementFrames;
     m_bytes += bytes;
 }
