@@ -15,6 +15,7 @@
 #include "gps/TGPS_Router.h"
 #include "gps/TMapRange_Form.h"
 #include "log/LogControl.h"
+#include "log/LogControlView.h"
 #include "log/TLogWarningForm.h"
 #include "platform/TerminationSignals.h"
 #include "protocol/Decoder.h"
@@ -76,7 +77,8 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
 
     m_logWarning = std::make_unique<TLogWarningForm>(device);
     m_logControl = std::make_unique<LogControl>(
-        device, ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get(), [this] {
+        device, std::make_unique<LogControlView>(ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get()),
+        [this] {
             if (Decoder* decoder = m_starter->decoder())
                 decoder->requestSettings();
         });

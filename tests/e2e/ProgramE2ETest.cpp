@@ -17,6 +17,7 @@
 #include "link/TCom_Router.h"
 #include "log/KlfReader.h"
 #include "log/LogControl.h"
+#include "log/LogControlView.h"
 #include "log/TLogWarningForm.h"
 #include "log/TLog_Router.h"
 #include "platform/WorkerThread.h"
@@ -376,13 +377,15 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     const QJsonObject before = drainedStats();
     command("resume");
     LogControl& log = program->logControl();
-    ASSERT_TRUE(until([&] { return log.warningBox() && log.warningBox()->isVisible(); }, 15000));
-    EXPECT_EQ(log.warningBox()->text(), QString::fromLatin1(LogControl::kWarningText));
+    auto* logView = dynamic_cast<LogControlView*>(log.view());
+    ASSERT_NE(logView, nullptr);
+    ASSERT_TRUE(until([&] { return logView->warningBox() && logView->warningBox()->isVisible(); }, 15000));
+    EXPECT_EQ(logView->warningBox()->text(), QString::fromLatin1(LogControl::kWarningText));
 
     // While the box is open, packets are still read, requested for and logged.
     const QJsonObject atWarning = stats();
     ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("ScanReport")) > sentOf(atWarning, QStringLiteral("ScanReport")) + 40; }));
-    EXPECT_TRUE(log.warningBox()->isVisible());
+    EXPECT_TRUE(logView->warningBox()->isVisible());
     command("pause");
     const QJsonObject after = drainedStats();
     const int scans = sentOf(after, QStringLiteral("ScanReport")) - sentOf(before, QStringLiteral("ScanReport"));
@@ -396,8 +399,8 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     EXPECT_EQ(requests, scans) << "one channel information request per measurement packet";
     EXPECT_EQ(device.channelInfoPresent.load(), 0);
 
-    log.warningBox()->accept();
-    EXPECT_TRUE(until([&] { return !log.warningBox() || !log.warningBox()->isVisible(); }, 2000));
+    logView->warningBox()->accept();
+    EXPECT_TRUE(until([&] { return !logView->warningBox() || !logView->warningBox()->isVisible(); }, 2000));
     button("btnLogMode")->click();
     log.shutdown();
     const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("nochan.KLF")));
