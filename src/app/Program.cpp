@@ -23,6 +23,7 @@
 #include "link/TCom_Router.h"
 #include "protocol/DeviceRecord.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 
@@ -90,6 +91,7 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
         decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
     };
     m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+    m_starter->statusHooks.beep = [] { QApplication::beep(); };
 
     m_map->onRefused = [this](const std::string& message) { m_mainForm->postWarning(QString::fromStdString(message)); };
     // A logout, kill or Ctrl+C closes the program as File > Exit does, so the
