@@ -28,11 +28,6 @@ const QColor kStaleGrey(0xA0, 0xA0, 0xA0);
 constexpr int kDefaultFontPixels = 11; // 8 points
 constexpr int kBarFontPixels = 16;     // 12 points
 
-QFont cellFont(int cellHeight, bool bold)
-{
-    return GraphFonts::cellFont(cellHeight, bold);
-}
-
 QRect qrect(const DBarGeometry::Rect& r)
 {
     return QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
@@ -207,7 +202,7 @@ void DBar::DrawMarkers()
         } else {
             at = QPoint(pr + 5, std::clamp(g.ValueToPixel(YAxis, m.position), pt, pb));
         }
-        m_canvasFont = cellFont(labelHeight, true);
+        m_canvasFont = GraphFonts::cellFont(labelHeight, true);
         m_dirty += textOut(canvas, at.x(), at.y(), m.label, m_canvasFont, kBlack, kGrey);
     }
 }
@@ -248,9 +243,16 @@ void DBar::DrawScales()
     }
     if (xRowsShown())
         m_bottomValid = false;
-    const ScalePainter::Options options{m_divisions,     rightScaleVisible, rightTop,
-                                        rightBottom,     xScaleArea,        xLabelsVisible,
-                                        xSubLabelsVisible, xLabelDigits,    xSubLabelDigits};
+    ScalePainter::Options options;
+    options.divisions = m_divisions;
+    options.rightScaleVisible = rightScaleVisible;
+    options.rightTop = rightTop;
+    options.rightBottom = rightBottom;
+    options.xScaleArea = xScaleArea;
+    options.xLabelsVisible = xLabelsVisible;
+    options.xSubLabelsVisible = xSubLabelsVisible;
+    options.xLabelDigits = xLabelDigits;
+    options.xSubLabelDigits = xSubLabelDigits;
     QPainter p(&m_canvas);
     m_dirty += ScalePainter::draw(p, m_geometry, options, valueCaptionRight() + 2, m_canvasFont);
     scalesDrawn(key);
@@ -264,34 +266,15 @@ void DBar::scalesDrawn(const ScaleKey& key)
     flush();
 }
 
-void DBar::SetXMin(double value)
+// Each range setter recomputes its scale from the last layout and redraws
+// the scales at once.
+void DBar::setRange(double DBarGeometry::*end, double value)
 {
-    m_geometry.xMin = value;
-    m_geometry.recomputeXScale();
-    DrawScales();
-    flush();
-}
-
-void DBar::SetXMax(double value)
-{
-    m_geometry.xMax = value;
-    m_geometry.recomputeXScale();
-    DrawScales();
-    flush();
-}
-
-void DBar::SetYBottom(double value)
-{
-    m_geometry.yBottom = value;
-    m_geometry.recomputeYScale();
-    DrawScales();
-    flush();
-}
-
-void DBar::SetYTop(double value)
-{
-    m_geometry.yTop = value;
-    m_geometry.recomputeYScale();
+    m_geometry.*end = value;
+    if (end == &DBarGeometry::xMin || end == &DBarGeometry::xMax)
+        m_geometry.recomputeXScale();
+    else
+        m_geometry.recomputeYScale();
     DrawScales();
     flush();
 }
@@ -332,11 +315,11 @@ void DBar::drawCaption(Caption which)
     int height = style.height, fittedX = 0;
     if (style.fitted) {
         const DBarGeometry::FontFit fit =
-            m_geometry.fitCaption(style.height, [&](int h) { return textWidth(cellFont(h, style.bold), text); });
+            m_geometry.fitCaption(style.height, [&](int h) { return textWidth(GraphFonts::cellFont(h, style.bold), text); });
         height = fit.height;
         fittedX = fit.x;
     }
-    const QFont font = cellFont(height, style.bold);
+    const QFont font = GraphFonts::cellFont(height, style.bold);
     const int cellHeight = style.fitted ? height : QFontMetrics(font).height();
     const CaptionLayout::Point at = layout.origin(which, textWidth(font, text), cellHeight, fittedX, m_fontHeight);
     m_dirty += textOut(p, at.x, at.y, text, font, style.blue ? kBlue : kBlack, kGrey, style.escapement);
@@ -358,7 +341,7 @@ void DBar::drawCaption(Caption which)
 int DBar::valueCaptionRight() const
 {
     const CaptionLayout layout(m_geometry);
-    const QFont f = cellFont(layout.style(Caption::Value, m_fontHeight).height, false);
+    const QFont f = GraphFonts::cellFont(layout.style(Caption::Value, m_fontHeight).height, false);
     return layout.origin(Caption::Value, 0, 0, 0, m_fontHeight).x + QFontMetrics(f).height();
 }
 
@@ -463,7 +446,7 @@ void DBar::MouseMove(int x, int y)
     QPainter p(&m_canvas);
     p.fillRect(qrect(g.readoutRect), kGrey);
     m_dirty += qrect(g.readoutRect);
-    m_canvasFont = cellFont(top / 5, true);
+    m_canvasFont = GraphFonts::cellFont(top / 5, true);
     const int h = QFontMetrics(m_canvasFont).height();
     m_dirty += textOut(p, g.outerWidth / 2 - textWidth(m_canvasFont, text) / 2, 4 * top / 5 + g.outerRect.top - h / 8,
                        text, m_canvasFont, kRed, kGrey);

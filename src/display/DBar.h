@@ -56,10 +56,10 @@ public:
     void RebuildBackground();
     void DrawScales();
 
-    void SetXMin(double value);
-    void SetXMax(double value);
-    void SetYBottom(double value);
-    void SetYTop(double value);
+    void SetXMin(double value) { setRange(&DBarGeometry::xMin, value); }
+    void SetXMax(double value) { setRange(&DBarGeometry::xMax, value); }
+    void SetYBottom(double value) { setRange(&DBarGeometry::yBottom, value); }
+    void SetYTop(double value) { setRange(&DBarGeometry::yTop, value); }
 
     // A caption of exactly "." redraws the stored one.
     void SetTitle(const QString& text) { setCaption(Caption::Title, text); }
@@ -131,6 +131,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void setRange(double DBarGeometry::*end, double value);
     const QString& caption(Caption which) const { return m_captions[size_t(which)]; }
     // Stores text unless it is ".", then draws the stored caption.
     void setCaption(Caption which, const QString& text);
