@@ -14,12 +14,12 @@
 #include <QString>
 #include <QWidget>
 
-class LabelCache;
-
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+class LabelCache;
 
 // Bar graph of one receiver's RSSI against a value scale.
 //
