@@ -1,11 +1,11 @@
 #include "LogControl.h"
 
-#include "link/MessageType.h"
 #include "link/PacketRecord.h"
 #include "log/LogFileName.h"
 #include "log/LogView.h"
 #include "log/TLog_Router.h"
 #include "protocol/DeviceRecord.h"
+#include "protocol/MessageType.h"
 
 const char* const LogControl::kWarningCaption = "Warning";
 const char* const LogControl::kWarningText =

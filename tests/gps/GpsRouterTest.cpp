@@ -1,16 +1,16 @@
 #include "gps/TGPS_Router.h"
 
-#include "gps/GpsRecord.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/GpsView.h"
 #include "gps/MapExport.h"
 #include "gps/MapTestSupport.h"
-#include "gps/TGPS.h"
 #include "link/PacketFramer.h"
 #include "platform/SharedMemory.h"
 #include "protocol/Decoder.h"
 #include "protocol/DeviceRecord.h"
+#include "protocol/GpsRecord.h"
 #include "protocol/SampleBuffers.h"
+#include "protocol/TGPS.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 #include "gps/GpsScreenView.h"
 #include "gps/GpsScreenText.h"
 #include "gps/GpsTestMessage.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 
 #include <QApplication>
 #include <QGroupBox>
