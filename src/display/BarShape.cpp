@@ -2,6 +2,14 @@
 
 #include <algorithm>
 
+void BarShape::placeLabel(QPoint at, int w, int h, bool verticalText)
+{
+    labelAt = at;
+    labelled = true;
+    vertical = verticalText;
+    cell = vertical ? QRect(at.x(), at.y() - w, h, w) : QRect(at.x(), at.y(), w, h);
+}
+
 bool BarShape::operator==(const BarShape& o) const
 {
     return bar == o.bar && sameLabel(o);

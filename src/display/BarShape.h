@@ -15,6 +15,10 @@ struct BarShape
     QPoint labelAt; // a horizontal label's top-left corner, a vertical one's bottom-left
     QRect cell;     // the label's text cell
 
+    // Labels the bar with text (already set) of w x h pixels along and
+    // across its direction, starting at `at`.
+    void placeLabel(QPoint at, int w, int h, bool verticalText);
+
     bool operator==(const BarShape& other) const;
     bool sameLabel(const BarShape& other) const;
     // Bounds what it may paint, within plot.

@@ -13,6 +13,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -387,11 +388,7 @@ void DBar::DrawBar(int16_t x, const QString& label, double value)
         const int w = m_labels->advance(bar.text), h = m_labels->height();
         const int e = verticalLabels ? h : w;
         const DBarGeometry::LabelSpot spot = g.labelPlace(bx - e / 2, by, w, h, verticalLabels);
-        bar.labelAt = QPoint(spot.x, spot.y);
-        bar.labelled = true;
-        bar.vertical = verticalLabels;
-        bar.cell = verticalLabels ? QRect(bar.labelAt.x(), bar.labelAt.y() - w, h, w)
-                                  : QRect(bar.labelAt.x(), bar.labelAt.y(), w, h);
+        bar.placeLabel(QPoint(spot.x, spot.y), w, h, verticalLabels);
     }
     m_pending.push_back(bar);
 }
@@ -498,18 +495,10 @@ void DBar::mouseMoveEvent(QMouseEvent* event)
 
 void DBar::mouseReleaseEvent(QMouseEvent* event)
 {
+    static constexpr std::pair<Qt::MouseButton, Button> kButtons[] = {
+        {Qt::LeftButton, Button::Left}, {Qt::RightButton, Button::Right}, {Qt::MiddleButton, Button::Middle}};
     const QPoint pos = event->position().toPoint();
-    switch (event->button()) {
-    case Qt::LeftButton:
-        MouseUp(Button::Left, pos.x(), pos.y());
-        break;
-    case Qt::RightButton:
-        MouseUp(Button::Right, pos.x(), pos.y());
-        break;
-    case Qt::MiddleButton:
-        MouseUp(Button::Middle, pos.x(), pos.y());
-        break;
-    default:
-        break;
-    }
+    for (const auto& [qtButton, button] : kButtons)
+        if (event->button() == qtButton)
+            MouseUp(button, pos.x(), pos.y());
 }
