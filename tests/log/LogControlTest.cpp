@@ -1,7 +1,7 @@
 #include "log/LogControl.h"
 
 #include "link/PacketRecord.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogFileName.h"
 #include "log/LogTestUtil.h"
 #include "log/LogView.h"
@@ -142,8 +142,8 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
     writer->stopAndWait();
 
     const auto data = readFile(writer->fileName());
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     ASSERT_EQ(r.records().size(), packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
         const auto bytes = r.recordBytes(r.records()[i]);
@@ -264,8 +264,8 @@ TEST_F(LogControlFixture, theHeaderWaitsForTheSettingsReplyAndPacketsMeanwhileAr
     writer->stopAndWait();
 
     const auto data = readFile(writer->fileName());
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_EQ(r.serialNumber(), "TX000042");
     EXPECT_EQ(r.receiverFlags(), 0x03);
     EXPECT_EQ(r.records().size(), 6u);

@@ -1,7 +1,7 @@
 #include "log/LogControlView.h"
 
 #include "link/PacketRecord.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogControl.h"
 #include "log/LogTestUtil.h"
 #include "log/TLogWarningForm.h"
@@ -147,8 +147,8 @@ TEST_F(LogWindowFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
     TLog_Router writer((dir.path() + "/table.KLF").toStdString(), device);
     writer.stopAndWait();
     const auto data = readFile(writer.fileName());
-    KlfReader r(data);
-    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_FALSE(r.channelInfo()) << "the header carries the earlier scan's channel list";
 }
 
