@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChannelCensus.h"
 #include "log/KlfStream.h"
 
 #include <cstdint>
@@ -26,8 +27,12 @@ public:
     // A GPS record's payload is the device's big-endian 152-byte message.
     static std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
 
-    void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
-    void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
+    // census: the channels and frequencies of the log; null when it could
+    // not be taken (standard input is read once).
+    void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk,
+                   const ChannelCensus* census) const;
+    void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk,
+                   const ChannelCensus* census) const;
 
 private:
     std::map<int, size_t> m_byType;
