@@ -4,6 +4,7 @@
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
 #include "TileMath.h"
+#include "gps/MapBlock.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
@@ -66,6 +68,8 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
                                                             m_settings->value(QStringLiteral("view/longitude")).toDouble()));
     }
 
+    // A base map given on the command line is for this run; the settings keep the user's choice.
+    m_rememberBase = false;
     if (!options.mbtiles.isEmpty())
         useMbTiles(options.mbtiles);
     else if (options.grid)
@@ -80,6 +84,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
         else if (base != QLatin1String("mbtiles"))
             useNetworkTiles();
     }
+    m_rememberBase = true;
     updateInfo();
 }
 
@@ -161,7 +166,7 @@ void MapWindow::buildDriveBar()
     m_rangeMin = new QSpinBox(m_driveBar);
     m_rangeMax = new QSpinBox(m_driveBar);
     for (QSpinBox* s : {m_rangeMin, m_rangeMax}) {
-        s->setRange(-150, 20);
+        s->setRange(MapBlock::kRangeLowest, MapBlock::kRangeHighest); // the logger's range dialog's limits
         s->setSuffix(QStringLiteral(" dBm"));
     }
     m_rangeMin->setValue(m_settings->value(QStringLiteral("range/minimum"), -120).toInt());
@@ -227,7 +232,8 @@ void MapWindow::useNetworkTiles()
     const QString attribution = m_settings->value(QStringLiteral("tiles/attribution"),
         osm ? QString::fromUtf8(NetworkTileSource::kOpenStreetMapAttribution) : QString()).toString();
     setBase(std::make_unique<NetworkTileSource>(url, cache, attribution), BaseMap::Network);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
+    if (m_rememberBase)
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
 }
 
 bool MapWindow::useMbTiles(const QString& path)
@@ -240,15 +246,18 @@ bool MapWindow::useMbTiles(const QString& path)
         return false;
     }
     setBase(std::move(source), BaseMap::MbTiles);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("mbtiles"));
-    m_settings->setValue(QStringLiteral("tiles/mbtiles"), path);
+    if (m_rememberBase) {
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("mbtiles"));
+        m_settings->setValue(QStringLiteral("tiles/mbtiles"), path);
+    }
     return true;
 }
 
 void MapWindow::useGrid()
 {
     setBase(nullptr, BaseMap::Grid);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("grid"));
+    if (m_rememberBase)
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("grid"));
 }
 
 void MapWindow::startLive()
@@ -397,7 +406,9 @@ QString MapWindow::info() const
 
 bool MapWindow::exportImage(const QString& path)
 {
-    return m_view->renderImage().save(path, "PNG");
+    // Written beside the target and renamed over it only when whole.
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && m_view->renderImage().save(&file, "PNG") && file.commit();
 }
 
 void MapWindow::saveSettings()

@@ -76,6 +76,7 @@ private:
     RssiPalette recordedPalette() const;
 
     Options m_options;
+    bool m_rememberBase = true; // false while the command line's base map is applied
     std::unique_ptr<QSettings> m_settings;
     MapView* m_view = nullptr;
     std::unique_ptr<TileSource> m_tiles;

@@ -110,4 +110,66 @@ TEST(MapTool, RefusesLiveAndALogTogether)
     EXPECT_TRUE(r.err.contains("either --live or one log")) << r.err.toStdString();
 }
 
+// Help, version and a mistake are answered before any window: they work
+// where there is no display at all.
+TEST(MapTool, AnswersHelpVersionAndMistakesWithoutADisplay)
+{
+    struct Case { QStringList args; int exitCode; const char* says; };
+    const Case cases[] = {
+        {{QStringLiteral("--help")}, 0, "--screenshot"},
+        {{QStringLiteral("-h")}, 0, "--screenshot"},
+        {{QStringLiteral("--version")}, 0, "tavrix-map "},
+        {{QStringLiteral("--bogus")}, 1, "bogus"},
+        {{QStringLiteral("--screenshot")}, 1, "screenshot"},
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(tool(), c.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, c.exitCode) << said.toStdString();
+        EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
+        EXPECT_FALSE(said.contains("display")) << said.toStdString();
+    }
+}
+
+// A screenshot of what cannot be read is an error with the reason, never a
+// blank picture and exit status 0.
+TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
+{
+    QTemporaryDir dir;
+    QFile(dir.filePath(QStringLiteral("empty.KLF"))).open(QIODevice::WriteOnly);
+    QFile junk(dir.filePath(QStringLiteral("junk.mbtiles")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a database");
+    junk.close();
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.501, -74.399, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const QString settings = dir.filePath(QStringLiteral("s.ini"));
+
+    struct Case { QStringList args; QString named; };
+    const Case cases[] = {
+        {{dir.filePath(QStringLiteral("absent.KLF"))}, QStringLiteral("absent.KLF")},
+        {{dir.filePath(QStringLiteral("empty.KLF"))}, QStringLiteral("empty.KLF")},
+        {{dir.path()}, dir.path()},
+        {{QStringLiteral("--mbtiles"), junk.fileName(), drive}, QStringLiteral("junk.mbtiles")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Finished r = run(QStringList{QStringLiteral("--grid"), QStringLiteral("--settings"), settings,
+                                           QStringLiteral("--screenshot"), png} + c.args);
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("tavrix-map: cannot open ") && r.err.contains(c.named.toUtf8())) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(png));
+    }
+}
+
 } // namespace

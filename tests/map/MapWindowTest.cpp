@@ -210,3 +210,27 @@ TEST_F(MapWindowTest, ABrokenMbtilesFileFallsBackToTheGrid)
 }
 
 } // namespace
+
+// A one-off --grid or --mbtiles is for that run: the next run without it
+// shows the base map the user chose in the window.
+TEST_F(MapWindowTest, ABaseMapFromTheCommandLineIsNotSaved)
+{
+    {
+        MapWindow chosen(options(false));
+        chosen.useGrid(); // chosen from the menu: kept
+    }
+    {
+        MapWindow::Options o = options(false);
+        o.tileUrl = QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png");
+        MapWindow oneOff(o);
+        EXPECT_EQ(oneOff.baseMap(), MapWindow::BaseMap::Network);
+        oneOff.close();
+    }
+    MapWindow::Options o = options(false);
+    o.mbtiles = dir.filePath(QStringLiteral("none.mbtiles"));
+    {
+        MapWindow missing(o);
+    }
+    MapWindow later(options(false));
+    EXPECT_EQ(later.baseMap(), MapWindow::BaseMap::Grid);
+}
