@@ -72,7 +72,11 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Shows the signal strength along a Tavrix drive on a map: live from the data logger, "
         "or recorded in a .KLF log. Options apply to this run only; the window's choices are kept.\n"
-        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log or the MBTiles file "
+        "Keys: + and - zoom, arrows pan, Ctrl+F fits the drive, Ctrl+O opens a log, Ctrl+L live,\n"
+        "Ctrl+E exports the view, Ctrl+Q quits.\n"
+        "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
+        "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
+        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log or the MBTiles file\n"
         "cannot be opened, or the picture cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
