@@ -280,6 +280,10 @@ void Emulator::readInput()
                 m_measurementDoneAt = -1.0;
             }
             m_heardSinceConnect = true;
+            // Once it plays, a replay that waited for logging is the line as
+            // it was recorded: the answers the device gave are in the log.
+            if (m_options.waitLogging && m_replay && !m_waitingForLogging)
+                continue;
             if (m_waitingForLogging && f.type == sim::SettingsRequest && ++m_settingsRequests >= 2) {
                 // Logging is on and waits for this answer: the log's first
                 // packets are what the device answered when it was recorded.
