@@ -200,10 +200,42 @@ void MapWindow::buildStatus()
     m_countLabel = statusField(this, tr("Number of points"));
     m_newestLabel = statusField(this, tr("Newest point"));
     m_pointLabel = statusField(this, tr("Selected point"));
+    m_messageLabel = statusField(this, tr("Status message"));
+    m_messageLabel->hide();
     statusBar()->addWidget(m_serialLabel);
     statusBar()->addWidget(m_countLabel);
     statusBar()->addWidget(m_newestLabel, 1);
+    statusBar()->addWidget(m_messageLabel, 1);
     statusBar()->addPermanentWidget(m_pointLabel);
+    m_clock.start();
+    m_messageTimer = new QTimer(this);
+    m_messageTimer->setSingleShot(true);
+    connect(m_messageTimer, &QTimer::timeout, this, &MapWindow::showStatusMessage);
+}
+
+// A label of our own rather than QStatusBar's message: that one is drawn over
+// the fields when it comes before the window is shown.
+void MapWindow::say(const QString& text, StatusMessages::Kind kind, int forMs)
+{
+    m_messages.post(text, kind, m_clock.elapsed(), forMs);
+    showStatusMessage();
+}
+
+void MapWindow::showStatusMessage()
+{
+    const int64_t now = m_clock.elapsed();
+    const QString text = m_messages.current(now);
+    m_messageLabel->setText(text);
+    m_messageLabel->setVisible(!text.isEmpty());
+    for (QLabel* field : {m_serialLabel, m_countLabel, m_newestLabel})
+        field->setVisible(text.isEmpty());
+    if (const auto next = m_messages.nextChange(now))
+        m_messageTimer->start(int(*next - now));
+}
+
+QString MapWindow::statusMessage() const
+{
+    return m_messageLabel->text();
 }
 
 RssiPalette MapWindow::recordedPalette() const
@@ -240,7 +272,7 @@ bool MapWindow::useMbTiles(const QString& path)
 {
     auto source = std::make_unique<MbTilesSource>();
     if (!source->open(path)) {
-        statusBar()->showMessage(tr("Could not open %1: %2").arg(path, source->error()), 10000);
+        say(tr("Could not open %1: %2").arg(path, source->error()), StatusMessages::Kind::Error, 10000);
         if (!m_tiles && m_baseMap != BaseMap::Grid)
             useGrid();
         return false;
@@ -272,8 +304,9 @@ void MapWindow::startLive()
     m_feed->start(m_options.poll);
     m_liveAction->setChecked(true);
     setWindowTitle(tr("%1 — Live").arg(QLatin1String(kTitle)));
-    statusBar()->showMessage(m_feed->polling() ? tr("Live: looking for new points every %1 ms").arg(LivePointFeed::kPollMs)
-                                               : tr("Live: waiting for ZKT_MAP_UPDATE"), 5000);
+    say(m_feed->polling() ? tr("Live: looking for new points every %1 ms").arg(LivePointFeed::kPollMs)
+                          : tr("Live: waiting for ZKT_MAP_UPDATE"),
+        StatusMessages::Kind::Notice, 5000);
     updateInfo();
 }
 
@@ -356,7 +389,7 @@ void MapWindow::onDriveLoaded()
     DriveLoader::Result r = m_loader->takeResult();
     m_driveBar->setEnabled(true);
     if (r.cancelled) {
-        statusBar()->showMessage(tr("Reading cancelled"), 5000);
+        say(tr("Reading cancelled"), StatusMessages::Kind::Notice, 5000);
         return;
     }
     if (m_measure->count() == 1) {
@@ -373,9 +406,10 @@ void MapWindow::onDriveLoaded()
     m_view->layersChanged();
     m_view->fitDrive();
     if (!r.summary.whole())
-        statusBar()->showMessage(tr("The log stops making sense at byte %1: %2; drawn up to there")
-                                     .arg(r.summary.stopOffset)
-                                     .arg(QString::fromStdString(r.summary.error)), 15000);
+        say(tr("The log stops making sense at byte %1: %2; drawn up to there")
+                .arg(r.summary.stopOffset)
+                .arg(QString::fromStdString(r.summary.error)),
+            StatusMessages::Kind::Error, 15000);
     updateInfo();
 }
 

@@ -3,7 +3,9 @@
 #include "DriveLoader.h"
 #include "LivePointFeed.h"
 #include "RssiPalette.h"
+#include "StatusMessages.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -49,6 +51,7 @@ public:
     BaseMap baseMap() const { return m_baseMap; }
     TileSource* tileSource() const { return m_tiles.get(); }
     QString info() const; // the status fields as one line
+    QString statusMessage() const; // the message the status bar shows; empty: the fields show
 
     void startLive();
     void stopLive();
@@ -72,6 +75,9 @@ private:
     void reloadDrive();
     void updateInfo();
     void saveSettings();
+    // One message at a time, in place of the status fields; errors first.
+    void say(const QString& text, StatusMessages::Kind kind, int forMs);
+    void showStatusMessage();
     void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
     RssiPalette recordedPalette() const;
 
@@ -103,4 +109,8 @@ private:
     QLabel* m_countLabel = nullptr;
     QLabel* m_newestLabel = nullptr;
     QLabel* m_pointLabel = nullptr;
+    QLabel* m_messageLabel = nullptr;
+    StatusMessages m_messages;
+    QTimer* m_messageTimer = nullptr;
+    QElapsedTimer m_clock;
 };

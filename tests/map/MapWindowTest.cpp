@@ -209,7 +209,6 @@ TEST_F(MapWindowTest, ABrokenMbtilesFileFallsBackToTheGrid)
     EXPECT_FALSE(frame.isNull());
 }
 
-} // namespace
 
 // A one-off --grid or --mbtiles is for that run: the next run without it
 // shows the base map the user chose in the window.
@@ -234,3 +233,21 @@ TEST_F(MapWindowTest, ABaseMapFromTheCommandLineIsNotSaved)
     MapWindow later(options(false));
     EXPECT_EQ(later.baseMap(), MapWindow::BaseMap::Grid);
 }
+
+// A bad MBTiles file said before the window shows, then live mode's notice:
+// one message in the status bar, the error, in place of the fields.
+TEST_F(MapWindowTest, OneStatusMessageAtATimeTheErrorFirst)
+{
+    MapWindow::Options o = options(false);
+    o.mbtiles = dir.filePath(QStringLiteral("none.mbtiles"));
+    MapWindow window(o);
+    window.show();
+    window.startLive();
+    EXPECT_TRUE(window.statusMessage().startsWith(QStringLiteral("Could not open"))) << window.statusMessage().toStdString();
+    int shownTexts = 0;
+    for (QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        shownTexts += label->isVisible() && !label->text().isEmpty();
+    EXPECT_EQ(shownTexts, 1) << "texts drawn over each other";
+}
+
+} // namespace
