@@ -26,6 +26,8 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <cstdio>
+
 namespace {
 constexpr char kTitle[] = "Tavrix Map";
 
@@ -263,7 +265,14 @@ void MapWindow::useNetworkTiles()
     const bool osm = url.contains(QLatin1String("openstreetmap.org"));
     const QString attribution = m_settings->value(QStringLiteral("tiles/attribution"),
         osm ? QString::fromUtf8(NetworkTileSource::kOpenStreetMapAttribution) : QString()).toString();
-    setBase(std::make_unique<NetworkTileSource>(url, cache, attribution), BaseMap::Network);
+    auto source = std::make_unique<NetworkTileSource>(url, cache, attribution);
+    // Once a run, however often the base map is chosen again.
+    if (!source->cacheProblem().isEmpty() && !m_cacheProblemSaid) {
+        m_cacheProblemSaid = true;
+        std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(source->cacheProblem()));
+        say(source->cacheProblem(), StatusMessages::Kind::Notice, 10000);
+    }
+    setBase(std::move(source), BaseMap::Network);
     if (m_rememberBase)
         m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
 }
@@ -455,6 +464,10 @@ void MapWindow::saveSettings()
     m_settings->setValue(QStringLiteral("range/minimum"), m_rangeMin->value());
     m_settings->setValue(QStringLiteral("range/maximum"), m_rangeMax->value());
     m_settings->sync();
+    if (m_settings->status() != QSettings::NoError && m_settingsProblem.isEmpty()) {
+        m_settingsProblem = tr("could not save the settings in %1").arg(m_settings->fileName());
+        std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(m_settingsProblem));
+    }
 }
 
 void MapWindow::closeEvent(QCloseEvent* e)

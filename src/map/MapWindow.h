@@ -52,6 +52,7 @@ public:
     TileSource* tileSource() const { return m_tiles.get(); }
     QString info() const; // the status fields as one line
     QString statusMessage() const; // the message the status bar shows; empty: the fields show
+    QString settingsProblem() const { return m_settingsProblem; } // why the settings were not saved
 
     void startLive();
     void stopLive();
@@ -111,6 +112,8 @@ private:
     QLabel* m_pointLabel = nullptr;
     QLabel* m_messageLabel = nullptr;
     StatusMessages m_messages;
+    bool m_cacheProblemSaid = false;
+    QString m_settingsProblem; // said once a run
     QTimer* m_messageTimer = nullptr;
     QElapsedTimer m_clock;
 };

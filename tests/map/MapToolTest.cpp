@@ -172,4 +172,36 @@ TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
     }
 }
 
+// A home that cannot be written (here: a file where the folders would be):
+// one line about the tile cache, naming its folder, however many tiles are
+// asked for, and the drive is drawn all the same.
+TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home"));
+    QFile(home).open(QIODevice::WriteOnly);
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.6, -74.2, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TAVRIX_MAP_TILE_URL"), QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    for (const char* var : {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+        env.insert(QLatin1String(var), home);
+    p.setProcessEnvironment(env);
+    p.start(tool(), {QStringLiteral("--screenshot"), png, drive});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    qsizetype cacheLines = 0;
+    for (const QString& line : err.split(QLatin1Char('\n')))
+        cacheLines += line.contains(QStringLiteral("cache"), Qt::CaseInsensitive);
+    EXPECT_EQ(cacheLines, 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("cannot write the tile cache folder ") + home)) << err.toStdString();
+    EXPECT_FALSE(QImage(png).isNull());
+}
+
 } // namespace

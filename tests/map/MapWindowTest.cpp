@@ -250,4 +250,27 @@ TEST_F(MapWindowTest, OneStatusMessageAtATimeTheErrorFirst)
     EXPECT_EQ(shownTexts, 1) << "texts drawn over each other";
 }
 
+// A home that cannot be written: the tile cache and the settings fail. The
+// map runs without the cache and says so once, naming the folder; the
+// settings failure is said, not silently lost.
+TEST_F(MapWindowTest, AHomeThatCannotBeWrittenIsSaidOnceAndTheMapRunsWithoutTheCache)
+{
+    QFile file(dir.filePath(QStringLiteral("a-file")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    MapWindow::Options o = options(false);
+    o.tileUrl = QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png");
+    o.tileCacheDir = file.fileName() + QStringLiteral("/tiles"); // under a file: no folder can be made
+    o.settingsFile = file.fileName() + QStringLiteral("/tavrix-map.ini");
+    MapWindow window(o);
+    window.show();
+    ASSERT_EQ(window.baseMap(), MapWindow::BaseMap::Network);
+    EXPECT_TRUE(window.statusMessage().contains(o.tileCacheDir)) << window.statusMessage().toStdString();
+    window.useNetworkTiles();
+    window.useNetworkTiles();
+    EXPECT_FALSE(window.view()->renderImage().isNull()) << "the map draws without its cache";
+    window.close();
+    EXPECT_TRUE(window.settingsProblem().contains(o.settingsFile)) << window.settingsProblem().toStdString();
+}
+
 } // namespace
