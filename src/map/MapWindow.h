@@ -2,8 +2,8 @@
 
 #include "DriveLoader.h"
 #include "LivePointFeed.h"
-#include "RssiPalette.h"
 #include "StatusMessages.h"
+#include "protocol/RssiPalette.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
