@@ -112,7 +112,8 @@ private:
     bool OpenLogFile();
     off_t CutToLastWholeRecord(off_t size);
     void WaitForSettingsReply();
-    bool WriteHeader();
+    // asTheReplyFoundIt: from the record as the awaited settings reply left it.
+    bool WriteHeader(bool asTheReplyFoundIt = false);
     bool WriteBytes(const uint8_t* bytes, size_t count, size_t& written);
     bool Append(const uint8_t* bytes, size_t count);
     bool AppendBatch(std::vector<uint8_t>& batch);
