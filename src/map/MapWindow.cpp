@@ -7,6 +7,7 @@
 #include "gps/MapBlock.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -449,9 +450,20 @@ QString MapWindow::info() const
 
 bool MapWindow::exportImage(const QString& path)
 {
-    // Written beside the target and renamed over it only when whole.
+    // Written beside the target and renamed over it only when whole. The
+    // picture is encoded first and written unbuffered: QSaveFile's commit
+    // does not see a write that failed in its buffer and would put a cut
+    // picture in place.
+    QByteArray png;
+    QBuffer encoded(&png);
+    if (!encoded.open(QIODevice::WriteOnly) || !m_view->renderImage().save(&encoded, "PNG"))
+        return false;
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && m_view->renderImage().save(&file, "PNG") && file.commit();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(png) != png.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 void MapWindow::saveSettings()

@@ -4,6 +4,7 @@
 #include "gps/MapTestSupport.h"
 #include "map/TestBlock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -202,6 +203,38 @@ TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
     EXPECT_EQ(cacheLines, 1) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("cannot write the tile cache folder ") + home)) << err.toStdString();
     EXPECT_FALSE(QImage(png).isNull());
+}
+
+// A picture that cannot be written whole (a file size limit stands in for a
+// full disk) fails the run and leaves the earlier picture as it was.
+TEST(MapTool, AScreenshotThatCannotBeWrittenLeavesTheEarlierPicture)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.501, -74.399, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    QFile old(png);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the earlier picture");
+    old.close();
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    // 512 bytes: below any picture of the window; the signal the limit raises is ignored.
+    p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\""),
+                                   tool(), QStringLiteral("--grid"), QStringLiteral("--settings"),
+                                   dir.filePath(QStringLiteral("s.ini")), QStringLiteral("--screenshot"), png, drive});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 2) << p.readAllStandardError().toStdString();
+    QFile after(png);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), QByteArray("the earlier picture"));
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_FALSE(left.join(' ').contains(QStringLiteral("shot.png."))) << "a temporary file stays behind: "
+                                                                          << left.join(' ').toStdString();
 }
 
 } // namespace
