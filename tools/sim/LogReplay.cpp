@@ -2,7 +2,7 @@
 
 #include "DeviceMessages.h"
 #include "MessageTypes.h"
-#include "drive/KlfFileReader.h"
+#include "log/KlfPullReader.h"
 
 #include <cerrno>
 #include <cstring>
@@ -45,7 +45,7 @@ bool LogReplay::open(const std::string& path, std::string& error)
     struct stat st{};
     if (::fstat(fileno(m_file), &st) == 0 && S_ISREG(st.st_mode))
         m_fileSize = uint64_t(st.st_size);
-    m_log = std::make_unique<KlfFileReader>(m_file);
+    m_log = std::make_unique<KlfPullReader>(m_file);
     if (!m_log->readHeader()) {
         error = path + ": " + m_log->error();
         return false;
@@ -94,7 +94,7 @@ void LogReplay::readStretch()
     // Packets up to and including the next once-a-second message.
     std::vector<SimFrame> stretch;
     bool endsWithMarker = false;
-    KlfFileReader::Record r;
+    KlfPullReader::Record r;
     while (stretch.size() < kLookAhead) {
         if (!m_log->next(r)) {
             m_logEnded = true;
@@ -159,10 +159,10 @@ bool LogReplay::finished()
 
 std::string LogReplay::logProblem() const
 {
-    if (!m_log || m_log->status() == KlfFileReader::Status::Ok)
+    if (!m_log || m_log->status() == KlfPullReader::Status::Ok)
         return {};
     const bool stoppedEarly = m_fileSize > 0 ? m_log->offset() < m_fileSize
-                                             : m_log->status() != KlfFileReader::Status::Malformed || m_skipped == 0;
+                                             : m_log->status() != KlfPullReader::Status::Malformed || m_skipped == 0;
     if (!stoppedEarly)
         return {};
     // The reader keeps its first problem; after a bad checksum that is not why it stopped.

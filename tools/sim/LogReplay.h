@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class KlfFileReader;
+class KlfPullReader;
 
 // A recorded drive played back as the device would send it: the log's
 // packets in their order, at the pace of the device's once-a-second
@@ -73,7 +73,7 @@ private:
     bool m_flatOut;
     uint64_t m_fileSize = 0;  // bytes; 0 when not a regular file
     std::FILE* m_file = nullptr;
-    std::unique_ptr<KlfFileReader> m_log;
+    std::unique_ptr<KlfPullReader> m_log;
     bool m_logEnded = false;
     std::deque<Pending> m_pending;
     bool m_seenMarker = false;
