@@ -120,7 +120,7 @@ void LogReplay::readStretch()
             // The marker closes the second; the packets before it share it evenly.
             if (m_seenMarker)
                 due = m_clock + m_interval * double(i + 1) / double(n);
-        } else if (sim::isMeasurement(stretch[i].type)) {
+        } else if (sim::carriesRssi(stretch[i].type)) {
             m_clock += m_measurementGap;
             due = m_clock;
         }
