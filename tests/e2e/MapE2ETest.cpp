@@ -66,22 +66,6 @@ protected:
             .value(QStringLiteral("GpsMessage")).toInt();
     }
 
-    // Waits until everything the emulator queued is on the line; its counts
-    // are then final (they are otherwise written once a second, and a message
-    // sent since would be missed by a count and still reach the log).
-    void drain()
-    {
-        command("pause");
-        command("drain");
-        EXPECT_TRUE(until([&] {
-            while (const auto line = sim.readLine(0))
-                if (line->rfind("tavrix-sim: drained ", 0) == 0)
-                    return true;
-            return false;
-        })) << "the emulator never drained";
-        command("resume");
-    }
-
     // GPS on until `count` more messages went out, then off again; returns
     // how many went out in all, once the map shows each of them.
     int gpsStretch(MapWindow& map, std::size_t baseline, int count)
@@ -90,12 +74,20 @@ protected:
         command("gps on");
         EXPECT_TRUE(until([&] { return gpsSent() >= before + count; }, 30000));
         command("gps off");
-        drain();
-        int sent = 0;
+        // The stats file is written once a second and a GPS message may still
+        // be on its way: only a drained, paused emulator gives the final count.
+        command("pause");
+        command("drain");
         EXPECT_TRUE(until([&] {
-            sent = gpsSent() - before;
-            return int(map.view()->pointCount() - baseline) == sent;
-        })) << "sent " << sent << ", on the map " << map.view()->pointCount() - baseline;
+            while (const auto line = sim.readLine(0))
+                if (line->rfind("tavrix-sim: drained ", 0) == 0)
+                    return true;
+            return false;
+        })) << "the emulator never drained";
+        const int sent = gpsSent() - before;
+        command("resume");
+        EXPECT_TRUE(until([&] { return int(map.view()->pointCount() - baseline) == sent; }))
+            << "sent " << sent << ", on the map " << map.view()->pointCount() - baseline;
         return sent;
     }
 };
