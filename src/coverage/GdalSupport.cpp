@@ -1,0 +1,66 @@
+#include "coverage/GdalSupport.h"
+
+#include "drive/UtcTime.h"
+
+#include <cmath>
+#include <gdal_priv.h>
+#include <mutex>
+#include <ogr_feature.h>
+#include <ogr_spatialref.h>
+
+void GdalSupport::init()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        GDALAllRegister();
+        // Messages are ours to report, not GDAL's to print.
+        CPLSetErrorHandler(CPLQuietErrorHandler);
+    });
+}
+
+std::string GdalSupport::lastError(const std::string& fallback)
+{
+    const char* m = CPLGetLastErrorMsg();
+    return m && *m ? std::string(m) : fallback;
+}
+
+bool GdalSupport::execute(GDALDataset* ds, const std::string& sql, std::string& error)
+{
+    CPLErrorReset();
+    OGRLayer* result = ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+    if (result)
+        ds->ReleaseResultSet(result);
+    if (CPLGetLastErrorType() >= CE_Failure) {
+        error = lastError("a statement failed");
+        return false;
+    }
+    return true;
+}
+
+OGRSpatialReference* GdalSupport::wgs84()
+{
+    static OGRSpatialReference* srs = [] {
+        auto* s = new OGRSpatialReference();
+        s->importFromEPSG(4326);
+        s->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        return s;
+    }();
+    return srs;
+}
+
+void GdalSupport::setTime(OGRFeature& f, const char* field, int64_t ms)
+{
+    f.SetField(field, UtcTime::iso8601(ms).c_str());
+}
+
+int64_t GdalSupport::time(const OGRFeature& f, int field)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, tz = 0;
+    float s = 0;
+    if (!const_cast<OGRFeature&>(f).GetFieldAsDateTime(field, &y, &mo, &d, &h, &mi, &s, &tz))
+        return 0;
+    const int whole = int(std::floor(s));
+    int64_t ms = 0;
+    UtcTime::fromCivil(y, mo, d, h, mi, whole, ms);
+    return ms + std::llround((double(s) - whole) * 1000.0);
+}
