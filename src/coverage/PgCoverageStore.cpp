@@ -125,9 +125,18 @@ bool PgCoverageStore::open(std::string& error)
         error = GdalSupport::lastError("cannot start a transaction");
         return false;
     }
-    std::string metres;
-    if (!GdalSupport::execute(m_ds.get(), kSetupLock, error)
-        || !GdalSupport::execute(m_ds.get(), schema(m_settings), error)
+    // Once made, the tables are left alone: statements such as CREATE INDEX
+    // IF NOT EXISTS lock a table even when they do nothing, and would wait
+    // for every upload in progress.
+    std::string made, metres;
+    if (!query("SELECT to_regclass('cells') IS NOT NULL AND to_regprocedure('tavrix_hist_figures(bigint[])') IS NOT NULL",
+               made, error)) {
+        m_ds->RollbackTransaction();
+        return false;
+    }
+    if ((made != "t" && made != "1" && made != "true"
+         && (!GdalSupport::execute(m_ds.get(), kSetupLock, error)
+             || !GdalSupport::execute(m_ds.get(), schema(m_settings), error)))
         || !query(std::string("SELECT cell_metres FROM coverage_grid WHERE grid = '") + CoverageLayers::kGridName + "'",
                   metres, error)) {
         m_ds->RollbackTransaction();
