@@ -33,7 +33,8 @@ private:
         uint64_t tag = ~uint64_t(0); // frequency key << 1 | receiver
         CoverageCells::Record* record = nullptr;
     };
-    static constexpr int kSlotBits = 6;
+    // Enough for a table of hundreds of channels on both receivers.
+    static constexpr int kSlotBits = 10;
 
     void locate(double latitude, double longitude);
     void forgetCell();

@@ -30,6 +30,26 @@ void CoverageCells::add(const CoverageCells& other)
     merge(other, true);
 }
 
+void CoverageCells::add(CoverageCells&& other)
+{
+    if (m_map.empty()) {
+        m_map = std::move(other.m_map);
+    } else {
+        for (auto& [key, theirs] : other.m_map) {
+            Record& ours = m_map[key];
+            if (ours.drives == 0 && ours.histogram.empty()) {
+                ours = std::move(theirs);
+                continue;
+            }
+            ours.histogram.add(theirs.histogram);
+            ours.firstMs = std::min(ours.firstMs, theirs.firstMs);
+            ours.lastMs = std::max(ours.lastMs, theirs.lastMs);
+            ours.drives += theirs.drives;
+        }
+    }
+    other.m_map.clear();
+}
+
 void CoverageCells::absorb(const CoverageCells& other)
 {
     merge(other, false);

@@ -46,6 +46,8 @@ public:
     Record& at(const Key& key) { return m_map[key]; }
     // Adds other's readings; drives add up (each side counted its own).
     void add(const CoverageCells& other);
+    // The same, taking other's histograms instead of copying them.
+    void add(CoverageCells&& other);
     // Adds readings of the same drive: histograms and times, not drives.
     void absorb(const CoverageCells& other);
 

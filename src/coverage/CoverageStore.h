@@ -25,7 +25,7 @@ public:
     virtual bool contains(const std::string& sha256) = 0;
     // Adds a drive whole or not at all. already: a drive with the same
     // SHA-256 is in the map, and nothing was added.
-    virtual bool add(const DriveCoverage& drive, bool& already, std::string& error) = 0;
+    virtual bool add(DriveCoverage drive, bool& already, std::string& error) = 0;
     // Makes what was added lasting.
     virtual bool finish(std::string& error) = 0;
     // Cell rows (cell, receiver, frequency) in the map after the last add.

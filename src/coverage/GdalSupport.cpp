@@ -50,7 +50,28 @@ OGRSpatialReference* GdalSupport::wgs84()
 
 void GdalSupport::setTime(OGRFeature& f, const char* field, int64_t ms)
 {
-    f.SetField(field, UtcTime::iso8601(ms).c_str());
+    setTime(f, f.GetFieldIndex(field), ms);
+}
+
+void GdalSupport::setTime(OGRFeature& f, int field, int64_t ms)
+{
+    // Civil from days (proleptic Gregorian), without parsing a text per row.
+    const int64_t dayMs = 86400000;
+    int64_t days = ms / dayMs, rest = ms % dayMs;
+    if (rest < 0) {
+        rest += dayMs;
+        --days;
+    }
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int day = int(doy - (153 * mp + 2) / 5 + 1);
+    const int month = int(mp < 10 ? mp + 3 : mp - 9);
+    const int year = int(yoe + era * 400 + (month <= 2));
+    f.SetField(field, year, month, day, int(rest / 3600000), int(rest / 60000 % 60), float(rest % 60000) / 1000.0f, 100);
 }
 
 int64_t GdalSupport::time(const OGRFeature& f, int field)

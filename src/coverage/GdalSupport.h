@@ -20,5 +20,6 @@ public:
     // WGS 84, longitude first, as GIS files store it.
     static OGRSpatialReference* wgs84();
     static void setTime(OGRFeature& f, const char* field, int64_t ms);
+    static void setTime(OGRFeature& f, int field, int64_t ms);
     static int64_t time(const OGRFeature& f, int field);
 };

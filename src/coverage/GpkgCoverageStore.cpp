@@ -46,7 +46,12 @@ bool GpkgCoverageStore::open(std::string& error)
     if (!exists) {
         if (!create(error))
             return false;
-    } else {
+        // GDAL makes a new layer's table at its first row, committing on
+        // the way, which would leave every later row in a transaction of
+        // its own. Closed and opened again, the tables are there.
+        m_ds.reset();
+    }
+    {
         const char* drivers[] = {"GPKG", nullptr};
         m_ds.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
         if (!m_ds) {
@@ -77,9 +82,11 @@ bool GpkgCoverageStore::create(std::string& error)
         return false;
     }
     OGRLayer* grid = m_ds->CreateLayer(kGrid, nullptr, wkbNone, nullptr);
-    OGRLayer* cells = m_ds->CreateLayer(kCells, GdalSupport::wgs84(), wkbPolygon, nullptr);
+    // The spatial indexes come at the end of the first run, in one pass.
+    const char* noIndex[] = {"SPATIAL_INDEX=NO", nullptr};
+    OGRLayer* cells = m_ds->CreateLayer(kCells, GdalSupport::wgs84(), wkbPolygon, const_cast<char**>(noIndex));
     OGRLayer* drives = m_ds->CreateLayer(kDrives, nullptr, wkbNone, nullptr);
-    OGRLayer* routes = m_ds->CreateLayer(kRoutes, GdalSupport::wgs84(), wkbLineString, nullptr);
+    OGRLayer* routes = m_ds->CreateLayer(kRoutes, GdalSupport::wgs84(), wkbLineString, const_cast<char**>(noIndex));
     if (!grid || !cells || !drives || !routes) {
         error = GdalSupport::lastError("cannot create the layers");
         return false;
@@ -166,7 +173,7 @@ bool GpkgCoverageStore::load(std::string& error)
     return true;
 }
 
-bool GpkgCoverageStore::add(const DriveCoverage& drive, bool& already, std::string& error)
+bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error)
 {
     already = m_hashes.count(drive.sha256) > 0;
     if (already)
@@ -203,9 +210,9 @@ bool GpkgCoverageStore::add(const DriveCoverage& drive, bool& already, std::stri
         }
     }
     m_hashes.insert(drive.sha256);
-    m_cells.add(drive.cells);
     for (const auto& [key, record] : drive.cells.map())
-        m_changed.insert(key);
+        m_changed.push_back(key);
+    m_cells.add(std::move(drive.cells));
     return true;
 }
 
@@ -219,11 +226,13 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     const int iP10 = d->GetFieldIndex("p10_dbm"), iMedian = d->GetFieldIndex("median_dbm");
     const int iP90 = d->GetFieldIndex("p90_dbm"), iMean = d->GetFieldIndex("mean_dbm");
     const int iDrives = d->GetFieldIndex("drives"), iHist = d->GetFieldIndex("histogram");
+    const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
     // In cell order, so that neighbours sit together in the file.
-    std::vector<CoverageCells::Key> keys(m_changed.begin(), m_changed.end());
+    std::vector<CoverageCells::Key>& keys = m_changed;
     std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
         return std::tie(a.cell, a.receiver, a.frequency) < std::tie(b.cell, b.receiver, b.frequency);
     });
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     OGRFeature f(d);
     for (const CoverageCells::Key& key : keys) {
         const CoverageCells::Record& r = m_cells.map().at(key);
@@ -244,8 +253,8 @@ bool GpkgCoverageStore::writeCells(std::string& error)
         f.SetField(iP90, fig.p90);
         f.SetField(iMean, fig.mean);
         f.SetField(iDrives, int(r.drives));
-        GdalSupport::setTime(f, "first_time", r.firstMs);
-        GdalSupport::setTime(f, "last_time", r.lastMs);
+        GdalSupport::setTime(f, iFirst, r.firstMs);
+        GdalSupport::setTime(f, iLast, r.lastMs);
         f.SetField(iHist, r.histogram.text().c_str());
         const CoverageGrid::Bounds b = m_grid.bounds(cell);
         auto ring = std::make_unique<OGRLinearRing>();
@@ -262,10 +271,22 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             error = GdalSupport::lastError("cannot write a cell");
             return false;
         }
-        if (fid == m_fids.end())
-            m_fids[key] = f.GetFID();
     }
     m_changed.clear();
+    m_changed.shrink_to_fit();
+    // A new map's indexes are built once, over all its rows, not row by row.
+    for (const char* layer : {kCells, kRoutes}) {
+        std::string has;
+        OGRLayer* r = m_ds->ExecuteSQL((std::string("SELECT HasSpatialIndex('") + layer + "', 'geom')").c_str(), nullptr, nullptr);
+        if (r) {
+            if (std::unique_ptr<OGRFeature> f{r->GetNextFeature()})
+                has = f->GetFieldAsString(0);
+            m_ds->ReleaseResultSet(r);
+        }
+        if (has != "1"
+            && !GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + layer + "', 'geom')", error))
+            return false;
+    }
     return true;
 }
 

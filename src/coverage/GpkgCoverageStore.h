@@ -23,7 +23,7 @@ public:
 
     bool open(std::string& error) override;
     bool contains(const std::string& sha256) override { return m_hashes.count(sha256) > 0; }
-    bool add(const DriveCoverage& drive, bool& already, std::string& error) override;
+    bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cells.size(); }
 
@@ -40,7 +40,7 @@ private:
     std::unique_ptr<GDALDataset> m_ds;
     CoverageCells m_cells;
     std::unordered_map<CoverageCells::Key, int64_t, CoverageCells::KeyHash> m_fids; // rows in the file
-    std::unordered_set<CoverageCells::Key, CoverageCells::KeyHash> m_changed;
+    std::vector<CoverageCells::Key> m_changed; // may repeat a key
     std::set<std::string> m_hashes;
     bool m_inTransaction = false;
 };

@@ -159,7 +159,7 @@ bool PgCoverageStore::contains(const std::string& sha256)
     return query("SELECT 1 FROM drives WHERE sha256 = " + CoverageStyle::quoted(sha256), found, error) && !found.empty();
 }
 
-bool PgCoverageStore::add(const DriveCoverage& drive, bool& already, std::string& error)
+bool PgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error)
 {
     for (int attempt = 1;; ++attempt) {
         if (addOnce(drive, already, error))

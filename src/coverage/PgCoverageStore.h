@@ -25,7 +25,7 @@ public:
 
     bool open(std::string& error) override;
     bool contains(const std::string& sha256) override;
-    bool add(const DriveCoverage& drive, bool& already, std::string& error) override;
+    bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cellRows; }
 

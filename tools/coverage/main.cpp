@@ -154,7 +154,8 @@ int main(int argc, char** argv)
         drive.sha256 = sha;
         drive.serialNumber = summary.serialNumber;
         bool already = false;
-        if (!store->add(drive, already, error)) {
+        const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
+        if (!store->add(std::move(drive), already, error)) {
             std::fprintf(stderr, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(), error.c_str());
             return kExitUsage;
         }
@@ -167,8 +168,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "klf-coverage: %s: %llu records; fixes: %llu used; samples: %llu placed, %llu in %llu cell rows"
                      ", %llu left out\n",
-                     log.c_str(), ull(summary.records), ull(summary.fixesUsed), ull(drive.samplesPlaced),
-                     ull(drive.samplesBinned), ull(drive.cells.size()), ull(binner.samplesLeftOut()));
+                     log.c_str(), ull(summary.records), ull(summary.fixesUsed), ull(placed),
+                     ull(binned), ull(cellRows), ull(binner.samplesLeftOut()));
         if (!summary.whole()) {
             std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
                          summary.error.c_str());
