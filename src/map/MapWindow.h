@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class CoverageController;
 class MapView;
 class QAction;
 class QActionGroup;
@@ -55,6 +56,9 @@ public:
     bool live() const;
     // Reads a drive; `finished` on the loader says when it is drawn.
     void openDrive(const QString& path);
+    // Draws a coverage map made by klf-coverage; false when it is not one.
+    bool openCoverage(const QString& path);
+    CoverageController* coverage() const { return m_coverage; }
     bool exportImage(const QString& path);
     bool useMbTiles(const QString& path);
     void useNetworkTiles();
@@ -102,4 +106,5 @@ private:
     QLabel* m_countLabel = nullptr;
     QLabel* m_newestLabel = nullptr;
     QLabel* m_pointLabel = nullptr;
+    CoverageController* m_coverage = nullptr;
 };
