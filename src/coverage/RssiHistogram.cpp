@@ -99,11 +99,13 @@ bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
     if (r.ec != std::errc() || r.ptr == end || *r.ptr != ':' || low < kLowest || low > kHighest)
         return false;
     p = r.ptr + 1;
+    uint64_t total = 0;
     for (int dbm = low;; ++dbm) {
         uint64_t c = 0;
         r = std::from_chars(p, end, c);
-        if (r.ec != std::errc() || dbm > kHighest)
+        if (r.ec != std::errc() || dbm > kHighest || c > kMaxCount - total)
             return false;
+        total += c;
         out.add(dbm, c);
         if (r.ptr == end)
             return true;

@@ -17,6 +17,9 @@ class RssiHistogram
 public:
     static constexpr int kLowest = -128; // dBm: a reading is a signed byte
     static constexpr int kHighest = 127; // dBm
+    // Readings a histogram may hold: far beyond any drive test, and where
+    // sums, ranks and the mean stay exact.
+    static constexpr uint64_t kMaxCount = uint64_t(1) << 53;
 
     void add(int dbm, uint64_t n = 1)
     {
@@ -36,6 +39,7 @@ public:
 
     // "LOW:c,c,...": the lowest level and the counts from it up, one per dB.
     std::string text() const;
+    // Refuses a damaged text, counts beyond kMaxCount among them.
     static bool fromText(const std::string& text, RssiHistogram& out);
     // Counts from kLowest up to the highest level held (index 0 is kLowest).
     std::vector<uint64_t> fromLowest() const;

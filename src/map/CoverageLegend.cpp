@@ -12,7 +12,8 @@
 
 namespace {
 constexpr double kMargin = 10;   // logical pixels from the view's edge, as the other overlays
-constexpr double kTitleTop = 40; // logical pixels: above the colour bar, below the north arrow
+constexpr double kBarTop = 64;     // logical pixels: where the colour bar's box starts, as MapOverlay's
+constexpr double kBarHeight = 120; // logical pixels, as MapOverlay's
 }
 
 void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& layer, const RssiPalette& palette)
@@ -24,9 +25,9 @@ void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& 
         const QFontMetricsF fm(p.font());
         const QString high = QString::number(qulonglong(std::max<uint64_t>(1, layer.maxCount())));
         const QString low = QStringLiteral("1");
-        const double barHeight = 120;
+        const double barHeight = kBarHeight;
         const double textWidth = std::max(fm.horizontalAdvance(high), fm.horizontalAdvance(low));
-        const QRectF box(view.right() - kMargin - textWidth - 34, view.top() + kMargin + 54, textWidth + 34,
+        const QRectF box(view.right() - kMargin - textWidth - 34, view.top() + kBarTop, textWidth + 34,
                          barHeight + fm.height() + 8);
         p.save();
         p.setPen(Qt::NoPen);
@@ -50,7 +51,9 @@ void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& 
     }
     const QFontMetricsF fm(p.font());
     const double width = fm.horizontalAdvance(title) + 8;
-    const QRectF box(view.right() - kMargin - width, kTitleTop, width, fm.height() + 4);
+    // Under the colour bar, clear of the north arrow above it.
+    const QRectF box(view.right() - kMargin - width, view.top() + kBarTop + kBarHeight + fm.height() + 12, width,
+                     fm.height() + 4);
     p.save();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 220));

@@ -99,7 +99,7 @@ TEST(RssiHistogram, TextRoundTripsAndRejectsDamage)
     EXPECT_EQ(back, h);
     EXPECT_TRUE(RssiHistogram::fromText("", back));
     EXPECT_TRUE(back.empty());
-    for (const char* bad : {"-100", "-100:", "-100:1,", "x:1", "-129:1", "120:1,1,1,1,1,1,1,1,1", "-100:1;2", "-100:-1"})
+    for (const char* bad : {"-100", "-100:", "-100:1,", "x:1", "-129:1", "120:1,1,1,1,1,1,1,1,1", "-100:1;2", "-100:-1", "-90:9007199254740992,1", "-90:18446744073709551615,1"})
         EXPECT_FALSE(RssiHistogram::fromText(bad, back)) << bad;
 }
 
