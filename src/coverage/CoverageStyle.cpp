@@ -66,6 +66,12 @@ std::string CoverageStyle::gpkgRow(int rangeMin, int rangeMax)
            + ", '', 1, " + quoted("Cells coloured by median RSSI") + ")";
 }
 
+std::string CoverageStyle::gpkgContents()
+{
+    return "INSERT INTO gpkg_contents (table_name, data_type, identifier) VALUES ('layer_styles', 'attributes',"
+           " 'layer_styles')";
+}
+
 std::string CoverageStyle::pgTable()
 {
     return "CREATE TABLE IF NOT EXISTS public.layer_styles (id serial PRIMARY KEY, f_table_catalog varchar,"

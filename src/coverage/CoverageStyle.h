@@ -15,6 +15,8 @@ public:
     // The layer_styles table as QGIS makes it in a GeoPackage, and the row.
     static std::string gpkgTable();
     static std::string gpkgRow(int rangeMin, int rangeMax);
+    // Lists the table among the GeoPackage's contents, where GDAL (and so QGIS) looks for it.
+    static std::string gpkgContents();
     // The same for PostgreSQL, where QGIS keeps it in public.layer_styles.
     static std::string pgTable();
     static std::string pgRow(const std::string& schema, int rangeMin, int rangeMax);

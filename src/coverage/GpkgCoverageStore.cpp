@@ -116,6 +116,7 @@ bool GpkgCoverageStore::create(std::string& error)
         return false;
     }
     return GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgTable(), error)
+           && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgContents(), error)
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgRow(m_settings.rangeMin, m_settings.rangeMax), error);
 }
 

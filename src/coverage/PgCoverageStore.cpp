@@ -27,7 +27,11 @@ std::string number(double v)
 
 std::string timeLiteral(int64_t ms)
 {
-    return "'" + UtcTime::iso8601(ms) + "'";
+    char text[40];
+    text[0] = '\'';
+    const int n = UtcTime::iso8601(ms, text + 1);
+    text[n + 1] = '\'';
+    return std::string(text, size_t(n) + 2);
 }
 
 } // namespace
@@ -201,8 +205,13 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
     }
     if (drive.route.size() >= 2) {
         std::string line = "LINESTRING(";
-        for (size_t i = 0; i < drive.route.size(); ++i)
-            line += (i ? "," : "") + number(drive.route[i].longitude) + " " + number(drive.route[i].latitude);
+        for (size_t i = 0; i < drive.route.size(); ++i) {
+            if (i)
+                line += ',';
+            line += number(drive.route[i].longitude);
+            line += ' ';
+            line += number(drive.route[i].latitude);
+        }
         line += ")";
         if (!GdalSupport::execute(m_ds.get(),
                                   "INSERT INTO routes (file_name, sha256, geom) VALUES ("
@@ -233,10 +242,14 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
             const CellFigures f = r.histogram.figures();
             std::string hist = "'{";
             const std::vector<uint64_t> counts = r.histogram.fromLowest();
-            for (size_t k = 0; k < counts.size(); ++k)
-                hist += (k ? "," : "") + std::to_string(counts[k]);
+            for (size_t k = 0; k < counts.size(); ++k) {
+                if (k)
+                    hist += ',';
+                hist += std::to_string(counts[k]);
+            }
             hist += "}'";
-            sql += (i == begin ? "(" : ",(") + std::to_string(cell.row) + "," + std::to_string(cell.column) + ","
+            sql += i == begin ? "(" : ",(";
+            sql += std::to_string(cell.row) + "," + std::to_string(cell.column) + ","
                    + std::to_string(key.receiver + 1) + "," + number(CoverageCells::frequencyMHz(key.frequency)) + ","
                    + std::to_string(f.count) + "," + std::to_string(f.minimum) + "," + std::to_string(f.maximum) + ","
                    + std::to_string(f.p10) + "," + std::to_string(f.median) + "," + std::to_string(f.p90) + ","

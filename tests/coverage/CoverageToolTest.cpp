@@ -52,7 +52,8 @@ TEST_F(CoverageTool, OgrinfoReadsTheLayersTheirFieldsAndTheStyle)
     const Ran info = run("ogrinfo -ro -so -al '" + path("m.gpkg") + "' 2>&1");
     ASSERT_EQ(info.status, 0) << info.out;
     for (const char* expected : {"Layer name: cells\nGeometry: Polygon", "Layer name: routes\nGeometry: Line String",
-                                 "Layer name: drives\nGeometry: None", "median_dbm: Integer", "p10_dbm: Integer",
+                                 "Layer name: drives\nGeometry: None",
+                                 "Layer name: layer_styles\nGeometry: None", "median_dbm: Integer", "p10_dbm: Integer",
                                  "p90_dbm: Integer", "mean_dbm: Real", "count: Integer64", "first_time: DateTime",
                                  "sha256: String", "serial_number: String", "samples_placed: Integer64"})
         EXPECT_NE(info.out.find(expected), std::string::npos) << expected;
