@@ -1,6 +1,7 @@
 // Coverage maps in tavrix-map: a map written by the GeoPackage store, read
 // back, filtered, drawn and clicked, offscreen.
 #include "coverage/GpkgCoverageStore.h"
+#include "gps/MapTestSupport.h"
 #include "map/CoverageController.h"
 #include "map/CoverageLayer.h"
 #include "map/CoveragePanel.h"
@@ -102,6 +103,8 @@ TEST_F(CoverageMap, TheWindowDrawsFiltersAndDescribesTheCells)
     o.settingsFile = dir.filePath(QStringLiteral("map.ini"));
     o.grid = true;
     o.poll = true;
+    // Never the program's own map block, which end-to-end tests may be using.
+    o.blockName = QString::fromStdString(uniqueBlockName("coverage"));
     MapWindow window(o);
     window.resize(900, 700);
     window.show();
