@@ -356,7 +356,7 @@ bool MapWindow::openCoverage(const QString& path)
 {
     QString error;
     if (!m_coverage->open(path, error)) {
-        statusBar()->showMessage(tr("Could not open %1: %2").arg(path, error), 10000);
+        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 10000);
         return false;
     }
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));

@@ -158,8 +158,8 @@ int main(int argc, char** argv)
     };
     if (!files.isEmpty() && CoverageController::isCoverageFile(files.first())) {
         if (!window.openCoverage(files.first())) {
-            std::fprintf(stderr, "tavrix-map: %s is not a coverage map\n", qPrintable(files.first()));
-            return 1;
+            std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n", qPrintable(files.first()));
+            return kExitCannotOpen;
         }
         if (!shot.isEmpty())
             QTimer::singleShot(0, &window, saveAndQuit);
