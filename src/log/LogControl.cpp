@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 
@@ -60,7 +61,10 @@ void LogControl::btnLogFileClick()
     std::unique_ptr<QFileDialog> dialog(makeLogFileDialog(m_dialogParent, m_logFile->text()));
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return;
-    m_logFile->setText(dialog->selectedFiles().constFirst());
+    const QString chosen = dialog->selectedFiles().constFirst();
+    m_logFile->setText(chosen);
+    if (onFolderChosen)
+        onFolderChosen(QFileInfo(chosen).absolutePath());
 }
 
 void LogControl::btnLogModeClick()

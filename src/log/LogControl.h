@@ -47,6 +47,9 @@ public:
     ~LogControl() override;
 
     void btnLogFileClick();
+    // Runs with the folder of each file the user picks in that dialog, so
+    // that the program can start there next time.
+    std::function<void(const QString& folder)> onFolderChosen;
     // The log file picker: a save-style dialog that takes a new name and
     // never asks to overwrite, since logging appends.
     static QFileDialog* makeLogFileDialog(QWidget* parent, const QString& current);
