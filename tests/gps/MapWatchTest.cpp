@@ -61,7 +61,7 @@ TGPS at(double latitude, double longitude)
 
 } // namespace
 
-// The independent reader hears one signal per export and reads each point.
+// The watcher hears one signal per export and reads each point.
 TEST(MapWatch, SignalAnnouncesEveryPoint)
 {
     if (!QDBusConnection::sessionBus().isConnected())
