@@ -64,7 +64,8 @@ int main(int argc, char** argv)
     // A log named without a folder is made in the current folder: make it one
     // the user can write to and would look in.
     QSettings settings(QStringLiteral("ZKT"), QStringLiteral("Tavrix DL"));
-    const QString start = StartFolder::choose(QDir::currentPath(),
+    const QString startedIn = QDir::currentPath();
+    const QString start = StartFolder::choose(startedIn,
                                               settings.value(QLatin1String(StartFolder::kSettingsKey)).toString(),
                                               QDir::homePath());
     if (start != QDir::currentPath() && !QDir::setCurrent(start))
@@ -74,8 +75,10 @@ int main(int argc, char** argv)
         Program program(device, samples, gps, link);
         // A device path for demonstrations; it only pre-fills the choice.
         const QStringList args = QApplication::arguments();
+        // A relative device path means the folder the user started it in.
         if (args.size() > 1)
-            program.prefillPort(args.at(1));
+            program.prefillPort(args.at(1).contains(QLatin1Char('/')) ? QDir(startedIn).absoluteFilePath(args.at(1))
+                                                                      : args.at(1));
         program.logControl().onFolderChosen = [&settings](const QString& folder) {
             settings.setValue(QLatin1String(StartFolder::kSettingsKey), folder);
         };
