@@ -5,6 +5,22 @@
 # own, so nothing else loses its display.
 # Usage: display-loss.sh BUILD-DIR
 set -euo pipefail
+
+# The block's and the semaphore's names are fixed, and /dev/shm and the X
+# sockets are shared by everything on the machine: where the system allows
+# it, the test runs in a mount namespace of its own with both folders
+# private, so that another logger (or another checkout's tests) neither
+# disturbs it nor is disturbed. Elsewhere CTest's resource lock has to do.
+if [ -z "${TAVRIX_PRIVATE_MOUNTS:-}" ]; then
+  export TAVRIX_PRIVATE_MOUNTS=1
+  ns=(unshare --mount)
+  [ "$(id -u)" -eq 0 ] || ns=(unshare --user --map-root-user --mount)
+  private='mount -t tmpfs tmpfs /dev/shm && mkdir -p /tmp/.X11-unix && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix'
+  if "${ns[@]}" sh -c "$private" 2>/dev/null; then
+    exec "${ns[@]}" sh -c "$private"' && exec bash "$0" "$@"' "$0" "$@"
+  fi
+fi
+
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
 source "$root/scripts/lib/xsession.sh"
