@@ -4,7 +4,7 @@
 #include "ShowMessageBox.h"
 #include "TavrixVersion.h"
 
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "link/LinkSettings.h"
 #include "log/LogControl.h"
 #include "platform/ExitGuard.h"

@@ -1,5 +1,7 @@
 #include "MapBlockReader.h"
 
+#include "link/ByteOrder.h"
+
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,19 +14,12 @@ namespace {
 // Every byte the writer sets, the counter included.
 constexpr std::size_t kCopied = MapBlock::kSequence + 4;
 
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
-uint32_t u32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using ByteOrder::getleu16;
+using ByteOrder::getleu32;
 
 double f64(const uint8_t* p)
 {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | p[i];
-    return std::bit_cast<double>(v);
+    return std::bit_cast<double>(uint64_t(getleu32(p)) | uint64_t(getleu32(p + 4)) << 32);
 }
 
 std::string text(const uint8_t* p, std::size_t max)
@@ -76,7 +71,7 @@ MapBlockReader::Reading MapBlockReader::read()
         if (!readAll(m_fd, before, 4, MapBlock::kSequence) || !readAll(m_fd, copy, kCopied, 0)
             || !readAll(m_fd, after, 4, MapBlock::kSequence))
             return reading; // too small: no point yet
-        whole = u32(before) == u32(after) && (u32(before) & 1) == 0;
+        whole = getleu32(before) == getleu32(after) && (getleu32(before) & 1) == 0;
     }
 
     Point point;
@@ -84,17 +79,17 @@ MapBlockReader::Reading MapBlockReader::read()
     // A block that exists but was never written holds no point.
     if (point.name.empty())
         return reading;
-    point.version = u16(copy + MapBlock::kVersion);
+    point.version = getleu16(copy + MapBlock::kVersion);
     point.latitude = f64(copy + MapBlock::kLatitude);
     point.longitude = f64(copy + MapBlock::kLongitude);
-    point.kind = u16(copy + MapBlock::kPointKind);
-    point.rssi = int16_t(u16(copy + MapBlock::kRssi));
+    point.kind = getleu16(copy + MapBlock::kPointKind);
+    point.rssi = int16_t(getleu16(copy + MapBlock::kRssi));
     point.text = text(copy + MapBlock::kText, MapBlock::kRangeMin - MapBlock::kText);
-    point.rangeMin = int16_t(u16(copy + MapBlock::kRangeMin));
-    point.rangeMax = int16_t(u16(copy + MapBlock::kRangeMax));
+    point.rangeMin = int16_t(getleu16(copy + MapBlock::kRangeMin));
+    point.rangeMax = int16_t(getleu16(copy + MapBlock::kRangeMax));
     point.flag = copy[MapBlock::kFlag];
     point.serial = text(copy + MapBlock::kSerial, MapBlock::kSerialChars + 1);
-    point.sequence = u32(copy + MapBlock::kSequence);
+    point.sequence = getleu32(copy + MapBlock::kSequence);
     point.whole = whole;
 
     reading.problem = problemWith(point);

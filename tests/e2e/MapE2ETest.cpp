@@ -6,7 +6,7 @@
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/TMapRange_Form.h"
 #include "link/LinkSettings.h"
 #include "log/LogControl.h"
@@ -66,6 +66,22 @@ protected:
             .value(QStringLiteral("GpsMessage")).toInt();
     }
 
+    // Waits until everything the emulator queued is on the line; its counts
+    // are then final (they are otherwise written once a second, and a message
+    // sent since would be missed by a count and still reach the log).
+    void drain()
+    {
+        command("pause");
+        command("drain");
+        EXPECT_TRUE(until([&] {
+            while (const auto line = sim.readLine(0))
+                if (line->rfind("tavrix-sim: drained ", 0) == 0)
+                    return true;
+            return false;
+        })) << "the emulator never drained";
+        command("resume");
+    }
+
     // GPS on until `count` more messages went out, then off again; returns
     // how many went out in all, once the map shows each of them.
     int gpsStretch(MapWindow& map, std::size_t baseline, int count)
@@ -74,6 +90,7 @@ protected:
         command("gps on");
         EXPECT_TRUE(until([&] { return gpsSent() >= before + count; }, 30000));
         command("gps off");
+        drain();
         int sent = 0;
         EXPECT_TRUE(until([&] {
             sent = gpsSent() - before;

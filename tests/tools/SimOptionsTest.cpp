@@ -105,6 +105,10 @@ TEST(SimControlCommand, parsesTheControlLines)
         {"  quit  ", ControlCommand::Quit}, {"mode", ControlCommand::Invalid},
         {"gps maybe", ControlCommand::Invalid}, {"quit now", ControlCommand::Invalid},
         {"mode scan extra", ControlCommand::Invalid}, {"", ControlCommand::Invalid},
+        {"inject AAD007 50", ControlCommand::Inject}, {"inject aa", ControlCommand::Inject},
+        {"inject AAD", ControlCommand::Invalid}, {"inject AAZZ", ControlCommand::Invalid},
+        {"inject", ControlCommand::Invalid}, {"inject AA 5x", ControlCommand::Invalid},
+        {"inject AA -1", ControlCommand::Invalid}, {"inject AA 5 6", ControlCommand::Invalid},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ControlCommand::parse(c.line).kind, c.kind) << c.line;
@@ -115,6 +119,10 @@ TEST(SimControlCommand, parsesTheControlLines)
     EXPECT_FALSE(ControlCommand::parse("withhold off").on);
     EXPECT_TRUE(ControlCommand::parse("pause").on);
     EXPECT_FALSE(ControlCommand::parse("resume").on);
+    const ControlCommand inject = ControlCommand::parse("inject AAd007 50");
+    EXPECT_EQ(inject.bytes, (std::vector<uint8_t>{0xAA, 0xD0, 0x07}));
+    EXPECT_EQ(inject.measurements, 50);
+    EXPECT_EQ(ControlCommand::parse("inject 0102").measurements, 0);
 }
 
 } // namespace

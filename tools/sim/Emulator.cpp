@@ -94,7 +94,7 @@ void Emulator::enqueue(const SimFrame& frame)
         m_stats.frameDropped();
         return;
     }
-    if (sim::isMeasurement(frame.type))
+    if (sim::carriesRssi(frame.type))
         ++m_measurementsQueued;
     for (OutChunk& chunk : m_faults.wrap(frame))
         m_queue.push_back(std::move(chunk));
@@ -191,7 +191,7 @@ void Emulator::chunkWritten(const OutChunk& chunk)
     switch (chunk.kind) {
     case OutChunk::Frame:
         m_stats.frameSent(chunk.type, chunk.bytes.size());
-        if (sim::isMeasurement(chunk.type)) {
+        if (sim::carriesRssi(chunk.type)) {
             --m_measurementsQueued;
             m_measurementDoneAt = now();
         }
@@ -308,6 +308,15 @@ void Emulator::applyControl(const std::string& line, double t)
     case ControlCommand::Quit: m_quit = true; break;
     case ControlCommand::Pause: m_paused = c.on; break;
     case ControlCommand::Drain: m_drainAsked = true; break;
+    case ControlCommand::Inject:
+        // Paused or not: a test of line faults pauses the stream first and
+        // injects exactly what it wants on a line that then stays quiet.
+        if (m_listening) {
+            m_queue.push_back({OutChunk::Fault, 0, c.bytes});
+            for (int i = 0; i < c.measurements; ++i)
+                enqueue(m_model.nextMeasurement(t));
+        }
+        break;
     }
     std::cerr << "tavrix-sim: " << line << std::endl;
 }
