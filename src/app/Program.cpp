@@ -18,6 +18,7 @@
 #include "log/LogControlView.h"
 #include "log/TLogWarningForm.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WorkerThread.h"
 #include "protocol/Decoder.h"
 #include "app/TMain_Router.h"
 #include "link/TCom_Router.h"
@@ -26,6 +27,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 
 Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
     : m_device(device)
@@ -42,6 +44,9 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     auto* screen = new GpsScreen(ui.GPSPanel);
     screen->move(0, 0);
     GpsScreen::fitFieldFonts(m_mainForm.get());
+
+    m_mainForm->installedDocFolder
+        = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TAVRIX_DOC_FROM_BIN));
 
     m_about = std::make_unique<TAboutDlg>();
     m_mainForm->setAboutBox(m_about.get());
@@ -108,6 +113,14 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
 // Workers are joined (WorkerThread::shutdownAll) before the forms they
 // update go away.
 Program::~Program() = default;
+
+void Program::closeWithoutDisplay()
+{
+    m_mainForm->FormClose();
+    WorkerThread::shutdownAll();
+    m_map->removeBlock();
+    m_dataMutex.remove();
+}
 
 void Program::prefillPort(const QString& text)
 {

@@ -38,6 +38,11 @@ public:
     // Pre-fills the port choice (a device path for demonstrations).
     void prefillPort(const QString& text);
 
+    // The close for an exit() under way, with no display to draw on: the
+    // flags File > Exit sets (touching no window), every worker joined, the
+    // log written out and closed, and the map block and DATAMUTEX removed.
+    void closeWithoutDisplay();
+
     TMain_Form& mainForm() { return *m_mainForm; }
     TCom_Form& comForm() { return *m_comForm; }
     TMapRange_Form& mapRangeForm() { return *m_mapRange; }

@@ -351,7 +351,12 @@ void TMain_Form::Exit1Click()
 
 void TMain_Form::UserManualClick()
 {
-    const QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
+    QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
+    if (!manual.exists() && !installedDocFolder.isEmpty()) {
+        const QFileInfo installed(QDir(installedDocFolder), QString::fromLatin1(kUserManual));
+        if (installed.exists())
+            manual = installed;
+    }
     const QUrl url = QUrl::fromLocalFile(manual.absoluteFilePath());
     // The second line says where the manual was looked for and why it did
     // not open, so the user knows which folder to start the program from.

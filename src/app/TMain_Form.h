@@ -58,6 +58,9 @@ public:
     std::function<void()> onClosing;
     // How the user manual is opened; the desktop's viewer by default.
     std::function<bool(const QUrl&)> openUrl;
+    // Where User Manual looks when the manual is not in the current folder:
+    // the installed documentation.
+    QString installedDocFolder;
     // Filled once the port dialog has started the link: each timer tick wakes
     // the status thread; closing terminates the link thread (first) and the
     // status and GPS threads (after the receiver displays).

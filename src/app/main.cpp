@@ -1,15 +1,20 @@
 #include "AppStyle.h"
 #include "Program.h"
+#include "StartFolder.h"
 #include "ShowMessageBox.h"
 #include "TavrixVersion.h"
 
 #include "protocol/GpsRecord.h"
 #include "link/LinkSettings.h"
+#include "log/LogControl.h"
+#include "platform/ExitGuard.h"
 #include "platform/WorkerThread.h"
 #include "protocol/DeviceRecord.h"
 #include "protocol/SampleBuffers.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QSettings>
 
 #include <cstdio>
 #include <cstring>
@@ -21,7 +26,8 @@ constexpr char kUsage[] = "usage: tavrix-dl [PORT]\n"
                           "  PORT       a device path to fill into the port dialog\n"
                           "  -h, --help print this summary and exit\n"
                           "  --version  print the version and exit\n"
-                          "exit status: 0 the main window was closed, 2 usage error\n";
+                          "exit status: 0 the main window was closed, 1 the display went away (the log was closed first),\n"
+                          "2 usage error\n";
 constexpr int kExitUsage = 2;
 
 // Answered before any window exists, so that they work without a display:
@@ -77,13 +83,34 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ZKT Tavrix DL"));
     AppStyle::installFontSubstitutions();
 
+    // A log named without a folder is made in the current folder: make it one
+    // the user can write to and would look in.
+    QSettings settings(QStringLiteral("ZKT"), QStringLiteral("Tavrix DL"));
+    const QString startedIn = QDir::currentPath();
+    const QString start = StartFolder::choose(startedIn,
+                                              settings.value(QLatin1String(StartFolder::kSettingsKey)).toString(),
+                                              QDir::homePath());
+    if (start != QDir::currentPath() && !QDir::setCurrent(start))
+        std::fprintf(stderr, "tavrix-dl: cannot work in %s\n", qPrintable(start));
+
     try {
         Program program(device, samples, gps, link);
         // A device path for demonstrations; it only pre-fills the choice.
         const QStringList args = QApplication::arguments();
+        // A relative device path means the folder the user started it in.
         if (args.size() > 1)
-            program.prefillPort(args.at(1));
+            program.prefillPort(args.at(1).contains(QLatin1Char('/')) ? QDir(startedIn).absoluteFilePath(args.at(1))
+                                                                      : args.at(1));
+        program.logControl().onFolderChosen = [&settings](const QString& folder) {
+            settings.setValue(QLatin1String(StartFolder::kSettingsKey), folder);
+        };
 
+        // Qt ends the process with exit() when the display connection breaks.
+        const ExitGuard displayLost([&program] {
+            program.closeWithoutDisplay();
+            std::fputs("tavrix-dl: the connection to the display was lost; "
+                       "the log is closed and the program ends\n", stderr);
+        });
         QApplication::exec();
         // Every worker has its flag set by now; join them while a pending
         // Synchronize can still be abandoned.

@@ -37,7 +37,7 @@ void MapBlock::write(uint8_t* block, const Point& point)
     std::atomic_thread_fence(std::memory_order_release);
 
     std::memcpy(block + kNameText, kName, sizeof kName);
-    putU16(block + kVersion, 100);
+    putU16(block + kVersion, kVersionValue);
     putDouble(block + kLongitude, point.longitude);
     putDouble(block + kLatitude, point.latitude);
     putU16(block + kPointKind, 1);

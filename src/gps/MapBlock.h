@@ -21,7 +21,7 @@ public:
     static constexpr char kName[] = "ZKTPELLORN";
 
     static constexpr std::size_t kNameText = 0;    // 11 bytes, NUL-terminated
-    static constexpr std::size_t kVersion = 12;    // u16, always 100
+    static constexpr std::size_t kVersion = 12;    // u16, always kVersionValue
     static constexpr std::size_t kLatitude = 16;   // double, degrees, north positive
     static constexpr std::size_t kLongitude = 24;  // double, degrees, east positive
     static constexpr std::size_t kPointKind = 32;  // u16, always 1
@@ -33,6 +33,8 @@ public:
     static constexpr std::size_t kSerial = 297;    // up to 8 characters and a NUL
     static constexpr std::size_t kSerialChars = 8;
     static constexpr std::size_t kSequence = 308;  // u32, optional for readers (see above)
+
+    static constexpr unsigned kVersionValue = 100;
 
     struct Point
     {

@@ -14,8 +14,14 @@ MapExport::MapExport(std::string blockName, std::shared_ptr<Broadcast> broadcast
 
 MapExport::~MapExport()
 {
+    removeBlock();
+}
+
+void MapExport::removeBlock()
+{
     if (isMapped()) {
         m_memory.reset();
+        m_mapped.store(false);
         SharedMemory::unlink(m_blockName);
     }
 }

@@ -39,6 +39,9 @@ public:
     explicit MapExport(std::string blockName = MapBlock::kName,
                        std::shared_ptr<Broadcast> broadcast = defaultBroadcast());
     ~MapExport(); // removes the block if this export mapped it
+    // The same now, for an exit that destroys nothing; the exporting thread
+    // must be stopped. A later export makes the block again.
+    void removeBlock();
     MapExport(const MapExport&) = delete;
     MapExport& operator=(const MapExport&) = delete;
 

@@ -7,6 +7,8 @@
 #include "protocol/DeviceRecord.h"
 #include "protocol/MessageType.h"
 
+#include <QFileInfo>
+
 const char* const LogControl::kWarningCaption = "Warning";
 const char* const LogControl::kWarningText =
     "Scan Channel Information Not In Log File!! Restart scan. This message will continually popup "
@@ -34,8 +36,11 @@ LogControl::~LogControl()
 
 void LogControl::btnLogFileClick()
 {
-    if (const auto chosen = m_view->chooseLogFile(m_view->logFileName()))
+    if (const auto chosen = m_view->chooseLogFile(m_view->logFileName())) {
         m_view->setLogFileName(*chosen);
+        if (onFolderChosen)
+            onFolderChosen(QFileInfo(*chosen).absolutePath());
+    }
 }
 
 void LogControl::btnLogModeClick()

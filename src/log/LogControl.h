@@ -42,6 +42,9 @@ public:
     ~LogControl() override;
 
     void btnLogFileClick();
+    // Runs with the folder of each file the user picks in that dialog, so
+    // that the program can start there next time.
+    std::function<void(const QString& folder)> onFolderChosen;
     void btnLogModeClick();
 
     // Link thread: for every decoded packet, after the channel-information

@@ -7,12 +7,27 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
+
+namespace {
+
+// A bare name in a message says nothing of the folder it was tried in (a
+// program started from a desktop menu may work in a folder the user never
+// sees): every message names the whole path, fixed when logging starts.
+std::string absolutePath(const std::string& name)
+{
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(name, error);
+    return error ? name : path.string();
+}
+
+} // namespace
 
 TLog_Router::TLog_Router(const std::string& fileName, DeviceRecord& device, ErrorHandler onError,
                          bool createSuspended)
     : onError(std::move(onError))
-    , m_fileName(fileName)
+    , m_fileName(absolutePath(fileName))
     , m_record(device)
 {
     if (!createSuspended)

@@ -1,6 +1,6 @@
 #include "LivePointFeed.h"
 
-#include "MapPointReader.h"
+#include "gps/MapBlockReader.h"
 
 #include <QDBusConnection>
 #include <QDateTime>
@@ -79,7 +79,7 @@ bool LivePointFeed::blockReplaced()
     if (!known)
         return false;
     if (!m_reader || st.st_ino != m_inode) {
-        m_reader = std::make_unique<MapPointReader>(name.toStdString());
+        m_reader = std::make_unique<MapBlockReader>(name.toStdString());
         m_inode = st.st_ino;
         m_last.reset();
         return true;
@@ -92,10 +92,16 @@ void LivePointFeed::check()
     blockReplaced();
     if (!m_reader)
         return;
-    const auto p = m_reader->read();
+    const MapBlockReader::Reading reading = m_reader->read();
+    if (!reading.problem.empty() && reading.problem != m_problemTold) {
+        m_problemTold = reading.problem;
+        emit blockRejected(QStringLiteral("No live point: the block's %1").arg(QString::fromStdString(reading.problem)));
+    }
+    const std::optional<MapBlockReader::Point>& p = reading.point;
     // Never written, or caught mid-write on every attempt: nothing to draw.
-    if (!p || p->name.empty() || !p->whole)
+    if (!p || !p->whole)
         return;
+    m_problemTold.clear();
     const Seen seen{p->sequence, p->latitude, p->longitude, p->rssi, p->rangeMin, p->rangeMax, p->serial};
     if (m_last == seen)
         return;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-class MapPointReader;
+class MapBlockReader;
 
 // Watches the logger's map block: woken by ZKT_MAP_UPDATE on the session bus
 // or, without a bus, by a 200 ms timer; reads each point whole through the
@@ -45,12 +45,15 @@ public slots:
 
 signals:
     void pointArrived(const LivePointFeed::Point& point);
+    // Why the block holds no usable point ("the block's version is 7, not
+    // 100"); said once, again only after a good point or another reason.
+    void blockRejected(const QString& reason);
 
 private:
     bool blockReplaced();
 
     QString m_blockName; // with its leading '/'
-    std::unique_ptr<MapPointReader> m_reader;
+    std::unique_ptr<MapBlockReader> m_reader;
     unsigned long long m_inode = 0;
     QTimer m_timer;
     bool m_running = false;
@@ -64,4 +67,5 @@ private:
         bool operator==(const Seen&) const = default;
     };
     std::optional<Seen> m_last;
+    std::string m_problemTold;
 };

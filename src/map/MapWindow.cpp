@@ -318,6 +318,10 @@ void MapWindow::startLive()
     m_serial.clear();
     m_feed = std::make_unique<LivePointFeed>(m_options.blockName);
     connect(m_feed.get(), &LivePointFeed::pointArrived, this, &MapWindow::onLivePoint);
+    connect(m_feed.get(), &LivePointFeed::blockRejected, this, [this](const QString& reason) {
+        std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(reason));
+        statusBar()->showMessage(reason);
+    });
     m_feed->start(m_options.poll);
     m_liveAction->setChecked(true);
     setWindowTitle(tr("%1 — Live").arg(QLatin1String(kTitle)));

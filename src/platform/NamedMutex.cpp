@@ -13,8 +13,14 @@ NamedMutex::NamedMutex(const std::string& name)
 
 NamedMutex::~NamedMutex()
 {
+    remove();
+}
+
+void NamedMutex::remove()
+{
     if (m_handle) {
         sem_close(static_cast<sem_t*>(m_handle));
         sem_unlink(m_name.c_str());
+        m_handle = nullptr;
     }
 }

@@ -13,6 +13,10 @@ public:
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;
 
+    // Closes and unlinks it now rather than at destruction (an exit that
+    // destroys nothing); the destructor then does nothing more.
+    void remove();
+
     bool valid() const { return m_handle != nullptr; }
     const std::string& name() const { return m_name; }
 

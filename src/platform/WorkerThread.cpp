@@ -41,10 +41,14 @@ struct Registry
     std::deque<std::shared_ptr<SyncCall>> posted;
 };
 
+// The program's one process-wide object: shutdownAll must reach every live
+// worker and every call in flight, whoever created them. It is never
+// destroyed, because exit() (which Qt calls when the display connection
+// breaks) would run its destructor while a worker still waits in Synchronize.
 Registry& registry()
 {
-    static Registry r;
-    return r;
+    static Registry* const r = new Registry;
+    return *r;
 }
 
 } // namespace

@@ -14,7 +14,9 @@
 // Shutdown: the window sets each worker's terminate flag; then main calls
 // shutdownAll(), which stops any pending or future Synchronize from running
 // (they return false at once) and joins every worker still alive. A worker
-// blocked in Synchronize therefore never holds up the exit.
+// blocked in Synchronize therefore never holds up the exit. The live workers
+// and the calls in flight are kept in one process-wide registry, which is
+// never destroyed (see WorkerThread.cpp).
 class WorkerThread : public QThread
 {
     Q_OBJECT

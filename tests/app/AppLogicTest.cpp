@@ -1,10 +1,16 @@
 #include "app/ClockText.h"
 #include "app/PanelTiling.h"
 #include "app/PortSelection.h"
+#include "app/StartFolder.h"
 #include "app/StatusTexts.h"
 #include "link/LinkSettings.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <set>
+#include <unistd.h>
 
 using Rect = PanelTiling::Rect;
 
@@ -127,4 +133,46 @@ TEST(ClockText, LongTimeFormatWithoutTimeZone)
     EXPECT_EQ(ClockText::text(QLocale(QLocale::English, QLocale::UnitedStates), t), QStringLiteral("3:04:05 PM"));
     EXPECT_EQ(ClockText::text(QLocale(QLocale::German, QLocale::Germany), t), QStringLiteral("15:04:05"));
     EXPECT_FALSE(ClockText::format(QLocale(QLocale::English, QLocale::UnitedKingdom)).contains(u't'));
+}
+
+// Where a bare log name lands: never a folder the user may not write to.
+TEST(StartFolder, KeepsAChosenFolderAndLeavesOnesTheUserCannotWrite)
+{
+    const QString home = QStringLiteral("/home/u");
+    const QString docs = QStringLiteral("/usr/share/doc/tavrix-dl");
+    const QString work = QStringLiteral("/home/u/drives");
+    const QString remembered = QStringLiteral("/media/u/usb/logs");
+    const struct
+    {
+        const char* legend;
+        QString current;
+        QString remembered;
+        std::set<QString> writable;
+        QString want;
+    } cases[] = {
+        {"a terminal's folder is kept", work, remembered, {work, remembered, home}, work},
+        {"the desktop's home gives way to the remembered folder", home, remembered, {remembered, home}, remembered},
+        {"home without a remembered folder", home, QString(), {home}, home},
+        {"a remembered folder gone read-only", home, remembered, {home}, home},
+        {"the documentation folder gives way to the remembered folder", docs, remembered, {remembered, home}, remembered},
+        {"the documentation folder gives way to home", docs, QString(), {home}, home},
+        {"nowhere writable: the start folder, which errors will name", docs, remembered, {}, docs},
+    };
+    for (const auto& c : cases) {
+        const auto writable = [&](const QString& path) { return c.writable.count(path) > 0; };
+        EXPECT_EQ(StartFolder::choose(c.current, c.remembered, home, writable), c.want) << c.legend;
+    }
+}
+
+TEST(StartFolder, WritableMeansAFolderThisUserMayWriteTo)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_TRUE(StartFolder::isWritableFolder(dir.path()));
+    EXPECT_FALSE(StartFolder::isWritableFolder(dir.filePath(QStringLiteral("missing"))));
+    EXPECT_FALSE(StartFolder::isWritableFolder(QString()));
+    EXPECT_FALSE(StartFolder::isWritableFolder(QStringLiteral("/proc/self/status")));
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(StartFolder::isWritableFolder(QStringLiteral("/usr/share/doc")));
+    }
 }

@@ -9,6 +9,7 @@
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "protocol/DeviceRecord.h"
+#include "platform/WorkerThread.h"
 #include "protocol/SampleBuffers.h"
 
 #include <QAbstractItemView>
@@ -19,6 +20,30 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+
+// The receiver displays wait on the sample buffers' events from the moment
+// the main form exists: close the program and join them, as main does,
+// before the records go out of scope (also when an assertion ends the test).
+class ClosedAtScopeEnd
+{
+public:
+    explicit ClosedAtScopeEnd(Program& program) : m_program(program) {}
+    ~ClosedAtScopeEnd()
+    {
+        m_program.mainForm().close();
+        WorkerThread::shutdownAll();
+        WorkerThread::reopen();
+    }
+    ClosedAtScopeEnd(const ClosedAtScopeEnd&) = delete;
+    ClosedAtScopeEnd& operator=(const ClosedAtScopeEnd&) = delete;
+
+private:
+    Program& m_program;
+};
+
+} // namespace
+
 TEST(Startup, PortDialogOffersThePortsAndStartsAtCom1)
 {
     DeviceRecord device;
@@ -26,6 +51,7 @@ TEST(Startup, PortDialogOffersThePortsAndStartsAtCom1)
     GpsRecord gps;
     LinkSettings link;
     Program program(device, samples, gps, link);
+    const ClosedAtScopeEnd closed(program);
     QComboBox* choice = program.comForm().portChoice();
     ASSERT_GE(choice->count(), 5);
     const char* fixed[] = {"COM1:", "COM2:", "COM3:", "COM4:", "USB"};

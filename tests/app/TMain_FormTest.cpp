@@ -320,6 +320,42 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     QDir::setCurrent(before);
 }
 
+// Started in a folder of the user's, the program still finds the manual
+// where it is installed.
+TEST(TMain_Form, UserManualFallsBackToTheInstalledDocumentation)
+{
+    QTemporaryDir start;
+    QTemporaryDir docs;
+    ASSERT_TRUE(start.isValid() && docs.isValid());
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(start.path()));
+    QFile pdf(docs.filePath(QStringLiteral("Tavrix1.0.pdf")));
+    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
+    pdf.close();
+
+    std::vector<QUrl> opened;
+    form().openUrl = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    form().installedDocFolder = docs.path();
+    form().UserManualClick();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(docs.filePath(QStringLiteral("Tavrix1.0.pdf"))));
+
+    // One beside the start folder comes first.
+    QFile local(start.filePath(QStringLiteral("Tavrix1.0.pdf")));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.close();
+    form().UserManualClick();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], QUrl::fromLocalFile(start.filePath(QStringLiteral("Tavrix1.0.pdf"))));
+
+    form().installedDocFolder.clear();
+    form().openUrl = nullptr;
+    QDir::setCurrent(before);
+}
+
 TEST(ShowMessageBox, KindsCaptionsAndTextLimit)
 {
     struct Case

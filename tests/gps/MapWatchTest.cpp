@@ -2,6 +2,7 @@
 #include "protocol/TGPS.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/MapTestSupport.h"
+#include "map/TestBlock.h"
 #include "platform/SharedMemory.h"
 
 #include <QDBusConnection>
@@ -60,7 +61,7 @@ TGPS at(double latitude, double longitude)
 
 } // namespace
 
-// The independent reader hears one signal per export and reads each point.
+// The watcher hears one signal per export and reads each point.
 TEST(MapWatch, SignalAnnouncesEveryPoint)
 {
     if (!QDBusConnection::sessionBus().isConnected())
@@ -157,4 +158,48 @@ TEST(MapWatch, JsonNumbersUseADecimalPointInAnyLocale)
     EXPECT_DOUBLE_EQ(doc.object()["latitude"].toDouble(), 40.5471);
     EXPECT_DOUBLE_EQ(doc.object()["longitude"].toDouble(), -74.3803);
     SharedMemory::unlink(name);
+}
+
+// Whoever writes the block could send control sequences to the terminal
+// through the serial number: text mode shows such bytes escaped. A block that
+// is not the logger's is no point, and the watcher says why once.
+TEST(MapWatch, TextModeEscapesControlBytesAndABadBlockIsToldOnce)
+{
+    const std::string name = uniqueBlockName("escape");
+    TestBlock block(name);
+    block.write(40.5, -74.25, -77);
+    block.data()[MapBlock::kVersion] = 7; // not the logger's version
+    QProcess watcher;
+    QByteArray error;
+    ASSERT_TRUE(startWatcher(watcher, {"--name", QString::fromStdString(name), "--poll", "5", "--count", "2",
+                                       "--timeout", "20000"}, &error))
+        << error.toStdString();
+    const QByteArray told = "tavrix-mapwatch: no point: the block's version is 7, not 100\n";
+    watcher.setReadChannel(QProcess::StandardError);
+    while (!error.contains(told) && watcher.state() == QProcess::Running) {
+        watcher.waitForReadyRead(1000);
+        error += watcher.readAllStandardError();
+    }
+    ASSERT_TRUE(error.contains(told)) << error.toStdString();
+
+    block.write(40.5, -74.25, -77, "\x1b[2J\x07\\\x7f");
+    watcher.setReadChannel(QProcess::StandardOutput);
+    QByteArray out;
+    while (!out.contains('\n') && watcher.state() == QProcess::Running) {
+        watcher.waitForReadyRead(1000);
+        out += watcher.readAllStandardOutput();
+    }
+    block.write(40.75, -74.25, -70, "\x1b]0;x");
+    ASSERT_TRUE(watcher.waitForFinished(20000));
+    EXPECT_EQ(watcher.exitCode(), 0);
+    error += watcher.readAllStandardError();
+    EXPECT_EQ(error.count(told), 1) << error.toStdString();
+    out += watcher.readAllStandardOutput();
+    const QList<QByteArray> lines = out.split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(" serial=\\x1b[2J\\x07\\\\\\x7f seq=")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(" serial=\\x1b]0;x seq=")) << lines[1].toStdString();
+    for (const QByteArray& line : lines)
+        for (char c : line)
+            EXPECT_TRUE(c >= 0x20 && c < 0x7f) << "a raw control byte reached the terminal: " << int(c);
 }

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstring>
 #include <mutex>
 #include <sched.h>
@@ -261,14 +263,18 @@ TEST_F(LogWriter, aFullQueueCountsWhatItRefusesAndKeepsWhatItTook)
 
 TEST_F(LogWriter, failuresAreReportedOnceAndStopTheWriter)
 {
+    const std::string here = std::filesystem::current_path().string();
     const struct
     {
         std::string file;
         const char* message;
+        std::string named; // the path the message gives
     } cases[] = {
-        {path("no-such-dir/x.KLF"), "Could Not Create Log File!!! "},
-        {dir.path().toStdString(), "Could Not Create Log File!!! "},
-        {"/dev/full", "Could Not Write Log File!!! "},
+        {path("no-such-dir/x.KLF"), "Could Not Create Log File!!! ", path("no-such-dir/x.KLF")},
+        {dir.path().toStdString(), "Could Not Create Log File!!! ", dir.path().toStdString()},
+        {"/dev/full", "Could Not Write Log File!!! ", "/dev/full"},
+        // A bare name is named with the folder it was tried in.
+        {"no-such-dir-here/x.KLF", "Could Not Create Log File!!! ", here + "/no-such-dir-here/x.KLF"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> errors;
@@ -287,7 +293,7 @@ TEST_F(LogWriter, failuresAreReportedOnceAndStopTheWriter)
         EXPECT_TRUE(w.failed()) << c.file;
         ASSERT_EQ(errors.size(), 1u) << c.file;
         EXPECT_EQ(errors[0].rfind(c.message, 0), 0u) << errors[0];
-        EXPECT_NE(errors[0].find(c.file), std::string::npos) << errors[0];
+        EXPECT_NE(errors[0].find(c.named + ": "), std::string::npos) << errors[0];
     }
 }
 

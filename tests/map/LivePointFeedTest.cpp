@@ -150,3 +150,33 @@ TEST(LivePointFeed, WakesOnTheLoggersSignalWithoutPolling)
 }
 
 } // namespace
+
+// Bytes another program left in the block are no point; the reason is told
+// once, and again only after the block held a good point in between.
+TEST(LivePointFeed, ABlockThatIsNotTheLoggersIsNoPointAndToldOnce)
+{
+    const std::string name = uniqueBlockName("feed");
+    TestBlock block(name);
+    LivePointFeed feed(QString::fromStdString(name));
+    Received got(feed);
+    QStringList told;
+    QObject::connect(&feed, &LivePointFeed::blockRejected, &feed, [&](const QString& why) { told << why; });
+    feed.start(true);
+
+    block.write(40.5, -74.3, -80, "AB123456", -200, -50);
+    feed.check();
+    feed.check();
+    EXPECT_TRUE(got.points.empty());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0], QStringLiteral("No live point: the block's colour range -200..-50 dBm lies outside -150..0 dBm"));
+
+    block.write(40.5, -74.3, -80);
+    feed.check();
+    EXPECT_EQ(got.points.size(), 1u);
+    block.write(40.5, -74.3, -80);
+    block.data()[MapBlock::kNameText] = 'X';
+    feed.check();
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[1], QStringLiteral("No live point: the block's name field does not read ZKTPELLORN"));
+    EXPECT_EQ(got.points.size(), 1u);
+}

@@ -56,6 +56,7 @@ public:
     }
     void setCounter(uint32_t value) { std::memcpy(m_data + MapBlock::kSequence, &value, 4); }
     const std::string& name() const { return m_name; }
+    uint8_t* data() { return m_data; }
 
 private:
     std::string m_name;

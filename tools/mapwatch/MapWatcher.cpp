@@ -17,7 +17,7 @@ constexpr char kPath[] = "/com/zkt/Tavrix";
 constexpr char kInterface[] = "com.zkt.Tavrix.Map";
 constexpr char kSignal[] = "ZKT_MAP_UPDATE";
 
-bool samePoint(const MapPointReader::Point& a, const MapPointReader::Point& b)
+bool samePoint(const MapBlockReader::Point& a, const MapBlockReader::Point& b)
 {
     return a.sequence == b.sequence && a.name == b.name && a.version == b.version
         && a.latitude == b.latitude && a.longitude == b.longitude && a.kind == b.kind
@@ -36,6 +36,26 @@ std::string jsonNumber(double d)
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, d);
     return std::string(text, result.ptr);
+}
+
+// A terminal takes control sequences from whatever is printed: the block's
+// texts come from whoever wrote it, so every byte outside printable ASCII is
+// shown as \xHH (and the backslash as \\).
+std::string printable(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -92,16 +112,21 @@ void MapWatcher::onPoll()
 
 void MapWatcher::printIfNew()
 {
-    auto point = m_reader.read();
-    // A block that exists but was never written holds no point.
-    if (!point || point->name.empty())
+    const MapBlockReader::Reading reading = m_reader.read();
+    if (!reading.problem.empty() && reading.problem != m_problemTold) {
+        m_problemTold = reading.problem;
+        std::fprintf(stderr, "tavrix-mapwatch: no point: the block's %s\n", printable(reading.problem).c_str());
+    }
+    const std::optional<MapBlockReader::Point>& point = reading.point;
+    if (!point)
         return;
+    m_problemTold.clear();
     if (m_last && samePoint(*m_last, *point))
         return;
     print(*point);
 }
 
-void MapWatcher::print(const MapPointReader::Point& p)
+void MapWatcher::print(const MapBlockReader::Point& p)
 {
     m_last = p;
     if (m_options.json) {
@@ -115,8 +140,8 @@ void MapWatcher::print(const MapPointReader::Point& p)
     } else {
         std::printf("name=%s version=%u lat=%.7f lon=%.7f kind=%u rssi=%d text=%s min=%d max=%d "
                     "flag=%u serial=%s seq=%u%s\n",
-                    p.name.c_str(), p.version, p.latitude, p.longitude, p.kind, p.rssi,
-                    p.text.c_str(), p.rangeMin, p.rangeMax, p.flag, p.serial.c_str(), p.sequence,
+                    printable(p.name).c_str(), p.version, p.latitude, p.longitude, p.kind, p.rssi,
+                    printable(p.text).c_str(), p.rangeMin, p.rangeMax, p.flag, printable(p.serial).c_str(), p.sequence,
                     p.whole ? "" : " torn");
     }
     std::fflush(stdout);

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "MapPointReader.h"
+#include "gps/MapBlockReader.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <optional>
+#include <string>
 
 // Prints one line per map point, woken by the announcement signal or, with
 // a poll period, by a timer that looks for a changed block.
@@ -35,11 +36,12 @@ private slots:
 
 private:
     void printIfNew();
-    void print(const MapPointReader::Point& point);
+    void print(const MapBlockReader::Point& point);
 
     Options m_options;
-    MapPointReader m_reader;
+    MapBlockReader m_reader;
     QTimer m_pollTimer;
-    std::optional<MapPointReader::Point> m_last;
+    std::optional<MapBlockReader::Point> m_last;
+    std::string m_problemTold; // said once, until the block changes its mind
     int m_printed = 0;
 };
