@@ -6,6 +6,7 @@
 #include "protocol/DeviceRecord.h"
 #include "protocol/SampleBuffers.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,21 @@ constexpr int kMaxLength = PacketFramer::kMaxLength;
 uint32_t le32(const uint8_t* p)
 {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+int64_t utcNowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+SampleReport settingsReport(const ReceiverSettings& settings)
+{
+    SampleReport report;
+    report.kind = SampleReport::Kind::Settings;
+    report.utcMs = utcNowMs();
+    report.settings = settings;
+    return report;
 }
 
 uint16_t le16(const uint8_t* p)
@@ -142,8 +158,11 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
     for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
         if (!bandChanged[r])
             continue;
-        std::lock_guard guard(m_samples.sampleLocks[r]);
-        m_samples.clearTable(r);
+        {
+            std::lock_guard guard(m_samples.sampleLocks[r]);
+            m_samples.clearTable(r);
+        }
+        m_samples.reports[r].push(settingsReport(m_device.settingsCopy(r)));
     }
     m_device.settingsStored(active);
     return true;
@@ -163,6 +182,12 @@ bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
         std::lock_guard guard(m_samples.sampleLocks[r]);
         m_samples.singleAverage[r] = average;
     }
+    SampleReport report;
+    report.kind = SampleReport::Kind::Single;
+    report.utcMs = utcNowMs();
+    report.count = 1;
+    report.entries[0].dBm = int8_t(average);
+    m_samples.reports[r].push(report);
     // Published last: the timer turns it into the display's event.
     m_samples.newSamples[r] = 1;
     return true;
@@ -201,6 +226,7 @@ bool Decoder::onScanChannelList(const uint8_t* payload, int size)
             settings.scanChannelsKnown = true;
         });
         m_samples.resetScanRssi(r);
+        m_samples.reports[r].push(settingsReport(m_device.settingsCopy(r)));
     }
     return true;
 }
@@ -215,6 +241,8 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
+        SampleReport report;
+        report.kind = SampleReport::Kind::Scan;
         for (int e = 0; e < kScanEntries; ++e) {
             const uint8_t* entry = payload + kScanEntrySize * e;
             const int slot = entry[1];
@@ -222,10 +250,14 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
             if (entry[0] != r || slot >= SampleBuffers::kScanSlots)
                 continue;
             m_samples.scanRssi[r][slot] = int8_t(entry[2]);
+            report.entries[report.count++] = {uint16_t(slot), int8_t(entry[2])};
             stored = true;
         }
-        if (stored)
+        if (stored) {
+            report.utcMs = utcNowMs();
+            m_samples.reports[r].push(report);
             m_samples.receiverEvents[r].set();
+        }
     }
     return true;
 }
@@ -240,6 +272,8 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
+        SampleReport report;
+        report.kind = SampleReport::Kind::Table;
         for (int e = 0; e < kTableEntries; ++e) {
             const uint8_t* entry = payload + kTableEntrySize * e;
             // Any receiver byte but 0 means receiver 1.
@@ -248,10 +282,14 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
             if (receiver != r || index >= SampleBuffers::kTableSize)
                 continue;
             m_samples.tableRssi[r][index] = int8_t(entry[3]);
+            report.entries[report.count++] = {uint16_t(index), int8_t(entry[3])};
             stored = true;
         }
-        if (stored)
+        if (stored) {
+            report.utcMs = utcNowMs();
+            m_samples.reports[r].push(report);
             m_samples.receiverEvents[r].set();
+        }
     }
     return true;
 }
