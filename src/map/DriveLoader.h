@@ -1,7 +1,7 @@
 #pragma once
 
 #include "PointLayer.h"
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 #include "drive/DriveSummary.h"
 
 #include <QObject>

@@ -110,7 +110,7 @@ void LivePointFeed::check()
     out.point.latitude = p->latitude;
     out.point.longitude = p->longitude;
     out.point.rssi = p->rssi;
-    out.point.colour = out.palette.rgb(p->rssi);
+    out.point.colour = out.palette.argb(p->rssi);
     out.point.timeMs = QDateTime::currentMSecsSinceEpoch();
     emit pointArrived(out);
 }

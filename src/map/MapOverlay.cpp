@@ -1,6 +1,6 @@
 #include "MapOverlay.h"
 
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -97,7 +97,7 @@ void MapOverlay::drawLegend(QPainter& p, const QRectF& view, const RssiPalette& 
     for (int i = 0; i <= 8; ++i) {
         const double t = i / 8.0;
         const int rssi = int(std::lround(palette.minimum() + t * (palette.maximum() - palette.minimum())));
-        g.setColorAt(t, palette.colour(rssi));
+        g.setColorAt(t, QColor::fromRgb(palette.argb(rssi)));
     }
     p.setPen(QPen(kInk, 1));
     p.setBrush(g);

@@ -2,7 +2,7 @@
 
 #include "DotRenderer.h"
 #include "PointLayer.h"
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 
 #include <QImage>
 #include <QString>

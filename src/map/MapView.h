@@ -3,7 +3,7 @@
 #include "MapRenderer.h"
 #include "MapViewport.h"
 #include "PointLayer.h"
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 
 #include <QImage>
 #include <QPointer>

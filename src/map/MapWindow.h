@@ -2,7 +2,7 @@
 
 #include "DriveLoader.h"
 #include "LivePointFeed.h"
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -13,7 +13,7 @@ PointLayer::PointLayer(QString name, RssiPalette palette)
 void PointLayer::add(MapPoint point)
 {
     if (point.colour == 0)
-        point.colour = m_palette.rgb(point.rssi);
+        point.colour = m_palette.argb(point.rssi);
     const QPointF w = TileMath::worldFromGeo(point.latitude, point.longitude);
     m_left = std::min(m_left, w.x());
     m_right = std::max(m_right, w.x());
@@ -33,7 +33,7 @@ void PointLayer::recolour(const RssiPalette& palette)
 {
     m_palette = palette;
     for (MapPoint& p : m_points)
-        p.colour = palette.rgb(p.rssi);
+        p.colour = palette.argb(p.rssi);
 }
 
 QRectF PointLayer::worldBounds() const

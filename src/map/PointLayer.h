@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MapPoint.h"
-#include "RssiPalette.h"
+#include "protocol/RssiPalette.h"
 
 #include <QPointF>
 #include <QRectF>

@@ -135,7 +135,7 @@ TEST_F(MapBesideTheProgram, EveryGpsMessageIsADotInThePalettesColoursAndTheLogge
         const MapPoint& p = layer.point(i);
         const bool red = i >= layer.size() - std::size_t(reds);
         const RssiPalette palette = red ? RssiPalette(-140, -125) : RssiPalette(-120, -50);
-        EXPECT_EQ(p.colour, palette.rgb(p.rssi)) << i;
+        EXPECT_EQ(p.colour, palette.argb(p.rssi)) << i;
         if (red) {
             EXPECT_EQ(QColor(p.colour), QColor(Qt::red)) << "RSSI " << p.rssi << " is at or above the maximum";
         }
@@ -170,7 +170,7 @@ TEST_F(MapBesideTheProgram, EveryGpsMessageIsADotInThePalettesColoursAndTheLogge
     for (std::size_t i = 0; i < drive.size(); ++i)
         EXPECT_TRUE(around.contains(drive.world()[i])) << "sample " << i;
     for (std::size_t i = 0; i < drive.size(); ++i)
-        EXPECT_EQ(drive.point(i).colour, RssiPalette(-120, -50).rgb(drive.point(i).rssi));
+        EXPECT_EQ(drive.point(i).colour, RssiPalette(-120, -50).argb(drive.point(i).rssi));
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "GpxWriter.h"
 #include "KmlWriter.h"
 #include "ProgressBar.h"
-#include "RssiColour.h"
 #include "TextBuffer.h"
 #include "drive/UtcTime.h"
 #include "drive/DriveReader.h"
@@ -179,9 +178,9 @@ TEST(KmlWriter, ReceiverWithoutSamplesHasNoFolderAndOneFixNoRoute)
     EXPECT_EQ(count(single, "<styleUrl>#none</styleUrl>"), 1u);
 }
 
-TEST(RssiColour, BlueAtTheMinimumToRedAtTheMaximumClampedOutside)
+TEST(KmlWriter, StyleColoursAreThePalettesInKmlByteOrder)
 {
-    struct Case { int rssi; double hue; RssiColour::Rgb rgb; const char* kml; };
+    struct Case { int rssi; double hue; RssiPalette::Rgb rgb; const char* kml; };
     const Case cases[] = {
         {-120, 240, {0, 0, 255}, "ffff0000"},  {-130, 240, {0, 0, 255}, "ffff0000"},
         {-50, 0, {255, 0, 0}, "ff0000ff"},     {-20, 0, {255, 0, 0}, "ff0000ff"},
@@ -190,9 +189,10 @@ TEST(RssiColour, BlueAtTheMinimumToRedAtTheMaximumClampedOutside)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rssi);
-        EXPECT_NEAR(RssiColour::hue(c.rssi, -120, -50), c.hue, 1e-6);
-        EXPECT_EQ(RssiColour::of(c.rssi, -120, -50), c.rgb);
-        EXPECT_EQ(RssiColour::kml(c.rssi, -120, -50), c.kml);
+        const RssiPalette palette(-120, -50);
+        EXPECT_NEAR(240.0 * (1.0 - palette.position(c.rssi)), c.hue, 1e-6);
+        EXPECT_EQ(palette.rgb(c.rssi), c.rgb);
+        EXPECT_EQ(KmlWriter::colour(palette.rgb(c.rssi)), c.kml);
     }
 }
 

@@ -41,7 +41,7 @@ TEST(DriveLoader, DrawsTheStrongestValueBetweenTwoFixesForTheChosenReceiver)
     DriveLoader::Result r1 = DriveLoader::load(path, {0, std::nullopt}, palette);
     EXPECT_TRUE(r1.summary.whole()) << r1.summary.error;
     EXPECT_EQ(rssis(r1.layer), (std::vector<int>{-60, -100}));
-    EXPECT_EQ(r1.layer.point(0).colour, palette.rgb(-60));
+    EXPECT_EQ(r1.layer.point(0).colour, palette.argb(-60));
     EXPECT_EQ(r1.layer.point(0).receiver, 0);
     EXPECT_EQ(r1.layer.point(0).channel, 10);
     EXPECT_NEAR(r1.layer.point(0).latitude, 40.1, 1e-6) << "where the strongest was taken";

@@ -98,7 +98,7 @@ TEST_F(MapWindowTest, RecordedDriveIsDrawnInThePalettesColoursAndExported)
     const QPointF first = view->screenPosition(0, 0) * frame.devicePixelRatio();
     const QPointF second = view->screenPosition(0, 1) * frame.devicePixelRatio();
     ASSERT_GT(QLineF(first, second).length(), 12) << "fitted: the dots lie apart";
-    EXPECT_EQ(QColor(frame.pixel(first.toPoint())), RssiPalette(-120, -50).colour(-110));
+    EXPECT_EQ(QColor(frame.pixel(first.toPoint())), QColor::fromRgb(RssiPalette(-120, -50).argb(-110)));
     EXPECT_EQ(QColor(frame.pixel(second.toPoint())), QColor(Qt::red)) << "the range's maximum";
 
     // Hovering finds the point under the pointer and names it.

@@ -1,6 +1,5 @@
 #include "KmlWriter.h"
 
-#include "RssiColour.h"
 
 #include <algorithm>
 
@@ -104,9 +103,10 @@ bool KmlWriter::finish(const DriveSummary&)
               << "</href></Icon></IconStyle><LabelStyle><scale>0</scale></LabelStyle></Style>\n";
     };
     iconStyle("none", "ff808080");
+    const RssiPalette palette(m_rangeMin, m_rangeMax);
     for (int v = m_rangeMin; v <= m_rangeMax; ++v)
         iconStyle(std::string("dbm") + (v < 0 ? "-" : "") + std::to_string(std::abs(v)),
-                  RssiColour::kml(v, m_rangeMin, m_rangeMax));
+                  colour(palette.rgb(v)));
     m_out << "<Style id=\"route\"><LineStyle><color>ff00ffff</color><width>3</width></LineStyle></Style>\n";
 
     bool ok = m_partsOk;
@@ -133,4 +133,11 @@ bool KmlWriter::finish(const DriveSummary&)
     }
     m_out << "</Document>\n</kml>\n";
     return m_out.flush() && ok;
+}
+
+std::string KmlWriter::colour(RssiPalette::Rgb c)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "ff%02x%02x%02x", c.b, c.g, c.r);
+    return text;
 }

@@ -2,6 +2,7 @@
 
 #include "ExportWriter.h"
 #include "PeakSinceFix.h"
+#include "protocol/RssiPalette.h"
 
 #include <array>
 #include <cstdio>
@@ -25,6 +26,9 @@ public:
     void fix(const DriveFix& f) override;
     void sample(const DriveSample& s) override;
     bool finish(const DriveSummary& summary) override;
+
+    // KML's aabbggrr, opaque.
+    static std::string colour(RssiPalette::Rgb c);
 
 private:
     struct Part

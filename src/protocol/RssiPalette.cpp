@@ -15,20 +15,26 @@ double RssiPalette::position(int rssi) const
     return std::clamp(double(rssi - m_min) / double(m_max - m_min), 0.0, 1.0);
 }
 
-QRgb RssiPalette::rgb(int rssi) const
+RssiPalette::Rgb RssiPalette::rgb(int rssi) const
 {
     // HSV with S = V = 1 in closed form: exact pure blue, green and red at
-    // the anchors, and no QColor round trip per point.
+    // the anchors, and no colour-library round trip per point.
     const double hue = 240.0 * (1.0 - position(rssi)); // degrees
     const double sector = hue / 60.0;
     const int i = std::min(int(sector), 3);
     const double f = sector - i;
-    const int rising = int(f * 255.0 + 0.5);
-    const int falling = 255 - rising;
+    const auto rising = uint8_t(f * 255.0 + 0.5);
+    const auto falling = uint8_t(255 - rising);
     switch (i) {
-    case 0: return qRgb(255, rising, 0);   // red to yellow
-    case 1: return qRgb(falling, 255, 0);  // yellow to green
-    case 2: return qRgb(0, 255, rising);   // green to cyan
-    default: return qRgb(0, falling, 255); // cyan to blue (f is 1 at 240°)
+    case 0: return {255, rising, 0};   // red to yellow
+    case 1: return {falling, 255, 0};  // yellow to green
+    case 2: return {0, 255, rising};   // green to cyan
+    default: return {0, falling, 255}; // cyan to blue (f is 1 at 240°)
     }
+}
+
+uint32_t RssiPalette::argb(int rssi) const
+{
+    const Rgb c = rgb(rssi);
+    return 0xff000000u | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }

@@ -1,22 +1,30 @@
 #pragma once
 
-#include <QColor>
+#include <cstdint>
 
-// The drive-test palette: blue (hue 240°) at the range's minimum through
+// The one RSSI palette of every picture we make (map dots, exports, coverage
+// cells, the scan history): blue (hue 240°) at the range's minimum through
 // green to red (hue 0°) at its maximum, full saturation and value, clamped
 // outside. The logger passes the range on unchecked, so a reversed range is
 // read lowest-to-highest and an empty one splits at its single value.
 class RssiPalette
 {
 public:
+    struct Rgb
+    {
+        uint8_t r = 0, g = 0, b = 0;
+        bool operator==(const Rgb&) const = default;
+    };
+
     RssiPalette(int minimum = -120, int maximum = -50); // dBm, either order
 
     int minimum() const { return m_min; } // dBm
     int maximum() const { return m_max; } // dBm
 
     double position(int rssi) const; // 0 at the minimum, 1 at the maximum
-    QRgb rgb(int rssi) const;
-    QColor colour(int rssi) const { return QColor::fromRgb(rgb(rssi)); }
+    Rgb rgb(int rssi) const;
+    // Opaque 0xAARRGGBB, the layout of Qt's QRgb.
+    uint32_t argb(int rssi) const;
 
     bool operator==(const RssiPalette&) const = default;
 
