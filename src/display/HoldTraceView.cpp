@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kAxis = WaterfallGeometry::kAxisWidth;
-constexpr int kTopMargin = 16;    // px, room for the key
+constexpr int kTopMargin = HoldTraceView::kKeyHeight;
 constexpr int kLabelHeight = 62;  // px, the column labels below the plot, written upwards
 constexpr int kScaleStep = 15;    // dB between scale lines
 

@@ -13,6 +13,7 @@ class HoldTraceView : public QWidget
 public:
     static constexpr int kBottomDbm = -120; // dBm
     static constexpr int kTopDbm = -30;     // dBm
+    static constexpr int kKeyHeight = 16;   // px above the plot, for the traces' key
     static const QColor kMaxColour;
     static const QColor kMinColour;
     static const QColor kAverageColour;

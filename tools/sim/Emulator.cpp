@@ -308,6 +308,14 @@ void Emulator::applyControl(const std::string& line, double t)
     case ControlCommand::Quit: m_quit = true; break;
     case ControlCommand::Pause: m_paused = c.on; break;
     case ControlCommand::Drain: m_drainAsked = true; break;
+    case ControlCommand::Step:
+        if (m_replay)
+            break;
+        // The device announces new settings, then its channels under them.
+        m_model.setStep(c.stepRaw);
+        enqueue(m_model.receiverSetup());
+        enqueue(m_model.startMeasurement(m_model.mode(), t));
+        break;
     }
     std::cerr << "tavrix-sim: " << line << std::endl;
 }
