@@ -29,6 +29,35 @@ HoldTraceView::HoldTraceView(const ScanHistory& history, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+std::vector<int> HoldTraceView::traceRows() const
+{
+    std::vector<int> rows;
+    const HistorySection* s = m_history.newestSection();
+    if (!s)
+        return rows;
+    rows.reserve(3 * s->columns.size() + 2);
+    // The section's start tells two sections with equal holds apart.
+    rows.push_back(int(s->firstRow));
+    rows.push_back(int(s->columns.size()));
+    for (std::size_t c = 0; c < s->columns.size(); ++c) {
+        if (s->count[c] == 0) {
+            rows.insert(rows.end(), {-1, -1, -1});
+            continue;
+        }
+        rows.insert(rows.end(), {yOf(s->maxHold[c]), yOf(s->minHold[c]), yOf(s->average(c))});
+    }
+    return rows;
+}
+
+void HoldTraceView::holdsChanged()
+{
+    std::vector<int> rows = traceRows();
+    if (rows == m_shownRows)
+        return;
+    m_shownRows = std::move(rows);
+    update();
+}
+
 void HoldTraceView::setShowFrequency(bool frequency)
 {
     if (frequency == m_frequency)
@@ -60,7 +89,9 @@ int HoldTraceView::yOf(double dBm) const
 int HoldTraceView::xOf(int column) const
 {
     const HistorySection* s = m_history.newestSection();
-    const int width = std::max(1, this->width() - kAxis - WaterfallGeometry::kRightMargin);
+    int width = std::max(1, this->width() - kAxis - WaterfallGeometry::kRightMargin);
+    if (s && s->kind == SampleReport::Kind::Single)
+        width = WaterfallGeometry::singleStripWidth(width);
     return kAxis + int(WaterfallGeometry(width, s ? int(s->columns.size()) : 1).centre(column));
 }
 
@@ -96,10 +127,12 @@ void HoldTraceView::paintEvent(QPaintEvent*)
     }
 
     const HistorySection* s = m_history.newestSection();
+    m_shownRows = traceRows();
     if (!s)
         return;
     const int n = int(s->columns.size());
-    const WaterfallGeometry g(width, n);
+    const int traceWidth = s->kind == SampleReport::Kind::Single ? WaterfallGeometry::singleStripWidth(width) : width;
+    const WaterfallGeometry g(traceWidth, n);
 
     // Each column's hold as a flat step across its width, so a lone channel
     // of a scan list reads as a level, not a spike to its neighbours.
@@ -111,8 +144,8 @@ void HoldTraceView::paintEvent(QPaintEvent*)
                 open = false;
                 continue;
             }
-            const double left = plot.left() + double(c) * width / n;
-            const double right = plot.left() + double(c + 1) * width / n;
+            const double left = plot.left() + double(c) * traceWidth / n;
+            const double right = plot.left() + double(c + 1) * traceWidth / n;
             const double y = yOf(value(std::size_t(c)));
             if (!open)
                 path.moveTo(left, y);

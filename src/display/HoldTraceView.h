@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <vector>
+
 class ScanHistory;
 
 // Above the waterfall: the max hold, min hold and average of each channel of
@@ -20,6 +22,10 @@ public:
 
     explicit HoldTraceView(const ScanHistory& history, QWidget* parent = nullptr);
 
+    // After the history got rows: repaints only when a trace would move by a
+    // pixel, as the average of a busy channel shifts by fractions of one.
+    void holdsChanged();
+
     void setShowFrequency(bool frequency);
     bool showFrequency() const { return m_frequency; }
 
@@ -34,7 +40,10 @@ protected:
 
 private:
     int plotHeight() const;
+    // Each trace's pixel row per column, and the section they belong to.
+    std::vector<int> traceRows() const;
 
     const ScanHistory& m_history;
     bool m_frequency = true;
+    std::vector<int> m_shownRows;
 };

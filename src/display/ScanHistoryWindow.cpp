@@ -84,7 +84,7 @@ ScanHistoryWindow::ScanHistoryWindow(int receiver, ScanHistory& history, QWidget
 void ScanHistoryWindow::rowsAdded()
 {
     m_waterfall->rowsAdded();
-    m_traces->update();
+    m_traces->holdsChanged();
 }
 
 // Hidden, it was told nothing: it catches up in one go.

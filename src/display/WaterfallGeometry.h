@@ -34,6 +34,10 @@ public:
     // Label every this many columns so that labels stay labelWidth apart.
     int labelStride(int labelWidth) const;
 
+    // A single channel is drawn as wide as one of the ten scan channels, at
+    // the left: a strip, not a wall of one colour.
+    static int singleStripWidth(int plotWidth) { return plotWidth > 10 ? plotWidth / 10 : plotWidth; }
+
     static bool hasTimeLabel(uint64_t row) { return row % kRowsPerTimeLabel == 0; }
 
 private:

@@ -61,6 +61,11 @@ int WaterfallView::plotWidth() const
     return std::max(1, width() - kAxis - WaterfallGeometry::kRightMargin);
 }
 
+int WaterfallView::sectionWidth(const HistorySection& s) const
+{
+    return s.kind == SampleReport::Kind::Single ? WaterfallGeometry::singleStripWidth(plotWidth()) : plotWidth();
+}
+
 int WaterfallView::visibleRows() const
 {
     return (height() + kRowHeight - 1) / kRowHeight;
@@ -150,7 +155,7 @@ void WaterfallView::drawRow(uint64_t n, int y)
     m_levelsSection = s.firstRow;
     m_levelsRow = n;
 
-    const int width = plotWidth();
+    const int width = sectionWidth(s);
     const WaterfallGeometry g(width, int(s.columns.size()));
     auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
     std::fill(line, line + m_image.width(), kBackground);
@@ -198,7 +203,7 @@ QPoint WaterfallView::cellCentre(uint64_t row, int column) const
     if (row >= end || end - 1 - row >= uint64_t(visibleRows()) || row < m_history.firstRow())
         return {-1, -1};
     const HistorySection& s = m_history.sectionOf(row);
-    const WaterfallGeometry g(plotWidth(), int(s.columns.size()));
+    const WaterfallGeometry g(sectionWidth(s), int(s.columns.size()));
     if (column < 0 || column >= g.columns())
         return {-1, -1};
     return {kAxis + int(g.centre(column)), int(end - 1 - row) * kRowHeight};
@@ -210,7 +215,7 @@ QString WaterfallView::readout(QPoint p) const
     if (!rowAt(p.y(), n))
         return {};
     const HistorySection& s = m_history.sectionOf(n);
-    const int column = WaterfallGeometry(plotWidth(), int(s.columns.size())).columnAt(p.x() - kAxis);
+    const int column = WaterfallGeometry(sectionWidth(s), int(s.columns.size())).columnAt(p.x() - kAxis);
     if (column < 0)
         return {};
     const int level = m_history.levelsAt(n)[std::size_t(column)];

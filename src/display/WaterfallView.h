@@ -11,6 +11,7 @@
 #include <vector>
 
 class ScanHistory;
+struct HistorySection;
 
 // The waterfall of a receiver's history: one row per report, newest at the
 // top, each cell coloured by the level its channel showed at that report,
@@ -64,6 +65,8 @@ protected:
 
 private:
     int plotWidth() const;
+    // The width a section's columns share.
+    int sectionWidth(const HistorySection& s) const;
     bool rowAt(int y, uint64_t& row) const;
     void drawRow(uint64_t n, int y);
 

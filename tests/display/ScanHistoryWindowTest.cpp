@@ -179,6 +179,28 @@ TEST_F(ScanHistoryWindowTest, aBandChangeDrawsADividerBetweenItsSections)
     EXPECT_FALSE(isDivider(11));
 }
 
+TEST_F(ScanHistoryWindowTest, aSingleChannelIsAStripAsWideAsAScanChannel)
+{
+    ReceiverSettings tuned = a;
+    tuned.current = 6040;
+    SampleReport block;
+    block.kind = Kind::Single;
+    block.count = 1;
+    block.entries[0].dBm = -60;
+    history.add(block, tuned);
+    window->rowsAdded();
+    const WaterfallView& w = *window->waterfall();
+    const QPoint strip = w.cellCentre(0, 0);
+    const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
+    EXPECT_LT(strip.x(), WaterfallGeometry::kAxisWidth + plotWidth / 10);
+    EXPECT_EQ(w.image().pixel(strip), RssiPalette(-120, -30).argb(-60));
+    // Beside the strip there is no channel.
+    const QPoint beside = strip + QPoint(plotWidth / 2, 0);
+    EXPECT_NE(w.image().pixel(beside), RssiPalette(-120, -30).argb(-60));
+    EXPECT_EQ(w.readout(beside), QString());
+    EXPECT_TRUE(w.readout(strip).startsWith("Channel 41  151.0000 MHz"));
+}
+
 TEST_F(ScanHistoryWindowTest, pointingAtACellReadsItsChannelFrequencyTimeAndLevel)
 {
     add(scan(QDateTime(QDate(2026, 12, 9), QTime(19, 56, 57, 123)).toMSecsSinceEpoch(), {{3, -77}}));
