@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <fstream>
 
 ScanHistoryWindow::ScanHistoryWindow(int receiver, ScanHistory& history, QWidget* parent)
@@ -108,7 +109,13 @@ void ScanHistoryWindow::resetHolds()
 
 void ScanHistoryWindow::syncScrollBar()
 {
-    // The bar's top is now; down goes back in time.
+    // The bar's top is now; down goes back in time. Following new rows, the
+    // thumb only shrinks as the history grows: redrawn when that shows, not
+    // for every row, as the bar costs a paint of its own.
+    const int maximum = m_waterfall->maxScrollBack();
+    if (m_waterfall->scrollBack() == 0 && m_scroll->value() == 0 && maximum >= m_scroll->maximum()
+        && maximum - m_scroll->maximum() < std::max(m_waterfall->visibleRows(), maximum / 100))
+        return;
     m_syncing = true;
     m_scroll->setRange(0, m_waterfall->maxScrollBack());
     m_scroll->setPageStep(m_waterfall->visibleRows());
