@@ -1,6 +1,6 @@
 // Feeds arbitrary GPS messages to TGPS::Decode and every text operation;
 // short inputs are zero-padded, long ones cut to one message.
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // Cost of decoding one packet of each message type on the link thread. The
 // device sends a few hundred packets a second at 38400 baud, so anything
 // under a few microseconds leaves the link thread idle.
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "protocol/Decoder.h"
 #include "protocol/DeviceRecord.h"
 #include "protocol/SampleBuffers.h"

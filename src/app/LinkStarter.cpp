@@ -3,6 +3,7 @@
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
 #include "protocol/Decoder.h"
+#include "protocol/MessageCodec.h"
 
 LinkStarter::LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
     : m_device(device)
@@ -33,6 +34,7 @@ void LinkStarter::start()
     auto* link = new TCom_Router(m_link, [decoder](const PacketRecord& packet) {
         decoder->decodePacket(packet);
     }, true);
+    link->setFrameLengths(MessageCodec::frameLengths());
     m_linkThread.store(link);
     link->start();
 

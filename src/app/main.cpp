@@ -3,7 +3,7 @@
 #include "ShowMessageBox.h"
 #include "TavrixVersion.h"
 
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "link/LinkSettings.h"
 #include "platform/WorkerThread.h"
 #include "protocol/DeviceRecord.h"

@@ -3,8 +3,9 @@
 #include "drive/KlfFileReader.h"
 #include "drive/SampleQueue.h"
 #include "drive/UtcTime.h"
-#include "gps/TGPS.h"
+#include "protocol/MessageCodec.h"
 #include "protocol/ReceiverSettings.h"
+#include "protocol/TGPS.h"
 
 #include <cerrno>
 #include <cmath>
@@ -13,25 +14,9 @@
 
 namespace {
 
-constexpr uint8_t kGpsMessage = 0;
-constexpr uint8_t kReceiverSetup = 1;
-constexpr uint8_t kSingleBlockR1 = 2;
-constexpr uint8_t kSingleBlockR2 = 3;
-constexpr uint8_t kCurrentFrequency = 5;
-constexpr uint8_t kScanChannelList = 6;
-constexpr uint8_t kScanReport = 7;
-constexpr uint8_t kTableReport = 9;
-
-constexpr int kSlots = 10;
+constexpr int kSlots = MessageCodec::kScanSlots;
 constexpr int kTableSize = 3072;
-constexpr int kScanEntries = 5;
-constexpr int kTableEntries = 4;
 constexpr int kFixStatus2D = 6;
-
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // std::llround without the library call, which cost as much as placing a
 // sample: below 2^53 the fraction left after truncation is exact.
@@ -85,14 +70,14 @@ public:
     {
         const std::span<const uint8_t> p = r.payload();
         switch (r.type) {
-        case kGpsMessage: gps(p, index); break;
-        case kReceiverSetup: receiverSetup(p); break;
-        case kSingleBlockR1:
-        case kSingleBlockR2: singleBlock(r.type == kSingleBlockR1 ? 0 : 1, p, index); break;
-        case kCurrentFrequency:
-        case kScanChannelList: channelInformation(r.type, p.data(), p.size()); break;
-        case kScanReport: scanReport(p, index); break;
-        case kTableReport: tableReport(p, index); break;
+        case Message::GpsMessage: gps(p, index); break;
+        case Message::ReceiverSetup: receiverSetup(p); break;
+        case Message::SingleBlockR1:
+        case Message::SingleBlockR2: singleBlock(MessageCodec::singleBlockReceiver(r.type), p, index); break;
+        case Message::CurrentFrequency:
+        case Message::ScanChannelList: channelInformation(r.type, p.data(), p.size()); break;
+        case Message::ScanReport: scanReport(p, index); break;
+        case Message::TableReport: tableReport(p, index); break;
         default: break;
         }
     }
@@ -106,31 +91,36 @@ public:
 private:
     void channelInformation(uint8_t type, const uint8_t* p, size_t n)
     {
-        if (type == kCurrentFrequency && n >= 8) {
-            for (int r = 0; r < 2; ++r) {
-                m_receivers[r].settings.current = le32(p + 4 * r);
-                m_receivers[r].currentKnown = true;
+        const std::span<const uint8_t> payload(p, n);
+        if (type == Message::CurrentFrequency) {
+            if (const auto m = MessageCodec::currentFrequency(payload)) {
+                for (int r = 0; r < 2; ++r) {
+                    m_receivers[r].settings.current = m->current[size_t(r)];
+                    m_receivers[r].currentKnown = true;
+                }
             }
-        } else if (type == kScanChannelList && n >= 8 * kSlots) {
-            for (int r = 0; r < 2; ++r) {
-                ReceiverSettings& s = m_receivers[r].settings;
-                for (int slot = 0; slot < kSlots; ++slot)
-                    s.scanChannels[size_t(slot)] = le32(p + 4 * (kSlots * r + slot));
-                s.current = s.scanChannels[0];
-                m_receivers[r].currentKnown = true;
-                m_receivers[r].scanKnown = true;
+        } else if (type == Message::ScanChannelList) {
+            if (const auto m = MessageCodec::scanChannelList(payload)) {
+                for (int r = 0; r < 2; ++r) {
+                    ReceiverSettings& s = m_receivers[r].settings;
+                    s.scanChannels = m->channels[size_t(r)];
+                    s.current = s.scanChannels[0];
+                    m_receivers[r].currentKnown = true;
+                    m_receivers[r].scanKnown = true;
+                }
             }
         }
     }
 
     void receiverSetup(std::span<const uint8_t> p)
     {
-        if (p.size() < 25)
+        const auto m = MessageCodec::receiverSetup(p);
+        if (!m)
             return;
         // An inactive receiver's block is not read: it keeps its settings.
         for (int r = 0; r < 2; ++r) {
-            if (p[0] & (1 << r)) {
-                m_receivers[r].settings.storeBlock(p.data() + 1 + 12 * r);
+            if (m->active(r)) {
+                m_receivers[r].settings.storeBlock(m->blocks[size_t(r)].data());
                 m_receivers[r].settingsKnown = true;
             }
         }
@@ -139,16 +129,14 @@ private:
     void singleBlock(int r, std::span<const uint8_t> p, uint64_t index)
     {
         // An empty block measured nothing; the program's -120 for it is a fill value.
-        if (p.empty())
+        const auto mean = MessageCodec::singleBlock(p).mean();
+        if (!mean)
             return;
-        int64_t sum = 0;
-        for (uint8_t b : p)
-            sum += int8_t(b);
         DriveSample s;
         s.record = index;
         s.receiver = uint8_t(r);
         s.mode = SampleMode::Single;
-        s.rssi = int8_t(sum / int64_t(p.size()));
+        s.rssi = *mean;
         const Receiver& rx = m_receivers[r];
         if (rx.settingsKnown && rx.currentKnown) {
             s.channel = rx.settings.channelOf(rx.settings.current);
@@ -159,21 +147,22 @@ private:
 
     void scanReport(std::span<const uint8_t> p, uint64_t index)
     {
-        if (p.size() < 3 * kScanEntries)
+        const auto report = MessageCodec::scanReport(p);
+        if (!report)
             return;
-        for (int e = 0; e < kScanEntries; ++e) {
-            const uint8_t* entry = p.data() + 3 * e;
-            if (entry[0] > 1 || entry[1] >= kSlots || repeatsEarlier(p.data(), e, 3))
+        for (size_t e = 0; e < report->size(); ++e) {
+            const MessageCodec::ScanEntry& entry = (*report)[e];
+            if (entry.receiver > 1 || entry.slot >= kSlots || repeatsEarlier(*report, e))
                 continue;
             DriveSample s;
             s.record = index;
-            s.receiver = entry[0];
-            s.slot = entry[1];
+            s.receiver = entry.receiver;
+            s.slot = entry.slot;
             s.mode = SampleMode::Scan;
-            s.rssi = int8_t(entry[2]);
-            const Receiver& rx = m_receivers[entry[0]];
+            s.rssi = entry.rssi;
+            const Receiver& rx = m_receivers[entry.receiver];
             if (rx.settingsKnown && rx.scanKnown) {
-                const uint32_t value = rx.settings.scanChannels[entry[1]];
+                const uint32_t value = rx.settings.scanChannels[entry.slot];
                 s.channel = rx.settings.channelOf(value);
                 s.frequencyMHz = rx.mhz(value);
             }
@@ -183,20 +172,20 @@ private:
 
     void tableReport(std::span<const uint8_t> p, uint64_t index)
     {
-        if (p.size() < 4 * kTableEntries)
+        const auto report = MessageCodec::tableReport(p);
+        if (!report)
             return;
-        for (int e = 0; e < kTableEntries; ++e) {
-            const uint8_t* entry = p.data() + 4 * e;
-            const int tableIndex = entry[1] | (entry[2] << 8);
+        for (size_t e = 0; e < report->size(); ++e) {
+            const MessageCodec::TableEntry& entry = (*report)[e];
             // 0 dBm is the table's "never received", shown empty by the program.
-            if (tableIndex >= kTableSize || entry[3] == 0 || repeatsEarlier(p.data(), e, 4))
+            if (entry.index >= kTableSize || entry.rssi == 0 || repeatsEarlier(*report, e))
                 continue;
             DriveSample s;
             s.record = index;
-            s.receiver = entry[0] != 0 ? 1 : 0;
+            s.receiver = uint8_t(entry.receiver());
             s.mode = SampleMode::Table;
-            s.rssi = int8_t(entry[3]);
-            s.channel = tableIndex + 1;
+            s.rssi = entry.rssi;
+            s.channel = entry.index + 1;
             const Receiver& rx = m_receivers[s.receiver];
             if (rx.settingsKnown) {
                 const ReceiverSettings& st = rx.settings;
@@ -208,10 +197,11 @@ private:
 
     // A report with fewer readings than entries fills the rest with copies;
     // a copy is the same reading, not a second one.
-    static bool repeatsEarlier(const uint8_t* entries, int e, int size)
+    template <class Entries>
+    static bool repeatsEarlier(const Entries& entries, size_t e)
     {
-        for (int k = 0; k < e; ++k)
-            if (std::memcmp(entries + size * k, entries + size * e, size_t(size)) == 0)
+        for (size_t k = 0; k < e; ++k)
+            if (entries[k] == entries[e])
                 return true;
         return false;
     }
@@ -220,8 +210,8 @@ private:
     {
         DriveFix f;
         f.record = index;
-        if (p.size() >= size_t(TGPS::kMessageSize)) {
-            m_gps.Decode(p.data());
+        if (const auto message = MessageCodec::gpsMessage(p)) {
+            m_gps.Decode(message->data());
             f.latitude = m_gps.Latitude;
             f.longitude = m_gps.Longitude;
             f.heightM = m_gps.MSLHeight / 100.0;

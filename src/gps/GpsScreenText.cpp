@@ -1,6 +1,6 @@
 #include "GpsScreenText.h"
 
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 
 #include <algorithm>
 #include <cstdio>

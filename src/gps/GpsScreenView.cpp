@@ -2,7 +2,7 @@
 
 #include "gps/GpsScreen.h"
 #include "gps/GpsScreenText.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "MapExport.h"
 
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "platform/Broadcast.h"
 
 #include <cmath>

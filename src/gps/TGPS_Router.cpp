@@ -1,9 +1,9 @@
 #include "TGPS_Router.h"
 
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/GpsView.h"
 #include "gps/MapExport.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "protocol/DeviceRecord.h"
 
 TGPS_Router::TGPS_Router(GpsRecord& gps, DeviceRecord& device, GpsView* view, MapExport* map, bool createSuspended)

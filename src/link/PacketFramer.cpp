@@ -10,43 +10,63 @@
 //
 // Error policy, as gpsd's lexer has it: a sync byte may be noise, and then
 // the frame it seemed to start swallows real frames. So whenever a frame is
-// rejected, for a length outside 1..2047 (taken as signed 16-bit) or a body
-// whose XOR is not 0, the sync byte alone is discarded and every byte after
-// it is fed again, the length bytes included; a valid frame inside is still
-// found. Each rejection moves the hunt on by at least the false sync byte,
-// so the rescan always ends. There is no escaping: 0xAA inside a valid body
-// is plain data. There is no inter-byte timeout either: a truncated packet
-// is completed by whatever bytes follow, fails, and is rescanned.
+// rejected, the sync byte alone is discarded and every byte after it is fed
+// again, the length bytes included; a valid frame inside is still found.
+// Each rejection moves the hunt on by at least the false sync byte, so the
+// rescan always ends. There is no escaping: 0xAA inside a valid body is
+// plain data. A frame is rejected
+//   - at its high length byte, for L outside 1..2047 (taken as signed);
+//   - at its type byte, for L longer than that type can be (the codec's
+//     FrameLengths table). A false sync usually reads the next real frame's
+//     sync as its type, so 0xAA is no plausible type; known fixed-size
+//     messages may be as long as their payload, single-channel blocks as long
+//     as the format allows, the GPS message and types we do not know up to
+//     256 bytes, so the device's unknown short messages are still passed on
+//     and logged. Without the check, a corrupt length waits for up to 2047
+//     bytes, and when those happen to be whole frames of one length their XOR
+//     is 0 and the false frame passes as a packet, swallowing them all;
+//   - at its last byte, for a body whose XOR is not 0;
+//   - when the line stays quiet longer than the frame's missing bytes need at
+//     38400 baud plus kQuietMarginMs (lineQuiet(), called by the link
+//     thread, which owns the clock): a device that pauses, or a corrupt
+//     length no frame follows, no longer holds the frames behind the false
+//     sync until more bytes come.
+// Shorter frames than a type's message are passed on: the decoder leaves
+// them undecoded and the log keeps them as they came.
 PacketFramer::Step PacketFramer::step(uint8_t b)
 {
     switch (m_state) {
-    case State::WaitSync:
+    case State::WaitSync: // hunting: noise is dropped
         if (b == PacketRecord::kSync)
             m_state = State::WaitLengthLow;
         return Step::More;
 
-    case State::WaitLengthLow:
+    case State::WaitLengthLow: // took the sync byte
         m_length = b;
         m_state = State::WaitLengthHigh;
         return Step::More;
 
-    case State::WaitLengthHigh:
+    case State::WaitLengthHigh: // took sync and the low length byte
         m_length = int16_t(uint16_t(m_length) | uint16_t(b << 8));
+        m_count = 0;
         if (m_length <= 0 || m_length > kMaxLength) {
             ++m_droppedHeaders;
-            m_count = 0;
             m_state = State::WaitSync;
             return Step::Rescan;
         }
-        m_count = 0;
         m_checksum = 0;
         m_state = State::ReadBody;
         return Step::More;
 
-    case State::ReadBody:
+    case State::ReadBody: // took a header and m_count body bytes
         m_body[size_t(m_count)] = b;
         ++m_count;
         m_checksum ^= b;
+        if (m_count == 1 && !m_lengths.plausible(b, m_length)) {
+            ++m_droppedHeaders;
+            m_state = State::WaitSync;
+            return Step::Rescan;
+        }
         if (m_count < m_length)
             return Step::More;
         m_state = State::WaitSync;
@@ -60,12 +80,14 @@ PacketFramer::Step PacketFramer::step(uint8_t b)
 }
 
 // After a rejection: puts the bytes of the rejected frame that followed its
-// sync byte, except the last one, in front of the bytes still to be
-// rescanned. The last one is the byte step() was just given; the caller
-// feeds it again after these.
-void PacketFramer::pushBack()
+// sync byte in front of the bytes still to be rescanned. consumed counts
+// them from the low length byte on: 1 + m_count in step's states before a
+// length, 2 + m_count once the header is whole. A rejection inside step
+// leaves out its last byte, the one step was just given, which the caller
+// feeds again after these.
+void PacketFramer::pushBack(size_t consumed)
 {
-    const size_t k = 1 + size_t(m_count); // length low, length high, body but its last byte
+    const size_t k = consumed;
     const size_t tail = m_rescanEnd - m_rescanBegin;
     if (k + tail > m_rescan.size()) { // cannot happen, see m_rescan
         m_rescanBegin = m_rescanEnd = 0;
@@ -93,7 +115,7 @@ bool PacketFramer::feedRescan()
             return true;
         case Step::Rescan:
             --m_rescanBegin;
-            pushBack();
+            pushBack(1 + size_t(m_count));
             break;
         }
     }
@@ -110,7 +132,7 @@ bool PacketFramer::pushByte(uint8_t b)
         case Step::Packet:
             return true;
         case Step::Rescan:
-            pushBack();
+            pushBack(1 + size_t(m_count));
             break;
         }
     } else if (m_rescanEnd == m_rescan.size()) {
@@ -147,7 +169,7 @@ size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
             if (!sync)
                 return n;
             i = size_t(static_cast<const uint8_t*>(sync) - data);
-        } else if (m_state == State::ReadBody) {
+        } else if (m_state == State::ReadBody && m_count > 0) { // the type byte goes through step
             const size_t run = std::min(n - i, size_t(m_length - m_count - 1));
             if (run > 0) {
                 const uint8_t* p = data + i;
@@ -178,7 +200,7 @@ size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
             completed = true;
             return i + 1;
         case Step::Rescan:
-            pushBack(); // data[i] is fed again after the pushed-back bytes
+            pushBack(1 + size_t(m_count)); // data[i] is fed again after the pushed-back bytes
             break;
         }
     }
@@ -197,6 +219,37 @@ int PacketFramer::bytesToComplete() const
     case State::ReadBody: return std::max(1, m_length - m_count);
     }
     return 1;
+}
+
+int PacketFramer::quietLimitMs() const
+{
+    int missing = 0;
+    switch (m_state) {
+    case State::WaitSync: return -1;
+    case State::WaitLengthLow: missing = 3; break; // the shortest frame's rest
+    case State::WaitLengthHigh: missing = 2; break;
+    case State::ReadBody: missing = m_length - m_count; break;
+    }
+    return (missing * 1000 + kLineBytesPerSecond - 1) / kLineBytesPerSecond + kQuietMarginMs;
+}
+
+bool PacketFramer::lineQuiet()
+{
+    size_t consumed = 0;
+    switch (m_state) {
+    case State::WaitSync: return next();
+    case State::WaitLengthLow: consumed = 0; break;
+    case State::WaitLengthHigh: consumed = 1; break;
+    case State::ReadBody: consumed = 2 + size_t(m_count); break;
+    }
+    ++m_abandonedFrames;
+    m_state = State::WaitSync;
+    if (consumed > 0) {
+        // The rescan buffer is empty here: the link thread takes every packet
+        // with next() before it waits.
+        pushBack(consumed);
+    }
+    return next();
 }
 
 void PacketFramer::copyTo(PacketRecord& record) const

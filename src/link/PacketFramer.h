@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/FrameLengths.h"
 #include "link/PacketRecord.h"
 
 #include <array>
@@ -10,11 +11,25 @@
 //
 // Frame: AA, length L (16-bit little-endian), then L body bytes: type,
 // payload, checksum; the body XORs to 0. Only the link thread feeds it.
+// How it recovers from noise and false sync bytes is told in
+// PacketFramer.cpp.
 class PacketFramer
 {
 public:
     static constexpr int kBodySize = 2048;
     static constexpr int kMaxLength = kBodySize - 1; // largest L accepted
+    static_assert(kMaxLength == FrameLengths::kMaxLength);
+
+    // The device's line: 38400 baud, 10 bits a byte.
+    static constexpr int kLineBytesPerSecond = 3840;
+    // Added to the time a frame's missing bytes need on the line before a
+    // quiet line gives the frame up, ms: covers the USB adapter's 16 ms
+    // latency timer and a loaded machine's scheduling.
+    static constexpr int kQuietMarginMs = 50;
+
+    // lengths: the longest L each type may have (the codec's table); by
+    // default every L the frame format allows.
+    explicit PacketFramer(const FrameLengths& lengths = FrameLengths()) : m_lengths(lengths) {}
 
     // Each state is named for what has been consumed so far.
     enum class State : uint8_t {
@@ -52,6 +67,16 @@ public:
     // that many are in without delaying any packet.
     int bytesToComplete() const;
 
+    // How long, in ms, the line may stay quiet after its last byte before
+    // the frame in progress is given up: the time its missing bytes need on
+    // the line plus kQuietMarginMs. -1 when no frame is in progress, so an
+    // idle line needs no time-out.
+    int quietLimitMs() const;
+    // The line has been quiet for quietLimitMs(): gives the frame in progress
+    // up and rescans the bytes after its sync byte. True when that finds a
+    // packet; call next() until it returns false for the rest.
+    bool lineQuiet();
+
     // Back to the hunt for a sync byte, e.g. after the link was reopened and
     // a half-received packet can never be completed. Counters are kept.
     void reset()
@@ -60,14 +85,16 @@ public:
         m_rescanBegin = m_rescanEnd = 0;
     }
 
-    // Diagnostics: headers rejected for their length, bodies with a bad XOR.
+    // Diagnostics: headers rejected for their length (outright or for their
+    // type), bodies with a bad XOR, frames given up on a quiet line.
     uint32_t droppedHeaders() const { return m_droppedHeaders; }
     uint32_t badChecksums() const { return m_badChecksums; }
+    uint32_t abandonedFrames() const { return m_abandonedFrames; }
 
 private:
     enum class Step : uint8_t { More, Packet, Rescan };
     Step step(uint8_t b);
-    void pushBack();
+    void pushBack(size_t consumed);
     bool feedRescan();
 
     State m_state = State::WaitSync;
@@ -76,6 +103,8 @@ private:
     int16_t m_count = 0;    // body bytes received so far
     uint32_t m_droppedHeaders = 0;
     uint32_t m_badChecksums = 0;
+    uint32_t m_abandonedFrames = 0;
+    FrameLengths m_lengths;
     std::array<uint8_t, kBodySize> m_body{}; // [0] type, [1..L-2] payload, [L-1] checksum
     // Bytes that followed a false sync byte, fed again before new input.
     // They are always one stretch of the stream no longer than a header and

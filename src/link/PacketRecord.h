@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/ByteOrder.h"
+
 #include <array>
 #include <cstdint>
 
@@ -13,12 +15,8 @@ struct PacketRecord
 
     std::array<uint8_t, kSize> bytes{};
 
-    uint16_t length() const { return uint16_t(bytes[1] | (bytes[2] << 8)); }
-    void setLength(uint16_t l)
-    {
-        bytes[1] = uint8_t(l & 0xFF);
-        bytes[2] = uint8_t(l >> 8);
-    }
+    uint16_t length() const { return ByteOrder::getleu16(&bytes[1]); }
+    void setLength(uint16_t l) { ByteOrder::putle16(&bytes[1], l); }
     uint8_t type() const { return bytes[3]; }
     const uint8_t* payload() const { return &bytes[4]; }
     // L - 2 for a well-formed packet; 0 when L < 2.

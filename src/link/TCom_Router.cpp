@@ -1,13 +1,15 @@
 #include "TCom_Router.h"
 
 #include "LinkSettings.h"
-#include "MessageType.h"
+#include "OpeningRequest.h"
 #include "PacketFramer.h"
 #include "SerialPort.h"
 #include "UsbPort.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -18,6 +20,7 @@
 namespace {
 
 constexpr int kReopenEveryMs = 1000;
+constexpr int kMaxReadThreshold = 255; // VMIN is one byte
 
 } // namespace
 
@@ -44,22 +47,43 @@ struct TCom_Router::Impl
     // Between reads the thread sleeps until the framer's next packet can be
     // complete: at 3840 B/s the bytes still missing cannot come sooner, so
     // waiting for them costs no latency and saves a wake-up for every few
-    // bytes the line brings. Idle, it sleeps until data or Terminate().
+    // bytes the line brings. Idle, with no frame in progress, it sleeps until
+    // data or Terminate().
+    //
+    // While a frame is in progress the sleep ends after the framer's quiet
+    // limit, counted from the last byte read, and a read that then finds
+    // nothing proves the line quiet: the framer gives the frame up, so the
+    // frames behind a false sync come out now. A frame that outlives its
+    // limit is a false one or a paused device; the bytes that came below the
+    // read threshold meanwhile arrived at times unknown (and a tty may hold
+    // them back until a read), so from then on every byte wakes the thread
+    // and the next quiet limit is measured from the true last byte. A frame
+    // missing more bytes than a tty's threshold can count (255) gets the same
+    // from the start: only long single-channel blocks and false frames do.
     //
     // A short read took everything waiting, so the wait comes next rather
     // than a read that finds nothing.
     void readUntilLost(LinkTransport& port, const WorkerThread& thread)
     {
+        using Clock = std::chrono::steady_clock;
         std::array<uint8_t, LinkTransport::kReadBufferSize> buffer{};
         PacketRecord record;
+        Clock::time_point lastData = Clock::now();
+        const auto quietForMs = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastData).count();
+        };
+        bool overdue = false; // the frame in progress outlived a quiet limit
         while (!thread.Terminated()) {
             const int16_t n = port.read(buffer.data());
             if (n > 0) {
+                lastData = Clock::now();
                 for (size_t at = 0; at < size_t(n);) {
                     bool completed;
                     at += packetFramer.pushBytes(buffer.data() + at, size_t(n) - at, completed);
-                    if (completed)
+                    if (completed) {
                         deliver(record);
+                        overdue = false;
+                    }
                 }
                 // A rejected frame's bytes are rescanned; packets found in them
                 // must not wait for the next read.
@@ -70,11 +94,30 @@ struct TCom_Router::Impl
             } else if (port.lost()) {
                 return;
             }
-            port.setReadThreshold(packetFramer.bytesToComplete());
             // Without a wake descriptor the flag is looked at every 10 ms.
-            const int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
-            if (port.waitForData(timeoutMs, linkWakeFd) == LinkTransport::WaitResult::Lost)
+            int timeoutMs = linkWakeFd >= 0 ? -1 : 10;
+            const int quietMs = packetFramer.quietLimitMs();
+            if (quietMs < 0) {
+                overdue = false;
+            } else {
+                const int64_t quietFor = quietForMs();
+                if (n <= 0 && quietFor >= quietMs) {
+                    if (packetFramer.lineQuiet())
+                        deliver(record);
+                    while (packetFramer.next())
+                        deliver(record);
+                    continue;
+                }
+                const int left = int(std::max<int64_t>(1, quietMs - quietFor));
+                timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
+            }
+            const int missing = packetFramer.bytesToComplete();
+            port.setReadThreshold(overdue || missing > kMaxReadThreshold ? 1 : missing);
+            const LinkTransport::WaitResult waited = port.waitForData(timeoutMs, linkWakeFd);
+            if (waited == LinkTransport::WaitResult::Lost)
                 return;
+            if (waited == LinkTransport::WaitResult::Timeout && quietMs >= 0 && quietForMs() >= quietMs)
+                overdue = true;
         }
     }
 
@@ -110,6 +153,11 @@ TCom_Router::TCom_Router(LinkSettings& settings, PacketHandler decodePacket, boo
 {
     if (!createSuspended)
         start();
+}
+
+void TCom_Router::setFrameLengths(const FrameLengths& lengths)
+{
+    d->packetFramer = PacketFramer(lengths);
 }
 
 TCom_Router::~TCom_Router()
@@ -149,7 +197,8 @@ bool TCom_Router::send(PacketRecord record)
 //
 // The idle wait polls the port itself rather than sleeping blindly: a packet
 // is decoded as soon as its last byte arrives, and Terminate() wakes the
-// thread through its wake descriptor, so no wait needs a time-out.
+// thread through its wake descriptor, so the idle wait needs no time-out;
+// only a frame in progress bounds the wait, by the framer's quiet limit.
 void TCom_Router::Execute()
 {
     LinkTransport& port = d->port();
@@ -180,7 +229,7 @@ void TCom_Router::Execute()
         d->settings.setStatusText(connectedText);
         d->settings.linkLost = false;
         d->packetFramer.reset(); // a packet cut by a loss can never complete
-        send(buildFrame(Message::SerialNumberRequest, nullptr, 0));
+        send(buildFrame(kOpeningRequest, nullptr, 0));
 
         d->readUntilLost(port, *this);
         if (Terminated())

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 
+class FrameLengths;
 class LinkSettings;
 
 // The link thread: opens the chosen transport, asks for the serial number,
@@ -20,6 +21,10 @@ public:
     // Starts running at once unless createSuspended (then call start()).
     TCom_Router(LinkSettings& settings, PacketHandler decodePacket, bool createSuspended = false);
     ~TCom_Router() override;
+
+    // The longest frame each type may be, from the codec; before start().
+    // Unset, the framer takes every length the frame format allows.
+    void setFrameLengths(const FrameLengths& lengths);
 
     // Writes the frame held in the record (L + 3 bytes); true when all went out.
     bool send(PacketRecord record);

@@ -1,11 +1,11 @@
 #include "LogControl.h"
 
-#include "link/MessageType.h"
 #include "link/PacketRecord.h"
 #include "log/LogFileName.h"
 #include "log/TLogWarningForm.h"
 #include "log/TLog_Router.h"
 #include "protocol/DeviceRecord.h"
+#include "protocol/MessageType.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>

@@ -1,9 +1,9 @@
 #include "Decoder.h"
 
-#include "gps/GpsRecord.h"
-#include "gps/TGPS.h"
 #include "link/PacketFramer.h"
 #include "protocol/DeviceRecord.h"
+#include "protocol/GpsRecord.h"
+#include "protocol/MessageCodec.h"
 #include "protocol/SampleBuffers.h"
 
 #include <chrono>
@@ -11,25 +11,9 @@
 
 namespace {
 
-// Payload sizes the fixed-size messages carry.
-constexpr int kReceiverSetupSize = 1 + 2 * ReceiverSettings::kBlockSize;
-constexpr int kClockMarkerSize = 7;
-constexpr int kCurrentFrequencySize = 8;
-constexpr int kScanChannelListSize = 2 * SampleBuffers::kScanSlots * 4;
-constexpr int kScanEntries = 5;
-constexpr int kScanEntrySize = 3;
-constexpr int kTableEntries = 4;
-constexpr int kTableEntrySize = 4;
-constexpr int kSerialNumberSize = 8;
-
 // The longest packet the framer passes on; anything longer cannot have come
 // from the device and would reach past the record.
 constexpr int kMaxLength = PacketFramer::kMaxLength;
-
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 int64_t utcNowMs()
 {
@@ -44,11 +28,6 @@ SampleReport settingsReport(const ReceiverSettings& settings)
     report.utcMs = utcNowMs();
     report.settings = settings;
     return report;
-}
-
-uint16_t le16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
 }
 
 } // namespace
@@ -86,19 +65,18 @@ void Decoder::decodePacket(const PacketRecord& packet)
     const uint8_t type = packet.type();
     bool decoded = false;
     if (length >= 2) {
-        const uint8_t* payload = packet.payload();
-        const int size = length - 2;
+        const Payload payload(packet.payload(), size_t(length - 2));
         switch (type) {
-        case GpsMessage: decoded = onGpsMessage(payload, size); break;
-        case ReceiverSetup: decoded = onReceiverSetup(payload, size); break;
-        case SingleBlockR1: decoded = onSingleBlock(0, payload, size); break;
-        case SingleBlockR2: decoded = onSingleBlock(1, payload, size); break;
-        case ClockMarker: decoded = onClockMarker(payload, size); break;
-        case CurrentFrequency: decoded = onCurrentFrequency(payload, size); break;
-        case ScanChannelList: decoded = onScanChannelList(payload, size); break;
-        case ScanReport: decoded = onScanReport(payload, size); break;
-        case TableReport: decoded = onTableReport(payload, size); break;
-        case SerialNumber: decoded = onSerialNumber(payload, size); break;
+        case GpsMessage: decoded = onGpsMessage(payload); break;
+        case ReceiverSetup: decoded = onReceiverSetup(payload); break;
+        case SingleBlockR1: decoded = onSingleBlock(0, payload); break;
+        case SingleBlockR2: decoded = onSingleBlock(1, payload); break;
+        case ClockMarker: decoded = onClockMarker(payload); break;
+        case CurrentFrequency: decoded = onCurrentFrequency(payload); break;
+        case ScanChannelList: decoded = onScanChannelList(payload); break;
+        case ScanReport: decoded = onScanReport(payload); break;
+        case TableReport: decoded = onTableReport(payload); break;
+        case SerialNumber: decoded = onSerialNumber(payload); break;
         default: break;
         }
     }
@@ -124,20 +102,22 @@ void Decoder::decodePacket(const PacketRecord& packet)
     m_packetsDecoded.fetch_add(1, std::memory_order_release);
 }
 
-bool Decoder::onGpsMessage(const uint8_t* payload, int size)
+bool Decoder::onGpsMessage(Payload payload)
 {
-    if (size < TGPS::kMessageSize)
+    const auto message = MessageCodec::gpsMessage(payload);
+    if (!message)
         return false;
-    m_gps.Decode(payload);
+    m_gps.Decode(message->data());
     m_gps.gpsEvent.set();
     return true;
 }
 
-bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
+bool Decoder::onReceiverSetup(Payload payload)
 {
-    if (size < kReceiverSetupSize)
+    const auto setup = MessageCodec::receiverSetup(payload);
+    if (!setup)
         return false;
-    const std::array<bool, DeviceRecord::kReceivers> active = {(payload[0] & 0x01) != 0, (payload[0] & 0x02) != 0};
+    const std::array<bool, DeviceRecord::kReceivers> active = {setup->active(0), setup->active(1)};
     // The blocks are stored before the settings are counted, so a display
     // that sees a new generation builds its title from the new settings.
     bool bandChanged[DeviceRecord::kReceivers] = {false, false};
@@ -148,7 +128,7 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
                 continue;
             ReceiverSettings& settings = d.receiverSettings[r];
             const ReceiverSettings before = settings;
-            settings.storeBlock(payload + 1 + ReceiverSettings::kBlockSize * r);
+            settings.storeBlock(setup->blocks[size_t(r)].data());
             bandChanged[r] = settings.lowEdge() != before.lowEdge() || settings.highEdge() != before.highEdge()
                 || settings.stepRaw() != before.stepRaw()
                 || settings.numberingFrom991() != before.numberingFrom991();
@@ -168,16 +148,10 @@ bool Decoder::onReceiverSetup(const uint8_t* payload, int size)
     return true;
 }
 
-bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
+bool Decoder::onSingleBlock(int r, Payload payload)
 {
     pressModeButton(DecoderWindow::Mode::Single);
-    int16_t average = SampleBuffers::kNoSignal;
-    if (size > 0) {
-        int32_t sum = 0; // at most 2045 samples of +-128
-        for (int i = 0; i < size; ++i)
-            sum += int8_t(payload[i]);
-        average = int16_t(sum / size); // truncates toward zero
-    }
+    const int16_t average = MessageCodec::singleBlock(payload).mean().value_or(SampleBuffers::kNoSignal);
     {
         std::lock_guard guard(m_samples.sampleLocks[r]);
         m_samples.singleAverage[r] = average;
@@ -193,35 +167,39 @@ bool Decoder::onSingleBlock(int r, const uint8_t* payload, int size)
     return true;
 }
 
-bool Decoder::onClockMarker(const uint8_t* payload, int size)
+bool Decoder::onClockMarker(Payload payload)
 {
-    if (size < kClockMarkerSize)
+    const auto clock = MessageCodec::clockMarker(payload);
+    if (!clock)
         return false;
-    m_device.edit([&](DeviceRecord::Data& d) { std::memcpy(d.rtc, payload, kClockMarkerSize); });
+    static_assert(sizeof DeviceRecord::Data::rtc == sizeof clock->fields);
+    m_device.edit([&](DeviceRecord::Data& d) { std::memcpy(d.rtc, clock->fields.data(), sizeof d.rtc); });
     m_device.rtcEvent.set();
     return true;
 }
 
-bool Decoder::onCurrentFrequency(const uint8_t* payload, int size)
+bool Decoder::onCurrentFrequency(Payload payload)
 {
-    if (size < kCurrentFrequencySize)
+    const auto frequency = MessageCodec::currentFrequency(payload);
+    if (!frequency)
         return false;
     m_device.edit([&](DeviceRecord::Data& d) {
-        d.receiverSettings[0].current = le32(payload);
-        d.receiverSettings[1].current = le32(payload + 4);
+        for (int r = 0; r < DeviceRecord::kReceivers; ++r)
+            d.receiverSettings[r].current = frequency->current[size_t(r)];
     });
     return true;
 }
 
-bool Decoder::onScanChannelList(const uint8_t* payload, int size)
+bool Decoder::onScanChannelList(Payload payload)
 {
-    if (size < kScanChannelListSize)
+    const auto list = MessageCodec::scanChannelList(payload);
+    if (!list)
         return false;
     for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
         m_device.edit([&](DeviceRecord::Data& d) {
             ReceiverSettings& settings = d.receiverSettings[r];
             for (int slot = 0; slot < SampleBuffers::kScanSlots; ++slot)
-                settings.scanChannels[slot] = le32(payload + 4 * (SampleBuffers::kScanSlots * r + slot));
+                settings.scanChannels[slot] = list->channels[size_t(r)][size_t(slot)];
             settings.current = settings.scanChannels[0];
             settings.scanChannelsKnown = true;
         });
@@ -231,9 +209,10 @@ bool Decoder::onScanChannelList(const uint8_t* payload, int size)
     return true;
 }
 
-bool Decoder::onScanReport(const uint8_t* payload, int size)
+bool Decoder::onScanReport(Payload payload)
 {
-    if (size < kScanEntries * kScanEntrySize)
+    const auto report = MessageCodec::scanReport(payload);
+    if (!report)
         return false;
     pressModeButton(DecoderWindow::Mode::Scan);
     for (int r = 0; r < SampleBuffers::kReceivers; ++r) {
@@ -241,30 +220,29 @@ bool Decoder::onScanReport(const uint8_t* payload, int size)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
-        SampleReport report;
-        report.kind = SampleReport::Kind::Scan;
-        for (int e = 0; e < kScanEntries; ++e) {
-            const uint8_t* entry = payload + kScanEntrySize * e;
-            const int slot = entry[1];
+        SampleReport row;
+        row.kind = SampleReport::Kind::Scan;
+        for (const MessageCodec::ScanEntry& entry : *report) {
             // Entries naming no receiver or slot the state holds are noise.
-            if (entry[0] != r || slot >= SampleBuffers::kScanSlots)
+            if (entry.receiver != r || entry.slot >= SampleBuffers::kScanSlots)
                 continue;
-            m_samples.scanRssi[r][slot] = int8_t(entry[2]);
-            report.entries[report.count++] = {uint16_t(slot), int8_t(entry[2])};
+            m_samples.scanRssi[r][entry.slot] = entry.rssi;
+            row.entries[row.count++] = {uint16_t(entry.slot), entry.rssi};
             stored = true;
         }
         if (stored) {
-            report.utcMs = utcNowMs();
-            m_samples.reports[r].push(report);
+            row.utcMs = utcNowMs();
+            m_samples.reports[r].push(row);
             m_samples.receiverEvents[r].set();
         }
     }
     return true;
 }
 
-bool Decoder::onTableReport(const uint8_t* payload, int size)
+bool Decoder::onTableReport(Payload payload)
 {
-    if (size < kTableEntries * kTableEntrySize)
+    const auto report = MessageCodec::tableReport(payload);
+    if (!report)
         return false;
     pressModeButton(DecoderWindow::Mode::Table);
     for (int r = 0; r < SampleBuffers::kReceivers; ++r) {
@@ -272,36 +250,32 @@ bool Decoder::onTableReport(const uint8_t* payload, int size)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
-        SampleReport report;
-        report.kind = SampleReport::Kind::Table;
-        for (int e = 0; e < kTableEntries; ++e) {
-            const uint8_t* entry = payload + kTableEntrySize * e;
-            // Any receiver byte but 0 means receiver 1.
-            const int receiver = entry[0] == 0 ? 0 : 1;
-            const int index = le16(entry + 1);
-            if (receiver != r || index >= SampleBuffers::kTableSize)
+        SampleReport row;
+        row.kind = SampleReport::Kind::Table;
+        for (const MessageCodec::TableEntry& entry : *report) {
+            if (entry.receiver() != r || entry.index >= SampleBuffers::kTableSize)
                 continue;
-            m_samples.tableRssi[r][index] = int8_t(entry[3]);
-            report.entries[report.count++] = {uint16_t(index), int8_t(entry[3])};
+            m_samples.tableRssi[r][entry.index] = entry.rssi;
+            row.entries[row.count++] = {uint16_t(entry.index), entry.rssi};
             stored = true;
         }
         if (stored) {
-            report.utcMs = utcNowMs();
-            m_samples.reports[r].push(report);
+            row.utcMs = utcNowMs();
+            m_samples.reports[r].push(row);
             m_samples.receiverEvents[r].set();
         }
     }
     return true;
 }
 
-bool Decoder::onSerialNumber(const uint8_t* payload, int size)
+bool Decoder::onSerialNumber(Payload payload)
 {
-    if (size < kSerialNumberSize)
+    const auto serial = MessageCodec::serialNumber(payload);
+    if (!serial)
         return false;
     m_device.edit([&](DeviceRecord::Data& d) {
         std::memset(d.serialNumber, 0, sizeof d.serialNumber);
-        for (int i = 0; i < kSerialNumberSize && payload[i] != 0; ++i)
-            d.serialNumber[i] = char(payload[i]);
+        std::memcpy(d.serialNumber, serial->data(), serial->size());
     });
     requestSettings();
     return true;

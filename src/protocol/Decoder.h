@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/MessageType.h"
 #include "link/PacketRecord.h"
+#include "protocol/MessageType.h"
 #include "protocol/DecoderWindow.h"
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 
 class DeviceRecord;
 class GpsRecord;
@@ -54,17 +55,19 @@ public:
     void requestChannelInfo();
 
 private:
+    using Payload = std::span<const uint8_t>;
+
     // Each returns false when the packet is too short for its payload and so
     // was not decoded.
-    bool onGpsMessage(const uint8_t* payload, int size);
-    bool onReceiverSetup(const uint8_t* payload, int size);
-    bool onSingleBlock(int r, const uint8_t* payload, int size);
-    bool onClockMarker(const uint8_t* payload, int size);
-    bool onCurrentFrequency(const uint8_t* payload, int size);
-    bool onScanChannelList(const uint8_t* payload, int size);
-    bool onScanReport(const uint8_t* payload, int size);
-    bool onTableReport(const uint8_t* payload, int size);
-    bool onSerialNumber(const uint8_t* payload, int size);
+    bool onGpsMessage(Payload payload);
+    bool onReceiverSetup(Payload payload);
+    bool onSingleBlock(int r, Payload payload);
+    bool onClockMarker(Payload payload);
+    bool onCurrentFrequency(Payload payload);
+    bool onScanChannelList(Payload payload);
+    bool onScanReport(Payload payload);
+    bool onTableReport(Payload payload);
+    bool onSerialNumber(Payload payload);
 
     void storeChannelInfo(const PacketRecord& packet);
     void pressModeButton(DecoderWindow::Mode mode);

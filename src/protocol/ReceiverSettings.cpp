@@ -1,13 +1,11 @@
 #include "ReceiverSettings.h"
 
+#include "link/ByteOrder.h"
+
 #include <cstring>
 
-namespace {
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-} // namespace
+using ByteOrder::getleu16;
+using ByteOrder::getleu32;
 
 void ReceiverSettings::storeBlock(const uint8_t* block)
 {
@@ -15,9 +13,9 @@ void ReceiverSettings::storeBlock(const uint8_t* block)
     stepKHz = stepRaw() / 256.0;
 }
 
-uint32_t ReceiverSettings::lowEdge() const { return le32(&m_block[0]); }
-uint32_t ReceiverSettings::highEdge() const { return le32(&m_block[4]); }
-uint16_t ReceiverSettings::stepRaw() const { return uint16_t(m_block[8] | (m_block[9] << 8)); }
+uint32_t ReceiverSettings::lowEdge() const { return getleu32(&m_block[0]); }
+uint32_t ReceiverSettings::highEdge() const { return getleu32(&m_block[4]); }
+uint16_t ReceiverSettings::stepRaw() const { return getleu16(&m_block[8]); }
 
 double ReceiverSettings::toMHz(uint32_t value) const
 {

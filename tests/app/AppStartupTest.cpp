@@ -5,7 +5,7 @@
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "protocol/DeviceRecord.h"

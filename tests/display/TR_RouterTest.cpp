@@ -3,7 +3,7 @@
 #include "display/DBar.h"
 #include "display/ReceiverGraphView.h"
 #include "display/ReceiverView.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "link/PacketFramer.h"
 #include "protocol/Decoder.h"
 #include "protocol/DeviceRecord.h"

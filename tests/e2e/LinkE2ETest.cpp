@@ -2,7 +2,7 @@
 // everything the emulator puts on the line must come out of the framer
 // whole and in order, through noise, corrupt frames, split writes and a
 // pulled plug.
-#include "link/MessageType.h"
+#include "protocol/MessageType.h"
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
 #include "tools/SimProcess.h"

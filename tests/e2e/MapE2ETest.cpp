@@ -6,7 +6,7 @@
 #include "app/Program.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/TMapRange_Form.h"
 #include "link/LinkSettings.h"
 #include "log/LogControl.h"

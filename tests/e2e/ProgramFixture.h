@@ -9,7 +9,7 @@
 #include "app/Program.h"
 #include "app/TMain_Form.h"
 #include "e2e/EmulatorProcess.h"
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "link/LinkSettings.h"
 #include "platform/WorkerThread.h"
 #include "protocol/DeviceRecord.h"

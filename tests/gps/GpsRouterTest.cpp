@@ -1,4 +1,4 @@
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "gps/GpsScreen.h"
 #include "gps/GpsScreenView.h"
 #include "gps/GpsScreenText.h"

@@ -1,5 +1,5 @@
 #include "gps/GpsScreenText.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "gps/GpsTestMessage.h"
 
 #include <gtest/gtest.h>

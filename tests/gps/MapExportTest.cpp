@@ -1,6 +1,6 @@
 #include "gps/MapBlock.h"
 #include "gps/MapExport.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/MapTestSupport.h"
 #include "platform/SharedMemory.h"

@@ -1,5 +1,5 @@
 #include "gps/MapExport.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "gps/GpsTestMessage.h"
 #include "gps/MapTestSupport.h"
 #include "platform/SharedMemory.h"

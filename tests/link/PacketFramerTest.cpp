@@ -17,13 +17,16 @@ struct Fed
     std::vector<Bytes> bodies; // the L body bytes of each reported packet
     uint32_t droppedHeaders = 0;
     uint32_t badChecksums = 0;
+    uint32_t abandonedFrames = 0;
 };
 
 // Feeds the bytes in chunks of chunk bytes, as successive transport reads,
-// byte by byte or in bulk.
-Fed feed(const Bytes& bytes, size_t chunk, bool bulk)
+// byte by byte or in bulk. With quietAtEnd the line then stays quiet: the
+// link thread's part, lineQuiet() while a frame is in progress.
+Fed feed(const Bytes& bytes, size_t chunk, bool bulk, const FrameLengths& lengths = FrameLengths(),
+         bool quietAtEnd = false)
 {
-    PacketFramer framer;
+    PacketFramer framer(lengths);
     Fed fed;
     auto take = [&] { fed.bodies.emplace_back(framer.body(), framer.body() + framer.length()); };
     for (size_t start = 0; start < bytes.size(); start += chunk) {
@@ -42,8 +45,13 @@ Fed feed(const Bytes& bytes, size_t chunk, bool bulk)
                 take();
         }
     }
+    for (int guard = 0; quietAtEnd && framer.quietLimitMs() >= 0 && guard < 10000; ++guard) {
+        for (bool got = framer.lineQuiet(); got; got = framer.next())
+            take();
+    }
     fed.droppedHeaders = framer.droppedHeaders();
     fed.badChecksums = framer.badChecksums();
+    fed.abandonedFrames = framer.abandonedFrames();
     return fed;
 }
 
@@ -376,6 +384,157 @@ TEST(PacketFramer, BytesToCompleteIsExactForAKnownBodyAndNeverTooHigh)
             wake = i + size_t(random.bytesToComplete());
     }
     EXPECT_GT(completions, 150u);
+}
+
+} // namespace
+
+namespace {
+
+// Lengths as a codec for a device like ours hands them down: scan reports
+// (type 7) are 17 bytes from the length on, single blocks (type 2) any
+// length, a type byte 0xAA never plausible, other types up to 256.
+FrameLengths deviceLengths()
+{
+    FrameLengths lengths;
+    for (int type = 0; type < 256; ++type)
+        lengths.setMax(uint8_t(type), 256);
+    lengths.setMax(0x07, 17);
+    lengths.setMax(0x02, FrameLengths::kMaxLength);
+    lengths.setMax(0xAA, 0);
+    return lengths;
+}
+
+Bytes frame(uint8_t type, const Bytes& payload)
+{
+    const PacketRecord r = buildFrame(type, payload.data(), int(payload.size()));
+    return Bytes(r.bytes.begin(), r.bytes.begin() + r.length() + 3);
+}
+
+Bytes scanReport(int n)
+{
+    return frame(0x07, Bytes{0, uint8_t(n % 10), uint8_t(0xB0 + n % 16), 1, 2, 0x9C, 0, 3, 0x9D, 1, 4, 0x9E, 0, 5,
+                             uint8_t(n)});
+}
+
+Bytes scanReports(int count)
+{
+    Bytes out;
+    for (int n = 0; n < count; ++n)
+        out = out + scanReport(n);
+    return out;
+}
+
+std::vector<Bytes> scanBodies(int count)
+{
+    std::vector<Bytes> out;
+    for (int n = 0; n < count; ++n)
+        out.push_back(bodyOf(scanReport(n)));
+    return out;
+}
+
+struct LengthRow
+{
+    const char* legend;
+    Bytes input;
+    std::vector<Bytes> bodies;
+    uint32_t droppedHeaders;
+    uint32_t badChecksums;
+    uint32_t abandonedFrames; // the line stays quiet after the input
+};
+
+std::vector<LengthRow> lengthRows()
+{
+    const Bytes unknown256 = frame(0x42, Bytes(254, 0x11));
+    const Bytes unknown257 = frame(0x42, Bytes(255, 0x11));
+    const Bytes single = frame(0x02, Bytes(2045, 0xC4));
+    const Bytes report = scanReport(1);
+    return {
+        {"corrupt length 2000: the type byte is the next sync, rejected at once",
+         Bytes{0xAA, 0xD0, 0x07} + scanReports(50), scanBodies(50), 1, 0, 0},
+        {"100 reports of one length behind a corrupt length all come out", Bytes{0xAA, 0xD0, 0x07} + scanReports(100),
+         scanBodies(100), 1, 0, 0},
+        {"a scan report longer than its message is no scan report", Bytes{0xAA, 0x12, 0x00, 0x07} + scanReports(3),
+         scanBodies(3), 1, 0, 0},
+        {"type 0xAA with a short length", Bytes{0xAA, 0x05, 0x00} + scanReports(2), scanBodies(2), 1, 0, 0},
+        {"an unknown type up to 256 is passed on", unknown256, {bodyOf(unknown256)}, 0, 0, 0},
+        {"an unknown type of 257 is not", unknown257 + scanReports(1), scanBodies(1), 1, 0, 0},
+        {"a single block may be as long as the format allows", single, {bodyOf(single)}, 0, 0, 0},
+        {"a short frame of a known type is still passed on", Bytes{0xAA, 0x02, 0x00, 0x07, 0x07}, {{0x07, 0x07}}, 0,
+         0, 0},
+        {"corrupt length of a long type: given up on the quiet line, the reports behind it come out",
+         Bytes{0xAA, 0xD0, 0x07, 0x02} + scanReports(50), scanBodies(50), 0, 0, 1},
+        {"a lone sync byte on a quiet line", Bytes{0x01, 0xAA}, {}, 0, 0, 1},
+        {"sync and one length byte on a quiet line", Bytes{0xAA, 0x11}, {}, 0, 0, 1},
+        {"a frame cut short by a pause is given up", Bytes(report.begin(), report.end() - 1), {}, 0, 0, 1},
+    };
+}
+
+TEST(PacketFramer, LengthsThatDoNotFitTheTypeAreRejectedAndAQuietLineGivesUpTheFrame)
+{
+    for (const LengthRow& row : lengthRows()) {
+        for (bool bulk : {false, true}) {
+            for (size_t chunk : {row.input.size(), size_t(1), size_t(7), size_t(4096)}) {
+                SCOPED_TRACE(std::string(row.legend) + (bulk ? ", bulk" : ", byte-wise") + ", chunk " +
+                             std::to_string(chunk));
+                const Fed fed = feed(row.input, chunk, bulk, deviceLengths(), true);
+                EXPECT_EQ(fed.bodies, row.bodies);
+                EXPECT_EQ(fed.droppedHeaders, row.droppedHeaders);
+                EXPECT_EQ(fed.badChecksums, row.badChecksums);
+                EXPECT_EQ(fed.abandonedFrames, row.abandonedFrames);
+            }
+        }
+    }
+}
+
+// The fault the table guards against: without it, the corrupt length holds
+// every report back, and 100 reports of one length pass as one false packet.
+TEST(PacketFramer, WithoutTheTableACorruptLengthSwallowsReportsOfOneLength)
+{
+    const Fed fed = feed(Bytes{0xAA, 0xD0, 0x07} + scanReports(100), 4096, true);
+    ASSERT_EQ(fed.bodies.size(), 1u);
+    EXPECT_EQ(fed.bodies[0][0], 0xAA);
+}
+
+TEST(PacketFramer, QuietLimitIsTheMissingBytesAt3840BytesASecondPlusTheMargin)
+{
+    PacketFramer framer(deviceLengths());
+    EXPECT_EQ(framer.quietLimitMs(), -1) << "an idle line needs no time-out";
+    struct Step
+    {
+        uint8_t byte;
+        int limitMs;
+    };
+    // L = 2000 of type 2: 1999 body bytes missing after the type byte = 520.6 ms.
+    const Step steps[] = {
+        {0xAA, 1 + PacketFramer::kQuietMarginMs},   // 3 bytes for the shortest frame
+        {0xD0, 1 + PacketFramer::kQuietMarginMs},   // 2
+        {0x07, 521 + PacketFramer::kQuietMarginMs}, // 2000
+        {0x02, 521 + PacketFramer::kQuietMarginMs}, // 1999
+    };
+    for (const Step& s : steps) {
+        EXPECT_FALSE(framer.pushByte(s.byte));
+        EXPECT_EQ(framer.quietLimitMs(), s.limitMs) << "after " << int(s.byte);
+    }
+}
+
+// A frame that begins inside a given-up one is kept and completed by the
+// bytes that follow the pause.
+TEST(PacketFramer, AFrameBegunInsideAGivenUpOneIsCompletedLater)
+{
+    PacketFramer framer(deviceLengths());
+    const Bytes report = scanReport(3);
+    const Bytes head = Bytes{0xAA, 0x40, 0x00, 0x02, 0x01} + Bytes(report.begin(), report.begin() + 8);
+    for (uint8_t b : head)
+        ASSERT_FALSE(framer.pushByte(b));
+    EXPECT_FALSE(framer.lineQuiet());
+    EXPECT_EQ(framer.state(), PacketFramer::State::ReadBody);
+    EXPECT_EQ(framer.quietLimitMs(), 4 + PacketFramer::kQuietMarginMs); // 12 of 17 body bytes missing
+    bool got = false;
+    for (size_t i = 8; i < report.size(); ++i)
+        got = framer.pushByte(report[i]);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(Bytes(framer.body(), framer.body() + framer.length()), bodyOf(report));
+    EXPECT_EQ(framer.quietLimitMs(), -1);
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "gps/MapBlock.h"
 #include "gps/MapExport.h"
 #include "gps/MapTestSupport.h"
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "map/EventWait.h"
 #include "map/LivePointFeed.h"
 #include "map/TestBlock.h"

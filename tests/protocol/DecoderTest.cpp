@@ -1,4 +1,4 @@
-#include "gps/GpsRecord.h"
+#include "protocol/GpsRecord.h"
 #include "protocol/Decoder.h"
 #include "protocol/DeviceRecord.h"
 #include "protocol/SampleBuffers.h"

@@ -107,6 +107,10 @@ TEST(SimControlCommand, parsesTheControlLines)
         {"mode scan extra", ControlCommand::Invalid}, {"", ControlCommand::Invalid},
         {"step 12.5", ControlCommand::Step}, {"step", ControlCommand::Invalid}, {"step 0", ControlCommand::Invalid},
         {"step 300", ControlCommand::Invalid}, {"step 5kHz", ControlCommand::Invalid},
+        {"inject AAD007 50", ControlCommand::Inject}, {"inject aa", ControlCommand::Inject},
+        {"inject AAD", ControlCommand::Invalid}, {"inject AAZZ", ControlCommand::Invalid},
+        {"inject", ControlCommand::Invalid}, {"inject AA 5x", ControlCommand::Invalid},
+        {"inject AA -1", ControlCommand::Invalid}, {"inject AA 5 6", ControlCommand::Invalid},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ControlCommand::parse(c.line).kind, c.kind) << c.line;
@@ -118,6 +122,10 @@ TEST(SimControlCommand, parsesTheControlLines)
     EXPECT_FALSE(ControlCommand::parse("withhold off").on);
     EXPECT_TRUE(ControlCommand::parse("pause").on);
     EXPECT_FALSE(ControlCommand::parse("resume").on);
+    const ControlCommand inject = ControlCommand::parse("inject AAd007 50");
+    EXPECT_EQ(inject.bytes, (std::vector<uint8_t>{0xAA, 0xD0, 0x07}));
+    EXPECT_EQ(inject.measurements, 50);
+    EXPECT_EQ(ControlCommand::parse("inject 0102").measurements, 0);
 }
 
 } // namespace

@@ -1,21 +1,11 @@
 #include "KlfSummary.h"
 
+#include "protocol/MessageCodec.h"
+#include "protocol/ReceiverSettings.h"
+
 #include <cstdio>
 
 namespace {
-
-constexpr size_t kGpsMessageSize = 152;
-constexpr double kMasPerDegree = 3600.0 * 1000.0;
-
-int32_t be32(const uint8_t* p)
-{
-    return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]));
-}
-
-uint32_t le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 std::string jsonString(const std::string& s)
 {
@@ -68,7 +58,7 @@ std::string fixJson(const KlfSummary::Fix& f)
 void KlfSummary::add(const KlfStream::Record& r, std::span<const uint8_t> bytes)
 {
     ++m_byType[r.type];
-    if (r.type == 0 && r.checksumOk && r.length >= 2) {
+    if (r.type == Message::GpsMessage && r.checksumOk && r.length >= 2) {
         if (auto fix = decodeFix(bytes.subspan(3, size_t(r.length) - 2))) {
             if (!m_firstFix)
                 m_firstFix = fix;
@@ -79,18 +69,19 @@ void KlfSummary::add(const KlfStream::Record& r, std::span<const uint8_t> bytes)
 
 std::optional<KlfSummary::Fix> KlfSummary::decodeFix(std::span<const uint8_t> payload)
 {
-    if (payload.size() < kGpsMessageSize)
+    const auto message = MessageCodec::gpsMessage(payload);
+    if (!message)
         return std::nullopt;
-    const uint8_t* m = payload.data();
+    m_gps.Decode(message->data());
     Fix f;
-    f.month = m[4];
-    f.day = m[5];
-    f.year = int16_t(uint16_t(m[6] << 8 | m[7]));
-    f.hours = m[8];
-    f.minutes = m[9];
-    f.seconds = m[10];
-    f.latitude = be32(m + 31) / kMasPerDegree;
-    f.longitude = be32(m + 35) / kMasPerDegree;
+    f.month = m_gps.Month;
+    f.day = m_gps.Day;
+    f.year = m_gps.Year;
+    f.hours = m_gps.Hours;
+    f.minutes = m_gps.Minutes;
+    f.seconds = m_gps.Seconds;
+    f.latitude = m_gps.Latitude;
+    f.longitude = m_gps.Longitude;
     return f;
 }
 
@@ -115,11 +106,12 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName, const
                 out << "inactive\n";
                 continue;
             }
-            const auto& b = r.settingsBlock(rx);
-            const double stepKHz = uint16_t(b[8] | b[9] << 8) / 256.0;
+            ReceiverSettings settings;
+            settings.storeBlock(r.settingsBlock(rx).data());
+            const double stepKHz = settings.stepRaw() / 256.0;
             char text[128];
             std::snprintf(text, sizeof text, "active, %.6g - %.6g MHz, step %.6g kHz",
-                          le32(&b[0]) * stepKHz * 0.001, le32(&b[4]) * stepKHz * 0.001, stepKHz);
+                          settings.lowEdge() * stepKHz * 0.001, settings.highEdge() * stepKHz * 0.001, stepKHz);
             out << text << "\n";
         }
         if (auto ci = r.channelInfo())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/KlfStream.h"
+#include "protocol/TGPS.h"
 
 #include <cstdint>
 #include <map>
@@ -23,8 +24,8 @@ public:
     // Every record but the header's channel information.
     void add(const KlfStream::Record& r, std::span<const uint8_t> bytes);
 
-    // A GPS record's payload is the device's big-endian 152-byte message.
-    static std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
+    // A GPS record's payload; nothing when it is too short for the message.
+    std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
 
     void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
     void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
@@ -33,4 +34,5 @@ private:
     std::map<int, size_t> m_byType;
     std::optional<Fix> m_firstFix;
     std::optional<Fix> m_lastFix;
+    TGPS m_gps; // reused: a record's texts are costly to build for every fix
 };

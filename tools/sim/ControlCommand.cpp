@@ -3,6 +3,32 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
+
+namespace {
+
+bool parseHex(const std::string& hex, std::vector<uint8_t>& out)
+{
+    if (hex.empty() || hex.size() % 2 != 0)
+        return false;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        int value = 0;
+        for (std::size_t k = i; k < i + 2; ++k) {
+            const char ch = hex[k];
+            const int digit = ch >= '0' && ch <= '9' ? ch - '0'
+                              : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+                              : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                                       : -1;
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        out.push_back(uint8_t(value));
+    }
+    return true;
+}
+
+} // namespace
 
 ControlCommand ControlCommand::parse(const std::string& line)
 {
@@ -10,6 +36,26 @@ ControlCommand ControlCommand::parse(const std::string& line)
     std::string verb, arg, extra;
     in >> verb >> arg >> extra;
     ControlCommand c;
+    if (verb == "inject") {
+        std::string more;
+        in >> more;
+        int count = 0;
+        if (!extra.empty()) {
+            try {
+                std::size_t used = 0;
+                count = std::stoi(extra, &used);
+                if (used != extra.size() || count < 0 || count > 10000)
+                    return c;
+            } catch (const std::exception&) {
+                return c;
+            }
+        }
+        if (more.empty() && parseHex(arg, c.bytes)) {
+            c.kind = Inject;
+            c.measurements = count;
+        }
+        return c;
+    }
     if (!extra.empty())
         return c;
     if (verb == "mode") {

@@ -8,6 +8,11 @@
 #include <string>
 #include <string_view>
 
+// The device's messages, encoded here from the layout as the device has it
+// and never with the program's codec (src/protocol) on purpose: the tests run
+// the program against this emulator, so a layout misread in the codec shows
+// up as a failure instead of being checked against itself.
+
 // A receiver's band as the device reports it in ReceiverSetup.
 struct BandSettings
 {

@@ -308,6 +308,15 @@ void Emulator::applyControl(const std::string& line, double t)
     case ControlCommand::Quit: m_quit = true; break;
     case ControlCommand::Pause: m_paused = c.on; break;
     case ControlCommand::Drain: m_drainAsked = true; break;
+    case ControlCommand::Inject:
+        // Paused or not: a test of line faults pauses the stream first and
+        // injects exactly what it wants on a line that then stays quiet.
+        if (m_listening) {
+            m_queue.push_back({OutChunk::Fault, 0, c.bytes});
+            for (int i = 0; i < c.measurements; ++i)
+                enqueue(m_model.nextMeasurement(t));
+        }
+        break;
     case ControlCommand::Step:
         if (m_replay)
             break;

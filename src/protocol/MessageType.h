@@ -1,9 +1,11 @@
 #pragma once
 
+#include "link/OpeningRequest.h"
+
 #include <cstdint>
 
 // The codes in a frame's type byte: what the device sends and what the
-// program asks for. One list for the decoder, the log control and the link.
+// program asks for. One list for the codec, the decoder and the log control.
 struct Message
 {
     enum Type : uint8_t {
@@ -19,10 +21,11 @@ struct Message
         SerialNumber = 28,
     };
 
-    // Commands to the device; all carry an empty payload.
+    // Commands to the device; all carry an empty payload. The link thread
+    // sends the serial number request itself each time the port opens.
     enum Command : uint8_t {
         SettingsRequest = 1,
-        SerialNumberRequest = 28,
+        SerialNumberRequest = kOpeningRequest,
         ChannelInfoRequest = 48,
     };
 

@@ -1,5 +1,7 @@
 #include "TGPS.h"
 
+#include "link/ByteOrder.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,21 +49,14 @@ constexpr int kGmtMinutes = 144;
 constexpr int kIdTag = 145;
 constexpr int kIdTagSize = 6;
 
-int16_t be16(const uint8_t* p)
-{
-    return int16_t(uint16_t((p[0] << 8) | p[1]));
-}
-
-int32_t be32(const uint8_t* p)
-{
-    return int32_t((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]));
-}
+using ByteOrder::getbes16;
+using ByteOrder::getbes32;
 
 double degrees(const uint8_t* p)
 {
     // The product is formed in extended precision so the stored double is
     // the correctly rounded value the mapping application expects.
-    return double(static_cast<long double>(be32(p)) * static_cast<long double>(kDegreesPerMas));
+    return double(static_cast<long double>(getbes32(p)) * static_cast<long double>(kDegreesPerMas));
 }
 
 std::string hemisphereText(double value, char positive, char negative)
@@ -92,17 +87,17 @@ void TGPS::Decode(const uint8_t* message)
     Latitude = degrees(m + kLatitude);
     Longitude = degrees(m + kLongitude);
 
-    FilteredGPSHeight = be32(m + kFilteredGPSHeight);
-    FilteredMSLHeight = be32(m + kFilteredMSLHeight);
-    GPSHeight = be32(m + kGPSHeight);
-    MSLHeight = be32(m + kMSLHeight);
+    FilteredGPSHeight = getbes32(m + kFilteredGPSHeight);
+    FilteredMSLHeight = getbes32(m + kFilteredMSLHeight);
+    GPSHeight = getbes32(m + kGPSHeight);
+    MSLHeight = getbes32(m + kMSLHeight);
 
-    Speed3D = be16(m + kSpeed3D);
-    Speed2D = be16(m + kSpeed2D);
-    Heading = be16(m + kHeading);
-    Year = be16(m + kYear);
-    DOP = be16(m + kDOP);
-    ClockBias = be16(m + kClockBias);
+    Speed3D = getbes16(m + kSpeed3D);
+    Speed2D = getbes16(m + kSpeed2D);
+    Heading = getbes16(m + kHeading);
+    Year = getbes16(m + kYear);
+    DOP = getbes16(m + kDOP);
+    ClockBias = getbes16(m + kClockBias);
 
     VisibleSats = m[kVisibleSats];
     TrackedSats = m[kTrackedSats];
@@ -115,10 +110,10 @@ void TGPS::Decode(const uint8_t* message)
     StatusByte = m[kStatus1];
     ReceiverStatus = {m[kStatus1], m[kStatus2]};
 
-    OscOffset = be32(m + kOscOffset);
+    OscOffset = getbes32(m + kOscOffset);
     // Signed half degrees on the wire (-110 to 250): below freezing is
     // common in the field, and the half is worth showing.
-    Temperature = be16(m + kTemperature) / 2.0;
+    Temperature = getbes16(m + kTemperature) / 2.0;
 
     UTCEnabled = (m[kUtc] & 0x80) != 0;
     UTCOffsetDecoded = (m[kUtc] & 0x40) != 0;

@@ -1,4 +1,4 @@
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gps/TGPS.h"
+#include "protocol/TGPS.h"
 #include "platform/Event.h"
 
 #include <mutex>
