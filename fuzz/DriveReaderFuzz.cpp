@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes as a .KLF log through the drive model and the GPX
-// writer: any length field, header fragment or GPS message must give a
-// summary, never a crash, an endless walk or an unbounded queue.
+// Feeds arbitrary bytes as a .KLF log through the drive model (the parser's
+// pull face) and the GPX writer: any length field, header fragment or GPS
+// message must give a summary, never a crash, an endless walk or an unbounded
+// queue.
 #include "GpxWriter.h"
 #include "drive/DriveReader.h"
 
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         writer.finish(s);
         if (s.samplesPlaced + s.samplesNotPlaced > size)
             __builtin_trap(); // every sample comes from at least one byte of the log
+        if (s.samplesAcrossTimeJump > s.samplesNotPlaced)
+            __builtin_trap(); // those left out at a time jump are among the unplaced
     }
     std::fclose(in);
     std::fclose(out);

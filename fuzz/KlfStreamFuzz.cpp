@@ -1,11 +1,15 @@
-// Feeds arbitrary files to KlfStream, whole and in two reads split anywhere,
-// in each header mode: the verdict, the offsets and the records never depend
-// on how the file is read, every record handed out lies inside the file with
-// L + 2 bytes, and the whole records end where the walk says.
+// Feeds arbitrary files to the .KLF parser, whole and in two reads split
+// anywhere, in each header mode, through its push face (feed) and its pull
+// face (next, and KlfPullReader over the file): the verdict, the offsets and
+// the records never depend on how the file is read, every record handed out
+// lies inside the file with L + 2 bytes, and the whole records end where the
+// walk says.
+#include "log/KlfPullReader.h"
 #include "log/KlfStream.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -22,25 +26,76 @@ struct Outcome
     bool operator==(const Outcome&) const = default;
 };
 
-Outcome walk(const uint8_t* data, size_t size, size_t split, KlfStream::HeaderMode mode)
+void check(const KlfStream::Record& r, size_t size)
 {
-    Outcome out;
-    KlfStream stream(mode, [&](const KlfStream::Record& r, std::span<const uint8_t> bytes, bool) {
-        if (bytes.size() != size_t(r.length) + 2 || r.length == 0 || r.length > KlfStream::kMaxLength
-            || r.offset + bytes.size() > size)
-            std::abort();
-        out.offsets.push_back(r.offset);
-    });
-    stream.feed({data, split});
-    stream.feed({data + split, size - split});
-    stream.finish();
+    if (r.bytes.size() != size_t(r.length) + 2 || r.length == 0 || r.length > KlfStream::kMaxLength
+        || r.offset + r.bytes.size() > size)
+        std::abort();
+}
+
+void conclude(const KlfStream& stream, size_t size, Outcome& out)
+{
     out.status = int(stream.status());
     out.errorOffset = stream.errorOffset();
     out.end = stream.endOfRecords();
     out.hasHeader = stream.hasHeader();
     if (out.end > size)
         std::abort();
+}
+
+Outcome pushed(const uint8_t* data, size_t size, size_t split, KlfStream::HeaderMode mode)
+{
+    Outcome out;
+    KlfStream stream(mode, [&](const KlfStream::Record& r, std::span<const uint8_t>, bool isChannelInfo) {
+        check(r, size);
+        if (!isChannelInfo)
+            out.offsets.push_back(r.offset);
+    });
+    stream.feed({data, split});
+    stream.feed({data + split, size - split});
+    stream.finish();
+    conclude(stream, size, out);
     return out;
+}
+
+Outcome pulled(const uint8_t* data, size_t size, size_t split, KlfStream::HeaderMode mode)
+{
+    Outcome out;
+    KlfStream stream(mode);
+    KlfStream::Record r;
+    for (std::span<const uint8_t> part : {std::span<const uint8_t>(data, split), std::span(data + split, size - split)})
+        while (stream.next(part, r)) {
+            check(r, size);
+            if (!r.isChannelInfo)
+                out.offsets.push_back(r.offset);
+        }
+    stream.finish();
+    conclude(stream, size, out);
+    return out;
+}
+
+// The file reader always detects the header, and takes an empty file as empty.
+void compareWithFileReader(const uint8_t* data, size_t size, const Outcome& whole)
+{
+    std::FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (!f)
+        return;
+    Outcome out;
+    {
+        KlfPullReader in(f);
+        KlfStream::Record r;
+        while (in.next(r)) {
+            check(r, size);
+            out.offsets.push_back(r.offset);
+        }
+        out.status = int(in.status());
+        out.errorOffset = in.errorOffset();
+        out.end = in.offset();
+        out.hasHeader = in.hasHeader();
+    }
+    std::fclose(f);
+    if (!(out == whole))
+        std::abort();
 }
 
 } // namespace
@@ -54,10 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto mode = KlfStream::HeaderMode(data[1] % 3);
     data += 2;
     size -= 2;
-    const Outcome whole = walk(data, size, size, mode);
-    if (!(walk(data, size, size == 0 ? 0 : pick % (size + 1), mode) == whole))
+    const size_t split = size == 0 ? 0 : pick % (size + 1);
+    const Outcome whole = pushed(data, size, size, mode);
+    if (!(pushed(data, size, split, mode) == whole) || !(pushed(data, size, 0, mode) == whole)
+        || !(pulled(data, size, split, mode) == whole))
         std::abort();
-    if (!(walk(data, size, 0, mode) == whole))
-        std::abort();
+    if (mode == KlfStream::HeaderMode::Detect && size > 0)
+        compareWithFileReader(data, size, whole);
     return 0;
 }

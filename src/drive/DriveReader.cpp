@@ -1,8 +1,8 @@
 #include "DriveReader.h"
 
-#include "drive/KlfFileReader.h"
 #include "drive/SampleQueue.h"
 #include "drive/UtcTime.h"
+#include "log/KlfPullReader.h"
 #include "protocol/MessageCodec.h"
 #include "protocol/ReceiverSettings.h"
 #include "protocol/TGPS.h"
@@ -53,7 +53,7 @@ public:
     {
     }
 
-    void header(const KlfFileReader& in)
+    void header(const KlfPullReader& in)
     {
         for (int r = 0; r < 2; ++r) {
             if (in.receiverFlags() & (1 << r)) {
@@ -66,7 +66,7 @@ public:
             channelInformation(ci[2], ci.data() + 3, ci.size() - 4);
     }
 
-    void record(const KlfFileReader::Record& r, uint64_t index)
+    void record(const KlfPullReader::Record& r, uint64_t index)
     {
         const std::span<const uint8_t> p = r.payload();
         switch (r.type) {
@@ -231,11 +231,17 @@ private:
             return;
         }
         ++m_summary.fixesUsed;
-        if (m_haveFix)
-            m_queue.drain([this, &f](DriveSample& s) {
-                place(s, m_last, f);
+        if (m_haveFix) {
+            const int64_t step = f.timeMs - m_last.timeMs;
+            const bool jump = step < 0 || step > DriveReader::kMaxPlacingGapMs;
+            m_queue.drain([this, &f, jump](DriveSample& s) {
+                if (jump)
+                    ++m_summary.samplesAcrossTimeJump;
+                else
+                    place(s, m_last, f);
                 deliver(s);
             });
+        }
         m_sink.fix(f);
         m_last = f;
         m_haveFix = true;
@@ -298,13 +304,13 @@ private:
     SampleQueue m_queue;
 };
 
-DriveSummary::Status statusOf(KlfFileReader::Status s)
+DriveSummary::Status statusOf(KlfPullReader::Status s)
 {
     switch (s) {
-    case KlfFileReader::Status::Ok: return DriveSummary::Status::Ok;
-    case KlfFileReader::Status::Malformed: return DriveSummary::Status::Malformed;
-    case KlfFileReader::Status::Truncated: return DriveSummary::Status::Truncated;
-    case KlfFileReader::Status::Unreadable: return DriveSummary::Status::Unreadable;
+    case KlfPullReader::Status::Ok: return DriveSummary::Status::Ok;
+    case KlfPullReader::Status::Malformed: return DriveSummary::Status::Malformed;
+    case KlfPullReader::Status::Truncated: return DriveSummary::Status::Truncated;
+    case KlfPullReader::Status::Unreadable: return DriveSummary::Status::Unreadable;
     }
     return DriveSummary::Status::Malformed;
 }
@@ -334,7 +340,7 @@ DriveSummary DriveReader::read(std::FILE* file, DriveSink& sink) const
         summary.bytes = uint64_t(st.st_size) - uint64_t(at > 0 ? at : 0);
     }
 
-    KlfFileReader in(file);
+    KlfPullReader in(file);
     Pass pass(m_filter, sink, summary);
     bool cancelled = false;
     if (in.readHeader()) {
@@ -342,7 +348,7 @@ DriveSummary DriveReader::read(std::FILE* file, DriveSink& sink) const
         summary.serialNumber = in.serialNumber();
         summary.receiverFlags = in.receiverFlags();
         pass.header(in);
-        KlfFileReader::Record r;
+        KlfPullReader::Record r;
         uint64_t nextProgress = kProgressStep;
         while (in.next(r)) {
             if (r.checksumOk)

@@ -14,6 +14,13 @@
 // linear interpolation, by record index, between the used fixes around it.
 // One pass, front to back, in memory that does not grow with the file.
 //
+// A straight line stands for the drive only between fixes close in time.
+// Where the fix times go back (a GPS week rollover, a receiver restarting
+// with a stale date) or lie more than kMaxPlacingGap apart (a receiver off
+// for a while), it would invent the times and places of the samples between,
+// so those are not placed; DriveSummary counts them apart. Five minutes
+// covers a tunnel or a long stop without a fix, yet not a drive resumed later.
+//
 // What a sample is:
 //   single-mode block  one sample, the block's mean (truncated toward zero,
 //                      as the program shows it) at the current frequency
@@ -30,6 +37,7 @@ public:
     // stops the read, which then reports DriveSummary::Status::Cancelled.
     using Progress = std::function<bool(uint64_t done, uint64_t total)>;
     static constexpr uint64_t kProgressStep = uint64_t(1) << 20;
+    static constexpr int64_t kMaxPlacingGapMs = 5 * 60 * 1000;
 
     void setFilter(const DriveFilter& filter) { m_filter = filter; }
     const DriveFilter& filter() const { return m_filter; }

@@ -32,7 +32,10 @@ struct DriveSummary
     uint64_t fixesUsed = 0;
     uint64_t fixesSkipped = 0;   // no 2D/3D fix, impossible position or time
     uint64_t samplesPlaced = 0;
-    uint64_t samplesNotPlaced = 0; // before the first or after the last used fix
+    uint64_t samplesNotPlaced = 0; // before the first or after the last used fix, or across a time jump
+    // Of those not placed: between two used fixes whose times go back or lie
+    // more than DriveReader::kMaxPlacingGapMs apart.
+    uint64_t samplesAcrossTimeJump = 0;
     std::array<RssiRange, 2> receivers{};
 
     bool whole() const { return status == Status::Ok; }

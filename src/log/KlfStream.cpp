@@ -1,25 +1,28 @@
 #include "KlfStream.h"
 
-#include "KlfHeader.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-std::string hexOffset(size_t offset)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "offset %zu (0x%zx)", offset, offset);
-    return text;
-}
-
+// Eight bytes at a time: the drive model checks every record of a log this way.
 uint8_t xorOf(std::span<const uint8_t> bytes)
 {
-    uint8_t sum = 0;
-    for (uint8_t b : bytes)
-        sum ^= b;
+    const uint8_t* p = bytes.data();
+    const uint8_t* const end = p + bytes.size();
+    uint64_t wide = 0;
+    for (; end - p >= 8; p += 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        wide ^= w;
+    }
+    wide ^= wide >> 32;
+    wide ^= wide >> 16;
+    wide ^= wide >> 8;
+    uint8_t sum = uint8_t(wide);
+    for (; p < end; ++p)
+        sum ^= *p;
     return sum;
 }
 
@@ -32,11 +35,18 @@ KlfStream::KlfStream(HeaderMode mode, RecordHandler onRecord)
 {
 }
 
+std::string KlfStream::at(size_t offset)
+{
+    char text[56];
+    std::snprintf(text, sizeof text, " at offset %zu (0x%zx)", offset, offset);
+    return text;
+}
+
 void KlfStream::setError(Status status, size_t offset, std::string text)
 {
     if (m_status == Status::Ok) {
         m_errorOffset = offset;
-        m_error = text + " at " + hexOffset(offset);
+        m_error = text + at(offset);
     }
     // A bad record anywhere outweighs a cut one at the end.
     if (m_status == Status::Ok || status == Status::Malformed)
@@ -63,63 +73,77 @@ bool KlfStream::badLength(uint16_t length)
     return true;
 }
 
-void KlfStream::takeRecord(std::span<const uint8_t> bytes)
+void KlfStream::takeRecord(std::span<const uint8_t> bytes, Record& r)
 {
-    Record r;
     r.offset = m_offset;
     r.length = uint16_t(bytes[0] | (bytes[1] << 8));
     r.type = bytes[2];
     r.checksumOk = xorOf(bytes.subspan(2)) == 0;
+    r.bytes = bytes;
     if (!r.checksumOk && m_checksumErrors++ == 0)
         setError(Status::Malformed, r.offset, "bad checksum in record of type " + std::to_string(r.type));
-    const bool isChannelInfo = m_phase == Phase::FirstRecord && (r.type == 5 || r.type == 6);
-    if (isChannelInfo)
+    r.isChannelInfo = m_phase == Phase::FirstRecord && (r.type == 5 || r.type == 6);
+    if (r.isChannelInfo) {
         m_channelInfo = r;
-    else
+        m_channelInfo->bytes = {};
+    } else {
         ++m_recordCount;
+    }
     m_phase = Phase::Records;
     m_offset += bytes.size();
     m_end = m_offset;
-    if (m_onRecord)
-        m_onRecord(r, bytes, isChannelInfo);
 }
 
 void KlfStream::readHeader()
 {
     m_hasHeader = true;
-    const uint8_t* s = &m_pending[KlfHeader::kSerialRecordOffset];
-    if (s[0] != 11 || s[1] != 0 || s[2] != KlfHeader::kSerialNumberType || xorOf({s + 2, 11}) != 0) {
-        setError(Status::Malformed, KlfHeader::kSerialRecordOffset, "bad serial number record");
-        m_end = KlfHeader::kSerialRecordOffset;
-        m_phase = Phase::Stopped;
-        return;
-    }
-    m_serial.assign(reinterpret_cast<const char*>(s + 3), strnlen(reinterpret_cast<const char*>(s + 3), 8));
-
-    const uint8_t* c = &m_pending[KlfHeader::kConfigRecordOffset];
-    if (c[0] != KlfHeader::kReceiverConfigLength || c[1] != 0 || c[2] != KlfHeader::kReceiverConfigType) {
-        setError(Status::Malformed, KlfHeader::kConfigRecordOffset, "bad receiver configuration record");
-        m_end = KlfHeader::kConfigRecordOffset;
-        m_phase = Phase::Stopped;
-        return;
-    }
-    m_receiverFlags = c[3];
-    std::copy_n(c + 4, 12, m_blocks[0].begin());
-    std::copy_n(c + 16, 11, m_blocks[1].begin());
+    KlfHeader::Fault fault;
+    const std::span<const uint8_t, KlfHeader::kFixedSize> fixed(m_pending.data(), KlfHeader::kFixedSize);
+    const auto stored = KlfHeader::read(fixed, fault);
     m_pending.clear();
+    if (!stored) {
+        setError(Status::Malformed, fault.offset, fault.what);
+        m_end = fault.offset;
+        m_phase = Phase::Stopped;
+        return;
+    }
+    m_header = *stored;
     m_offset = m_end = KlfHeader::kFixedSize;
     m_phase = Phase::FirstRecord;
 }
 
 void KlfStream::feed(std::span<const uint8_t> bytes)
 {
-    const uint8_t* p = bytes.data();
-    const uint8_t* const end = p + bytes.size();
-    m_size += bytes.size();
-    while (p < end) {
+    Record r;
+    while (next(bytes, r))
+        if (m_onRecord)
+            m_onRecord(r, r.bytes, r.isChannelInfo);
+}
+
+bool KlfStream::next(std::span<const uint8_t>& in, Record& out)
+{
+    if (m_pendingHandedOut) {
+        m_pending.clear();
+        m_pendingHandedOut = false;
+    }
+    // The common case first: a whole record at the front of the bytes.
+    if (m_phase == Phase::Records && m_pending.empty() && in.size() >= 2) {
+        const size_t length = size_t(in[0] | (in[1] << 8));
+        if (length != 0 && length <= kMaxLength && in.size() >= length + 2) {
+            takeRecord(in.first(length + 2), out);
+            m_size += length + 2;
+            in = in.subspan(length + 2);
+            return true;
+        }
+    }
+    const uint8_t* const begin = in.data();
+    const uint8_t* p = begin;
+    const uint8_t* const end = p + in.size();
+    bool whole = false;
+    while (p < end && !whole && m_phase != Phase::Stopped) {
         switch (m_phase) {
         case Phase::Stopped:
-            return;
+            break;
 
         case Phase::Probe: {
             static const auto prefix = KlfHeader::identificationPrefix();
@@ -131,9 +155,10 @@ void KlfStream::feed(std::span<const uint8_t> bytes)
                 if (m_mode == HeaderMode::Present) {
                     setError(Status::Malformed, 0, "no identification record");
                     m_phase = Phase::Stopped;
-                    return;
+                    break;
                 }
-                // No header: what matched so far is the start of the first record.
+                // No header: what matched so far (zeros only, so at most one
+                // byte of a good length) is the start of the first record.
                 m_phase = Phase::Records;
             }
             break;
@@ -147,40 +172,32 @@ void KlfStream::feed(std::span<const uint8_t> bytes)
         case Phase::FirstRecord:
         case Phase::Records: {
             if (m_pending.empty() && end - p >= 2) {
-                // The common case: the whole record is in this feed.
+                // The common case: the whole record is in these bytes.
                 const uint16_t length = uint16_t(p[0] | (p[1] << 8));
                 if (badLength(length))
-                    return;
+                    break;
                 if (size_t(end - p) >= size_t(length) + 2) {
-                    takeRecord({p, size_t(length) + 2});
+                    takeRecord({p, size_t(length) + 2}, out);
                     p += size_t(length) + 2;
+                    whole = true;
                     break;
                 }
             }
             if (!gather(p, end, 2))
-                return;
-            const uint16_t length = uint16_t(m_pending[0] | (m_pending[1] << 8));
-            if (badLength(length))
-                return;
-            if (!gather(p, end, size_t(length) + 2))
-                return;
-            if (m_pending.size() > size_t(length) + 2) {
-                // Only after a failed header probe: the surplus starts the next record.
-                std::vector<uint8_t> held;
-                held.swap(m_pending);
-                const uint8_t* h = held.data();
-                takeRecord({h, size_t(length) + 2});
-                const size_t rest = held.size() - (size_t(length) + 2);
-                m_size -= rest;
-                feed({h + size_t(length) + 2, rest});
                 break;
-            }
-            takeRecord(m_pending);
-            m_pending.clear();
+            const uint16_t length = uint16_t(m_pending[0] | (m_pending[1] << 8));
+            if (badLength(length) || !gather(p, end, size_t(length) + 2))
+                break;
+            takeRecord(m_pending, out);
+            m_pendingHandedOut = true;
+            whole = true;
             break;
         }
         }
     }
+    m_size += size_t(p - begin);
+    in = in.subspan(size_t(p - begin));
+    return whole;
 }
 
 void KlfStream::finish()
@@ -203,6 +220,10 @@ void KlfStream::finish()
         break;
     case Phase::FirstRecord:
     case Phase::Records:
+        if (m_pendingHandedOut) {
+            m_pending.clear();
+            m_pendingHandedOut = false;
+        }
         if (m_pending.size() == 1) {
             setError(Status::Truncated, m_offset, "record length cut short");
         } else if (!m_pending.empty()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/KlfHeader.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +11,13 @@
 #include <string>
 #include <vector>
 
-// Walks a .KLF file by its length fields as its bytes arrive, in any chunks,
-// holding no more than one record: a file of any size is checked in constant
-// memory.
+// The one parser of .KLF files: it walks a log by its length fields as its
+// bytes arrive, in any chunks, holding no more than one record, so a file of
+// any size is checked in constant memory. It has two faces over one state
+// machine: push, where feed() hands every record to a handler (klf-inspect,
+// the log writer's cut-back), and pull, where next() takes bytes from the
+// caller's buffer until one record is whole (KlfPullReader over a file, for
+// the drive model and the replay).
 //
 // A header is recognised by its first 23 bytes (six zeros and the
 // identification record); files that only ever received appended records have
@@ -35,15 +41,24 @@ public:
         uint16_t length = 0; // L: bytes after the length field
         uint8_t type = 0;
         bool checksumOk = true;
+        // The channel information record that ends a header.
+        bool isChannelInfo = false;
+        // L + 2 bytes from the length field on; valid until the parser is
+        // called again and, when they lie in the caller's buffer, while it is.
+        std::span<const uint8_t> bytes;
+
+        std::span<const uint8_t> payload() const { return bytes.subspan(3, length >= 2 ? length - 2u : 0u); }
     };
-    // Called for every whole record with its bytes from the length field on
-    // (L + 2), valid only during the call. The channel information record
-    // that ends a header comes with isChannelInfo set.
+    // Called for every whole record with its bytes, as in the record.
     using RecordHandler = std::function<void(const Record&, std::span<const uint8_t> bytes, bool isChannelInfo)>;
 
     explicit KlfStream(HeaderMode mode = HeaderMode::Detect, RecordHandler onRecord = {});
 
+    // Push: every record whole after these bytes goes to the handler.
     void feed(std::span<const uint8_t> bytes);
+    // Pull: takes bytes from the front of in until a record is whole (true,
+    // out set) or in is used up or the walk has stopped (false).
+    bool next(std::span<const uint8_t>& in, Record& out);
     // The end of the file: whatever is half-read is cut short.
     void finish();
 
@@ -59,13 +74,19 @@ public:
     size_t endOfRecords() const { return m_end; }
     std::optional<size_t> truncatedAt() const { return m_truncatedAt; }
     size_t recordCount() const { return m_recordCount; }
+    // Bytes taken from the file so far.
+    size_t bytesTaken() const { return m_size; }
 
     bool hasHeader() const { return m_hasHeader; }
-    const std::string& serialNumber() const { return m_serial; }
-    uint8_t receiverFlags() const { return m_receiverFlags; }
+    const std::string& serialNumber() const { return m_header.serialNumber; }
+    uint8_t receiverFlags() const { return m_header.receiverFlags; }
     // Receiver 1's block holds 11 stored bytes; its last byte reads 0.
-    const std::array<uint8_t, 12>& settingsBlock(int r) const { return m_blocks[size_t(r)]; }
+    const KlfHeader::SettingsBlock& settingsBlock(int r) const { return m_header.settingsBlocks[size_t(r)]; }
+    // Where the header's channel information lay; its bytes are not kept.
     std::optional<Record> channelInfo() const { return m_channelInfo; }
+
+    // Formats where a problem lies, as every message of the log layer does.
+    static std::string at(size_t offset);
 
 private:
     enum class Phase { Probe, Header, FirstRecord, Records, Stopped };
@@ -74,16 +95,17 @@ private:
     bool gather(const uint8_t*& p, const uint8_t* end, size_t want);
     void readHeader();
     // A whole record at m_offset: bytes are its L + 2 bytes.
-    void takeRecord(std::span<const uint8_t> bytes);
+    void takeRecord(std::span<const uint8_t> bytes, Record& out);
     bool badLength(uint16_t length);
     void setError(Status status, size_t offset, std::string text);
 
     HeaderMode m_mode;
     RecordHandler m_onRecord;
     Phase m_phase;
-    std::vector<uint8_t> m_pending; // a header or a record split across feeds
+    std::vector<uint8_t> m_pending; // a header or a record split across calls
+    bool m_pendingHandedOut = false; // m_pending is the last record handed out
     size_t m_offset = 0;            // of the first byte not yet placed
-    size_t m_size = 0;              // bytes fed so far
+    size_t m_size = 0;              // bytes taken so far
 
     Status m_status = Status::Ok;
     size_t m_errorOffset = 0;
@@ -93,8 +115,6 @@ private:
     std::optional<size_t> m_truncatedAt;
     size_t m_recordCount = 0;
     bool m_hasHeader = false;
-    std::string m_serial;
-    uint8_t m_receiverFlags = 0;
-    std::array<std::array<uint8_t, 12>, 2> m_blocks{};
+    KlfHeader::Stored m_header;
     std::optional<Record> m_channelInfo;
 };

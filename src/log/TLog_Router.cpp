@@ -1,17 +1,13 @@
 #include "TLog_Router.h"
 
 #include "log/KlfHeader.h"
-#include "log/KlfStream.h"
 #include "protocol/DeviceRecord.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 TLog_Router::TLog_Router(const std::string& fileName, DeviceRecord& device, ErrorHandler onError,
                          bool createSuspended)
@@ -92,71 +88,14 @@ int32_t TLog_Router::MeasureFileSize()
     return int32_t(std::min<int64_t>(kb, INT32_MAX));
 }
 
+// Opens the file and says when it had to be cut back.
 bool TLog_Router::OpenLogFile()
 {
-    m_inUse = false;
-    if (m_fileName.size() > size_t(kMaxFileName)) {
-        errno = ENAMETOOLONG;
+    if (!m_file.open())
         return false;
-    }
-    // O_EXCL makes "does it exist" and "create it" one step, so a file that
-    // appears in between is continued rather than truncated.
-    m_fd = ::open(m_fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
-    const bool created = m_fd >= 0;
-    if (!created) {
-        if (errno != EEXIST)
-            return false;
-        m_fd = ::open(m_fileName.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-        if (m_fd < 0 && errno == EACCES) // may write but not read: continued as it is
-            m_fd = ::open(m_fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (m_fd < 0)
-            return false;
-    }
-    // Taken before anything is written: two programs logging into one file
-    // would mix two devices' records under one header.
-    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        m_inUse = errno == EWOULDBLOCK;
-        const int saved = errno;
-        ::close(m_fd);
-        m_fd = -1;
-        errno = saved;
-        return false;
-    }
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        return false;
-    m_device = st.st_dev;
-    m_inode = st.st_ino;
-    m_goodSize = created || !S_ISREG(st.st_mode) ? 0 : CutToLastWholeRecord(st.st_size);
-    m_needHeader = created || (S_ISREG(st.st_mode) && st.st_size > 0 && m_goodSize == 0);
+    if (m_file.wasCutBack())
+        notice("Log File Cut Back To Its Last Whole Record!!! " + m_fileName);
     return true;
-}
-
-// A file continued from an earlier run may end in a record that a crash or a
-// full disk cut off; records appended after it could never be read. Only a
-// file that starts with a header is cut: anything else is not ours to shorten.
-off_t TLog_Router::CutToLastWholeRecord(off_t size)
-{
-    KlfStream walk;
-    std::vector<uint8_t> buffer(1 << 16);
-    off_t at = 0;
-    while (at < size && !walk.stopped()) {
-        const ssize_t n = ::pread(m_fd, buffer.data(), size_t(std::min<off_t>(size - at, off_t(buffer.size()))), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return size; // unreadable: continued as it is
-        walk.feed({buffer.data(), size_t(n)});
-        at += n;
-    }
-    walk.finish();
-    if (walk.status() != KlfStream::Status::Truncated || !walk.hasHeader())
-        return size;
-    const off_t end = off_t(walk.endOfRecords());
-    if (::ftruncate(m_fd, end) != 0)
-        return size;
-    notice("Log File Cut Back To Its Last Whole Record!!! " + m_fileName);
-    return end;
 }
 
 void TLog_Router::WaitForSettingsReply()
@@ -189,107 +128,16 @@ bool TLog_Router::WriteHeader()
         if (m_record.channelInfoPresent.load() && info.count > 0)
             header.channelInfo.assign(info.bytes.begin(), info.bytes.begin() + info.count);
     });
-    // One write for the whole header: a crash cannot leave half of it.
-    const std::vector<uint8_t> bytes = header.bytes();
-    m_needHeader = false;
-    return Append(bytes.data(), bytes.size());
-}
-
-// A plain descriptor has no user-space buffer: once write() returns, the
-// bytes belong to the kernel and survive the process being killed, which is
-// what a flush after every batch is for.
-bool TLog_Router::WriteBytes(const uint8_t* bytes, size_t count, size_t& written)
-{
-    written = 0;
-    while (written < count) {
-        const ssize_t n = ::write(m_fd, bytes + written, count - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        written += size_t(n);
-    }
-    return true;
-}
-
-// A write that fails part-way (a full disk) is cut back, so that the file
-// still ends on a whole record.
-bool TLog_Router::Append(const uint8_t* bytes, size_t count)
-{
-    size_t written = 0;
-    if (WriteBytes(bytes, count, written)) {
-        m_goodSize += off_t(count);
-        return true;
-    }
-    return CutBack();
-}
-
-// Cuts the file back to its last whole record after a failed write; keeps
-// the write's errno for the message, and returns false for the caller.
-bool TLog_Router::CutBack()
-{
-    const int saved = errno;
-    (void)!::ftruncate(m_fd, m_goodSize);
-    errno = saved;
-    return false;
-}
-
-// The batch's records go out in one write, their length prefixes dropped in
-// place: a system call per record cost more than the writing. Should the
-// write stop part-way, the records it took whole are kept and counted, and
-// the file is cut back to the last of them.
-bool TLog_Router::AppendBatch(std::vector<uint8_t>& batch)
-{
-    m_recordEnds.clear();
-    size_t from = 0, to = 0;
-    while (from + 2 <= batch.size()) {
-        const size_t count = size_t(batch[from] | (batch[from + 1] << 8));
-        std::memmove(batch.data() + to, batch.data() + from + 2, count);
-        from += 2 + count;
-        to += count;
-        m_recordEnds.push_back(to);
-    }
-    size_t written = 0;
-    const bool ok = WriteBytes(batch.data(), to, written);
-    const auto whole = std::upper_bound(m_recordEnds.begin(), m_recordEnds.end(), written) - m_recordEnds.begin();
-    m_written += uint64_t(whole);
-    m_goodSize += off_t(whole > 0 ? m_recordEnds[size_t(whole) - 1] : 0);
-    return ok || CutBack();
-}
-
-// A deleted log shows on the open file (no links left) and is checked every
-// batch, as records written to it would be lost. A log renamed or replaced
-// under its name still keeps what is written, so the name, which costs a path
-// lookup, is looked at once a second.
-bool TLog_Router::FileStillThere()
-{
-    struct stat opened, named;
-    if (::fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode))
-        return true; // a device or the like: nothing to check
-    if (opened.st_nlink == 0)
-        return false;
-    if (++m_batchesSinceNameCheck < kNameCheckBatches)
-        return true;
-    m_batchesSinceNameCheck = 0;
-    if (::stat(m_fileName.c_str(), &named) != 0)
-        return false;
-    return named.st_dev == m_device && named.st_ino == m_inode;
+    return m_file.appendHeader(header.bytes());
 }
 
 bool TLog_Router::StartAgain()
 {
-    ::close(m_fd);
-    m_fd = -1;
     if (!OpenLogFile()) {
-        fail(m_inUse ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_inUse);
+        fail(m_file.inUse() ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_file.inUse());
         return false;
     }
-    if (m_needHeader && !WriteHeader()) {
+    if (m_file.needsHeader() && !WriteHeader()) {
         fail("Could Not Write Log File!!!");
         return false;
     }
@@ -323,10 +171,7 @@ void TLog_Router::fail(const char* what, bool withReason)
         m_closed = true;
         std::vector<uint8_t>().swap(m_queue);
     }
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file.abandon();
     if (onError)
         onError(message);
 }
@@ -334,10 +179,10 @@ void TLog_Router::fail(const char* what, bool withReason)
 void TLog_Router::Execute()
 {
     if (!OpenLogFile()) {
-        fail(m_inUse ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_inUse);
+        fail(m_file.inUse() ? "Log File In Use!!!" : "Could Not Create Log File!!!", !m_file.inUse());
         return;
     }
-    if (m_needHeader) {
+    if (m_file.needsHeader()) {
         if (m_waitForSettings)
             WaitForSettingsReply();
         if (!WriteHeader()) {
@@ -355,7 +200,7 @@ void TLog_Router::Execute()
         if (idle) {
             const bool posted = m_logEvent.wait(idleWaitMs);
             m_logEvent.reset();
-            m_batchesSinceNameCheck = kNameCheckBatches; // a second or more went by
+            m_file.checkNameNext(); // a second or more went by
             if (posted && !Terminated())
                 m_logEvent.wait(kBatchMs);
         } else {
@@ -363,12 +208,16 @@ void TLog_Router::Execute()
         }
         // Reset before taking, so a post that lands after the take wakes us again.
         m_logEvent.reset();
-        if (!FileStillThere() && !StartAgain())
+        if (!m_file.stillThere() && !StartAgain())
             return;
         idle = !takeQueued(batch);
-        if (!idle && !AppendBatch(batch)) {
-            fail("Could Not Write Log File!!!");
-            return;
+        if (!idle) {
+            bool failed = false;
+            m_written += m_file.appendBatch(batch, failed);
+            if (failed) {
+                fail("Could Not Write Log File!!!");
+                return;
+            }
         }
         TellDrops();
         if (Terminated()) {
@@ -380,13 +229,9 @@ void TLog_Router::Execute()
             }
         }
     }
-    // The run is over: make it durable once, rather than per record.
-    ::fdatasync(m_fd);
-    if (::close(m_fd) != 0) {
-        m_fd = -1;
+    if (!m_file.close()) {
         fail("Could Not Write Log File!!!");
         return;
     }
-    m_fd = -1;
     MeasureFileSize();
 }

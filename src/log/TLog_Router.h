@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/LogFile.h"
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
@@ -11,13 +12,12 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
-
 class DeviceRecord;
 
-// The log writer: one per logging run. It creates or continues a .KLF file and
-// appends every posted packet as one record, each handed to the kernel on its
-// own so that the file is whole up to its last record if the program dies.
+// The log writer: one per logging run, the queue and the thread in front of
+// a LogFile. It appends every posted packet as one record; each batch goes
+// to the kernel in one write that ends on a whole record, so the file is
+// whole up to its last record if the program dies.
 //
 // Posting never waits for the disk: the link thread appends the packet to a
 // byte queue under a short lock, and the writer swaps the whole queue out and
@@ -36,13 +36,9 @@ class DeviceRecord;
 // every packet accepted before the stop, then closes the file. Posts that
 // arrive after the writer has closed are ignored.
 //
-// The file is the writer's alone: it holds an exclusive flock on it, and a
-// second writer, in this or another program, is refused. A file continued
-// from an earlier run is first cut back to its last whole record, as is a
-// record that a failed write left half on disk, so that appending never
-// follows a cut-off record. A file deleted (or replaced) while logging is
-// noticed at the next wake-up, at most a second later, and started again
-// with a new header.
+// The file is locked, cut back and watched as LogFile says; a file deleted
+// (or replaced) while logging is noticed at the next wake-up, at most a
+// second later, and started again with a new header.
 class TLog_Router : public WorkerThread
 {
     Q_OBJECT
@@ -50,7 +46,6 @@ public:
     using ErrorHandler = std::function<void(const std::string& message)>;
     using NoticeHandler = std::function<void(const std::string& message)>;
 
-    static constexpr int kMaxFileName = 511;
     static constexpr size_t kQueueBytes = 16u << 20;
     static constexpr int kBatchMs = 50;
     static constexpr int kIdleWaitMs = 1000;
@@ -110,14 +105,8 @@ protected:
 
 private:
     bool OpenLogFile();
-    off_t CutToLastWholeRecord(off_t size);
     void WaitForSettingsReply();
     bool WriteHeader();
-    bool WriteBytes(const uint8_t* bytes, size_t count, size_t& written);
-    bool Append(const uint8_t* bytes, size_t count);
-    bool AppendBatch(std::vector<uint8_t>& batch);
-    bool CutBack();
-    bool FileStillThere();
     bool StartAgain();
     void TellDrops();
     void notice(const std::string& message);
@@ -127,15 +116,8 @@ private:
     const std::string m_fileName;
     DeviceRecord& m_record;
     NoticeHandler m_onNotice;
-    int m_fd = -1;
-    dev_t m_device = 0; // of the file m_fd has open, to see it replaced
-    ino_t m_inode = 0;
-    off_t m_goodSize = 0;  // bytes up to the end of the last whole record
-    std::vector<size_t> m_recordEnds; // within the batch being written
-    static constexpr int kNameCheckBatches = 1000 / kBatchMs;
-    int m_batchesSinceNameCheck = 0;
-    bool m_inUse = false;  // the last open found another writer's lock
-    bool m_needHeader = false;
+    // The name is looked at about once a second of batches.
+    LogFile m_file{m_fileName, 1000 / kBatchMs};
     bool m_dropsTold = false;
 
     bool m_waitForSettings = false;

@@ -326,6 +326,53 @@ TEST(DriveReader, HeaderlessLogAndProgress)
     EXPECT_LT(cancelled.samples.size(), 3000u);
 }
 
+// A straight line across a time jump would invent the samples' times: fixes
+// going back (a GPS week rollover) or too far apart leave the samples between
+// them unplaced and counted; placing resumes from the fix after the jump.
+TEST(DriveReader, SamplesAcrossATimeJumpAreNotPlacedButCounted)
+{
+    struct Case
+    {
+        const char* legend;
+        int year, minute, second; // of the fix after the first, at 2004 12:00:10
+        bool placed;
+    };
+    const int limitS = int(DriveReader::kMaxPlacingGapMs / 1000);
+    const Case cases[] = {
+        {"eight seconds on", 2004, 0, 18, true},
+        {"the same second", 2004, 0, 10, true},
+        {"exactly the limit on", 2004, limitS / 60, 10 + limitS % 60, true},
+        {"a second past the limit", 2004, limitS / 60, 11 + limitS % 60, false},
+        {"a second back", 2004, 0, 9, false},
+        {"a GPS week rollover", 1984, 0, 10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        DriveTestLog log;
+        log.header(0x03, channelInfoRecord())
+            .gpsAt(40.0, -74.0, 2004, 0, 10)
+            .scan({{0, 0, -70}, {0, 1, -71}})
+            .gpsAt(40.2, -74.2, c.year, c.minute, c.second)
+            .scan({{0, 2, -72}})
+            .gpsAt(40.4, -74.4, c.year, c.minute, c.second + 2);
+        const Read r = readLog(log.bytes);
+        EXPECT_EQ(r.summary.fixesUsed, 3u);
+        ASSERT_EQ(r.sink.samples.size(), 3u);
+        EXPECT_EQ(r.summary.samplesAcrossTimeJump, c.placed ? 0u : 2u);
+        EXPECT_EQ(r.summary.samplesNotPlaced, c.placed ? 0u : 2u);
+        EXPECT_EQ(r.summary.samplesPlaced, c.placed ? 3u : 1u);
+        for (int i = 0; i < 2; ++i) {
+            const DriveSample& s = r.sink.samples[size_t(i)];
+            EXPECT_EQ(s.placed, c.placed) << i;
+            EXPECT_EQ(s.rssi, -70 - i);
+        }
+        const DriveSample& after = r.sink.samples[2];
+        EXPECT_TRUE(after.placed) << "placing resumes after the jump";
+        EXPECT_NEAR(after.latitude, 40.3, 1e-6);
+        EXPECT_EQ(r.summary.receivers[0].samples, c.placed ? 3u : 1u) << "only placed samples set the range";
+    }
+}
+
 TEST(DriveReader, LongGpsGapIsPlacedInOrderBeyondTheInMemoryQueue)
 {
     DriveTestLog log;

@@ -68,6 +68,15 @@ public:
         return record(0, gpsPayload(lat, lon, statusByte, second));
     }
 
+    // A 3D fix at 12:minute:second UTC on the ninth of March of year.
+    DriveTestLog& gpsAt(double lat, double lon, int year, int minute, int second)
+    {
+        auto p = gpsPayload(lat, lon, 0xE0, second, minute);
+        p[6] = uint8_t(year >> 8);
+        p[7] = uint8_t(year & 0xFF);
+        return record(0, p);
+    }
+
     static std::vector<uint8_t> le32s(std::initializer_list<uint32_t> values)
     {
         std::vector<uint8_t> p;

@@ -15,7 +15,7 @@
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "link/TCom_Router.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogControl.h"
 #include "log/TLogWarningForm.h"
 #include "log/TLog_Router.h"
@@ -150,11 +150,11 @@ std::map<int, int> recordsByType(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = f.readAll();
-    KlfReader reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
-    EXPECT_EQ(reader.status(), KlfReader::Status::Ok) << reader.error();
+    KlfRecordList reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    EXPECT_EQ(reader.status(), KlfRecordList::Status::Ok) << reader.error();
     EXPECT_TRUE(reader.hasHeader());
     std::map<int, int> counts;
-    for (const KlfReader::Record& r : reader.records())
+    for (const KlfRecordList::Record& r : reader.records())
         ++counts[r.type];
     return counts;
 }

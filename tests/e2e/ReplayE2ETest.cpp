@@ -8,7 +8,7 @@
 #include "app/TMain_Form.h"
 #include "protocol/GpsRecord.h"
 #include "link/LinkSettings.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogControl.h"
 #include "log/TLogWarningForm.h"
 #include "platform/WorkerThread.h"
@@ -44,9 +44,9 @@ std::vector<QByteArray> packetRecords(const QString& path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = f.readAll();
-    const KlfReader reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
+    const KlfRecordList reader({reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size())});
     std::vector<QByteArray> out;
-    for (const KlfReader::Record& r : reader.records()) {
+    for (const KlfRecordList::Record& r : reader.records()) {
         const auto b = reader.recordBytes(r);
         out.emplace_back(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));
     }

@@ -221,6 +221,33 @@ TEST_F(ExportReaders, SummaryNamesCountsAndRanges)
     EXPECT_NE(err.find("R1: "), std::string::npos) << err;
     EXPECT_NE(err.find("R2: no placed samples"), std::string::npos) << err;
     EXPECT_EQ(err.find('\r'), std::string::npos) << "no progress bar off a terminal";
+    EXPECT_EQ(err.find("time jump"), std::string::npos) << err;
+}
+
+// The receiver's clock falls back a GPS week rollover and the drive goes on:
+// the samples around the jump are left out, and the summary says how many.
+TEST_F(ExportReaders, SummaryCountsSamplesLeftOutAcrossATimeJump)
+{
+    cutLog.scan({{0, 0, -55}, {1, 1, -56}})
+        .gpsAt(40.6, -74.3, 1984, 0, 30)
+        .scan({{0, 2, -57}})
+        .gpsAt(40.6, -74.3, 1984, 0, 31);
+    const std::string jumped = cutLog.write(out("jump.KLF"));
+    CountingSink sink;
+    const DriveSummary s = DriveReader().read(jumped, sink);
+    ASSERT_GE(s.samplesAcrossTimeJump, 2u);
+    EXPECT_EQ(s.samplesPlaced, placed + 1);
+
+    const Ran r = run(tool("klf-export") + " -o '" + out("j.csv") + "' '" + jumped + "' 2>'" + out("stderr.txt") + "'");
+    EXPECT_EQ(r.status, 0);
+    const std::string err = readText(out("stderr.txt"));
+    EXPECT_NE(err.find("klf-export: " + jumped + ": " + std::to_string(s.samplesAcrossTimeJump)
+                       + " samples not placed across a time jump"),
+              std::string::npos)
+        << err;
+    const std::string csv = readText(out("j.csv"));
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), long(placed) + 2)
+        << "the header row and the placed samples only";
 }
 
 TEST(KlfExportHelp, ManPageCoversEveryOptionOfTheHelp)

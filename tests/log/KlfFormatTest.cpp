@@ -1,5 +1,5 @@
 #include "log/KlfHeader.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/KlfStream.h"
 #include "log/LogFileName.h"
 #include "log/LogTestUtil.h"
@@ -157,11 +157,11 @@ std::vector<uint8_t> sampleLog(int records)
 
 } // namespace
 
-TEST(KlfReader, walksHeaderChannelInformationAndRecords)
+TEST(KlfStream, walksHeaderChannelInformationAndRecords)
 {
     const auto data = sampleLog(20);
-    KlfReader r(data);
-    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_TRUE(r.hasHeader());
     EXPECT_EQ(r.serialNumber(), "SN42");
     ASSERT_TRUE(r.channelInfo());
@@ -172,16 +172,16 @@ TEST(KlfReader, walksHeaderChannelInformationAndRecords)
     EXPECT_EQ(r.endOfRecords(), data.size());
 }
 
-TEST(KlfReader, reportsWhereAFileGoesWrong)
+TEST(KlfStream, reportsWhereAFileGoesWrong)
 {
     const auto good = sampleLog(10);
-    const size_t third = KlfReader(good).records()[2].offset;
+    const size_t third = KlfRecordList(good).records()[2].offset;
 
     struct Case
     {
         const char* legend;
         std::vector<uint8_t> data;
-        KlfReader::Status status;
+        KlfRecordList::Status status;
         size_t offset;
         size_t records;
     };
@@ -189,70 +189,70 @@ TEST(KlfReader, reportsWhereAFileGoesWrong)
     {
         auto d = good;
         d[third + 5] ^= 0x40;
-        cases.push_back({"bad checksum in the middle", d, KlfReader::Status::Malformed, third, 10});
+        cases.push_back({"bad checksum in the middle", d, KlfRecordList::Status::Malformed, third, 10});
     }
     {
         auto d = good;
         d.resize(d.size() - 3);
-        cases.push_back({"last record cut short", d, KlfReader::Status::Truncated,
-                         KlfReader(good).records()[9].offset, 9});
+        cases.push_back({"last record cut short", d, KlfRecordList::Status::Truncated,
+                         KlfRecordList(good).records()[9].offset, 9});
     }
     {
         auto d = good;
         d.push_back(0x05);
-        cases.push_back({"one stray byte of a length", d, KlfReader::Status::Truncated, good.size(), 10});
+        cases.push_back({"one stray byte of a length", d, KlfRecordList::Status::Truncated, good.size(), 10});
     }
     {
         auto d = good;
         d[third] = 0;
         d[third + 1] = 0;
-        cases.push_back({"zero length", d, KlfReader::Status::Malformed, third, 2});
+        cases.push_back({"zero length", d, KlfRecordList::Status::Malformed, third, 2});
     }
     {
         auto d = good;
         d[third + 1] = 0x08; // L >= 2048
-        cases.push_back({"length beyond the framer's limit", d, KlfReader::Status::Malformed, third, 2});
+        cases.push_back({"length beyond the framer's limit", d, KlfRecordList::Status::Malformed, third, 2});
     }
     {
         auto d = good;
         d[30] ^= 1;
-        cases.push_back({"serial record checksum", d, KlfReader::Status::Malformed, 23, 0});
+        cases.push_back({"serial record checksum", d, KlfRecordList::Status::Malformed, 23, 0});
     }
     {
         auto d = good;
         d.resize(40);
-        cases.push_back({"header cut short", d, KlfReader::Status::Truncated, 40, 0});
+        cases.push_back({"header cut short", d, KlfRecordList::Status::Truncated, 40, 0});
     }
     {
         std::vector<uint8_t> d(good.begin(), good.begin() + 12);
-        cases.push_back({"identification cut short", d, KlfReader::Status::Truncated, 0, 0});
+        cases.push_back({"identification cut short", d, KlfRecordList::Status::Truncated, 0, 0});
     }
     for (const auto& c : cases) {
-        KlfReader r(c.data);
+        KlfRecordList r(c.data);
         EXPECT_EQ(r.status(), c.status) << c.legend;
         EXPECT_EQ(r.errorOffset(), c.offset) << c.legend << ": " << r.error();
         EXPECT_EQ(r.records().size(), c.records) << c.legend;
     }
 }
 
-TEST(KlfReader, recognisesFilesWithoutHeader)
+TEST(KlfStream, recognisesFilesWithoutHeader)
 {
     std::vector<uint8_t> data;
     for (uint32_t i = 0; i < 5; ++i) {
         auto r = makeSequenced(7, i, 17);
         data.insert(data.end(), r.begin(), r.end());
     }
-    KlfReader r(data);
-    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_FALSE(r.hasHeader());
     EXPECT_EQ(r.records().size(), 5u);
 
-    KlfReader forced(data, KlfReader::HeaderMode::Present);
-    EXPECT_EQ(forced.status(), KlfReader::Status::Malformed);
+    KlfRecordList forced(data, KlfRecordList::HeaderMode::Present);
+    EXPECT_EQ(forced.status(), KlfRecordList::Status::Malformed);
 
     // A log always starts with its header: an empty file is not a log.
-    EXPECT_EQ(KlfReader({}).status(), KlfReader::Status::Malformed);
-    EXPECT_EQ(KlfReader({}, KlfReader::HeaderMode::Absent).status(), KlfReader::Status::Ok);
+    EXPECT_EQ(KlfRecordList({}).status(), KlfRecordList::Status::Malformed);
+    EXPECT_EQ(KlfRecordList({}, KlfRecordList::HeaderMode::Absent).status(), KlfRecordList::Status::Ok);
 }
 
 // What the inspector and the log writer rely on: the same verdict and the same
@@ -266,7 +266,7 @@ TEST(KlfStream, givesTheSameWalkInAnyChunking)
     bad[200] ^= 0x11;
     std::vector<uint8_t> headerless(good.begin() + 75, good.end());
     for (const auto* data : {&good, &cut, &bad, &headerless}) {
-        const KlfReader whole(*data);
+        const KlfRecordList whole(*data);
         for (size_t chunk : {size_t(1), size_t(2), size_t(7), size_t(64), size_t(4096)}) {
             std::vector<size_t> offsets;
             KlfStream walk(KlfStream::HeaderMode::Detect,

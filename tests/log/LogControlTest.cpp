@@ -1,5 +1,5 @@
 #include "link/PacketRecord.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogControl.h"
 #include "log/LogTestUtil.h"
 #include "log/TLogWarningForm.h"
@@ -102,8 +102,8 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
     writer->stopAndWait();
 
     const auto data = readFile(writer->fileName());
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     ASSERT_EQ(r.records().size(), packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
         const auto bytes = r.recordBytes(r.records()[i]);
@@ -226,8 +226,8 @@ TEST_F(LogControlFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
     TLog_Router writer((dir.path() + "/table.KLF").toStdString(), device);
     writer.stopAndWait();
     const auto data = readFile(writer.fileName());
-    KlfReader r(data);
-    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_FALSE(r.channelInfo()) << "the header carries the earlier scan's channel list";
 }
 
@@ -300,8 +300,8 @@ TEST_F(LogControlFixture, theHeaderWaitsForTheSettingsReplyAndPacketsMeanwhileAr
     writer->stopAndWait();
 
     const auto data = readFile(writer->fileName());
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     EXPECT_EQ(r.serialNumber(), "TX000042");
     EXPECT_EQ(r.receiverFlags(), 0x03);
     EXPECT_EQ(r.records().size(), 6u);

@@ -1,4 +1,4 @@
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogTestUtil.h"
 
 #include <QTemporaryDir>
@@ -87,9 +87,9 @@ TEST(LogCrash, killedWriterLeavesWholeRecordsAndLosesNothingReported)
         const auto data = readFile(file);
         if (data.empty())
             continue; // killed before the header was written: nothing was reported either
-        KlfReader reader(data);
-        ASSERT_NE(reader.status(), KlfReader::Status::Malformed) << file << ": " << reader.error();
-        if (reader.status() == KlfReader::Status::Truncated)
+        KlfRecordList reader(data);
+        ASSERT_NE(reader.status(), KlfRecordList::Status::Malformed) << file << ": " << reader.error();
+        if (reader.status() == KlfRecordList::Status::Truncated)
             ++partialRecords;
         ASSERT_TRUE(reader.hasHeader()) << file;
         const auto& records = reader.records();

@@ -1,5 +1,5 @@
 #include "log/KlfHeader.h"
-#include "log/KlfReader.h"
+#include "log/KlfRecordList.h"
 #include "log/LogTestUtil.h"
 #include "log/TLog_Router.h"
 #include "protocol/DeviceRecord.h"
@@ -147,8 +147,8 @@ TEST_F(LogWriter, everyPacketPostedIsWrittenOnceInOrder)
     EXPECT_EQ(w.writtenCount(), kPackets);
 
     const auto data = readFile(name);
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     ASSERT_EQ(r.records().size(), kPackets);
     for (uint32_t i = 0; i < kPackets; ++i) {
         ASSERT_EQ(sequenceOf(r.payload(r.records()[i]).data()), i) << "record " << i;
@@ -173,8 +173,8 @@ TEST_F(LogWriter, aSilentDeviceLetsTheWriterSleepUntilTheNextPacket)
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.idle(); }, 20000));
     w.stopAndWait();
     const auto data = readFile(name);
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     ASSERT_EQ(r.records().size(), 3u);
     EXPECT_EQ(sequenceOf(r.payload(r.records()[2]).data()), 2u);
 }
@@ -190,8 +190,8 @@ TEST_F(LogWriter, terminateAloneStillDrainsTheQueue)
     w.start();
     w.wait();
     const auto data = readFile(name);
-    KlfReader r(data);
-    ASSERT_EQ(r.status(), KlfReader::Status::Ok) << r.error();
+    KlfRecordList r(data);
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
     ASSERT_EQ(r.records().size(), 500u);
     EXPECT_EQ(sequenceOf(r.payload(r.records()[499]).data()), 499u);
 
@@ -292,8 +292,8 @@ struct Notices
 std::vector<uint32_t> sequencesIn(const std::string& file)
 {
     const auto data = readFile(file);
-    KlfReader r(data);
-    EXPECT_EQ(r.status(), KlfReader::Status::Ok) << file << ": " << r.error();
+    KlfRecordList r(data);
+    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << file << ": " << r.error();
     std::vector<uint32_t> out;
     for (const auto& rec : r.records())
         out.push_back(sequenceOf(r.payload(rec).data()));
@@ -402,7 +402,7 @@ TEST_F(LogWriter, aLogDeletedOrMovedWhileLoggingIsStartedAgainWithAHeaderAndSaid
         EXPECT_FALSE(w.failed());
         EXPECT_EQ(sequencesIn(name), range(1, 4));
         const auto data = readFile(name);
-        EXPECT_EQ(KlfReader(data).serialNumber(), "SN000777");
+        EXPECT_EQ(KlfRecordList(data).serialNumber(), "SN000777");
         EXPECT_EQ(notices.all().size(), 1u);
         if (moveAway) {
             EXPECT_EQ(sequencesIn(moved), range(0, 1));

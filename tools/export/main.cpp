@@ -55,6 +55,12 @@ void printSummary(const char* input, const DriveSummary& s)
                  input, static_cast<unsigned long long>(s.records), static_cast<unsigned long long>(s.fixesUsed),
                  static_cast<unsigned long long>(s.fixesSkipped), static_cast<unsigned long long>(s.samplesPlaced),
                  static_cast<unsigned long long>(s.samplesNotPlaced));
+    if (s.samplesAcrossTimeJump > 0)
+        std::fprintf(stderr,
+                     "klf-export: %s: %llu samples not placed across a time jump (fixes going back in time or "
+                     "more than %lld minutes apart)\n",
+                     input, static_cast<unsigned long long>(s.samplesAcrossTimeJump),
+                     static_cast<long long>(DriveReader::kMaxPlacingGapMs / 60000));
     for (int r = 0; r < 2; ++r) {
         const DriveSummary::RssiRange& range = s.receivers[size_t(r)];
         if (range.samples > 0)

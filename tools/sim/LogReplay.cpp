@@ -2,7 +2,7 @@
 
 #include "DeviceMessages.h"
 #include "MessageTypes.h"
-#include "drive/KlfFileReader.h"
+#include "log/KlfPullReader.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,7 +41,7 @@ bool LogReplay::open(const std::string& path, std::string& error)
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    m_log = std::make_unique<KlfFileReader>(m_file);
+    m_log = std::make_unique<KlfPullReader>(m_file);
     if (!m_log->readHeader()) {
         error = path + ": " + m_log->error();
         return false;
@@ -90,7 +90,7 @@ void LogReplay::readStretch()
     // Packets up to and including the next GPS message.
     std::vector<SimFrame> stretch;
     bool endsWithGps = false;
-    KlfFileReader::Record r;
+    KlfPullReader::Record r;
     while (stretch.size() < kLookAhead) {
         if (!m_log->next(r)) {
             m_logEnded = true;

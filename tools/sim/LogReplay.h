@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class KlfFileReader;
+class KlfPullReader;
 
 // A recorded drive played back as the device would send it: the log's
 // packets in their order, at the pace of its GPS messages (one second from
@@ -60,7 +60,7 @@ private:
     double m_interval;
     bool m_flatOut;
     std::FILE* m_file = nullptr;
-    std::unique_ptr<KlfFileReader> m_log;
+    std::unique_ptr<KlfPullReader> m_log;
     bool m_logEnded = false;
     std::deque<Pending> m_pending;
     bool m_seenGps = false;
