@@ -16,6 +16,7 @@
 #include "gps/TGPS_Router.h"
 #include "gps/TMapRange_Form.h"
 #include "log/LogControl.h"
+#include "log/LogControlView.h"
 #include "log/TLogWarningForm.h"
 #include "platform/TerminationSignals.h"
 #include "protocol/Decoder.h"
@@ -23,6 +24,7 @@
 #include "link/TCom_Router.h"
 #include "protocol/DeviceRecord.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 
@@ -78,7 +80,8 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
 
     m_logWarning = std::make_unique<TLogWarningForm>(device);
     m_logControl = std::make_unique<LogControl>(
-        device, ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get(), [this] {
+        device, std::make_unique<LogControlView>(ui.LogFile, ui.btnLogMode, m_mainForm.get(), m_logWarning.get()),
+        [this] {
             if (Decoder* decoder = m_starter->decoder())
                 decoder->requestSettings();
         });
@@ -90,6 +93,7 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
         decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
     };
     m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+    m_starter->statusHooks.beep = [] { QApplication::beep(); };
 
     m_map->onRefused = [this](const std::string& message) { m_mainForm->postWarning(QString::fromStdString(message)); };
     // A logout, kill or Ctrl+C closes the program as File > Exit does, so the

@@ -44,7 +44,6 @@ public:
     TCom_Form& comForm() { return *m_comForm; }
     TMapRange_Form& mapRangeForm() { return *m_mapRange; }
     TLogWarningForm& logWarningForm() { return *m_logWarning; }
-    TAboutDlg& aboutBox() { return *m_about; }
     LogControl& logControl() { return *m_logControl; }
     MapExport& mapExport() { return *m_map; }
     LinkStarter& starter() { return *m_starter; }

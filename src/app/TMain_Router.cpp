@@ -5,7 +5,6 @@
 #include "link/LinkSettings.h"
 #include "protocol/DeviceRecord.h"
 
-#include <QApplication>
 #include <QLocale>
 
 TMain_Router::TMain_Router(DeviceRecord& device, LinkSettings& link, StatusView& view, Hooks hooks,
@@ -78,12 +77,8 @@ void TMain_Router::UpdateClockAndMarker()
     // Once per fall-back from GPS data to clock messages; the GPS screen
     // clears the flag whenever GPS data arrive.
     if (gpsLossAlerted.load() == 0) {
-        for (int i = 0; i < kGpsLossBeeps; ++i) {
-            if (m_hooks.beep)
-                m_hooks.beep();
-            else
-                QApplication::beep();
-        }
+        for (int i = 0; i < kGpsLossBeeps && m_hooks.beep; ++i)
+            m_hooks.beep();
         gpsLossAlerted.store(1);
     }
 }

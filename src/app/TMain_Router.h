@@ -28,7 +28,7 @@ public:
         // Size of the current or last log file in kB; empty or nullopt while
         // nothing has been logged since start.
         std::function<std::optional<int32_t>()> fileSizeKB;
-        // One alarm beep; QApplication::beep when empty.
+        // One alarm beep; none when empty.
         std::function<void()> beep;
     };
 

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "display/BarColumns.h"
+#include "display/BarLayer.h"
+#include "display/BarShape.h"
+#include "display/CaptionLayout.h"
 #include "display/DBarGeometry.h"
+#include "display/PlotBackground.h"
 
 #include <QColor>
 #include <QFont>
@@ -10,13 +14,12 @@
 #include <QString>
 #include <QWidget>
 
-class LabelCache;
-class QPainter;
-
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+class LabelCache;
 
 // Bar graph of one receiver's RSSI against a value scale.
 //
@@ -27,45 +30,43 @@ class QPainter;
 // nothing itself: it only asks for a repaint of where the bars changed, and
 // the screen gets the whole update in one paint. Every operation may be
 // called at any time on the window thread.
-class DBar : public QWidget, public DBarGeometry
+//
+// Its owner sets ranges and captions through the setters and writes the
+// options below directly; everything else is the control's own.
+class DBar : public QWidget
 {
     Q_OBJECT
 public:
-    struct Marker
-    {
-        bool enabled = false;
-        QColor color{Qt::black};
-        double position = 0.0; // x for markers 1 and 2, y for markers 3 and 4
-        QString label;
-    };
-    struct TracePoint
-    {
-        double x = 0.0;
-        double y = 0.0;
-    };
-    static constexpr int kTracePoints = 100;
+    using Marker = PlotBackground::Marker;
+    using TracePoint = PlotBackground::TracePoint;
+    static constexpr int kTracePoints = PlotBackground::kTracePoints;
     static constexpr int kMaxLabelLength = 17;
+    using Button = DBarGeometry::Button;
+    using Caption = CaptionLayout::Caption;
+    static constexpr int XAxis = DBarGeometry::XAxis;
+    static constexpr int YAxis = DBarGeometry::YAxis;
 
     explicit DBar(QWidget* parent = nullptr);
     ~DBar() override;
 
     // Lays out, rebuilds the background and redraws captions and scales; the
-    // plot then shows the empty grid until the next bar update.
+    // plot then shows the empty grid until the next bar update. A Paint
+    // nested inside another returns at once.
     void Paint();
     void RebuildBackground();
     void DrawScales();
 
-    void SetXMin(double value);
-    void SetXMax(double value);
-    void SetYBottom(double value);
-    void SetYTop(double value);
+    void SetXMin(double value) { setRange(&DBarGeometry::xMin, value); }
+    void SetXMax(double value) { setRange(&DBarGeometry::xMax, value); }
+    void SetYBottom(double value) { setRange(&DBarGeometry::yBottom, value); }
+    void SetYTop(double value) { setRange(&DBarGeometry::yTop, value); }
 
     // A caption of exactly "." redraws the stored one.
-    void SetTitle(const QString& text);
-    void SetValueCaption(const QString& text);
-    void SetRightCaption(const QString& text);
-    void SetBottomCaption(const QString& text);
-    void SetNote(const QString& text);
+    void SetTitle(const QString& text) { setCaption(Caption::Title, text); }
+    void SetValueCaption(const QString& text) { setCaption(Caption::Value, text); }
+    void SetRightCaption(const QString& text) { setCaption(Caption::Right, text); }
+    void SetBottomCaption(const QString& text) { setCaption(Caption::Bottom, text); }
+    void SetNote(const QString& text) { setCaption(Caption::Note, text); }
 
     void BeginBars();
     void DrawBar(int16_t x, const QString& label, double value);
@@ -80,29 +81,32 @@ public:
     void MouseMove(int x, int y);
     void MouseUp(Button button, int x, int y);
 
+    int ValueToPixel(int axis, double value) const { return m_geometry.ValueToPixel(axis, value); }
+    double PixelToValue(int axis, int pixel) const { return m_geometry.PixelToValue(axis, pixel); }
+
     // The control's picture as the screen shows it, in device pixels.
     QImage canvas() const;
-    // The region's rectangles, those stacked in one column joined into one.
-    static std::vector<QRect> joinColumns(const QRegion& region);
+    // The layout and the value/pixel mapping of the last Paint and range setters.
+    const DBarGeometry& plotGeometry() const { return m_geometry; }
+    double xMin() const { return m_geometry.xMin; }
+    double xMax() const { return m_geometry.xMax; }
+    double yBottom() const { return m_geometry.yBottom; }
+    double yTop() const { return m_geometry.yTop; }
+    const QString& titleText() const { return caption(Caption::Title); }
+    const QString& valueCaption() const { return caption(Caption::Value); }
+    const QString& rightCaption() const { return caption(Caption::Right); }
+    const QString& bottomCaption() const { return caption(Caption::Bottom); }
+    const QString& noteText() const { return caption(Caption::Note); }
+    // The last pointer position, relative to the plot's top-left corner.
+    int mouseX() const { return m_mouseX; }
+    int mouseY() const { return m_mouseY; }
 
-    QString titleText;
-    QString valueCaption;
-    QString bottomCaption;
-    QString noteText;
-    QString rightCaption;
-
+    // Options the owner writes.
     double rightBottom = 0.0;
     double rightTop = 0.0;
-    int16_t divisions = 0;
-
-    QImage backgroundBitmap;
-
-    int mouseX = 0; // relative to the plot's top-left corner
-    int mouseY = 0;
-
     std::array<TracePoint, kTracePoints> tracePoints{};
+    int16_t traceLastIndex = 0;
     std::array<Marker, 4> markers{};
-
     bool rightScaleVisible = false;
     bool xSubLabelsVisible = false;
     bool xLabelsVisible = false;
@@ -117,13 +121,8 @@ public:
     bool zoomEnabled = true;
     int16_t barWidthDivisor = 1;
     bool traceVisible = false;
-    int16_t traceLastIndex = 0;
-    BarColumns columnUse;
     bool verticalLabels = false;
     bool alwaysLabel = true;
-
-    // Blocks a Paint nested inside another (shared by every graph).
-    static bool paintGuard;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -132,16 +131,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void setRange(double DBarGeometry::*end, double value);
+    const QString& caption(Caption which) const { return m_captions[size_t(which)]; }
+    // Stores text unless it is ".", then draws the stored caption.
+    void setCaption(Caption which, const QString& text);
+    void drawCaption(Caption which);
+
     void DrawMarkers();
-    void DrawTrace();
     void ensureCanvas();
     void keepOffHostFrame();
-    static constexpr int kValueCaptionHeight = 14; // pixels
-    int valueCaptionX() const;
     int valueCaptionRight() const; // first column right of the value caption
     void flush(); // asks for a repaint of what was drawn since the last flush
     void copyToPlot(const QImage& bitmap);
-    QImage makeBitmap(int width, int height, const QColor& fill) const;
+    QRect plotArea() const; // the plot, control coordinates
 
     using ScaleKey = std::array<double, 21>;
     ScaleKey scaleKey() const;
@@ -151,37 +153,22 @@ private:
     void marginsTouched();
     bool xRowsShown() const;
 
+    DBarGeometry m_geometry;
+    std::array<QString, CaptionLayout::kCount> m_captions;
+    int16_t m_divisions = 0;   // value divisions of the grid and scale; 10 from first use
+    QImage m_background;       // grid, markers and trace: the plot without bars
+    BarColumns m_columnUse;
+    int m_mouseX = 0;
+    int m_mouseY = 0;
+    bool m_painting = false;   // within Paint
+
     QImage m_canvas;
     QFont m_canvasFont;        // the canvas font as the drawing steps leave it
     std::unique_ptr<LabelCache> m_labels; // the bar labels' font, advances and pictures
     int m_fontHeight = 11;     // the control font's height, pixels (8 points)
 
-    // A bar of the current update, shown by EndBars (plot coordinates).
-    struct PendingBar
-    {
-        QRect bar;
-        bool labelled = false;
-        bool vertical = false;
-        QString text;
-        QPoint labelAt;
-        QRect cell;
-        bool operator==(const PendingBar& other) const;
-        QRect area(const QRect& plot) const; // bounds what it may paint, within plot
-        // Bounds the pixels that differ between `was` drawn in a colour and
-        // this bar drawn in the same colour, within plot.
-        QRect changedFrom(const PendingBar& was, const QRect& plot) const;
-        bool sameLabel(const PendingBar& other) const;
-        // What drawing the label may touch: its cell and the outline around it.
-        QRect labelBounds() const { return cell.adjusted(-2, -2, 2, 2); }
-    };
-    // Makes bars the ones shown and asks for a repaint of where they differ
-    // from those shown before.
-    void showBars(const std::vector<PendingBar>& bars, const QColor& colour);
-    static QRegion repaintArea(const std::vector<QRect>& changed);
-    void paintBars(QPainter& p, const QRect& clip) const;
-    std::vector<PendingBar> m_pending;
-    std::vector<PendingBar> m_shownBars; // as painted, in drawing order
-    QColor m_shownColour;
+    std::vector<BarShape> m_pending; // the update being drawn, shown by EndBars
+    BarLayer m_bars;
     bool m_stale = false;
     QRegion m_dirty;           // parts of the picture changed but not yet asked to be repainted
     bool m_scalesValid = false;

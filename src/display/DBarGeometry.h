@@ -8,7 +8,7 @@
 
 // The arithmetic of the bar graph, kept apart from any drawing so that the
 // layout, the value/pixel mapping and the zoom rule are checked without
-// rendering. DBar derives from it, so the fields carry their names there.
+// rendering. DBar keeps one as a member and shows it read-only.
 //
 // Rectangles cover left .. right - 1 and top .. bottom - 1. Every integer
 // division truncates toward zero, as the layout is defined in those terms.

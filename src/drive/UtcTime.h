@@ -9,7 +9,8 @@ class UtcTime
 {
 public:
     // False when the fields do not name a real instant (month 13, 31 April,
-    // hour 24). A leap second (second 60) counts as the next second's start.
+    // hour 24, a year outside -32767 .. 32767). A leap second (second 60)
+    // counts as the next second's start.
     static bool fromCivil(int year, int month, int day, int hours, int minutes, int seconds, int64_t& ms);
     // "2004-03-09T12:00:05.500Z"
     static std::string iso8601(int64_t ms);

@@ -2,30 +2,21 @@
 
 #include "link/PacketRecord.h"
 #include "log/LogFileName.h"
-#include "log/TLogWarningForm.h"
+#include "log/LogView.h"
 #include "log/TLog_Router.h"
 #include "protocol/DeviceRecord.h"
 #include "protocol/MessageType.h"
-
-#include <QAbstractButton>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 
 const char* const LogControl::kWarningCaption = "Warning";
 const char* const LogControl::kWarningText =
     "Scan Channel Information Not In Log File!! Restart scan. This message will continually popup "
     "until scan is stopped.";
 
-LogControl::LogControl(DeviceRecord& device, QLineEdit* LogFile, QAbstractButton* btnLogMode,
-                       QWidget* dialogParent, TLogWarningForm* warningForm,
-                       std::function<void()> requestSettings, QObject* parent)
+LogControl::LogControl(DeviceRecord& device, std::unique_ptr<LogView> view, std::function<void()> requestSettings,
+                       QObject* parent)
     : QObject(parent)
     , m_device(device)
-    , m_logFile(LogFile)
-    , m_btnLogMode(btnLogMode)
-    , m_dialogParent(dialogParent)
-    , m_warningForm(warningForm)
+    , m_view(std::move(view))
     , m_requestSettings(std::move(requestSettings))
 {
     connect(this, &LogControl::writerFailedQueued, this, [this](quintptr writer, const QString& message) {
@@ -39,33 +30,17 @@ LogControl::~LogControl()
 {
     shutdown();
     m_writer.store(nullptr);
-    delete m_warningBox.data();
-    delete m_errorBox.data();
-}
-
-QFileDialog* LogControl::makeLogFileDialog(QWidget* parent, const QString& current)
-{
-    auto* dialog = new QFileDialog(parent);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    dialog->setOption(QFileDialog::DontConfirmOverwrite);
-    dialog->setNameFilters({QStringLiteral("Tavrix log files (*.KLF)"), QStringLiteral("All files (*)")});
-    if (!current.isEmpty())
-        dialog->selectFile(current);
-    return dialog;
 }
 
 void LogControl::btnLogFileClick()
 {
-    std::unique_ptr<QFileDialog> dialog(makeLogFileDialog(m_dialogParent, m_logFile->text()));
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
-        return;
-    m_logFile->setText(dialog->selectedFiles().constFirst());
+    if (const auto chosen = m_view->chooseLogFile(m_view->logFileName()))
+        m_view->setLogFileName(*chosen);
 }
 
 void LogControl::btnLogModeClick()
 {
-    if (m_btnLogMode->isChecked())
+    if (m_view->logModeChecked())
         startLogging();
     else
         stopLogging();
@@ -74,20 +49,17 @@ void LogControl::btnLogModeClick()
 void LogControl::startLogging()
 {
     // Refused before anything is shown, sent or created.
-    if (const std::string problem = LogFileName::problem(m_logFile->text().toStdString()); !problem.empty()) {
-        m_btnLogMode->setChecked(false);
-        showError(QString::fromStdString(problem));
+    const QString fileName = m_view->logFileName();
+    if (const std::string problem = LogFileName::problem(fileName.toStdString()); !problem.empty()) {
+        m_view->releaseLogMode();
+        m_view->showError(QString::fromStdString(problem));
         return;
     }
-    if (m_warningForm) {
-        m_warningForm->show();
-        m_warningForm->raise();
-        m_warningForm->activateWindow();
-    }
+    m_view->showLogWarning();
     // The header of a new file waits for the answer to the settings request.
     const uint32_t settingsReplies = m_device.settingsReplies();
 
-    const std::string name = LogFileName::fromText(m_logFile->text().toStdString());
+    const std::string name = LogFileName::fromText(fileName.toStdString());
     // No posts while the writer is being made.
     m_writer.store(nullptr);
     // The writer is made suspended, so it learns its own address before it
@@ -108,7 +80,7 @@ void LogControl::startLogging()
     m_writer.store(w);
     m_logging.store(true);
     w->start();
-    m_logFile->setEnabled(false);
+    m_view->setLogFileEditable(false);
     // Asked only now that a writer takes posts: a quick reply is logged too.
     if (m_requestSettings)
         m_requestSettings();
@@ -119,7 +91,7 @@ void LogControl::stopLogging()
     m_logging.store(false);
     if (TLog_Router* w = m_writer.load())
         w->stop();
-    m_logFile->setEnabled(true);
+    m_view->setLogFileEditable(true);
 }
 
 void LogControl::writerFailed(TLog_Router* writer, const QString& message)
@@ -127,37 +99,19 @@ void LogControl::writerFailed(TLog_Router* writer, const QString& message)
     // A failure of an earlier run's writer does not end the current run.
     if (writer == m_writer.load() && m_logging.load()) {
         m_logging.store(false);
-        m_btnLogMode->setChecked(false);
-        m_logFile->setEnabled(true);
+        m_view->releaseLogMode();
+        m_view->setLogFileEditable(true);
         // Its advice to start the measurement no longer holds.
-        if (m_warningForm)
-            m_warningForm->hide();
+        m_view->hideLogWarning();
     }
-    showError(message);
-}
-
-void LogControl::showError(const QString& message)
-{
-    if (m_errorBox) {
-        m_errorBox->setText(message);
-        m_errorBox->raise();
-        return;
-    }
-    auto* box = new QMessageBox(QMessageBox::Critical, "Error", message, QMessageBox::Ok, m_dialogParent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    m_errorBox = box;
-    box->show();
+    m_view->showError(message);
 }
 
 // Logging goes on: the box only tells what happened to the file.
 void LogControl::showNotice(const QString& message)
 {
     m_notices.append(message);
-    auto* box = new QMessageBox(QMessageBox::Warning, "Warning", message, QMessageBox::Ok, m_dialogParent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
+    m_view->showNotice(message);
 }
 
 void LogControl::handOff(const PacketRecord& packet)
@@ -183,16 +137,10 @@ void LogControl::handOff(const PacketRecord& packet)
 
 void LogControl::raiseWarning()
 {
-    auto* box = new QMessageBox(QMessageBox::Warning, kWarningCaption, kWarningText, QMessageBox::Ok,
-                                m_dialogParent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    connect(box, &QMessageBox::finished, this, [this] {
+    m_view->showScanWarning(QString::fromLatin1(kWarningCaption), QString::fromLatin1(kWarningText), [this] {
         m_unloggedScanCount.store(0);
         m_warningPending.store(false);
     });
-    m_warningBox = box;
-    box->show();
 }
 
 std::optional<int32_t> LogControl::fileSizeKB()

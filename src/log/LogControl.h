@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 #include <atomic>
@@ -15,15 +13,12 @@
 #include <vector>
 
 class DeviceRecord;
-class QAbstractButton;
-class QFileDialog;
-class QLineEdit;
-class QWidget;
-class TLogWarningForm;
+class LogView;
 class TLog_Router;
 struct PacketRecord;
 
-// The tool bar's logging controls and the decoder's logging hand-off.
+// The tool bar's logging controls and the decoder's logging hand-off. It
+// reaches the window through a LogView, so it needs no widgets.
 //
 // handOff runs on the link thread and must never wait for the window: it reads
 // an atomic mirror of btnLogMode instead of the button, and the
@@ -41,15 +36,12 @@ public:
     static const char* const kWarningCaption;
     static const char* const kWarningText;
 
-    LogControl(DeviceRecord& device, QLineEdit* LogFile, QAbstractButton* btnLogMode,
-               QWidget* dialogParent, TLogWarningForm* warningForm,
-               std::function<void()> requestSettings, QObject* parent = nullptr);
+    // Owns the view.
+    LogControl(DeviceRecord& device, std::unique_ptr<LogView> view, std::function<void()> requestSettings,
+               QObject* parent = nullptr);
     ~LogControl() override;
 
     void btnLogFileClick();
-    // The log file picker: a save-style dialog that takes a new name and
-    // never asks to overwrite, since logging appends.
-    static QFileDialog* makeLogFileDialog(QWidget* parent, const QString& current);
     void btnLogModeClick();
 
     // Link thread: for every decoded packet, after the channel-information
@@ -71,8 +63,7 @@ public:
     int16_t unloggedScanCount() const { return m_unloggedScanCount.load(); }
     // The warning dialog's OK: the count starts again.
     void resetUnloggedScans() { m_unloggedScanCount.store(0); }
-    QMessageBox* warningBox() const { return m_warningBox; }
-    QMessageBox* errorBox() const { return m_errorBox; }
+    LogView* view() const { return m_view.get(); }
     // The writer's notices shown so far (the file cut back, started again,
     // packets dropped), newest last.
     const QStringList& notices() const { return m_notices; }
@@ -92,21 +83,15 @@ private:
     void raiseWarning();
     void writerFailed(TLog_Router* writer, const QString& message);
     void showNotice(const QString& message);
-    void showError(const QString& message);
 
     DeviceRecord& m_device;
-    QLineEdit* m_logFile;
-    QAbstractButton* m_btnLogMode;
-    QWidget* m_dialogParent;
-    TLogWarningForm* m_warningForm;
+    std::unique_ptr<LogView> m_view;
     std::function<void()> m_requestSettings;
 
     std::atomic<bool> m_logging{false};
     std::atomic<TLog_Router*> m_writer{nullptr};
     std::atomic<int16_t> m_unloggedScanCount{0};
     std::atomic<bool> m_warningPending{false};
-    QPointer<QMessageBox> m_warningBox;
-    QPointer<QMessageBox> m_errorBox;
     // Writers live until the log control goes, because the link thread may
     // still hold a pointer to the last one.
     std::vector<std::unique_ptr<TLog_Router>> m_writers;

@@ -180,7 +180,7 @@ TEST(TMain_Form, LayoutAsksForNewGraphTitles)
     for (Event& e : samples().receiverEvents)
         e.set();
     const auto titled = [](int r) {
-        return form().receiverGraphs[r]->titleText
+        return form().receiverGraphs[r]->titleText()
             == QString::fromStdString(ReceiverBars::title(r, device().settingsCopy(r)));
     };
     EXPECT_TRUE(processUntil([&] { return titled(0) && titled(1); }));
@@ -506,59 +506,6 @@ TEST_F(StatusFixture, ClockMarkerAndGpsOff)
     EXPECT_FALSE(ui().gbGPS->isEnabled());
 }
 
-TEST_F(StatusFixture, GpsLossBeepsFourTimesOncePerLoss)
-{
-    router->UpdateClockAndMarker(); // flag starts set: no GPS seen yet
-    EXPECT_TRUE(calls.empty());
-
-    router->gpsLossAlerted.store(0); // GPS data were shown
-    router->UpdateClockAndMarker();
-    EXPECT_EQ(std::string(calls.begin(), calls.end()), "BBBB");
-    EXPECT_EQ(router->gpsLossAlerted.load(), 1);
-    router->UpdateClockAndMarker();
-    EXPECT_EQ(calls.size(), 4u);
-
-    router->gpsLossAlerted.store(0);
-    router->UpdateClockAndMarker();
-    EXPECT_EQ(calls.size(), 8u);
-}
-
-// A clock message decoded while the window shows the one before it is shown
-// as well: the thread resets rtcEvent before the update reads the clock.
-TEST_F(StatusFixture, ClockMessageDuringAnUpdateIsShownToo)
-{
-    int shown = 0;
-    const QMetaObject::Connection c = QObject::connect(ui().edMarker, &QLineEdit::textChanged, [this, &shown] {
-        if (++shown == 1) {
-            setMarker(8); // as the decoder stores the next message
-            s.rtcEvent.set();
-        }
-    });
-    setMarker(7);
-    s.rtcEvent.set();
-    router->start();
-    EXPECT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #8"); }))
-        << ui().edMarker->text().toStdString();
-    QObject::disconnect(c);
-}
-
-TEST_F(StatusFixture, ThreadServesTickBeforeClockAndResetsBoth)
-{
-    router->gpsLossAlerted.store(0);
-    router->statusTickEvent.set();
-    s.rtcEvent.set();
-    router->start();
-    ASSERT_TRUE(processUntil([this] { return calls.size() == 5 && !router->statusTickEvent.isSet() && !s.rtcEvent.isSet(); }));
-    EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
-
-    // A later clock message alone updates the clock fields only.
-    setMarker(42);
-    s.rtcEvent.set();
-    ASSERT_TRUE(processUntil([this] { return ui().edMarker->text() == QStringLiteral("Mrkr #42"); }));
-    EXPECT_FALSE(s.rtcEvent.isSet());
-    EXPECT_EQ(std::string(calls.begin(), calls.end()), "CBBBB");
-}
-
 TEST(TMain_Form, ControlsWithoutCaptionAreNamedByTheirHint)
 {
     int named = 0;
@@ -589,8 +536,8 @@ TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
     const auto barsIn = [&](QRgb colour) {
         int n = 0;
         const QImage& c = graph.canvas();
-        for (int y = graph.plotRect.top; y < graph.plotRect.bottom; ++y)
-            for (int x = graph.plotRect.left; x < graph.plotRect.right; ++x)
+        for (int y = graph.plotGeometry().plotRect.top; y < graph.plotGeometry().plotRect.bottom; ++y)
+            for (int x = graph.plotGeometry().plotRect.left; x < graph.plotGeometry().plotRect.right; ++x)
                 n += c.pixel(x, y) == colour;
         return n;
     };

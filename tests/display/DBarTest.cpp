@@ -56,7 +56,7 @@ protected:
         g = std::make_unique<DBar>();
         configureReceiverGraph(*g);
         PlaceGraph(g.get(), 0, 0, 610, 405);
-        ASSERT_EQ(g->plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
+        ASSERT_EQ(g->plotGeometry().plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
     }
 
     void bars(std::initializer_list<std::tuple<int16_t, const char*, double>> list)
@@ -138,8 +138,8 @@ TEST_F(DBarPaint, labelsOnlyUnderTheMouseWhenNotAlwaysLabelled)
     EXPECT_EQ(find(canvas(), kMaroon, 0, 0, 609, py - 1).count, 0);
 
     g->MouseMove(300, 300);
-    EXPECT_EQ(g->mouseX, 300 - 91);
-    EXPECT_EQ(g->mouseY, 300 - 60);
+    EXPECT_EQ(g->mouseX(), 300 - 91);
+    EXPECT_EQ(g->mouseY(), 300 - 60);
     bars({{1, "-75 dBm", -75.0}});
     EXPECT_GT(find(canvas(), kMaroon, 0, 0, 609, py - 1).count, 0);
 }
@@ -178,8 +178,8 @@ TEST_F(DBarPaint, resizeLeavesTheEmptyGrid)
     EXPECT_EQ(canvas().width(), 684);
     EXPECT_EQ(findAll(canvas(), kMaroon).count, 0);
     // Grid: white plot with grey division lines.
-    EXPECT_EQ(canvas().pixel(200, g->plotRect.top), qRgb(0x80, 0x80, 0x80));
-    EXPECT_EQ(canvas().pixel(200, g->plotRect.top + 5), qRgb(0xFF, 0xFF, 0xFF));
+    EXPECT_EQ(canvas().pixel(200, g->plotGeometry().plotRect.top), qRgb(0x80, 0x80, 0x80));
+    EXPECT_EQ(canvas().pixel(200, g->plotGeometry().plotRect.top + 5), qRgb(0xFF, 0xFF, 0xFF));
     // The bars shown before the resize are gone: the same bars again are drawn.
     bars({{1, "-75 dBm", -75.0}});
     EXPECT_GT(findAll(canvas(), kMaroon).count, 0);
@@ -192,10 +192,10 @@ TEST_F(DBarPaint, titleKeepsItsTextOnFullStopAndClearsOnEmpty)
     const Box first = band();
     ASSERT_GT(first.count, 0);
     g->SetTitle(QStringLiteral("."));
-    EXPECT_EQ(g->titleText, QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
+    EXPECT_EQ(g->titleText(), QStringLiteral("R1 (150.00000-175.00000)MHz 25.00 KHz Step"));
     EXPECT_EQ(band().count, first.count);
     g->SetTitle(QString());
-    EXPECT_TRUE(g->titleText.isEmpty());
+    EXPECT_TRUE(g->titleText().isEmpty());
     EXPECT_EQ(band().count, 0);
 
     // Too wide for the plot even at the smallest height: starts left of it.
@@ -215,17 +215,17 @@ TEST_F(DBarPaint, mouseZoomAndReadout)
     PlaceGraph(g.get(), 0, 0, 640, 480);
     g->SetXMax(11.0);
     g->MouseUp(DBarGeometry::Button::Left, 320, 200);
-    EXPECT_EQ(g->xMax, 11.0); // zoom off in this configuration
+    EXPECT_EQ(g->xMax(), 11.0); // zoom off in this configuration
 
     g->zoomEnabled = true;
     g->MouseUp(DBarGeometry::Button::Left, 320, 200);
-    EXPECT_DOUBLE_EQ(g->xMin, 2.75);
-    EXPECT_DOUBLE_EQ(g->xMax, 8.25);
+    EXPECT_DOUBLE_EQ(g->xMin(), 2.75);
+    EXPECT_DOUBLE_EQ(g->xMax(), 8.25);
     g->MouseUp(DBarGeometry::Button::Right, 320, 200);
-    EXPECT_DOUBLE_EQ(g->xMin, 0.0);
-    EXPECT_DOUBLE_EQ(g->xMax, 11.0);
+    EXPECT_DOUBLE_EQ(g->xMin(), 0.0);
+    EXPECT_DOUBLE_EQ(g->xMax(), 11.0);
 
-    const DBarGeometry::Rect r = g->readoutRect;
+    const DBarGeometry::Rect r = g->plotGeometry().readoutRect;
     EXPECT_EQ(find(canvas(), kRed, r.left, r.top, r.right - 1, r.bottom - 1).count, 0);
     g->readoutEnabled = true;
     g->MouseMove(10, 200);
@@ -323,7 +323,7 @@ TEST(DBarRepaint, aSteadyUpdateRepaintsOnlyThePlotPartsThatChanged)
     ShownGraph shown;
     DBar& g = shown.g;
     PaintRecorder& recorder = *shown.recorder;
-    ASSERT_EQ(g.plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
+    ASSERT_EQ(g.plotGeometry().plotRect, (DBarGeometry::Rect{91, 60, 518, 344}));
     ASSERT_TRUE(serveUntil([&] { return recorder.paints > 0; }));
 
     const auto update = [&](double level) {
@@ -443,7 +443,7 @@ TEST(DBarLayout, valueCaptionIsNeverCoveredByTheScaleNumbers)
         }
         without.SetValueCaption(QString());
         without.Paint();
-        const int pl = with.plotRect.left;
+        const int pl = with.plotGeometry().plotRect.left;
         const QImage withPicture = with.canvas(), withoutPicture = without.canvas();
         // Left of the plot: the caption's pixels are those only the captioned graph has.
         Box caption, labels;
@@ -578,7 +578,7 @@ TEST(DBarPaintRegion, bandsAreJoinedBackIntoColumns)
         region += r;
     ASSERT_GT(region.rectCount(), int(columns.size())) << "the region no longer cuts columns into bands";
 
-    std::vector<QRect> joined = DBar::joinColumns(region);
+    std::vector<QRect> joined = BarLayer::joinColumns(region);
     const auto byLeft = [](const QRect& a, const QRect& b) { return a.left() < b.left(); };
     std::sort(joined.begin(), joined.end(), byLeft);
     EXPECT_EQ(joined, columns);
@@ -586,7 +586,7 @@ TEST(DBarPaintRegion, bandsAreJoinedBackIntoColumns)
     // Touching columns merge within a band and stay cut: still the same pixels.
     const QRegion touching = QRegion(0, 0, 10, 50) + QRegion(10, 20, 10, 50);
     QRegion again;
-    for (const QRect& r : DBar::joinColumns(touching))
+    for (const QRect& r : BarLayer::joinColumns(touching))
         again += r;
     EXPECT_EQ(again, touching);
 }

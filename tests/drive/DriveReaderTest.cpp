@@ -422,6 +422,14 @@ TEST(UtcTime, CivilFieldsAndIsoText)
         {2004, 4, 31, 0, 0, 0, false, ""},
         {2004, 0, 1, 0, 0, 0, false, ""},
         {2004, 1, 1, 24, 0, 0, false, ""},
+        {2000, 2, 29, 0, 0, 0, true, "2000-02-29T00:00:00.000Z"},
+        {1900, 2, 29, 0, 0, 0, false, ""},
+        {1600, 3, 1, 0, 0, 0, true, "1600-03-01T00:00:00.000Z"},
+        {9999, 12, 31, 23, 59, 59, true, "9999-12-31T23:59:59.000Z"},
+        {2004, 6, 0, 0, 0, 0, false, ""},
+        {2004, 6, 1, 0, -1, 0, false, ""},
+        {2004, 6, 1, 0, 0, 61, false, ""},
+        {70000, 1, 1, 0, 0, 0, false, ""},
     };
     for (const Case& c : cases) {
         int64_t ms = 0;
@@ -434,6 +442,8 @@ TEST(UtcTime, CivilFieldsAndIsoText)
     int64_t ms = 0;
     UtcTime::fromCivil(2004, 3, 9, 12, 0, 5, ms);
     EXPECT_EQ(UtcTime::iso8601(ms + 500), "2004-03-09T12:00:05.500Z");
+    EXPECT_EQ(UtcTime::iso8601(-1), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(UtcTime::iso8601(-86400000), "1969-12-31T00:00:00.000Z");
 }
 
 } // namespace

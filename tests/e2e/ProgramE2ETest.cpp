@@ -17,6 +17,7 @@
 #include "link/TCom_Router.h"
 #include "log/KlfRecordList.h"
 #include "log/LogControl.h"
+#include "log/LogControlView.h"
 #include "log/TLogWarningForm.h"
 #include "log/TLog_Router.h"
 #include "platform/WorkerThread.h"
@@ -180,10 +181,10 @@ int barsStanding(const DBar& graph)
 {
     const QImage image = graph.canvas().convertToFormat(QImage::Format_RGB32);
     const qreal dpr = image.devicePixelRatio();
-    const int y = int((graph.plotRect.bottom - 2) * dpr);
+    const int y = int((graph.plotGeometry().plotRect.bottom - 2) * dpr);
     int segments = 0;
     bool inside = false;
-    for (int x = int(graph.plotRect.left * dpr); x < int(graph.plotRect.right * dpr); ++x) {
+    for (int x = int(graph.plotGeometry().plotRect.left * dpr); x < int(graph.plotGeometry().plotRect.right * dpr); ++x) {
         const bool bar = QColor(image.pixel(x, y)) == QColor(0x80, 0x00, 0x00);
         segments += bar && !inside;
         inside = bar;
@@ -243,20 +244,20 @@ TEST_F(ProgramRun, DisplaysFollowEachModeAndLabelling)
     ASSERT_TRUE(r1 && r2);
 
     // Single mode: the timer hands one block a second to each display.
-    ASSERT_TRUE(until([&] { return r1->bottomCaption.endsWith(QStringLiteral(" MHz")); })) << r1->bottomCaption.toStdString();
+    ASSERT_TRUE(until([&] { return r1->bottomCaption().endsWith(QStringLiteral(" MHz")); })) << r1->bottomCaption().toStdString();
     EXPECT_TRUE(button("btnSingleMode")->isChecked());
-    EXPECT_TRUE(r1->titleText.startsWith(QStringLiteral("R1 (851.00000-860.00000)MHz 25.00 KHz Step")))
-        << r1->titleText.toStdString();
-    EXPECT_TRUE(until([&] { return r2->titleText.startsWith(QStringLiteral("R2 (851.00000-860.00000)MHz")); }))
-        << r2->titleText.toStdString();
+    EXPECT_TRUE(r1->titleText().startsWith(QStringLiteral("R1 (851.00000-860.00000)MHz 25.00 KHz Step")))
+        << r1->titleText().toStdString();
+    EXPECT_TRUE(until([&] { return r2->titleText().startsWith(QStringLiteral("R2 (851.00000-860.00000)MHz")); }))
+        << r2->titleText().toStdString();
     EXPECT_TRUE(until([&] { return barsStanding(*r1) == 1; }));
 
     command("mode scan");
-    ASSERT_TRUE(until([&] { return button("btnScanMode")->isChecked() && r1->bottomCaption == QStringLiteral("Frequency"); }));
+    ASSERT_TRUE(until([&] { return button("btnScanMode")->isChecked() && r1->bottomCaption() == QStringLiteral("Frequency"); }));
     EXPECT_TRUE(until([&] { return barsStanding(*r1) > 1; })) << "scan bars";
 
     button("sbChannel")->click();
-    EXPECT_TRUE(until([&] { return r1->bottomCaption == QStringLiteral("Channel") && r2->bottomCaption == QStringLiteral("Channel"); }));
+    EXPECT_TRUE(until([&] { return r1->bottomCaption() == QStringLiteral("Channel") && r2->bottomCaption() == QStringLiteral("Channel"); }));
 
     command("mode table");
     ASSERT_TRUE(until([&] { return button("btnTableMode")->isChecked(); }));
@@ -445,13 +446,15 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     const QJsonObject before = drainedStats();
     command("resume");
     LogControl& log = program->logControl();
-    ASSERT_TRUE(until([&] { return log.warningBox() && log.warningBox()->isVisible(); }, 15000));
-    EXPECT_EQ(log.warningBox()->text(), QString::fromLatin1(LogControl::kWarningText));
+    auto* logView = dynamic_cast<LogControlView*>(log.view());
+    ASSERT_NE(logView, nullptr);
+    ASSERT_TRUE(until([&] { return logView->warningBox() && logView->warningBox()->isVisible(); }, 15000));
+    EXPECT_EQ(logView->warningBox()->text(), QString::fromLatin1(LogControl::kWarningText));
 
     // While the box is open, packets are still read, requested for and logged.
     const QJsonObject atWarning = stats();
     ASSERT_TRUE(until([&] { return sentOf(stats(), QStringLiteral("ScanReport")) > sentOf(atWarning, QStringLiteral("ScanReport")) + 40; }));
-    EXPECT_TRUE(log.warningBox()->isVisible());
+    EXPECT_TRUE(logView->warningBox()->isVisible());
     command("pause");
     const QJsonObject after = drainedStats();
     const int scans = sentOf(after, QStringLiteral("ScanReport")) - sentOf(before, QStringLiteral("ScanReport"));
@@ -465,8 +468,8 @@ TEST_F(ProgramRun, MissingChannelInformationWarnsWhileTheLinkKeepsReading)
     EXPECT_EQ(requests, scans) << "one channel information request per measurement packet";
     EXPECT_EQ(device.channelInfoPresent.load(), 0);
 
-    log.warningBox()->accept();
-    EXPECT_TRUE(until([&] { return !log.warningBox() || !log.warningBox()->isVisible(); }, 2000));
+    logView->warningBox()->accept();
+    EXPECT_TRUE(until([&] { return !logView->warningBox() || !logView->warningBox()->isVisible(); }, 2000));
     button("btnLogMode")->click();
     log.shutdown();
     const std::map<int, int> logged = recordsByType(dir.filePath(QStringLiteral("nochan.KLF")));

@@ -130,6 +130,18 @@ TEST(GpxWriter, TrackPointPerUsedFixWithTheStrongestRssiSinceThePrevious)
     EXPECT_NE(only1.find("<tavrix:rssi_dbm>-70</tavrix:rssi_dbm><tavrix:receiver>1"), std::string::npos) << only1;
 }
 
+// A log's name comes from the file system, in no promised encoding; XML
+// readers reject a document with a byte that is not UTF-8.
+TEST(ExportWriter, aNameThatIsNotUtf8IsWrittenWithAReplacementCharacter)
+{
+    const std::string name = "caf\xE9\x01.KLF";
+    const std::string gpx = exportWith(sampleDrive().bytes, [&](std::FILE* f) { return new GpxWriter(f, name); });
+    EXPECT_NE(gpx.find("<name>caf\xEF\xBF\xBD.KLF</name>"), std::string::npos) << gpx.substr(0, 400);
+    const std::string kml =
+        exportWith(sampleDrive().bytes, [&](std::FILE* f) { return new KmlWriter(f, name, -1, -120, -50); });
+    EXPECT_NE(kml.find("<Document><name>caf\xEF\xBF\xBD.KLF</name>"), std::string::npos) << kml.substr(0, 400);
+}
+
 TEST(KmlWriter, FolderPerReceiverStyledByValueAndTheRoute)
 {
     const std::string kml =

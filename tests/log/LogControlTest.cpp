@@ -1,25 +1,23 @@
+#include "log/LogControl.h"
+
 #include "link/PacketRecord.h"
 #include "log/KlfRecordList.h"
-#include "log/LogControl.h"
-#include "log/LogTestUtil.h"
-#include "log/TLogWarningForm.h"
 #include "log/LogFileName.h"
-#include <QFileInfo>
-#include <QFileDialog>
-#include <QDir>
+#include "log/LogTestUtil.h"
+#include "log/LogView.h"
 #include "log/TLog_Router.h"
 #include "protocol/DeviceRecord.h"
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <vector>
 
 namespace {
 
@@ -32,45 +30,87 @@ PacketRecord packetOf(uint8_t type, const std::vector<uint8_t>& payload)
     return p;
 }
 
-int openWarningBoxes()
+// The window's logging controls as the log control leaves them.
+struct FakeLogView : LogView
 {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()
-                                                        && box->text() == LogControl::kWarningText)
-            ++n;
-    return n;
-}
+    QString logFileName() const override { return name; }
+    void setLogFileName(const QString& n) override { name = n; }
+    void setLogFileEditable(bool e) override { editable = e; }
+    bool logModeChecked() const override { return checked; }
+    void releaseLogMode() override { checked = false; }
+    void showLogWarning() override { warningShown = true; }
+    void hideLogWarning() override { warningShown = false; }
+    void showError(const QString& message) override { errors.push_back(message); }
+    void showNotice(const QString& message) override { notices.push_back(message); }
+    void showScanWarning(const QString& caption, const QString& text, std::function<void()> dismissed) override
+    {
+        scanWarnings.push_back({caption, text, std::move(dismissed), true});
+    }
+    std::optional<QString> chooseLogFile(const QString& current) override
+    {
+        chooserStart = current;
+        return chosen;
+    }
+
+    int openScanWarnings() const
+    {
+        int n = 0;
+        for (const auto& w : scanWarnings)
+            n += w.open;
+        return n;
+    }
+    // The user dismisses the open warnings.
+    void dismissScanWarnings()
+    {
+        for (auto& w : scanWarnings)
+            if (w.open) {
+                w.open = false;
+                w.dismissed();
+            }
+    }
+
+    struct ScanWarning
+    {
+        QString caption;
+        QString text;
+        std::function<void()> dismissed;
+        bool open = false;
+    };
+    QString name;
+    bool editable = true;
+    bool checked = false;
+    bool warningShown = false;
+    std::vector<QString> errors;
+    std::vector<QString> notices;
+    std::vector<ScanWarning> scanWarnings;
+    std::optional<QString> chosen;
+    QString chooserStart;
+};
 
 class LogControlFixture : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        logFile.setText(dir.path() + "/run1.old");
-        btnLogMode.setCheckable(true);
-        control = std::make_unique<LogControl>(device, &logFile, &btnLogMode, &window, &warningForm,
-                                               [this] {
-                                                   ++settingsRequests;
-                                                   writerAtRequest = control->writer();
-                                               });
-        // As the program joins them.
-        warningForm.onConfirmed = [this] { control->resetUnloggedScans(); };
+        auto owned = std::make_unique<FakeLogView>();
+        view = owned.get();
+        view->name = dir.path() + "/run1.old";
+        control = std::make_unique<LogControl>(device, std::move(owned), [this] {
+            ++settingsRequests;
+            writerAtRequest = control->writer();
+        });
     }
     void TearDown() override { control.reset(); }
 
     void switchLogging(bool on)
     {
-        btnLogMode.setChecked(on);
+        view->checked = on;
         control->btnLogModeClick();
     }
 
     QTemporaryDir dir;
     DeviceRecord device;
-    QWidget window;
-    QLineEdit logFile;
-    QToolButton btnLogMode;
-    TLogWarningForm warningForm{device};
+    FakeLogView* view = nullptr;
     int settingsRequests = 0;
     TLog_Router* writerAtRequest = reinterpret_cast<TLog_Router*>(1);
     std::unique_ptr<LogControl> control;
@@ -84,8 +124,8 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
     EXPECT_EQ(settingsRequests, 1);
     EXPECT_NE(writerAtRequest, nullptr) << "the settings reply could come before anything takes posts";
     EXPECT_EQ(writerAtRequest, control->writer());
-    EXPECT_TRUE(warningForm.isVisible());
-    EXPECT_FALSE(logFile.isEnabled());
+    EXPECT_TRUE(view->warningShown);
+    EXPECT_FALSE(view->editable);
     TLog_Router* writer = control->writer();
     ASSERT_NE(writer, nullptr);
     EXPECT_EQ(writer->fileName(), (dir.path() + "/run1.KLF").toStdString());
@@ -97,7 +137,7 @@ TEST_F(LogControlFixture, switchingOnRequestsSettingsThenLogsEveryPacketType)
     for (const auto& p : packets)
         control->handOff(p);
     switchLogging(false);
-    EXPECT_TRUE(logFile.isEnabled());
+    EXPECT_TRUE(view->editable);
     control->handOff(packets[0]); // logging off: not written
     writer->stopAndWait();
 
@@ -117,7 +157,6 @@ TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBl
 {
     switchLogging(true);
     TLog_Router* writer = control->writer();
-    warningForm.hide();
     device.channelInfoPresent = 0;
     const PacketRecord scan = packetOf(7, std::vector<uint8_t>(15, 0));
     const PacketRecord clock = packetOf(4, std::vector<uint8_t>(7, 0));
@@ -126,9 +165,9 @@ TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBl
         control->handOff(scan);
         control->handOff(clock); // not a measurement packet: never counted
     }
-    QApplication::processEvents();
+    QCoreApplication::processEvents();
     EXPECT_EQ(control->unloggedScanCount(), 20);
-    EXPECT_EQ(openWarningBoxes(), 0);
+    EXPECT_EQ(view->openScanWarnings(), 0);
 
     // The link thread hands off the 21st and carries on without waiting.
     auto linkThread = std::async(std::launch::async, [&] {
@@ -137,35 +176,32 @@ TEST_F(LogControlFixture, missingChannelInformationWarnsAtThe21stPacketWithoutBl
     });
     ASSERT_EQ(linkThread.wait_for(std::chrono::seconds(20)), std::future_status::ready)
         << "the hand-off waited for the window thread";
-    QApplication::processEvents();
-    ASSERT_EQ(openWarningBoxes(), 1);
-    QMessageBox* box = control->warningBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), "Warning");
-    EXPECT_EQ(box->icon(), QMessageBox::Warning);
-    EXPECT_FALSE(box->isModal());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->openScanWarnings(), 1);
+    EXPECT_EQ(view->scanWarnings.back().caption, "Warning");
+    EXPECT_EQ(view->scanWarnings.back().text, LogControl::kWarningText);
 
     // More packets while the box is open: still one box, still logged.
     for (int i = 0; i < 40; ++i)
         control->handOff(scan);
-    QApplication::processEvents();
-    EXPECT_EQ(openWarningBoxes(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->openScanWarnings(), 1);
 
-    box->button(QMessageBox::Ok)->click();
-    QApplication::processEvents();
-    EXPECT_EQ(openWarningBoxes(), 0);
+    view->dismissScanWarnings();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->openScanWarnings(), 0);
     EXPECT_EQ(control->unloggedScanCount(), 0);
 
     // Counting starts again: the next box comes with the 21st packet after.
     for (int i = 0; i < 20; ++i)
         control->handOff(scan);
-    QApplication::processEvents();
-    EXPECT_EQ(openWarningBoxes(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->openScanWarnings(), 0);
     control->handOff(scan);
-    QApplication::processEvents();
-    EXPECT_EQ(openWarningBoxes(), 1);
-    control->warningBox()->button(QMessageBox::Ok)->click();
-    QApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->openScanWarnings(), 1);
+    view->dismissScanWarnings();
+    QCoreApplication::processEvents();
 
     switchLogging(false);
     writer->stopAndWait();
@@ -185,93 +221,21 @@ TEST_F(LogControlFixture, noCountingWhileLoggingIsOffOrChannelInformationIsPrese
     for (int i = 0; i < 30; ++i)
         control->handOff(single);
     EXPECT_EQ(control->unloggedScanCount(), 0);
-    QApplication::processEvents();
-    EXPECT_EQ(openWarningBoxes(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->openScanWarnings(), 0);
     switchLogging(false);
-}
-
-TEST_F(LogControlFixture, warningFormOkForgetsChannelInformationButTheTitleBarDoesNot)
-{
-    switchLogging(true);
-    warningForm.hide();
-    device.channelInfoPresent = 0;
-    for (int i = 0; i < 7; ++i)
-        control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
-    device.channelInfoPresent = 1;
-    warningForm.show();
-    warningForm.close();
-    EXPECT_EQ(device.channelInfoPresent.load(), 1);
-    EXPECT_EQ(control->unloggedScanCount(), 7);
-
-    warningForm.show();
-    warningForm.findChild<QPushButton*>("Button1")->click();
-    EXPECT_EQ(device.channelInfoPresent.load(), 0);
-    EXPECT_EQ(control->unloggedScanCount(), 0);
-    EXPECT_FALSE(warningForm.isVisible());
-    switchLogging(false);
-}
-
-TEST_F(LogControlFixture, aHeaderAfterOkCarriesNoChannelInformationFromBefore)
-{
-    const auto old = makeRecord(6, std::vector<uint8_t>(98, 0x33)); // an earlier scan's list
-    device.edit([&](DeviceRecord::Data& d) {
-        d.channelInfoRecord.count = uint16_t(old.size());
-        std::copy(old.begin(), old.end(), d.channelInfoRecord.bytes.begin());
-    });
-    device.channelInfoPresent = 1;
-    warningForm.show();
-    warningForm.findChild<QPushButton*>("Button1")->click();
-    device.channelInfoPresent = 1; // a table report: present, but nothing stored
-
-    TLog_Router writer((dir.path() + "/table.KLF").toStdString(), device);
-    writer.stopAndWait();
-    const auto data = readFile(writer.fileName());
-    KlfRecordList r(data);
-    EXPECT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
-    EXPECT_FALSE(r.channelInfo()) << "the header carries the earlier scan's channel list";
-}
-
-TEST_F(LogControlFixture, warningFormOpensWithItsFrameAtTheDesignedPlaceAndSize)
-{
-    for (int showing = 0; showing < 2; ++showing) {
-        SCOPED_TRACE(showing);
-        switchLogging(true);
-        ASSERT_TRUE(warningForm.isVisible());
-        EXPECT_EQ(warningForm.frameGeometry(), QRect(281, 133, 522, 440));
-        // Moved and resized by the user, it opens as designed again.
-        warningForm.setGeometry(10, 10, 300, 300);
-        switchLogging(false);
-        warningForm.hide();
-    }
-}
-
-TEST_F(LogControlFixture, hiddenWarningFormGivesBackItsWindowAndShowsAgain)
-{
-    warningForm.show();
-    ASSERT_NE(warningForm.windowHandle(), nullptr);
-    warningForm.findChild<QPushButton*>("Button1")->click();
-    QApplication::processEvents();
-    EXPECT_EQ(warningForm.windowHandle(), nullptr) << "the hidden dialog keeps its window and screen buffer";
-
-    warningForm.show();
-    EXPECT_TRUE(warningForm.isVisible());
-    EXPECT_NE(warningForm.windowHandle(), nullptr);
-    EXPECT_EQ(warningForm.findChild<QPushButton*>("Button1")->text(), QStringLiteral("OK"));
 }
 
 TEST_F(LogControlFixture, aLogFileThatCannotBeCreatedIsReportedAndLoggingStops)
 {
-    logFile.setText(dir.path() + "/missing/run");
+    view->name = dir.path() + "/missing/run";
     switchLogging(true);
-    for (int i = 0; i < 200 && !control->errorBox(); ++i)
-        QTest::qWait(10);
-    ASSERT_NE(control->errorBox(), nullptr);
-    EXPECT_TRUE(control->errorBox()->text().startsWith("Could Not Create Log File!!! "))
-        << control->errorBox()->text().toStdString();
-    EXPECT_FALSE(btnLogMode.isChecked());
-    EXPECT_TRUE(logFile.isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->errors.empty(); }, 20000));
+    EXPECT_TRUE(view->errors.back().startsWith("Could Not Create Log File!!! ")) << view->errors.back().toStdString();
+    EXPECT_FALSE(view->checked);
+    EXPECT_TRUE(view->editable);
     EXPECT_FALSE(control->logging());
-    EXPECT_FALSE(warningForm.isVisible()) << "the dialog still says to start the measurement";
+    EXPECT_FALSE(view->warningShown) << "the dialog still says to start the measurement";
     control->handOff(packetOf(7, std::vector<uint8_t>(15, 0)));
     EXPECT_EQ(control->unloggedScanCount(), 0);
 }
@@ -327,10 +291,10 @@ TEST_F(LogControlFixture, aLogFileInUseIsRefusedAndTheButtonReleased)
     ASSERT_TRUE(QTest::qWaitFor([&] { return other.writtenCount() == 1; }, 20000));
 
     switchLogging(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return control->errorBox() != nullptr; }, 20000));
-    EXPECT_EQ(control->errorBox()->text(), QString::fromStdString("Log File In Use!!! " + name));
-    EXPECT_FALSE(btnLogMode.isChecked());
-    EXPECT_TRUE(logFile.isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->errors.empty(); }, 20000));
+    EXPECT_EQ(view->errors.back(), QString::fromStdString("Log File In Use!!! " + name));
+    EXPECT_FALSE(view->checked);
+    EXPECT_TRUE(view->editable);
     EXPECT_FALSE(control->logging());
     other.stopAndWait();
 }
@@ -341,36 +305,32 @@ TEST_F(LogControlFixture, namesWithoutAFileNameOrTooLongAreRefusedBeforeAnything
                              dir.path() + "/" + QString(300, QLatin1Char('x'))};
     for (const QString& text : cases) {
         SCOPED_TRACE(text.toStdString());
-        logFile.setText(text);
+        view->name = text;
+        view->errors.clear();
         switchLogging(true);
-        ASSERT_NE(control->errorBox(), nullptr);
-        EXPECT_EQ(control->errorBox()->text().toStdString(), LogFileName::problem(text.toStdString()));
-        EXPECT_FALSE(control->errorBox()->text().isEmpty());
-        EXPECT_FALSE(btnLogMode.isChecked());
+        ASSERT_EQ(view->errors.size(), 1u);
+        EXPECT_EQ(view->errors.back().toStdString(), LogFileName::problem(text.toStdString()));
+        EXPECT_FALSE(view->errors.back().isEmpty());
+        EXPECT_FALSE(view->checked);
         EXPECT_FALSE(control->logging());
-        EXPECT_FALSE(warningForm.isVisible());
+        EXPECT_FALSE(view->warningShown);
         EXPECT_EQ(settingsRequests, 0);
         EXPECT_EQ(control->writer(), nullptr);
-        EXPECT_TRUE(logFile.isEnabled());
+        EXPECT_TRUE(view->editable);
     }
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral(".KLF")));
 }
 
-TEST(LogFileDialog, isASaveDialogForANewOrExistingLogThatNeverAsksToOverwrite)
+// Log File...: the picker starts at the name typed, and a cancelled picker
+// leaves it alone.
+TEST_F(LogControlFixture, theLogFilePickerStartsAtTheTypedNameAndKeepsItWhenCancelled)
 {
-    QTemporaryDir dir;
-    std::unique_ptr<QFileDialog> dialog(LogControl::makeLogFileDialog(nullptr, dir.path() + "/Tavrix"));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_EQ(dialog->nameFilters(),
-              QStringList({QStringLiteral("Tavrix log files (*.KLF)"), QStringLiteral("All files (*)")}));
+    control->btnLogFileClick();
+    EXPECT_EQ(view->chooserStart, dir.path() + "/run1.old");
+    EXPECT_EQ(view->name, dir.path() + "/run1.old");
 
-    // A name that does not exist yet is taken.
-    const QString fresh = dir.path() + "/run2.KLF";
-    dialog->selectFile(fresh);
-    static_cast<QDialog*>(dialog.get())->accept(); // as the Save button does
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(dialog->selectedFiles(), QStringList{fresh});
+    view->chosen = dir.path() + "/run2.KLF";
+    control->btnLogFileClick();
+    EXPECT_EQ(view->name, dir.path() + "/run2.KLF");
 }

@@ -55,7 +55,7 @@ public:
     {
         int n = 0;
         for (const auto& [type, count] : counts)
-            n += sim::isMeasurement(type) ? count : 0;
+            n += sim::carriesRssi(type) ? count : 0;
         return n;
     }
 

@@ -17,4 +17,14 @@ TEST(SimStats, RoundTripFiguresAreMedianAndNinetyNinthPercentile)
         << json;
 }
 
+// The stats file carries the port path the user gave; the test harness and
+// the bench parse the file as JSON.
+TEST(SimStats, StateTextsAreEscapedJsonStrings)
+{
+    SimStats stats;
+    const std::string json = stats.toJson({{"port", "/tmp/a \"b\"\\c\xE9"}, {"line", "waiting"}});
+    EXPECT_NE(json.find("\"port\": \"/tmp/a \\\"b\\\"\\\\c\\ufffd\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"line\": \"waiting\""), std::string::npos) << json;
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include "TextBuffer.h"
 
+#include "platform/TextEscape.h"
+
 #include "drive/UtcTime.h"
 
 #include <charconv>
@@ -109,19 +111,7 @@ void TextBuffer::appendInParts(const char* text, size_t n)
 
 TextBuffer& TextBuffer::xml(std::string_view text)
 {
-    for (char c : text) {
-        switch (c) {
-        case '&': *this << "&amp;"; break;
-        case '<': *this << "&lt;"; break;
-        case '>': *this << "&gt;"; break;
-        case '"': *this << "&quot;"; break;
-        default:
-            // Control characters other than tab and newline are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n')
-                *this << c;
-        }
-    }
-    return *this;
+    return *this << TextEscape::xml(text);
 }
 
 void TextBuffer::flushBuffer()

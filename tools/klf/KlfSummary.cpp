@@ -1,29 +1,12 @@
 #include "KlfSummary.h"
 
+#include "platform/TextEscape.h"
 #include "protocol/MessageCodec.h"
 #include "protocol/ReceiverSettings.h"
 
 #include <cstdio>
 
 namespace {
-
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
 
 const char* statusName(KlfStream::Status s)
 {
@@ -135,10 +118,10 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName, const
 
 void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const KlfStream& r) const
 {
-    out << "{\n  \"file\": " << jsonString(fileName) << ",\n";
+    out << "{\n  \"file\": " << TextEscape::json(fileName) << ",\n";
     out << "  \"status\": \"" << statusName(r.status()) << "\",\n";
     if (r.status() != KlfStream::Status::Ok) {
-        out << "  \"error\": " << jsonString(r.error()) << ",\n";
+        out << "  \"error\": " << TextEscape::json(r.error()) << ",\n";
         out << "  \"errorOffset\": " << r.errorOffset() << ",\n";
     }
     out << "  \"truncatedAt\": ";
@@ -148,7 +131,7 @@ void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const
         out << "null";
     out << ",\n  \"checksumErrors\": " << r.checksumErrors() << ",\n";
     out << "  \"header\": " << (r.hasHeader() ? "true" : "false") << ",\n";
-    out << "  \"serialNumber\": " << jsonString(r.serialNumber()) << ",\n";
+    out << "  \"serialNumber\": " << TextEscape::json(r.serialNumber()) << ",\n";
     out << "  \"receiverFlags\": " << int(r.receiverFlags()) << ",\n";
     out << "  \"channelInfo\": " << (r.channelInfo() ? "true" : "false") << ",\n";
     out << "  \"records\": " << r.recordCount() << ",\n";

@@ -1,5 +1,7 @@
 #include "MapWatcher.h"
 
+#include "platform/TextEscape.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -34,24 +36,6 @@ std::string jsonNumber(double d)
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, d);
     return std::string(text, result.ptr);
-}
-
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
 }
 
 } // namespace
@@ -124,10 +108,10 @@ void MapWatcher::print(const MapPointReader::Point& p)
         std::printf("{\"name\":%s,\"version\":%u,\"latitude\":%s,\"longitude\":%s,"
                     "\"kind\":%u,\"rssi\":%d,\"text\":%s,\"rangeMin\":%d,\"rangeMax\":%d,"
                     "\"flag\":%u,\"serial\":%s,\"sequence\":%u,\"whole\":%s}\n",
-                    jsonString(p.name).c_str(), p.version, jsonNumber(p.latitude).c_str(),
+                    TextEscape::json(p.name).c_str(), p.version, jsonNumber(p.latitude).c_str(),
                     jsonNumber(p.longitude).c_str(), p.kind,
-                    p.rssi, jsonString(p.text).c_str(), p.rangeMin, p.rangeMax, p.flag,
-                    jsonString(p.serial).c_str(), p.sequence, p.whole ? "true" : "false");
+                    p.rssi, TextEscape::json(p.text).c_str(), p.rangeMin, p.rangeMax, p.flag,
+                    TextEscape::json(p.serial).c_str(), p.sequence, p.whole ? "true" : "false");
     } else {
         std::printf("name=%s version=%u lat=%.7f lon=%.7f kind=%u rssi=%d text=%s min=%d max=%d "
                     "flag=%u serial=%s seq=%u%s\n",

@@ -71,8 +71,6 @@ public:
     // Table index (channel number - 1) of a band position, as the device numbers it.
     int tableIndexOf(int position) const;
     uint32_t valueOf(int position) const { return m_config.band.lowEdge + uint32_t(position - 1); }
-    const std::vector<int>& activeReceivers() const { return m_active; }
-    const std::array<int, kSlots>& scanPositions(int receiver) const { return m_scanPositions[receiver]; }
 
 private:
     int nextReceiver();

@@ -94,7 +94,7 @@ void Emulator::enqueue(const SimFrame& frame)
         m_stats.frameDropped();
         return;
     }
-    if (sim::isMeasurement(frame.type))
+    if (sim::carriesRssi(frame.type))
         ++m_measurementsQueued;
     for (OutChunk& chunk : m_faults.wrap(frame))
         m_queue.push_back(std::move(chunk));
@@ -191,7 +191,7 @@ void Emulator::chunkWritten(const OutChunk& chunk)
     switch (chunk.kind) {
     case OutChunk::Frame:
         m_stats.frameSent(chunk.type, chunk.bytes.size());
-        if (sim::isMeasurement(chunk.type)) {
+        if (sim::carriesRssi(chunk.type)) {
             --m_measurementsQueued;
             m_measurementDoneAt = now();
         }

@@ -24,7 +24,10 @@ enum Command : uint8_t {
     ChannelInfoRequest = 48,
 };
 
-constexpr bool isMeasurement(uint8_t type)
+// The reports that carry receiver RSSI, in every mode. Not the same set as
+// the program's Message::isMeasurement: the packets its log warning counts
+// as unreadable without channel information.
+constexpr bool carriesRssi(uint8_t type)
 {
     return type == SingleBlockR1 || type == SingleBlockR2 || type == ScanReport || type == TableReport;
 }

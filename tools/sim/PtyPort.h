@@ -31,7 +31,6 @@ public:
     void close();
 
     bool isOpen() const { return m_fd >= 0; }
-    bool isPty() const { return m_pty; }
     int fd() const { return m_fd; }
     const std::string& slavePath() const { return m_slavePath; }
     bool listening() const;

@@ -1,5 +1,7 @@
 #include "SimStats.h"
 
+#include "platform/TextEscape.h"
+
 #include "DeviceMessages.h"
 #include "MessageTypes.h"
 
@@ -29,7 +31,7 @@ void SimStats::frameSent(uint8_t type, std::size_t bytes)
 {
     ++m_sentByType[type];
     ++m_framesSent;
-    if (sim::isMeasurement(type))
+    if (sim::carriesRssi(type))
         ++m_measurementFrames;
     m_bytes += bytes;
 }
@@ -99,8 +101,9 @@ std::string SimStats::toJson(const std::map<std::string, std::string>& state) co
         o << ",\n  \"roundTripUs\": {\"count\": " << sorted.size() << ", \"median\": " << at(0.5)
           << ", \"p99\": " << at(0.99) << ", \"max\": " << sorted.back() << "}";
     }
+    // The port is whatever path the user gave: escaped like any outside text.
     for (const auto& [key, value] : state)
-        o << ",\n  \"" << key << "\": \"" << value << "\"";
+        o << ",\n  " << TextEscape::json(key) << ": " << TextEscape::json(value);
     o << "\n}\n";
     return o.str();
 }
