@@ -20,30 +20,51 @@ namespace {
 constexpr char kUsage[] = "usage: tavrix-dl [PORT]\n"
                           "  PORT       a device path to fill into the port dialog\n"
                           "  -h, --help print this summary and exit\n"
-                          "  --version  print the version and exit\n";
+                          "  --version  print the version and exit\n"
+                          "exit status: 0 the main window was closed, 2 usage error\n";
+constexpr int kExitUsage = 2;
 
-// Answered before any window exists, so that they work without a display.
-bool answeredInformationRequest(int argc, char** argv)
+// Answered before any window exists, so that they work without a display:
+// an exit status, or -1 to go on and open the window.
+int answeredCommandLine(int argc, char** argv)
 {
+    int ports = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(kUsage, stdout);
-            return true;
+            return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("tavrix-dl %s\n", kTavrixVersion);
-            return true;
+            return 0;
         }
     }
-    return false;
+    for (int i = 1; i < argc; ++i) {
+        // Qt's own options (-platform, -style ...) stay Qt's.
+        const bool qtOption = std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "-style") == 0
+                              || std::strcmp(argv[i], "-display") == 0 || std::strcmp(argv[i], "-qwindowgeometry") == 0;
+        if (qtOption && i + 1 < argc) {
+            ++i;
+            continue;
+        }
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fprintf(stderr, "tavrix-dl: unknown option %s\n%s", argv[i], kUsage);
+            return kExitUsage;
+        }
+        if (++ports > 1) {
+            std::fprintf(stderr, "tavrix-dl: one port at a time: %s\n%s", argv[i], kUsage);
+            return kExitUsage;
+        }
+    }
+    return -1;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (answeredInformationRequest(argc, argv))
-        return 0;
+    if (const int status = answeredCommandLine(argc, argv); status >= 0)
+        return status;
 
     // The shared records come first and outlive every form and thread that
     // refers to them.

@@ -28,9 +28,11 @@
 //   - at its last byte, for a body whose XOR is not 0;
 //   - when the line stays quiet longer than the frame's missing bytes need at
 //     38400 baud plus kQuietMarginMs (lineQuiet(), called by the link
-//     thread, which owns the clock): a device that pauses, or a corrupt
-//     length no frame follows, no longer holds the frames behind the false
-//     sync until more bytes come.
+//     thread, which owns the clock) and the bytes after its sync byte hold a
+//     packet: a corrupt length no longer holds the frames behind it until
+//     more bytes come. When they hold none, nothing waits behind the frame
+//     and it is kept, so a device or writer that pauses mid-frame loses no
+//     frame; the next quiet spell after more bytes looks again.
 // Shorter frames than a type's message are passed on: the decoder leaves
 // them undecoded and the log keeps them as they came.
 PacketFramer::Step PacketFramer::step(uint8_t b)
@@ -125,6 +127,7 @@ bool PacketFramer::feedRescan()
 
 bool PacketFramer::pushByte(uint8_t b)
 {
+    m_quietSeen = false;
     if (m_rescanBegin == m_rescanEnd) {
         switch (step(b)) {
         case Step::More:
@@ -156,6 +159,8 @@ bool PacketFramer::next()
 size_t PacketFramer::pushBytes(const uint8_t* data, size_t n, bool& completed)
 {
     completed = false;
+    if (n > 0)
+        m_quietSeen = false;
     size_t i = 0;
     for (;;) {
         if (m_rescanBegin != m_rescanEnd && feedRescan()) {
@@ -223,6 +228,8 @@ int PacketFramer::bytesToComplete() const
 
 int PacketFramer::quietLimitMs() const
 {
+    if (m_quietSeen)
+        return -1;
     int missing = 0;
     switch (m_state) {
     case State::WaitSync: return -1;
@@ -235,21 +242,34 @@ int PacketFramer::quietLimitMs() const
 
 bool PacketFramer::lineQuiet()
 {
+    if (m_state == State::WaitSync)
+        return next();
+    // Tried on a copy first: when the bytes after the sync byte hold no
+    // packet, nothing waits behind the frame, and it is kept for a device
+    // (or a loaded writer) that only paused mid-frame.
+    PacketFramer trial(*this);
+    trial.giveUp();
+    if (!trial.next()) {
+        m_quietSeen = true;
+        return false;
+    }
+    *this = trial;
+    ++m_abandonedFrames;
+    return true;
+}
+
+void PacketFramer::giveUp()
+{
     size_t consumed = 0;
     switch (m_state) {
-    case State::WaitSync: return next();
+    case State::WaitSync: return;
     case State::WaitLengthLow: consumed = 0; break;
     case State::WaitLengthHigh: consumed = 1; break;
     case State::ReadBody: consumed = 2 + size_t(m_count); break;
     }
-    ++m_abandonedFrames;
     m_state = State::WaitSync;
-    if (consumed > 0) {
-        // The rescan buffer is empty here: the link thread takes every packet
-        // with next() before it waits.
+    if (consumed > 0)
         pushBack(consumed);
-    }
-    return next();
 }
 
 void PacketFramer::copyTo(PacketRecord& record) const

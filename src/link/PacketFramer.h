@@ -70,11 +70,13 @@ public:
     // How long, in ms, the line may stay quiet after its last byte before
     // the frame in progress is given up: the time its missing bytes need on
     // the line plus kQuietMarginMs. -1 when no frame is in progress, so an
-    // idle line needs no time-out.
+    // idle line needs no time-out, and after a quiet spell that found the
+    // frame hiding no packet, until more bytes come.
     int quietLimitMs() const;
-    // The line has been quiet for quietLimitMs(): gives the frame in progress
-    // up and rescans the bytes after its sync byte. True when that finds a
-    // packet; call next() until it returns false for the rest.
+    // The line has been quiet for quietLimitMs(): when the bytes after the
+    // sync byte of the frame in progress hold a packet, gives the frame up,
+    // rescans them and returns true (call next() until it returns false for
+    // the rest); otherwise keeps the frame and returns false.
     bool lineQuiet();
 
     // Back to the hunt for a sync byte, e.g. after the link was reopened and
@@ -95,6 +97,7 @@ private:
     enum class Step : uint8_t { More, Packet, Rescan };
     Step step(uint8_t b);
     void pushBack(size_t consumed);
+    void giveUp();
     bool feedRescan();
 
     State m_state = State::WaitSync;
@@ -104,6 +107,7 @@ private:
     uint32_t m_droppedHeaders = 0;
     uint32_t m_badChecksums = 0;
     uint32_t m_abandonedFrames = 0;
+    bool m_quietSeen = false; // a quiet spell found the frame hiding no packet; no byte since
     FrameLengths m_lengths;
     std::array<uint8_t, kBodySize> m_body{}; // [0] type, [1..L-2] payload, [L-1] checksum
     // Bytes that followed a false sync byte, fed again before new input.

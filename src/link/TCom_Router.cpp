@@ -52,14 +52,16 @@ struct TCom_Router::Impl
     //
     // While a frame is in progress the sleep ends after the framer's quiet
     // limit, counted from the last byte read, and a read that then finds
-    // nothing proves the line quiet: the framer gives the frame up, so the
-    // frames behind a false sync come out now. A frame that outlives its
-    // limit is a false one or a paused device; the bytes that came below the
-    // read threshold meanwhile arrived at times unknown (and a tty may hold
-    // them back until a read), so from then on every byte wakes the thread
-    // and the next quiet limit is measured from the true last byte. A frame
-    // missing more bytes than a tty's threshold can count (255) gets the same
-    // from the start: only long single-channel blocks and false frames do.
+    // nothing proves the line quiet: the framer gives the frame up if a
+    // packet lies inside it, so the frames behind a false sync come out now,
+    // and otherwise keeps it and wants no time-out until bytes come. A frame
+    // that outlives its limit is a false one or a paused device; the bytes
+    // that came below the read threshold meanwhile arrived at times unknown
+    // (and a tty may hold them back until a read), so from then on every byte
+    // wakes the thread and the next quiet limit is measured from the true
+    // last byte. A frame missing more bytes than a tty's threshold can count
+    // (255) gets the same from the start: only long single-channel blocks
+    // and false frames do.
     //
     // A short read took everything waiting, so the wait comes next rather
     // than a read that finds nothing.

@@ -1,5 +1,7 @@
 #include "KlfStream.h"
 
+#include "link/ByteOrder.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -76,7 +78,7 @@ bool KlfStream::badLength(uint16_t length)
 void KlfStream::takeRecord(std::span<const uint8_t> bytes, Record& r)
 {
     r.offset = m_offset;
-    r.length = uint16_t(bytes[0] | (bytes[1] << 8));
+    r.length = ByteOrder::getleu16(bytes.data());
     r.type = bytes[2];
     r.checksumOk = xorOf(bytes.subspan(2)) == 0;
     r.bytes = bytes;
@@ -128,7 +130,7 @@ bool KlfStream::next(std::span<const uint8_t>& in, Record& out)
     }
     // The common case first: a whole record at the front of the bytes.
     if (m_phase == Phase::Records && m_pending.empty() && in.size() >= 2) {
-        const size_t length = size_t(in[0] | (in[1] << 8));
+        const size_t length = ByteOrder::getleu16(in.data());
         if (length != 0 && length <= kMaxLength && in.size() >= length + 2) {
             takeRecord(in.first(length + 2), out);
             m_size += length + 2;
@@ -173,7 +175,7 @@ bool KlfStream::next(std::span<const uint8_t>& in, Record& out)
         case Phase::Records: {
             if (m_pending.empty() && end - p >= 2) {
                 // The common case: the whole record is in these bytes.
-                const uint16_t length = uint16_t(p[0] | (p[1] << 8));
+                const uint16_t length = ByteOrder::getleu16(p);
                 if (badLength(length))
                     break;
                 if (size_t(end - p) >= size_t(length) + 2) {
@@ -185,7 +187,7 @@ bool KlfStream::next(std::span<const uint8_t>& in, Record& out)
             }
             if (!gather(p, end, 2))
                 break;
-            const uint16_t length = uint16_t(m_pending[0] | (m_pending[1] << 8));
+            const uint16_t length = ByteOrder::getleu16(m_pending.data());
             if (badLength(length) || !gather(p, end, size_t(length) + 2))
                 break;
             takeRecord(m_pending, out);
@@ -227,7 +229,7 @@ void KlfStream::finish()
         if (m_pending.size() == 1) {
             setError(Status::Truncated, m_offset, "record length cut short");
         } else if (!m_pending.empty()) {
-            const size_t length = size_t(m_pending[0] | (m_pending[1] << 8));
+            const size_t length = ByteOrder::getleu16(m_pending.data());
             setError(Status::Truncated, m_offset,
                      "record of length " + std::to_string(length) + " cut short (" + std::to_string(m_pending.size())
                          + " of " + std::to_string(length + 2) + " bytes)");

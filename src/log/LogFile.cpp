@@ -1,5 +1,6 @@
 #include "LogFile.h"
 
+#include "link/ByteOrder.h"
 #include "log/KlfStream.h"
 
 #include <algorithm>
@@ -138,7 +139,7 @@ uint64_t LogFile::appendBatch(std::vector<uint8_t>& batch, bool& failed)
     m_recordEnds.clear();
     size_t from = 0, to = 0;
     while (from + 2 <= batch.size()) {
-        const size_t count = size_t(batch[from] | (batch[from + 1] << 8));
+        const size_t count = ByteOrder::getleu16(batch.data() + from);
         std::memmove(batch.data() + to, batch.data() + from + 2, count);
         from += 2 + count;
         to += count;

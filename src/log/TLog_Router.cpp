@@ -115,19 +115,27 @@ void TLog_Router::WaitForSettingsReply()
     m_logEvent.set(); // what was posted meanwhile is written at once
 }
 
-bool TLog_Router::WriteHeader()
+bool TLog_Router::WriteHeader(bool asTheReplyFoundIt)
 {
     KlfHeader header;
-    m_record.read([&](const DeviceRecord::Data& d) {
+    auto fill = [&](const DeviceRecord::Data& d, bool channelInfoPresent) {
         header.serialNumber.assign(d.serialNumber, strnlen(d.serialNumber, 8));
         for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
             header.receiverActive[r] = d.receiverActive[r] ? 1 : 0;
             header.settingsBlocks[r] = d.receiverSettings[r].block();
         }
         const RecordSlot& info = d.channelInfoRecord;
-        if (m_record.channelInfoPresent.load() && info.count > 0)
+        if (channelInfoPresent && info.count > 0)
             header.channelInfo.assign(info.bytes.begin(), info.bytes.begin() + info.count);
-    });
+    };
+    // The header the reply was awaited for describes the device as the reply
+    // found it, not as it stood whenever this thread got to run: the same
+    // packets then always give the same header (a replayed drive logs the
+    // same file).
+    if (asTheReplyFoundIt)
+        m_record.readAtLastReply(fill);
+    else
+        m_record.read([&](const DeviceRecord::Data& d) { fill(d, m_record.channelInfoPresent.load() != 0); });
     return m_file.appendHeader(header.bytes());
 }
 
@@ -185,7 +193,7 @@ void TLog_Router::Execute()
     if (m_file.needsHeader()) {
         if (m_waitForSettings)
             WaitForSettingsReply();
-        if (!WriteHeader()) {
+        if (!WriteHeader(m_waitForSettings && m_record.settingsReplies() != m_repliesBefore)) {
             fail("Could Not Create Log File!!!");
             return;
         }

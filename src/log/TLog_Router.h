@@ -106,7 +106,8 @@ protected:
 private:
     bool OpenLogFile();
     void WaitForSettingsReply();
-    bool WriteHeader();
+    // asTheReplyFoundIt: from the record as the awaited settings reply left it.
+    bool WriteHeader(bool asTheReplyFoundIt = false);
     bool StartAgain();
     void TellDrops();
     void notice(const std::string& message);

@@ -4,8 +4,10 @@
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
 #include "TileMath.h"
+#include "gps/MapBlock.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -17,12 +19,15 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+
+#include <cstdio>
 
 namespace {
 constexpr char kTitle[] = "Tavrix Map";
@@ -66,6 +71,8 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
                                                             m_settings->value(QStringLiteral("view/longitude")).toDouble()));
     }
 
+    // A base map given on the command line is for this run; the settings keep the user's choice.
+    m_rememberBase = false;
     if (!options.mbtiles.isEmpty())
         useMbTiles(options.mbtiles);
     else if (options.grid)
@@ -80,6 +87,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
         else if (base != QLatin1String("mbtiles"))
             useNetworkTiles();
     }
+    m_rememberBase = true;
     updateInfo();
 }
 
@@ -161,7 +169,7 @@ void MapWindow::buildDriveBar()
     m_rangeMin = new QSpinBox(m_driveBar);
     m_rangeMax = new QSpinBox(m_driveBar);
     for (QSpinBox* s : {m_rangeMin, m_rangeMax}) {
-        s->setRange(-150, 20);
+        s->setRange(MapBlock::kRangeLowest, MapBlock::kRangeHighest); // the logger's range dialog's limits
         s->setSuffix(QStringLiteral(" dBm"));
     }
     m_rangeMin->setValue(m_settings->value(QStringLiteral("range/minimum"), -120).toInt());
@@ -195,10 +203,42 @@ void MapWindow::buildStatus()
     m_countLabel = statusField(this, tr("Number of points"));
     m_newestLabel = statusField(this, tr("Newest point"));
     m_pointLabel = statusField(this, tr("Selected point"));
+    m_messageLabel = statusField(this, tr("Status message"));
+    m_messageLabel->hide();
     statusBar()->addWidget(m_serialLabel);
     statusBar()->addWidget(m_countLabel);
     statusBar()->addWidget(m_newestLabel, 1);
+    statusBar()->addWidget(m_messageLabel, 1);
     statusBar()->addPermanentWidget(m_pointLabel);
+    m_clock.start();
+    m_messageTimer = new QTimer(this);
+    m_messageTimer->setSingleShot(true);
+    connect(m_messageTimer, &QTimer::timeout, this, &MapWindow::showStatusMessage);
+}
+
+// A label of our own rather than QStatusBar's message: that one is drawn over
+// the fields when it comes before the window is shown.
+void MapWindow::say(const QString& text, StatusMessages::Kind kind, int forMs)
+{
+    m_messages.post(text, kind, m_clock.elapsed(), forMs);
+    showStatusMessage();
+}
+
+void MapWindow::showStatusMessage()
+{
+    const int64_t now = m_clock.elapsed();
+    const QString text = m_messages.current(now);
+    m_messageLabel->setText(text);
+    m_messageLabel->setVisible(!text.isEmpty());
+    for (QLabel* field : {m_serialLabel, m_countLabel, m_newestLabel})
+        field->setVisible(text.isEmpty());
+    if (const auto next = m_messages.nextChange(now))
+        m_messageTimer->start(int(*next - now));
+}
+
+QString MapWindow::statusMessage() const
+{
+    return m_messageLabel->text();
 }
 
 RssiPalette MapWindow::recordedPalette() const
@@ -226,29 +266,40 @@ void MapWindow::useNetworkTiles()
     const bool osm = url.contains(QLatin1String("openstreetmap.org"));
     const QString attribution = m_settings->value(QStringLiteral("tiles/attribution"),
         osm ? QString::fromUtf8(NetworkTileSource::kOpenStreetMapAttribution) : QString()).toString();
-    setBase(std::make_unique<NetworkTileSource>(url, cache, attribution), BaseMap::Network);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
+    auto source = std::make_unique<NetworkTileSource>(url, cache, attribution);
+    // Once a run, however often the base map is chosen again.
+    if (!source->cacheProblem().isEmpty() && !m_cacheProblemSaid) {
+        m_cacheProblemSaid = true;
+        std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(source->cacheProblem()));
+        say(source->cacheProblem(), StatusMessages::Kind::Notice, 10000);
+    }
+    setBase(std::move(source), BaseMap::Network);
+    if (m_rememberBase)
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("network"));
 }
 
 bool MapWindow::useMbTiles(const QString& path)
 {
     auto source = std::make_unique<MbTilesSource>();
     if (!source->open(path)) {
-        statusBar()->showMessage(tr("Could not open %1: %2").arg(path, source->error()), 10000);
+        say(tr("Could not open %1: %2").arg(path, source->error()), StatusMessages::Kind::Error, 10000);
         if (!m_tiles && m_baseMap != BaseMap::Grid)
             useGrid();
         return false;
     }
     setBase(std::move(source), BaseMap::MbTiles);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("mbtiles"));
-    m_settings->setValue(QStringLiteral("tiles/mbtiles"), path);
+    if (m_rememberBase) {
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("mbtiles"));
+        m_settings->setValue(QStringLiteral("tiles/mbtiles"), path);
+    }
     return true;
 }
 
 void MapWindow::useGrid()
 {
     setBase(nullptr, BaseMap::Grid);
-    m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("grid"));
+    if (m_rememberBase)
+        m_settings->setValue(QStringLiteral("tiles/base"), QStringLiteral("grid"));
 }
 
 void MapWindow::startLive()
@@ -263,8 +314,9 @@ void MapWindow::startLive()
     m_feed->start(m_options.poll);
     m_liveAction->setChecked(true);
     setWindowTitle(tr("%1 — Live").arg(QLatin1String(kTitle)));
-    statusBar()->showMessage(m_feed->polling() ? tr("Live: looking for new points every %1 ms").arg(LivePointFeed::kPollMs)
-                                               : tr("Live: waiting for ZKT_MAP_UPDATE"), 5000);
+    say(m_feed->polling() ? tr("Live: looking for new points every %1 ms").arg(LivePointFeed::kPollMs)
+                          : tr("Live: waiting for ZKT_MAP_UPDATE"),
+        StatusMessages::Kind::Notice, 5000);
     updateInfo();
 }
 
@@ -347,7 +399,7 @@ void MapWindow::onDriveLoaded()
     DriveLoader::Result r = m_loader->takeResult();
     m_driveBar->setEnabled(true);
     if (r.cancelled) {
-        statusBar()->showMessage(tr("Reading cancelled"), 5000);
+        say(tr("Reading cancelled"), StatusMessages::Kind::Notice, 5000);
         return;
     }
     if (m_measure->count() == 1) {
@@ -364,9 +416,10 @@ void MapWindow::onDriveLoaded()
     m_view->layersChanged();
     m_view->fitDrive();
     if (!r.summary.whole())
-        statusBar()->showMessage(tr("The log stops making sense at byte %1: %2; drawn up to there")
-                                     .arg(r.summary.stopOffset)
-                                     .arg(QString::fromStdString(r.summary.error)), 15000);
+        say(tr("The log stops making sense at byte %1: %2; drawn up to there")
+                .arg(r.summary.stopOffset)
+                .arg(QString::fromStdString(r.summary.error)),
+            StatusMessages::Kind::Error, 15000);
     updateInfo();
 }
 
@@ -397,7 +450,20 @@ QString MapWindow::info() const
 
 bool MapWindow::exportImage(const QString& path)
 {
-    return m_view->renderImage().save(path, "PNG");
+    // Written beside the target and renamed over it only when whole. The
+    // picture is encoded first and written unbuffered: QSaveFile's commit
+    // does not see a write that failed in its buffer and would put a cut
+    // picture in place.
+    QByteArray png;
+    QBuffer encoded(&png);
+    if (!encoded.open(QIODevice::WriteOnly) || !m_view->renderImage().save(&encoded, "PNG"))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(png) != png.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 void MapWindow::saveSettings()
@@ -410,6 +476,10 @@ void MapWindow::saveSettings()
     m_settings->setValue(QStringLiteral("range/minimum"), m_rangeMin->value());
     m_settings->setValue(QStringLiteral("range/maximum"), m_rangeMax->value());
     m_settings->sync();
+    if (m_settings->status() != QSettings::NoError && m_settingsProblem.isEmpty()) {
+        m_settingsProblem = tr("could not save the settings in %1").arg(m_settings->fileName());
+        std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(m_settingsProblem));
+    }
 }
 
 void MapWindow::closeEvent(QCloseEvent* e)

@@ -2,8 +2,10 @@
 
 #include "DriveLoader.h"
 #include "LivePointFeed.h"
+#include "StatusMessages.h"
 #include "protocol/RssiPalette.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -49,6 +51,8 @@ public:
     BaseMap baseMap() const { return m_baseMap; }
     TileSource* tileSource() const { return m_tiles.get(); }
     QString info() const; // the status fields as one line
+    QString statusMessage() const; // the message the status bar shows; empty: the fields show
+    QString settingsProblem() const { return m_settingsProblem; } // why the settings were not saved
 
     void startLive();
     void stopLive();
@@ -72,10 +76,14 @@ private:
     void reloadDrive();
     void updateInfo();
     void saveSettings();
+    // One message at a time, in place of the status fields; errors first.
+    void say(const QString& text, StatusMessages::Kind kind, int forMs);
+    void showStatusMessage();
     void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
     RssiPalette recordedPalette() const;
 
     Options m_options;
+    bool m_rememberBase = true; // false while the command line's base map is applied
     std::unique_ptr<QSettings> m_settings;
     MapView* m_view = nullptr;
     std::unique_ptr<TileSource> m_tiles;
@@ -102,4 +110,10 @@ private:
     QLabel* m_countLabel = nullptr;
     QLabel* m_newestLabel = nullptr;
     QLabel* m_pointLabel = nullptr;
+    QLabel* m_messageLabel = nullptr;
+    StatusMessages m_messages;
+    bool m_cacheProblemSaid = false;
+    QString m_settingsProblem; // said once a run
+    QTimer* m_messageTimer = nullptr;
+    QElapsedTimer m_clock;
 };

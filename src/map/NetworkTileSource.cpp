@@ -1,7 +1,9 @@
 #include "NetworkTileSource.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QNetworkDiskCache>
+#include <QTemporaryFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -25,10 +27,21 @@ NetworkTileSource::NetworkTileSource(QString urlTemplate, const QString& cacheDi
     , m_attribution(std::move(attribution))
     , m_memory(kMemoryKiB)
 {
-    m_disk = new QNetworkDiskCache(&m_net);
-    m_disk->setCacheDirectory(cacheDir);
-    m_disk->setMaximumCacheSize(kDiskCacheBytes);
-    m_net.setCache(m_disk);
+    // A cache that cannot be written would complain for every tile: without
+    // it, tiles still come, only not kept.
+    QTemporaryFile probe(cacheDir + QStringLiteral("/probe-XXXXXX"));
+    if (!QDir().mkpath(cacheDir)) {
+        m_cacheProblem = QStringLiteral("cannot write the tile cache folder %1: it cannot be created; "
+                                        "running without the cache").arg(cacheDir);
+    } else if (!probe.open()) {
+        m_cacheProblem = QStringLiteral("cannot write the tile cache folder %1: %2; running without the cache")
+                             .arg(cacheDir, probe.errorString());
+    } else {
+        m_disk = new QNetworkDiskCache(&m_net);
+        m_disk->setCacheDirectory(cacheDir);
+        m_disk->setMaximumCacheSize(kDiskCacheBytes);
+        m_net.setCache(m_disk);
+    }
     m_clock.start();
 }
 

@@ -41,6 +41,8 @@ public:
     int networkLoads() const { return m_networkLoads; } // tiles that came over the wire
     int cacheLoads() const { return m_cacheLoads; }     // tiles the disk cache served
     int failures() const { return m_failures; }
+    // Why tiles are not kept on disk; empty when they are.
+    QString cacheProblem() const { return m_cacheProblem; }
 
 private:
     void startNext();
@@ -49,7 +51,8 @@ private:
     QString m_template;
     QString m_attribution;
     QNetworkAccessManager m_net;
-    QNetworkDiskCache* m_disk = nullptr;
+    QNetworkDiskCache* m_disk = nullptr; // none when the folder cannot be written
+    QString m_cacheProblem;
     QCache<QString, QImage> m_memory; // cost: KiB
     struct Wanted
     {

@@ -53,6 +53,11 @@ int DeviceRecord::markerNumber() const
 
 void DeviceRecord::settingsStored(const std::array<bool, kReceivers>& active)
 {
+    {
+        std::lock_guard guard(m_lock);
+        m_atReply = m_data;
+        m_channelInfoAtReply = channelInfoPresent.load() != 0;
+    }
     for (int r = 0; r < kReceivers; ++r) {
         if (active[r])
             ++m_settingsGeneration[r];

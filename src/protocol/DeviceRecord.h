@@ -68,6 +68,15 @@ public:
     void settingsStored(const std::array<bool, kReceivers>& active);
     // Replies decoded so far; a new log's header waits for the next.
     uint32_t settingsReplies() const { return m_settingsReplies.load(); }
+    // Runs fn(const Data&, channelInfoPresent) on the record as it stood when
+    // the last settings reply was stored: a header written from it does not
+    // depend on how many packets the decoder took before the writer woke.
+    template <class Fn>
+    void readAtLastReply(Fn&& fn) const
+    {
+        std::lock_guard guard(m_lock);
+        fn(m_atReply, m_channelInfoAtReply);
+    }
     // Settings replies that named receiver r active; a display retitles when it changes.
     uint32_t settingsGeneration(int r) const { return m_settingsGeneration[r].load(); }
 
@@ -85,6 +94,8 @@ public:
 private:
     mutable std::mutex m_lock;
     Data m_data;
+    Data m_atReply;                   // m_data when the last settings reply was stored
+    bool m_channelInfoAtReply = false;
     std::atomic<uint32_t> m_settingsReplies{0};
     std::array<std::atomic<uint32_t>, kReceivers> m_settingsGeneration{};
 };

@@ -19,7 +19,8 @@ struct ProgramRun
 };
 
 inline ProgramRun runProgram(const QString& program, const QStringList& args,
-                             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+                             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                             int limitMs = 120000)
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -30,7 +31,7 @@ inline ProgramRun runProgram(const QString& program, const QStringList& args,
         return run;
     }
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
+    if (!p.waitForFinished(limitMs)) {
         p.kill();
         p.waitForFinished();
         run.err = program + QStringLiteral(": did not finish");

@@ -74,11 +74,20 @@ protected:
         command("gps on");
         EXPECT_TRUE(until([&] { return gpsSent() >= before + count; }, 30000));
         command("gps off");
-        int sent = 0;
+        // The stats file is written once a second and a GPS message may still
+        // be on its way: only a drained, paused emulator gives the final count.
+        command("pause");
+        command("drain");
         EXPECT_TRUE(until([&] {
-            sent = gpsSent() - before;
-            return int(map.view()->pointCount() - baseline) == sent;
-        })) << "sent " << sent << ", on the map " << map.view()->pointCount() - baseline;
+            while (const auto line = sim.readLine(0))
+                if (line->rfind("tavrix-sim: drained ", 0) == 0)
+                    return true;
+            return false;
+        })) << "the emulator never drained";
+        const int sent = gpsSent() - before;
+        command("resume");
+        EXPECT_TRUE(until([&] { return int(map.view()->pointCount() - baseline) == sent; }))
+            << "sent " << sent << ", on the map " << map.view()->pointCount() - baseline;
         return sent;
     }
 };

@@ -111,22 +111,26 @@ protected:
     {
         return stats().value(QStringLiteral("sent")).toObject().value(QLatin1String(type)).toInt();
     }
+
+    // Scan and single-channel data with GPS, logged through the program into first.KLF.
+    void recordDrive()
+    {
+        startEmulator({"--gps", "on", "--mode", "cycle", "--cycle-seconds", "1.5", "--rate", "60"}, QStringLiteral("dev"));
+        startProgramOn(QStringLiteral("dev"));
+        startLogging(dir.filePath(QStringLiteral("first")));
+        const int gpsBefore = sent("GpsMessage");
+        command("resume");
+        ASSERT_TRUE(until([&] { return sent("GpsMessage") >= gpsBefore + 4; }));
+        stopLogging();
+        closeProgram();
+        sim.terminate();
+        ASSERT_GE(sim.wait(5000), 0);
+    }
 };
 
 TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
 {
-    // Record: scan and single-channel data with GPS, through the program.
-    startEmulator({"--gps", "on", "--mode", "cycle", "--cycle-seconds", "1.5", "--rate", "60"}, QStringLiteral("dev"));
-    startProgramOn(QStringLiteral("dev"));
-    startLogging(dir.filePath(QStringLiteral("first")));
-    const int gpsBefore = sent("GpsMessage");
-    command("resume");
-    ASSERT_TRUE(until([&] { return sent("GpsMessage") >= gpsBefore + 4; }));
-    stopLogging();
-    closeProgram();
-    sim.terminate();
-    ASSERT_GE(sim.wait(5000), 0);
-
+    ASSERT_NO_FATAL_FAILURE(recordDrive());
     const QString first = dir.filePath(QStringLiteral("first.KLF"));
     const std::vector<QByteArray> recorded = packetRecords(first);
     std::set<int> types;
@@ -166,6 +170,43 @@ TEST_F(Replay, RecordedDrivePlayedBackToTheProgramLogsTheSamePackets)
     EXPECT_LE(extras.size(), 3u);
     std::printf("[ figure   ] %zu packets recorded, replayed and logged again (%zu answers between them)\n",
                 recorded.size(), extras.size());
+}
+
+// The steps the manual gives: the replay waits for logging, the user
+// switches logging on, and once the emulator has ended switches it off. The
+// new log is the recorded one, byte for byte.
+TEST_F(Replay, WaitingForLoggingTheReplayIsLoggedIntoTheSameLog)
+{
+    ASSERT_NO_FATAL_FAILURE(recordDrive());
+    const QString first = dir.filePath(QStringLiteral("first.KLF"));
+    QFile recorded(first);
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    const QByteArray original = recorded.readAll();
+    ASSERT_GT(original.size(), 1000);
+
+    statsPath = dir.filePath(QStringLiteral("replay.json"));
+    ASSERT_TRUE(startEmulatorProcess(sim, {"--replay", first, "--wait-logging", "--speed", "4"},
+                                     dir.filePath(QStringLiteral("replay")), statsPath));
+    startProgramOn(QStringLiteral("replay"));
+    EXPECT_EQ(sent("GpsMessage"), 0) << "the replay began before logging";
+    startLogging(dir.filePath(QStringLiteral("second")));
+    ASSERT_TRUE(until([&] { return sim.wait(0) >= 0; }, 30000)) << "the replay never ended";
+    EXPECT_EQ(sim.wait(0), 0) << sim.stderrText();
+    const QString second = dir.filePath(QStringLiteral("second.KLF"));
+    EXPECT_TRUE(until([&] { return QFileInfo(second).size() >= original.size(); }));
+    stopLogging();
+
+    QFile replayed(second);
+    ASSERT_TRUE(replayed.open(QIODevice::ReadOnly));
+    const QByteArray again = replayed.readAll();
+    EXPECT_EQ(again.size(), original.size());
+    qsizetype differs = 0;
+    while (differs < std::min(again.size(), original.size()) && again[differs] == original[differs])
+        ++differs;
+    EXPECT_TRUE(again == original) << "the logs part at byte " << differs << ": recorded "
+                                   << original.mid(differs, 24).toHex(' ').toStdString() << ", replayed "
+                                   << again.mid(differs, 24).toHex(' ').toStdString() << "; records "
+                                   << packetRecords(first).size() << " and " << packetRecords(second).size();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // writes.
 #include "drive/DriveReader.h"
 #include "drive/DriveTestLog.h"
+#include "export/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,42 +17,6 @@
 #include <sys/wait.h>
 
 namespace {
-
-std::string tool(const char* name)
-{
-    const char* dir = std::getenv("TAVRIX_BIN_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-struct Ran
-{
-    int status = -1;
-    std::string out;
-};
-
-// Runs a shell command line; standard output is captured.
-Ran run(const std::string& command)
-{
-    Ran r;
-    std::FILE* p = ::popen(command.c_str(), "r");
-    if (!p)
-        return r;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
-        r.out.append(chunk, n);
-    const int w = ::pclose(p);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    return r;
-}
-
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // "Feature Count: N" of one layer in ogrinfo -so output, -1 if absent.
 long featureCount(const std::string& info, const std::string& layer)

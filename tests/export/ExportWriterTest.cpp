@@ -351,4 +351,25 @@ TEST(ExportOptions, CommandLines)
     EXPECT_EQ(o.input, "d.KLF");
 }
 
+// The logger's range dialog takes whole dBm from -150 to 0, minimum below
+// maximum; a range that works there works here, and a refusal says the limits.
+TEST(ExportOptions, RangeTakesTheLoggersLimitsAndStatesThem)
+{
+    struct Case { const char* range; bool ok; };
+    const Case cases[] = {
+        {"-150,0", true}, {"-150,-149", true}, {"-1,0", true}, {"-120,-50", true},
+        {"-151,0", false}, {"-150,1", false}, {"-60,-60", false}, {"-50,-120", false},
+        {"-200,-130", false}, {"0,100", false}, {"-100,-60x", false}, {",-60", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range);
+        ExportOptions o;
+        std::string error;
+        ASSERT_EQ(ExportOptions::parse({"--range", c.range, "d.KLF"}, o, error), c.ok) << error;
+        if (!c.ok) {
+            EXPECT_NE(error.find("from -150 to 0"), std::string::npos) << error;
+        }
+    }
+}
+
 } // namespace

@@ -463,9 +463,12 @@ std::vector<LengthRow> lengthRows()
          0, 0},
         {"corrupt length of a long type: given up on the quiet line, the reports behind it come out",
          Bytes{0xAA, 0xD0, 0x07, 0x02} + scanReports(50), scanBodies(50), 0, 0, 1},
-        {"a lone sync byte on a quiet line", Bytes{0x01, 0xAA}, {}, 0, 0, 1},
-        {"sync and one length byte on a quiet line", Bytes{0xAA, 0x11}, {}, 0, 0, 1},
-        {"a frame cut short by a pause is given up", Bytes(report.begin(), report.end() - 1), {}, 0, 0, 1},
+        {"a lone sync byte on a quiet line is kept", Bytes{0x01, 0xAA}, {}, 0, 0, 0},
+        {"sync and one length byte on a quiet line are kept", Bytes{0xAA, 0x11}, {}, 0, 0, 0},
+        {"a frame cut short by a pause, hiding no packet, is kept", Bytes(report.begin(), report.end() - 1), {}, 0,
+         0, 0},
+        {"a false frame hiding a packet is given up", Bytes{0xAA, 0x40, 0x00, 0x02} + report, {bodyOf(report)}, 0, 0,
+         1},
     };
 }
 
@@ -517,9 +520,30 @@ TEST(PacketFramer, QuietLimitIsTheMissingBytesAt3840BytesASecondPlusTheMargin)
     }
 }
 
-// A frame that begins inside a given-up one is kept and completed by the
-// bytes that follow the pause.
-TEST(PacketFramer, AFrameBegunInsideAGivenUpOneIsCompletedLater)
+// A writer that stalls mid-frame loses nothing: the quiet spell finds no
+// packet inside the frame, keeps it and asks for no further time-out until
+// the rest comes.
+TEST(PacketFramer, AFramePausedMidwayIsKeptAndCompletedByTheRest)
+{
+    PacketFramer framer(deviceLengths());
+    const Bytes report = scanReport(4);
+    for (size_t i = 0; i < 9; ++i)
+        ASSERT_FALSE(framer.pushByte(report[i]));
+    ASSERT_GE(framer.quietLimitMs(), 0);
+    EXPECT_FALSE(framer.lineQuiet());
+    EXPECT_EQ(framer.quietLimitMs(), -1) << "a checked frame needs no time-out until bytes come";
+    EXPECT_EQ(framer.abandonedFrames(), 0u);
+    bool got = false;
+    for (size_t i = 9; i < report.size(); ++i)
+        got = framer.pushByte(report[i]);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(Bytes(framer.body(), framer.body() + framer.length()), bodyOf(report));
+}
+
+// A false frame whose bytes so far hide only part of a packet is kept at the
+// first quiet spell; once the packet's rest has come, the next one gives the
+// false frame up and the packet comes out.
+TEST(PacketFramer, AFalseFrameIsGivenUpOnceAPacketLiesWhollyInside)
 {
     PacketFramer framer(deviceLengths());
     const Bytes report = scanReport(3);
@@ -527,13 +551,14 @@ TEST(PacketFramer, AFrameBegunInsideAGivenUpOneIsCompletedLater)
     for (uint8_t b : head)
         ASSERT_FALSE(framer.pushByte(b));
     EXPECT_FALSE(framer.lineQuiet());
-    EXPECT_EQ(framer.state(), PacketFramer::State::ReadBody);
-    EXPECT_EQ(framer.quietLimitMs(), 4 + PacketFramer::kQuietMarginMs); // 12 of 17 body bytes missing
-    bool got = false;
     for (size_t i = 8; i < report.size(); ++i)
-        got = framer.pushByte(report[i]);
-    ASSERT_TRUE(got);
+        ASSERT_FALSE(framer.pushByte(report[i]));
+    // 42 of the false frame's 64 body bytes missing: 10.9 ms.
+    EXPECT_EQ(framer.quietLimitMs(), 11 + PacketFramer::kQuietMarginMs);
+    ASSERT_TRUE(framer.lineQuiet());
     EXPECT_EQ(Bytes(framer.body(), framer.body() + framer.length()), bodyOf(report));
+    EXPECT_FALSE(framer.next());
+    EXPECT_EQ(framer.abandonedFrames(), 1u);
     EXPECT_EQ(framer.quietLimitMs(), -1);
 }
 

@@ -1,3 +1,4 @@
+#include "drive/DriveTestLog.h"
 #include "log/KlfHeader.h"
 #include "log/LogTestUtil.h"
 
@@ -158,4 +159,37 @@ TEST_F(KlfInspect, refusesWhatIsNotARegularFileAndReadsStandardInputForADash)
         EXPECT_EQ(run.exitCode, c.exitCode) << c.legend << "\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.legend << "\n" << run.output;
     }
+}
+
+// What a user needs to pick klf-export's --channel or --frequency: every
+// receiver and mode of the log with its channels, frequencies and counts.
+TEST_F(KlfInspect, listsTheChannelsAndFrequenciesPerReceiverAndModeWithCounts)
+{
+    DriveTestLog ci;
+    ci.scanChannelList();
+    DriveTestLog log;
+    log.header(0x03, ci.bytes).gps(40.5, -74.4, 0);
+    for (int i = 0; i < 3; ++i)
+        log.scan({{0, 0, -60}, {1, 2, -70}}); // R1 slot 0 and R2 slot 2 (the padding repeats R2's)
+    log.table({{1, 20, -80}, {1, 20, -81}});
+    log.currentFrequency(DriveTestLog::kLowEdge + 4, DriveTestLog::kLowEdge + 8).single(0, {-90, -91});
+    log.gps(40.6, -74.3, 1);
+    const std::string path = write("channels.KLF", log.bytes);
+
+    const ToolRun text = inspect(path);
+    ASSERT_EQ(text.exitCode, 0) << text.output;
+    for (const char* line : {"  R1 scan    channel 1      851.0000 MHz  3 sample(s)",
+                             "  R2 scan    channel 13     851.3000 MHz  3 sample(s)",
+                             "  R2 table   channel 21     851.5000 MHz  2 sample(s)"})
+        EXPECT_NE(text.output.find(line), std::string::npos) << line << "\n" << text.output;
+    EXPECT_NE(text.output.find("  R1 single"), std::string::npos) << text.output;
+    EXPECT_NE(text.output.find("851.1000 MHz  1 sample(s)"), std::string::npos) << text.output;
+
+    const ToolRun json = inspect("--json " + path);
+    EXPECT_NE(json.output.find("{\"receiver\": 2, \"mode\": \"table\", \"channel\": 21"), std::string::npos)
+        << json.output;
+
+    const ToolRun piped = inspect("- < " + path);
+    EXPECT_NE(piped.output.find("channels and frequencies: not listed for standard input"), std::string::npos)
+        << piped.output;
 }

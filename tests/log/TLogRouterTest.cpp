@@ -99,6 +99,43 @@ TEST_F(LogWriter, headerTakesSerialSettingsAndChannelInformationFromTheDeviceRec
     EXPECT_EQ(readFile(second).size(), 63u);
 }
 
+// The header awaited the settings reply: it describes the device as the
+// reply left it, whatever the decoder took in before the writer woke (a
+// channel change right after the reply), so the same packets always give
+// the same header.
+TEST_F(LogWriter, aHeaderAwaitingTheSettingsReplyDescribesTheDeviceAsTheReplyLeftIt)
+{
+    uint8_t replied[12], later[12];
+    for (int i = 0; i < 12; ++i) {
+        replied[i] = uint8_t(1 + i);
+        later[i] = uint8_t(0x71 + i);
+    }
+    const uint32_t before = device.settingsReplies();
+    device.edit([&](DeviceRecord::Data& d) {
+        std::strcpy(d.serialNumber, "AB123456");
+        d.receiverActive = {true, false};
+        d.receiverSettings[0].storeBlock(replied);
+    });
+    device.settingsStored({true, false});
+    device.edit([&](DeviceRecord::Data& d) { d.receiverSettings[0].storeBlock(later); });
+
+    const std::string name = path("atreply.KLF");
+    {
+        TLog_Router w(name, device, {}, true);
+        w.waitForSettings(before, std::chrono::milliseconds(10000));
+        w.start();
+        w.stopAndWait();
+    }
+    const auto b = readFile(name);
+    ASSERT_GE(b.size(), 63u);
+    EXPECT_TRUE(std::equal(replied, replied + 12, b.begin() + 40)) << "the header took a later state";
+
+    // Not waiting for a reply, the header is the device as it is now.
+    const std::string now = path("now.KLF");
+    TLog_Router(now, device).stopAndWait();
+    EXPECT_TRUE(std::equal(later, later + 12, readFile(now).begin() + 40));
+}
+
 TEST_F(LogWriter, existingFilesAreContinuedWithoutHeader)
 {
     const std::string name = path("existing.KLF");

@@ -4,6 +4,7 @@
 #include "gps/MapTestSupport.h"
 #include "map/TestBlock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -108,6 +109,132 @@ TEST(MapTool, RefusesLiveAndALogTogether)
     const Finished r = run({QStringLiteral("--live"), QStringLiteral("x.KLF")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("either --live or one log")) << r.err.toStdString();
+}
+
+// Help, version and a mistake are answered before any window: they work
+// where there is no display at all.
+TEST(MapTool, AnswersHelpVersionAndMistakesWithoutADisplay)
+{
+    struct Case { QStringList args; int exitCode; const char* says; };
+    const Case cases[] = {
+        {{QStringLiteral("--help")}, 0, "--screenshot"},
+        {{QStringLiteral("-h")}, 0, "--screenshot"},
+        {{QStringLiteral("--version")}, 0, "tavrix-map "},
+        {{QStringLiteral("--bogus")}, 1, "bogus"},
+        {{QStringLiteral("--screenshot")}, 1, "screenshot"},
+    };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(tool(), c.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_EQ(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, c.exitCode) << said.toStdString();
+        EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
+        EXPECT_FALSE(said.contains("display")) << said.toStdString();
+    }
+}
+
+// A screenshot of what cannot be read is an error with the reason, never a
+// blank picture and exit status 0.
+TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
+{
+    QTemporaryDir dir;
+    QFile(dir.filePath(QStringLiteral("empty.KLF"))).open(QIODevice::WriteOnly);
+    QFile junk(dir.filePath(QStringLiteral("junk.mbtiles")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a database");
+    junk.close();
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.501, -74.399, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const QString settings = dir.filePath(QStringLiteral("s.ini"));
+
+    struct Case { QStringList args; QString named; };
+    const Case cases[] = {
+        {{dir.filePath(QStringLiteral("absent.KLF"))}, QStringLiteral("absent.KLF")},
+        {{dir.filePath(QStringLiteral("empty.KLF"))}, QStringLiteral("empty.KLF")},
+        {{dir.path()}, dir.path()},
+        {{QStringLiteral("--mbtiles"), junk.fileName(), drive}, QStringLiteral("junk.mbtiles")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const Finished r = run(QStringList{QStringLiteral("--grid"), QStringLiteral("--settings"), settings,
+                                           QStringLiteral("--screenshot"), png} + c.args);
+        EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("tavrix-map: cannot open ") && r.err.contains(c.named.toUtf8())) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(png));
+    }
+}
+
+// A home that cannot be written (here: a file where the folders would be):
+// one line about the tile cache, naming its folder, however many tiles are
+// asked for, and the drive is drawn all the same.
+TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home"));
+    QFile(home).open(QIODevice::WriteOnly);
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.6, -74.2, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TAVRIX_MAP_TILE_URL"), QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    for (const char* var : {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+        env.insert(QLatin1String(var), home);
+    p.setProcessEnvironment(env);
+    p.start(tool(), {QStringLiteral("--screenshot"), png, drive});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    qsizetype cacheLines = 0;
+    for (const QString& line : err.split(QLatin1Char('\n')))
+        cacheLines += line.contains(QStringLiteral("cache"), Qt::CaseInsensitive);
+    EXPECT_EQ(cacheLines, 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("cannot write the tile cache folder ") + home)) << err.toStdString();
+    EXPECT_FALSE(QImage(png).isNull());
+}
+
+// A picture that cannot be written whole (a file size limit stands in for a
+// full disk) fails the run and leaves the earlier picture as it was.
+TEST(MapTool, AScreenshotThatCannotBeWrittenLeavesTheEarlierPicture)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.501, -74.399, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    QFile old(png);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("the earlier picture");
+    old.close();
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    // 512 bytes: below any picture of the window; the signal the limit raises is ignored.
+    p.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\""),
+                                   tool(), QStringLiteral("--grid"), QStringLiteral("--settings"),
+                                   dir.filePath(QStringLiteral("s.ini")), QStringLiteral("--screenshot"), png, drive});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 2) << p.readAllStandardError().toStdString();
+    QFile after(png);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), QByteArray("the earlier picture"));
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_FALSE(left.join(' ').contains(QStringLiteral("shot.png."))) << "a temporary file stays behind: "
+                                                                          << left.join(' ').toStdString();
 }
 
 } // namespace

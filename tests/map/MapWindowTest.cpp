@@ -209,4 +209,68 @@ TEST_F(MapWindowTest, ABrokenMbtilesFileFallsBackToTheGrid)
     EXPECT_FALSE(frame.isNull());
 }
 
+
+// A one-off --grid or --mbtiles is for that run: the next run without it
+// shows the base map the user chose in the window.
+TEST_F(MapWindowTest, ABaseMapFromTheCommandLineIsNotSaved)
+{
+    {
+        MapWindow chosen(options(false));
+        chosen.useGrid(); // chosen from the menu: kept
+    }
+    {
+        MapWindow::Options o = options(false);
+        o.tileUrl = QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png");
+        MapWindow oneOff(o);
+        EXPECT_EQ(oneOff.baseMap(), MapWindow::BaseMap::Network);
+        oneOff.close();
+    }
+    MapWindow::Options o = options(false);
+    o.mbtiles = dir.filePath(QStringLiteral("none.mbtiles"));
+    {
+        MapWindow missing(o);
+    }
+    MapWindow later(options(false));
+    EXPECT_EQ(later.baseMap(), MapWindow::BaseMap::Grid);
+}
+
+// A bad MBTiles file said before the window shows, then live mode's notice:
+// one message in the status bar, the error, in place of the fields.
+TEST_F(MapWindowTest, OneStatusMessageAtATimeTheErrorFirst)
+{
+    MapWindow::Options o = options(false);
+    o.mbtiles = dir.filePath(QStringLiteral("none.mbtiles"));
+    MapWindow window(o);
+    window.show();
+    window.startLive();
+    EXPECT_TRUE(window.statusMessage().startsWith(QStringLiteral("Could not open"))) << window.statusMessage().toStdString();
+    int shownTexts = 0;
+    for (QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        shownTexts += label->isVisible() && !label->text().isEmpty();
+    EXPECT_EQ(shownTexts, 1) << "texts drawn over each other";
+}
+
+// A home that cannot be written: the tile cache and the settings fail. The
+// map runs without the cache and says so once, naming the folder; the
+// settings failure is said, not silently lost.
+TEST_F(MapWindowTest, AHomeThatCannotBeWrittenIsSaidOnceAndTheMapRunsWithoutTheCache)
+{
+    QFile file(dir.filePath(QStringLiteral("a-file")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    MapWindow::Options o = options(false);
+    o.tileUrl = QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png");
+    o.tileCacheDir = file.fileName() + QStringLiteral("/tiles"); // under a file: no folder can be made
+    o.settingsFile = file.fileName() + QStringLiteral("/tavrix-map.ini");
+    MapWindow window(o);
+    window.show();
+    ASSERT_EQ(window.baseMap(), MapWindow::BaseMap::Network);
+    EXPECT_TRUE(window.statusMessage().contains(o.tileCacheDir)) << window.statusMessage().toStdString();
+    window.useNetworkTiles();
+    window.useNetworkTiles();
+    EXPECT_FALSE(window.view()->renderImage().isNull()) << "the map draws without its cache";
+    window.close();
+    EXPECT_TRUE(window.settingsProblem().contains(o.settingsFile)) << window.settingsProblem().toStdString();
+}
+
 } // namespace

@@ -211,3 +211,15 @@ TEST(SimProcess, leavesAFileThatIsNotASymlinkAlone)
 }
 
 } // namespace
+
+// A replay that plays nothing has failed, whatever the reason: an empty log,
+// a header alone, only records with a bad checksum.
+TEST(SimProcess, replayOfALogWithNothingToPlayExitsNonZero)
+{
+    SimProcess sim;
+    const std::string empty = sim.dir() + "/empty.KLF";
+    std::fclose(std::fopen(empty.c_str(), "wb"));
+    ASSERT_TRUE(sim.start({"--replay", empty, "--link", sim.dir() + "/tty"}));
+    EXPECT_EQ(sim.wait(30000), 1);
+    EXPECT_NE(sim.stderrText().find("holds nothing that could be played"), std::string::npos) << sim.stderrText();
+}

@@ -46,14 +46,14 @@ TEST_F(Replay, PacketsInOrderOneGpsMessagePerSecondOverSpeed)
     DriveTestLog log;
     log.header().scan({{0, 0, -70}}).gps(1, 1, 0);            // before the first fix: at once
     log.scan({{0, 1, -71}}).scan({{0, 2, -72}}).scan({{0, 3, -73}}).gps(1, 1, 1); // a quarter second apart
-    log.scan({{0, 4, -74}});                                      // after the last: in the next second
+    log.scan({{0, 4, -74}}); // after the last: paced by the measurement rate
     LogReplay replay(2.0, false);
     std::string error;
     ASSERT_TRUE(replay.open(write(log), error)) << error;
     const auto played = playAll(replay);
     ASSERT_EQ(played.size(), 7u);
 
-    const double expect[] = {0, 0, 0.125, 0.25, 0.375, 0.5, 0.75}; // seconds at speed 2
+    const double expect[] = {0, 0, 0.125, 0.25, 0.375, 0.5, 0.5125}; // seconds at speed 2, rate 40
     std::vector<uint8_t> all;
     for (size_t i = 0; i < played.size(); ++i) {
         SCOPED_TRACE(i);
@@ -80,7 +80,7 @@ TEST_F(Replay, FlatOutEverythingIsDueAtOnceAndBadChecksumsAreSkipped)
     for (const Played& p : played)
         EXPECT_EQ(p.at, 0.0);
     EXPECT_EQ(replay.skipped(), 1u);
-    EXPECT_NE(replay.logProblem().find("bad checksum"), std::string::npos);
+    EXPECT_EQ(replay.logProblem(), "") << "a skipped record does not end the log";
 }
 
 TEST_F(Replay, AnswersFromTheHeaderThenFromWhatWasPlayed)
@@ -139,6 +139,11 @@ TEST_F(Replay, UnreadableLogIsAnErrorAndOptionsNeedEachOther)
         {{"--replay", "d.KLF", "--speed", "4"}, true, 4.0},
         {{"--replay", "d.KLF", "--speed", "0"}, false, 0},
         {{"--replay", "d.KLF", "--speed", "-2"}, false, 0},
+        {{"--replay", "d.KLF", "--speed", "1e-300"}, false, 0}, // would never play a packet
+        {{"--replay", "d.KLF", "--speed", "0.009"}, false, 0},
+        {{"--replay", "d.KLF", "--speed", "0.01"}, true, 0.01},
+        {{"--replay", "d.KLF", "--wait-logging"}, true, 1.0},
+        {{"--wait-logging"}, false, 0},
         {{"--speed", "2"}, false, 0},
     };
     for (const Case& c : cases) {
@@ -150,6 +155,65 @@ TEST_F(Replay, UnreadableLogIsAnErrorAndOptionsNeedEachOther)
             EXPECT_EQ(o.replaySpeed, c.speed);
         }
     }
+}
+
+// Without GPS the device sends its clock once a second: a log recorded so is
+// paced by its clock markers; one with neither by the measurement rate, never
+// all at once.
+TEST_F(Replay, WithoutGpsTheClockMarkersPaceTheLogAndWithNeitherTheMeasurementRate)
+{
+    struct Case { const char* legend; DriveTestLog log; double rate; std::vector<double> expect; };
+    DriveTestLog clocked;
+    clocked.header().record(4, std::vector<uint8_t>(7, 0));
+    clocked.scan({{0, 1, -71}}).record(4, std::vector<uint8_t>(7, 1));
+    clocked.scan({{0, 2, -72}}).scan({{0, 3, -73}}).scan({{0, 4, -74}}).record(4, std::vector<uint8_t>(7, 2));
+    DriveTestLog bare;
+    bare.header().scanChannelList().single(0, {-70}).single(0, {-71}).single(1, {-72}); // the list ends the header
+    const Case cases[] = {
+        // speed 2: a marker's second is half a second of replay
+        {"clock markers", clocked, 40, {0, 0.25, 0.5, 0.625, 0.75, 0.875, 1.0}},
+        {"no markers, 10 a second", bare, 10, {0.05, 0.1, 0.15}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        LogReplay replay(2.0, false, c.rate);
+        std::string error;
+        ASSERT_TRUE(replay.open(c.log.write(dir.filePath("c.KLF").toStdString()), error)) << error;
+        const auto played = playAll(replay);
+        ASSERT_EQ(played.size(), c.expect.size());
+        for (size_t i = 0; i < played.size(); ++i)
+            EXPECT_NEAR(played[i].at, c.expect[i], 0.0015) << "packet " << i;
+    }
+}
+
+// A record with a bad checksum is skipped and the log goes on; only a
+// record that cannot be placed ends it early, and then it says where.
+TEST_F(Replay, SkippedRecordsAreReportedApartFromALogThatEndsEarly)
+{
+    DriveTestLog log;
+    log.header().gps(1, 1, 0).scan({{0, 1, -71}});
+    const size_t badAt = log.bytes.size();
+    log.scan({{0, 2, -72}}).gps(1, 1, 1);
+    log.bytes[badAt + 4] ^= 0xFF;
+    {
+        LogReplay replay(1.0, true);
+        std::string error;
+        ASSERT_TRUE(replay.open(write(log), error));
+        EXPECT_EQ(playAll(replay).size(), 3u);
+        EXPECT_EQ(replay.skipped(), 1u);
+        EXPECT_EQ(replay.firstSkippedAt(), badAt);
+        EXPECT_EQ(replay.logProblem(), "") << "a skipped record does not end the log";
+    }
+    const size_t stopAt = log.bytes.size();
+    log.scan({{0, 3, -73}});
+    log.bytes[stopAt] = 0xFF; // length 0x7FFF: nothing after it can be placed
+    log.bytes[stopAt + 1] = 0x7F;
+    log.gps(1, 1, 2);
+    LogReplay replay(1.0, true);
+    std::string error;
+    ASSERT_TRUE(replay.open(write(log), error));
+    EXPECT_EQ(playAll(replay).size(), 3u);
+    EXPECT_NE(replay.logProblem().find("offset " + std::to_string(stopAt)), std::string::npos) << replay.logProblem();
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "ExportOptions.h"
 
+#include "gps/MapBlock.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -69,11 +72,31 @@ std::string ExportOptions::usage()
            "  --receiver R      1, 2 or both (default both)\n"
            "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
            "  --channel N       only samples on this channel number\n"
-           "  --range MIN,MAX   KML colour range in dBm, blue at MIN to red at MAX (default -120,-50)\n"
-           "  -o OUT            output file; - or none: standard output\n"
+           "  --range MIN,MAX   KML colour range in whole dBm from -150 to 0, MIN below MAX,\n"
+           "                    blue at MIN to red at MAX (default -120,-50)\n"
+           "  -o OUT            output file, replaced only once it is whole; - or none: standard output\n"
            "  -h, --help        this text\n"
-           "A summary goes to standard error. Exit status: 0 the log was whole; 2 it is malformed or\n"
-           "cut off (what was whole is exported); 3 usage or I/O error.\n";
+           "  --version         print the version and exit\n"
+           "A summary goes to standard error. Exit status, as klf-inspect gives it for the same log:\n"
+           "  0 the log is whole; 1 malformed (records with a bad checksum skipped, or the log stops\n"
+           "  making sense: what came before is exported; an empty file has no header); 2 the last\n"
+           "  record is cut short (what is whole is exported); 3 usage or I/O error.\n";
+}
+
+std::string ExportOptions::filterText() const
+{
+    std::string text;
+    auto add = [&text](const std::string& part) { text += (text.empty() ? "" : " ") + part; };
+    if (filter.receiver)
+        add("--receiver " + std::to_string(*filter.receiver + 1));
+    if (filter.frequencyMHz) {
+        char mhz[32];
+        std::snprintf(mhz, sizeof mhz, "%.6g", *filter.frequencyMHz);
+        add(std::string("--frequency ") + mhz);
+    }
+    if (filter.channel)
+        add("--channel " + std::to_string(*filter.channel));
+    return text;
 }
 
 bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o, std::string& error)
@@ -83,6 +106,10 @@ bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+            return true;
+        }
+        if (a == "--version") {
+            o.version = true;
             return true;
         }
         const bool takesValue = a == "--format" || a == "--receiver" || a == "--frequency" || a == "--channel"
@@ -115,10 +142,17 @@ bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o
             } else if (a == "--range") {
                 const size_t comma = v.find(',');
                 long lo = 0, hi = 0;
+                // The logger's range dialog's limits, so a range that works there works here.
                 ok = comma != std::string::npos && wholeNumber(v.substr(0, comma), lo)
-                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= -128 && hi <= 127;
+                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= MapBlock::kRangeLowest
+                     && hi <= MapBlock::kRangeHighest;
                 o.rangeMin = int(lo);
                 o.rangeMax = int(hi);
+                if (!ok) {
+                    error = "bad value for --range: " + v + " (whole dBm from " + std::to_string(MapBlock::kRangeLowest)
+                            + " to " + std::to_string(MapBlock::kRangeHighest) + ", MIN below MAX)";
+                    return false;
+                }
             } else {
                 ok = !v.empty();
                 o.output = v;

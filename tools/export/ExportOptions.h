@@ -17,6 +17,10 @@ struct ExportOptions
     std::string input;
     std::string output = "-"; // "-": standard output
     bool help = false;
+    bool version = false;
+
+    // The filter as it was given ("--receiver 2 --channel 12"); empty: none.
+    std::string filterText() const;
 
     // The format named by a file name's extension (.csv, .geojson or .json, .gpx, .kml).
     static bool formatOfName(const std::string& name, Format& out);

@@ -1,9 +1,10 @@
 // klf-export: a .KLF log as CSV, GeoJSON, GPX or KML, for spreadsheets, GIS
 // tools and Google Earth. See klf-export --help.
 //
-// Exit status: 0 the log was whole; 2 malformed or cut off (what was whole
-// is exported, and where it stopped is said), as klf-inspect reports a cut
-// log; 3 usage or I/O error.
+// Exit status, as klf-inspect's for the same log: 0 whole; 1 malformed
+// (records with a bad checksum are skipped and the rest exported; after a
+// record that cannot be placed, what came before is exported; an empty file
+// has no header); 2 the last record cut short; 3 usage or I/O error.
 
 #include "CsvWriter.h"
 #include "ExportOptions.h"
@@ -12,6 +13,7 @@
 #include "KmlWriter.h"
 #include "ProgressBar.h"
 #include "drive/DriveReader.h"
+#include "platform/ReplacingFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -23,7 +25,8 @@
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitDamaged = 2;
+constexpr int kExitMalformed = 1;
+constexpr int kExitTruncated = 2;
 constexpr int kExitUsage = 3;
 
 std::string baseName(const std::string& path)
@@ -85,6 +88,10 @@ int main(int argc, char** argv)
         std::fputs(ExportOptions::usage().c_str(), stdout);
         return kExitOk;
     }
+    if (options.version) {
+        std::printf("klf-export %s\n", TAVRIX_VERSION);
+        return kExitOk;
+    }
 
     std::FILE* in = options.input == "-" ? stdin : std::fopen(options.input.c_str(), "rb");
     if (!in) {
@@ -97,11 +104,21 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     const bool toStdout = options.output == "-";
-    std::FILE* out = toStdout ? stdout : std::fopen(options.output.c_str(), "wb");
-    if (!out) {
-        std::fprintf(stderr, "klf-export: cannot create %s: %s\n", options.output.c_str(), std::strerror(errno));
+    // Writing over the log being read would destroy it, through any name.
+    struct stat outSt{};
+    if (!toStdout && ::stat(options.output.c_str(), &outSt) == 0 && outSt.st_dev == st.st_dev
+        && outSt.st_ino == st.st_ino) {
+        std::fprintf(stderr, "klf-export: %s is the log being read (%s); choose another output\n",
+                     options.output.c_str(), options.input.c_str());
         return kExitUsage;
     }
+    ReplacingFile file(options.output);
+    std::string problem;
+    if (!toStdout && !file.open(problem)) {
+        std::fprintf(stderr, "klf-export: %s\n", problem.c_str());
+        return kExitUsage;
+    }
+    std::FILE* out = toStdout ? stdout : file.stream();
 
     const uint64_t total = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
     ProgressBar bar(stderr, total, ProgressBar::wanted(stderr, total));
@@ -113,32 +130,64 @@ int main(int argc, char** argv)
     });
 
     std::unique_ptr<ExportWriter> writer = writerFor(options, out);
-    const DriveSummary summary = reader.read(in, *writer);
-    const bool written = writer->finish(summary);
+    DriveSummary summary = reader.read(in, *writer);
+    bool written = writer->finish(summary);
+    const int writeErrno = errno;
     writer.reset();
-    const bool closed = toStdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
     if (in != stdin)
         std::fclose(in);
     bar.clear();
+    // A log always starts with its header: no bytes at all is no log.
+    if (summary.status == DriveSummary::Status::Ok && summary.bytesRead == 0 && !summary.hasHeader
+        && summary.records == 0) {
+        summary.status = DriveSummary::Status::Malformed;
+        summary.error = "empty file, no header";
+    }
 
     printSummary(options.input.c_str(), summary);
-    if (!written || !closed) {
-        std::fprintf(stderr, "klf-export: writing %s failed: %s\n", toStdout ? "standard output" : options.output.c_str(),
-                     std::strerror(errno));
+    if (toStdout) {
+        if (!written || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "klf-export: writing standard output failed: %s\n",
+                         std::strerror(written ? errno : writeErrno));
+            return kExitUsage;
+        }
+    } else if (!written) {
+        std::fprintf(stderr, "klf-export: writing %s failed: %s; %s is as it was\n", options.output.c_str(),
+                     std::strerror(writeErrno), options.output.c_str());
+        return kExitUsage;
+    } else if (!file.commit(problem)) {
+        std::fprintf(stderr, "klf-export: %s; %s is as it was\n", problem.c_str(), options.output.c_str());
         return kExitUsage;
     }
+
+    const uint64_t matching = summary.samplesPlaced + summary.samplesNotPlaced;
+    if (matching == 0 && !options.filterText().empty())
+        std::fprintf(stderr, "klf-export: no sample of %s matches %s; klf-inspect lists the channels and "
+                             "frequencies the log holds\n",
+                     options.input.c_str(), options.filterText().c_str());
+
+    const char* name = options.input.c_str();
+    if (summary.checksumErrors > 0)
+        std::fprintf(stderr, "klf-export: %s: %llu record(s) with a bad checksum skipped, the first at offset %llu; "
+                             "the records around them exported\n",
+                     name, static_cast<unsigned long long>(summary.checksumErrors),
+                     static_cast<unsigned long long>(summary.stopOffset));
     switch (summary.status) {
     case DriveSummary::Status::Ok:
         return kExitOk;
     case DriveSummary::Status::Unreadable:
-        std::fprintf(stderr, "klf-export: %s: %s\n", options.input.c_str(), summary.error.c_str());
+        std::fprintf(stderr, "klf-export: %s: %s\n", name, summary.error.c_str());
         return kExitUsage;
     case DriveSummary::Status::Malformed:
     case DriveSummary::Status::Truncated:
     case DriveSummary::Status::Cancelled:
-        std::fprintf(stderr, "klf-export: %s: stopped: %s; exported what came before\n", options.input.c_str(),
-                     summary.error.c_str());
-        return kExitDamaged;
+        break;
     }
-    return kExitDamaged;
+    if (summary.checksumErrors == 0)
+        std::fprintf(stderr, "klf-export: %s: stopped: %s; exported what came before\n", name, summary.error.c_str());
+    else if (summary.bytes > summary.bytesRead)
+        std::fprintf(stderr, "klf-export: %s: stopped at offset %llu, where the records stop making sense; "
+                             "exported what came before\n",
+                     name, static_cast<unsigned long long>(summary.bytesRead));
+    return summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
 }

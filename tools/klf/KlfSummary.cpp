@@ -68,7 +68,8 @@ std::optional<KlfSummary::Fix> KlfSummary::decodeFix(std::span<const uint8_t> pa
     return f;
 }
 
-void KlfSummary::printText(std::ostream& out, const std::string& fileName, const KlfStream& r) const
+void KlfSummary::printText(std::ostream& out, const std::string& fileName, const KlfStream& r,
+                           const ChannelCensus* census) const
 {
     out << fileName << ": " << statusName(r.status());
     if (r.status() != KlfStream::Status::Ok)
@@ -114,9 +115,18 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName, const
     } else {
         out << "GPS fixes: none\n";
     }
+    if (!census) {
+        out << "channels and frequencies: not listed for standard input\n";
+    } else if (census->empty()) {
+        out << "channels and frequencies: no measurements\n";
+    } else {
+        out << "channels and frequencies (klf-export --channel or --frequency picks one):\n";
+        census->printText(out);
+    }
 }
 
-void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const KlfStream& r) const
+void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const KlfStream& r,
+                           const ChannelCensus* census) const
 {
     out << "{\n  \"file\": " << TextEscape::json(fileName) << ",\n";
     out << "  \"status\": \"" << statusName(r.status()) << "\",\n";
@@ -144,5 +154,11 @@ void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const
     out << "},\n";
     out << "  \"firstFix\": " << (m_firstFix ? fixJson(*m_firstFix) : "null") << ",\n";
     out << "  \"lastFix\": " << (m_lastFix ? fixJson(*m_lastFix) : "null") << ",\n";
+    out << "  \"channels\": ";
+    if (census)
+        census->printJson(out);
+    else
+        out << "null";
+    out << ",\n";
     out << "  \"endOfRecords\": " << r.endOfRecords() << "\n}\n";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChannelCensus.h"
 #include "log/KlfStream.h"
 #include "protocol/TGPS.h"
 
@@ -27,8 +28,12 @@ public:
     // A GPS record's payload; nothing when it is too short for the message.
     std::optional<Fix> decodeFix(std::span<const uint8_t> payload);
 
-    void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
-    void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk) const;
+    // census: the channels and frequencies of the log; null when it could
+    // not be taken (standard input is read once).
+    void printText(std::ostream& out, const std::string& fileName, const KlfStream& walk,
+                   const ChannelCensus* census) const;
+    void printJson(std::ostream& out, const std::string& fileName, const KlfStream& walk,
+                   const ChannelCensus* census) const;
 
 private:
     std::map<int, size_t> m_byType;

@@ -10,7 +10,9 @@
 // The file is read in blocks and walked as it comes, so a log of any size
 // takes the same memory.
 
+#include "ChannelCensus.h"
 #include "KlfSummary.h"
+#include "drive/DriveReader.h"
 #include "log/KlfStream.h"
 
 #include <array>
@@ -41,6 +43,9 @@ void usage(std::ostream& out = std::cerr)
                  "  --header      the file must start with a header\n"
                  "  without either, a header is recognised by its first 23 bytes\n"
                  "  -h, --help    print this summary and exit\n"
+                 "  --version     print the version and exit\n"
+                 "The summary lists the channels and frequencies the log holds, per receiver and mode,\n"
+                 "with their sample counts (not for standard input).\n"
                  "exit status: 0 whole, 1 malformed, 2 last record cut short, 3 usage or I/O error,\n"
                  "  4 not a regular file\n";
 }
@@ -78,6 +83,9 @@ int main(int argc, char** argv)
             mode = KlfStream::HeaderMode::Present;
         else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             usage(std::cout);
+            return kExitOk;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "klf-inspect " << TAVRIX_VERSION << "\n";
             return kExitOk;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             usage();
@@ -134,10 +142,15 @@ int main(int argc, char** argv)
     if (!fromStdin)
         ::close(fd);
 
+    // The measurements decoded as klf-export decodes them, so what is listed is what it can pick.
+    ChannelCensus census;
+    if (!fromStdin)
+        DriveReader().read(fileName, census);
+    const ChannelCensus* listed = fromStdin ? nullptr : &census;
     if (wantJson)
-        summary.printJson(std::cout, fileName, reader);
+        summary.printJson(std::cout, fileName, reader, listed);
     else
-        summary.printText(std::cout, fileName, reader);
+        summary.printText(std::cout, fileName, reader, listed);
 
     switch (reader.status()) {
     case KlfStream::Status::Ok:

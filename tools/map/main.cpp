@@ -3,25 +3,81 @@
 #include "map/LivePointFeed.h"
 #include "map/MapView.h"
 #include "map/MapWindow.h"
+#include "map/MbTilesSource.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
 
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitCannotOpen = 2;
+
+// Qt's own window-system options take a value; they are the window's business,
+// not the command line's.
+QStringList withoutQtOptions(int argc, char** argv)
+{
+    static const QStringList withValue = {QStringLiteral("-platform"), QStringLiteral("-platformpluginpath"),
+                                          QStringLiteral("-platformtheme"), QStringLiteral("-plugin"),
+                                          QStringLiteral("-qwindowgeometry"), QStringLiteral("-qwindowtitle"),
+                                          QStringLiteral("-qwindowicon"), QStringLiteral("-display"),
+                                          QStringLiteral("-style"), QStringLiteral("-stylesheet")};
+    QStringList args;
+    for (int i = 0; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (i > 0 && withValue.contains(a) && i + 1 < argc)
+            ++i;
+        else if (i > 0 && (a == QLatin1String("-reverse") || a == QLatin1String("-widgetcount")))
+            continue;
+        else
+            args << a;
+    }
+    return args;
+}
+
+// What a run given on the command line needs that the window cannot show:
+// a screenshot of a log that is not there is an error, not a blank picture.
+QString cannotOpenLog(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (info.isDir())
+        return QStringLiteral("a folder, not a log");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    if (file.size() == 0)
+        return QStringLiteral("empty file, no header");
+    return QString();
+}
+
+void setNames(QCoreApplication&)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("tavrix-map"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIX_VERSION));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tavrix"));
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tavrix-map"));
-    QApplication::setApplicationVersion(QStringLiteral(TAVRIX_VERSION));
-    QApplication::setOrganizationName(QStringLiteral("Tavrix"));
-    QApplication::setDesktopFileName(QStringLiteral("tavrix-map"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Shows the signal strength along a Tavrix drive on a map: live from the data logger, "
-        "or recorded in a .KLF log."));
+        "or recorded in a .KLF log. Options apply to this run only; the window's choices are kept.\n"
+        "Keys: + and - zoom, arrows pan, Ctrl+F fits the drive, Ctrl+O opens a log, Ctrl+L live,\n"
+        "Ctrl+E exports the view, Ctrl+Q quits.\n"
+        "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
+        "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
+        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log or the MBTiles file\n"
+        "cannot be opened, or the picture cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE.KLF"), QStringLiteral("A log to draw."));
@@ -49,12 +105,36 @@ int main(int argc, char** argv)
                                                        "live point is drawn, then exit."),
                                         QStringLiteral("PNG"));
     parser.addOptions({live, tileUrl, mbtiles, grid, poll, block, settings, screenshot});
-    parser.process(app);
+    {
+        // Help, version and mistakes are answered without a display.
+        QCoreApplication plain(argc, argv);
+        setNames(plain);
+        parser.process(withoutQtOptions(argc, argv));
+    }
 
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1 || (parser.isSet(live) && !files.isEmpty())) {
         std::fprintf(stderr, "tavrix-map: give either --live or one log\n");
-        return 1;
+        return kExitUsage;
+    }
+    const QString shot = parser.value(screenshot);
+    if (!shot.isEmpty() && !files.isEmpty()) {
+        if (const QString why = cannotOpenLog(files.first()); !why.isEmpty()) {
+            std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(files.first()), qPrintable(why));
+            return kExitCannotOpen;
+        }
+    }
+
+    QApplication app(argc, argv);
+    setNames(app);
+    QApplication::setDesktopFileName(QStringLiteral("tavrix-map"));
+    if (!shot.isEmpty() && parser.isSet(mbtiles)) {
+        MbTilesSource source;
+        if (!source.open(parser.value(mbtiles))) {
+            std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(parser.value(mbtiles)),
+                         qPrintable(source.error()));
+            return kExitCannotOpen;
+        }
     }
 
     MapWindow::Options options;
@@ -68,12 +148,11 @@ int main(int argc, char** argv)
     MapWindow window(options);
     window.show();
 
-    const QString shot = parser.value(screenshot);
     auto saveAndQuit = [&] {
         const bool saved = window.exportImage(shot);
         if (!saved)
             std::fprintf(stderr, "tavrix-map: could not write %s\n", qPrintable(shot));
-        QCoreApplication::exit(saved ? 0 : 1);
+        QCoreApplication::exit(saved ? 0 : kExitCannotOpen);
     };
     if (!files.isEmpty()) {
         if (!shot.isEmpty())

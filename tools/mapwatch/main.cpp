@@ -5,15 +5,21 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrix-mapwatch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIX_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Prints each map point of the Tavrix data logger, one line per point."));
+        "Prints each map point of the Tavrix data logger, one line per point.\n"
+        "Exit status: 0 the points asked for with --count were printed; 1 bad options, or no session\n"
+        "bus to listen on; 2 the time given with --timeout ran out."));
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption poll(QStringLiteral("poll"),
                             QStringLiteral("Poll the block every MS milliseconds instead of "
                                            "waiting for the ZKT_MAP_UPDATE signal."),
@@ -29,6 +35,11 @@ int main(int argc, char** argv)
                                QStringLiteral("MS"));
     parser.addOptions({poll, count, json, name, timeout});
     parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tavrix-mapwatch: takes no arguments: %s\n",
+                     qPrintable(parser.positionalArguments().join(QLatin1Char(' '))));
+        return 1;
+    }
 
     MapWatcher::Options options;
     options.blockName = parser.value(name);
@@ -39,6 +50,13 @@ int main(int argc, char** argv)
     if (parser.isSet(poll) && options.pollMs <= 0) {
         std::fprintf(stderr, "tavrix-mapwatch: --poll needs a period above 0\n");
         return 1;
+    }
+    for (const QCommandLineOption* o : {&count, &timeout}) {
+        bool ok = false;
+        if (parser.isSet(*o) && (parser.value(*o).toInt(&ok) <= 0 || !ok)) {
+            std::fprintf(stderr, "tavrix-mapwatch: --%s needs a whole number above 0\n", qPrintable(o->names().first()));
+            return 1;
+        }
     }
 
     MapWatcher watcher(options);

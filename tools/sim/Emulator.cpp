@@ -58,7 +58,7 @@ Emulator::Emulator(const SimOptions& options)
     : m_options(options), m_model(options.device), m_faults(options.faults)
 {
     if (!options.replayPath.empty())
-        m_replay = std::make_unique<LogReplay>(options.replaySpeed, options.flatOut);
+        m_replay = std::make_unique<LogReplay>(options.replaySpeed, options.flatOut, options.rate);
 }
 
 double Emulator::now() const
@@ -158,7 +158,7 @@ void Emulator::generateReplay(double t)
         writeStats();
         m_nextTickAt = std::max(m_nextTickAt + 1.0, std::floor(t));
     }
-    const bool quiet = (m_options.waitRequest && !m_heardSinceConnect) || m_paused;
+    const bool quiet = (m_options.waitRequest && !m_heardSinceConnect) || m_paused || m_waitingForLogging;
     if (m_listening && !quiet)
         m_replayTime += t - m_lastGenerate;
     m_lastGenerate = t;
@@ -280,6 +280,17 @@ void Emulator::readInput()
                 m_measurementDoneAt = -1.0;
             }
             m_heardSinceConnect = true;
+            // Once it plays, a replay that waited for logging is the line as
+            // it was recorded: the answers the device gave are in the log.
+            if (m_options.waitLogging && m_replay && !m_waitingForLogging)
+                continue;
+            if (m_waitingForLogging && f.type == sim::SettingsRequest && ++m_settingsRequests >= 2) {
+                // Logging is on and waits for this answer: the log's first
+                // packets are what the device answered when it was recorded.
+                m_waitingForLogging = false;
+                std::cerr << "tavrix-sim: logging is on; the replay starts" << std::endl;
+                continue;
+            }
             enqueue(m_replay ? m_replay->answer(f.type) : m_model.answer(f.type));
         }
     }
@@ -374,7 +385,7 @@ int Emulator::pollTimeoutMs(double t) const
 {
     // Nobody on the line, paused, or waiting to be spoken to: no measurement
     // is due, so only the clock tick and the peer check wake the loop.
-    const bool streaming = m_listening && !m_paused && !(m_options.waitRequest && !m_heardSinceConnect);
+    const bool streaming = m_listening && !m_paused && !m_waitingForLogging && !(m_options.waitRequest && !m_heardSinceConnect);
     // Flat out, an empty queue means "make more now", not "wait".
     if (m_options.flatOut && m_queue.empty() && streaming && !countReached())
         return 0;
@@ -440,6 +451,13 @@ int Emulator::run()
                 m_heardSinceConnect = false;
                 m_credit = 0;
                 std::cerr << "tavrix-sim: the program opened the line" << std::endl;
+                if (m_options.waitLogging && m_replay && m_replay->played() == 0) {
+                    m_waitingForLogging = true;
+                    m_settingsRequests = 0;
+                    // A measuring device has told the program its channels
+                    // before logging starts, and the log's header holds them.
+                    enqueue(m_replay->answer(sim::ChannelInfoRequest));
+                }
             } else {
                 dropQueue();
                 std::cerr << "tavrix-sim: the program closed the line" << std::endl;
@@ -479,14 +497,19 @@ int Emulator::run()
         m_port.drain(10000);
     writeStats();
     m_port.close();
+    bool nothingToPlay = false;
     if (m_replay) {
         std::cerr << "tavrix-sim: replayed " << m_replay->played() << " packets";
         if (m_replay->skipped() > 0)
-            std::cerr << ", skipped " << m_replay->skipped() << " with a bad checksum";
+            std::cerr << "; skipped " << m_replay->skipped() << " with a bad checksum, the first at offset "
+                      << m_replay->firstSkippedAt();
         if (!m_replay->logProblem().empty())
-            std::cerr << "; the log ends early: " << m_replay->logProblem();
+            std::cerr << "; not played: the rest of the log, " << m_replay->logProblem();
         std::cerr << std::endl;
+        nothingToPlay = finished && m_replay->played() == 0;
+        if (nothingToPlay)
+            std::cerr << "tavrix-sim: " << m_options.replayPath << " holds nothing that could be played" << std::endl;
     }
     std::cerr << "tavrix-sim: stopped after " << m_stats.framesSent() << " frames" << std::endl;
-    return 0;
+    return nothingToPlay ? 1 : 0;
 }

@@ -86,6 +86,8 @@ private:
     std::unique_ptr<LogReplay> m_replay;
     double m_replayTime = 0.0;      // seconds the replay has been playing
     double m_lastGenerate = 0.0;
+    bool m_waitingForLogging = false; // --wait-logging, until logging is switched on
+    int m_settingsRequests = 0;        // since the program opened the line
 
     static std::atomic<bool> s_stop;
 };

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -22,8 +23,8 @@ SimFrame frameOf(std::span<const uint8_t> record)
 
 } // namespace
 
-LogReplay::LogReplay(double speed, bool flatOut)
-    : m_interval(1.0 / speed), m_flatOut(flatOut)
+LogReplay::LogReplay(double speed, bool flatOut, double measurementRate)
+    : m_interval(1.0 / speed), m_measurementGap(1.0 / (measurementRate * speed)), m_flatOut(flatOut)
 {
 }
 
@@ -41,6 +42,9 @@ bool LogReplay::open(const std::string& path, std::string& error)
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
+    struct stat st{};
+    if (::fstat(fileno(m_file), &st) == 0 && S_ISREG(st.st_mode))
+        m_fileSize = uint64_t(st.st_size);
     m_log = std::make_unique<KlfPullReader>(m_file);
     if (!m_log->readHeader()) {
         error = path + ": " + m_log->error();
@@ -87,9 +91,9 @@ void LogReplay::remember(const SimFrame& frame)
 
 void LogReplay::readStretch()
 {
-    // Packets up to and including the next GPS message.
+    // Packets up to and including the next once-a-second message.
     std::vector<SimFrame> stretch;
-    bool endsWithGps = false;
+    bool endsWithMarker = false;
     KlfPullReader::Record r;
     while (stretch.size() < kLookAhead) {
         if (!m_log->next(r)) {
@@ -97,30 +101,35 @@ void LogReplay::readStretch()
             break;
         }
         if (!r.checksumOk) {
-            ++m_skipped; // never on the wire: the program's framer drops it
-            continue;
+            if (m_skipped++ == 0)
+                m_firstSkippedAt = r.offset;
+            continue; // never on the wire: the program's framer drops it
         }
         stretch.push_back(frameOf(r.bytes));
-        if (r.type == sim::GpsMessage) {
-            endsWithGps = true;
+        if (r.type == sim::GpsMessage || r.type == sim::ClockMarker) {
+            endsWithMarker = true;
             break;
         }
     }
-    if (stretch.empty())
-        return;
-
     const size_t n = stretch.size();
-    const bool paced = !m_flatOut && m_seenGps && (endsWithGps || m_logEnded);
-    // The GPS message closes the second; the packets before it share it evenly.
-    const size_t slots = endsWithGps ? n : n + 1;
     for (size_t i = 0; i < n; ++i) {
-        const double due = paced ? m_lastGpsAt + m_interval * double(i + 1) / double(slots) : m_lastGpsAt;
+        double due = m_clock;
+        if (m_flatOut) {
+            // all at once
+        } else if (endsWithMarker) {
+            // The marker closes the second; the packets before it share it evenly.
+            if (m_seenMarker)
+                due = m_clock + m_interval * double(i + 1) / double(n);
+        } else if (sim::carriesRssi(stretch[i].type)) {
+            m_clock += m_measurementGap;
+            due = m_clock;
+        }
         m_pending.push_back({std::move(stretch[i]), due});
     }
-    if (endsWithGps) {
-        if (paced)
-            m_lastGpsAt += m_interval;
-        m_seenGps = true;
+    if (endsWithMarker) {
+        if (m_seenMarker && !m_flatOut)
+            m_clock += m_interval;
+        m_seenMarker = true;
     }
 }
 
@@ -150,5 +159,14 @@ bool LogReplay::finished()
 
 std::string LogReplay::logProblem() const
 {
-    return m_log && !m_log->error().empty() ? m_log->error() : std::string();
+    if (!m_log || m_log->status() == KlfPullReader::Status::Ok)
+        return {};
+    const bool stoppedEarly = m_fileSize > 0 ? m_log->offset() < m_fileSize
+                                             : m_log->status() != KlfPullReader::Status::Malformed || m_skipped == 0;
+    if (!stoppedEarly)
+        return {};
+    // The reader keeps its first problem; after a bad checksum that is not why it stopped.
+    if (m_skipped == 0)
+        return m_log->error();
+    return "the records stop making sense at offset " + std::to_string(m_log->offset());
 }

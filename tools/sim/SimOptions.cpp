@@ -1,5 +1,7 @@
 #include "SimOptions.h"
 
+#include "LogReplay.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -29,7 +31,8 @@ std::string SimOptions::usage()
            "  --low MHZ --high MHZ   band edges (default 851 to 860)\n"
            "  --step-khz KHZ         channel step (default 25)\n"
            "  --numbering-991        channel numbering from 991\n"
-           "  --rate N               measurement frames per second (default 40)\n"
+           "  --rate N               measurement frames per second (default 40; a replay's pace\n"
+           "                         where its log has neither GPS messages nor clock markers)\n"
            "  --block-size N         samples per single-mode block (default 10)\n"
            "  --withhold-channel-info  never send channel information\n"
            "  --flat-out             no pacing: as fast as the line takes it\n"
@@ -44,10 +47,18 @@ std::string SimOptions::usage()
            "  --wait-request         after each connect, stay quiet until the program sends a command\n"
            "  --seed N               random seed\n"
            "  --pattern              scan levels in a fixed staircase over -120 to -30 dBm, not random\n"
-           "  --replay FILE.KLF      play a recorded log: its packets in order, one GPS message a second,\n"
-           "                         requests answered from the log; ends when the log does\n"
-           "  --speed X              replay X times as fast (default 1); --flat-out: as fast as the line takes it\n"
-           "  --help                 print this summary and exit\n";
+           "  --replay FILE.KLF      play a recorded log: its packets in order, one GPS message or clock\n"
+           "                         marker a second, requests answered from the log; ends when the log does\n"
+           "  --speed X              replay X times as fast, X at least 0.01 (default 1);\n"
+           "                         --flat-out: as fast as the line takes it\n"
+           "  --wait-logging         replay: play nothing until the program switches logging on (its\n"
+           "                         second settings request since it opened the line), then play the\n"
+           "                         line as recorded, the log's answers for the device's; logging the\n"
+           "                         whole replay writes the same log again\n"
+           "  -h, --help             print this summary and exit\n"
+           "  --version              print the version and exit\n"
+           "Exit status: 0 done; 1 the line or the log could not be opened, or the log held nothing\n"
+           "  to play; 2 usage error.\n";
 }
 
 bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std::string& error)
@@ -105,7 +116,7 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         {"--replay", [&](const std::string& v) { o.replayPath = v; return !v.empty(); }},
         {"--speed", [&](const std::string& v) {
              double d = 0;
-             if (!toNumber(v, d) || d <= 0)
+             if (!toNumber(v, d) || d < LogReplay::kMinSpeed)
                  return false;
              o.replaySpeed = d;
              speedGiven = true;
@@ -120,7 +131,10 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         {"--split", &o.faults.split},
         {"--control", &o.control},
         {"--wait-request", &o.waitRequest},
+        {"--wait-logging", &o.waitLogging},
         {"--help", &o.help},
+        {"-h", &o.help},
+        {"--version", &o.version},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -140,6 +154,8 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         }
         if (!h->second(args[++i])) {
             error = "bad value for " + a + ": " + args[i];
+            if (a == "--speed")
+                error += " (0.01 or more)";
             return false;
         }
     }
@@ -149,6 +165,10 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
     }
     if (speedGiven && o.replayPath.empty()) {
         error = "--speed applies to --replay";
+        return false;
+    }
+    if (o.waitLogging && o.replayPath.empty()) {
+        error = "--wait-logging applies to --replay";
         return false;
     }
     if (!o.linkPath.empty() && !o.devicePath.empty()) {

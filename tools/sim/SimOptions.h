@@ -23,7 +23,9 @@ struct SimOptions
     bool waitRequest = false;    // after each connect, stay quiet until the program sends a command
     std::string replayPath;      // play this .KLF log instead of the device model
     double replaySpeed = 1.0;    // GPS messages per second while replaying
+    bool waitLogging = false;    // replay from the program's settings request when it starts logging
     bool help = false;
+    bool version = false;
 
     static bool parse(const std::vector<std::string>& args, SimOptions& out, std::string& error);
     static std::string usage();

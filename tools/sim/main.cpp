@@ -28,6 +28,10 @@ int main(int argc, char** argv)
         std::cout << SimOptions::usage();
         return 0;
     }
+    if (options.version) {
+        std::cout << "tavrix-sim " << TAVRIX_VERSION << "\n";
+        return 0;
+    }
 
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
