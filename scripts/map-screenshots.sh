@@ -64,3 +64,13 @@ xdotool windowsize "$recorded" 1100 720
 sleep 3
 import -window "$recorded" "$out/tavrix-map-recorded.png"
 echo "  $out/tavrix-map-recorded.png"
+
+# The recorded drive as a coverage map, opened as a user opens one.
+"$build/tools/klf-coverage" --cell 20 -o "$run/coverage.gpkg" "$run/Tavrix.KLF" >/dev/null 2>&1
+"$build/tools/tavrix-map" --grid --settings "$run/coverage.ini" "$run/coverage.gpkg" >/dev/null 2>&1 3>&- &
+pids+=($!)
+coverage=$(wait_window "Tavrix Map — coverage.gpkg")
+xdotool windowsize "$coverage" 1100 720
+sleep 3
+import -window "$coverage" "$out/tavrix-map-coverage.png"
+echo "  $out/tavrix-map-coverage.png"

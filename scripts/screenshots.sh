@@ -14,6 +14,7 @@ bash scripts/setup.sh
 build=build/release
 targets=(tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch)
 [ -f tools/map/CMakeLists.txt ] && targets+=(tavrix-map)
+[ -f tools/coverage/CMakeLists.txt ] && targets+=(klf-coverage)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
@@ -39,6 +40,7 @@ pictures=(
   12-scan-history:scan-history
   tavrix-map-live:tavrix-map-live
   tavrix-map-recorded:tavrix-map-recorded
+  tavrix-map-coverage:tavrix-map-coverage
 )
 images="$root/docs/images"
 mkdir -p "$images"

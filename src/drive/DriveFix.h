@@ -16,5 +16,6 @@ struct DriveFix
     double headingDeg = 0; // degrees from north, clockwise
     int status = 0;        // receiver status code 0-7; 6 is a 2D fix, 7 a 3D fix
     int satellites = 0;    // tracked satellites
+    double dop = 0;        // dilution of precision as the receiver reports it
     bool used = false;     // a 2D or 3D fix at a possible position and time
 };

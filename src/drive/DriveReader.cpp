@@ -219,6 +219,7 @@ private:
             f.headingDeg = m_gps.Heading / 10.0;
             f.status = m_gps.StatusCode();
             f.satellites = m_gps.TrackedSats;
+            f.dop = m_gps.DOP / 10.0;
             f.timeValid = UtcTime::fromCivil(m_gps.Year, m_gps.Month, m_gps.Day, m_gps.Hours, m_gps.Minutes,
                                              m_gps.Seconds, f.timeMs);
             const bool possible = std::isfinite(f.latitude) && std::isfinite(f.longitude)

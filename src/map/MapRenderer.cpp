@@ -1,5 +1,8 @@
 #include "MapRenderer.h"
 
+#include "CoverageLayer.h"
+#include "CoverageLegend.h"
+
 #include "MapOverlay.h"
 #include "MapViewport.h"
 #include "TileMath.h"
@@ -103,6 +106,8 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
                 }
             }
         }
+        if (m_coverage)
+            m_coverage->draw(p, viewport, legend);
     }
 
     int drawn = 0;
@@ -122,7 +127,10 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
     const QPointF centre = viewport.centre();
     MapOverlay::drawScaleBar(p, view, TileMath::metresPerPixel(TileMath::geoFromWorld(centre).latitude, zoom));
     MapOverlay::drawNorthArrow(p, view);
-    MapOverlay::drawLegend(p, view, legend);
+    if (m_coverage && !m_coverage->empty())
+        CoverageLegend::draw(p, view, *m_coverage, legend);
+    else
+        MapOverlay::drawLegend(p, view, legend);
     if (tiles)
         MapOverlay::drawAttribution(p, view, tiles->attribution());
     return drawn;

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+class CoverageLayer;
 class MapViewport;
 class TileSource;
 
@@ -35,6 +36,8 @@ public:
                Selection selection);
 
     int dotRadius() const { return m_dotRadius; } // logical pixels
+    // Cells drawn between the base map and the dots, with their own legend; null: none. Not owned.
+    void setCoverage(const CoverageLayer* coverage) { m_coverage = coverage; }
 
     static void drawGrid(QPainter& p, const QRectF& cell);
 
@@ -44,4 +47,5 @@ private:
     int m_dotRadius;
     DotRenderer m_dots;
     double m_dotsRatio = 1;
+    const CoverageLayer* m_coverage = nullptr;
 };

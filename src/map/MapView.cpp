@@ -247,6 +247,7 @@ void MapView::mouseReleaseEvent(QMouseEvent* e)
     m_dragging = false;
     if (m_dragged)
         return;
+    emit clickedAt(m_viewport.worldFromScreen(e->position()));
     m_selection = pointAt(e->position());
     update();
     if (m_selection.layer >= 0)

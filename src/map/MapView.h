@@ -41,6 +41,12 @@ public:
     bool followNewest() const { return m_follow; }
     void fitDrive();
     void layersChanged(); // after changing layers() directly
+    // Coverage cells under the dots; null: none. Not owned.
+    void setCoverage(const CoverageLayer* coverage)
+    {
+        m_renderer.setCoverage(coverage);
+        update();
+    }
 
     // The frame as drawn now, at the widget's size.
     QImage renderImage();
@@ -58,6 +64,8 @@ signals:
     void viewChanged();
     void pointSelected(const QString& description);
     void followChanged(bool follow);
+    // A click that was not a drag, at a world position.
+    void clickedAt(QPointF world);
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -1,5 +1,7 @@
 #include "MapWindow.h"
 
+#include "CoverageController.h"
+
 #include "MapView.h"
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
@@ -54,6 +56,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     m_view = new MapView(this);
     m_view->setObjectName(QStringLiteral("mapView"));
     setCentralWidget(m_view);
+    m_coverage = new CoverageController(this, m_view);
     m_loader = new DriveLoader(this);
     connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
     connect(m_view, &MapView::pointSelected, this, [this](const QString& text) { m_pointLabel->setText(text); });
@@ -102,8 +105,12 @@ void MapWindow::buildMenus()
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open…"), QKeySequence::Open, this, [this] {
         const QString path = QFileDialog::getOpenFileName(this, tr("Open Drive"), QFileInfo(m_drivePath).path(),
-                                                          tr("Tavrix logs (*.KLF *.klf);;All files (*)"));
-        if (!path.isEmpty())
+                                                          tr("Tavrix logs and coverage maps (*.KLF *.klf *.gpkg);;All files (*)"));
+        if (path.isEmpty())
+            return;
+        if (CoverageController::isCoverageFile(path))
+            openCoverage(path);
+        else
             openDrive(path);
     });
     m_liveAction = file->addAction(tr("&Live"));
@@ -343,6 +350,17 @@ void MapWindow::onLivePoint(const LivePointFeed::Point& p)
     m_view->setLegend(p.palette);
     m_view->addLivePoint(p.serial, p.point);
     updateInfo();
+}
+
+bool MapWindow::openCoverage(const QString& path)
+{
+    QString error;
+    if (!m_coverage->open(path, error)) {
+        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 10000);
+        return false;
+    }
+    setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
+    return true;
 }
 
 void MapWindow::openDrive(const QString& path)

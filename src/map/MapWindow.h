@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class CoverageController;
 class MapView;
 class QAction;
 class QActionGroup;
@@ -59,6 +60,9 @@ public:
     bool live() const;
     // Reads a drive; `finished` on the loader says when it is drawn.
     void openDrive(const QString& path);
+    // Draws a coverage map made by klf-coverage; false when it is not one.
+    bool openCoverage(const QString& path);
+    CoverageController* coverage() const { return m_coverage; }
     bool exportImage(const QString& path);
     bool useMbTiles(const QString& path);
     void useNetworkTiles();
@@ -116,4 +120,5 @@ private:
     QString m_settingsProblem; // said once a run
     QTimer* m_messageTimer = nullptr;
     QElapsedTimer m_clock;
+    CoverageController* m_coverage = nullptr;
 };

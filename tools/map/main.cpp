@@ -1,5 +1,6 @@
 // tavrix-map: the drive on a map, live from the data logger's map block or
 // recorded in a .KLF log.
+#include "map/CoverageController.h"
 #include "map/LivePointFeed.h"
 #include "map/MapView.h"
 #include "map/MapWindow.h"
@@ -80,7 +81,8 @@ int main(int argc, char** argv)
         "cannot be opened, or the picture cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("FILE.KLF"), QStringLiteral("A log to draw."));
+    parser.addPositionalArgument(QStringLiteral("FILE.KLF|MAP.gpkg"),
+                                 QStringLiteral("A log to draw, or a coverage map made by klf-coverage."));
     const QCommandLineOption live(QStringLiteral("live"),
                                   QStringLiteral("Follow the data logger's map points as they come."));
     const QCommandLineOption tileUrl(QStringLiteral("tile-url"),
@@ -154,7 +156,14 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tavrix-map: could not write %s\n", qPrintable(shot));
         QCoreApplication::exit(saved ? 0 : kExitCannotOpen);
     };
-    if (!files.isEmpty()) {
+    if (!files.isEmpty() && CoverageController::isCoverageFile(files.first())) {
+        if (!window.openCoverage(files.first())) {
+            std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n", qPrintable(files.first()));
+            return kExitCannotOpen;
+        }
+        if (!shot.isEmpty())
+            QTimer::singleShot(0, &window, saveAndQuit);
+    } else if (!files.isEmpty()) {
         if (!shot.isEmpty())
             QObject::connect(window.loader(), &DriveLoader::finished, &window, saveAndQuit, Qt::QueuedConnection);
         window.openDrive(files.first());

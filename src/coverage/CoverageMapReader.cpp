@@ -1,0 +1,60 @@
+#include "coverage/CoverageMapReader.h"
+
+#include "coverage/CoverageLayers.h"
+#include "coverage/GdalSupport.h"
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <algorithm>
+#include <memory>
+
+bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells, std::string& error)
+{
+    GdalSupport::init();
+    cells.clear();
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!ds) {
+        error = GdalSupport::lastError("cannot open it");
+        return false;
+    }
+    OGRLayer* layer = ds->GetLayerByName(CoverageLayers::kCells);
+    if (!layer) {
+        error = "it holds no cells layer: not a coverage map";
+        return false;
+    }
+    OGRFeatureDefn* d = layer->GetLayerDefn();
+    const int iRow = d->GetFieldIndex("row"), iCol = d->GetFieldIndex("col"), iRx = d->GetFieldIndex("receiver");
+    const int iFreq = d->GetFieldIndex("frequency_mhz"), iCount = d->GetFieldIndex("count");
+    const int iMin = d->GetFieldIndex("min_dbm"), iMax = d->GetFieldIndex("max_dbm");
+    const int iP10 = d->GetFieldIndex("p10_dbm"), iMedian = d->GetFieldIndex("median_dbm");
+    const int iP90 = d->GetFieldIndex("p90_dbm"), iMean = d->GetFieldIndex("mean_dbm");
+    const int iDrives = d->GetFieldIndex("drives");
+    if (std::min({iRow, iCol, iRx, iFreq, iCount, iMin, iMax, iP10, iMedian, iP90, iMean, iDrives}) < 0) {
+        error = "its cells layer lacks fields of a coverage map";
+        return false;
+    }
+    layer->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f; f.reset(layer->GetNextFeature())) {
+        Cell c;
+        c.cellKey = CoverageGrid::key({f->GetFieldAsInteger(iRow), f->GetFieldAsInteger(iCol)});
+        c.receiver = f->GetFieldAsInteger(iRx);
+        c.frequencyMHz = f->GetFieldAsDouble(iFreq);
+        c.figures.count = uint64_t(f->GetFieldAsInteger64(iCount));
+        c.figures.minimum = f->GetFieldAsInteger(iMin);
+        c.figures.maximum = f->GetFieldAsInteger(iMax);
+        c.figures.p10 = f->GetFieldAsInteger(iP10);
+        c.figures.median = f->GetFieldAsInteger(iMedian);
+        c.figures.p90 = f->GetFieldAsInteger(iP90);
+        c.figures.mean = f->GetFieldAsDouble(iMean);
+        c.drives = f->GetFieldAsInteger(iDrives);
+        // The polygon as stored: the viewer needs no grid of its own.
+        OGREnvelope e;
+        if (const OGRGeometry* g = f->GetGeometryRef())
+            g->getEnvelope(&e);
+        c.bounds = {e.MinY, e.MaxY, e.MinX, e.MaxX};
+        cells.push_back(c);
+    }
+    return true;
+}

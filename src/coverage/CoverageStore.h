@@ -1,0 +1,33 @@
+#pragma once
+
+#include "coverage/DriveCoverage.h"
+
+#include <string>
+
+// Where coverage maps are kept: a GeoPackage file or a PostGIS database,
+// with the same three layers (cells, drives, routes) and the same grid.
+class CoverageStore
+{
+public:
+    struct Settings
+    {
+        double cellMetres = 50;
+        int rangeMin = -120; // dBm: the style's blue end
+        int rangeMax = -50;  // dBm: the style's red end
+    };
+
+    virtual ~CoverageStore() = default;
+
+    // Opens the map, making it when new; fails when it was made with
+    // another cell size, as its cells would not line up.
+    virtual bool open(std::string& error) = 0;
+    // Whether a drive with this SHA-256 is in the map.
+    virtual bool contains(const std::string& sha256) = 0;
+    // Adds a drive whole or not at all. already: a drive with the same
+    // SHA-256 is in the map, and nothing was added.
+    virtual bool add(DriveCoverage drive, bool& already, std::string& error) = 0;
+    // Makes what was added lasting.
+    virtual bool finish(std::string& error) = 0;
+    // Cell rows (cell, receiver, frequency) in the map after the last add.
+    virtual uint64_t cellRows() const = 0;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+// The QGIS style stored with a coverage map, so that its cells open in QGIS
+// coloured by median on the palette of the map and the export: one class
+// per dB from the range's minimum to its maximum, the ends taking every
+// level beyond them, cells without an outline.
+class CoverageStyle
+{
+public:
+    static constexpr const char* kName = "Median RSSI";
+
+    static std::string qml(int rangeMin, int rangeMax);
+    // The layer_styles table as QGIS makes it in a GeoPackage, and the row.
+    static std::string gpkgTable();
+    static std::string gpkgRow(int rangeMin, int rangeMax);
+    // Lists the table among the GeoPackage's contents, where GDAL (and so QGIS) looks for it.
+    static std::string gpkgContents();
+    // The same for PostgreSQL, where QGIS keeps it in public.layer_styles.
+    static std::string pgTable();
+    static std::string pgRow(const std::string& schema, int rangeMin, int rangeMax);
+    // A text as an SQL string literal.
+    static std::string quoted(const std::string& text);
+};

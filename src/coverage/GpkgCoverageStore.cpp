@@ -1,0 +1,313 @@
+#include "coverage/GpkgCoverageStore.h"
+
+#include "coverage/CoverageLayers.h"
+#include "coverage/CoverageStyle.h"
+#include "coverage/GdalSupport.h"
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace CoverageLayers;
+
+namespace {
+
+bool addField(OGRLayer* layer, const char* name, OGRFieldType type, std::string& error)
+{
+    OGRFieldDefn field(name, type);
+    if (layer->CreateField(&field) != OGRERR_NONE) {
+        error = GdalSupport::lastError(std::string("cannot add field ") + name);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+GpkgCoverageStore::GpkgCoverageStore(std::string path, Settings settings)
+    : m_path(std::move(path)), m_settings(settings), m_grid(settings.cellMetres)
+{
+    GdalSupport::init();
+}
+
+GpkgCoverageStore::~GpkgCoverageStore()
+{
+    if (m_ds && m_inTransaction)
+        m_ds->RollbackTransaction();
+}
+
+bool GpkgCoverageStore::open(std::string& error)
+{
+    struct stat st{};
+    const bool exists = ::stat(m_path.c_str(), &st) == 0;
+    if (!exists) {
+        if (!create(error))
+            return false;
+        // GDAL makes a new layer's table at its first row, committing on
+        // the way, which would leave every later row in a transaction of
+        // its own. Closed and opened again, the tables are there.
+        m_ds.reset();
+    }
+    {
+        const char* drivers[] = {"GPKG", nullptr};
+        m_ds.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+        if (!m_ds) {
+            error = GdalSupport::lastError("not a GeoPackage");
+            return false;
+        }
+        if (!load(error))
+            return false;
+    }
+    if (m_ds->StartTransaction() != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot start a transaction");
+        return false;
+    }
+    m_inTransaction = true;
+    return true;
+}
+
+bool GpkgCoverageStore::create(std::string& error)
+{
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GPKG");
+    if (!driver) {
+        error = "GDAL has no GeoPackage driver";
+        return false;
+    }
+    m_ds.reset(driver->Create(m_path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    if (!m_ds) {
+        error = GdalSupport::lastError("cannot create the file");
+        return false;
+    }
+    OGRLayer* grid = m_ds->CreateLayer(kGrid, nullptr, wkbNone, nullptr);
+    // The spatial indexes come at the end of the first run, in one pass.
+    const char* noIndex[] = {"SPATIAL_INDEX=NO", nullptr};
+    OGRLayer* cells = m_ds->CreateLayer(kCells, GdalSupport::wgs84(), wkbPolygon, const_cast<char**>(noIndex));
+    OGRLayer* drives = m_ds->CreateLayer(kDrives, nullptr, wkbNone, nullptr);
+    OGRLayer* routes = m_ds->CreateLayer(kRoutes, GdalSupport::wgs84(), wkbLineString, const_cast<char**>(noIndex));
+    if (!grid || !cells || !drives || !routes) {
+        error = GdalSupport::lastError("cannot create the layers");
+        return false;
+    }
+    bool ok = addField(grid, "grid", OFTString, error) && addField(grid, "cell_metres", OFTReal, error);
+    for (const char* f : {"row", "col", "receiver"})
+        ok = ok && addField(cells, f, OFTInteger, error);
+    ok = ok && addField(cells, "frequency_mhz", OFTReal, error) && addField(cells, "count", OFTInteger64, error);
+    for (const char* f : {"min_dbm", "max_dbm", "p10_dbm", "median_dbm", "p90_dbm"})
+        ok = ok && addField(cells, f, OFTInteger, error);
+    ok = ok && addField(cells, "mean_dbm", OFTReal, error) && addField(cells, "drives", OFTInteger, error)
+         && addField(cells, "first_time", OFTDateTime, error) && addField(cells, "last_time", OFTDateTime, error)
+         && addField(cells, "histogram", OFTString, error);
+    for (const char* f : {"file_name", "sha256", "serial_number"})
+        ok = ok && addField(drives, f, OFTString, error);
+    ok = ok && addField(drives, "first_time", OFTDateTime, error) && addField(drives, "last_time", OFTDateTime, error);
+    for (const char* f : {"fixes_used", "samples_placed", "samples_binned"})
+        ok = ok && addField(drives, f, OFTInteger64, error);
+    ok = ok && addField(routes, "file_name", OFTString, error) && addField(routes, "sha256", OFTString, error);
+    if (!ok)
+        return false;
+    OGRFeature row(grid->GetLayerDefn());
+    row.SetField("grid", kGridName);
+    row.SetField("cell_metres", m_settings.cellMetres);
+    if (grid->CreateFeature(&row) != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot write the grid");
+        return false;
+    }
+    return GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgTable(), error)
+           && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgContents(), error)
+           && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgRow(m_settings.rangeMin, m_settings.rangeMax), error);
+}
+
+bool GpkgCoverageStore::load(std::string& error)
+{
+    OGRLayer* grid = m_ds->GetLayerByName(kGrid);
+    OGRLayer* cells = m_ds->GetLayerByName(kCells);
+    OGRLayer* drives = m_ds->GetLayerByName(kDrives);
+    if (!grid || !cells || !drives || !m_ds->GetLayerByName(kRoutes)) {
+        error = "not a coverage map (its layers are missing)";
+        return false;
+    }
+    grid->ResetReading();
+    std::unique_ptr<OGRFeature> g(grid->GetNextFeature());
+    if (!g || std::string(g->GetFieldAsString("grid")) != kGridName) {
+        error = "not a coverage map of this program's grid";
+        return false;
+    }
+    const double metres = g->GetFieldAsDouble("cell_metres");
+    if (metres != m_settings.cellMetres) {
+        char text[160];
+        std::snprintf(text, sizeof text, "its cells are %g m, not %g m: choose --cell %g or another file", metres,
+                      m_settings.cellMetres, metres);
+        error = text;
+        return false;
+    }
+    drives->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(drives->GetNextFeature()); f; f.reset(drives->GetNextFeature()))
+        m_hashes.insert(f->GetFieldAsString("sha256"));
+
+    OGRFeatureDefn* d = cells->GetLayerDefn();
+    const int iRow = d->GetFieldIndex("row"), iCol = d->GetFieldIndex("col"), iRx = d->GetFieldIndex("receiver");
+    const int iFreq = d->GetFieldIndex("frequency_mhz"), iDrives = d->GetFieldIndex("drives");
+    const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
+    const int iHist = d->GetFieldIndex("histogram");
+    if (std::min({iRow, iCol, iRx, iFreq, iDrives, iFirst, iLast, iHist}) < 0) {
+        error = "the cells layer lacks fields of a coverage map";
+        return false;
+    }
+    cells->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(cells->GetNextFeature()); f; f.reset(cells->GetNextFeature())) {
+        const CoverageCells::Key key{CoverageGrid::key({f->GetFieldAsInteger(iRow), f->GetFieldAsInteger(iCol)}),
+                                     CoverageCells::frequencyKey(f->GetFieldAsDouble(iFreq)),
+                                     uint8_t(f->GetFieldAsInteger(iRx) - 1)};
+        CoverageCells::Record& r = m_cells.at(key);
+        if (!RssiHistogram::fromText(f->GetFieldAsString(iHist), r.histogram)) {
+            error = "cell " + std::to_string(f->GetFID()) + " has a damaged histogram";
+            return false;
+        }
+        r.drives = uint32_t(f->GetFieldAsInteger(iDrives));
+        r.firstMs = GdalSupport::time(*f, iFirst);
+        r.lastMs = GdalSupport::time(*f, iLast);
+        m_fids[key] = f->GetFID();
+    }
+    return true;
+}
+
+bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error)
+{
+    already = m_hashes.count(drive.sha256) > 0;
+    if (already)
+        return true;
+    OGRLayer* drives = m_ds->GetLayerByName(kDrives);
+    OGRFeature row(drives->GetLayerDefn());
+    row.SetField("file_name", drive.fileName.c_str());
+    row.SetField("sha256", drive.sha256.c_str());
+    row.SetField("serial_number", drive.serialNumber.c_str());
+    if (!drive.route.empty()) {
+        GdalSupport::setTime(row, "first_time", drive.firstMs);
+        GdalSupport::setTime(row, "last_time", drive.lastMs);
+    }
+    row.SetField("fixes_used", GIntBig(drive.fixesUsed));
+    row.SetField("samples_placed", GIntBig(drive.samplesPlaced));
+    row.SetField("samples_binned", GIntBig(drive.samplesBinned));
+    if (drives->CreateFeature(&row) != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot write the drive");
+        return false;
+    }
+    if (drive.route.size() >= 2) {
+        OGRLayer* routes = m_ds->GetLayerByName(kRoutes);
+        OGRFeature route(routes->GetLayerDefn());
+        route.SetField("file_name", drive.fileName.c_str());
+        route.SetField("sha256", drive.sha256.c_str());
+        auto line = std::make_unique<OGRLineString>();
+        line->setNumPoints(int(drive.route.size()), FALSE);
+        for (size_t i = 0; i < drive.route.size(); ++i)
+            line->setPoint(int(i), drive.route[i].longitude, drive.route[i].latitude);
+        route.SetGeometryDirectly(line.release());
+        if (routes->CreateFeature(&route) != OGRERR_NONE) {
+            error = GdalSupport::lastError("cannot write the route");
+            return false;
+        }
+    }
+    m_hashes.insert(drive.sha256);
+    for (const auto& [key, record] : drive.cells.map())
+        m_changed.push_back(key);
+    m_cells.add(std::move(drive.cells));
+    return true;
+}
+
+bool GpkgCoverageStore::writeCells(std::string& error)
+{
+    OGRLayer* cells = m_ds->GetLayerByName(kCells);
+    OGRFeatureDefn* d = cells->GetLayerDefn();
+    const int iRow = d->GetFieldIndex("row"), iCol = d->GetFieldIndex("col"), iRx = d->GetFieldIndex("receiver");
+    const int iFreq = d->GetFieldIndex("frequency_mhz"), iCount = d->GetFieldIndex("count");
+    const int iMin = d->GetFieldIndex("min_dbm"), iMax = d->GetFieldIndex("max_dbm");
+    const int iP10 = d->GetFieldIndex("p10_dbm"), iMedian = d->GetFieldIndex("median_dbm");
+    const int iP90 = d->GetFieldIndex("p90_dbm"), iMean = d->GetFieldIndex("mean_dbm");
+    const int iDrives = d->GetFieldIndex("drives"), iHist = d->GetFieldIndex("histogram");
+    const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
+    // In cell order, so that neighbours sit together in the file.
+    std::vector<CoverageCells::Key>& keys = m_changed;
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.cell, a.receiver, a.frequency) < std::tie(b.cell, b.receiver, b.frequency);
+    });
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    OGRFeature f(d);
+    for (const CoverageCells::Key& key : keys) {
+        const CoverageCells::Record& r = m_cells.map().at(key);
+        const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
+        const CellFigures fig = r.histogram.figures();
+        f.Reset();
+        const auto fid = m_fids.find(key);
+        f.SetFID(fid == m_fids.end() ? OGRNullFID : fid->second);
+        f.SetField(iRow, cell.row);
+        f.SetField(iCol, cell.column);
+        f.SetField(iRx, key.receiver + 1);
+        f.SetField(iFreq, CoverageCells::frequencyMHz(key.frequency));
+        f.SetField(iCount, GIntBig(fig.count));
+        f.SetField(iMin, fig.minimum);
+        f.SetField(iMax, fig.maximum);
+        f.SetField(iP10, fig.p10);
+        f.SetField(iMedian, fig.median);
+        f.SetField(iP90, fig.p90);
+        f.SetField(iMean, fig.mean);
+        f.SetField(iDrives, int(r.drives));
+        GdalSupport::setTime(f, iFirst, r.firstMs);
+        GdalSupport::setTime(f, iLast, r.lastMs);
+        f.SetField(iHist, r.histogram.text().c_str());
+        const CoverageGrid::Bounds b = m_grid.bounds(cell);
+        auto ring = std::make_unique<OGRLinearRing>();
+        ring->addPoint(b.west, b.south);
+        ring->addPoint(b.east, b.south);
+        ring->addPoint(b.east, b.north);
+        ring->addPoint(b.west, b.north);
+        ring->addPoint(b.west, b.south);
+        auto polygon = std::make_unique<OGRPolygon>();
+        polygon->addRingDirectly(ring.release());
+        f.SetGeometryDirectly(polygon.release());
+        const OGRErr e = fid == m_fids.end() ? cells->CreateFeature(&f) : cells->SetFeature(&f);
+        if (e != OGRERR_NONE) {
+            error = GdalSupport::lastError("cannot write a cell");
+            return false;
+        }
+    }
+    m_changed.clear();
+    m_changed.shrink_to_fit();
+    // A new map's indexes are built once, over all its rows, not row by row.
+    for (const char* layer : {kCells, kRoutes}) {
+        std::string has;
+        OGRLayer* r = m_ds->ExecuteSQL((std::string("SELECT HasSpatialIndex('") + layer + "', 'geom')").c_str(), nullptr, nullptr);
+        if (r) {
+            if (std::unique_ptr<OGRFeature> f{r->GetNextFeature()})
+                has = f->GetFieldAsString(0);
+            m_ds->ReleaseResultSet(r);
+        }
+        if (has != "1"
+            && !GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + layer + "', 'geom')", error))
+            return false;
+    }
+    return true;
+}
+
+bool GpkgCoverageStore::finish(std::string& error)
+{
+    if (!m_ds)
+        return false;
+    if (!writeCells(error))
+        return false;
+    m_inTransaction = false;
+    if (m_ds->CommitTransaction() != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot commit");
+        return false;
+    }
+    // Closing writes the spatial indexes and the file's extents.
+    CPLErrorReset();
+    m_ds.reset();
+    if (CPLGetLastErrorType() >= CE_Failure) {
+        error = GdalSupport::lastError("cannot close the file");
+        return false;
+    }
+    return true;
+}

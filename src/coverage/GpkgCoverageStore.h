@@ -1,0 +1,46 @@
+#pragma once
+
+#include "coverage/CoverageGrid.h"
+#include "coverage/CoverageStore.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+class GDALDataset;
+
+// A coverage map in a GeoPackage file, for one machine. The cells already
+// in the file are read once; the drives added merge into them in memory,
+// and finish() writes what changed in one transaction, so a run that fails
+// leaves the file as it was.
+class GpkgCoverageStore : public CoverageStore
+{
+public:
+    GpkgCoverageStore(std::string path, Settings settings);
+    ~GpkgCoverageStore() override;
+
+    bool open(std::string& error) override;
+    bool contains(const std::string& sha256) override { return m_hashes.count(sha256) > 0; }
+    bool add(DriveCoverage drive, bool& already, std::string& error) override;
+    bool finish(std::string& error) override;
+    uint64_t cellRows() const override { return m_cells.size(); }
+
+    const CoverageCells& cells() const { return m_cells; }
+
+private:
+    bool create(std::string& error);
+    bool load(std::string& error);
+    bool writeCells(std::string& error);
+
+    std::string m_path;
+    Settings m_settings;
+    CoverageGrid m_grid;
+    std::unique_ptr<GDALDataset> m_ds;
+    CoverageCells m_cells;
+    std::unordered_map<CoverageCells::Key, int64_t, CoverageCells::KeyHash> m_fids; // rows in the file
+    std::vector<CoverageCells::Key> m_changed; // may repeat a key
+    std::set<std::string> m_hashes;
+    bool m_inTransaction = false;
+};

@@ -1,0 +1,60 @@
+#include "CoveragePanel.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+CoveragePanel::CoveragePanel(QWidget* parent)
+    : QWidget(parent), m_figure(new QComboBox(this)), m_receiver(new QComboBox(this)),
+      m_frequency(new QComboBox(this)), m_cell(new QPlainTextEdit(this))
+{
+    for (auto f : {CoverageLayer::Figure::Median, CoverageLayer::Figure::P10, CoverageLayer::Figure::P90,
+                   CoverageLayer::Figure::Count})
+        m_figure->addItem(CoverageLayer::figureName(f), int(f));
+    m_receiver->addItem(tr("Both"), 0);
+    m_receiver->addItem(QStringLiteral("R1"), 1);
+    m_receiver->addItem(QStringLiteral("R2"), 2);
+    m_figure->setAccessibleName(tr("Figure colouring the cells"));
+    m_receiver->setAccessibleName(tr("Receiver of the cells"));
+    m_frequency->setAccessibleName(tr("Frequency of the cells"));
+    m_cell->setAccessibleName(tr("Figures of the clicked cell"));
+    m_cell->setReadOnly(true);
+    m_cell->setPlaceholderText(tr("Click a cell to see its figures for each frequency."));
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("&Colour by:"), m_figure);
+    form->addRow(tr("&Receiver:"), m_receiver);
+    form->addRow(tr("&Frequency:"), m_frequency);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_cell, 1);
+
+    for (QComboBox* box : {m_figure, m_receiver, m_frequency})
+        connect(box, &QComboBox::currentIndexChanged, this, &CoveragePanel::choiceChanged);
+}
+
+void CoveragePanel::setFrequencies(const std::vector<double>& mhz)
+{
+    const QSignalBlocker block(m_frequency);
+    m_frequency->clear();
+    m_frequency->addItem(tr("All (strongest)"), 0.0);
+    for (double f : mhz)
+        m_frequency->addItem(QStringLiteral("%1 MHz").arg(f, 0, 'f', 4), f);
+    m_figure->setCurrentIndex(0);
+    m_receiver->setCurrentIndex(0);
+    m_cell->clear();
+}
+
+void CoveragePanel::applyTo(CoverageLayer& layer) const
+{
+    layer.setFigure(CoverageLayer::Figure(m_figure->currentData().toInt()));
+    layer.setReceiver(m_receiver->currentData().toInt());
+    layer.setFrequency(m_frequency->currentData().toDouble());
+}
+
+void CoveragePanel::showCell(const QString& figures)
+{
+    m_cell->setPlainText(figures.isEmpty() ? tr("Not driven.") : figures);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "CoverageLayer.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QPlainTextEdit;
+
+// The choices of a coverage map beside the map: the figure that colours the
+// cells, the receiver and the frequency; below them, the figures of the cell
+// last clicked, for each frequency.
+class CoveragePanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CoveragePanel(QWidget* parent = nullptr);
+
+    // Offers the map's frequencies and resets the choices.
+    void setFrequencies(const std::vector<double>& mhz);
+    void applyTo(CoverageLayer& layer) const;
+    void showCell(const QString& figures);
+
+    QComboBox* figureBox() const { return m_figure; }
+    QComboBox* receiverBox() const { return m_receiver; }
+    QComboBox* frequencyBox() const { return m_frequency; }
+
+signals:
+    void choiceChanged();
+
+private:
+    QComboBox* m_figure;
+    QComboBox* m_receiver;
+    QComboBox* m_frequency;
+    QPlainTextEdit* m_cell;
+};

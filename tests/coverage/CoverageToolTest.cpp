@@ -1,0 +1,176 @@
+// klf-coverage writing GeoPackages, read back with GDAL's own tools.
+#include "CoverageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <regex>
+
+using namespace CoverageTest;
+
+namespace {
+
+class CoverageTool : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    std::string path(const std::string& name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
+
+    Ran coverage(const std::string& args) { return run(tool("klf-coverage") + " " + args + " 2>&1"); }
+
+    static void expectFiguresOfSamples(const std::map<CellId, Figures>& map, const std::map<CellId, Figures>& raw)
+    {
+        ASSERT_EQ(map.size(), raw.size());
+        for (const auto& [id, want] : raw) {
+            const auto it = map.find(id);
+            ASSERT_NE(it, map.end()) << std::get<0>(id) << "," << std::get<1>(id);
+            const Figures& got = it->second;
+            EXPECT_EQ(got.count, want.count);
+            EXPECT_EQ(got.minimum, want.minimum);
+            EXPECT_EQ(got.maximum, want.maximum);
+            EXPECT_EQ(got.p10, want.p10);
+            EXPECT_EQ(got.median, want.median);
+            EXPECT_EQ(got.p90, want.p90);
+            EXPECT_NEAR(got.mean, want.mean, 1e-9);
+            EXPECT_EQ(got.drives, want.drives);
+        }
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(CoverageTool, OgrinfoReadsTheLayersTheirFieldsAndTheStyle)
+{
+    const std::string log = writeDrive(path("a.KLF"), 1, 48.85, 2.35, 0.0002, 0.0003, 60);
+    const Ran made = coverage("-o '" + path("m.gpkg") + "' '" + log + "'");
+    ASSERT_EQ(made.status, 0) << made.out;
+    EXPECT_NE(made.out.find("1 logs added, 0 skipped"), std::string::npos) << made.out;
+
+    const Ran info = run("ogrinfo -ro -so -al '" + path("m.gpkg") + "' 2>&1");
+    ASSERT_EQ(info.status, 0) << info.out;
+    for (const char* expected : {"Layer name: cells\nGeometry: Polygon", "Layer name: routes\nGeometry: Line String",
+                                 "Layer name: drives\nGeometry: None",
+                                 "Layer name: layer_styles\nGeometry: None", "median_dbm: Integer", "p10_dbm: Integer",
+                                 "p90_dbm: Integer", "mean_dbm: Real", "count: Integer64", "first_time: DateTime",
+                                 "sha256: String", "serial_number: String", "samples_placed: Integer64"})
+        EXPECT_NE(info.out.find(expected), std::string::npos) << expected;
+    EXPECT_TRUE(std::regex_search(info.out, std::regex("Layer name: cells\\n[\\s\\S]*?ID\\[\"EPSG\",4326\\]")));
+    EXPECT_TRUE(std::regex_search(info.out, std::regex("Layer name: drives\\n[\\s\\S]*?Feature Count: 1\\n")));
+    EXPECT_TRUE(std::regex_search(info.out, std::regex("Layer name: routes\\n[\\s\\S]*?Feature Count: 1\\n")));
+
+    const Ran style = run("ogrinfo -ro -q '" + path("m.gpkg")
+                          + "' -sql \"SELECT styleName, useAsDefault, substr(styleQML, 1, 200) AS head FROM layer_styles"
+                            " WHERE f_table_name = 'cells' AND f_geometry_column = 'geom'\" 2>&1");
+    EXPECT_NE(style.out.find("styleName (String) = Median RSSI"), std::string::npos) << style.out;
+    EXPECT_NE(style.out.find("attr=\"median_dbm\""), std::string::npos) << style.out;
+
+    const Ran index = run("ogrinfo -ro -q '" + path("m.gpkg")
+                          + "' -sql \"SELECT table_name FROM gpkg_extensions WHERE extension_name = 'gpkg_rtree_index'\"");
+    EXPECT_NE(index.out.find("= cells"), std::string::npos) << index.out;
+    EXPECT_NE(index.out.find("= routes"), std::string::npos) << index.out;
+
+    const Ran hash = run("sha256sum '" + log + "'");
+    const Ran drive = run("ogrinfo -ro -q '" + path("m.gpkg") + "' drives");
+    EXPECT_NE(drive.out.find("sha256 (String) = " + hash.out.substr(0, 64)), std::string::npos) << drive.out;
+    EXPECT_NE(drive.out.find("serial_number (String) = AB123456"), std::string::npos) << drive.out;
+}
+
+TEST_F(CoverageTool, CellFiguresEqualThoseOfTheRawSamples)
+{
+    const std::string log = writeDrive(path("a.KLF"), 2, -33.9, 151.2, 0.0001, -0.0002, 120);
+    ASSERT_EQ(coverage("--cell 20 -o '" + path("m.gpkg") + "' '" + log + "'").status, 0);
+    std::string problem;
+    const auto map = mapFigures(path("m.gpkg"), &problem);
+    ASSERT_TRUE(problem.empty()) << problem;
+    expectFiguresOfSamples(map, rawFigures({log}, 20));
+}
+
+// A then B on the same file equals A and B in one run, histogram for histogram.
+TEST_F(CoverageTool, MergingARunLaterEqualsBinningAllAtOnce)
+{
+    const std::string a = writeDrive(path("a.KLF"), 3, 60.17, 24.94, 0.0001, 0.0002, 90);
+    const std::string b = writeDrive(path("b.KLF"), 4, 60.171, 24.941, -0.0001, 0.0001, 90);
+    ASSERT_EQ(coverage("-o '" + path("later.gpkg") + "' '" + a + "'").status, 0);
+    ASSERT_EQ(coverage("-o '" + path("later.gpkg") + "' '" + b + "'").status, 0);
+    ASSERT_EQ(coverage("-o '" + path("once.gpkg") + "' '" + a + "' '" + b + "'").status, 0);
+    const auto later = mapFigures(path("later.gpkg"));
+    const auto once = mapFigures(path("once.gpkg"));
+    ASSERT_FALSE(once.empty());
+    EXPECT_TRUE(later == once);
+    expectFiguresOfSamples(later, rawFigures({a, b}, 50));
+    int shared = 0;
+    for (const auto& [id, f] : later)
+        shared += f.drives == 2;
+    EXPECT_GT(shared, 0) << "the drives should overlap";
+}
+
+TEST_F(CoverageTool, TheSameLogIsSkippedUnderAnyName)
+{
+    const std::string a = writeDrive(path("a.KLF"), 5, 45.25, 7.6, 0.0001, 0.0001, 30);
+    std::filesystem::create_directory(path("copies"));
+    std::filesystem::copy_file(a, path("copies/renamed.klf"));
+    ASSERT_EQ(coverage("-o '" + path("m.gpkg") + "' '" + a + "'").status, 0);
+    const auto before = mapFigures(path("m.gpkg"));
+    const Ran again = coverage("-o '" + path("m.gpkg") + "' '" + path("copies") + "'");
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("renamed.klf: already in the map (same SHA-256), skipped"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("0 logs added, 1 skipped"), std::string::npos) << again.out;
+    EXPECT_TRUE(mapFigures(path("m.gpkg")) == before);
+    const Ran drives = run("ogrinfo -ro -so '" + path("m.gpkg") + "' drives");
+    EXPECT_NE(drives.out.find("Feature Count: 1\n"), std::string::npos) << drives.out;
+}
+
+// Cut inside a record: what was whole counts, the status says so.
+TEST_F(CoverageTool, ACutOffLogAddsWhatIsWholeAndExitsTwo)
+{
+    const std::string whole = writeDrive(path("whole.KLF"), 6, 10, 10, 0.0002, 0, 40);
+    std::filesystem::copy_file(whole, path("cut.KLF"));
+    std::filesystem::resize_file(path("cut.KLF"), std::filesystem::file_size(whole) - 5);
+    const Ran r = coverage("-o '" + path("m.gpkg") + "' '" + path("cut.KLF") + "'");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("stopped:"), std::string::npos) << r.out;
+    expectFiguresOfSamples(mapFigures(path("m.gpkg")), rawFigures({path("cut.KLF")}, 50));
+}
+
+TEST_F(CoverageTool, RefusesUsageErrorsAndAnotherCellSize)
+{
+    const std::string a = writeDrive(path("a.KLF"), 7, 10, 10, 0.0002, 0, 10);
+    ASSERT_EQ(coverage("-o '" + path("m.gpkg") + "' '" + a + "'").status, 0);
+    const auto before = mapFigures(path("m.gpkg"));
+    const Ran other = coverage("--cell 100 -o '" + path("m.gpkg") + "' '" + writeDrive(path("b.KLF"), 8, 10, 10, 0.0002, 0, 10) + "'");
+    EXPECT_EQ(other.status, 3);
+    EXPECT_NE(other.out.find("its cells are 50 m, not 100 m"), std::string::npos) << other.out;
+    EXPECT_TRUE(mapFigures(path("m.gpkg")) == before);
+    for (const char* args : {"--cell 5 x.KLF", "--cell 1001 x.KLF", "--receiver 3 x.KLF", "--channel 1 --frequency 851 x.KLF",
+                             "--max-dop 0 x.KLF", "--range -50,-120 x.KLF", "--db mysql:x x.KLF", "-o a.gpkg --db PG:x x.KLF",
+                             "", "--bogus x.KLF"})
+        EXPECT_EQ(coverage(args).status, 3) << args;
+    EXPECT_EQ(coverage("'" + path("missing.KLF") + "'").status, 3);
+    const Ran help = coverage("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: klf-coverage"), std::string::npos);
+}
+
+// Across the antimeridian and over the top of the world: every placed
+// sample lands in a cell whose polygon stays within ±180°.
+TEST_F(CoverageTool, DrivesAcrossTheAntimeridianAndNearAPole)
+{
+    const std::string dateLine = writeDrive(path("fiji.KLF"), 9, -16.8, 179.995, 0.00001, 0.0004, 40);
+    const std::string pole = writeDrive(path("pole.KLF"), 10, 89.98, 0, 0.0004, 3.0, 40);
+    ASSERT_EQ(coverage("-o '" + path("m.gpkg") + "' '" + dateLine + "' '" + pole + "'").status, 0);
+    expectFiguresOfSamples(mapFigures(path("m.gpkg")), rawFigures({dateLine, pole}, 50));
+    const Ran extent = run("ogrinfo -ro -so '" + path("m.gpkg") + "' cells");
+    const std::regex re("Extent: \\((-?[0-9.]+), (-?[0-9.]+)\\) - \\((-?[0-9.]+), (-?[0-9.]+)\\)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(extent.out, m, re)) << extent.out;
+    EXPECT_GE(std::stod(m[1]), -180.0);
+    EXPECT_LE(std::stod(m[3]), 180.0);
+    EXPECT_LE(std::stod(m[4]), 90.0);
+    EXPECT_LT(std::stod(m[1]), -179.0) << "cells west of the line";
+    EXPECT_GT(std::stod(m[3]), 179.0) << "cells east of the line";
+}
+
+} // namespace

@@ -1,0 +1,123 @@
+#include "CoverageOptions.h"
+
+#include "coverage/CoverageGrid.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+bool wholeNumber(const std::string& text, long& out)
+{
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, out);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+bool realNumber(const std::string& text, double& out)
+{
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, out);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(out);
+}
+
+} // namespace
+
+std::string CoverageOptions::usage()
+{
+    return "usage: klf-coverage [--cell METRES] [--receiver 1|2|both] [--channel N | --frequency MHZ]\n"
+           "                    [--max-dop D] [--range MIN,MAX] [-o OUT.gpkg | --db PG:CONNINFO] FILE.KLF|FOLDER...\n"
+           "  --cell METRES     cell size on the ground, 10 to 1000 m (default 50)\n"
+           "  --receiver R      1, 2 or both (default both)\n"
+           "  --channel N       only samples on this channel number\n"
+           "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
+           "  --max-dop D       leave out samples between fixes whose DOP exceeds D\n"
+           "  --range MIN,MAX   style colours in dBm, blue at MIN to red at MAX (default -120,-50)\n"
+           "  -o OUT.gpkg       the GeoPackage to make or add to (default coverage.gpkg)\n"
+           "  --db PG:CONNINFO  a PostgreSQL database with PostGIS instead of a GeoPackage\n"
+           "  -h, --help        this text\n"
+           "A folder stands for the .KLF files in it and its subfolders. A log already in the map\n"
+           "(same SHA-256) is skipped. A summary goes to standard error. Exit status: 0 every log\n"
+           "was whole; 2 a log is malformed or cut off (what was whole is added); 3 usage or I/O error.\n";
+}
+
+bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOptions& o, std::string& error)
+{
+    bool outputGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+            return true;
+        }
+        const bool takesValue = a == "--cell" || a == "--receiver" || a == "--frequency" || a == "--channel"
+                                || a == "--max-dop" || a == "--range" || a == "-o" || a == "--output" || a == "--db";
+        if (takesValue) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            const std::string& v = args[++i];
+            bool ok = true;
+            if (a == "--cell") {
+                ok = realNumber(v, o.cellMetres) && o.cellMetres >= CoverageGrid::kMinMetres
+                     && o.cellMetres <= CoverageGrid::kMaxMetres;
+            } else if (a == "--receiver") {
+                if (v == "1" || v == "2")
+                    o.filter.receiver = v == "1" ? 0 : 1;
+                else if (v == "both")
+                    o.filter.receiver.reset();
+                else
+                    ok = false;
+            } else if (a == "--frequency") {
+                double mhz = 0;
+                ok = realNumber(v, mhz) && mhz > 0;
+                o.filter.frequencyMHz = mhz;
+            } else if (a == "--channel") {
+                long n = 0;
+                ok = wholeNumber(v, n) && n >= -32768 && n <= 32767;
+                o.filter.channel = int(n);
+            } else if (a == "--max-dop") {
+                double d = 0;
+                ok = realNumber(v, d) && d > 0;
+                o.maxDop = d;
+            } else if (a == "--range") {
+                const size_t comma = v.find(',');
+                long lo = 0, hi = 0;
+                ok = comma != std::string::npos && wholeNumber(v.substr(0, comma), lo)
+                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= -128 && hi <= 127;
+                o.rangeMin = int(lo);
+                o.rangeMax = int(hi);
+            } else if (a == "--db") {
+                ok = v.rfind("PG:", 0) == 0;
+                o.database = v;
+            } else {
+                ok = !v.empty();
+                o.output = v;
+                outputGiven = true;
+            }
+            if (!ok) {
+                error = "bad value for " + a + ": " + v;
+                return false;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    if (o.inputs.empty()) {
+        error = "no log named";
+        return false;
+    }
+    if (o.filter.frequencyMHz && o.filter.channel) {
+        error = "--frequency and --channel exclude each other";
+        return false;
+    }
+    if (outputGiven && !o.database.empty()) {
+        error = "-o and --db exclude each other";
+        return false;
+    }
+    return true;
+}

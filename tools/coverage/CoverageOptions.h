@@ -1,0 +1,24 @@
+#pragma once
+
+#include "drive/DriveFilter.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line of klf-coverage.
+struct CoverageOptions
+{
+    double cellMetres = 50;
+    DriveFilter filter;
+    std::optional<double> maxDop;
+    int rangeMin = -120; // dBm: blue in the stored style
+    int rangeMax = -50;  // dBm: red
+    std::string output = "coverage.gpkg";
+    std::string database; // "PG:..." when the map is in PostGIS
+    std::vector<std::string> inputs; // logs and folders of logs
+    bool help = false;
+
+    static bool parse(const std::vector<std::string>& args, CoverageOptions& out, std::string& error);
+    static std::string usage();
+};

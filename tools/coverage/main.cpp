@@ -1,0 +1,186 @@
+// klf-coverage: .KLF logs binned into a coverage map per channel, in a
+// GeoPackage or a PostGIS database. See klf-coverage --help.
+//
+// Exit status: 0 every log was whole; 2 a log is malformed or cut off (what
+// was whole is added, and where it stopped is said), as klf-export's; 3
+// usage or I/O error.
+
+#include "CoverageOptions.h"
+#include "CoverageProgress.h"
+#include "coverage/CoverageBinner.h"
+#include "coverage/FileDigest.h"
+#include "coverage/GpkgCoverageStore.h"
+#include "coverage/PgCoverageStore.h"
+#include "drive/DriveReader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitDamaged = 2;
+constexpr int kExitUsage = 3;
+
+namespace fs = std::filesystem;
+
+bool isLogName(const fs::path& p)
+{
+    std::string ext = p.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".klf";
+}
+
+// The logs named, folders opened to the .KLF files under them, in name order.
+bool collectLogs(const std::vector<std::string>& inputs, std::vector<std::string>& logs, std::string& error)
+{
+    for (const std::string& input : inputs) {
+        std::error_code ec;
+        const fs::file_status st = fs::status(input, ec);
+        if (ec || !fs::exists(st)) {
+            error = "cannot open " + input + ": " + (ec ? ec.message() : std::string("No such file or directory"));
+            return false;
+        }
+        if (!fs::is_directory(st)) {
+            logs.push_back(input);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (fs::recursive_directory_iterator it(input, fs::directory_options::skip_permission_denied, ec), end;
+             !ec && it != end; it.increment(ec))
+            if (it->is_regular_file(ec) && isLogName(it->path()))
+                found.push_back(it->path().string());
+        if (ec) {
+            error = "cannot read " + input + ": " + ec.message();
+            return false;
+        }
+        std::sort(found.begin(), found.end());
+        if (found.empty())
+            std::fprintf(stderr, "klf-coverage: %s: no .KLF files\n", input.c_str());
+        logs.insert(logs.end(), found.begin(), found.end());
+    }
+    return true;
+}
+
+unsigned long long ull(uint64_t v)
+{
+    return static_cast<unsigned long long>(v);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CoverageOptions options;
+    std::string error;
+    if (!CoverageOptions::parse(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "klf-coverage: %s\n%s", error.c_str(), CoverageOptions::usage().c_str());
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(CoverageOptions::usage().c_str(), stdout);
+        return kExitOk;
+    }
+    std::vector<std::string> logs;
+    if (!collectLogs(options.inputs, logs, error)) {
+        std::fprintf(stderr, "klf-coverage: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    uint64_t totalBytes = 0;
+    for (const std::string& log : logs) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(log, ec);
+        totalBytes += ec ? 0 : uint64_t(size);
+    }
+
+    const CoverageStore::Settings settings{options.cellMetres, options.rangeMin, options.rangeMax};
+    const std::string where = options.database.empty() ? options.output : std::string("the database");
+    std::unique_ptr<CoverageStore> store;
+    if (options.database.empty())
+        store = std::make_unique<GpkgCoverageStore>(options.output, settings);
+    else
+        store = std::make_unique<PgCoverageStore>(options.database, settings);
+    if (!store->open(error)) {
+        std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
+        return kExitUsage;
+    }
+
+    const CoverageGrid grid(options.cellMetres);
+    CoverageProgress bar(stderr, totalBytes);
+    uint64_t doneBytes = 0;
+    int status = kExitOk;
+    uint64_t added = 0, skipped = 0;
+    for (const std::string& log : logs) {
+        const std::string name = fs::path(log).filename().string();
+        std::string hashError;
+        const std::string sha = FileDigest::sha256(log, hashError);
+        std::error_code ec;
+        const uint64_t size = uint64_t(fs::file_size(log, ec));
+        if (sha.empty()) {
+            bar.clear();
+            std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(), hashError.c_str());
+            status = kExitUsage;
+            continue;
+        }
+        if (store->contains(sha)) {
+            bar.clear();
+            std::fprintf(stderr, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
+            ++skipped;
+            doneBytes += ec ? 0 : size;
+            continue;
+        }
+        CoverageBinner binner(grid, options.maxDop);
+        DriveReader reader;
+        reader.setFilter(options.filter);
+        reader.setProgress([&bar, doneBytes](uint64_t done, uint64_t) {
+            bar.update(doneBytes + done);
+            return true;
+        });
+        const DriveSummary summary = reader.read(log, binner);
+        doneBytes += ec ? 0 : size;
+        bar.clear();
+        if (summary.status == DriveSummary::Status::Unreadable) {
+            std::fprintf(stderr, "klf-coverage: %s: %s\n", log.c_str(), summary.error.c_str());
+            status = kExitUsage;
+            continue;
+        }
+        DriveCoverage& drive = binner.drive();
+        drive.fileName = name;
+        drive.sha256 = sha;
+        drive.serialNumber = summary.serialNumber;
+        bool already = false;
+        const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
+        if (!store->add(std::move(drive), already, error)) {
+            std::fprintf(stderr, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(), error.c_str());
+            return kExitUsage;
+        }
+        if (already) {
+            std::fprintf(stderr, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
+            ++skipped;
+            continue;
+        }
+        ++added;
+        std::fprintf(stderr,
+                     "klf-coverage: %s: %llu records; fixes: %llu used; samples: %llu placed, %llu in %llu cell rows"
+                     ", %llu left out\n",
+                     log.c_str(), ull(summary.records), ull(summary.fixesUsed), ull(placed),
+                     ull(binned), ull(cellRows), ull(binner.samplesLeftOut()));
+        if (!summary.whole()) {
+            std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
+                         summary.error.c_str());
+            status = std::max(status, kExitDamaged);
+        }
+    }
+    if (!store->finish(error)) {
+        std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    std::fprintf(stderr, "klf-coverage: %s: %llu logs added, %llu skipped; %llu cell rows in the map\n", where.c_str(),
+                 ull(added), ull(skipped), ull(store->cellRows()));
+    return status;
+}
