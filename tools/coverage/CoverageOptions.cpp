@@ -36,9 +36,11 @@ std::string CoverageOptions::usage()
            "  -o OUT.gpkg       the GeoPackage to make or add to (default coverage.gpkg)\n"
            "  --db PG:CONNINFO  a PostgreSQL database with PostGIS instead of a GeoPackage\n"
            "  -h, --help        this text\n"
+           "  --version         print the version and exit\n"
            "A folder stands for the .KLF files in it and its subfolders. A log already in the map\n"
-           "(same SHA-256) is skipped. A summary goes to standard error. Exit status: 0 every log\n"
-           "was whole; 2 a log is malformed or cut off (what was whole is added); 3 usage or I/O error.\n";
+           "(same SHA-256) is skipped. A summary goes to standard error. Exit status, as klf-export's:\n"
+           "  0 every log was whole; 1 a log is malformed (what came before is added); 2 a log's last\n"
+           "  record is cut short (what is whole is added); 3 usage or I/O error.\n";
 }
 
 bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOptions& o, std::string& error)
@@ -48,6 +50,10 @@ bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOption
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+            return true;
+        }
+        if (a == "--version") {
+            o.version = true;
             return true;
         }
         const bool takesValue = a == "--cell" || a == "--receiver" || a == "--frequency" || a == "--channel"

@@ -18,6 +18,7 @@ struct CoverageOptions
     std::string database; // "PG:..." when the map is in PostGIS
     std::vector<std::string> inputs; // logs and folders of logs
     bool help = false;
+    bool version = false;
 
     static bool parse(const std::vector<std::string>& args, CoverageOptions& out, std::string& error);
     static std::string usage();

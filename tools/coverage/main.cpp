@@ -24,7 +24,8 @@
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitDamaged = 2;
+constexpr int kExitMalformed = 1;
+constexpr int kExitTruncated = 2;
 constexpr int kExitUsage = 3;
 
 namespace fs = std::filesystem;
@@ -84,6 +85,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(CoverageOptions::usage().c_str(), stdout);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::printf("klf-coverage %s\n", TAVRIX_VERSION);
         return kExitOk;
     }
     std::vector<std::string> logs;
@@ -173,7 +178,10 @@ int main(int argc, char** argv)
         if (!summary.whole()) {
             std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
                          summary.error.c_str());
-            status = std::max(status, kExitDamaged);
+            // A cut-off log outranks a malformed one, as in klf-export.
+            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+            if (status != kExitUsage)
+                status = std::max(status, damage);
         }
     }
     if (!store->finish(error)) {
