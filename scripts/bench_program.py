@@ -302,6 +302,15 @@ def main():
             if rss_first_minute is None and time.monotonic() - connected_at >= 60:
                 rss_first_minute = rss_kb(app.pid)
 
+    # One "Scan History" window open (from the History menu) over the same
+    # load: scan mode, both receivers, GPS and logging.
+    sim.command("mode scan")
+    sim.wait_mode("scan", app)
+    # The open menu takes the second key, whichever window X gives it to.
+    subprocess.run(["xdotool", "windowfocus", "--sync", main_window, "key", "alt+h", "1"], check=True)
+    wait_window("Scan History - R1", app)
+    measure("scan_both_receivers_history_window")
+
     if soak_minutes > 0:
         soak_end = time.monotonic() + soak_minutes * 60
         wait_until("soak", lambda: time.monotonic() >= soak_end or app.poll() is not None,

@@ -34,6 +34,7 @@ ROWS = [
     ("whole program, single, both receivers, logging", r"^program\.cpu\.single_both_receivers$"),
     ("whole program, scan, both receivers, logging", r"^program\.cpu\.scan_both_receivers$"),
     ("whole program, table, both receivers, logging", r"^program\.cpu\.table_both_receivers$"),
+    ("whole program, scan, both receivers, logging, Scan History open", r"^program\.cpu\.scan_both_receivers_history_window$"),
     ("link thread, scan, both receivers", r"^program\.cpu\.scan_both_receivers\.thread\.TCom_Router$"),
     ("gpsd at the same byte rate", r"^gpsd\.cpu\.scan_both_receivers$"),
     ("cat at the same byte rate", r"^cat\.cpu\.scan_both_receivers$"),

@@ -94,6 +94,19 @@ sim resume
 sim mode scan
 sleep 5
 shot 03-receivers-scan-frequency "$main"
+# Receiver 1's scan history from the History menu, pointing at a cell; then
+# moved off the screen, out of the main window's pictures.
+xdotool windowfocus --sync "$main" key alt+h
+sleep 0.5
+xdotool key 1
+history=$(wait_window "Scan History - R1")
+xdotool windowmove --sync "$history" 120 60
+sleep 8
+eval "$(xdotool getwindowgeometry --shell "$history" | sed 's/^/hist_/')"
+xdotool mousemove $((hist_X + 64 + 11 + 3 * 64 + 30)) $((hist_Y + 40 + 170 + 120))
+sleep 1
+shot 12-scan-history "$history"
+xdotool windowmove "$history" 1400 0
 click $BTN_CHAN $BTN_Y; sleep 2
 shot 04-receivers-scan-channel "$main"
 click $BTN_FREQ $BTN_Y

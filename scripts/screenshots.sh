@@ -37,6 +37,7 @@ pictures=(
   08-receivers-single-tiled-vertically:main-single-tiled
   09-gps-screen:gps-screen
   10-map-range:map-range
+  12-scan-history:scan-history
   tavrix-map-live:tavrix-map-live
   tavrix-map-recorded:tavrix-map-recorded
   tavrix-map-coverage:tavrix-map-coverage

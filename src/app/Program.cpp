@@ -2,6 +2,7 @@
 
 #include "AccessibleNames.h"
 #include "LinkStarter.h"
+#include "ScanHistoryControls.h"
 #include "StatusFieldsView.h"
 #include "TAboutDlg.h"
 #include "TCom_Form.h"
@@ -58,6 +59,7 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     // keeps it only for the receiver the map range dialog selects.
     for (TR_Router* display : m_mainForm->receiverThreads)
         display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
+    m_scanHistory = new ScanHistoryControls(*m_mainForm);
 
     m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
     m_starter->window = m_mainForm.get();

@@ -29,6 +29,8 @@ class TerminationSignals;
 // here) and the connections between the parts (map range, GPS thread and map
 // export, logging hand-off and log control). The end-to-end tests build it
 // the same way.
+class ScanHistoryControls;
+
 class Program
 {
 public:
@@ -50,6 +52,7 @@ public:
     LogControl& logControl() { return *m_logControl; }
     MapExport& mapExport() { return *m_map; }
     LinkStarter& starter() { return *m_starter; }
+    ScanHistoryControls& scanHistory() { return *m_scanHistory; }
     // Null until the port dialog has started it.
     TGPS_Router* gpsThread() const { return m_gpsThread; }
 
@@ -73,4 +76,5 @@ private:
     std::unique_ptr<TLogWarningForm> m_logWarning;
     std::unique_ptr<LogControl> m_logControl;
     std::unique_ptr<TerminationSignals> m_signals;
+    ScanHistoryControls* m_scanHistory = nullptr; // owned by the main form
 };

@@ -96,6 +96,10 @@ TR_Router::Update TR_Router::takeUpdate()
     const bool scanMode = options.mode == ReceiverBars::Mode::Scan;
     // Single mode shows the first scan slot until its own data arrive.
     const ReceiverSamples samples = m_samples.takeSamples(r, scanMode);
+    // After the samples: a report queued meanwhile waits for the next update,
+    // and is never lost.
+    m_samples.reports[r].takeAll(update.reports);
+    update.settings = settings;
     switch (options.mode) {
     case ReceiverBars::Mode::Single: update.frame = ReceiverBars::single(samples, settings, options.showFrequency); break;
     case ReceiverBars::Mode::Table: update.frame = ReceiverBars::table(samples, settings, options.showFrequency); break;
@@ -110,6 +114,8 @@ void TR_Router::showUpdate(const Update& update)
         m_view->draw(update.frame, update.title);
     if (mapValueHook)
         mapValueHook(receiverIndex, update.frame.mapValue);
+    if (reportsHook && !update.reports.empty())
+        reportsHook(receiverIndex, update.reports, update.settings);
 }
 
 void TR_Router::UpdateDisplay()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "display/ReceiverBars.h"
+#include "protocol/ReceiverSettings.h"
+#include "protocol/SampleReport.h"
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
@@ -11,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class DeviceRecord;
 class ReceiverView;
@@ -25,19 +28,20 @@ class TR_Router : public WorkerThread
 {
     Q_OBJECT
 public:
-    // At most 5 display updates a second per receiver: still live to the
-    // eye, and at full scan rates each update (two calls onto the window
-    // thread and a paint, some 0.4 ms with both receivers) is what the
-    // program costs beyond reading the line; at 10 a second that was as
-    // much again as everything else together.
-    static constexpr std::chrono::milliseconds kMinUpdateInterval{200};
+    // At most 10 display updates a second per receiver: smooth to the eye,
+    // while at full scan rates it bounds the work to two calls onto the
+    // window thread and a paint per update.
+    static constexpr std::chrono::milliseconds kMinUpdateInterval{100};
     static constexpr int kWaitMs = 1000;
 
-    // One update worked out: the bars, and the title when it changed.
+    // One update worked out: the bars, the title when it changed, and every
+    // report since the last update with the settings read for it.
     struct Update
     {
         ReceiverBars::Frame frame;
         std::optional<std::string> title;
+        std::vector<SampleReport> reports;
+        ReceiverSettings settings;
     };
 
     // view may be null (nothing drawn); the thread owns it.
@@ -47,6 +51,9 @@ public:
 
     // Last step of each update, on the window thread; set before start.
     std::function<void(int receiver, int16_t mapValue)> mapValueHook;
+    // Window thread, each update with reports: they go to the scan history.
+    std::function<void(int receiver, const std::vector<SampleReport>& reports, const ReceiverSettings& now)>
+        reportsHook;
     // Updates come at most once per interval, on a grid shared by every
     // display thread; set before start.
     std::chrono::milliseconds minUpdateInterval = kMinUpdateInterval;

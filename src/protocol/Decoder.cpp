@@ -6,6 +6,7 @@
 #include "protocol/MessageCodec.h"
 #include "protocol/SampleBuffers.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,21 @@ namespace {
 // The longest packet the framer passes on; anything longer cannot have come
 // from the device and would reach past the record.
 constexpr int kMaxLength = PacketFramer::kMaxLength;
+
+int64_t utcNowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+SampleReport settingsReport(const ReceiverSettings& settings)
+{
+    SampleReport report;
+    report.kind = SampleReport::Kind::Settings;
+    report.utcMs = utcNowMs();
+    report.settings = settings;
+    return report;
+}
 
 } // namespace
 
@@ -122,8 +138,11 @@ bool Decoder::onReceiverSetup(Payload payload)
     for (int r = 0; r < DeviceRecord::kReceivers; ++r) {
         if (!bandChanged[r])
             continue;
-        std::lock_guard guard(m_samples.sampleLocks[r]);
-        m_samples.clearTable(r);
+        {
+            std::lock_guard guard(m_samples.sampleLocks[r]);
+            m_samples.clearTable(r);
+        }
+        m_samples.reports[r].push(settingsReport(m_device.settingsCopy(r)));
     }
     m_device.settingsStored(active);
     return true;
@@ -137,6 +156,12 @@ bool Decoder::onSingleBlock(int r, Payload payload)
         std::lock_guard guard(m_samples.sampleLocks[r]);
         m_samples.singleAverage[r] = average;
     }
+    SampleReport report;
+    report.kind = SampleReport::Kind::Single;
+    report.utcMs = utcNowMs();
+    report.count = 1;
+    report.entries[0].dBm = int8_t(average);
+    m_samples.reports[r].push(report);
     // Published last: the timer turns it into the display's event.
     m_samples.newSamples[r] = 1;
     return true;
@@ -179,6 +204,7 @@ bool Decoder::onScanChannelList(Payload payload)
             settings.scanChannelsKnown = true;
         });
         m_samples.resetScanRssi(r);
+        m_samples.reports[r].push(settingsReport(m_device.settingsCopy(r)));
     }
     return true;
 }
@@ -194,15 +220,21 @@ bool Decoder::onScanReport(Payload payload)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
+        SampleReport row;
+        row.kind = SampleReport::Kind::Scan;
         for (const MessageCodec::ScanEntry& entry : *report) {
             // Entries naming no receiver or slot the state holds are noise.
             if (entry.receiver != r || entry.slot >= SampleBuffers::kScanSlots)
                 continue;
             m_samples.scanRssi[r][entry.slot] = entry.rssi;
+            row.entries[row.count++] = {uint16_t(entry.slot), entry.rssi};
             stored = true;
         }
-        if (stored)
+        if (stored) {
+            row.utcMs = utcNowMs();
+            m_samples.reports[r].push(row);
             m_samples.receiverEvents[r].set();
+        }
     }
     return true;
 }
@@ -218,14 +250,20 @@ bool Decoder::onTableReport(Payload payload)
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
         bool stored = false;
+        SampleReport row;
+        row.kind = SampleReport::Kind::Table;
         for (const MessageCodec::TableEntry& entry : *report) {
             if (entry.receiver() != r || entry.index >= SampleBuffers::kTableSize)
                 continue;
             m_samples.tableRssi[r][entry.index] = entry.rssi;
+            row.entries[row.count++] = {uint16_t(entry.index), entry.rssi};
             stored = true;
         }
-        if (stored)
+        if (stored) {
+            row.utcMs = utcNowMs();
+            m_samples.reports[r].push(row);
             m_samples.receiverEvents[r].set();
+        }
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Event.h"
 #include "protocol/ReceiverSamples.h"
+#include "protocol/ReportJournal.h"
 
 #include <array>
 #include <atomic>
@@ -39,6 +40,8 @@ public:
     std::array<std::atomic<uint8_t>, kReceivers> newSamples{};
     // Manual reset; they exist before any display waits on them.
     Event receiverEvents[kReceivers];
+    // Every report in decoding order, for the scan history.
+    std::array<ReportJournal, kReceivers> reports;
 
     void resetScanRssi(int r); // takes sampleLocks[r]
     void clearTable(int r);    // the caller holds sampleLocks[r]

@@ -511,3 +511,82 @@ TEST_F(DecoderTest, modePressesFollowTheDataWithoutAWindowToo)
     decode(Decoder::ScanReport, Bytes(15, 0xFF));
     EXPECT_EQ(window.presses.size(), 3u);
 }
+
+// What the history of each receiver is given: every report in decoding order,
+// with the settings that name its channels placed before the reports they
+// name, however the display takes them.
+TEST_F(DecoderTest, everyReportReachesItsReceiversJournalInOrderAfterTheSettingsThatNameIt)
+{
+    using Kind = SampleReport::Kind;
+    const Bytes bandA = settingsBlock(1000, 2000, 6400, 0);
+    const Bytes bandB = settingsBlock(3000, 4000, 6400, 0);
+    decode(Decoder::ReceiverSetup, receiverSetup(0x03, bandA, bandA));
+    const Bytes mixed{1, 3, uint8_t(-70), 0, 0, uint8_t(-80), 1, 9, uint8_t(-60), 0, 4, uint8_t(-90), 0, 0, uint8_t(-85)};
+    decode(Decoder::ScanReport, mixed);
+    // The same band again names nothing new.
+    decode(Decoder::ReceiverSetup, receiverSetup(0x03, bandA, bandA));
+    decode(Decoder::ReceiverSetup, receiverSetup(0x03, bandB, bandA));
+    decode(Decoder::TableReport, {0, 0x02, 0x01, uint8_t(-90), 1, 0x05, 0x00, uint8_t(-60), 0, 0x00, 0x0C,
+                                  uint8_t(-50), 0, 0x00, 0x00, uint8_t(-40)});
+    decode(Decoder::SingleBlockR2, {uint8_t(-50), uint8_t(-51)});
+    decode(Decoder::ScanChannelList, scanChannelList(1500, 1600));
+
+    struct Expected
+    {
+        Kind kind;
+        std::vector<std::pair<int, int>> entries; // index, dBm
+        uint32_t lowEdge = 0; // Settings only
+    };
+    const std::vector<Expected> expected[2] = {
+        {{Kind::Settings, {}, 1000},
+         {Kind::Scan, {{0, -80}, {4, -90}, {0, -85}}},
+         {Kind::Settings, {}, 3000},
+         {Kind::Table, {{0x102, -90}, {0, -40}}}, // index 3072 is outside the table
+         {Kind::Settings, {}, 3000}},
+        {{Kind::Settings, {}, 1000},
+         {Kind::Scan, {{3, -70}, {9, -60}}},
+         {Kind::Table, {{5, -60}}},
+         {Kind::Single, {{0, -50}}},
+         {Kind::Settings, {}, 1000}},
+    };
+    for (int r = 0; r < 2; ++r) {
+        SCOPED_TRACE(r);
+        std::vector<SampleReport> got;
+        samples.reports[r].takeAll(got);
+        ASSERT_EQ(got.size(), expected[r].size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(got[i].kind, expected[r][i].kind);
+            std::vector<std::pair<int, int>> entries;
+            for (int e = 0; e < got[i].count; ++e)
+                entries.emplace_back(got[i].entries[e].index, got[i].entries[e].dBm);
+            EXPECT_EQ(entries, expected[r][i].entries);
+            if (got[i].kind == Kind::Settings) {
+                ASSERT_TRUE(got[i].settings.has_value());
+                EXPECT_EQ(got[i].settings->lowEdge(), expected[r][i].lowEdge);
+            } else {
+                EXPECT_GT(got[i].utcMs, 1'700'000'000'000);
+            }
+        }
+        // Taken means gone.
+        samples.reports[r].takeAll(got);
+        EXPECT_TRUE(got.empty());
+    }
+}
+
+TEST(ReportJournal, aFullJournalDropsReportsButNeverSettings)
+{
+    ReportJournal journal;
+    SampleReport report;
+    report.count = 1;
+    for (std::size_t i = 0; i < ReportJournal::kCapacity + 3; ++i)
+        journal.push(report);
+    SampleReport settings;
+    settings.kind = SampleReport::Kind::Settings;
+    journal.push(settings);
+    EXPECT_EQ(journal.dropped(), 3u);
+    std::vector<SampleReport> got;
+    journal.takeAll(got);
+    ASSERT_EQ(got.size(), ReportJournal::kCapacity + 1);
+    EXPECT_EQ(got.back().kind, SampleReport::Kind::Settings);
+}

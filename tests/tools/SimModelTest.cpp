@@ -96,6 +96,37 @@ TEST(SimDeviceModel, scanSweepCoversEveryActiveSlotFivePerPacket)
     }
 }
 
+// The pattern is what history tests check the program against, so its
+// levels are worked out here independently of the model's formula.
+TEST(SimDeviceModel, patternScanLevelsAreAFixedStaircaseOverTheGraphsRange)
+{
+    DeviceConfig c = config(MeasurementMode::Scan, 0x03);
+    c.pattern = true;
+    DeviceModel model(c);
+    model.startMeasurement(MeasurementMode::Scan, 0.0);
+    std::set<int> levels;
+    // Three sweeps of four packets: R1 slots 0-4, 5-9, then R2.
+    for (int packet = 0; packet < 12; ++packet) {
+        const SimFrame f = model.nextMeasurement(0.0);
+        const int sweep = packet / 4;
+        for (int e = 0; e < 5; ++e) {
+            const uint8_t* entry = payload(f) + 3 * e;
+            const int r = packet % 4 / 2, slot = packet % 2 * 5 + e;
+            ASSERT_EQ(entry[0], r);
+            ASSERT_EQ(entry[1], slot);
+            int expected = -120 + 13 * sweep + 29 * slot + 41 * r;
+            while (expected > -30)
+                expected -= 91;
+            EXPECT_EQ(int8_t(entry[2]), expected) << "sweep " << sweep << " R" << r + 1 << " slot " << slot;
+            levels.insert(expected);
+        }
+    }
+    EXPECT_GT(levels.size(), 20u);
+    // Starting scan again starts the staircase again.
+    model.startMeasurement(MeasurementMode::Scan, 0.0);
+    EXPECT_EQ(int8_t(payload(model.nextMeasurement(0.0))[2]), -120);
+}
+
 TEST(SimDeviceModel, tableSweepCoversTheBandFourEntriesPerPacket)
 {
     DeviceModel model(config(MeasurementMode::Table, 0x01));

@@ -105,6 +105,8 @@ TEST(SimControlCommand, parsesTheControlLines)
         {"  quit  ", ControlCommand::Quit}, {"mode", ControlCommand::Invalid},
         {"gps maybe", ControlCommand::Invalid}, {"quit now", ControlCommand::Invalid},
         {"mode scan extra", ControlCommand::Invalid}, {"", ControlCommand::Invalid},
+        {"step 12.5", ControlCommand::Step}, {"step", ControlCommand::Invalid}, {"step 0", ControlCommand::Invalid},
+        {"step 300", ControlCommand::Invalid}, {"step 5kHz", ControlCommand::Invalid},
         {"inject AAD007 50", ControlCommand::Inject}, {"inject aa", ControlCommand::Inject},
         {"inject AAD", ControlCommand::Invalid}, {"inject AAZZ", ControlCommand::Invalid},
         {"inject", ControlCommand::Invalid}, {"inject AA 5x", ControlCommand::Invalid},
@@ -114,6 +116,7 @@ TEST(SimControlCommand, parsesTheControlLines)
         EXPECT_EQ(ControlCommand::parse(c.line).kind, c.kind) << c.line;
     EXPECT_EQ(ControlCommand::parse("mode table").mode, MeasurementMode::Table);
     EXPECT_TRUE(ControlCommand::parse("mode cycle").cycle);
+    EXPECT_EQ(ControlCommand::parse("step 12.5").stepRaw, 3200);
     EXPECT_EQ(ControlCommand::parse("gps off").gps, GpsMode::Off);
     EXPECT_TRUE(ControlCommand::parse("withhold on").on);
     EXPECT_FALSE(ControlCommand::parse("withhold off").on);

@@ -1,5 +1,7 @@
 #include "ControlCommand.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 
@@ -79,6 +81,15 @@ ControlCommand ControlCommand::parse(const std::string& line)
         c.on = verb == "pause";
     } else if (verb == "drain" && arg.empty()) {
         c.kind = Drain;
+    } else if (verb == "step") {
+        // "step KHZ": the device's channel step changed, as the user would set it.
+        char* end = nullptr;
+        const double kHz = std::strtod(arg.c_str(), &end);
+        const double raw = std::round(kHz * 256.0);
+        if (!arg.empty() && end && *end == '\0' && raw >= 1 && raw <= 65535) {
+            c.kind = Step;
+            c.stepRaw = uint16_t(raw);
+        }
     } else if (verb == "quit" && arg.empty()) {
         c.kind = Quit;
     }

@@ -80,6 +80,7 @@ std::vector<SimFrame> DeviceModel::startMeasurement(MeasurementMode mode, double
     m_mode = mode;
     m_modeStart = t;
     m_scanCursor = 0;
+    m_scanSweep = 0;
     m_tableCursor = {1, 1};
     m_receiverTurn = 0;
     if (m_config.withholdChannelInfo)
@@ -107,6 +108,11 @@ std::vector<SimFrame> DeviceModel::advance(double t)
     return frames;
 }
 
+int8_t DeviceModel::patternLevel(int sweep, int receiver, int slot)
+{
+    return int8_t(-120 + (13 * sweep + 29 * slot + 41 * receiver) % 91);
+}
+
 int DeviceModel::nextReceiver()
 {
     const int r = m_active[std::size_t(m_receiverTurn) % m_active.size()];
@@ -132,8 +138,12 @@ SimFrame DeviceModel::nextMeasurement(double t)
         for (std::size_t i = 0; i < DeviceMessages::kScanEntries; ++i) {
             const int r = m_active[std::size_t(m_scanCursor / kSlots)];
             const int slot = m_scanCursor % kSlots;
-            entries.push_back({uint8_t(r), uint8_t(slot), m_field.at(m_scanPositions[r][slot], t)});
+            const int8_t level = m_config.pattern ? patternLevel(m_scanSweep, r, slot)
+                                                  : m_field.at(m_scanPositions[r][slot], t);
+            entries.push_back({uint8_t(r), uint8_t(slot), level});
             m_scanCursor = (m_scanCursor + 1) % sweep;
+            if (m_scanCursor == 0)
+                ++m_scanSweep;
         }
         return DeviceMessages::scanReport(entries);
     }

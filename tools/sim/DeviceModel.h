@@ -24,6 +24,9 @@ struct DeviceConfig
     bool withholdChannelInfo = false;
     int singleBlockSize = 10;        // samples per single-mode block
     uint32_t seed = 1;
+    // Scan levels follow patternLevel instead of the random field, so a test
+    // knows each one without reading what was sent.
+    bool pattern = false;
 };
 
 // The device side of the conversation, without any I/O: what the Tavrix
@@ -57,6 +60,12 @@ public:
     void setWithholdChannelInfo(bool withhold) { m_config.withholdChannelInfo = withhold; }
     bool cycling() const { return m_config.cycle; }
     void setCycle(bool cycle, double t);
+    // A new channel step, band edges kept in channel steps.
+    void setStep(uint16_t stepRaw) { m_config.band.stepRaw = stepRaw; }
+
+    // The pattern's level of a scan slot in the given sweep (counted from the
+    // start of scan measurement): a staircase over the whole -120 .. -30 dBm.
+    static int8_t patternLevel(int sweep, int receiver, int slot);
 
     int positions() const { return m_positions; }
     // Table index (channel number - 1) of a band position, as the device numbers it.
@@ -76,6 +85,7 @@ private:
     std::array<int, 2> m_singlePosition{1, 1};
     std::array<int, 2> m_tableCursor{1, 1};
     int m_scanCursor = 0;         // entry in the sweep over active receivers x slots
+    int m_scanSweep = 0;          // sweeps completed since scan measurement started
     int m_receiverTurn = 0;
     uint8_t m_marker = 0;
     RssiField m_field;

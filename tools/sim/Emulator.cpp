@@ -328,6 +328,14 @@ void Emulator::applyControl(const std::string& line, double t)
                 enqueue(m_model.nextMeasurement(t));
         }
         break;
+    case ControlCommand::Step:
+        if (m_replay)
+            break;
+        // The device announces new settings, then its channels under them.
+        m_model.setStep(c.stepRaw);
+        enqueue(m_model.receiverSetup());
+        enqueue(m_model.startMeasurement(m_model.mode(), t));
+        break;
     }
     std::cerr << "tavrix-sim: " << line << std::endl;
 }

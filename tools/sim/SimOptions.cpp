@@ -41,11 +41,12 @@ std::string SimOptions::usage()
            "  --noise --bad-checksums RATE --bad-lengths RATE --split --unplug-every S   line faults\n"
            "  --stats FILE           summary, every second and at exit\n"
            "  --control              commands on stdin: mode single|scan|table|cycle, gps on|off|cycle,\n"
-           "                         withhold on|off, pause, resume, unplug, quit, drain (answers\n"
+           "                         withhold on|off, step KHZ, pause, resume, unplug, quit, drain (answers\n"
            "                         \"tavrix-sim: drained N\" on stdout once all N frames are on the line),\n"
            "                         inject HEX [N] (those bytes, then N measurements, at once)\n"
            "  --wait-request         after each connect, stay quiet until the program sends a command\n"
            "  --seed N               random seed\n"
+           "  --pattern              scan levels in a fixed staircase over -120 to -30 dBm, not random\n"
            "  --replay FILE.KLF      play a recorded log: its packets in order, one GPS message or clock\n"
            "                         marker a second, requests answered from the log; ends when the log does\n"
            "  --speed X              replay X times as fast, X at least 0.01 (default 1);\n"
@@ -125,6 +126,7 @@ bool SimOptions::parse(const std::vector<std::string>& args, SimOptions& o, std:
         {"--numbering-991", &o.device.band.numbering991},
         {"--withhold-channel-info", &o.device.withholdChannelInfo},
         {"--flat-out", &o.flatOut},
+        {"--pattern", &o.device.pattern},
         {"--noise", &o.faults.noise},
         {"--split", &o.faults.split},
         {"--control", &o.control},

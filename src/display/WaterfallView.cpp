@@ -1,0 +1,271 @@
+#include "WaterfallView.h"
+
+#include "display/ScanHistory.h"
+#include "display/WaterfallGeometry.h"
+
+#include <QDateTime>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr QRgb kBackground = 0xFFF0F0F0;
+constexpr QRgb kNoData = 0xFF404040;
+constexpr QRgb kDivider = 0xFFFFFFFF;
+constexpr QRgb kAxisText = 0xFF000000;
+constexpr int kRowHeight = WaterfallGeometry::kRowHeight;
+constexpr int kAxis = WaterfallGeometry::kAxisWidth;
+constexpr int kTimeLabelHeight = 12; // px
+
+QString clockText(int64_t utcMs, bool withMs)
+{
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(utcMs).toLocalTime();
+    return t.toString(withMs ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace
+
+WaterfallView::WaterfallView(const ScanHistory& history, QWidget* parent)
+    : QWidget(parent)
+    , m_history(history)
+{
+    // Every pixel comes from the image, so Qt may scroll what is on the
+    // screen instead of asking for all of it again.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setMinimumSize(kAxis + WaterfallGeometry::kRightMargin + 100, 120);
+    const RssiPalette palette(kBottomDbm, kTopDbm);
+    for (int i = 0; i < 256; ++i)
+        m_colours[std::size_t(i)] = palette.argb(i - 128);
+}
+
+QRgb WaterfallView::colourOf(int level) const
+{
+    if (level == ScanHistory::kNoLevel)
+        return kNoData;
+    return m_colours[std::size_t(std::clamp(level, -128, 127) + 128)];
+}
+
+QRgb WaterfallView::noDataColour()
+{
+    return kNoData;
+}
+
+int WaterfallView::plotWidth() const
+{
+    return std::max(1, width() - kAxis - WaterfallGeometry::kRightMargin);
+}
+
+int WaterfallView::sectionWidth(const HistorySection& s) const
+{
+    return s.kind == SampleReport::Kind::Single ? WaterfallGeometry::singleStripWidth(plotWidth()) : plotWidth();
+}
+
+int WaterfallView::visibleRows() const
+{
+    return (height() + kRowHeight - 1) / kRowHeight;
+}
+
+int WaterfallView::maxScrollBack() const
+{
+    const uint64_t rows = m_history.endRow() - m_history.firstRow();
+    return int(std::min<uint64_t>(INT32_MAX, rows > uint64_t(visibleRows()) ? rows - uint64_t(visibleRows()) : 0));
+}
+
+int WaterfallView::scrollBack() const
+{
+    return int(std::min<uint64_t>(INT32_MAX, m_history.endRow() - std::min(m_topEnd, m_history.endRow())));
+}
+
+void WaterfallView::setScrollBack(int rows)
+{
+    rows = std::clamp(rows, 0, maxScrollBack());
+    m_follow = rows == 0;
+    m_topEnd = m_history.endRow() - uint64_t(rows);
+    rebuild();
+}
+
+void WaterfallView::rebuild()
+{
+    if (m_image.size() != size())
+        m_image = QImage(size(), QImage::Format_RGB32);
+    m_image.fill(kBackground);
+    if (m_follow || m_topEnd > m_history.endRow())
+        m_topEnd = m_history.endRow();
+    m_topEnd = std::max(m_topEnd, std::min(m_history.endRow(), m_history.firstRow() + uint64_t(visibleRows())));
+    m_levelsRow = UINT64_MAX;
+    const uint64_t end = m_topEnd;
+    const uint64_t first = std::max(m_history.firstRow(), end > uint64_t(visibleRows()) ? end - visibleRows() : 0);
+    // Oldest first: a clock time reaches down over older rows' axis, and a
+    // newer row must not wipe it.
+    for (uint64_t n = first; n < end; ++n)
+        drawRow(n, int(end - 1 - n) * kRowHeight);
+    update();
+    emit scrollRangeChanged();
+}
+
+void WaterfallView::rowsAdded()
+{
+    const uint64_t end = m_history.endRow();
+    if (!m_follow) {
+        // The rows shown stay until they leave the history.
+        if (m_topEnd < m_history.firstRow() + uint64_t(visibleRows()))
+            rebuild();
+        emit scrollRangeChanged();
+        return;
+    }
+    if (end <= m_topEnd || m_image.isNull())
+        return;
+    const uint64_t added = end - m_topEnd;
+    if (added >= uint64_t(visibleRows()) || m_image.size() != size()) {
+        rebuild();
+        return;
+    }
+    const int shift = int(added) * kRowHeight;
+    // The image moves down with the rows, then the new ones are drawn above.
+    const int lines = m_image.height() - shift;
+    const qsizetype stride = m_image.bytesPerLine();
+    if (lines > 0)
+        std::memmove(m_image.scanLine(shift), m_image.constScanLine(0), std::size_t(stride) * std::size_t(lines));
+    const uint64_t from = m_topEnd;
+    m_topEnd = end;
+    for (uint64_t n = from; n < end; ++n)
+        drawRow(n, int(end - 1 - n) * kRowHeight);
+    scroll(0, shift);
+    // A new clock time reaches down over rows already on the screen.
+    update(QRect(0, 0, kAxis, shift + kTimeLabelHeight));
+    emit scrollRangeChanged();
+}
+
+void WaterfallView::drawRow(uint64_t n, int y)
+{
+    if (y < 0 || y >= m_image.height())
+        return;
+    const HistorySection& s = m_history.sectionOf(n);
+    if (s.firstRow != m_levelsSection || m_levelsRow == UINT64_MAX || n != m_levelsRow + 1) {
+        m_levels = m_history.levelsAt(n);
+    } else {
+        m_history.apply(n, m_levels);
+    }
+    m_levelsSection = s.firstRow;
+    m_levelsRow = n;
+
+    const int width = sectionWidth(s);
+    const WaterfallGeometry g(width, int(s.columns.size()));
+    auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
+    std::fill(line, line + m_image.width(), kBackground);
+    const int right = std::min(m_image.width(), kAxis + width);
+    for (int x = kAxis; x < right; ++x) {
+        const int first = g.firstColumnAt(x - kAxis), last = g.lastColumnAt(x - kAxis);
+        int level = ScanHistory::kNoLevel;
+        for (int c = first; c <= last; ++c)
+            level = std::max(level, m_levels[std::size_t(c)]);
+        line[x] = colourOf(level);
+    }
+    for (int k = 1; k < kRowHeight && y + k < m_image.height(); ++k)
+        std::memcpy(m_image.scanLine(y + k), line, std::size_t(m_image.bytesPerLine()));
+    // A new section's first row: a line under it, between its channels and the old ones.
+    if (n == s.firstRow && n > m_history.firstRow()) {
+        auto* bottom = reinterpret_cast<QRgb*>(m_image.scanLine(std::min(y + kRowHeight - 1, m_image.height() - 1)));
+        std::fill(bottom, bottom + right, kDivider);
+    }
+    if (WaterfallGeometry::hasTimeLabel(n)) {
+        QPainter p(&m_image);
+        p.setPen(QColor::fromRgb(kAxisText));
+        p.drawLine(kAxis - 5, y, kAxis - 1, y);
+        QFont font = p.font();
+        font.setPixelSize(10);
+        p.setFont(font);
+        p.drawText(QRect(0, y, kAxis - 6, kTimeLabelHeight), Qt::AlignRight | Qt::AlignTop, clockText(m_history.row(n).utcMs, false));
+    }
+}
+
+bool WaterfallView::rowAt(int y, uint64_t& row) const
+{
+    if (y < 0 || y >= height())
+        return false;
+    const uint64_t back = uint64_t(y / kRowHeight);
+    const uint64_t end = m_topEnd;
+    if (back >= end - std::min(end, m_history.firstRow()))
+        return false;
+    row = end - 1 - back;
+    return row >= m_history.firstRow() && row < m_history.endRow();
+}
+
+QPoint WaterfallView::cellCentre(uint64_t row, int column) const
+{
+    const uint64_t end = m_topEnd;
+    if (row >= end || end - 1 - row >= uint64_t(visibleRows()) || row < m_history.firstRow())
+        return {-1, -1};
+    const HistorySection& s = m_history.sectionOf(row);
+    const WaterfallGeometry g(sectionWidth(s), int(s.columns.size()));
+    if (column < 0 || column >= g.columns())
+        return {-1, -1};
+    return {kAxis + int(g.centre(column)), int(end - 1 - row) * kRowHeight};
+}
+
+QString WaterfallView::readout(QPoint p) const
+{
+    uint64_t n = 0;
+    if (!rowAt(p.y(), n))
+        return {};
+    const HistorySection& s = m_history.sectionOf(n);
+    const int column = WaterfallGeometry(sectionWidth(s), int(s.columns.size())).columnAt(p.x() - kAxis);
+    if (column < 0)
+        return {};
+    const int level = m_history.levelsAt(n)[std::size_t(column)];
+    const HistorySection::Column& c = s.columns[std::size_t(column)];
+    return QStringLiteral("Channel %1  %2 MHz  %3  %4")
+        .arg(c.channel)
+        .arg(c.mhz, 0, 'f', 4)
+        .arg(clockText(m_history.row(n).utcMs, true))
+        .arg(level == ScanHistory::kNoLevel ? QStringLiteral("no reading") : QStringLiteral("%1 dBm").arg(level));
+}
+
+QRegion WaterfallView::takePainted()
+{
+    QRegion painted = m_painted;
+    m_painted = QRegion();
+    return painted;
+}
+
+void WaterfallView::paintEvent(QPaintEvent* event)
+{
+    m_painted += event->region();
+    QPainter p(this);
+    if (m_image.isNull()) {
+        p.fillRect(event->rect(), QColor::fromRgb(kBackground));
+        return;
+    }
+    for (const QRect& r : event->region())
+        p.drawImage(r.topLeft(), m_image, r);
+}
+
+void WaterfallView::resizeEvent(QResizeEvent*)
+{
+    rebuild();
+}
+
+void WaterfallView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QString text = readout(event->position().toPoint());
+    emit pointed(text);
+}
+
+void WaterfallView::leaveEvent(QEvent*)
+{
+    emit pointed(QString());
+}
+
+void WaterfallView::wheelEvent(QWheelEvent* event)
+{
+    // A notch moves a time label's worth of rows; up goes back in time.
+    const int notches = event->angleDelta().y() / 120;
+    setScrollBack(scrollBack() + notches * WaterfallGeometry::kRowsPerTimeLabel);
+    event->accept();
+}

@@ -1,0 +1,260 @@
+#include "display/HoldTraceView.h"
+#include "display/ScanHistory.h"
+#include "display/ScanHistoryWindow.h"
+#include "display/WaterfallGeometry.h"
+#include "display/WaterfallView.h"
+#include "protocol/RssiPalette.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <utility>
+
+namespace {
+
+using Kind = SampleReport::Kind;
+
+ReceiverSettings band(uint32_t low)
+{
+    const uint32_t high = low + 1000;
+    const uint8_t block[12] = {uint8_t(low),  uint8_t(low >> 8),  uint8_t(low >> 16),  uint8_t(low >> 24),
+                               uint8_t(high), uint8_t(high >> 8), uint8_t(high >> 16), uint8_t(high >> 24),
+                               0x00,          0x19,               0,                   0};
+    ReceiverSettings s;
+    s.storeBlock(block);
+    for (int k = 0; k < 10; ++k)
+        s.scanChannels[k] = low + uint32_t(k) * 10;
+    s.scanChannelsKnown = true;
+    return s;
+}
+
+SampleReport settingsMark(const ReceiverSettings& s)
+{
+    SampleReport r;
+    r.kind = Kind::Settings;
+    r.settings = s;
+    return r;
+}
+
+SampleReport scan(int64_t utcMs, std::initializer_list<std::pair<int, int>> entries)
+{
+    SampleReport r;
+    r.kind = Kind::Scan;
+    r.utcMs = utcMs;
+    for (auto [slot, dBm] : entries)
+        r.entries[r.count++] = {uint16_t(slot), int8_t(dBm)};
+    return r;
+}
+
+// Waits for the condition, handling events meanwhile; the limit is only a safety net.
+bool waitFor(const std::function<bool()>& done)
+{
+    QDeadlineTimer limit(10000);
+    while (!done()) {
+        if (limit.hasExpired())
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+QRgb pixelOf(const WaterfallView& w, uint64_t row, int column)
+{
+    const QPoint p = w.cellCentre(row, column);
+    EXPECT_GE(p.x(), 0) << "row " << row << " column " << column << " is not shown";
+    if (p.x() < 0)
+        return 0;
+    return w.image().pixel(p);
+}
+
+class ScanHistoryWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        history.add(settingsMark(a), a);
+        window = std::make_unique<ScanHistoryWindow>(0, history);
+        window->show();
+        ASSERT_TRUE(waitFor([&] { return !window->waterfall()->takePainted().isEmpty(); }));
+    }
+
+    void add(const SampleReport& report)
+    {
+        history.add(report, a);
+    }
+
+    const ReceiverSettings a = band(6000);
+    ScanHistory history;
+    std::unique_ptr<ScanHistoryWindow> window;
+};
+
+} // namespace
+
+TEST_F(ScanHistoryWindowTest, eachCellHasThePaletteColourOfItsChannelsLevelAtThatRow)
+{
+    // Rows 0..3; a slot not read in a row keeps the level it last read.
+    add(scan(1000, {{0, -120}, {1, -30}}));
+    add(scan(1100, {{2, -75}}));
+    add(scan(1200, {{0, -90}, {9, -50}}));
+    add(scan(1300, {{1, -56}}));
+    window->rowsAdded();
+    const RssiPalette palette(-120, -30);
+    const QRgb none = WaterfallView::noDataColour();
+    auto c = [&](int dBm) { return QRgb(palette.argb(dBm)); };
+    struct Cell
+    {
+        uint64_t row;
+        int column;
+        QRgb colour;
+    };
+    const Cell cells[] = {
+        {0, 0, c(-120)}, {0, 1, c(-30)}, {0, 2, none},    {0, 9, none},
+        {1, 0, c(-120)}, {1, 1, c(-30)}, {1, 2, c(-75)},
+        {2, 0, c(-90)},  {2, 2, c(-75)}, {2, 9, c(-50)},  {2, 5, none},
+        {3, 0, c(-90)},  {3, 1, c(-56)}, {3, 9, c(-50)},
+    };
+    const WaterfallView& w = *window->waterfall();
+    for (const Cell& cell : cells)
+        EXPECT_EQ(pixelOf(w, cell.row, cell.column), cell.colour) << "row " << cell.row << " column " << cell.column;
+    // The palette's ends really differ, so the table above tells cells apart.
+    EXPECT_NE(c(-120), c(-30));
+}
+
+TEST_F(ScanHistoryWindowTest, aNewRowScrollsThePictureAndRepaintsOnlyItsStrip)
+{
+    for (int i = 0; i < 100; ++i)
+        add(scan(1000 + i, {{i % 10, -40 - i % 70}}));
+    window->rowsAdded();
+    const WaterfallView& w = *window->waterfall();
+    ASSERT_TRUE(waitFor([&] { return !window->waterfall()->takePainted().isEmpty(); }));
+    const QRgb row50 = pixelOf(w, 50, 0);
+    const QPoint before = w.cellCentre(50, 0);
+
+    add(scan(2000, {{3, -33}}));
+    add(scan(2001, {{4, -34}}));
+    window->rowsAdded();
+    QRegion painted;
+    ASSERT_TRUE(waitFor([&] {
+        painted += window->waterfall()->takePainted();
+        return !painted.isEmpty();
+    }));
+    // The old rows moved down by two rows, unchanged.
+    EXPECT_EQ(w.cellCentre(50, 0), before + QPoint(0, 2 * WaterfallGeometry::kRowHeight));
+    EXPECT_EQ(pixelOf(w, 50, 0), row50);
+    // Only the new strip (and the clock times' column beside it) was painted.
+    EXPECT_LE(painted.boundingRect().bottom(), 2 * WaterfallGeometry::kRowHeight + 12);
+    EXPECT_LT(painted.boundingRect().height(), w.height() / 4);
+}
+
+TEST_F(ScanHistoryWindowTest, aBandChangeDrawsADividerBetweenItsSections)
+{
+    for (int i = 0; i < 10; ++i)
+        add(scan(1000 + i, {{0, -100}}));
+    const ReceiverSettings b = band(9000);
+    history.add(settingsMark(b), b);
+    for (int i = 0; i < 10; ++i)
+        history.add(scan(2000 + i, {{0, -100}}), b);
+    window->rowsAdded();
+    ASSERT_EQ(history.sections().size(), 2u);
+    const WaterfallView& w = *window->waterfall();
+    auto isDivider = [&](uint64_t row) {
+        const QPoint p = w.cellCentre(row, 5);
+        return w.image().pixel(p.x(), p.y() + WaterfallGeometry::kRowHeight - 1) == qRgb(255, 255, 255);
+    };
+    EXPECT_TRUE(isDivider(10));
+    EXPECT_FALSE(isDivider(9));
+    EXPECT_FALSE(isDivider(11));
+}
+
+TEST_F(ScanHistoryWindowTest, aSingleChannelIsAStripAsWideAsAScanChannel)
+{
+    ReceiverSettings tuned = a;
+    tuned.current = 6040;
+    SampleReport block;
+    block.kind = Kind::Single;
+    block.count = 1;
+    block.entries[0].dBm = -60;
+    history.add(block, tuned);
+    window->rowsAdded();
+    const WaterfallView& w = *window->waterfall();
+    const QPoint strip = w.cellCentre(0, 0);
+    const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
+    EXPECT_LT(strip.x(), WaterfallGeometry::kAxisWidth + plotWidth / 10);
+    EXPECT_EQ(w.image().pixel(strip), RssiPalette(-120, -30).argb(-60));
+    // Beside the strip there is no channel.
+    const QPoint beside = strip + QPoint(plotWidth / 2, 0);
+    EXPECT_NE(w.image().pixel(beside), RssiPalette(-120, -30).argb(-60));
+    EXPECT_EQ(w.readout(beside), QString());
+    EXPECT_TRUE(w.readout(strip).startsWith("Channel 41  151.0000 MHz"));
+}
+
+TEST_F(ScanHistoryWindowTest, pointingAtACellReadsItsChannelFrequencyTimeAndLevel)
+{
+    add(scan(QDateTime(QDate(2026, 12, 9), QTime(19, 56, 57, 123)).toMSecsSinceEpoch(), {{3, -77}}));
+    window->rowsAdded();
+    WaterfallView& w = *window->waterfall();
+    const QPoint cell = w.cellCentre(0, 3);
+    QMouseEvent move(QEvent::MouseMove, cell, w.mapToGlobal(cell), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &move);
+    EXPECT_EQ(window->readout()->text(), "Channel 31  150.7500 MHz  19:56:57.123  -77 dBm");
+    const QPoint empty = w.cellCentre(0, 4);
+    EXPECT_EQ(w.readout(empty), "Channel 41  151.0000 MHz  19:56:57.123  no reading");
+}
+
+TEST_F(ScanHistoryWindowTest, resetClearsTheHoldsAndLabelsFollowTheFrequencyButton)
+{
+    add(scan(0, {{0, -50}}));
+    window->rowsAdded();
+    QAbstractButton* reset = nullptr;
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == "Reset holds")
+            reset = b;
+    ASSERT_NE(reset, nullptr);
+    reset->click();
+    EXPECT_EQ(history.newestSection()->count[0], 0u);
+
+    window->setShowFrequency(true);
+    EXPECT_EQ(window->traces()->label(9), "152.2500");
+    window->setShowFrequency(false);
+    EXPECT_EQ(window->traces()->label(9), "91");
+}
+
+TEST_F(ScanHistoryWindowTest, exportsWriteTheHistoryAndThePicture)
+{
+    add(scan(1796846217123, {{0, -50}}));
+    window->rowsAdded();
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("h.csv"), png = dir.filePath("h.png");
+    ASSERT_TRUE(window->exportCsv(csv));
+    ASSERT_TRUE(window->exportPng(png));
+    std::ostringstream expected;
+    history.writeCsv(expected);
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), expected.str());
+    const QImage picture(png);
+    EXPECT_GT(picture.height(), window->waterfall()->height());
+    EXPECT_FALSE(window->exportCsv(dir.filePath("missing/h.csv")));
+}
+
+TEST_F(ScanHistoryWindowTest, everyControlHasAnAccessibleName)
+{
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QScrollBar*>(w) || qobject_cast<WaterfallView*>(w)) {
+            EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
+        }
+    }
+}
