@@ -4,7 +4,7 @@
 #include "GeoJsonWriter.h"
 #include "GpxWriter.h"
 #include "KmlWriter.h"
-#include "ProgressBar.h"
+#include "platform/ProgressBar.h"
 #include "TextBuffer.h"
 #include "drive/UtcTime.h"
 #include "drive/DriveReader.h"
@@ -286,11 +286,11 @@ TEST(ProgressBar, RedrawsOnlyWhenThePercentageMovesAndClearsItsLine)
     size_t size = 0;
     std::FILE* f = open_memstream(&out, &size);
     {
-        ProgressBar bar(f, 1000, true);
+        ProgressBar bar(f, "klf-export", 1000, true);
         for (uint64_t done : {0, 1, 2, 500, 504, 1000})
             bar.update(done);
         bar.clear();
-        ProgressBar off(f, 1000, false);
+        ProgressBar off(f, "klf-export", 1000, false);
         off.update(500);
         off.clear();
     }

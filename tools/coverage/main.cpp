@@ -6,12 +6,12 @@
 // usage or I/O error.
 
 #include "CoverageOptions.h"
-#include "CoverageProgress.h"
 #include "coverage/CoverageBinner.h"
 #include "coverage/FileDigest.h"
 #include "coverage/GpkgCoverageStore.h"
 #include "coverage/PgCoverageStore.h"
 #include "drive/DriveReader.h"
+#include "platform/ProgressBar.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -116,7 +116,7 @@ int main(int argc, char** argv)
     }
 
     const CoverageGrid grid(options.cellMetres);
-    CoverageProgress bar(stderr, totalBytes);
+    ProgressBar bar(stderr, "klf-coverage", totalBytes, ProgressBar::wanted(stderr, totalBytes));
     uint64_t doneBytes = 0;
     int status = kExitOk;
     uint64_t added = 0, skipped = 0;

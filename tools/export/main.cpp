@@ -11,7 +11,7 @@
 #include "GeoJsonWriter.h"
 #include "GpxWriter.h"
 #include "KmlWriter.h"
-#include "ProgressBar.h"
+#include "platform/ProgressBar.h"
 #include "drive/DriveReader.h"
 #include "platform/ReplacingFile.h"
 
@@ -121,7 +121,7 @@ int main(int argc, char** argv)
     std::FILE* out = toStdout ? stdout : file.stream();
 
     const uint64_t total = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
-    ProgressBar bar(stderr, total, ProgressBar::wanted(stderr, total));
+    ProgressBar bar(stderr, "klf-export", total, ProgressBar::wanted(stderr, total));
     DriveReader reader;
     reader.setFilter(options.filter);
     reader.setProgress([&bar](uint64_t done, uint64_t) {

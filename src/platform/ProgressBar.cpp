@@ -1,10 +1,11 @@
 #include "ProgressBar.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
-ProgressBar::ProgressBar(std::FILE* terminal, uint64_t total, bool enabled)
-    : m_terminal(terminal), m_total(total), m_enabled(enabled && total > 0)
+ProgressBar::ProgressBar(std::FILE* terminal, const char* program, uint64_t total, bool enabled)
+    : m_terminal(terminal), m_program(program), m_total(total), m_enabled(enabled && total > 0)
 {
 }
 
@@ -26,14 +27,16 @@ void ProgressBar::update(uint64_t done)
     for (int i = 0; i < kWidth; ++i)
         bar[i] = i < filled ? '#' : '.';
     bar[kWidth] = '\0';
-    std::fprintf(m_terminal, "\rklf-export: [%s] %3d%%", bar, percent);
+    std::fprintf(m_terminal, "\r%s: [%s] %3d%%", m_program, bar, percent);
     std::fflush(m_terminal);
     m_drawn = true;
 }
 
 void ProgressBar::clear()
 {
+    // "NAME: [" and "] 100%" around the bar, and a little to spare.
     if (m_drawn)
-        std::fprintf(m_terminal, "\r%*s\r", kWidth + 20, "");
+        std::fprintf(m_terminal, "\r%*s\r", int(std::strlen(m_program)) + kWidth + 10, "");
     m_drawn = false;
+    m_lastPercent = -1;
 }
