@@ -219,7 +219,6 @@ bool Decoder::onScanReport(Payload payload)
         if (!m_device.receiverActive(r))
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
-        bool stored = false;
         SampleReport row;
         row.kind = SampleReport::Kind::Scan;
         for (const MessageCodec::ScanEntry& entry : *report) {
@@ -228,15 +227,24 @@ bool Decoder::onScanReport(Payload payload)
                 continue;
             m_samples.scanRssi[r][entry.slot] = entry.rssi;
             row.entries[row.count++] = {uint16_t(entry.slot), entry.rssi};
-            stored = true;
         }
-        if (stored) {
-            row.utcMs = utcNowMs();
-            m_samples.reports[r].push(row);
-            m_samples.receiverEvents[r].set();
-        }
+        publish(r, row);
     }
     return true;
+}
+
+static_assert(SampleReport::kMaxEntries >= MessageCodec::kScanEntries
+              && SampleReport::kMaxEntries >= MessageCodec::kTableEntries, "a report's entries fit its row");
+
+// A report that reached the receiver goes to its history and wakes its
+// display; one that held nothing for it does neither.
+void Decoder::publish(int r, SampleReport& row)
+{
+    if (row.count == 0)
+        return;
+    row.utcMs = utcNowMs();
+    m_samples.reports[r].push(row);
+    m_samples.receiverEvents[r].set();
 }
 
 bool Decoder::onTableReport(Payload payload)
@@ -249,7 +257,6 @@ bool Decoder::onTableReport(Payload payload)
         if (!m_device.receiverActive(r))
             continue;
         std::lock_guard guard(m_samples.sampleLocks[r]);
-        bool stored = false;
         SampleReport row;
         row.kind = SampleReport::Kind::Table;
         for (const MessageCodec::TableEntry& entry : *report) {
@@ -257,13 +264,8 @@ bool Decoder::onTableReport(Payload payload)
                 continue;
             m_samples.tableRssi[r][entry.index] = entry.rssi;
             row.entries[row.count++] = {uint16_t(entry.index), entry.rssi};
-            stored = true;
         }
-        if (stored) {
-            row.utcMs = utcNowMs();
-            m_samples.reports[r].push(row);
-            m_samples.receiverEvents[r].set();
-        }
+        publish(r, row);
     }
     return true;
 }

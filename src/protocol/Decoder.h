@@ -12,6 +12,7 @@
 #include <span>
 
 class DeviceRecord;
+struct SampleReport;
 class GpsRecord;
 class SampleBuffers;
 
@@ -55,6 +56,7 @@ public:
     void requestChannelInfo();
 
 private:
+    void publish(int r, SampleReport& row);
     using Payload = std::span<const uint8_t>;
 
     // Each returns false when the packet is too short for its payload and so
