@@ -1,18 +1,12 @@
 #include "CoverageOptions.h"
 
 #include "coverage/CoverageGrid.h"
+#include "gps/MapBlock.h"
 
 #include <charconv>
 #include <cmath>
 
 namespace {
-
-bool wholeNumber(const std::string& text, long& out)
-{
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, out);
-    return !text.empty() && r.ec == std::errc() && r.ptr == end;
-}
 
 bool realNumber(const std::string& text, double& out)
 {
@@ -32,7 +26,8 @@ std::string CoverageOptions::usage()
            "  --channel N       only samples on this channel number\n"
            "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
            "  --max-dop D       leave out samples between fixes whose DOP exceeds D\n"
-           "  --range MIN,MAX   style colours in dBm, blue at MIN to red at MAX (default -120,-50)\n"
+           "  --range MIN,MAX   style colours in whole dBm from -150 to 0, blue at MIN to red at MAX\n"
+           "                    (default -120,-50)\n"
            "  -o OUT.gpkg       the GeoPackage to make or add to (default coverage.gpkg)\n"
            "  --db PG:CONNINFO  a PostgreSQL database with PostGIS instead of a GeoPackage\n"
            "  -h, --help        this text\n"
@@ -68,32 +63,15 @@ bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOption
             if (a == "--cell") {
                 ok = realNumber(v, o.cellMetres) && o.cellMetres >= CoverageGrid::kMinMetres
                      && o.cellMetres <= CoverageGrid::kMaxMetres;
-            } else if (a == "--receiver") {
-                if (v == "1" || v == "2")
-                    o.filter.receiver = v == "1" ? 0 : 1;
-                else if (v == "both")
-                    o.filter.receiver.reset();
-                else
-                    ok = false;
-            } else if (a == "--frequency") {
-                double mhz = 0;
-                ok = realNumber(v, mhz) && mhz > 0;
-                o.filter.frequencyMHz = mhz;
-            } else if (a == "--channel") {
-                long n = 0;
-                ok = wholeNumber(v, n) && n >= -32768 && n <= 32767;
-                o.filter.channel = int(n);
+            } else if (DriveFilter::isOption(a)) {
+                ok = o.filter.setOption(a, v);
             } else if (a == "--max-dop") {
                 double d = 0;
                 ok = realNumber(v, d) && d > 0;
                 o.maxDop = d;
             } else if (a == "--range") {
-                const size_t comma = v.find(',');
-                long lo = 0, hi = 0;
-                ok = comma != std::string::npos && wholeNumber(v.substr(0, comma), lo)
-                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= -128 && hi <= 127;
-                o.rangeMin = int(lo);
-                o.rangeMax = int(hi);
+                // The same limits as the logger's range dialog and klf-export.
+                ok = DriveFilter::parseRange(v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax);
             } else if (a == "--db") {
                 ok = v.rfind("PG:", 0) == 0;
                 o.database = v;

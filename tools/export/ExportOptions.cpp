@@ -10,20 +10,6 @@
 
 namespace {
 
-bool wholeNumber(const std::string& text, long& out)
-{
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, out);
-    return !text.empty() && r.ec == std::errc() && r.ptr == end;
-}
-
-bool realNumber(const std::string& text, double& out)
-{
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, out);
-    return !text.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(out);
-}
-
 bool formatOfWord(const std::string& word, ExportOptions::Format& out)
 {
     if (word == "csv")
@@ -124,31 +110,11 @@ bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o
             if (a == "--format") {
                 ok = formatOfWord(v, o.format);
                 formatGiven = true;
-            } else if (a == "--receiver") {
-                if (v == "1" || v == "2")
-                    o.filter.receiver = v == "1" ? 0 : 1;
-                else if (v == "both")
-                    o.filter.receiver.reset();
-                else
-                    ok = false;
-            } else if (a == "--frequency") {
-                double mhz = 0;
-                ok = realNumber(v, mhz) && mhz > 0;
-                o.filter.frequencyMHz = mhz;
-            } else if (a == "--channel") {
-                long n = 0;
-                ok = wholeNumber(v, n) && n >= -32768 && n <= 32767;
-                o.filter.channel = int(n);
+            } else if (DriveFilter::isOption(a)) {
+                ok = o.filter.setOption(a, v);
             } else if (a == "--range") {
-                const size_t comma = v.find(',');
-                long lo = 0, hi = 0;
                 // The logger's range dialog's limits, so a range that works there works here.
-                ok = comma != std::string::npos && wholeNumber(v.substr(0, comma), lo)
-                     && wholeNumber(v.substr(comma + 1), hi) && lo < hi && lo >= MapBlock::kRangeLowest
-                     && hi <= MapBlock::kRangeHighest;
-                o.rangeMin = int(lo);
-                o.rangeMax = int(hi);
-                if (!ok) {
+                if (!DriveFilter::parseRange(v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax)) {
                     error = "bad value for --range: " + v + " (whole dBm from " + std::to_string(MapBlock::kRangeLowest)
                             + " to " + std::to_string(MapBlock::kRangeHighest) + ", MIN below MAX)";
                     return false;
