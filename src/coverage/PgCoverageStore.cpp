@@ -2,15 +2,15 @@
 
 #include "coverage/CoverageLayers.h"
 #include "coverage/CoverageStyle.h"
-#include "coverage/GdalSupport.h"
 #include "drive/UtcTime.h"
 
-#include <gdal_priv.h>
-#include <ogrsf_frmts.h>
+#include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <tuple>
 
 namespace {
@@ -24,6 +24,66 @@ std::string number(double v)
     std::snprintf(text, sizeof text, "%.17g", v);
     return text;
 }
+
+// The shortest text that reads back as the same double.
+void appendNumber(std::string& out, double v)
+{
+    char text[32];
+    out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+void appendNumber(std::string& out, int64_t v)
+{
+    char text[24];
+    out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+// The server's message without its severity and trailing newline.
+std::string message(const PGresult* result, const PGconn* conn, const char* fallback)
+{
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    std::string m = primary ? primary : PQerrorMessage(conn);
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+        m.pop_back();
+    return m.empty() ? fallback : m;
+}
+
+struct Result
+{
+    explicit Result(PGresult* r) : result(r) {}
+    ~Result() { PQclear(result); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    PGresult* result;
+};
+
+// The drive's cells as the server's COPY reads them; every field is a
+// number, a time or an array of numbers, none of which COPY's text format
+// would have to escape. The cell's corners go as numbers, ST_MakeEnvelope
+// makes the polygon.
+constexpr const char* kStaging =
+    "CREATE TEMPORARY TABLE tavrix_cells_in (row integer, col integer, receiver smallint,"
+    " frequency_mhz double precision, count bigint, min_dbm integer, max_dbm integer, p10_dbm integer,"
+    " median_dbm integer, p90_dbm integer, mean_dbm double precision, drives integer, first_time timestamptz,"
+    " last_time timestamptz, histogram bigint[], west double precision, south double precision,"
+    " east double precision, north double precision) ON COMMIT DROP";
+
+// A temporary table is read in the order it was filled (it has no other
+// readers to synchronise a scan with), so the rows are locked in the order
+// they were sent.
+constexpr const char* kUpsert =
+    "INSERT INTO cells (row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm,"
+    " mean_dbm, drives, first_time, last_time, histogram, geom)"
+    " SELECT row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm,"
+    " drives, first_time, last_time, histogram, ST_MakeEnvelope(west, south, east, north, 4326)"
+    " FROM tavrix_cells_in"
+    " ON CONFLICT (row, col, receiver, frequency_mhz) DO UPDATE SET"
+    " histogram = tavrix_hist_add(cells.histogram, excluded.histogram),"
+    " drives = cells.drives + excluded.drives,"
+    " first_time = least(cells.first_time, excluded.first_time),"
+    " last_time = greatest(cells.last_time, excluded.last_time),"
+    " (count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm) ="
+    " (SELECT * FROM tavrix_hist_figures(tavrix_hist_add(cells.histogram, excluded.histogram)))";
 
 std::string timeLiteral(int64_t ms)
 {
@@ -39,10 +99,17 @@ std::string timeLiteral(int64_t ms)
 PgCoverageStore::PgCoverageStore(std::string connection, Settings settings)
     : m_connection(std::move(connection)), m_settings(settings), m_grid(settings.cellMetres)
 {
-    GdalSupport::init();
+    // The tool's option reads as GDAL's name for a PostgreSQL database.
+    if (m_connection.rfind("PG:", 0) == 0)
+        m_connection.erase(0, 3);
 }
 
 PgCoverageStore::~PgCoverageStore() = default;
+
+void PgCoverageStore::Close::operator()(pg_conn* c) const
+{
+    PQfinish(c);
+}
 
 std::string PgCoverageStore::schema(const Settings& s)
 {
@@ -97,59 +164,61 @@ std::string PgCoverageStore::schema(const Settings& s)
 
 bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std::string& error)
 {
-    CPLErrorReset();
     firstValue.clear();
-    OGRLayer* result = m_ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
-    if (CPLGetLastErrorType() >= CE_Failure) {
-        if (result)
-            m_ds->ReleaseResultSet(result);
-        error = GdalSupport::lastError("a query failed");
+    const Result r(PQexec(m_conn.get(), sql.c_str()));
+    const ExecStatusType status = PQresultStatus(r.result);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+        error = message(r.result, m_conn.get(), "a query failed");
         return false;
     }
-    if (result) {
-        if (std::unique_ptr<OGRFeature> f{result->GetNextFeature()})
-            firstValue = f->GetFieldAsString(0);
-        m_ds->ReleaseResultSet(result);
-    }
+    if (status == PGRES_TUPLES_OK && PQntuples(r.result) > 0 && PQnfields(r.result) > 0)
+        firstValue = PQgetvalue(r.result, 0, 0);
     return true;
+}
+
+bool PgCoverageStore::execute(const std::string& sql, std::string& error)
+{
+    std::string ignored;
+    return query(sql, ignored, error);
+}
+
+void PgCoverageStore::rollback()
+{
+    std::string ignored;
+    execute("ROLLBACK", ignored);
 }
 
 bool PgCoverageStore::open(std::string& error)
 {
     // Shows who holds a lock in the server's activity view.
     ::setenv("PGAPPNAME", "klf-coverage", 0);
-    const char* drivers[] = {"PostgreSQL", nullptr};
-    const char* openOptions[] = {"LIST_ALL_TABLES=NO", nullptr};
-    m_ds.reset(GDALDataset::Open(m_connection.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, drivers, openOptions, nullptr));
-    if (!m_ds) {
-        error = GdalSupport::lastError("cannot connect");
+    m_conn.reset(PQconnectdb(m_connection.c_str()));
+    if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK) {
+        error = m_conn ? message(nullptr, m_conn.get(), "cannot connect") : std::string("cannot connect");
+        m_conn.reset();
         return false;
     }
-    if (m_ds->StartTransaction() != OGRERR_NONE) {
-        error = GdalSupport::lastError("cannot start a transaction");
+    // The server's notices ("already exists, skipping") are not the user's business.
+    PQsetNoticeProcessor(m_conn.get(), [](void*, const char*) {}, nullptr);
+    if (!execute("BEGIN", error))
         return false;
-    }
     // Once made, the tables are left alone: statements such as CREATE INDEX
     // IF NOT EXISTS lock a table even when they do nothing, and would wait
     // for every upload in progress.
     std::string made, metres;
     if (!query("SELECT to_regclass('cells') IS NOT NULL AND to_regprocedure('tavrix_hist_figures(bigint[])') IS NOT NULL",
                made, error)) {
-        m_ds->RollbackTransaction();
+        rollback();
         return false;
     }
-    if ((made != "t" && made != "1" && made != "true"
-         && (!GdalSupport::execute(m_ds.get(), kSetupLock, error)
-             || !GdalSupport::execute(m_ds.get(), schema(m_settings), error)))
+    if ((made != "t" && (!execute(kSetupLock, error) || !execute(schema(m_settings), error)))
         || !query(std::string("SELECT cell_metres FROM coverage_grid WHERE grid = '") + CoverageLayers::kGridName + "'",
                   metres, error)) {
-        m_ds->RollbackTransaction();
+        rollback();
         return false;
     }
-    if (m_ds->CommitTransaction() != OGRERR_NONE) {
-        error = GdalSupport::lastError("cannot commit the tables");
+    if (!execute("COMMIT", error))
         return false;
-    }
     if (std::strtod(metres.c_str(), nullptr) != m_settings.cellMetres) {
         error = "its cells are " + metres + " m, not " + number(m_settings.cellMetres) + " m: choose --cell " + metres;
         return false;
@@ -176,12 +245,10 @@ bool PgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error
 bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::string& error)
 {
     already = false;
-    if (m_ds->StartTransaction() != OGRERR_NONE) {
-        error = GdalSupport::lastError("cannot start a transaction");
+    if (!execute("BEGIN", error))
         return false;
-    }
     auto fail = [this] {
-        m_ds->RollbackTransaction();
+        rollback();
         return false;
     };
     const std::string sha = CoverageStyle::quoted(drive.sha256);
@@ -200,7 +267,7 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         return fail();
     if (fid.empty()) {
         already = true;
-        m_ds->RollbackTransaction();
+        rollback();
         return true;
     }
     if (drive.route.size() >= 2) {
@@ -213,12 +280,26 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
             line += number(drive.route[i].latitude);
         }
         line += ")";
-        if (!GdalSupport::execute(m_ds.get(),
-                                  "INSERT INTO routes (file_name, sha256, geom) VALUES ("
-                                      + CoverageStyle::quoted(drive.fileName) + ", " + sha + ", ST_GeomFromText('" + line
-                                      + "', 4326))",
-                                  error))
+        if (!execute("INSERT INTO routes (file_name, sha256, geom) VALUES (" + CoverageStyle::quoted(drive.fileName) + ", "
+                         + sha + ", ST_GeomFromText('" + line + "', 4326))",
+                     error))
             return fail();
+    }
+    if (!copyCells(drive, error) || !execute(kUpsert, error))
+        return fail();
+    return execute("COMMIT", error);
+}
+
+bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)
+{
+    if (!execute(kStaging, error))
+        return false;
+    {
+        const Result r(PQexec(m_conn.get(), "COPY tavrix_cells_in FROM STDIN"));
+        if (PQresultStatus(r.result) != PGRES_COPY_IN) {
+            error = message(r.result, m_conn.get(), "cannot send the cells");
+            return false;
+        }
     }
     // One order for every upload, so that two uploads lock shared cells in
     // the same order and do not deadlock.
@@ -231,55 +312,76 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         return std::tie(ca.row, ca.column, a->first.receiver, a->first.frequency)
                < std::tie(cb.row, cb.column, b->first.receiver, b->first.frequency);
     });
-    for (size_t begin = 0; begin < rows.size(); begin += kRowsPerStatement) {
-        std::string sql = "INSERT INTO cells (row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm,"
-                          " median_dbm, p90_dbm, mean_dbm, drives, first_time, last_time, histogram, geom) VALUES ";
-        const size_t end = std::min(rows.size(), begin + kRowsPerStatement);
-        for (size_t i = begin; i < end; ++i) {
-            const auto& [key, r] = *rows[i];
-            const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
-            const CoverageGrid::Bounds b = m_grid.bounds(cell);
-            const CellFigures f = r.histogram.figures();
-            std::string hist = "'{";
-            const std::vector<uint64_t> counts = r.histogram.fromLowest();
-            for (size_t k = 0; k < counts.size(); ++k) {
-                if (k)
-                    hist += ',';
-                hist += std::to_string(counts[k]);
-            }
-            hist += "}'";
-            sql += i == begin ? "(" : ",(";
-            sql += std::to_string(cell.row) + "," + std::to_string(cell.column) + ","
-                   + std::to_string(key.receiver + 1) + "," + number(CoverageCells::frequencyMHz(key.frequency)) + ","
-                   + std::to_string(f.count) + "," + std::to_string(f.minimum) + "," + std::to_string(f.maximum) + ","
-                   + std::to_string(f.p10) + "," + std::to_string(f.median) + "," + std::to_string(f.p90) + ","
-                   + number(f.mean) + "," + std::to_string(r.drives) + "," + timeLiteral(r.firstMs) + ","
-                   + timeLiteral(r.lastMs) + "," + hist + ",ST_MakeEnvelope(" + number(b.west) + "," + number(b.south)
-                   + "," + number(b.east) + "," + number(b.north) + ",4326))";
+    std::string buffer;
+    buffer.reserve(kCopyChunk + 4096);
+    bool sent = true;
+    auto put = [&] {
+        sent = sent && PQputCopyData(m_conn.get(), buffer.data(), int(buffer.size())) == 1;
+        buffer.clear();
+    };
+    for (const auto* entry : rows) {
+        const auto& [key, r] = *entry;
+        const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
+        const CoverageGrid::Bounds b = m_grid.bounds(cell);
+        const CellFigures f = r.histogram.figures();
+        for (int64_t v : {int64_t(cell.row), int64_t(cell.column), int64_t(key.receiver + 1)}) {
+            appendNumber(buffer, v);
+            buffer += '\t';
         }
-        sql += " ON CONFLICT (row, col, receiver, frequency_mhz) DO UPDATE SET"
-               " histogram = tavrix_hist_add(cells.histogram, excluded.histogram),"
-               " drives = cells.drives + excluded.drives,"
-               " first_time = least(cells.first_time, excluded.first_time),"
-               " last_time = greatest(cells.last_time, excluded.last_time),"
-               " (count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm) ="
-               " (SELECT * FROM tavrix_hist_figures(tavrix_hist_add(cells.histogram, excluded.histogram)))";
-        if (!GdalSupport::execute(m_ds.get(), sql, error))
-            return fail();
+        appendNumber(buffer, CoverageCells::frequencyMHz(key.frequency));
+        for (int64_t v : {int64_t(f.count), int64_t(f.minimum), int64_t(f.maximum), int64_t(f.p10), int64_t(f.median),
+                          int64_t(f.p90)}) {
+            buffer += '\t';
+            appendNumber(buffer, v);
+        }
+        buffer += '\t';
+        appendNumber(buffer, f.mean);
+        buffer += '\t';
+        appendNumber(buffer, int64_t(r.drives));
+        char time[40];
+        buffer += '\t';
+        buffer.append(time, size_t(UtcTime::iso8601(r.firstMs, time)));
+        buffer += '\t';
+        buffer.append(time, size_t(UtcTime::iso8601(r.lastMs, time)));
+        buffer += "\t{";
+        // Position 1 is the lowest level a reading can have.
+        for (int dbm = RssiHistogram::kLowest, top = f.count ? f.maximum : RssiHistogram::kLowest - 1; dbm <= top; ++dbm) {
+            if (dbm != RssiHistogram::kLowest)
+                buffer += ',';
+            appendNumber(buffer, int64_t(r.histogram.countAt(dbm)));
+        }
+        buffer += '}';
+        for (double v : {b.west, b.south, b.east, b.north}) {
+            buffer += '\t';
+            appendNumber(buffer, v);
+        }
+        buffer += '\n';
+        if (buffer.size() >= kCopyChunk)
+            put();
     }
-    if (m_ds->CommitTransaction() != OGRERR_NONE) {
-        error = GdalSupport::lastError("cannot commit");
+    if (!buffer.empty())
+        put();
+    if (!sent || PQputCopyEnd(m_conn.get(), nullptr) != 1) {
+        error = message(nullptr, m_conn.get(), "cannot send the cells");
         return false;
     }
+    const Result r(PQgetResult(m_conn.get()));
+    if (PQresultStatus(r.result) != PGRES_COMMAND_OK) {
+        error = message(r.result, m_conn.get(), "the server refused the cells");
+        return false;
+    }
+    // The end of the COPY.
+    while (PGresult* rest = PQgetResult(m_conn.get()))
+        PQclear(rest);
     return true;
 }
 
 bool PgCoverageStore::finish(std::string& error)
 {
     std::string rows;
-    if (!query("SELECT count(*) FROM cells", rows, error))
+    if (!m_conn || !query("SELECT count(*) FROM cells", rows, error))
         return false;
     m_cellRows = std::strtoull(rows.c_str(), nullptr, 10);
-    m_ds.reset();
+    m_conn.reset();
     return true;
 }

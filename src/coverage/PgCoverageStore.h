@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-class GDALDataset;
+struct pg_conn;
 
 // A coverage map in PostgreSQL with PostGIS, shared by a team. The server
 // merges: each drive goes in one transaction whose upserts add its
@@ -14,10 +14,15 @@ class GDALDataset;
 // the sums, so uploads from several vehicles at once lose no counts, and an
 // upload cut off leaves nothing of its drive. The drive's SHA-256 is unique,
 // so the same log sent twice, even at once, goes in once.
+//
+// It talks to the server through libpq rather than GDAL: a drive's cells go
+// in through COPY into a table of the transaction's own and one upsert from
+// there, as parsing and planning a million rows of VALUES took longer than
+// storing them.
 class PgCoverageStore : public CoverageStore
 {
 public:
-    static constexpr size_t kRowsPerStatement = 1000;
+    static constexpr size_t kCopyChunk = size_t(1) << 20; // bytes handed to libpq at a time
     static constexpr int kAttempts = 3; // when the server picks us as a deadlock's victim
 
     PgCoverageStore(std::string connection, Settings settings);
@@ -33,12 +38,20 @@ public:
     static std::string schema(const Settings& settings);
 
 private:
+    struct Close
+    {
+        void operator()(pg_conn* c) const;
+    };
+
     bool addOnce(const DriveCoverage& drive, bool& already, std::string& error);
+    bool copyCells(const DriveCoverage& drive, std::string& error);
     bool query(const std::string& sql, std::string& firstValue, std::string& error);
+    bool execute(const std::string& sql, std::string& error);
+    void rollback();
 
     std::string m_connection;
     Settings m_settings;
     CoverageGrid m_grid;
-    std::unique_ptr<GDALDataset> m_ds;
+    std::unique_ptr<pg_conn, Close> m_conn;
     uint64_t m_cellRows = 0;
 };
