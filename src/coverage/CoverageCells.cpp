@@ -30,13 +30,19 @@ void CoverageCells::add(const CoverageCells& other)
     merge(other, true);
 }
 
-void CoverageCells::add(CoverageCells&& other)
+void CoverageCells::add(CoverageCells&& other, std::vector<const Entry*>* touched)
 {
     if (m_map.empty()) {
         m_map = std::move(other.m_map);
+        if (touched)
+            for (const Entry& entry : m_map)
+                touched->push_back(&entry);
     } else {
         for (auto& [key, theirs] : other.m_map) {
-            Record& ours = m_map[key];
+            Entry& entry = *m_map.try_emplace(key).first;
+            if (touched)
+                touched->push_back(&entry);
+            Record& ours = entry.second;
             if (ours.drives == 0 && ours.histogram.empty()) {
                 ours = std::move(theirs);
                 continue;

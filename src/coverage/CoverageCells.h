@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 // The cells of one or more drives: per grid cell, receiver and frequency,
 // the histogram of the readings and when and in how many drives they came.
@@ -46,8 +47,10 @@ public:
     Record& at(const Key& key) { return m_map[key]; }
     // Adds other's readings; drives add up (each side counted its own).
     void add(const CoverageCells& other);
-    // The same, taking other's histograms instead of copying them.
-    void add(CoverageCells&& other);
+    using Entry = Map::value_type;
+    // The same, taking other's histograms instead of copying them; touched,
+    // when given, gets the entries that other's readings went into.
+    void add(CoverageCells&& other, std::vector<const Entry*>* touched = nullptr);
     // Adds readings of the same drive: histograms and times, not drives.
     void absorb(const CoverageCells& other);
 

@@ -211,9 +211,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
         }
     }
     m_hashes.insert(drive.sha256);
-    for (const auto& [key, record] : drive.cells.map())
-        m_changed.push_back(key);
-    m_cells.add(std::move(drive.cells));
+    m_cells.add(std::move(drive.cells), &m_changed);
     return true;
 }
 
@@ -229,17 +227,25 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     const int iDrives = d->GetFieldIndex("drives"), iHist = d->GetFieldIndex("histogram");
     const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
     // In cell order, so that neighbours sit together in the file.
-    std::vector<CoverageCells::Key>& keys = m_changed;
-    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.cell, a.receiver, a.frequency) < std::tie(b.cell, b.receiver, b.frequency);
+    std::vector<const CoverageCells::Entry*>& rows = m_changed;
+    std::sort(rows.begin(), rows.end(), [](const CoverageCells::Entry* a, const CoverageCells::Entry* b) {
+        return std::tie(a->first.cell, a->first.receiver, a->first.frequency)
+               < std::tie(b->first.cell, b->first.receiver, b->first.frequency);
     });
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    // One feature and one polygon for every row: each row sets every field
+    // and moves the ring's corners.
     OGRFeature f(d);
-    for (const CoverageCells::Key& key : keys) {
-        const CoverageCells::Record& r = m_cells.map().at(key);
+    auto* ring = new OGRLinearRing();
+    ring->setNumPoints(5, FALSE);
+    auto* polygon = new OGRPolygon();
+    polygon->addRingDirectly(ring);
+    f.SetGeometryDirectly(polygon);
+    std::string histogram;
+    for (const CoverageCells::Entry* row : rows) {
+        const auto& [key, r] = *row;
         const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
         const CellFigures fig = r.histogram.figures();
-        f.Reset();
         const auto fid = m_fids.find(key);
         f.SetFID(fid == m_fids.end() ? OGRNullFID : fid->second);
         f.SetField(iRow, cell.row);
@@ -256,17 +262,14 @@ bool GpkgCoverageStore::writeCells(std::string& error)
         f.SetField(iDrives, int(r.drives));
         GdalSupport::setTime(f, iFirst, r.firstMs);
         GdalSupport::setTime(f, iLast, r.lastMs);
-        f.SetField(iHist, r.histogram.text().c_str());
+        r.histogram.text(histogram);
+        f.SetField(iHist, histogram.c_str());
         const CoverageGrid::Bounds b = m_grid.bounds(cell);
-        auto ring = std::make_unique<OGRLinearRing>();
-        ring->addPoint(b.west, b.south);
-        ring->addPoint(b.east, b.south);
-        ring->addPoint(b.east, b.north);
-        ring->addPoint(b.west, b.north);
-        ring->addPoint(b.west, b.south);
-        auto polygon = std::make_unique<OGRPolygon>();
-        polygon->addRingDirectly(ring.release());
-        f.SetGeometryDirectly(polygon.release());
+        ring->setPoint(0, b.west, b.south);
+        ring->setPoint(1, b.east, b.south);
+        ring->setPoint(2, b.east, b.north);
+        ring->setPoint(3, b.west, b.north);
+        ring->setPoint(4, b.west, b.south);
         const OGRErr e = fid == m_fids.end() ? cells->CreateFeature(&f) : cells->SetFeature(&f);
         if (e != OGRERR_NONE) {
             error = GdalSupport::lastError("cannot write a cell");

@@ -40,7 +40,7 @@ private:
     std::unique_ptr<GDALDataset> m_ds;
     CoverageCells m_cells;
     std::unordered_map<CoverageCells::Key, int64_t, CoverageCells::KeyHash> m_fids; // rows in the file
-    std::vector<CoverageCells::Key> m_changed; // may repeat a key
+    std::vector<const CoverageCells::Entry*> m_changed; // entries of m_cells, may repeat one
     std::set<std::string> m_hashes;
     bool m_inTransaction = false;
 };

@@ -78,13 +78,24 @@ CellFigures RssiHistogram::figures() const
 
 std::string RssiHistogram::text() const
 {
-    std::string s = std::to_string(m_low) + ':';
+    std::string s;
+    text(s);
+    return s;
+}
+
+void RssiHistogram::text(std::string& out) const
+{
+    out.clear();
+    if (m_counts.empty())
+        return;
+    char number[24];
+    out.append(number, std::to_chars(number, number + sizeof number, m_low).ptr);
+    out += ':';
     for (size_t i = 0; i < m_counts.size(); ++i) {
         if (i)
-            s += ',';
-        s += std::to_string(m_counts[i]);
+            out += ',';
+        out.append(number, std::to_chars(number, number + sizeof number, m_counts[i]).ptr);
     }
-    return m_counts.empty() ? std::string() : s;
 }
 
 bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)

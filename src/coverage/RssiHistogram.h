@@ -39,6 +39,8 @@ public:
 
     // "LOW:c,c,...": the lowest level and the counts from it up, one per dB.
     std::string text() const;
+    // The same into out, which keeps its capacity from row to row.
+    void text(std::string& out) const;
     // Refuses a damaged text, counts beyond kMaxCount among them.
     static bool fromText(const std::string& text, RssiHistogram& out);
     // Counts from kLowest up to the highest level held (index 0 is kLowest).
