@@ -16,7 +16,35 @@ CoverageBinner::CoverageBinner(const CoverageGrid& grid, std::optional<double> m
 void CoverageBinner::forgetCell()
 {
     m_cell = -1;
-    m_slots.fill(Slot{});
+    m_slotsUsed = 0;
+    if (++m_generation == 0) {
+        m_slots.fill(Slot{});
+        m_generation = 1;
+    }
+}
+
+CoverageCells::Record& CoverageBinner::record(int64_t frequency, uint8_t receiver, int64_t timeMs)
+{
+    const uint64_t tag = uint64_t(frequency) << 1 | receiver;
+    constexpr size_t mask = (size_t(1) << kSlotBits) - 1;
+    for (size_t i = size_t((tag * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));; i = (i + 1) & mask) {
+        Slot& slot = m_slots[i];
+        if (slot.generation == m_generation) {
+            if (slot.tag == tag)
+                return *slot.record;
+            continue;
+        }
+        CoverageCells::Record& r = m_target->at({m_cell, frequency, receiver});
+        if (r.drives == 0) {
+            r.drives = 1;
+            r.firstMs = r.lastMs = timeMs;
+        }
+        if (m_slotsUsed < kMaxSlotsUsed) {
+            slot = Slot{tag, &r, m_generation};
+            ++m_slotsUsed;
+        }
+        return r;
+    }
 }
 
 void CoverageBinner::fix(const DriveFix& fix)
@@ -76,18 +104,7 @@ void CoverageBinner::sample(const DriveSample& s)
         return;
     }
     locate(s.latitude, s.longitude);
-    const int64_t frequency = CoverageCells::frequencyKey(s.frequencyMHz);
-    const uint64_t tag = uint64_t(frequency) << 1 | s.receiver;
-    Slot& slot = m_slots[size_t((tag * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits))];
-    if (slot.tag != tag) {
-        slot.tag = tag;
-        slot.record = &m_target->at({m_cell, frequency, s.receiver});
-        if (slot.record->drives == 0) {
-            slot.record->drives = 1;
-            slot.record->firstMs = slot.record->lastMs = s.timeMs;
-        }
-    }
-    CoverageCells::Record& r = *slot.record;
+    CoverageCells::Record& r = record(CoverageCells::frequencyKey(s.frequencyMHz), s.receiver, s.timeMs);
     r.histogram.add(s.rssi);
     r.firstMs = std::min(r.firstMs, s.timeMs);
     r.lastMs = std::max(r.lastMs, s.timeMs);

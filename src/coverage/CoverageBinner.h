@@ -28,14 +28,21 @@ public:
     uint64_t samplesLeftOut() const { return m_leftOut; } // no frequency or DOP too high
 
 private:
+    // The records of the current cell by frequency and receiver, open
+    // addressed; a slot of an older generation is empty, so moving to
+    // another cell costs one increment.
     struct Slot
     {
-        uint64_t tag = ~uint64_t(0); // frequency key << 1 | receiver
+        uint64_t tag = 0; // frequency key << 1 | receiver
         CoverageCells::Record* record = nullptr;
+        uint32_t generation = 0;
     };
-    // Enough for a table of hundreds of channels on both receivers.
-    static constexpr int kSlotBits = 10;
+    // Room for a table of hundreds of channels on both receivers; a cell
+    // with more than kMaxSlotsUsed looks the rest up in the map.
+    static constexpr int kSlotBits = 11;
+    static constexpr uint32_t kMaxSlotsUsed = (uint32_t(1) << kSlotBits) * 3 / 4;
 
+    CoverageCells::Record& record(int64_t frequency, uint8_t receiver, int64_t timeMs);
     void locate(double latitude, double longitude);
     void forgetCell();
 
@@ -56,4 +63,6 @@ private:
     int32_t m_rowColumns = 1;
     int64_t m_cell = -1;
     std::array<Slot, size_t(1) << kSlotBits> m_slots{};
+    uint32_t m_generation = 1;
+    uint32_t m_slotsUsed = 0;
 };
