@@ -79,6 +79,27 @@ TEST(CoverageBinner, PutsEverySampleInTheGridsCell)
     }
 }
 
+// More channels in one cell than the binner keeps at hand, met in turn
+// and back again across two cells: each reading lands in its own record.
+TEST(CoverageBinner, CountsEveryChannelOfACellBeyondItsTable)
+{
+    const CoverageGrid grid(50);
+    CoverageBinner binner(grid);
+    constexpr int kChannels = 1200; // on both receivers: 2400 records per cell
+    for (int round = 0; round < 3; ++round)
+        for (const double lon : {2.35, 2.36})
+            for (int k = 0; k < 2 * kChannels; ++k)
+                binner.sample(sampleAt(48.85, lon, 1000 * round, -60 - round, 851.0 + 0.0125 * (k / 2), uint8_t(k % 2)));
+    const CoverageCells& cells = binner.drive().cells;
+    ASSERT_EQ(cells.size(), size_t(4 * kChannels));
+    for (const auto& [key, r] : cells.map()) {
+        EXPECT_EQ(r.histogram.count(), 3u);
+        EXPECT_EQ(r.histogram.countAt(-62), 1u);
+        EXPECT_EQ(r.firstMs, 0);
+        EXPECT_EQ(r.lastMs, 2000);
+    }
+}
+
 TEST(CoverageBinner, KeepsFirstAndLastTimePerCell)
 {
     const CoverageGrid grid(50);
