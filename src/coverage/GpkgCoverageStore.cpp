@@ -3,6 +3,7 @@
 #include "coverage/CoverageLayers.h"
 #include "coverage/CoverageStyle.h"
 #include "coverage/GdalSupport.h"
+#include "coverage/PackedRtree.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using namespace CoverageLayers;
 
@@ -23,6 +25,38 @@ bool addField(OGRLayer* layer, const char* name, OGRFieldType type, std::string&
         return false;
     }
     return true;
+}
+
+// The rows of a query, each field as text; false with GDAL's message.
+bool rowsOf(GDALDataset* ds, const std::string& sql, std::vector<std::vector<std::string>>& rows, std::string& error)
+{
+    rows.clear();
+    CPLErrorReset();
+    OGRLayer* result = ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+    if (result) {
+        for (std::unique_ptr<OGRFeature> f{result->GetNextFeature()}; f; f.reset(result->GetNextFeature())) {
+            rows.emplace_back();
+            for (int i = 0; i < f->GetFieldCount(); ++i)
+                rows.back().push_back(f->GetFieldAsString(i));
+        }
+        ds->ReleaseResultSet(result);
+    }
+    if (CPLGetLastErrorType() >= CE_Failure) {
+        error = GdalSupport::lastError("a query failed");
+        return false;
+    }
+    return true;
+}
+
+void appendHex(std::string& sql, const std::vector<uint8_t>& bytes)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    sql += "X'";
+    for (uint8_t b : bytes) {
+        sql += kDigits[b >> 4];
+        sql += kDigits[b & 15];
+    }
+    sql += '\'';
 }
 
 } // namespace
@@ -82,7 +116,8 @@ bool GpkgCoverageStore::create(std::string& error)
         return false;
     }
     OGRLayer* grid = m_ds->CreateLayer(kGrid, nullptr, wkbNone, nullptr);
-    // The spatial indexes come at the end of the first run, in one pass.
+    // The cells' spatial index is made empty below and packed with the
+    // first rows; the routes' comes at the end of the first run.
     const char* noIndex[] = {"SPATIAL_INDEX=NO", nullptr};
     OGRLayer* cells = m_ds->CreateLayer(kCells, GdalSupport::wgs84(), wkbPolygon, const_cast<char**>(noIndex));
     OGRLayer* drives = m_ds->CreateLayer(kDrives, nullptr, wkbNone, nullptr);
@@ -115,7 +150,8 @@ bool GpkgCoverageStore::create(std::string& error)
         error = GdalSupport::lastError("cannot write the grid");
         return false;
     }
-    return GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgTable(), error)
+    return GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + kCells + "', 'geom')", error)
+           && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgTable(), error)
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgContents(), error)
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgRow(m_settings.rangeMin, m_settings.rangeMax), error);
 }
@@ -233,6 +269,23 @@ bool GpkgCoverageStore::writeCells(std::string& error)
                < std::tie(b->first.cell, b->first.receiver, b->first.frequency);
     });
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    PackedIndex packed;
+    if (!rows.empty() && m_fids.empty() && !startPackedIndex(packed, error))
+        return false;
+    // GDAL would otherwise, a hundred rows into a transaction, take the
+    // index's triggers out itself to fill the index at the commit.
+    const bool deferred = packed.nodeBytes > 0;
+    if (deferred)
+        CPLSetThreadLocalConfigOption("OGR_GPKG_DEFERRED_SPI_UPDATE_THRESHOLD", "2000000000");
+    const struct Restore
+    {
+        bool on;
+        ~Restore()
+        {
+            if (on)
+                CPLSetThreadLocalConfigOption("OGR_GPKG_DEFERRED_SPI_UPDATE_THRESHOLD", nullptr);
+        }
+    } restore{deferred};
     // One feature and one polygon for every row: each row sets every field
     // and moves the ring's corners.
     OGRFeature f(d);
@@ -275,7 +328,11 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             error = GdalSupport::lastError("cannot write a cell");
             return false;
         }
+        if (packed.nodeBytes)
+            packed.entries.push_back(PackedRtree::entry(f.GetFID(), b.west, b.east, b.south, b.north));
     }
+    if (packed.nodeBytes && !finishPackedIndex(packed, error))
+        return false;
     m_changed.clear();
     m_changed.shrink_to_fit();
     // A new map's indexes are built once, over all its rows, not row by row.
@@ -291,6 +348,83 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             && !GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + layer + "', 'geom')", error))
             return false;
     }
+    return true;
+}
+
+bool GpkgCoverageStore::startPackedIndex(PackedIndex& packed, std::string& error)
+{
+    // Only an index with no entries yet, as a new map's: the rest of the
+    // time rows go in through its triggers, one by one.
+    const std::string rtree = std::string("rtree_") + kCells + "_geom";
+    std::vector<std::vector<std::string>> rows;
+    if (!rowsOf(m_ds.get(), std::string("SELECT HasSpatialIndex('") + kCells + "', 'geom')", rows, error))
+        return false;
+    if (rows.empty() || rows[0].empty() || rows[0][0] != "1")
+        return true;
+    if (!rowsOf(m_ds.get(),
+                "SELECT length(data) FROM \"" + rtree + "_node\" WHERE nodeno = 1 AND NOT EXISTS (SELECT 1 FROM \"" + rtree
+                    + "_rowid\")",
+                rows, error))
+        return false;
+    if (rows.empty() || rows[0].empty())
+        return true;
+    const size_t nodeBytes = size_t(std::strtoul(rows[0][0].c_str(), nullptr, 10));
+    if (nodeBytes < 4 + PackedRtree::kCellBytes)
+        return true;
+    // The triggers that keep the index in step go while the rows go in, and
+    // come back as they were; all in the run's transaction.
+    if (!rowsOf(m_ds.get(),
+                std::string("SELECT name, sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '") + kCells
+                    + "' AND name LIKE '" + rtree + "\\_%' ESCAPE '\\'",
+                rows, error))
+        return false;
+    for (const std::vector<std::string>& row : rows) {
+        if (row.size() < 2 || !GdalSupport::execute(m_ds.get(), "DROP TRIGGER \"" + row[0] + "\"", error))
+            return false;
+        packed.triggers.push_back(row[1]);
+    }
+    packed.nodeBytes = nodeBytes;
+    return true;
+}
+
+bool GpkgCoverageStore::finishPackedIndex(PackedIndex& packed, std::string& error)
+{
+    const std::string rtree = std::string("\"rtree_") + kCells + "_geom";
+    const PackedRtree tree(std::move(packed.entries), packed.nodeBytes);
+    constexpr size_t kNodesPerStatement = 64, kLinksPerStatement = 500;
+    const std::vector<PackedRtree::Node>& nodes = tree.nodes();
+    for (size_t begin = 0; begin < nodes.size(); begin += kNodesPerStatement) {
+        std::string sql = "INSERT OR REPLACE INTO " + rtree + "_node\" (nodeno, data) VALUES ";
+        for (size_t i = begin; i < std::min(nodes.size(), begin + kNodesPerStatement); ++i) {
+            sql += i == begin ? "(" : ",(";
+            sql += std::to_string(nodes[i].number);
+            sql += ',';
+            appendHex(sql, nodes[i].data);
+            sql += ')';
+        }
+        if (!GdalSupport::execute(m_ds.get(), sql, error))
+            return false;
+    }
+    const std::pair<const std::vector<PackedRtree::Link>*, const char*> tables[] = {
+        {&tree.rowids(), "_rowid\" (rowid, nodeno)"}, {&tree.parents(), "_parent\" (nodeno, parentnode)"}};
+    for (const auto& [links, table] : tables) {
+        for (size_t begin = 0; begin < links->size(); begin += kLinksPerStatement) {
+            std::string sql = "INSERT INTO " + rtree + table + " VALUES ";
+            for (size_t i = begin; i < std::min(links->size(), begin + kLinksPerStatement); ++i) {
+                sql += i == begin ? "(" : ",(";
+                sql += std::to_string((*links)[i].from);
+                sql += ',';
+                sql += std::to_string((*links)[i].to);
+                sql += ')';
+            }
+            if (!GdalSupport::execute(m_ds.get(), sql, error))
+                return false;
+        }
+    }
+    for (const std::string& trigger : packed.triggers)
+        if (!GdalSupport::execute(m_ds.get(), trigger, error))
+            return false;
+    packed = PackedIndex();
     return true;
 }
 

@@ -2,12 +2,14 @@
 
 #include "coverage/CoverageGrid.h"
 #include "coverage/CoverageStore.h"
+#include "coverage/PackedRtree.h"
 
 #include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class GDALDataset;
 
@@ -33,6 +35,16 @@ private:
     bool create(std::string& error);
     bool load(std::string& error);
     bool writeCells(std::string& error);
+
+    // A new map's spatial index, packed from its rows once they are in.
+    struct PackedIndex
+    {
+        size_t nodeBytes = 0; // 0: the rows go in through the index's triggers
+        std::vector<std::string> triggers; // dropped meanwhile, made again after
+        std::vector<PackedRtree::Entry> entries;
+    };
+    bool startPackedIndex(PackedIndex& packed, std::string& error);
+    bool finishPackedIndex(PackedIndex& packed, std::string& error);
 
     std::string m_path;
     Settings m_settings;

@@ -107,6 +107,36 @@ TEST_F(CoverageTool, MergingARunLaterEqualsBinningAllAtOnce)
     EXPECT_GT(shared, 0) << "the drives should overlap";
 }
 
+// A new map's index is packed in one pass and later rows go in through its
+// triggers: after either, SQLite finds the index whole, each row's entry
+// encloses its cell, and the triggers are those GDAL gives every layer.
+TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
+{
+    const std::string m = path("m.gpkg");
+    auto value = [&m](const std::string& sql) {
+        const Ran r = run("ogrinfo -ro -q '" + m + "' -sql \"" + sql + "\" 2>&1");
+        const size_t at = r.out.find(") = ");
+        return at == std::string::npos ? r.out : r.out.substr(at + 4, r.out.find('\n', at) - at - 4);
+    };
+    const std::string a = writeDrive(path("a.KLF"), 12, 45.0, 7.0, 0.0005, 0.0002, 400);
+    const std::string b = writeDrive(path("b.KLF"), 13, 45.1, 7.04, -0.0005, 0.0001, 400);
+    for (const std::string& log : {a, b}) {
+        ASSERT_EQ(coverage("-o '" + m + "' '" + log + "'").status, 0);
+        const std::string rows = value("SELECT count(*) FROM cells");
+        ASSERT_GT(std::stoi(rows), 51 * 51) << "a tree of three levels";
+        EXPECT_EQ(value("SELECT rtreecheck('rtree_cells_geom')"), "ok");
+        EXPECT_EQ(value("SELECT count(*) FROM rtree_cells_geom"), rows);
+        EXPECT_EQ(value("SELECT count(*) FROM cells c JOIN rtree_cells_geom r ON r.id = c.fid WHERE r.minx <= ST_MinX(c.geom)"
+                        " AND r.maxx >= ST_MaxX(c.geom) AND r.miny <= ST_MinY(c.geom) AND r.maxy >= ST_MaxY(c.geom)"),
+                  rows);
+        EXPECT_EQ(value("SELECT group_concat(substr(name, 17), ' ') FROM (SELECT name FROM sqlite_master"
+                        " WHERE type = 'trigger' AND name LIKE 'rtree_cells_geom_%' ORDER BY name)"),
+                  value("SELECT group_concat(substr(name, 18), ' ') FROM (SELECT name FROM sqlite_master"
+                        " WHERE type = 'trigger' AND name LIKE 'rtree_routes_geom_%' ORDER BY name)"));
+    }
+    EXPECT_NE(value("SELECT count(*) FROM cells WHERE drives = 2"), "0") << "the drives should overlap";
+}
+
 TEST_F(CoverageTool, TheSameLogIsSkippedUnderAnyName)
 {
     const std::string a = writeDrive(path("a.KLF"), 5, 45.25, 7.6, 0.0001, 0.0001, 30);
