@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-apps imagemagick pngquant
   fonts-liberation2 dbus python3 time locales
-  gdal-bin libgdal-dev libpq-dev libssl-dev gpsbabel libxml2-utils
+  gdal-bin libgdal-dev libpq-dev libsqlite3-dev libssl-dev gpsbabel libxml2-utils
   postgresql-15-postgis-3 postgresql-15 postgresql-client-15
   scdoc man-db poppler-utils appstream desktop-file-utils lintian
 )

@@ -12,6 +12,7 @@
 #include <vector>
 
 class GDALDataset;
+struct sqlite3;
 
 // A coverage map in a GeoPackage file, for one machine. The cells already
 // in the file are read once; the drives added merge into them in memory,
@@ -42,6 +43,7 @@ private:
         size_t nodeBytes = 0; // 0: the rows go in through the index's triggers
         std::vector<std::string> triggers; // dropped meanwhile, made again after
         std::vector<PackedRtree::Entry> entries;
+        sqlite3* db = nullptr; // GDAL's connection to the file
     };
     bool startPackedIndex(PackedIndex& packed, std::string& error);
     bool finishPackedIndex(PackedIndex& packed, std::string& error);
