@@ -1,3 +1,4 @@
+#include "coverage/BackgroundBinner.h"
 #include "coverage/CoverageBinner.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +167,48 @@ TEST(CoverageBinner, RouteAndTimesComeFromUsedFixes)
     EXPECT_EQ(d.firstMs, 2000);
     EXPECT_EQ(d.lastMs, 3000);
     EXPECT_EQ(d.fixesUsed, 2u);
+}
+
+// Binned on a thread of its own, a drive of many batches comes out as binned
+// in place: each fix between the samples it came between, so a DOP bound
+// keeps and leaves out the same samples.
+TEST(BackgroundBinner, BinsWhatTheBinnerAloneWould)
+{
+    const CoverageGrid grid(50);
+    CoverageBinner alone(grid, 2.0), behind(grid, 2.0);
+    {
+        BackgroundBinner background(behind);
+        std::mt19937 random(5);
+        std::uniform_int_distribution<int> level(-120, -40), channel(0, 7), dop(1, 3), fixEvery(1, 3000);
+        double lat = 52.5, lon = 13.4;
+        int64_t ms = 0;
+        for (int i = 0; i < int(BackgroundBinner::kBatch) * 9 + 123; ++i) {
+            if (fixEvery(random) <= 2 || i == 0) {
+                const DriveFix f = fixAt(lat, lon, ms, dop(random));
+                alone.fix(f);
+                background.fix(f);
+            }
+            lat += 0.00001;
+            lon += 0.000013;
+            ms += 10;
+            DriveSample s = sampleAt(lat, lon, ms, level(random), 851.0 + 0.0125 * channel(random), uint8_t(i % 2));
+            s.placed = i % 97 != 0;
+            alone.sample(s);
+            background.sample(s);
+        }
+        const DriveFix last = fixAt(lat, lon, ms + 10, 1);
+        alone.fix(last);
+        background.fix(last);
+        background.finish();
+    }
+    EXPECT_GT(alone.samplesLeftOut(), 0u);
+    EXPECT_GT(alone.drive().samplesBinned, 0u);
+    EXPECT_EQ(behind.samplesLeftOut(), alone.samplesLeftOut());
+    EXPECT_EQ(behind.drive().samplesBinned, alone.drive().samplesBinned);
+    EXPECT_EQ(behind.drive().samplesPlaced, alone.drive().samplesPlaced);
+    EXPECT_EQ(behind.drive().fixesUsed, alone.drive().fixesUsed);
+    EXPECT_EQ(behind.drive().route.size(), alone.drive().route.size());
+    EXPECT_TRUE(behind.drive().cells == alone.drive().cells);
 }
 
 TEST(CoverageCells, AddingCountsDrivesAndWidensTimes)

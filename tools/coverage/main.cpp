@@ -6,6 +6,7 @@
 // usage or I/O error.
 
 #include "CoverageOptions.h"
+#include "coverage/BackgroundBinner.h"
 #include "coverage/CoverageBinner.h"
 #include "coverage/FileDigest.h"
 #include "coverage/GpkgCoverageStore.h"
@@ -146,7 +147,9 @@ int main(int argc, char** argv)
             bar.update(doneBytes + done);
             return true;
         });
-        const DriveSummary summary = reader.read(log, binner);
+        BackgroundBinner background(binner);
+        const DriveSummary summary = reader.read(log, background);
+        background.finish();
         doneBytes += ec ? 0 : size;
         bar.clear();
         if (summary.status == DriveSummary::Status::Unreadable) {
