@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <thread>
 #include <utility>
 
 using namespace CoverageLayers;
@@ -311,6 +313,31 @@ bool GpkgCoverageStore::writeCells(std::string& error)
                 CPLSetThreadLocalConfigOption("OGR_GPKG_DEFERRED_SPI_UPDATE_THRESHOLD", nullptr);
         }
     } restore{deferred};
+    // Rows in cell order share their cell's bounds.
+    CoverageGrid::Cell boundsOf{-1, -1};
+    CoverageGrid::Bounds b;
+    const auto cellBounds = [&](CoverageGrid::Cell cell, const CoverageGrid& grid) {
+        if (!(cell == boundsOf)) {
+            boundsOf = cell;
+            b = grid.bounds(cell);
+        }
+        return b;
+    };
+    // The rows of a new map take ids 1, 2, ... in this order, so the index
+    // is packed on another thread while they go in.
+    std::optional<PackedRtree> tree;
+    std::jthread packer;
+    if (packed.nodeBytes) {
+        std::vector<PackedRtree::Entry> entries;
+        entries.reserve(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const CoverageGrid::Bounds c = cellBounds(CoverageGrid::cellOfKey(rows[i]->first.cell), m_grid);
+            entries.push_back(PackedRtree::entry(int64_t(i) + 1, c.west, c.east, c.south, c.north));
+        }
+        packer = std::jthread([&tree, entries = std::move(entries), nodeBytes = packed.nodeBytes]() mutable {
+            tree.emplace(std::move(entries), nodeBytes);
+        });
+    }
     // One feature and one polygon for every row: each row sets every field
     // and moves the ring's corners.
     OGRFeature f(d);
@@ -320,12 +347,12 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     polygon->addRingDirectly(ring);
     f.SetGeometryDirectly(polygon);
     std::string histogram;
-    for (const CoverageCells::Entry* row : rows) {
-        const auto& [key, r] = *row;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto& [key, r] = *rows[i];
         const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
         const CellFigures fig = r.histogram.figures();
         const auto fid = m_fids.find(key);
-        f.SetFID(fid == m_fids.end() ? OGRNullFID : fid->second);
+        f.SetFID(packed.nodeBytes ? GIntBig(i) + 1 : fid == m_fids.end() ? OGRNullFID : fid->second);
         f.SetField(iRow, cell.row);
         f.SetField(iCol, cell.column);
         f.SetField(iRx, key.receiver + 1);
@@ -342,7 +369,7 @@ bool GpkgCoverageStore::writeCells(std::string& error)
         GdalSupport::setTime(f, iLast, r.lastMs);
         r.histogram.text(histogram);
         f.SetField(iHist, histogram.c_str());
-        const CoverageGrid::Bounds b = m_grid.bounds(cell);
+        cellBounds(cell, m_grid);
         ring->setPoint(0, b.west, b.south);
         ring->setPoint(1, b.east, b.south);
         ring->setPoint(2, b.east, b.north);
@@ -353,11 +380,12 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             error = GdalSupport::lastError("cannot write a cell");
             return false;
         }
-        if (packed.nodeBytes)
-            packed.entries.push_back(PackedRtree::entry(f.GetFID(), b.west, b.east, b.south, b.north));
     }
-    if (packed.nodeBytes && !finishPackedIndex(packed, error))
-        return false;
+    if (packed.nodeBytes) {
+        packer.join();
+        if (!finishPackedIndex(packed, *tree, error))
+            return false;
+    }
     m_changed.clear();
     m_changed.shrink_to_fit();
     // A new map's indexes are built once, over all its rows, not row by row.
@@ -417,10 +445,9 @@ bool GpkgCoverageStore::startPackedIndex(PackedIndex& packed, std::string& error
     return true;
 }
 
-bool GpkgCoverageStore::finishPackedIndex(PackedIndex& packed, std::string& error)
+bool GpkgCoverageStore::finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error)
 {
     const std::string rtree = std::string("\"rtree_") + kCells + "_geom";
-    const PackedRtree tree(std::move(packed.entries), packed.nodeBytes);
     Insert nodes(packed.db, "INSERT OR REPLACE INTO " + rtree + "_node\" (nodeno, data) VALUES (?, ?)");
     Insert rowids(packed.db, "INSERT INTO " + rtree + "_rowid\" (rowid, nodeno) VALUES (?, ?)");
     Insert parents(packed.db, "INSERT INTO " + rtree + "_parent\" (nodeno, parentnode) VALUES (?, ?)");

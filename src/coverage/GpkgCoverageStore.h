@@ -37,16 +37,15 @@ private:
     bool load(std::string& error);
     bool writeCells(std::string& error);
 
-    // A new map's spatial index, packed from its rows once they are in.
+    // A new map's spatial index, packed from its rows and written once they are in.
     struct PackedIndex
     {
         size_t nodeBytes = 0; // 0: the rows go in through the index's triggers
         std::vector<std::string> triggers; // dropped meanwhile, made again after
-        std::vector<PackedRtree::Entry> entries;
         sqlite3* db = nullptr; // GDAL's connection to the file
     };
     bool startPackedIndex(PackedIndex& packed, std::string& error);
-    bool finishPackedIndex(PackedIndex& packed, std::string& error);
+    bool finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error);
 
     std::string m_path;
     Settings m_settings;

@@ -61,18 +61,28 @@ int RssiHistogram::percentile(int p) const
 CellFigures RssiHistogram::figures() const
 {
     CellFigures f;
-    f.count = count();
+    int64_t sum = 0;
+    for (size_t i = 0; i < m_counts.size(); ++i) {
+        f.count += m_counts[i];
+        sum += int64_t(m_counts[i]) * (m_low + int(i));
+    }
     if (f.count == 0)
         return f;
-    int64_t sum = 0;
-    for (size_t i = 0; i < m_counts.size(); ++i)
-        sum += int64_t(m_counts[i]) * (m_low + int(i));
     f.minimum = m_low;
     f.maximum = m_low + int(m_counts.size()) - 1;
-    f.p10 = percentile(10);
-    f.median = percentile(50);
-    f.p90 = percentile(90);
     f.mean = double(sum) / double(f.count);
+    // The three ranks in one walk, as percentile() finds each.
+    const auto rank = [n = f.count](uint64_t p) { return std::max<uint64_t>(1, (p * n + 99) / 100); };
+    const uint64_t r10 = rank(10), r50 = rank(50), r90 = rank(90);
+    int* const out[] = {&f.p10, &f.median, &f.p90};
+    const uint64_t ranks[] = {r10, r50, r90};
+    size_t next = 0;
+    uint64_t seen = 0;
+    for (size_t i = 0; i < m_counts.size() && next < 3; ++i) {
+        seen += m_counts[i];
+        for (; next < 3 && seen >= ranks[next]; ++next)
+            *out[next] = m_low + int(i);
+    }
     return f;
 }
 
