@@ -475,6 +475,15 @@ bool GpkgCoverageStore::finish(std::string& error)
         return false;
     if (!writeCells(error))
         return false;
+    // The cells' memory (a record and a histogram per row) goes back on
+    // another thread while the file is committed and closed.
+    m_cellRows = m_cells.size();
+    std::jthread release([cells = std::move(m_cells), fids = std::move(m_fids)]() mutable {
+        cells.clear();
+        fids.clear();
+    });
+    m_cells.clear();
+    m_fids.clear();
     m_inTransaction = false;
     if (m_ds->CommitTransaction() != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot commit");

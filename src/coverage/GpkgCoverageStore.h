@@ -28,9 +28,7 @@ public:
     bool contains(const std::string& sha256) override { return m_hashes.count(sha256) > 0; }
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
-    uint64_t cellRows() const override { return m_cells.size(); }
-
-    const CoverageCells& cells() const { return m_cells; }
+    uint64_t cellRows() const override { return m_cells.size() + m_cellRows; }
 
 private:
     bool create(std::string& error);
@@ -55,5 +53,6 @@ private:
     std::unordered_map<CoverageCells::Key, int64_t, CoverageCells::KeyHash> m_fids; // rows in the file
     std::vector<const CoverageCells::Entry*> m_changed; // entries of m_cells, may repeat one
     std::set<std::string> m_hashes;
+    uint64_t m_cellRows = 0; // written by finish(), which lets go of m_cells
     bool m_inTransaction = false;
 };
