@@ -69,7 +69,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     m_split->addWidget(m_view);
     m_split->addWidget(m_history);
     m_split->setStretchFactor(0, 3);
-    m_split->setStretchFactor(1, 1);
+    m_split->setStretchFactor(1, 2);
     setCentralWidget(m_split);
     m_coverage = new CoverageController(this, m_view);
     m_loader = new DriveLoader(this);
