@@ -62,6 +62,13 @@ DriveHistoryPanel::DriveHistoryPanel(QWidget* parent)
     setEnabled(false);
 }
 
+// The worker is joined, and the waterfall goes, before the history it shows.
+DriveHistoryPanel::~DriveHistoryPanel()
+{
+    delete m_seeker;
+    delete m_waterfall;
+}
+
 void DriveHistoryPanel::setDrive(const QString& path, std::shared_ptr<const DriveIndex> index)
 {
     m_index = std::move(index);

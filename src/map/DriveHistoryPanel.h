@@ -36,6 +36,7 @@ public:
     static constexpr uint64_t kMarginRecords = 1024;
 
     explicit DriveHistoryPanel(QWidget* parent = nullptr);
+    ~DriveHistoryPanel() override;
 
     void setDrive(const QString& path, std::shared_ptr<const DriveIndex> index);
     void clearDrive();

@@ -155,11 +155,20 @@ TEST_F(DriveHistoryTest, TheSliderTimeAndTheMarkerAgreeWithTheDrivesFixes)
         EXPECT_EQ(panel->cursorLine()->rowY(), y);
     }
 
-    // The marker is drawn where it stands: white over black across its arm.
+    // The marker is drawn where it stands, away from the legend and the
+    // scale: white over black across its arm.
+    window->view()->viewport().setCentre(*window->view()->marker());
     const QImage frame = window->view()->renderImage();
     const QPointF at = window->view()->viewport().screenFromWorld(*window->view()->marker());
     const QPoint arm = ((at + QPointF(11.5, 0)) * frame.devicePixelRatio()).toPoint();
-    EXPECT_GT(QColor(frame.pixel(arm)).lightness(), 200);
+    int lightest = 0, darkest = 255;
+    for (int dy = -3; dy <= 3; ++dy) {
+        const int l = QColor(frame.pixel(arm + QPoint(0, dy))).lightness();
+        lightest = std::max(lightest, l);
+        darkest = std::min(darkest, l);
+    }
+    EXPECT_GT(lightest, 200);
+    EXPECT_LT(darkest, 150) << "its black edge";
 }
 
 TEST_F(DriveHistoryTest, ClickingARowMovesTheSliderAndTheMarker)
@@ -190,11 +199,13 @@ TEST_F(DriveHistoryTest, ClickingARowMovesTheSliderAndTheMarker)
 TEST_F(DriveHistoryTest, ClickingAPointOfTheRouteMovesTheRow)
 {
     MapView* view = window->view();
-    view->fitDrive();
     ASSERT_GT(view->pointCount(), 200u);
-    // A dot far from the cursor, in another stretch of the log.
+    // A dot far from the cursor, in another stretch of the log, zoomed in
+    // until its neighbours lie well apart.
     const std::size_t i = 200;
     const MapPoint point = view->layers()[0].point(i);
+    view->viewport().setZoom(19);
+    view->viewport().setCentre(view->layers()[0].world()[i]);
     QTest::mouseClick(view, Qt::LeftButton, {}, view->screenPosition(0, i).toPoint());
     ASSERT_EQ(view->selection().index, int(i));
     ASSERT_TRUE(until([&] { return panel->settled(); }));
