@@ -244,6 +244,9 @@ void DriveHistoryPanel::updateCursorLine()
 
 bool DriveHistoryPanel::eventFilter(QObject* watched, QEvent* event)
 {
+    // A new height shows more or fewer rows: the cursor row back in the middle.
+    if (watched == m_waterfall && event->type() == QEvent::Resize && m_stretch)
+        placeCursorRow(true);
     if (watched == m_waterfall && event->type() == QEvent::MouseButtonPress && m_index && !m_history.empty()) {
         const auto* e = static_cast<QMouseEvent*>(event);
         if (e->button() == Qt::LeftButton) {

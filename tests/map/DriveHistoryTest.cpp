@@ -62,6 +62,8 @@ protected:
         bool loaded = false;
         QObject::connect(window->loader(), &DriveLoader::finished, window.get(), [&] { loaded = true; }, Qt::QueuedConnection);
         window->openDrive(path);
+        // Indexing shows in the status bar until the history is there.
+        indexingShown = window->findChild<QProgressBar*>()->isVisible();
         panel = window->history();
         ASSERT_TRUE(until([&] { return loaded && panel->isVisible() && panel->settled(); }));
     }
@@ -82,6 +84,7 @@ protected:
     RecordingSink samples;
     std::unique_ptr<MapWindow> window;
     DriveHistoryPanel* panel = nullptr;
+    bool indexingShown = false;
 };
 
 QString utcText(int64_t ms)
@@ -97,6 +100,8 @@ TEST_F(DriveHistoryTest, TheSliderTimeAndTheMarkerAgreeWithTheDrivesFixes)
     EXPECT_FALSE(panel->waterfall()->accessibleName().isEmpty());
     EXPECT_EQ(slider->maximum(), int(kFixes * kPerFix - 1));
     EXPECT_EQ(slider->singleStep(), int(kPerFix)) << "a step is a second of the drive";
+    EXPECT_TRUE(indexingShown);
+    EXPECT_EQ(window->findChild<QProgressBar*>()->accessibleName(), QStringLiteral("Indexing the drive"));
     EXPECT_FALSE(window->findChild<QProgressBar*>()->isVisible()) << "the index is built";
 
     // Opened at the first fix.
