@@ -37,6 +37,16 @@ bool DriveIndex::build(const std::string& path, const Progress& progress)
         m_summary.error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
+    const bool built = build(file, progress);
+    std::fclose(file);
+    return built;
+}
+
+bool DriveIndex::build(std::FILE* file, const Progress& progress)
+{
+    *this = DriveIndex();
+    // Offsets are the file's: readReports reads them back with pread.
+    std::rewind(file);
     struct stat st{};
     if (::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode))
         m_summary.bytes = uint64_t(st.st_size);
@@ -87,7 +97,6 @@ bool DriveIndex::build(const std::string& path, const Progress& progress)
     m_summary.error = in.error();
     m_summary.stopOffset = in.errorOffset();
     m_checkpoints.push_back({m_summary.records, m_summary.bytesRead, reports.receivers()});
-    std::fclose(file);
     if (progress && !cancelled)
         progress(m_summary.bytesRead, m_summary.bytes);
     return !cancelled && m_summary.status != DriveSummary::Status::Unreadable;

@@ -43,6 +43,8 @@ public:
     // False when cancelled or unreadable (summary() says which). A log that
     // stops making sense is indexed up to there.
     bool build(const std::string& path, const Progress& progress = {});
+    // The file is read from its start, not closed.
+    bool build(std::FILE* file, const Progress& progress = {});
 
     // Records, fixes, status and where a broken log stops; no sample counts.
     const DriveSummary& summary() const { return m_summary; }
