@@ -228,8 +228,10 @@ void DriveHistoryPanel::placeCursorRow(bool centre)
 {
     const std::optional<uint64_t> row = cursorRow();
     if (centre) {
-        // The cursor row in the middle, or as near as the stretch allows.
-        const uint64_t top = row ? *row + uint64_t(m_waterfall->visibleRows() / 2) : m_history.endRow();
+        // The cursor row in the middle, or as near as the stretch allows;
+        // before the receiver's first row (the log's start), its oldest rows.
+        const uint64_t anchor = row ? *row : m_history.firstRow();
+        const uint64_t top = anchor + uint64_t(m_waterfall->visibleRows() / 2);
         const uint64_t end = m_history.endRow();
         m_waterfall->setScrollBack(int(std::min<uint64_t>(INT_MAX, end > top + 1 ? end - top - 1 : 0)));
     }

@@ -104,8 +104,13 @@ TEST_F(DriveHistoryTest, TheSliderTimeAndTheMarkerAgreeWithTheDrivesFixes)
     EXPECT_EQ(window->findChild<QProgressBar*>()->accessibleName(), QStringLiteral("Indexing the drive"));
     EXPECT_FALSE(window->findChild<QProgressBar*>()->isVisible()) << "the index is built";
 
-    // Opened at the first fix.
+    // Opened at the first fix, before any report: the waterfall shows the
+    // oldest rows, no cursor row yet.
     EXPECT_EQ(panel->cursor(), 0u);
+    EXPECT_FALSE(panel->cursorRow());
+    EXPECT_EQ(panel->cursorLine()->rowY(), -1);
+    EXPECT_GT(panel->waterfall()->maxScrollBack(), 0);
+    EXPECT_EQ(panel->waterfall()->scrollBack(), panel->waterfall()->maxScrollBack());
     ASSERT_TRUE(window->view()->marker());
     EXPECT_EQ(*window->view()->marker(), markerShouldBe(40.5, -74.4));
 
