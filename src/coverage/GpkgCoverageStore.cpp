@@ -316,10 +316,10 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     // Rows in cell order share their cell's bounds.
     CoverageGrid::Cell boundsOf{-1, -1};
     CoverageGrid::Bounds b;
-    const auto cellBounds = [&](CoverageGrid::Cell cell, const CoverageGrid& grid) {
+    const auto cellBounds = [this, &boundsOf, &b](CoverageGrid::Cell cell) -> const CoverageGrid::Bounds& {
         if (!(cell == boundsOf)) {
             boundsOf = cell;
-            b = grid.bounds(cell);
+            b = m_grid.bounds(cell);
         }
         return b;
     };
@@ -331,7 +331,7 @@ bool GpkgCoverageStore::writeCells(std::string& error)
         std::vector<PackedRtree::Entry> entries;
         entries.reserve(rows.size());
         for (size_t i = 0; i < rows.size(); ++i) {
-            const CoverageGrid::Bounds c = cellBounds(CoverageGrid::cellOfKey(rows[i]->first.cell), m_grid);
+            const CoverageGrid::Bounds& c = cellBounds(CoverageGrid::cellOfKey(rows[i]->first.cell));
             entries.push_back(PackedRtree::entry(int64_t(i) + 1, c.west, c.east, c.south, c.north));
         }
         packer = std::jthread([&tree, entries = std::move(entries), nodeBytes = packed.nodeBytes]() mutable {
@@ -369,7 +369,7 @@ bool GpkgCoverageStore::writeCells(std::string& error)
         GdalSupport::setTime(f, iLast, r.lastMs);
         r.histogram.text(histogram);
         f.SetField(iHist, histogram.c_str());
-        cellBounds(cell, m_grid);
+        cellBounds(cell);
         ring->setPoint(0, b.west, b.south);
         ring->setPoint(1, b.east, b.south);
         ring->setPoint(2, b.east, b.north);

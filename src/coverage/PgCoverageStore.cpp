@@ -366,13 +366,13 @@ bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)
         return false;
     }
     const Result r(PQgetResult(m_conn.get()));
+    // Then the end of the COPY's results.
+    while (PGresult* rest = PQgetResult(m_conn.get()))
+        PQclear(rest);
     if (PQresultStatus(r.result) != PGRES_COMMAND_OK) {
         error = message(r.result, m_conn.get(), "the server refused the cells");
         return false;
     }
-    // The end of the COPY.
-    while (PGresult* rest = PQgetResult(m_conn.get()))
-        PQclear(rest);
     return true;
 }
 
