@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
@@ -157,6 +158,54 @@ TEST_F(ScanHistoryWindowTest, aNewRowScrollsThePictureAndRepaintsOnlyItsStrip)
     // Only the new strip (and the clock times' column beside it) was painted.
     EXPECT_LE(painted.boundingRect().bottom(), 2 * WaterfallGeometry::kRowHeight + 12);
     EXPECT_LT(painted.boundingRect().height(), w.height() / 4);
+}
+
+TEST_F(ScanHistoryWindowTest, rowsAddedInBatchesAcrossTheRingsEndDrawTheSamePictureAsARebuild)
+{
+    WaterfallView& w = *window->waterfall();
+    static_assert(WaterfallGeometry::kRowHeight == 1, "the ring arithmetic below counts rows as lines");
+    constexpr int kLabelRows = WaterfallGeometry::kRowsPerTimeLabel;
+    // Row n lies on the ring's line height - 1 - n % height: a height 4 lines
+    // short of a multiple of the label spacing puts the clock time of row
+    // height + 4 across the ring's end, 5 lines before it and 7 after.
+    const int grow = (kLabelRows - 4 - w.height() % kLabelRows + kLabelRows) % kLabelRows;
+    const int height = w.height() + grow;
+    window->resize(window->width(), window->height() + grow);
+    ASSERT_TRUE(waitFor([&] { return w.height() == height; }));
+    ASSERT_EQ((height + 4) % kLabelRows, 0);
+    ASSERT_GT(height, 60);
+
+    // Batches of uneven sizes, a screen and a half, with a band change, so
+    // the ring's end also falls inside rows and near a divider.
+    const ReceiverSettings b = band(9000);
+    const uint64_t total = uint64_t(height + height / 2);
+    const int sizes[] = {1, 7, 23, 5, 31, 2, 17};
+    int64_t t = 1000;
+    uint64_t added = 0;
+    for (int batch = 0; added < total; ++batch) {
+        for (int i = 0; i < sizes[batch % 7]; ++i, ++added, t += 997) {
+            if (added == uint64_t(height) - 3)
+                history.add(settingsMark(b), b);
+            const int k = int(added);
+            history.add(scan(t, {{k % 10, -40 - k * 7 % 80}, {(k * 3 + 1) % 10, -120 + k % 90}}),
+                        added >= uint64_t(height) - 3 ? b : a);
+        }
+        window->rowsAdded();
+    }
+    ASSERT_EQ(history.sections().size(), 2u);
+    const QImage live = w.image().copy();
+    // What the screen shows, painted from the ring.
+    const QImage shown = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    w.rebuild();
+    const QImage rebuilt = w.image();
+    ASSERT_EQ(live.size(), rebuilt.size());
+    for (int y = 0; y < live.height(); ++y)
+        ASSERT_EQ(std::memcmp(live.constScanLine(y), rebuilt.constScanLine(y), std::size_t(live.bytesPerLine())), 0)
+            << "line " << y;
+    ASSERT_EQ(shown.size(), rebuilt.size());
+    for (int y = 0; y < shown.height(); ++y)
+        ASSERT_EQ(std::memcmp(shown.constScanLine(y), rebuilt.constScanLine(y), std::size_t(shown.bytesPerLine())), 0)
+            << "line " << y;
 }
 
 TEST_F(ScanHistoryWindowTest, aBandChangeDrawsADividerBetweenItsSections)
