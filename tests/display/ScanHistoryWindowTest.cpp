@@ -14,6 +14,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
@@ -261,6 +263,56 @@ TEST_F(ScanHistoryWindowTest, pointingAtACellReadsItsChannelFrequencyTimeAndLeve
     EXPECT_EQ(window->readout()->text(), "Channel 31  150.7500 MHz  19:56:57.123  -77 dBm");
     const QPoint empty = w.cellCentre(0, 4);
     EXPECT_EQ(w.readout(empty), "Channel 41  151.0000 MHz  19:56:57.123  no reading");
+}
+
+// The regions the widget's paint events covered.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget* w)
+    {
+        w->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+TEST_F(ScanHistoryWindowTest, movedHoldsRepaintOnlyThePlotUntilANewSectionRelabelsIt)
+{
+    HoldTraceView& traces = *window->traces();
+    PaintRecorder recorder(&traces);
+    add(scan(1000, {{0, -40}, {5, -90}}));
+    add(scan(1100, {{0, -100}}));
+    window->rowsAdded();
+    ASSERT_TRUE(waitFor([&] { return !recorder.painted.isEmpty(); }));
+
+    // The average of slot 0 moves from -70 to -80 dBm, where no other trace
+    // was: the plot is repainted, no label.
+    recorder.painted = QRegion();
+    add(scan(1200, {{0, -100}}));
+    window->rowsAdded();
+    ASSERT_TRUE(waitFor([&] { return !recorder.painted.isEmpty(); }));
+    EXPECT_EQ(recorder.painted.boundingRect(), traces.plotRect());
+    // What the screen shows is what painting it all shows.
+    const QPoint at = traces.mapTo(window.get(), QPoint(0, 0));
+    const QImage screen = window->screen()->grabWindow(window->winId()).toImage().copy(QRect(at, traces.size()));
+    const QImage whole = traces.grab().toImage();
+    ASSERT_EQ(screen.size(), whole.size());
+    EXPECT_EQ(screen.convertToFormat(QImage::Format_RGB32), whole.convertToFormat(QImage::Format_RGB32));
+
+    // Another band: other channels, other labels, all repainted.
+    recorder.painted = QRegion();
+    const ReceiverSettings b = band(9000);
+    history.add(settingsMark(b), b);
+    history.add(scan(1300, {{0, -70}}), b);
+    window->rowsAdded();
+    ASSERT_TRUE(waitFor([&] { return !recorder.painted.isEmpty(); }));
+    EXPECT_EQ(recorder.painted.boundingRect(), traces.rect());
 }
 
 TEST_F(ScanHistoryWindowTest, resetClearsTheHoldsAndLabelsFollowTheFrequencyButton)
