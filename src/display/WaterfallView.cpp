@@ -173,9 +173,14 @@ void WaterfallView::mapColumns(const HistorySection& s, int width)
     m_columnsWidth = width;
     m_columnsCount = columns;
     const WaterfallGeometry g(width, columns);
-    m_pixelColumns.resize(std::size_t(width));
-    for (int x = 0; x < width; ++x)
-        m_pixelColumns[std::size_t(x)] = {g.firstColumnAt(x), g.lastColumnAt(x)};
+    m_runs.clear();
+    for (int x = 0; x < width; ++x) {
+        const int first = g.firstColumnAt(x), last = g.lastColumnAt(x);
+        if (!m_runs.empty() && m_runs.back().firstColumn == first && m_runs.back().lastColumn == last)
+            m_runs.back().right = x + 1;
+        else
+            m_runs.push_back({x, x + 1, first, last});
+    }
 }
 
 void WaterfallView::drawRow(uint64_t n, int y)
@@ -197,12 +202,13 @@ void WaterfallView::drawRow(uint64_t n, int y)
     auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(ringLine(y)));
     std::fill(line, line + m_image.width(), kBackground);
     const int right = std::min(m_image.width(), kAxis + width);
-    for (int x = kAxis; x < right; ++x) {
-        const auto [first, last] = m_pixelColumns[std::size_t(x - kAxis)];
+    for (const PixelRun& run : m_runs) {
+        if (kAxis + run.left >= right)
+            break;
         int level = ScanHistory::kNoLevel;
-        for (int c = first; c <= last; ++c)
+        for (int c = run.firstColumn; c <= run.lastColumn; ++c)
             level = std::max(level, m_levels[std::size_t(c)]);
-        line[x] = colourOf(level);
+        std::fill(line + kAxis + run.left, line + std::min(right, kAxis + run.right), colourOf(level));
     }
     for (int k = 1; k < kRowHeight && y + k < height; ++k)
         std::memcpy(m_image.scanLine(ringLine(y + k)), line, std::size_t(m_image.bytesPerLine()));

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 class QPainter;
@@ -79,7 +78,7 @@ private:
     void drawTimeLabel(uint64_t n, int y);
     // Copies the widget's rectangle r from the ring, in one piece or two.
     void paintFromRing(QPainter& p, const QRect& r) const;
-    // Each pixel's first and last column, for the section the levels belong to.
+    // The runs of pixels of a section's columns at width.
     void mapColumns(const HistorySection& s, int width);
 
     const ScanHistory& m_history;
@@ -98,8 +97,16 @@ private:
     uint64_t m_levelsRow = UINT64_MAX;
     uint64_t m_levelsSection = UINT64_MAX; // its section's first row
     std::array<QRgb, 256> m_colours{};    // by dBm + 128
-    // m_pixelColumns[x] is the first and last column the plot's pixel x shows.
-    std::vector<std::pair<int, int>> m_pixelColumns;
+    // Runs of the plot's pixels that show the same columns: wide columns
+    // are filled a run at a time, and a pixel of many columns is a run of one.
+    struct PixelRun
+    {
+        int left;  // px from the plot's left
+        int right; // px, one past the run
+        int firstColumn;
+        int lastColumn;
+    };
+    std::vector<PixelRun> m_runs;
     uint64_t m_columnsSection = UINT64_MAX;
     int m_columnsWidth = -1;
     int m_columnsCount = -1;

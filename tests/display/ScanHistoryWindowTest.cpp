@@ -210,6 +210,53 @@ TEST_F(ScanHistoryWindowTest, rowsAddedInBatchesAcrossTheRingsEndDrawTheSamePict
             << "line " << y;
 }
 
+TEST_F(ScanHistoryWindowTest, eachPixelShowsTheStrongestOfItsChannelsInATableAndAScanList)
+{
+    const WaterfallView& w = *window->waterfall();
+    const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
+    // Every pixel of row n against the columns the geometry gives it; returns
+    // how many show `level`.
+    auto checkRow = [&](uint64_t n, int level) {
+        const HistorySection& s = history.sectionOf(n);
+        const WaterfallGeometry g(plotWidth, int(s.columns.size()));
+        const std::vector<int> levels = history.levelsAt(n);
+        const int y = w.cellCentre(n, 0).y();
+        int shown = 0;
+        for (int x = 0; x < plotWidth; ++x) {
+            int strongest = ScanHistory::kNoLevel;
+            for (int c = g.firstColumnAt(x); c <= g.lastColumnAt(x); ++c)
+                strongest = std::max(strongest, levels[std::size_t(c)]);
+            EXPECT_EQ(w.image().pixel(WaterfallGeometry::kAxisWidth + x, y), w.colourOf(strongest))
+                << "row " << n << " pixel " << x;
+            shown += strongest == level;
+        }
+        return shown;
+    };
+
+    // A table wider than the plot: weak readings across the band, and one
+    // strong carrier on a single channel, which must not fall between two
+    // pixels.
+    constexpr int kReports = 40;
+    for (int k = 0; k < kReports; ++k) {
+        SampleReport r;
+        r.kind = Kind::Table;
+        r.utcMs = 1000 + k;
+        for (int i = 0; i < SampleReport::kMaxEntries; ++i) {
+            const int index = (k * SampleReport::kMaxEntries + i) * 7;
+            r.entries[r.count++] = {uint16_t(index), int8_t(index == 77 * 7 ? -35 : -110 + index % 9)};
+        }
+        add(r);
+    }
+    // A scan list, each channel many pixels wide (its first row is the
+    // divider under the table).
+    add(scan(2000, {{0, -50}, {3, -60}, {9, -70}}));
+    add(scan(2001, {{1, -80}}));
+    window->rowsAdded();
+    ASSERT_GT(int(history.sectionOf(kReports - 1).columns.size()), plotWidth);
+    EXPECT_GE(checkRow(kReports - 1, -35), 1);
+    EXPECT_GE(checkRow(kReports + 1, -60), plotWidth / 10 - 1);
+}
+
 TEST_F(ScanHistoryWindowTest, aBandChangeDrawsADividerBetweenItsSections)
 {
     for (int i = 0; i < 10; ++i)
