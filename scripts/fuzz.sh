@@ -17,6 +17,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 targets=(framer_fuzz klf_stream_fuzz)
 [ -f fuzz/GpsDecodeFuzz.cpp ] && targets+=(gps_decode_fuzz)
 [ -f fuzz/DriveReaderFuzz.cpp ] && targets+=(drive_reader_fuzz)
+[ -f fuzz/DriveIndexFuzz.cpp ] && targets+=(drive_index_fuzz)
 [ -f fuzz/HistogramTextFuzz.cpp ] && targets+=(histogram_text_fuzz)
 cmake --build "$build" --target "${targets[@]}" -j "${JOBS:-$(nproc)}"
 

@@ -15,6 +15,8 @@ run=$(mktemp -d /tmp/tavrix-mapshots.XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # The logger closes its log as it goes: the folder is removed after it.
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$run" "$XDG_RUNTIME_DIR"
 }
 trap cleanup EXIT
@@ -64,6 +66,16 @@ xdotool windowsize "$recorded" 1100 720
 sleep 3
 import -window "$recorded" "$out/tavrix-map-recorded.png"
 echo "  $out/tavrix-map-recorded.png"
+
+# The scan history below it: the time slider a few seconds on (Alt+T, then
+# the arrow key, a second a press), the pointer on a cell of the waterfall.
+xdotool windowfocus --sync "$recorded" key alt+t
+for _ in $(seq 12); do xdotool key Right; done
+eval "$(xdotool getwindowgeometry --shell "$recorded" | sed 's/^/rec_/')"
+xdotool mousemove $((rec_X + 420)) $((rec_Y + rec_HEIGHT - 120))
+sleep 1
+import -window "$recorded" "$out/tavrix-map-drive-history.png"
+echo "  $out/tavrix-map-drive-history.png"
 
 # The recorded drive as a coverage map, opened as a user opens one.
 "$build/tools/klf-coverage" --cell 20 -o "$run/coverage.gpkg" "$run/Tavrix.KLF" >/dev/null 2>&1

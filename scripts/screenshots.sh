@@ -40,6 +40,7 @@ pictures=(
   12-scan-history:scan-history
   tavrix-map-live:tavrix-map-live
   tavrix-map-recorded:tavrix-map-recorded
+  tavrix-map-drive-history:tavrix-map-drive-history
   tavrix-map-coverage:tavrix-map-coverage
 )
 images="$root/docs/images"

@@ -23,7 +23,7 @@ TMain_Router::TMain_Router(DeviceRecord& device, LinkSettings& link, StatusView&
 void TMain_Router::Execute()
 {
     while (!Terminated()) {
-        const int signalled = waitAny({&statusTickEvent, &m_device.rtcEvent}, kWaitMs);
+        const int signalled = waitAny({&statusTickEvent, &m_device.rtcEvent, &m_stop}, kWaitMs);
         if (Terminated())
             break;
         // Each event is reset before its update reads the state, so a clock
@@ -36,6 +36,11 @@ void TMain_Router::Execute()
             Synchronize([this] { UpdateClockAndMarker(); });
         }
     }
+}
+
+void TMain_Router::terminateRequested()
+{
+    m_stop.set();
 }
 
 void TMain_Router::UpdateCounters()

@@ -48,6 +48,7 @@ public:
 
 protected:
     void Execute() override;
+    void terminateRequested() override;
 
 private:
     DeviceRecord& m_device;
@@ -55,4 +56,6 @@ private:
     uint32_t m_settingsShown = 0; // the device's settings replies the limits show
     StatusView& m_view;
     Hooks m_hooks;
+    // Wakes the thread at once to stop, instead of at its next time-out.
+    Event m_stop;
 };

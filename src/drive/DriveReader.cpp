@@ -1,11 +1,11 @@
 #include "DriveReader.h"
 
+#include "drive/FixDecoder.h"
+#include "drive/RoutePlacement.h"
 #include "drive/SampleQueue.h"
-#include "drive/UtcTime.h"
 #include "log/KlfPullReader.h"
 #include "protocol/MessageCodec.h"
 #include "protocol/ReceiverSettings.h"
-#include "protocol/TGPS.h"
 
 #include <cerrno>
 #include <cmath>
@@ -16,18 +16,6 @@ namespace {
 
 constexpr int kSlots = MessageCodec::kScanSlots;
 constexpr int kTableSize = 3072;
-constexpr int kFixStatus2D = 6;
-
-// std::llround without the library call, which cost as much as placing a
-// sample: below 2^53 the fraction left after truncation is exact.
-int64_t roundHalfAway(double x)
-{
-    if (!(std::fabs(x) < 9.0e15))
-        return std::llround(x);
-    const int64_t v = int64_t(x);
-    const double rest = x - double(v);
-    return rest >= 0.5 ? v + 1 : rest <= -0.5 ? v - 1 : v;
-}
 
 // What the log has told so far about one receiver.
 struct Receiver
@@ -208,24 +196,7 @@ private:
 
     void gps(std::span<const uint8_t> p, uint64_t index)
     {
-        DriveFix f;
-        f.record = index;
-        if (const auto message = MessageCodec::gpsMessage(p)) {
-            m_gps.Decode(message->data());
-            f.latitude = m_gps.Latitude;
-            f.longitude = m_gps.Longitude;
-            f.heightM = m_gps.MSLHeight / 100.0;
-            f.speedMps = m_gps.Speed2D / 100.0;
-            f.headingDeg = m_gps.Heading / 10.0;
-            f.status = m_gps.StatusCode();
-            f.satellites = m_gps.TrackedSats;
-            f.dop = m_gps.DOP / 10.0;
-            f.timeValid = UtcTime::fromCivil(m_gps.Year, m_gps.Month, m_gps.Day, m_gps.Hours, m_gps.Minutes,
-                                             m_gps.Seconds, f.timeMs);
-            const bool possible = std::isfinite(f.latitude) && std::isfinite(f.longitude)
-                                  && std::fabs(f.latitude) <= 90.0 && std::fabs(f.longitude) <= 180.0;
-            f.used = f.status >= kFixStatus2D && possible && f.timeValid;
-        }
+        const DriveFix f = m_fixes.decode(p, index);
         if (!f.used) {
             ++m_summary.fixesSkipped;
             m_sink.fix(f);
@@ -233,8 +204,7 @@ private:
         }
         ++m_summary.fixesUsed;
         if (m_haveFix) {
-            const int64_t step = f.timeMs - m_last.timeMs;
-            const bool jump = step < 0 || step > DriveReader::kMaxPlacingGapMs;
+            const bool jump = !RoutePlacement::placeable(m_last, f);
             m_queue.drain([this, &f, jump](DriveSample& s) {
                 if (jump)
                     ++m_summary.samplesAcrossTimeJump;
@@ -250,21 +220,10 @@ private:
 
     static void place(DriveSample& s, const DriveFix& a, const DriveFix& b)
     {
-        const double t = double(s.record - a.record) / double(b.record - a.record);
-        double dLon = b.longitude - a.longitude;
-        // Across the antimeridian the short way round is the one driven.
-        if (dLon > 180.0)
-            dLon -= 360.0;
-        else if (dLon < -180.0)
-            dLon += 360.0;
-        double lon = a.longitude + t * dLon;
-        if (lon > 180.0)
-            lon -= 360.0;
-        else if (lon < -180.0)
-            lon += 360.0;
-        s.latitude = a.latitude + t * (b.latitude - a.latitude);
-        s.longitude = lon;
-        s.timeMs = a.timeMs + roundHalfAway(t * double(b.timeMs - a.timeMs));
+        const RoutePlacement::Place at = RoutePlacement::place(a, b, s.record);
+        s.latitude = at.latitude;
+        s.longitude = at.longitude;
+        s.timeMs = at.timeMs;
         s.placed = true;
     }
 
@@ -299,7 +258,7 @@ private:
     DriveSink& m_sink;
     DriveSummary& m_summary;
     std::array<Receiver, 2> m_receivers;
-    TGPS m_gps;
+    FixDecoder m_fixes;
     DriveFix m_last;
     bool m_haveFix = false;
     SampleQueue m_queue;

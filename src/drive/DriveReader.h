@@ -3,6 +3,7 @@
 #include "drive/DriveFilter.h"
 #include "drive/DriveSink.h"
 #include "drive/DriveSummary.h"
+#include "drive/RoutePlacement.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -37,7 +38,7 @@ public:
     // stops the read, which then reports DriveSummary::Status::Cancelled.
     using Progress = std::function<bool(uint64_t done, uint64_t total)>;
     static constexpr uint64_t kProgressStep = uint64_t(1) << 20;
-    static constexpr int64_t kMaxPlacingGapMs = 5 * 60 * 1000;
+    static constexpr int64_t kMaxPlacingGapMs = RoutePlacement::kMaxGapMs;
 
     void setFilter(const DriveFilter& filter) { m_filter = filter; }
     const DriveFilter& filter() const { return m_filter; }

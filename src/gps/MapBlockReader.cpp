@@ -42,24 +42,19 @@ MapBlockReader::MapBlockReader(std::string blockName)
 {
 }
 
-MapBlockReader::~MapBlockReader()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-bool MapBlockReader::attach()
-{
-    if (m_fd < 0)
-        m_fd = shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    return m_fd >= 0;
-}
-
 MapBlockReader::Reading MapBlockReader::read()
 {
+    const int fd = shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    Reading reading = readFrom(fd);
+    ::close(fd);
+    return reading;
+}
+
+MapBlockReader::Reading MapBlockReader::readFrom(int fd)
+{
     Reading reading;
-    if (!attach())
-        return reading;
 
     // Retry while the writer is midway (odd counter) or moved on meanwhile;
     // each pread is a system call, which orders it after the one before.
@@ -68,8 +63,8 @@ MapBlockReader::Reading MapBlockReader::read()
     for (int attempt = 0; attempt < 1000 && !whole; ++attempt) {
         uint8_t before[4];
         uint8_t after[4];
-        if (!readAll(m_fd, before, 4, MapBlock::kSequence) || !readAll(m_fd, copy, kCopied, 0)
-            || !readAll(m_fd, after, 4, MapBlock::kSequence))
+        if (!readAll(fd, before, 4, MapBlock::kSequence) || !readAll(fd, copy, kCopied, 0)
+            || !readAll(fd, after, 4, MapBlock::kSequence))
             return reading; // too small: no point yet
         whole = getleu32(before) == getleu32(after) && (getleu32(before) & 1) == 0;
     }

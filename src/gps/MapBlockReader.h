@@ -10,8 +10,10 @@
 // read-only, through MapBlock's layout. Whatever another program puts there
 // is only data: the block is read with pread, never mapped, so one cut short
 // under the reader (or made smaller by another program) reads as no point
-// instead of killing the reader with SIGBUS; and a point is accepted only
-// when its fields hold what the logger writes.
+// instead of killing the reader with SIGBUS; a point is accepted only
+// when its fields hold what the logger writes; and the name is looked up on
+// every read, so a block a restarted logger made anew is followed, and a
+// removed one is no point rather than the old one's last.
 class MapBlockReader
 {
 public:
@@ -42,18 +44,13 @@ public:
     };
 
     explicit MapBlockReader(std::string blockName = MapBlock::kName);
-    ~MapBlockReader();
-    MapBlockReader(const MapBlockReader&) = delete;
-    MapBlockReader& operator=(const MapBlockReader&) = delete;
-
     Reading read();
 
     // Empty when the fields are what the logger writes, else the reason.
     static std::string problemWith(const Point& point);
 
 private:
-    bool attach();
+    Reading readFrom(int fd);
 
     std::string m_name; // with its leading '/'
-    int m_fd = -1;
 };

@@ -25,7 +25,7 @@ TGPS_Router::~TGPS_Router()
 void TGPS_Router::Execute()
 {
     while (!Terminated()) {
-        if (!m_gps.gpsEvent.wait(kWaitMs))
+        if (waitAny({&m_gps.gpsEvent, &m_stop}, kWaitMs) != 0)
             continue;
         if (Terminated())
             break;
@@ -43,6 +43,11 @@ void TGPS_Router::Execute()
             break; // the program is closing
         SendMapData(gps);
     }
+}
+
+void TGPS_Router::terminateRequested()
+{
+    m_stop.set();
 }
 
 void TGPS_Router::UpdateScreen(const TGPS& gps)

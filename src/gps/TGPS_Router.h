@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
 #include <cstdint>
@@ -41,6 +42,7 @@ public:
 
 protected:
     void Execute() override;
+    void terminateRequested() override;
 
 private:
     GpsRecord& m_gps;
@@ -48,4 +50,6 @@ private:
     GpsView* m_view;
     MapExport* m_map;
     uint64_t m_shown = 0; // GpsRecord's message count at the last refresh
+    // Wakes the thread at once to stop, instead of at its next time-out.
+    Event m_stop;
 };

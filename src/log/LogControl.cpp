@@ -60,6 +60,10 @@ void LogControl::startLogging()
         m_view->showError(QString::fromStdString(problem));
         return;
     }
+    // The settings reply, which the header waits for, usually comes before the
+    // warning's OK: channel information of an earlier measurement must not
+    // reach this file's header by it.
+    m_device.forgetChannelInfo();
     m_view->showLogWarning();
     // The header of a new file waits for the answer to the settings request.
     const uint32_t settingsReplies = m_device.settingsReplies();

@@ -124,6 +124,20 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(at, m_dotRadius + 4, m_dotRadius + 4);
     }
+    if (m_marker) {
+        // A ring with a cross, black under white: unlike a dot or the selection on any base map.
+        const QPointF at = viewport.screenFromWorld(*m_marker);
+        const double r = m_dotRadius + 5, arm = m_dotRadius + 10;
+        for (const auto& [colour, width] : {std::pair{QColor(Qt::black), 4.0}, std::pair{QColor(Qt::white), 2.0}}) {
+            p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(at, r, r);
+            p.drawLine(at + QPointF(r, 0), at + QPointF(arm, 0));
+            p.drawLine(at - QPointF(r, 0), at - QPointF(arm, 0));
+            p.drawLine(at + QPointF(0, r), at + QPointF(0, arm));
+            p.drawLine(at - QPointF(0, r), at - QPointF(0, arm));
+        }
+    }
     const QPointF centre = viewport.centre();
     MapOverlay::drawScaleBar(p, view, TileMath::metresPerPixel(TileMath::geoFromWorld(centre).latitude, zoom));
     MapOverlay::drawNorthArrow(p, view);

@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QString>
 
+#include <optional>
+
 #include <vector>
 
 class CoverageLayer;
@@ -15,7 +17,7 @@ class TileSource;
 
 // Composes one frame of the map into an image: the base (tiles, or the grid
 // wherever a tile is missing), the dots of every layer (later layers on top),
-// a ring round the selected point, then the scale bar, north arrow, legend
+// a ring round the selected point, the time slider's marker, then the scale bar, north arrow, legend
 // and attribution. No widgets: the view, the image export and the benchmark
 // all draw through it.
 class MapRenderer
@@ -38,6 +40,9 @@ public:
     int dotRadius() const { return m_dotRadius; } // logical pixels
     // Cells drawn between the base map and the dots, with their own legend; null: none. Not owned.
     void setCoverage(const CoverageLayer* coverage) { m_coverage = coverage; }
+    // Where a recorded drive's time slider stands, in world coordinates; none: no marker.
+    void setMarker(std::optional<QPointF> world) { m_marker = world; }
+    std::optional<QPointF> marker() const { return m_marker; }
 
     static void drawGrid(QPainter& p, const QRectF& cell);
 
@@ -48,4 +53,5 @@ private:
     DotRenderer m_dots;
     double m_dotsRatio = 1;
     const CoverageLayer* m_coverage = nullptr;
+    std::optional<QPointF> m_marker;
 };

@@ -15,6 +15,7 @@
 
 namespace {
 constexpr int kArrowStep = 64; // logical pixels per arrow key press
+constexpr double kMarkerMargin = 24; // logical pixels: a marker closer to the edge brings the map round
 }
 
 MapView::MapView(QWidget* parent)
@@ -110,6 +111,21 @@ void MapView::fitDrive()
         return;
     m_viewport.fit(bounds);
     changed();
+}
+
+void MapView::setMarker(std::optional<QPointF> world)
+{
+    m_renderer.setMarker(world);
+    if (world) {
+        const QPointF at = m_viewport.screenFromWorld(*world);
+        const QRectF inside = QRectF(QPointF(0, 0), m_viewport.size()).adjusted(kMarkerMargin, kMarkerMargin, -kMarkerMargin, -kMarkerMargin);
+        if (!inside.contains(at)) {
+            m_viewport.setCentre(*world);
+            changed();
+            return;
+        }
+    }
+    update();
 }
 
 void MapView::layersChanged()

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 #include "TileSource.h"
@@ -47,6 +48,11 @@ public:
         m_renderer.setCoverage(coverage);
         update();
     }
+
+    // The time slider's marker at a world position, brought into view when
+    // it lies outside; none hides it.
+    void setMarker(std::optional<QPointF> world);
+    std::optional<QPointF> marker() const { return m_renderer.marker(); }
 
     // The frame as drawn now, at the widget's size.
     QImage renderImage();

@@ -1,6 +1,8 @@
 #include "MapWindow.h"
 
 #include "CoverageController.h"
+#include "DriveHistoryPanel.h"
+#include "DriveIndexLoader.h"
 
 #include "MapView.h"
 #include "MbTilesSource.h"
@@ -20,10 +22,13 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QSaveFile>
 #include <QSettings>
+#include <QSlider>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -53,13 +58,29 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     setWindowTitle(QLatin1String(kTitle));
     setAccessibleName(QLatin1String(kTitle));
 
-    m_view = new MapView(this);
+    // The map above, a recorded drive's scan history below it.
+    m_split = new QSplitter(Qt::Vertical, this);
+    m_split->setChildrenCollapsible(false);
+    m_view = new MapView(m_split);
     m_view->setObjectName(QStringLiteral("mapView"));
-    setCentralWidget(m_view);
+    m_history = new DriveHistoryPanel(m_split);
+    m_history->setObjectName(QStringLiteral("driveHistory"));
+    m_history->hide();
+    m_split->addWidget(m_view);
+    m_split->addWidget(m_history);
+    m_split->setStretchFactor(0, 3);
+    m_split->setStretchFactor(1, 2);
+    setCentralWidget(m_split);
     m_coverage = new CoverageController(this, m_view);
     m_loader = new DriveLoader(this);
     connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
-    connect(m_view, &MapView::pointSelected, this, [this](const QString& text) { m_pointLabel->setText(text); });
+    m_indexLoader = new DriveIndexLoader(this);
+    connect(m_indexLoader, &DriveIndexLoader::finished, this, &MapWindow::onDriveIndexed);
+    connect(m_history, &DriveHistoryPanel::cursorMoved, this, &MapWindow::onCursorMoved);
+    connect(m_view, &MapView::pointSelected, this, [this](const QString& text) {
+        m_pointLabel->setText(text);
+        onPointSelected();
+    });
 
     buildMenus();
     buildDriveBar();
@@ -98,6 +119,7 @@ MapWindow::~MapWindow()
 {
     stopLive();
     m_loader->cancel();
+    m_indexLoader->cancel();
 }
 
 void MapWindow::buildMenus()
@@ -188,6 +210,7 @@ void MapWindow::buildDriveBar()
 
     connect(m_receiver, &QComboBox::activated, this, [this] {
         m_measure->setCurrentIndex(0);
+        m_history->setReceiver(m_receiver->currentIndex());
         reloadDrive();
     });
     connect(m_measure, &QComboBox::activated, this, &MapWindow::reloadDrive);
@@ -217,6 +240,16 @@ void MapWindow::buildStatus()
     statusBar()->addWidget(m_newestLabel, 1);
     statusBar()->addWidget(m_messageLabel, 1);
     statusBar()->addPermanentWidget(m_pointLabel);
+    m_indexProgress = new QProgressBar(this);
+    m_indexProgress->setAccessibleName(tr("Indexing the drive"));
+    m_indexProgress->setRange(0, 1000);
+    m_indexProgress->setFormat(tr("Indexing %p%"));
+    m_indexProgress->setMaximumWidth(200);
+    m_indexProgress->hide();
+    statusBar()->addPermanentWidget(m_indexProgress);
+    m_indexTimer = new QTimer(this);
+    m_indexTimer->setInterval(100);
+    connect(m_indexTimer, &QTimer::timeout, this, [this] { m_indexProgress->setValue(int(m_indexLoader->progress() * 1000)); });
     m_clock.start();
     m_messageTimer = new QTimer(this);
     m_messageTimer->setSingleShot(true);
@@ -312,6 +345,12 @@ void MapWindow::useGrid()
 void MapWindow::startLive()
 {
     m_loader->cancel();
+    m_indexLoader->cancel();
+    m_indexTimer->stop();
+    m_indexProgress->hide();
+    m_history->hide();
+    m_history->clearDrive();
+    m_view->setMarker(std::nullopt);
     m_drivePath.clear();
     m_driveBar->hide();
     m_view->clear();
@@ -376,7 +415,50 @@ void MapWindow::openDrive(const QString& path)
     m_measure->clear();
     m_measure->addItem(tr("Strongest between fixes"));
     m_receiver->setCurrentIndex(0);
+    m_history->hide();
+    m_history->clearDrive();
+    m_history->setReceiver(0);
+    m_view->setMarker(std::nullopt);
+    m_indexLoader->start(path);
+    m_indexProgress->setValue(0);
+    m_indexProgress->show();
+    m_indexTimer->start();
     reloadDrive();
+}
+
+void MapWindow::onDriveIndexed()
+{
+    m_indexTimer->stop();
+    m_indexProgress->hide();
+    std::shared_ptr<const DriveIndex> index = m_indexLoader->takeIndex();
+    if (!index) {
+        const QString why = m_indexLoader->error();
+        if (!why.isEmpty())
+            say(tr("No scan history for this drive: %1").arg(why), StatusMessages::Kind::Error, 10000);
+        return;
+    }
+    if (index->records() == 0)
+        return;
+    m_history->setDrive(m_drivePath, std::move(index));
+    m_history->show();
+}
+
+void MapWindow::onCursorMoved(uint64_t record)
+{
+    const DriveIndex* index = m_history->index();
+    const DriveIndex::Position p = index ? index->positionAt(record) : DriveIndex::Position();
+    m_view->setMarker(p.placed ? std::optional<QPointF>(TileMath::worldFromGeo(p.latitude, p.longitude)) : std::nullopt);
+}
+
+// A dot of a recorded drive moves the time slider to the moment it was read.
+void MapWindow::onPointSelected()
+{
+    const DriveIndex* index = m_history->index();
+    const MapRenderer::Selection at = m_view->selection();
+    if (!index || live() || at.layer < 0)
+        return;
+    if (const auto record = index->recordAt(m_view->layers()[size_t(at.layer)].point(size_t(at.index)).timeMs))
+        m_history->setCursor(*record);
 }
 
 void MapWindow::reloadDrive()
@@ -509,5 +591,6 @@ void MapWindow::closeEvent(QCloseEvent* e)
     saveSettings();
     stopLive();
     m_loader->cancel();
+    m_indexLoader->cancel();
     e->accept();
 }

@@ -13,12 +13,16 @@
 #include <memory>
 
 class CoverageController;
+class DriveHistoryPanel;
+class DriveIndexLoader;
 class MapView;
 class QAction;
 class QActionGroup;
 class QComboBox;
 class QLabel;
+class QProgressBar;
 class QProgressDialog;
+class QSplitter;
 class QSettings;
 class QSpinBox;
 class TileSource;
@@ -49,6 +53,9 @@ public:
     MapView* view() const { return m_view; }
     LivePointFeed* feed() const { return m_feed.get(); }
     DriveLoader* loader() const { return m_loader; }
+    // The recorded drive's index, built once a drive is opened; `finished` says when.
+    DriveIndexLoader* indexLoader() const { return m_indexLoader; }
+    DriveHistoryPanel* history() const { return m_history; }
     BaseMap baseMap() const { return m_baseMap; }
     TileSource* tileSource() const { return m_tiles.get(); }
     QString info() const; // the status fields as one line
@@ -77,6 +84,9 @@ private:
     void buildStatus();
     void onLivePoint(const LivePointFeed::Point& point);
     void onDriveLoaded();
+    void onDriveIndexed();
+    void onCursorMoved(uint64_t record);
+    void onPointSelected();
     void reloadDrive();
     void updateInfo();
     void saveSettings();
@@ -98,6 +108,11 @@ private:
     QString m_serial;
     QPointer<QProgressDialog> m_progress;
     QTimer* m_progressTimer = nullptr;
+    QSplitter* m_split = nullptr;
+    DriveHistoryPanel* m_history = nullptr;
+    DriveIndexLoader* m_indexLoader = nullptr;
+    QProgressBar* m_indexProgress = nullptr;
+    QTimer* m_indexTimer = nullptr;
 
     QAction* m_liveAction = nullptr;
     QAction* m_followAction = nullptr;

@@ -77,6 +77,14 @@ public:
         return record(0, p);
     }
 
+    // A 3D fix (or the status byte's) at a second of the ninth of March 2004, UTC.
+    DriveTestLog& gpsAtSecond(double lat, double lon, int secondOfDay, uint8_t statusByte = 0xE0)
+    {
+        auto p = gpsPayload(lat, lon, statusByte, secondOfDay % 60, secondOfDay / 60 % 60);
+        p[8] = uint8_t(secondOfDay / 3600);
+        return record(0, p);
+    }
+
     static std::vector<uint8_t> le32s(std::initializer_list<uint32_t> values)
     {
         std::vector<uint8_t> p;

@@ -105,6 +105,25 @@ TEST(MapBlockReader, NoBlockOrANeverWrittenOneIsNoPointWithoutComplaint)
     EXPECT_EQ(r.problem, "");
 }
 
+// The logger removes its block at exit and a restarted one makes it anew.
+TEST(MapBlockReader, FollowsABlockMadeAnewAndSeesNoPointOnceItIsGone)
+{
+    const std::string name = uniqueBlockName("anew");
+    TestBlock block(name);
+    MapBlockReader reader(name);
+    block.write(40.5, -74.25, -77);
+    ASSERT_TRUE(reader.read().point.has_value());
+
+    shm_unlink(name.c_str());
+    EXPECT_FALSE(reader.read().point.has_value()) << "the removed block's last point";
+    block.replace();
+    block.write(41.5, -73.25, -60);
+    const MapBlockReader::Reading r = reader.read();
+    ASSERT_TRUE(r.point.has_value()) << r.problem;
+    EXPECT_EQ(r.point->latitude, 41.5);
+    EXPECT_EQ(r.point->rssi, -60);
+}
+
 // Another program may cut the block short, or make one smaller than the
 // logger's: the reader sees no point and lives on.
 TEST(MapBlockReader, ABlockCutShortUnderTheReaderIsNoPointYet)

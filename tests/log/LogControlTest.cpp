@@ -271,6 +271,30 @@ TEST_F(LogControlFixture, theHeaderWaitsForTheSettingsReplyAndPacketsMeanwhileAr
     EXPECT_EQ(r.records().size(), 6u);
 }
 
+// An earlier measurement's channel list is still held when logging is
+// switched on again; the reply comes before the warning's OK.
+TEST_F(LogControlFixture, aNewHeaderNeverCarriesTheChannelsOfAnEarlierMeasurement)
+{
+    device.edit([](DeviceRecord::Data& d) {
+        const auto old = makeRecord(6, std::vector<uint8_t>(8, 9));
+        std::copy(old.begin(), old.end(), d.channelInfoRecord.bytes.begin());
+        d.channelInfoRecord.count = uint16_t(old.size());
+    });
+    device.channelInfoPresent = 1;
+    control->setSettingsWait(std::chrono::minutes(5));
+    switchLogging(true);
+    TLog_Router* writer = control->writer();
+    device.settingsStored({true, false});
+    control->handOff(packetOf(1, std::vector<uint8_t>(25, 1)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writer->writtenCount() == 1; }, 20000));
+    switchLogging(false);
+    writer->stopAndWait();
+
+    KlfRecordList r(readFile(writer->fileName()));
+    ASSERT_EQ(r.status(), KlfRecordList::Status::Ok) << r.error();
+    EXPECT_FALSE(r.channelInfo().has_value());
+}
+
 TEST_F(LogControlFixture, withoutASettingsReplyTheHeaderIsWrittenAfterTheWait)
 {
     control->setSettingsWait(std::chrono::milliseconds(50));
