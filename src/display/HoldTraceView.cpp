@@ -118,20 +118,31 @@ void HoldTraceView::paintEvent(QPaintEvent* event)
     const bool surroundings = !plot.contains(event->rect());
     if (surroundings)
         p.fillRect(rect(), QColor(0xF0, 0xF0, 0xF0));
-    p.fillRect(plot, Qt::white);
+    // The plot without traces: white, the dBm scale's lines and the frame,
+    // drawn once per size and copied in one blit.
+    const qreal dpr = devicePixelRatioF();
+    if (m_plotPicture.size() != plot.size() * dpr || m_plotPicture.devicePixelRatio() != dpr) {
+        m_plotPicture = QImage(plot.size() * dpr, QImage::Format_RGB32);
+        m_plotPicture.setDevicePixelRatio(dpr);
+        m_plotPicture.fill(Qt::white);
+        QPainter b(&m_plotPicture);
+        b.translate(-plot.topLeft());
+        b.setPen(QColor(0xC8, 0xC8, 0xC8));
+        for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
+            b.drawLine(plot.left(), yOf(dBm), plot.right(), yOf(dBm));
+        b.setPen(Qt::black);
+        b.drawRect(plot.adjusted(0, 0, -1, -1));
+    }
+    p.drawImage(plot.topLeft(), m_plotPicture);
     QFont font = p.font();
     font.setPixelSize(10);
     p.setFont(font);
 
-    // The dBm scale.
-    p.setPen(QColor(0xC8, 0xC8, 0xC8));
-    for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
-        p.drawLine(plot.left(), yOf(dBm), plot.right(), yOf(dBm));
+    // The dBm scale's values.
     p.setPen(Qt::black);
     if (surroundings)
         for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
             p.drawText(QRect(0, yOf(dBm) - 6, kAxis - 4, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(dBm));
-    p.drawRect(plot.adjusted(0, 0, -1, -1));
 
     // The key.
     int keyX = plot.left();

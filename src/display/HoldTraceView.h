@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <vector>
@@ -49,4 +50,5 @@ private:
     const ScanHistory& m_history;
     bool m_frequency = true;
     std::vector<int> m_shownRows;
+    QImage m_plotPicture; // the plot without traces, at the last size painted
 };
