@@ -14,7 +14,10 @@ Usage: bench_program.py BUILD-DIR WORK-DIR
 Environment: TAVRIX_BENCH_SECONDS (window length, default 15),
 TAVRIX_BENCH_REPEATS (default 2), TAVRIX_SOAK_MINUTES (extra minutes at the
 line rate before the last memory reading, default 0), TAVRIX_BENCH_PROGRAM
-(another build of the program to measure against the same emulator)."""
+(another build of the program to measure against the same emulator),
+TAVRIX_BENCH_WINDOWS (names of the windows to measure, separated by spaces,
+e.g. "scan_both_receivers scan_both_receivers_history_window"; the others are
+passed through without measuring; default all)."""
 import json
 import os
 import shutil
@@ -39,6 +42,7 @@ perf_windows = os.environ.get("TAVRIX_BENCH_PERF_WINDOWS", "scan_both_receivers 
 perf_freq = os.environ.get("TAVRIX_BENCH_PERF_FREQ", "997")  # samples a second; more for a program this quiet
 # Qt's libraries keep no frame pointers: "dwarf" follows calls into them.
 perf_callgraph = os.environ.get("TAVRIX_BENCH_PERF_CALLGRAPH", "fp")
+only_windows = set(os.environ.get("TAVRIX_BENCH_WINDOWS", "").split())
 tools = os.path.join(build, "tools")
 program = os.environ.get("TAVRIX_BENCH_PROGRAM") or os.path.join(build, "src", "app", "tavrix-dl")
 port = os.path.join(work, "tavrix-port")
@@ -231,6 +235,8 @@ def main():
     figures = {}  # name -> list of (program %, per-thread, peers %)
 
     def measure(name):
+        if only_windows and name not in only_windows:
+            return
         for _ in range(repeats):
             for p in [app, *peers.values()]:
                 if p.poll() is not None:
@@ -296,9 +302,11 @@ def main():
             sim.command(f"mode {mode}")
             sim.wait_mode(mode, app)
             b0, t0 = sim.bytes_sent(), time.monotonic()
-            measure(f"{mode}_{'one' if receivers == '1' else 'both'}_receivers")
-            rate = (sim.bytes_sent() - b0) / (time.monotonic() - t0)
-            say(f"program.line_rate.{mode}_{receivers}", f"{rate:.0f}", "B/s")
+            name = f"{mode}_{'one' if receivers == '1' else 'both'}_receivers"
+            measure(name)
+            if not only_windows or name in only_windows:
+                rate = (sim.bytes_sent() - b0) / (time.monotonic() - t0)
+                say(f"program.line_rate.{mode}_{receivers}", f"{rate:.0f}", "B/s")
             if rss_first_minute is None and time.monotonic() - connected_at >= 60:
                 rss_first_minute = rss_kb(app.pid)
 

@@ -3,6 +3,7 @@
 #include "display/ScanHistory.h"
 #include "display/WaterfallGeometry.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -54,8 +55,20 @@ void HoldTraceView::holdsChanged()
     std::vector<int> rows = traceRows();
     if (rows == m_shownRows)
         return;
+    // The same section's start and columns: the labels around the plot stay.
+    const bool sameSection = rows.size() >= 2 && m_shownRows.size() >= 2 && rows[0] == m_shownRows[0]
+        && rows[1] == m_shownRows[1];
     m_shownRows = std::move(rows);
-    update();
+    if (sameSection)
+        update(plotRect());
+    else
+        update();
+}
+
+QRect HoldTraceView::plotRect() const
+{
+    const int width = std::max(1, this->width() - kAxis - WaterfallGeometry::kRightMargin);
+    return QRect(kAxis, kTopMargin, width, plotHeight());
 }
 
 void HoldTraceView::setShowFrequency(bool frequency)
@@ -95,34 +108,52 @@ int HoldTraceView::xOf(int column) const
     return kAxis + int(WaterfallGeometry(width, s ? int(s->columns.size()) : 1).centre(column));
 }
 
-void HoldTraceView::paintEvent(QPaintEvent*)
+void HoldTraceView::paintEvent(QPaintEvent* event)
 {
     QPainter p(this);
-    p.fillRect(rect(), QColor(0xF0, 0xF0, 0xF0));
-    const int width = std::max(1, this->width() - kAxis - WaterfallGeometry::kRightMargin);
-    const QRect plot(kAxis, kTopMargin, width, plotHeight());
-    p.fillRect(plot, Qt::white);
+    const QRect plot = plotRect();
+    const int width = plot.width();
+    // A repaint of the plot alone, as the traces move, lays out none of the
+    // text around it: that would all be clipped away.
+    const bool surroundings = !plot.contains(event->rect());
+    if (surroundings)
+        p.fillRect(rect(), QColor(0xF0, 0xF0, 0xF0));
+    // The plot without traces: white, the dBm scale's lines and the frame,
+    // drawn once per size and copied in one blit.
+    const qreal dpr = devicePixelRatioF();
+    if (m_plotPicture.size() != plot.size() * dpr || m_plotPicture.devicePixelRatio() != dpr) {
+        m_plotPicture = QImage(plot.size() * dpr, QImage::Format_RGB32);
+        m_plotPicture.setDevicePixelRatio(dpr);
+        m_plotPicture.fill(Qt::white);
+        QPainter b(&m_plotPicture);
+        b.translate(-plot.topLeft());
+        b.setPen(QColor(0xC8, 0xC8, 0xC8));
+        for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
+            b.drawLine(plot.left(), yOf(dBm), plot.right(), yOf(dBm));
+        b.setPen(Qt::black);
+        b.drawRect(plot.adjusted(0, 0, -1, -1));
+    }
+    p.drawImage(plot.topLeft(), m_plotPicture);
     QFont font = p.font();
     font.setPixelSize(10);
     p.setFont(font);
 
-    // The dBm scale.
-    p.setPen(QColor(0xC8, 0xC8, 0xC8));
-    for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
-        p.drawLine(plot.left(), yOf(dBm), plot.right(), yOf(dBm));
+    // The dBm scale's values.
     p.setPen(Qt::black);
-    for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
-        p.drawText(QRect(0, yOf(dBm) - 6, kAxis - 4, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(dBm));
-    p.drawRect(plot.adjusted(0, 0, -1, -1));
+    if (surroundings)
+        for (int dBm = kBottomDbm; dBm <= kTopDbm; dBm += kScaleStep)
+            p.drawText(QRect(0, yOf(dBm) - 6, kAxis - 4, 12), Qt::AlignRight | Qt::AlignVCenter, QString::number(dBm));
 
     // The key.
     int keyX = plot.left();
     for (auto [colour, text] : {std::pair{kMaxColour, QStringLiteral("Max hold")},
                                 std::pair{kMinColour, QStringLiteral("Min hold")},
                                 std::pair{kAverageColour, QStringLiteral("Average")}}) {
-        p.fillRect(keyX, 4, 14, 8, colour);
-        p.setPen(Qt::black);
-        p.drawText(keyX + 18, 0, 80, 14, Qt::AlignLeft | Qt::AlignVCenter, text);
+        if (surroundings) {
+            p.fillRect(keyX, 4, 14, 8, colour);
+            p.setPen(Qt::black);
+            p.drawText(keyX + 18, 0, 80, 14, Qt::AlignLeft | Qt::AlignVCenter, text);
+        }
         keyX += 90;
     }
 
@@ -164,6 +195,8 @@ void HoldTraceView::paintEvent(QPaintEvent*)
     p.setClipping(false);
 
     // Column labels, written upwards as the bar graph's, as many as fit.
+    if (!surroundings)
+        return;
     p.setPen(Qt::black);
     const int stride = g.labelStride(14);
     for (int c = 0; c < n; c += stride) {

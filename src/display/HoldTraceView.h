@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <vector>
@@ -23,7 +24,8 @@ public:
     explicit HoldTraceView(const ScanHistory& history, QWidget* parent = nullptr);
 
     // After the history got rows: repaints only when a trace would move by a
-    // pixel, as the average of a busy channel shifts by fractions of one.
+    // pixel, as the average of a busy channel shifts by fractions of one,
+    // and only the plot while the section and its labels stay.
     void holdsChanged();
 
     void setShowFrequency(bool frequency);
@@ -34,6 +36,8 @@ public:
     // Where a level falls, and where a column's middle falls.
     int yOf(double dBm) const;
     int xOf(int column) const;
+    // The plot the traces are drawn in, with its frame.
+    QRect plotRect() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,4 +50,5 @@ private:
     const ScanHistory& m_history;
     bool m_frequency = true;
     std::vector<int> m_shownRows;
+    QImage m_plotPicture; // the plot without traces, at the last size painted
 };

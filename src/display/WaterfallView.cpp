@@ -95,6 +95,9 @@ void WaterfallView::rebuild()
     if (m_image.size() != size())
         m_image = QImage(size(), QImage::Format_RGB32);
     m_image.fill(kBackground);
+    m_origin = 0;
+    m_unrolled = QImage();
+    m_unrolledValid = false;
     if (m_follow || m_topEnd > m_history.endRow())
         m_topEnd = m_history.endRow();
     m_topEnd = std::max(m_topEnd, std::min(m_history.endRow(), m_history.firstRow() + uint64_t(visibleRows())));
@@ -127,11 +130,12 @@ void WaterfallView::rowsAdded()
         return;
     }
     const int shift = int(added) * kRowHeight;
-    // The image moves down with the rows, then the new ones are drawn above.
-    const int lines = m_image.height() - shift;
-    const qsizetype stride = m_image.bytesPerLine();
-    if (lines > 0)
-        std::memmove(m_image.scanLine(shift), m_image.constScanLine(0), std::size_t(stride) * std::size_t(lines));
+    // The picture moves down with the rows by moving the ring's origin up:
+    // the oldest lines, now off the bottom, take the new rows, and nothing
+    // else is copied.
+    m_origin = (m_origin + m_image.height() - shift) % m_image.height();
+    m_unrolled = QImage();
+    m_unrolledValid = false;
     const uint64_t from = m_topEnd;
     m_topEnd = end;
     for (uint64_t n = from; n < end; ++n)
@@ -142,9 +146,47 @@ void WaterfallView::rowsAdded()
     emit scrollRangeChanged();
 }
 
+int WaterfallView::ringLine(int y) const
+{
+    return (m_origin + y) % m_image.height();
+}
+
+const QImage& WaterfallView::image() const
+{
+    if (m_origin == 0)
+        return m_image;
+    if (!m_unrolledValid) {
+        m_unrolled = QImage(m_image.size(), m_image.format());
+        const std::size_t bytes = std::size_t(m_image.bytesPerLine());
+        for (int y = 0; y < m_image.height(); ++y)
+            std::memcpy(m_unrolled.scanLine(y), m_image.constScanLine(ringLine(y)), bytes);
+        m_unrolledValid = true;
+    }
+    return m_unrolled;
+}
+
+void WaterfallView::mapColumns(const HistorySection& s, int width)
+{
+    const int columns = int(s.columns.size());
+    if (width == m_columnsWidth && columns == m_columnsCount)
+        return;
+    m_columnsWidth = width;
+    m_columnsCount = columns;
+    const WaterfallGeometry g(width, columns);
+    m_runs.clear();
+    for (int x = 0; x < width; ++x) {
+        const int first = g.firstColumnAt(x), last = g.lastColumnAt(x);
+        if (!m_runs.empty() && m_runs.back().firstColumn == first && m_runs.back().lastColumn == last)
+            m_runs.back().right = x + 1;
+        else
+            m_runs.push_back({x, x + 1, first, last});
+    }
+}
+
 void WaterfallView::drawRow(uint64_t n, int y)
 {
-    if (y < 0 || y >= m_image.height())
+    const int height = m_image.height();
+    if (y < 0 || y >= height)
         return;
     const HistorySection& s = m_history.sectionOf(n);
     if (s.firstRow != m_levelsSection || m_levelsRow == UINT64_MAX || n != m_levelsRow + 1) {
@@ -156,32 +198,52 @@ void WaterfallView::drawRow(uint64_t n, int y)
     m_levelsRow = n;
 
     const int width = sectionWidth(s);
-    const WaterfallGeometry g(width, int(s.columns.size()));
-    auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
+    mapColumns(s, width);
+    auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(ringLine(y)));
     std::fill(line, line + m_image.width(), kBackground);
     const int right = std::min(m_image.width(), kAxis + width);
-    for (int x = kAxis; x < right; ++x) {
-        const int first = g.firstColumnAt(x - kAxis), last = g.lastColumnAt(x - kAxis);
+    for (const PixelRun& run : m_runs) {
+        if (kAxis + run.left >= right)
+            break;
         int level = ScanHistory::kNoLevel;
-        for (int c = first; c <= last; ++c)
+        for (int c = run.firstColumn; c <= run.lastColumn; ++c)
             level = std::max(level, m_levels[std::size_t(c)]);
-        line[x] = colourOf(level);
+        std::fill(line + kAxis + run.left, line + std::min(right, kAxis + run.right), colourOf(level));
     }
-    for (int k = 1; k < kRowHeight && y + k < m_image.height(); ++k)
-        std::memcpy(m_image.scanLine(y + k), line, std::size_t(m_image.bytesPerLine()));
+    for (int k = 1; k < kRowHeight && y + k < height; ++k)
+        std::memcpy(m_image.scanLine(ringLine(y + k)), line, std::size_t(m_image.bytesPerLine()));
     // A new section's first row: a line under it, between its channels and the old ones.
     if (n == s.firstRow && n > m_history.firstRow()) {
-        auto* bottom = reinterpret_cast<QRgb*>(m_image.scanLine(std::min(y + kRowHeight - 1, m_image.height() - 1)));
+        auto* bottom = reinterpret_cast<QRgb*>(m_image.scanLine(ringLine(std::min(y + kRowHeight - 1, height - 1))));
         std::fill(bottom, bottom + right, kDivider);
     }
-    if (WaterfallGeometry::hasTimeLabel(n)) {
-        QPainter p(&m_image);
-        p.setPen(QColor::fromRgb(kAxisText));
+    if (WaterfallGeometry::hasTimeLabel(n))
+        drawTimeLabel(n, y);
+}
+
+void WaterfallView::drawTimeLabel(uint64_t n, int y)
+{
+    // The label's lines, down to the widget's bottom, lie in the ring in one
+    // piece or, across its end, two: each is drawn through a clip with the
+    // painter moved to where its piece lies.
+    const int height = m_image.height();
+    const int bottom = std::min(y + kTimeLabelHeight, height);
+    QPainter p(&m_image);
+    p.setPen(QColor::fromRgb(kAxisText));
+    QFont font = p.font();
+    font.setPixelSize(10);
+    p.setFont(font);
+    const QString text = clockText(m_history.row(n).utcMs, false);
+    for (int top = y; top < bottom;) {
+        const int at = ringLine(top);
+        const int lines = std::min(bottom - top, height - at);
+        // The clip is set before the move: it is in the ring's lines.
+        p.resetTransform();
+        p.setClipRect(QRect(0, at, kAxis, lines));
+        p.translate(0, at - top);
         p.drawLine(kAxis - 5, y, kAxis - 1, y);
-        QFont font = p.font();
-        font.setPixelSize(10);
-        p.setFont(font);
-        p.drawText(QRect(0, y, kAxis - 6, kTimeLabelHeight), Qt::AlignRight | Qt::AlignTop, clockText(m_history.row(n).utcMs, false));
+        p.drawText(QRect(0, y, kAxis - 6, kTimeLabelHeight), Qt::AlignRight | Qt::AlignTop, text);
+        top += lines;
     }
 }
 
@@ -242,8 +304,22 @@ void WaterfallView::paintEvent(QPaintEvent* event)
         p.fillRect(event->rect(), QColor::fromRgb(kBackground));
         return;
     }
+    // Clipped to the one rectangle being copied, each copy is a blit, not
+    // a blend span by span under the region's clip.
     for (const QRect& r : event->region())
-        p.drawImage(r.topLeft(), m_image, r);
+        paintFromRing(p, r & m_image.rect());
+}
+
+void WaterfallView::paintFromRing(QPainter& p, const QRect& r) const
+{
+    if (r.isEmpty())
+        return;
+    p.setClipRect(r);
+    const int at = ringLine(r.top());
+    const int first = std::min(r.height(), m_image.height() - at);
+    p.drawImage(r.topLeft(), m_image, QRect(r.left(), at, r.width(), first));
+    if (first < r.height())
+        p.drawImage(QPoint(r.left(), r.top() + first), m_image, QRect(r.left(), 0, r.width(), r.height() - first));
 }
 
 void WaterfallView::resizeEvent(QResizeEvent*)

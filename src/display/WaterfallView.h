@@ -10,14 +10,17 @@
 #include <cstdint>
 #include <vector>
 
+class QPainter;
 class ScanHistory;
 struct HistorySection;
 
 // The waterfall of a receiver's history: one row per report, newest at the
 // top, each cell coloured by the level its channel showed at that report,
-// with clock times down the left. All drawing goes into an image; a new row
-// moves what is on the screen down (QWidget::scroll) and draws only the new
-// strip, so live updates do not repaint the window.
+// with clock times down the left. All drawing goes into an image kept as a
+// ring of lines: a new row moves the ring's origin up a line instead of
+// moving the picture, is drawn there, and what is on the screen moves down
+// (QWidget::scroll) with only the new strip painted, so live updates do not
+// repaint the window.
 class WaterfallView : public QWidget
 {
     Q_OBJECT
@@ -45,7 +48,8 @@ public:
     QPoint cellCentre(uint64_t row, int column) const;
     // "Channel 41  151.0000 MHz  19:56:57.123  -77 dBm" for the cell under p, empty if none.
     QString readout(QPoint p) const;
-    const QImage& image() const { return m_image; }
+    // The picture as the widget shows it, top line first.
+    const QImage& image() const;
     // What paint events covered since the last call: live rows cover only their strip.
     QRegion takePainted();
 
@@ -69,9 +73,20 @@ private:
     int sectionWidth(const HistorySection& s) const;
     bool rowAt(int y, uint64_t& row) const;
     void drawRow(uint64_t n, int y);
+    // The ring's line that shows the widget's line y (0 <= y < height).
+    int ringLine(int y) const;
+    void drawTimeLabel(uint64_t n, int y);
+    // Copies the widget's rectangle r from the ring, in one piece or two.
+    void paintFromRing(QPainter& p, const QRect& r) const;
+    // The runs of pixels of a section's columns at width.
+    void mapColumns(const HistorySection& s, int width);
 
     const ScanHistory& m_history;
+    // The widget's line y is the ring's line (m_origin + y) % height.
     QImage m_image;
+    int m_origin = 0;
+    mutable QImage m_unrolled; // image() when the origin is not 0
+    mutable bool m_unrolledValid = false;
     // The row drawn at the top, plus one.
     uint64_t m_topEnd = 0;
     // Following new rows; scrolled back, the picture stands still.
@@ -82,4 +97,17 @@ private:
     uint64_t m_levelsRow = UINT64_MAX;
     uint64_t m_levelsSection = UINT64_MAX; // its section's first row
     std::array<QRgb, 256> m_colours{};    // by dBm + 128
+    // Runs of the plot's pixels that show the same columns: wide columns
+    // are filled a run at a time, and a pixel of many columns is a run of one.
+    struct PixelRun
+    {
+        int left;  // px from the plot's left
+        int right; // px, one past the run
+        int firstColumn;
+        int lastColumn;
+    };
+    std::vector<PixelRun> m_runs;
+    uint64_t m_columnsSection = UINT64_MAX;
+    int m_columnsWidth = -1;
+    int m_columnsCount = -1;
 };

@@ -14,9 +14,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
@@ -159,6 +162,101 @@ TEST_F(ScanHistoryWindowTest, aNewRowScrollsThePictureAndRepaintsOnlyItsStrip)
     EXPECT_LT(painted.boundingRect().height(), w.height() / 4);
 }
 
+TEST_F(ScanHistoryWindowTest, rowsAddedInBatchesAcrossTheRingsEndDrawTheSamePictureAsARebuild)
+{
+    WaterfallView& w = *window->waterfall();
+    static_assert(WaterfallGeometry::kRowHeight == 1, "the ring arithmetic below counts rows as lines");
+    constexpr int kLabelRows = WaterfallGeometry::kRowsPerTimeLabel;
+    // Row n lies on the ring's line height - 1 - n % height: a height 4 lines
+    // short of a multiple of the label spacing puts the clock time of row
+    // height + 4 across the ring's end, 5 lines before it and 7 after.
+    const int grow = (kLabelRows - 4 - w.height() % kLabelRows + kLabelRows) % kLabelRows;
+    const int height = w.height() + grow;
+    window->resize(window->width(), window->height() + grow);
+    ASSERT_TRUE(waitFor([&] { return w.height() == height; }));
+    ASSERT_EQ((height + 4) % kLabelRows, 0);
+    ASSERT_GT(height, 60);
+
+    // Batches of uneven sizes, a screen and a half, with a band change, so
+    // the ring's end also falls inside rows and near a divider.
+    const ReceiverSettings b = band(9000);
+    const uint64_t total = uint64_t(height + height / 2);
+    const int sizes[] = {1, 7, 23, 5, 31, 2, 17};
+    int64_t t = 1000;
+    uint64_t added = 0;
+    for (int batch = 0; added < total; ++batch) {
+        for (int i = 0; i < sizes[batch % 7]; ++i, ++added, t += 997) {
+            if (added == uint64_t(height) - 3)
+                history.add(settingsMark(b), b);
+            const int k = int(added);
+            history.add(scan(t, {{k % 10, -40 - k * 7 % 80}, {(k * 3 + 1) % 10, -120 + k % 90}}),
+                        added >= uint64_t(height) - 3 ? b : a);
+        }
+        window->rowsAdded();
+    }
+    ASSERT_EQ(history.sections().size(), 2u);
+    const QImage live = w.image().copy();
+    // What the screen shows, painted from the ring.
+    const QImage shown = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    w.rebuild();
+    const QImage rebuilt = w.image();
+    ASSERT_EQ(live.size(), rebuilt.size());
+    for (int y = 0; y < live.height(); ++y)
+        ASSERT_EQ(std::memcmp(live.constScanLine(y), rebuilt.constScanLine(y), std::size_t(live.bytesPerLine())), 0)
+            << "line " << y;
+    ASSERT_EQ(shown.size(), rebuilt.size());
+    for (int y = 0; y < shown.height(); ++y)
+        ASSERT_EQ(std::memcmp(shown.constScanLine(y), rebuilt.constScanLine(y), std::size_t(shown.bytesPerLine())), 0)
+            << "line " << y;
+}
+
+TEST_F(ScanHistoryWindowTest, eachPixelShowsTheStrongestOfItsChannelsInATableAndAScanList)
+{
+    const WaterfallView& w = *window->waterfall();
+    const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
+    // Every pixel of row n against the columns the geometry gives it; returns
+    // how many show `level`.
+    auto checkRow = [&](uint64_t n, int level) {
+        const HistorySection& s = history.sectionOf(n);
+        const WaterfallGeometry g(plotWidth, int(s.columns.size()));
+        const std::vector<int> levels = history.levelsAt(n);
+        const int y = w.cellCentre(n, 0).y();
+        int shown = 0;
+        for (int x = 0; x < plotWidth; ++x) {
+            int strongest = ScanHistory::kNoLevel;
+            for (int c = g.firstColumnAt(x); c <= g.lastColumnAt(x); ++c)
+                strongest = std::max(strongest, levels[std::size_t(c)]);
+            EXPECT_EQ(w.image().pixel(WaterfallGeometry::kAxisWidth + x, y), w.colourOf(strongest))
+                << "row " << n << " pixel " << x;
+            shown += strongest == level;
+        }
+        return shown;
+    };
+
+    // A table wider than the plot: weak readings across the band, and one
+    // strong carrier on a single channel, which must not fall between two
+    // pixels.
+    constexpr int kReports = 40;
+    for (int k = 0; k < kReports; ++k) {
+        SampleReport r;
+        r.kind = Kind::Table;
+        r.utcMs = 1000 + k;
+        for (int i = 0; i < SampleReport::kMaxEntries; ++i) {
+            const int index = (k * SampleReport::kMaxEntries + i) * 7;
+            r.entries[r.count++] = {uint16_t(index), int8_t(index == 77 * 7 ? -35 : -110 + index % 9)};
+        }
+        add(r);
+    }
+    // A scan list, each channel many pixels wide (its first row is the
+    // divider under the table).
+    add(scan(2000, {{0, -50}, {3, -60}, {9, -70}}));
+    add(scan(2001, {{1, -80}}));
+    window->rowsAdded();
+    ASSERT_GT(int(history.sectionOf(kReports - 1).columns.size()), plotWidth);
+    EXPECT_GE(checkRow(kReports - 1, -35), 1);
+    EXPECT_GE(checkRow(kReports + 1, -60), plotWidth / 10 - 1);
+}
+
 TEST_F(ScanHistoryWindowTest, aBandChangeDrawsADividerBetweenItsSections)
 {
     for (int i = 0; i < 10; ++i)
@@ -212,6 +310,56 @@ TEST_F(ScanHistoryWindowTest, pointingAtACellReadsItsChannelFrequencyTimeAndLeve
     EXPECT_EQ(window->readout()->text(), "Channel 31  150.7500 MHz  19:56:57.123  -77 dBm");
     const QPoint empty = w.cellCentre(0, 4);
     EXPECT_EQ(w.readout(empty), "Channel 41  151.0000 MHz  19:56:57.123  no reading");
+}
+
+// The regions the widget's paint events covered.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget* w)
+    {
+        w->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+TEST_F(ScanHistoryWindowTest, movedHoldsRepaintOnlyThePlotUntilANewSectionRelabelsIt)
+{
+    HoldTraceView& traces = *window->traces();
+    PaintRecorder recorder(&traces);
+    add(scan(1000, {{0, -40}, {5, -90}}));
+    add(scan(1100, {{0, -100}}));
+    window->rowsAdded();
+    ASSERT_TRUE(waitFor([&] { return !recorder.painted.isEmpty(); }));
+
+    // The average of slot 0 moves from -70 to -80 dBm, where no other trace
+    // was: the plot is repainted, no label.
+    recorder.painted = QRegion();
+    add(scan(1200, {{0, -100}}));
+    window->rowsAdded();
+    ASSERT_TRUE(waitFor([&] { return !recorder.painted.isEmpty(); }));
+    EXPECT_EQ(recorder.painted.boundingRect(), traces.plotRect());
+    // What the screen shows is what painting it all shows.
+    const QPoint at = traces.mapTo(window.get(), QPoint(0, 0));
+    const QImage screen = window->screen()->grabWindow(window->winId()).toImage().copy(QRect(at, traces.size()));
+    const QImage whole = traces.grab().toImage();
+    ASSERT_EQ(screen.size(), whole.size());
+    EXPECT_EQ(screen.convertToFormat(QImage::Format_RGB32), whole.convertToFormat(QImage::Format_RGB32));
+
+    // Another band: other channels, other labels, all repainted (the grab
+    // above may leave a repaint of its own to come first).
+    recorder.painted = QRegion();
+    const ReceiverSettings b = band(9000);
+    history.add(settingsMark(b), b);
+    history.add(scan(1300, {{0, -70}}), b);
+    window->rowsAdded();
+    EXPECT_TRUE(waitFor([&] { return recorder.painted == QRegion(traces.rect()); }));
 }
 
 TEST_F(ScanHistoryWindowTest, resetClearsTheHoldsAndLabelsFollowTheFrequencyButton)
