@@ -1,5 +1,6 @@
 #include "DriveIndex.h"
 
+#include "drive/DriveReader.h"
 #include "drive/FixDecoder.h"
 #include "drive/RoutePlacement.h"
 #include "log/KlfPullReader.h"
@@ -14,17 +15,6 @@
 namespace {
 
 constexpr uint64_t kProgressStep = uint64_t(1) << 20; // bytes
-
-DriveSummary::Status statusOf(KlfPullReader::Status s)
-{
-    switch (s) {
-    case KlfPullReader::Status::Ok: return DriveSummary::Status::Ok;
-    case KlfPullReader::Status::Malformed: return DriveSummary::Status::Malformed;
-    case KlfPullReader::Status::Truncated: return DriveSummary::Status::Truncated;
-    case KlfPullReader::Status::Unreadable: return DriveSummary::Status::Unreadable;
-    }
-    return DriveSummary::Status::Malformed;
-}
 
 } // namespace
 
@@ -93,7 +83,7 @@ bool DriveIndex::build(std::FILE* file, const Progress& progress)
     m_summary.hasHeader = in.hasHeader();
     m_summary.bytesRead = in.offset();
     m_summary.checksumErrors = in.checksumErrors();
-    m_summary.status = cancelled ? DriveSummary::Status::Cancelled : statusOf(in.status());
+    m_summary.status = cancelled ? DriveSummary::Status::Cancelled : DriveReader::statusOf(in.status());
     m_summary.error = in.error();
     m_summary.stopOffset = in.errorOffset();
     m_checkpoints.push_back({m_summary.records, m_summary.bytesRead, reports.receivers()});

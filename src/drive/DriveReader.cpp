@@ -264,7 +264,9 @@ private:
     SampleQueue m_queue;
 };
 
-DriveSummary::Status statusOf(KlfPullReader::Status s)
+} // namespace
+
+DriveSummary::Status DriveReader::statusOf(KlfPullReader::Status s)
 {
     switch (s) {
     case KlfPullReader::Status::Ok: return DriveSummary::Status::Ok;
@@ -274,8 +276,6 @@ DriveSummary::Status statusOf(KlfPullReader::Status s)
     }
     return DriveSummary::Status::Malformed;
 }
-
-} // namespace
 
 DriveSummary DriveReader::read(const std::string& path, DriveSink& sink) const
 {

@@ -4,6 +4,7 @@
 #include "drive/DriveSink.h"
 #include "drive/DriveSummary.h"
 #include "drive/RoutePlacement.h"
+#include "log/KlfPullReader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,8 @@ public:
     // stops the read, which then reports DriveSummary::Status::Cancelled.
     using Progress = std::function<bool(uint64_t done, uint64_t total)>;
     static constexpr uint64_t kProgressStep = uint64_t(1) << 20;
+    // A log reader's ending as a drive's.
+    static DriveSummary::Status statusOf(KlfPullReader::Status s);
     static constexpr int64_t kMaxPlacingGapMs = RoutePlacement::kMaxGapMs;
 
     void setFilter(const DriveFilter& filter) { m_filter = filter; }
