@@ -44,6 +44,9 @@ void TR_Router::Execute()
 {
     Event& data = m_samples.receiverEvents[receiverIndex];
     auto nextUpdate = std::chrono::steady_clock::now();
+    // The reports' storage goes back to the journal at each update, so the
+    // link thread's pushes find room and never allocate once it has grown.
+    std::vector<SampleReport> spare;
     while (!Terminated()) {
         // Scan and table reports can arrive hundreds of times a second, far
         // faster than anyone reads a bar graph: at most one update per
@@ -67,9 +70,10 @@ void TR_Router::Execute()
         nextUpdate = nextSlot(std::chrono::steady_clock::now(), minUpdateInterval);
         // Taking the samples resets the event in the same step, so data
         // stored after it wake the next update.
-        const Update update = takeUpdate();
+        Update update = takeUpdate(std::move(spare));
         if (!Synchronize([&] { showUpdate(update); }))
             return;
+        spare = std::move(update.reports);
     }
 }
 
@@ -78,10 +82,11 @@ void TR_Router::terminateRequested()
     m_stop.set();
 }
 
-TR_Router::Update TR_Router::takeUpdate()
+TR_Router::Update TR_Router::takeUpdate(std::vector<SampleReport> spare)
 {
     const int r = receiverIndex;
     Update update;
+    update.reports = std::move(spare);
 
     // The generation is read before the settings, so a change that arrives
     // during this update shows at the next one.

@@ -64,7 +64,8 @@ public:
 
     // Takes the samples and works out the update; on this thread, or on the
     // window thread through UpdateDisplay.
-    Update takeUpdate();
+    // spare: storage for the reports, handed to the journal in exchange.
+    Update takeUpdate(std::vector<SampleReport> spare = {});
     // Window thread: draws an update, then runs mapValueHook.
     void showUpdate(const Update& update);
     // Window thread: both steps at once.
