@@ -152,7 +152,12 @@ void GpkgCoverageStore::close()
 bool GpkgCoverageStore::open(std::string& error)
 {
     struct stat st{};
-    m_making = ::stat(m_path.c_str(), &st) != 0 && errno == ENOENT;
+    m_making = ::lstat(m_path.c_str(), &st) != 0;
+    // A new map takes its name without replacing what has it, a link too.
+    if (!m_making && S_ISLNK(st.st_mode) && ::stat(m_path.c_str(), &st) != 0) {
+        error = "a symbolic link to nothing: name the file it should lead to";
+        return false;
+    }
     m_file = m_making ? temporaryName(m_path, error) : m_path;
     if (m_file.empty())
         return false;
