@@ -249,32 +249,58 @@ TEST_F(CoverageTool, DrivesAcrossTheAntimeridianAndNearAPole)
     EXPECT_GT(std::stod(m[3]), 179.0) << "cells east of the line";
 }
 
-// A first run that fails once the map is begun leaves no map and no
-// SQLite side file: nothing a later run or tavrix-map could take for one.
+// A first run that fails once the map is begun, or finds nothing to map in
+// damaged logs, leaves no map and no SQLite side file: nothing a later run
+// or tavrix-map could take for one.
 TEST_F(CoverageTool, AFailedFirstRunLeavesNoFile)
 {
     const std::string a = writeDrive(path("a.KLF"), 14, 52.5, 13.4, 0.0002, 0.0003, 600);
     std::filesystem::create_directory(path("out"));
     const std::string m = path("out/m.gpkg");
+    std::ofstream(path("junk.KLF")) << "not a log at all\n";
+    std::ofstream(path("empty.KLF")).flush();
+    // The header and a record cut short: nothing whole, no fix.
+    std::filesystem::copy_file(a, path("cut.KLF"));
+    std::filesystem::resize_file(path("cut.KLF"), 100);
     const struct
     {
         const char* fault;
         std::string command;
+        int status;
     } cases[] = {
         // Reading at address 0 of a process's memory fails: a log that cannot be read.
-        {"a log that cannot be read", tool("klf-coverage") + " -o '" + m + "' '" + a + "' /proc/self/mem 2>&1"},
+        {"a log that cannot be read", tool("klf-coverage") + " -o '" + m + "' '" + a + "' /proc/self/mem 2>&1", 3},
         // 1 MB: more than the empty map, less than the log's cells; past it writes fail.
         {"a disk that refuses a write",
-         "trap '' XFSZ; ulimit -f 2000; exec " + tool("klf-coverage") + " -o '" + m + "' '" + a + "' 2>&1"},
+         "trap '' XFSZ; ulimit -f 2000; exec " + tool("klf-coverage") + " -o '" + m + "' '" + a + "' 2>&1", 3},
+        {"files that are not logs",
+         tool("klf-coverage") + " -o '" + m + "' '" + path("junk.KLF") + "' '" + path("empty.KLF") + "' 2>&1", 1},
+        {"a log cut before its first fix", tool("klf-coverage") + " -o '" + m + "' '" + path("cut.KLF") + "' 2>&1", 2},
     };
     for (const auto& c : cases) {
         const Ran r = run(c.command);
-        EXPECT_EQ(r.status, 3) << c.fault << "\n" << r.out;
+        EXPECT_EQ(r.status, c.status) << c.fault << "\n" << r.out;
         EXPECT_EQ(namesIn(path("out")), std::vector<std::string>()) << c.fault << "\n" << r.out;
     }
     const Ran made = coverage("-o '" + m + "' '" + a + "'");
     EXPECT_EQ(made.status, 0) << made.out;
     EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"});
+}
+
+// A file that is no log (no header, no record) counts as malformed, as in
+// klf-export, and becomes no drive of the map: its SHA-256 would mark it
+// as mapped.
+TEST_F(CoverageTool, AFileThatIsNoLogIsNoDriveOfTheMap)
+{
+    const std::string a = writeDrive(path("a.KLF"), 19, 52.5, 13.4, 0.0002, 0.0003, 30);
+    std::ofstream(path("junk.KLF")) << "not a log at all\n";
+    std::ofstream(path("empty.KLF")).flush();
+    const Ran r = coverage("-o '" + path("m.gpkg") + "' '" + path("junk.KLF") + "' '" + path("empty.KLF") + "' '" + a + "'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("empty.KLF: stopped: empty file, no header; not a log, nothing added"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 logs added, 0 skipped"), std::string::npos) << r.out;
+    const Ran drives = run("ogrinfo -ro -q '" + path("m.gpkg") + "' -sql \"SELECT group_concat(file_name) AS f FROM drives\"");
+    EXPECT_NE(drives.out.find("f (String) = a.KLF\n"), std::string::npos) << drives.out;
 }
 
 // A map that was there keeps every cell, and every byte, through a run

@@ -196,7 +196,7 @@ int main(int argc, char** argv)
             return g_interrupt == 0;
         });
         BackgroundBinner background(binner);
-        const DriveSummary summary = reader.read(log, background);
+        DriveSummary summary = reader.read(log, background);
         background.finish();
         doneBytes += ec ? 0 : size;
         bar.clear();
@@ -207,6 +207,23 @@ int main(int argc, char** argv)
             if (gpkg)
                 return kExitUsage;
             status = kExitUsage;
+            continue;
+        }
+        // A cut-off log outranks a malformed one, as in klf-export.
+        const auto damaged = [&status, &summary]() {
+            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+            if (status != kExitUsage)
+                status = std::max(status, damage);
+        };
+        // Not a header nor a record: no log, and no drive of the map.
+        if (!summary.hasHeader && summary.records == 0) {
+            if (summary.whole()) {
+                summary.status = DriveSummary::Status::Malformed;
+                summary.error = "empty file, no header"; // as klf-export says
+            }
+            std::fprintf(stderr, "klf-coverage: %s: stopped: %s; not a log, nothing added\n", log.c_str(),
+                         summary.error.c_str());
+            damaged();
             continue;
         }
         DriveCoverage& drive = binner.drive();
@@ -233,16 +250,19 @@ int main(int argc, char** argv)
         if (!summary.whole()) {
             std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
                          summary.error.c_str());
-            // A cut-off log outranks a malformed one, as in klf-export.
-            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
-            if (status != kExitUsage)
-                status = std::max(status, damage);
+            damaged();
         }
     }
     // Past this point the run completes; a second signal still kills it,
     // and a new map then stays under its temporary name.
     if (g_interrupt)
         return stop();
+    // A map this run was to make, with no cell to show from damaged logs or
+    // none: not made, rather than left empty to pass for one.
+    if (gpkg && gpkg->making() && store->cellRows() == 0 && status != kExitOk) {
+        std::fprintf(stderr, "klf-coverage: %s: not made: no cell to map\n", where.c_str());
+        return status;
+    }
     if (!store->finish(error)) {
         std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
         return kExitUsage;
