@@ -1,7 +1,7 @@
 // klf-coverage: .KLF logs binned into a coverage map per channel, in a
 // GeoPackage or a PostGIS database. See klf-coverage --help.
 //
-// Exit status: 0 every log was whole; 2 a log is malformed or cut off (what
+// Exit status: 0 every log was whole; 1 a log is malformed, 2 cut off (what
 // was whole is added, and where it stopped is said), as klf-export's; 3
 // usage or I/O error. A GeoPackage is written in one transaction: a run that
 // fails or is interrupted leaves it as it was, and a new one not at all.
@@ -78,7 +78,7 @@ void interrupted(int signal)
     g_interrupt = signal;
 }
 
-// Ctrl-C or a TERM stops the run between two steps, so that the map is
+// Ctrl-C, TERM or HUP stops the run between two steps, so that the map is
 // rolled back (or, new, taken away); a second one kills at once.
 void stopOnSignals()
 {
