@@ -8,10 +8,15 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -86,6 +91,32 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+// A free name for a new map beside path, hidden, ending as GDAL wants a
+// GeoPackage's name to end; empty with the reason when the folder refuses.
+std::string temporaryName(const std::string& path, std::string& error)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string pattern = folder + "/." + name + ".XXXXXX.gpkg";
+    const int fd = ::mkstemps(pattern.data(), 5);
+    if (fd < 0) {
+        error = std::string("cannot create the file: ") + std::strerror(errno);
+        return {};
+    }
+    // Found free, and let go again: GDAL makes only a file that is not there.
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return pattern;
+}
+
+// Removes a database file and the files SQLite keeps beside it.
+void removeDatabase(const std::string& file)
+{
+    for (const char* side : {"", "-journal", "-wal", "-shm"})
+        ::unlink((file + side).c_str());
+}
+
 } // namespace
 
 GpkgCoverageStore::GpkgCoverageStore(std::string path, Settings settings)
@@ -96,15 +127,41 @@ GpkgCoverageStore::GpkgCoverageStore(std::string path, Settings settings)
 
 GpkgCoverageStore::~GpkgCoverageStore()
 {
-    if (m_ds && m_inTransaction)
+    close();
+    // Not published: a run that made the map failed, and takes it away.
+    if (m_making && !m_file.empty())
+        removeDatabase(m_file);
+}
+
+void GpkgCoverageStore::close()
+{
+    if (!m_ds)
+        return;
+    // Rolling back and closing, GDAL stamps each layer written to with a
+    // change time: refused, as a failed run changes nothing.
+    if (auto* db = static_cast<sqlite3*>(m_ds->GetInternalHandle("SQLITE_HANDLE")))
+        sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    if (m_inTransaction)
         m_ds->RollbackTransaction();
+    m_inTransaction = false;
+    m_ds.reset();
+    CPLPopErrorHandler();
 }
 
 bool GpkgCoverageStore::open(std::string& error)
 {
     struct stat st{};
-    const bool exists = ::stat(m_path.c_str(), &st) == 0;
-    if (!exists) {
+    m_making = ::lstat(m_path.c_str(), &st) != 0;
+    // A new map takes its name without replacing what has it, a link too.
+    if (!m_making && S_ISLNK(st.st_mode) && ::stat(m_path.c_str(), &st) != 0) {
+        error = "a symbolic link to nothing: name the file it should lead to";
+        return false;
+    }
+    m_file = m_making ? temporaryName(m_path, error) : m_path;
+    if (m_file.empty())
+        return false;
+    if (m_making) {
         if (!create(error))
             return false;
         // GDAL makes a new layer's table at its first row, committing on
@@ -114,7 +171,7 @@ bool GpkgCoverageStore::open(std::string& error)
     }
     {
         const char* drivers[] = {"GPKG", nullptr};
-        m_ds.reset(GDALDataset::Open(m_path.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+        m_ds.reset(GDALDataset::Open(m_file.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
         if (!m_ds) {
             error = GdalSupport::lastError("not a GeoPackage");
             return false;
@@ -137,7 +194,7 @@ bool GpkgCoverageStore::create(std::string& error)
         error = "GDAL has no GeoPackage driver";
         return false;
     }
-    m_ds.reset(driver->Create(m_path.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+    m_ds.reset(driver->Create(m_file.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!m_ds) {
         error = GdalSupport::lastError("cannot create the file");
         return false;
@@ -496,5 +553,29 @@ bool GpkgCoverageStore::finish(std::string& error)
         error = GdalSupport::lastError("cannot close the file");
         return false;
     }
+    return publish(error);
+}
+
+bool GpkgCoverageStore::publish(std::string& error)
+{
+    if (!m_making)
+        return true;
+    // Never over a map another run made meanwhile: its logs would be lost.
+    int failed = ::renameat2(AT_FDCWD, m_file.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+    if (failed == EINVAL || failed == ENOSYS) {
+        // A file system without the flag: a second link does the same.
+        failed = ::link(m_file.c_str(), m_path.c_str()) == 0 ? 0 : errno;
+        if (!failed)
+            ::unlink(m_file.c_str());
+    }
+    if (failed == EEXIST) {
+        error = "another run made it meanwhile; run again to add these logs to it";
+        return false;
+    }
+    if (failed) {
+        error = std::string("cannot name the file: ") + std::strerror(failed);
+        return false;
+    }
+    m_file.clear();
     return true;
 }

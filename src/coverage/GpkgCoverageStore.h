@@ -17,7 +17,10 @@ struct sqlite3;
 // A coverage map in a GeoPackage file, for one machine. The cells already
 // in the file are read once; the drives added merge into them in memory,
 // and finish() writes what changed in one transaction, so a run that fails
-// leaves the file as it was.
+// leaves the file as it was. A new map is made under a temporary name in
+// the same folder and takes its own name only once finish() has written it
+// whole: a run that fails, or is killed, never leaves an empty or partial
+// map where the user looks for one.
 class GpkgCoverageStore : public CoverageStore
 {
 public:
@@ -29,11 +32,15 @@ public:
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cells.size() + m_cellRows; }
+    // Whether this run is making the map (it did not exist before).
+    bool making() const { return m_making; }
 
 private:
     bool create(std::string& error);
     bool load(std::string& error);
     bool writeCells(std::string& error);
+    bool publish(std::string& error);
+    void close();
 
     // A new map's spatial index, packed from its rows and written once they are in.
     struct PackedIndex
@@ -46,6 +53,8 @@ private:
     bool finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error);
 
     std::string m_path;
+    std::string m_file; // what GDAL writes: m_path, or a new map's temporary name until publish()
+    bool m_making = false;
     Settings m_settings;
     CoverageGrid m_grid;
     std::unique_ptr<GDALDataset> m_ds;

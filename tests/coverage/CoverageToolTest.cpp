@@ -3,10 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace CoverageTest;
 
@@ -37,6 +45,44 @@ protected:
             EXPECT_NEAR(got.mean, want.mean, 1e-9);
             EXPECT_EQ(got.drives, want.drives);
         }
+    }
+
+    // The names in a folder, hidden ones too: what a run left there.
+    static std::vector<std::string> namesIn(const std::string& folder)
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string bytesOf(const std::string& file)
+    {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // Runs klf-coverage on logs ending with a FIFO, and once it waits there
+    // sends it signal; the FIFO then ends, so the tool sees the signal first.
+    void interruptAtAFifo(const QStringList& args, int signal, QProcess& p)
+    {
+        const std::string fifo = path("hold.KLF");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        p.start(QString::fromStdString(tool("klf-coverage")), QStringList(args) << QString::fromStdString(fifo));
+        ASSERT_TRUE(p.waitForStarted(60000));
+        int writer = -1;
+        QElapsedTimer waited;
+        waited.start();
+        // Without a reader the FIFO refuses a writer that will not wait.
+        while ((writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO
+               && p.state() == QProcess::Running && waited.elapsed() < 60000)
+            p.waitForFinished(10);
+        ASSERT_GE(writer, 0) << p.readAllStandardError().toStdString();
+        ::kill(pid_t(p.processId()), signal);
+        ::close(writer);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        ::unlink(fifo.c_str());
     }
 
     QTemporaryDir dir;
@@ -201,6 +247,120 @@ TEST_F(CoverageTool, DrivesAcrossTheAntimeridianAndNearAPole)
     EXPECT_LE(std::stod(m[4]), 90.0);
     EXPECT_LT(std::stod(m[1]), -179.0) << "cells west of the line";
     EXPECT_GT(std::stod(m[3]), 179.0) << "cells east of the line";
+}
+
+// A first run that fails once the map is begun, or finds nothing to map in
+// damaged logs, leaves no map and no SQLite side file: nothing a later run
+// or tavrix-map could take for one.
+TEST_F(CoverageTool, AFailedFirstRunLeavesNoFile)
+{
+    const std::string a = writeDrive(path("a.KLF"), 14, 52.5, 13.4, 0.0002, 0.0003, 600);
+    std::filesystem::create_directory(path("out"));
+    const std::string m = path("out/m.gpkg");
+    std::ofstream(path("junk.KLF")) << "not a log at all\n";
+    std::ofstream(path("empty.KLF")).flush();
+    // The header and a record cut short: nothing whole, no fix.
+    std::filesystem::copy_file(a, path("cut.KLF"));
+    std::filesystem::resize_file(path("cut.KLF"), 100);
+    const struct
+    {
+        const char* fault;
+        std::string command;
+        int status;
+    } cases[] = {
+        // Reading at address 0 of a process's memory fails: a log that cannot be read.
+        {"a log that cannot be read", tool("klf-coverage") + " -o '" + m + "' '" + a + "' /proc/self/mem 2>&1", 3},
+        // 1 MB: more than the empty map, less than the log's cells; past it writes fail.
+        {"a disk that refuses a write",
+         "trap '' XFSZ; ulimit -f 2000; exec " + tool("klf-coverage") + " -o '" + m + "' '" + a + "' 2>&1", 3},
+        {"files that are not logs",
+         tool("klf-coverage") + " -o '" + m + "' '" + path("junk.KLF") + "' '" + path("empty.KLF") + "' 2>&1", 1},
+        {"a log cut before its first fix", tool("klf-coverage") + " -o '" + m + "' '" + path("cut.KLF") + "' 2>&1", 2},
+    };
+    for (const auto& c : cases) {
+        const Ran r = run(c.command);
+        EXPECT_EQ(r.status, c.status) << c.fault << "\n" << r.out;
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>()) << c.fault << "\n" << r.out;
+    }
+    const Ran made = coverage("-o '" + m + "' '" + a + "'");
+    EXPECT_EQ(made.status, 0) << made.out;
+    EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"});
+}
+
+// A file that is no log (no header, no record) counts as malformed, as in
+// klf-export, and becomes no drive of the map: its SHA-256 would mark it
+// as mapped.
+TEST_F(CoverageTool, AFileThatIsNoLogIsNoDriveOfTheMap)
+{
+    const std::string a = writeDrive(path("a.KLF"), 19, 52.5, 13.4, 0.0002, 0.0003, 30);
+    std::ofstream(path("junk.KLF")) << "not a log at all\n";
+    std::ofstream(path("empty.KLF")).flush();
+    const Ran r = coverage("-o '" + path("m.gpkg") + "' '" + path("junk.KLF") + "' '" + path("empty.KLF") + "' '" + a + "'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("empty.KLF: stopped: empty file, no header; not a log, nothing added"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 logs added, 0 skipped"), std::string::npos) << r.out;
+    const Ran drives = run("ogrinfo -ro -q '" + path("m.gpkg") + "' -sql \"SELECT group_concat(file_name) AS f FROM drives\"");
+    EXPECT_NE(drives.out.find("f (String) = a.KLF\n"), std::string::npos) << drives.out;
+}
+
+// A map that was there keeps every cell, and every byte, through a run
+// that fails after adding to it in memory.
+TEST_F(CoverageTool, AFailedRunLeavesAnExistingMapAsItWas)
+{
+    const std::string a = writeDrive(path("a.KLF"), 15, 52.5, 13.4, 0.0002, 0.0003, 60);
+    const std::string b = writeDrive(path("b.KLF"), 16, 52.51, 13.41, -0.0002, 0.0003, 600);
+    std::filesystem::create_directory(path("out"));
+    const std::string m = path("out/m.gpkg");
+    ASSERT_EQ(coverage("-o '" + m + "' '" + a + "'").status, 0);
+    const auto cells = mapFigures(m);
+    ASSERT_FALSE(cells.empty());
+    const std::string bytes = bytesOf(m);
+    const struct
+    {
+        const char* fault;
+        std::string command;
+    } cases[] = {
+        {"a log that cannot be read", tool("klf-coverage") + " -o '" + m + "' '" + b + "' /proc/self/mem 2>&1"},
+        {"a disk that refuses a write",
+         "trap '' XFSZ; ulimit -f 2000; exec " + tool("klf-coverage") + " -o '" + m + "' '" + b + "' 2>&1"},
+        {"another cell size", tool("klf-coverage") + " --cell 100 -o '" + m + "' '" + b + "' 2>&1"},
+    };
+    for (const auto& c : cases) {
+        const Ran r = run(c.command);
+        EXPECT_EQ(r.status, 3) << c.fault << "\n" << r.out;
+        EXPECT_TRUE(mapFigures(m) == cells) << c.fault;
+        EXPECT_TRUE(bytesOf(m) == bytes) << c.fault;
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"}) << c.fault;
+    }
+}
+
+// Ctrl-C or TERM during a run: a new map is not made, one that was there
+// is left as it was, and the tool ends by the signal, as the shell expects.
+TEST_F(CoverageTool, AnInterruptedRunLeavesNoNewMapAndAnExistingOneAsItWas)
+{
+    const std::string a = writeDrive(path("a.KLF"), 17, 52.5, 13.4, 0.0002, 0.0003, 60);
+    const std::string b = writeDrive(path("b.KLF"), 18, 52.51, 13.41, -0.0002, 0.0003, 60);
+    std::filesystem::create_directory(path("out"));
+    const std::string m = path("out/m.gpkg");
+    {
+        QProcess p;
+        interruptAtAFifo({"-o", QString::fromStdString(m), QString::fromStdString(a)}, SIGINT, p);
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        EXPECT_TRUE(p.readAllStandardError().contains("interrupted; " + QByteArray::fromStdString(m) + " not made"));
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>());
+    }
+    ASSERT_EQ(coverage("-o '" + m + "' '" + a + "'").status, 0);
+    const auto cells = mapFigures(m);
+    const std::string bytes = bytesOf(m);
+    {
+        QProcess p;
+        interruptAtAFifo({"-o", QString::fromStdString(m), QString::fromStdString(b)}, SIGTERM, p);
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+        EXPECT_TRUE(p.readAllStandardError().contains("interrupted; " + QByteArray::fromStdString(m) + " left as it was"));
+        EXPECT_TRUE(mapFigures(m) == cells);
+        EXPECT_TRUE(bytesOf(m) == bytes);
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"});
+    }
 }
 
 } // namespace

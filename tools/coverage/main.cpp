@@ -1,9 +1,10 @@
 // klf-coverage: .KLF logs binned into a coverage map per channel, in a
 // GeoPackage or a PostGIS database. See klf-coverage --help.
 //
-// Exit status: 0 every log was whole; 2 a log is malformed or cut off (what
+// Exit status: 0 every log was whole; 1 a log is malformed, 2 cut off (what
 // was whole is added, and where it stopped is said), as klf-export's; 3
-// usage or I/O error.
+// usage or I/O error. A GeoPackage is written in one transaction: a run that
+// fails or is interrupted leaves it as it was, and a new one not at all.
 
 #include "CoverageOptions.h"
 #include "coverage/BackgroundBinner.h"
@@ -15,6 +16,7 @@
 #include "platform/ProgressBar.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -69,6 +71,29 @@ bool collectLogs(const std::vector<std::string>& inputs, std::vector<std::string
     return true;
 }
 
+volatile std::sig_atomic_t g_interrupt = 0; // the signal that asked the run to stop
+
+void interrupted(int signal)
+{
+    g_interrupt = signal;
+}
+
+// Ctrl-C, TERM or HUP stops the run between two steps, so that the map is
+// rolled back (or, new, taken away); a second one kills at once.
+void stopOnSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = interrupted;
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // One ignored from the start (nohup, a script's background job) stays so.
+        struct sigaction before{};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
+}
+
 unsigned long long ull(uint64_t v)
 {
     return static_cast<unsigned long long>(v);
@@ -107,14 +132,30 @@ int main(int argc, char** argv)
     const CoverageStore::Settings settings{options.cellMetres, options.rangeMin, options.rangeMax};
     const std::string where = options.database.empty() ? options.output : std::string("the database");
     std::unique_ptr<CoverageStore> store;
-    if (options.database.empty())
+    GpkgCoverageStore* gpkg = nullptr; // all or nothing: one transaction for the run
+    if (options.database.empty()) {
         store = std::make_unique<GpkgCoverageStore>(options.output, settings);
-    else
+        gpkg = static_cast<GpkgCoverageStore*>(store.get());
+        stopOnSignals();
+    } else {
         store = std::make_unique<PgCoverageStore>(options.database, settings);
+    }
+    // Rolls the map back, or takes a new one away, and ends as the signal
+    // would have.
+    const auto stop = [&store, &gpkg, &where]() {
+        std::fprintf(stderr, "klf-coverage: interrupted; %s %s\n", where.c_str(),
+                     gpkg && gpkg->making() ? "not made" : "left as it was");
+        store.reset();
+        std::signal(g_interrupt, SIG_DFL);
+        std::raise(g_interrupt);
+        return kExitUsage;
+    };
     if (!store->open(error)) {
         std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
         return kExitUsage;
     }
+    if (g_interrupt)
+        return stop();
 
     const CoverageGrid grid(options.cellMetres);
     ProgressBar bar(stderr, "klf-coverage", totalBytes, ProgressBar::wanted(stderr, totalBytes));
@@ -127,9 +168,16 @@ int main(int argc, char** argv)
         const std::string sha = FileDigest::sha256(log, hashError);
         std::error_code ec;
         const uint64_t size = uint64_t(fs::file_size(log, ec));
+        if (g_interrupt) {
+            bar.clear();
+            return stop();
+        }
         if (sha.empty()) {
             bar.clear();
             std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(), hashError.c_str());
+            // The run's one transaction is given up: nothing of it is kept.
+            if (gpkg)
+                return kExitUsage;
             status = kExitUsage;
             continue;
         }
@@ -145,16 +193,37 @@ int main(int argc, char** argv)
         reader.setFilter(options.filter);
         reader.setProgress([&bar, doneBytes](uint64_t done, uint64_t) {
             bar.update(doneBytes + done);
-            return true;
+            return g_interrupt == 0;
         });
         BackgroundBinner background(binner);
-        const DriveSummary summary = reader.read(log, background);
+        DriveSummary summary = reader.read(log, background);
         background.finish();
         doneBytes += ec ? 0 : size;
         bar.clear();
+        if (g_interrupt)
+            return stop();
         if (summary.status == DriveSummary::Status::Unreadable) {
             std::fprintf(stderr, "klf-coverage: %s: %s\n", log.c_str(), summary.error.c_str());
+            if (gpkg)
+                return kExitUsage;
             status = kExitUsage;
+            continue;
+        }
+        // A cut-off log outranks a malformed one, as in klf-export.
+        const auto damaged = [&status, &summary]() {
+            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+            if (status != kExitUsage)
+                status = std::max(status, damage);
+        };
+        // Not a header nor a record: no log, and no drive of the map.
+        if (!summary.hasHeader && summary.records == 0) {
+            if (summary.whole()) {
+                summary.status = DriveSummary::Status::Malformed;
+                summary.error = "empty file, no header"; // as klf-export says
+            }
+            std::fprintf(stderr, "klf-coverage: %s: stopped: %s; not a log, nothing added\n", log.c_str(),
+                         summary.error.c_str());
+            damaged();
             continue;
         }
         DriveCoverage& drive = binner.drive();
@@ -181,11 +250,18 @@ int main(int argc, char** argv)
         if (!summary.whole()) {
             std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
                          summary.error.c_str());
-            // A cut-off log outranks a malformed one, as in klf-export.
-            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
-            if (status != kExitUsage)
-                status = std::max(status, damage);
+            damaged();
         }
+    }
+    // Past this point the run completes; a second signal still kills it,
+    // and a new map then stays under its temporary name.
+    if (g_interrupt)
+        return stop();
+    // A map this run was to make, with no cell to show from damaged logs or
+    // none: not made, rather than left empty to pass for one.
+    if (gpkg && gpkg->making() && store->cellRows() == 0 && status != kExitOk) {
+        std::fprintf(stderr, "klf-coverage: %s: not made: no cell to map\n", where.c_str());
+        return status;
     }
     if (!store->finish(error)) {
         std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
