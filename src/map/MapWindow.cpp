@@ -255,7 +255,10 @@ void MapWindow::buildStatus()
     m_coverageProgress = new QProgressBar(this);
     m_coverageProgress->setAccessibleName(tr("Reading the coverage map"));
     m_coverageProgress->setFormat(tr("Reading the coverage map %p%"));
-    m_coverageProgress->setMaximumWidth(260);
+    // Wide enough for its words on one line: the status bar would squeeze it.
+    m_coverageProgress->setMinimumWidth(m_coverageProgress->fontMetrics().horizontalAdvance(
+                                            m_coverageProgress->format().replace(QStringLiteral("%p"), QStringLiteral("100")))
+                                        + 40);
     m_coverageProgress->hide();
     statusBar()->addPermanentWidget(m_coverageProgress);
     m_coverageTimer = new QTimer(this);
