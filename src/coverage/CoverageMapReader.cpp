@@ -9,7 +9,14 @@
 #include <algorithm>
 #include <memory>
 
-bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells, std::string& error)
+namespace {
+// Cells between two progress reports: often enough for a bar, rarely enough
+// to cost nothing beside GDAL's own work per row.
+constexpr uint64_t kProgressEvery = 4096;
+}
+
+bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells, std::string& error,
+                             const Progress& progress)
 {
     GdalSupport::init();
     cells.clear();
@@ -35,6 +42,18 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
         error = "its cells layer lacks fields of a coverage map";
         return false;
     }
+    // A GeoPackage keeps its count; a source that would have to count says nothing.
+    const GIntBig counted = layer->GetFeatureCount(FALSE);
+    const uint64_t total = counted > 0 ? uint64_t(counted) : 0;
+    auto stopped = [&] {
+        if (!progress || progress(cells.size(), total))
+            return false;
+        cells.clear();
+        error = "stopped";
+        return true;
+    };
+    if (stopped())
+        return false;
     layer->ResetReading();
     for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f; f.reset(layer->GetNextFeature())) {
         Cell c;
@@ -55,6 +74,8 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
             g->getEnvelope(&e);
         c.bounds = {e.MinY, e.MaxY, e.MinX, e.MaxX};
         cells.push_back(c);
+        if (cells.size() % kProgressEvery == 0 && stopped())
+            return false;
     }
-    return true;
+    return !stopped();
 }

@@ -4,6 +4,7 @@
 #include "coverage/CoverageGrid.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,12 @@ public:
         int drives = 0;
     };
 
+    // Told the cells read so far and the cells the layer holds (0 when the
+    // source cannot say without counting); false stops the read.
+    using Progress = std::function<bool(uint64_t done, uint64_t total)>;
+
     // The cells layer of a GeoPackage (or any source GDAL opens); false
-    // with a reason when it is not a coverage map.
-    static bool read(const std::string& source, std::vector<Cell>& cells, std::string& error);
+    // with a reason when it is not a coverage map or the read was stopped.
+    static bool read(const std::string& source, std::vector<Cell>& cells, std::string& error,
+                     const Progress& progress = {});
 };

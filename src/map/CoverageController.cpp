@@ -1,14 +1,17 @@
 #include "CoverageController.h"
 
+#include "CoverageMapLoader.h"
 #include "CoveragePanel.h"
 #include "MapView.h"
 #include "TileMath.h"
 
 #include <QDockWidget>
 #include <QMainWindow>
+#include <QSignalBlocker>
 
 CoverageController::CoverageController(QMainWindow* window, MapView* view)
-    : QObject(window), m_view(view), m_panel(new CoveragePanel), m_dock(new QDockWidget(tr("Coverage"), window))
+    : QObject(window), m_view(view), m_panel(new CoveragePanel), m_dock(new QDockWidget(tr("Coverage"), window)),
+      m_loader(new CoverageMapLoader(this))
 {
     m_dock->setObjectName(QStringLiteral("coverageDock"));
     m_dock->setAccessibleName(tr("Coverage map"));
@@ -17,6 +20,7 @@ CoverageController::CoverageController(QMainWindow* window, MapView* view)
     m_dock->hide();
     connect(m_panel, &CoveragePanel::choiceChanged, this, &CoverageController::choiceChanged);
     connect(m_view, &MapView::clickedAt, this, &CoverageController::clicked);
+    connect(m_loader, &CoverageMapLoader::finished, this, &CoverageController::onRead);
 }
 
 bool CoverageController::isCoverageFile(const QString& path)
@@ -24,23 +28,48 @@ bool CoverageController::isCoverageFile(const QString& path)
     return path.endsWith(QLatin1String(".gpkg"), Qt::CaseInsensitive);
 }
 
-bool CoverageController::open(const QString& path, QString& error)
+void CoverageController::open(const QString& path)
 {
-    std::vector<CoverageMapReader::Cell> cells;
-    std::string why;
-    if (!CoverageMapReader::read(path.toStdString(), cells, why)) {
-        error = QString::fromStdString(why);
-        return false;
+    m_loader->start(path);
+}
+
+void CoverageController::cancel()
+{
+    m_loader->cancel();
+}
+
+bool CoverageController::reading() const
+{
+    return m_loader->running();
+}
+
+double CoverageController::progress() const
+{
+    return m_loader->progress();
+}
+
+void CoverageController::onRead()
+{
+    CoverageMapLoader::Result r = m_loader->takeResult();
+    if (!r.error.isEmpty()) {
+        emit opened(r.path, r.error);
+        return;
     }
-    m_layer.setCells(std::move(cells));
-    m_panel->setFrequencies(m_layer.frequencies());
+    // The view keeps pointing at m_layer: the read layer moves into it.
+    m_layer = std::move(r.layer);
+    {
+        // The choices go back to the first ones, which the read layer has:
+        // no pass over the cells for each box on the way.
+        const QSignalBlocker quiet(m_panel);
+        m_panel->setFrequencies(r.frequencies);
+    }
     m_panel->applyTo(m_layer);
     m_view->setCoverage(&m_layer);
     if (!m_layer.empty())
-        m_view->viewport().fit(m_layer.worldBounds());
+        m_view->viewport().fit(r.worldBounds);
     m_dock->show();
     m_view->update();
-    return true;
+    emit opened(r.path, QString());
 }
 
 void CoverageController::close()

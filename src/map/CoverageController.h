@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+class CoverageMapLoader;
 class CoveragePanel;
 class MapView;
 class QDockWidget;
@@ -18,8 +19,14 @@ class CoverageController : public QObject
 public:
     CoverageController(QMainWindow* window, MapView* view);
 
-    // False with a reason when the file is not a coverage map.
-    bool open(const QString& path, QString& error);
+    // Reads the map on a worker; `opened` says when it is drawn, or why not.
+    // A read still running is dropped.
+    void open(const QString& path);
+    // Drops a read still running: the user went on to another file.
+    void cancel();
+    bool reading() const;
+    // 0 to 1; below 0 while the map does not say how many cells it holds.
+    double progress() const;
     void close();
 
     const CoverageLayer& layer() const { return m_layer; }
@@ -28,7 +35,13 @@ public:
 
     static bool isCoverageFile(const QString& path);
 
+signals:
+    // The latest map asked for: drawn when `error` is empty, else why not
+    // (and the map drawn before stays).
+    void opened(const QString& path, const QString& error);
+
 private:
+    void onRead();
     void choiceChanged();
     void clicked(QPointF world);
 
@@ -36,4 +49,5 @@ private:
     CoverageLayer m_layer;
     CoveragePanel* m_panel;
     QDockWidget* m_dock;
+    CoverageMapLoader* m_loader;
 };

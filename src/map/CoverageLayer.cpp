@@ -23,18 +23,25 @@ void CoverageLayer::setCells(std::vector<CoverageMapReader::Cell> cells)
 
 void CoverageLayer::setFigure(Figure figure)
 {
+    // A choice that stays costs nothing: a map's cells run to hundreds of thousands.
+    if (m_figure == figure)
+        return;
     m_figure = figure;
     update();
 }
 
 void CoverageLayer::setReceiver(int receiver)
 {
+    if (m_receiver == receiver)
+        return;
     m_receiver = receiver;
     update();
 }
 
 void CoverageLayer::setFrequency(double mhz)
 {
+    if (m_frequency == mhz)
+        return;
     m_frequency = mhz;
     update();
 }

@@ -72,6 +72,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     m_split->setStretchFactor(1, 2);
     setCentralWidget(m_split);
     m_coverage = new CoverageController(this, m_view);
+    connect(m_coverage, &CoverageController::opened, this, &MapWindow::onCoverageOpened);
     m_loader = new DriveLoader(this);
     connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
     m_indexLoader = new DriveIndexLoader(this);
@@ -120,6 +121,7 @@ MapWindow::~MapWindow()
     stopLive();
     m_loader->cancel();
     m_indexLoader->cancel();
+    m_coverage->cancel();
 }
 
 void MapWindow::buildMenus()
@@ -250,6 +252,23 @@ void MapWindow::buildStatus()
     m_indexTimer = new QTimer(this);
     m_indexTimer->setInterval(100);
     connect(m_indexTimer, &QTimer::timeout, this, [this] { m_indexProgress->setValue(int(m_indexLoader->progress() * 1000)); });
+    m_coverageProgress = new QProgressBar(this);
+    m_coverageProgress->setAccessibleName(tr("Reading the coverage map"));
+    m_coverageProgress->setFormat(tr("Reading the coverage map %p%"));
+    // Wide enough for its words on one line: the status bar would squeeze it.
+    m_coverageProgress->setMinimumWidth(m_coverageProgress->fontMetrics().horizontalAdvance(
+                                            m_coverageProgress->format().replace(QStringLiteral("%p"), QStringLiteral("100")))
+                                        + 40);
+    m_coverageProgress->hide();
+    statusBar()->addPermanentWidget(m_coverageProgress);
+    m_coverageTimer = new QTimer(this);
+    m_coverageTimer->setInterval(100);
+    connect(m_coverageTimer, &QTimer::timeout, this, [this] {
+        const double done = m_coverage->progress();
+        // A map that does not say how many cells it holds shows a busy bar.
+        m_coverageProgress->setRange(0, done < 0 ? 0 : 1000);
+        m_coverageProgress->setValue(done < 0 ? 0 : int(done * 1000));
+    });
     m_clock.start();
     m_messageTimer = new QTimer(this);
     m_messageTimer->setSingleShot(true);
@@ -395,20 +414,39 @@ void MapWindow::onLivePoint(const LivePointFeed::Point& p)
     updateInfo();
 }
 
-bool MapWindow::openCoverage(const QString& path)
+void MapWindow::openCoverage(const QString& path)
 {
-    QString error;
-    if (!m_coverage->open(path, error)) {
+    m_coverage->open(path);
+    m_coverageProgress->setRange(0, 1000);
+    m_coverageProgress->setValue(0);
+    m_coverageProgress->show();
+    m_coverageTimer->start();
+}
+
+void MapWindow::onCoverageOpened(const QString& path, const QString& error)
+{
+    m_coverageTimer->stop();
+    m_coverageProgress->hide();
+    if (!error.isEmpty()) {
         say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 10000);
-        return false;
+        return;
     }
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
-    return true;
+}
+
+// A coverage map still being read when a drive is opened would draw over
+// the drive and move the view away from it: the drive, opened later, wins.
+void MapWindow::dropCoverageRead()
+{
+    m_coverage->cancel();
+    m_coverageTimer->stop();
+    m_coverageProgress->hide();
 }
 
 void MapWindow::openDrive(const QString& path)
 {
     stopLive();
+    dropCoverageRead();
     m_drivePath = path;
     m_driveBar->show();
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
@@ -592,5 +630,6 @@ void MapWindow::closeEvent(QCloseEvent* e)
     stopLive();
     m_loader->cancel();
     m_indexLoader->cancel();
+    m_coverage->cancel();
     e->accept();
 }

@@ -67,8 +67,9 @@ public:
     bool live() const;
     // Reads a drive; `finished` on the loader says when it is drawn.
     void openDrive(const QString& path);
-    // Draws a coverage map made by klf-coverage; false when it is not one.
-    bool openCoverage(const QString& path);
+    // Reads a coverage map made by klf-coverage and draws it; `opened` on
+    // coverage() says when, or why not.
+    void openCoverage(const QString& path);
     CoverageController* coverage() const { return m_coverage; }
     bool exportImage(const QString& path);
     bool useMbTiles(const QString& path);
@@ -85,6 +86,8 @@ private:
     void onLivePoint(const LivePointFeed::Point& point);
     void onDriveLoaded();
     void onDriveIndexed();
+    void onCoverageOpened(const QString& path, const QString& error);
+    void dropCoverageRead();
     void onCursorMoved(uint64_t record);
     void onPointSelected();
     void reloadDrive();
@@ -113,6 +116,8 @@ private:
     DriveIndexLoader* m_indexLoader = nullptr;
     QProgressBar* m_indexProgress = nullptr;
     QTimer* m_indexTimer = nullptr;
+    QProgressBar* m_coverageProgress = nullptr;
+    QTimer* m_coverageTimer = nullptr;
 
     QAction* m_liveAction = nullptr;
     QAction* m_followAction = nullptr;

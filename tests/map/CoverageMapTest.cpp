@@ -1,10 +1,14 @@
 // Coverage maps in tavrix-map: a map written by the GeoPackage store, read
 // back, filtered, drawn and clicked, offscreen.
+#include "coverage/GdalSupport.h"
 #include "coverage/GpkgCoverageStore.h"
+#include "drive/DriveTestLog.h"
 #include "gps/MapTestSupport.h"
 #include "map/CoverageController.h"
 #include "map/CoverageLayer.h"
+#include "map/CoverageMapLoader.h"
 #include "map/CoveragePanel.h"
+#include "map/EventWait.h"
 #include "map/MapView.h"
 #include "map/MapWindow.h"
 #include "map/TileMath.h"
@@ -12,7 +16,13 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <gdal_priv.h>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +30,30 @@ namespace {
 
 constexpr double kLat = 50.0875, kLon = 14.4213; // a driven cell
 constexpr double kF1 = 851.0125, kF2 = 851.0375;  // MHz
+
+// A map of cells in a square of side × side, one frequency, R1: big enough
+// at a few hundred on a side that a read is still running when the test acts.
+std::string writeSquare(const std::string& path, int side, double mhz)
+{
+    const CoverageGrid grid(50);
+    DriveCoverage d;
+    d.fileName = "square.KLF";
+    d.sha256 = "01";
+    d.route = {{kLat, kLon}, {kLat + 0.01, kLon}};
+    const CoverageGrid::Cell origin = grid.cellOf(kLat, kLon);
+    for (int r = 0; r < side; ++r)
+        for (int c = 0; c < side; ++c) {
+            auto& rec = d.cells.at({CoverageGrid::key({origin.row + r, origin.column + c}), CoverageCells::frequencyKey(mhz), 0});
+            rec.histogram.add(-70 - (r + c) % 40);
+            rec.drives = 1;
+        }
+    GpkgCoverageStore store(path, CoverageStore::Settings{});
+    std::string error;
+    bool already = false;
+    if (!store.open(error) || !store.add(std::move(d), already, error) || !store.finish(error))
+        ADD_FAILURE() << error;
+    return path;
+}
 
 class CoverageMap : public ::testing::Test
 {
@@ -51,6 +85,7 @@ protected:
     }
 
     std::string path() const { return dir.filePath(QStringLiteral("map.gpkg")).toStdString(); }
+    QString mapPath() const { return QString::fromStdString(path()); }
 
     CoverageLayer layer() const
     {
@@ -62,7 +97,38 @@ protected:
         return l;
     }
 
+    MapWindow::Options options() const
+    {
+        MapWindow::Options o;
+        o.settingsFile = dir.filePath(QStringLiteral("map.ini"));
+        o.grid = true;
+        o.poll = true;
+        // Never the program's own map block, which end-to-end tests may be using.
+        o.blockName = QString::fromStdString(uniqueBlockName("coverage"));
+        return o;
+    }
+
     QTemporaryDir dir;
+};
+
+QProgressBar* readingBar(const MapWindow& window)
+{
+    for (QProgressBar* b : window.findChildren<QProgressBar*>())
+        if (b->accessibleName() == QStringLiteral("Reading the coverage map"))
+            return b;
+    return nullptr;
+}
+
+// What a window's coverage controller said, in order.
+struct Opened
+{
+    explicit Opened(CoverageController* c)
+    {
+        QObject::connect(c, &CoverageController::opened, c, [this](const QString& path, const QString& error) {
+            said.push_back({path, error});
+        });
+    }
+    std::vector<std::pair<QString, QString>> said; // path, error
 };
 
 TEST_F(CoverageMap, ReceiverAndFrequencyChoicesFilterTheCells)
@@ -99,17 +165,20 @@ TEST_F(CoverageMap, AClickListsEveryFrequencyOfTheCellAndNothingWhereNotDriven)
 // and leaves the ground around it bare; the choices and a click work.
 TEST_F(CoverageMap, TheWindowDrawsFiltersAndDescribesTheCells)
 {
-    MapWindow::Options o;
-    o.settingsFile = dir.filePath(QStringLiteral("map.ini"));
-    o.grid = true;
-    o.poll = true;
-    // Never the program's own map block, which end-to-end tests may be using.
-    o.blockName = QString::fromStdString(uniqueBlockName("coverage"));
-    MapWindow window(o);
+    MapWindow window(options());
     window.resize(900, 700);
     window.show();
-    ASSERT_TRUE(window.openCoverage(QString::fromStdString(path())));
-    EXPECT_FALSE(window.openCoverage(dir.filePath(QStringLiteral("missing.gpkg"))));
+    Opened opened(window.coverage());
+    window.openCoverage(mapPath());
+    // The read runs on a worker; the window says so meanwhile.
+    QProgressBar* reading = readingBar(window);
+    ASSERT_TRUE(reading);
+    EXPECT_TRUE(reading->isVisibleTo(&window));
+    ASSERT_TRUE(until([&] { return !opened.said.empty(); }, 30000));
+    ASSERT_EQ(opened.said.size(), 1u);
+    EXPECT_EQ(opened.said[0], std::make_pair(mapPath(), QString()));
+    EXPECT_FALSE(reading->isVisibleTo(&window));
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("map.gpkg"))) << window.windowTitle().toStdString();
     CoverageController* c = window.coverage();
     EXPECT_TRUE(c->dock()->isVisibleTo(&window));
     for (QComboBox* box : {c->panel()->figureBox(), c->panel()->receiverBox(), c->panel()->frequencyBox()})
@@ -139,6 +208,138 @@ TEST_F(CoverageMap, TheWindowDrawsFiltersAndDescribesTheCells)
     EXPECT_TRUE(text.contains(QStringLiteral("851.0125 MHz R2: median -110 dBm"))) << text.toStdString();
     emit view->clickedAt(TileMath::worldFromGeo(kLat - 0.01, kLon));
     EXPECT_EQ(c->panel()->findChild<QPlainTextEdit*>()->toPlainText(), QStringLiteral("Not driven."));
+}
+
+// The reader stops when told to, and says so: the window drops a read when
+// the user goes on to another file.
+TEST_F(CoverageMap, AReadToldToStopStopsWithNoCells)
+{
+    std::vector<CoverageMapReader::Cell> cells;
+    std::string error;
+    std::vector<std::pair<uint64_t, uint64_t>> told;
+    EXPECT_TRUE(CoverageMapReader::read(path(), cells, error, [&](uint64_t done, uint64_t total) {
+        told.push_back({done, total});
+        return true;
+    }));
+    EXPECT_EQ(cells.size(), 4u);
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), std::make_pair(uint64_t(4), uint64_t(4)));
+    EXPECT_FALSE(CoverageMapReader::read(path(), cells, error, [](uint64_t, uint64_t) { return false; }));
+    EXPECT_TRUE(cells.empty());
+    EXPECT_FALSE(error.empty());
+}
+
+// A failed read says why in the status bar; the map drawn before stays.
+TEST_F(CoverageMap, AFailedReadSaysWhyAndKeepsTheMapShown)
+{
+    const QString text = dir.filePath(QStringLiteral("notes.gpkg"));
+    {
+        QFile f(text);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a GeoPackage\n");
+    }
+    const QString empty = dir.filePath(QStringLiteral("empty.gpkg")); // GDAL opens it: no cells layer
+    {
+        GdalSupport::init();
+        GDALDriver* gpkg = GetGDALDriverManager()->GetDriverByName("GPKG");
+        ASSERT_TRUE(gpkg);
+        std::unique_ptr<GDALDataset> ds(gpkg->Create(empty.toUtf8().constData(), 0, 0, 0, GDT_Unknown, nullptr));
+        ASSERT_TRUE(ds);
+        ASSERT_TRUE(ds->CreateLayer("routes", nullptr, wkbLineString, nullptr));
+    }
+    MapWindow window(options());
+    Opened opened(window.coverage());
+    window.openCoverage(mapPath());
+    ASSERT_TRUE(until([&] { return opened.said.size() == 1; }, 30000));
+    const QString title = window.windowTitle();
+    for (const QString& bad : {dir.filePath(QStringLiteral("missing.gpkg")), text, empty}) {
+        const size_t before = opened.said.size();
+        window.openCoverage(bad);
+        ASSERT_TRUE(until([&] { return opened.said.size() == before + 1; }, 30000)) << bad.toStdString();
+        EXPECT_EQ(opened.said.back().first, bad);
+        EXPECT_FALSE(opened.said.back().second.isEmpty()) << bad.toStdString();
+        EXPECT_EQ(window.statusMessage(), QStringLiteral("Could not open %1: %2").arg(bad, opened.said.back().second));
+        EXPECT_FALSE(readingBar(window)->isVisibleTo(&window));
+        EXPECT_EQ(window.coverage()->layer().shownCells(), 2u) << bad.toStdString();
+        EXPECT_EQ(window.windowTitle(), title);
+    }
+    EXPECT_TRUE(opened.said.back().second.contains(QStringLiteral("not a coverage map"))) << opened.said.back().second.toStdString();
+}
+
+// The latest file asked for wins: a map still being read when another map
+// or a drive is opened is dropped, whichever read ends first.
+TEST_F(CoverageMap, ANewerFileWinsOverAMapStillBeingRead)
+{
+    const QString big = QString::fromStdString(writeSquare(dir.filePath(QStringLiteral("big.gpkg")).toStdString(), 300, kF2));
+    MapWindow window(options());
+    Opened opened(window.coverage());
+    window.openCoverage(big);
+    window.openCoverage(mapPath());
+    ASSERT_TRUE(until([&] { return !opened.said.empty(); }, 30000));
+    ASSERT_TRUE(until([&] { return !window.coverage()->reading(); }, 30000));
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(opened.said.size(), 1u) << "the dropped read says nothing";
+    EXPECT_EQ(opened.said[0], std::make_pair(mapPath(), QString()));
+    EXPECT_EQ(window.coverage()->layer().frequencies(), (std::vector<double>{kF1, kF2}));
+
+    // A drive opened while a map is read: the map never comes.
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.5005, -74.3985, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    bool driven = false;
+    QObject::connect(window.loader(), &DriveLoader::finished, &window, [&] { driven = true; });
+    window.openCoverage(big);
+    window.openDrive(drive);
+    EXPECT_FALSE(readingBar(window)->isVisibleTo(&window));
+    ASSERT_TRUE(until([&] { return driven && !window.coverage()->reading(); }, 30000));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(opened.said.size(), 1u);
+    EXPECT_EQ(window.coverage()->layer().frequencies(), (std::vector<double>{kF1, kF2})) << "still the map read before";
+}
+
+// Closing the window while a big map is read drops the read: nothing comes
+// of it after, and the window goes with its worker joined.
+TEST_F(CoverageMap, ClosingTheWindowDuringAReadDropsItAndJoinsTheWorker)
+{
+    const QString big = QString::fromStdString(writeSquare(dir.filePath(QStringLiteral("big.gpkg")).toStdString(), 300, kF2));
+    auto window = std::make_unique<MapWindow>(options());
+    window->show();
+    Opened opened(window->coverage());
+    window->openCoverage(big);
+    ASSERT_TRUE(until([&] { return window->coverage()->progress() > 0 || !opened.said.empty(); }, 30000));
+    // A machine under load may read it whole before the test closes the window.
+    const size_t ended = opened.said.size();
+    EXPECT_TRUE(window->close());
+    ASSERT_TRUE(until([&] { return !window->coverage()->reading(); }, 30000));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(opened.said.size(), ended);
+    EXPECT_EQ(window->coverage()->layer().empty(), ended == 0);
+    window.reset();
+}
+
+// The loader on its own: the layer comes ready, with the map's frequencies,
+// bounds and the progress at its end.
+TEST_F(CoverageMap, TheLoaderHandsOverTheLayerReady)
+{
+    const QString square = QString::fromStdString(writeSquare(dir.filePath(QStringLiteral("sq.gpkg")).toStdString(), 3, kF2));
+    CoverageMapLoader loader;
+    int finished = 0;
+    QObject::connect(&loader, &CoverageMapLoader::finished, [&] { ++finished; });
+    loader.start(square);
+    ASSERT_TRUE(until([&] { return finished == 1; }, 30000));
+    CoverageMapLoader::Result r = loader.takeResult();
+    EXPECT_EQ(r.path, square);
+    EXPECT_TRUE(r.error.isEmpty()) << r.error.toStdString();
+    EXPECT_EQ(r.layer.shownCells(), 9u);
+    EXPECT_EQ(r.frequencies, std::vector<double>{kF2});
+    EXPECT_TRUE(r.worldBounds.contains(TileMath::worldFromGeo(kLat + 0.0001, kLon + 0.0001)));
+    EXPECT_DOUBLE_EQ(loader.progress(), 1.0);
+
+    loader.start(square);
+    loader.cancel();
+    ASSERT_TRUE(until([&] { return !loader.running(); }, 30000));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(finished, 1) << "a cancelled read says nothing";
 }
 
 } // namespace

@@ -83,6 +83,37 @@ TEST(MapTool, ARecordedDriveBecomesAScreenshot)
     EXPECT_GT(red, 20) << "the dot at the range's maximum";
 }
 
+// A coverage map klf-coverage made is read on a worker; the picture is taken
+// once its cells are drawn.
+TEST(MapTool, ACoverageMapBecomesAScreenshot)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03).gps(40.5000, -74.4000, 0);
+    for (int s = 1; s <= 20; ++s)
+        log.table({{0, 4, -50}}).gps(40.5000 + 0.0002 * s, -74.4000, s % 60);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString map = dir.filePath(QStringLiteral("c.gpkg"));
+    QProcess coverage;
+    coverage.start(QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR")) + QStringLiteral("/klf-coverage"),
+                   {QStringLiteral("-o"), map, drive});
+    ASSERT_TRUE(coverage.waitForFinished(30000));
+    ASSERT_EQ(coverage.exitCode(), 0) << coverage.readAllStandardError().toStdString();
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const Finished r = run({QStringLiteral("--grid"), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+                            QStringLiteral("--screenshot"), png, map});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QImage shot(png);
+    ASSERT_FALSE(shot.isNull());
+    int reddish = 0; // -50 dBm, red at the palette's top, seen through the cells' alpha
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            reddish += c.red() > 200 && c.green() < 120 && c.blue() < 120;
+        }
+    EXPECT_GT(reddish, 20) << "the cells at the range's maximum";
+}
+
 TEST(MapTool, ALivePointBecomesAScreenshot)
 {
     QTemporaryDir dir;
@@ -150,6 +181,10 @@ TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a database");
     junk.close();
+    QFile notMap(dir.filePath(QStringLiteral("junk.gpkg")));
+    ASSERT_TRUE(notMap.open(QIODevice::WriteOnly));
+    notMap.write("not a coverage map");
+    notMap.close();
     DriveTestLog log;
     log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.501, -74.399, 4);
     const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
@@ -162,6 +197,7 @@ TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
         {{dir.filePath(QStringLiteral("empty.KLF"))}, QStringLiteral("empty.KLF")},
         {{dir.path()}, dir.path()},
         {{QStringLiteral("--mbtiles"), junk.fileName(), drive}, QStringLiteral("junk.mbtiles")},
+        {{notMap.fileName()}, QStringLiteral("junk.gpkg")}, // found out on the worker, once the window runs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -157,12 +158,23 @@ int main(int argc, char** argv)
         QCoreApplication::exit(saved ? 0 : kExitCannotOpen);
     };
     if (!files.isEmpty() && CoverageController::isCoverageFile(files.first())) {
-        if (!window.openCoverage(files.first())) {
-            std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n", qPrintable(files.first()));
-            return kExitCannotOpen;
-        }
-        if (!shot.isEmpty())
-            QTimer::singleShot(0, &window, saveAndQuit);
+        // Only the map of the command line ends the run: one opened later
+        // from the window is the user's to read or not.
+        auto first = std::make_shared<QMetaObject::Connection>();
+        *first = QObject::connect(window.coverage(), &CoverageController::opened, &window,
+                                  [&, first](const QString& path, const QString& error) {
+            QObject::disconnect(*first);
+            if (path != files.first())
+                return;
+            if (!error.isEmpty()) {
+                std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n",
+                             qPrintable(path));
+                QCoreApplication::exit(kExitCannotOpen);
+            } else if (!shot.isEmpty()) {
+                saveAndQuit();
+            }
+        });
+        window.openCoverage(files.first());
     } else if (!files.isEmpty()) {
         if (!shot.isEmpty())
             QObject::connect(window.loader(), &DriveLoader::finished, &window, saveAndQuit, Qt::QueuedConnection);
