@@ -284,6 +284,12 @@ bool GpkgCoverageStore::load(std::string& error)
         error = "the cells layer lacks fields of a coverage map";
         return false;
     }
+    // Only what the merge reads: a cell's figures and polygon follow from
+    // its histogram and its place.
+    const char* derived[] = {"OGR_GEOMETRY", "count", "min_dbm", "max_dbm", "p10_dbm", "median_dbm", "p90_dbm", "mean_dbm",
+                             nullptr};
+    cells->SetIgnoredFields(derived);
+    m_fids.reserve(size_t(std::max<GIntBig>(0, cells->GetFeatureCount(FALSE))));
     cells->ResetReading();
     for (std::unique_ptr<OGRFeature> f(cells->GetNextFeature()); f; f.reset(cells->GetNextFeature())) {
         const CoverageCells::Key key{CoverageGrid::key({f->GetFieldAsInteger(iRow), f->GetFieldAsInteger(iCol)}),
@@ -299,6 +305,7 @@ bool GpkgCoverageStore::load(std::string& error)
         r.lastMs = GdalSupport::time(*f, iLast);
         m_fids[key] = f->GetFID();
     }
+    cells->SetIgnoredFields(nullptr);
     return true;
 }
 
