@@ -42,14 +42,16 @@ private:
     bool publish(std::string& error);
     void close();
 
-    // A new map's spatial index, packed from its rows and written once they are in.
+    // A spatial index packed from the rows and written once they are in: a
+    // new map's, or one packed again over all rows when many are new.
     struct PackedIndex
     {
         size_t nodeBytes = 0; // 0: the rows go in through the index's triggers
+        bool rebuild = false; // its entries are emptied and all rows packed
         std::vector<std::string> triggers; // dropped meanwhile, made again after
         sqlite3* db = nullptr; // GDAL's connection to the file
     };
-    bool startPackedIndex(PackedIndex& packed, std::string& error);
+    bool startPackedIndex(PackedIndex& packed, bool rebuild, std::string& error);
     bool finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error);
 
     std::string m_path;

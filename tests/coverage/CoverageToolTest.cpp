@@ -153,9 +153,12 @@ TEST_F(CoverageTool, MergingARunLaterEqualsBinningAllAtOnce)
     EXPECT_GT(shared, 0) << "the drives should overlap";
 }
 
-// A new map's index is packed in one pass and later rows go in through its
-// triggers: after either, SQLite finds the index whole, each row's entry
-// encloses its cell, and the triggers are those GDAL gives every layer.
+// A new map's index is packed in one pass; a run adding many rows to a map
+// packs it again over all rows, and a run adding a few sends them through
+// its triggers: after each, SQLite finds the index whole, each row's entry
+// is the one GDAL writes for it (that of a copy GDAL indexes itself), the
+// triggers are those GDAL gives every layer, and a spatial filter finds
+// the cells.
 TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
 {
     const std::string m = path("m.gpkg");
@@ -166,7 +169,9 @@ TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
     };
     const std::string a = writeDrive(path("a.KLF"), 12, 45.0, 7.0, 0.0005, 0.0002, 400);
     const std::string b = writeDrive(path("b.KLF"), 13, 45.1, 7.04, -0.0005, 0.0001, 400);
-    for (const std::string& log : {a, b}) {
+    const std::string c = writeDrive(path("c.KLF"), 15, 45.0, 7.0, 0.0005, 0.0002, 20);
+    const std::string entries = "SELECT id, minx, maxx, miny, maxy FROM rtree_cells_geom ORDER BY id";
+    for (const std::string& log : {a, b, c}) {
         ASSERT_EQ(coverage("-o '" + m + "' '" + log + "'").status, 0);
         const std::string rows = value("SELECT count(*) FROM cells");
         ASSERT_GT(std::stoi(rows), 51 * 51) << "a tree of three levels";
@@ -179,6 +184,19 @@ TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
                         " WHERE type = 'trigger' AND name LIKE 'rtree_cells_geom_%' ORDER BY name)"),
                   value("SELECT group_concat(substr(name, 18), ' ') FROM (SELECT name FROM sqlite_master"
                         " WHERE type = 'trigger' AND name LIKE 'rtree_routes_geom_%' ORDER BY name)"));
+        const std::string copy = path("copy.gpkg");
+        std::filesystem::remove(copy);
+        const Ran copied = run("ogr2ogr -f GPKG -preserve_fid '" + copy + "' '" + m + "' cells 2>&1");
+        ASSERT_EQ(copied.status, 0) << copied.out;
+        const Ran ours = run("ogrinfo -ro -q '" + m + "' -sql '" + entries + "'");
+        const Ran gdals = run("ogrinfo -ro -q '" + copy + "' -sql '" + entries + "'");
+        ASSERT_EQ(ours.status, 0);
+        EXPECT_TRUE(ours.out == gdals.out) << "the index's entries differ from those GDAL writes";
+        const std::string near = value("SELECT count(*) FROM cells WHERE ST_MaxX(geom) >= 7.0004 AND ST_MinX(geom) <= 7.0013"
+                                       " AND ST_MaxY(geom) >= 45.0007 AND ST_MinY(geom) <= 45.0021");
+        ASSERT_NE(near, "0");
+        const Ran filtered = run("ogrinfo -ro -so '" + m + "' cells -spat 7.0004 45.0007 7.0013 45.0021");
+        EXPECT_NE(filtered.out.find("Feature Count: " + near + "\n"), std::string::npos) << filtered.out;
     }
     EXPECT_NE(value("SELECT count(*) FROM cells WHERE drives = 2"), "0") << "the drives should overlap";
 }
