@@ -1,15 +1,11 @@
 #pragma once
 
+#include "BackgroundRun.h"
 #include "CoverageLayer.h"
 
 #include <QObject>
 #include <QRectF>
 #include <QString>
-#include <QThread>
-
-#include <atomic>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 // Reads a coverage map on a worker thread, so a map of hundreds of thousands
@@ -36,24 +32,15 @@ public:
     void start(const QString& path);
     // Stops a running read and drops a result not yet taken: a newer file came.
     void cancel();
-    bool running() const;
+    bool running() const { return m_run.running(); }
     // 0 to 1; below 0 while the map does not say how many cells it holds.
-    double progress() const { return m_progress.load(); }
+    double progress() const { return m_run.progress(); }
     Result takeResult();
 
 signals:
     void finished();
 
 private:
-    // QThread::wait, then m_resultMutex: the read's last step is under it, so
-    // everything the read did is ordered before the caller's next step for
-    // thread checkers too (Qt's join is invisible to them).
-    void join();
-
-    std::unique_ptr<QThread> m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<double> m_progress{0};
-    std::mutex m_resultMutex;
-    Result m_result;      // under m_resultMutex
-    int m_generation = 0; // of the latest start, or the cancel after it
+    Result m_result; // under m_run.resultMutex()
+    BackgroundRun m_run; // after what the read writes: joined before it goes
 };

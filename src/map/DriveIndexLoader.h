@@ -1,14 +1,11 @@
 #pragma once
 
+#include "BackgroundRun.h"
 #include "drive/DriveIndex.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
-
-#include <atomic>
 #include <memory>
-#include <mutex>
 
 // Builds a drive's index on a worker thread, so a long log does not freeze
 // the window: it shows the progress, and the waterfall comes once the index
@@ -22,9 +19,9 @@ public:
     ~DriveIndexLoader() override; // cancels and joins a running build
 
     void start(const QString& path);
-    void cancel();
-    bool running() const;
-    double progress() const { return m_progress.load(); } // 0 to 1
+    void cancel() { m_run.stop(); }
+    bool running() const { return m_run.running(); }
+    double progress() const { return m_run.progress(); } // 0 to 1
     // The index built, or null when the build was cancelled or the log could not be read.
     std::shared_ptr<const DriveIndex> takeIndex();
     // Why there is no index; empty when there is one.
@@ -34,16 +31,7 @@ signals:
     void finished();
 
 private:
-    // QThread::wait, then m_resultMutex: the build's last step is under it, so
-    // everything it did is ordered before the caller's next step for thread
-    // checkers too.
-    void join();
-
-    std::unique_ptr<QThread> m_thread;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<double> m_progress{0};
-    mutable std::mutex m_resultMutex;
-    std::shared_ptr<const DriveIndex> m_index; // under m_resultMutex
-    QString m_error;                           // under m_resultMutex
-    int m_generation = 0;                      // of the latest start
+    std::shared_ptr<const DriveIndex> m_index; // under m_run.resultMutex()
+    QString m_error;                           // under m_run.resultMutex()
+    BackgroundRun m_run; // after what the build writes: joined before it goes
 };

@@ -93,19 +93,7 @@ DriveLoader::DriveLoader(QObject* parent)
 {
 }
 
-DriveLoader::~DriveLoader()
-{
-    cancel();
-    join();
-}
-
-void DriveLoader::join()
-{
-    if (!m_thread)
-        return;
-    m_thread->wait();
-    std::lock_guard lock(m_resultMutex);
-}
+DriveLoader::~DriveLoader() = default;
 
 DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice, const RssiPalette& palette,
                                       const std::function<bool(double)>& progress)
@@ -130,41 +118,20 @@ DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice,
 
 void DriveLoader::start(const QString& path, const Choice& choice, const RssiPalette& palette)
 {
-    cancel();
-    join();
-    m_cancel = false;
-    m_progress = 0;
-    const int generation = ++m_generation;
-    m_thread.reset(QThread::create([this, path, choice, palette] {
-        Result r = load(path, choice, palette, [this](double done) {
-            m_progress = done;
-            return !m_cancel.load();
+    // A read replaced by a newer one still finishes, but says nothing.
+    m_run.start(this, [this, path, choice, palette](const BackgroundRun::Control& control) {
+        Result r = load(path, choice, palette, [&control](double done) {
+            control.progress = done;
+            return !control.stopped();
         });
-        std::lock_guard lock(m_resultMutex);
+        std::lock_guard lock(m_run.resultMutex());
         m_result = std::move(r);
-    }));
-    // Queued: the window thread takes the result once the read is over. A
-    // read replaced by a newer one still finishes, but says nothing.
-    connect(m_thread.get(), &QThread::finished, this, [this, generation] {
-        if (generation == m_generation)
-            emit finished();
-    }, Qt::QueuedConnection);
-    m_thread->start();
-}
-
-void DriveLoader::cancel()
-{
-    m_cancel = true;
-}
-
-bool DriveLoader::running() const
-{
-    return m_thread && m_thread->isRunning();
+    }, [this] { emit finished(); });
 }
 
 DriveLoader::Result DriveLoader::takeResult()
 {
-    join();
-    std::lock_guard lock(m_resultMutex);
+    m_run.join();
+    std::lock_guard lock(m_run.resultMutex());
     return std::move(m_result);
 }

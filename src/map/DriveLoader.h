@@ -1,16 +1,13 @@
 #pragma once
 
+#include "BackgroundRun.h"
 #include "PointLayer.h"
 #include "protocol/RssiPalette.h"
 #include "drive/DriveSummary.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
-
-#include <atomic>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -53,24 +50,15 @@ public:
                        const std::function<bool(double)>& progress = {});
 
     void start(const QString& path, const Choice& choice, const RssiPalette& palette);
-    void cancel();
-    bool running() const;
-    double progress() const { return m_progress.load(); } // 0 to 1
+    void cancel() { m_run.stop(); }
+    bool running() const { return m_run.running(); }
+    double progress() const { return m_run.progress(); } // 0 to 1
     Result takeResult();
 
 signals:
     void finished();
 
 private:
-    // QThread::wait, then m_resultMutex: the read's last step is under it, so
-    // everything the read did is ordered before the caller's next step for
-    // thread checkers too (Qt's join is invisible to them).
-    void join();
-
-    std::unique_ptr<QThread> m_thread;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<double> m_progress{0};
-    std::mutex m_resultMutex;
-    Result m_result; // under m_resultMutex
-    int m_generation = 0; // of the latest start
+    Result m_result; // under m_run.resultMutex()
+    BackgroundRun m_run; // after what the read writes: joined before it goes
 };
