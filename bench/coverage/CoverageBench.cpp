@@ -180,11 +180,26 @@ bool runCoverage(const std::vector<std::string>& args, double& seconds, double& 
     return true;
 }
 
-void BM_Coverage100MB(benchmark::State& state)
+// The 100 MB log, made once; TAVRIX_COVERAGE_BENCH_LOG keeps it between runs.
+const char* benchLogKept()
 {
     const char* keep = std::getenv("TAVRIX_COVERAGE_BENCH_LOG");
     if (g_log.empty())
         g_log = keep && ::access(keep, R_OK) == 0 ? std::string(keep) : makeLog(keep);
+    return keep;
+}
+
+void reportRuns(benchmark::State& state, double slowest, double cpu, double peakMB)
+{
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kLogBytes));
+    state.counters["slowest_s"] = slowest;
+    state.counters["cpu_s"] = cpu;
+    state.counters["resident_MB"] = peakMB;
+}
+
+void BM_Coverage100MB(benchmark::State& state)
+{
+    benchLogKept();
     const std::string gpkg = g_log + ".gpkg";
     double seconds = 0, peakMB = 0, cpu = 0;
     for (auto _ : state) {
@@ -198,10 +213,7 @@ void BM_Coverage100MB(benchmark::State& state)
         seconds = std::max(seconds, s);
     }
     std::remove(gpkg.c_str());
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kLogBytes));
-    state.counters["slowest_s"] = seconds;
-    state.counters["cpu_s"] = cpu;
-    state.counters["resident_MB"] = peakMB;
+    reportRuns(state, seconds, cpu, peakMB);
 }
 BENCHMARK(BM_Coverage100MB)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -209,9 +221,7 @@ BENCHMARK(BM_Coverage100MB)->UseManualTime()->Unit(benchmark::kMillisecond)->Ite
 // rows and 90k updated ones. Only the second run is timed.
 void BM_CoverageMerge100MB(benchmark::State& state)
 {
-    const char* keep = std::getenv("TAVRIX_COVERAGE_BENCH_LOG");
-    if (g_log.empty())
-        g_log = keep && ::access(keep, R_OK) == 0 ? std::string(keep) : makeLog(keep);
+    const char* keep = benchLogKept();
     if (g_second.empty()) {
         const std::string kept = keep ? std::string(keep) + ".second" : std::string();
         g_second = keep && ::access(kept.c_str(), R_OK) == 0 ? kept : makeLog(keep ? kept.c_str() : nullptr, 15400);
@@ -236,10 +246,7 @@ void BM_CoverageMerge100MB(benchmark::State& state)
         seconds = std::max(seconds, s);
     }
     std::remove(gpkg.c_str());
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kLogBytes));
-    state.counters["slowest_s"] = seconds;
-    state.counters["cpu_s"] = cpu;
-    state.counters["resident_MB"] = peakMB;
+    reportRuns(state, seconds, cpu, peakMB);
 }
 BENCHMARK(BM_CoverageMerge100MB)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
