@@ -1,0 +1,20 @@
+#pragma once
+
+#include "coverage/AcceptanceFigures.h"
+#include "coverage/AcceptanceTile.h"
+
+#include <string>
+#include <vector>
+
+// One channel's test: a receiver (or both pooled) and a frequency, every
+// tile of the area with its state, and the figures they add up to.
+struct AcceptanceSection
+{
+    int receiver = 1;        // 1 or 2; 0 both receivers pooled
+    double frequencyMHz = 0;
+    int channel = 0;         // as the receiver numbers it; 0 when not known
+    std::vector<AcceptanceTile> tiles; // in the area (or driven, without one), by key
+    AcceptanceFigures figures;
+
+    std::string receiverText() const { return receiver == 0 ? "both" : "R" + std::to_string(receiver); }
+};
