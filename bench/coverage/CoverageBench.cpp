@@ -3,6 +3,7 @@
 // clock, peak resident memory from the kernel), and a second such log merged
 // into that map; and one million cells into PostGIS in a throwaway cluster.
 // Targets: at least 20 M samples/s; under 3 s and 200 MB; under 30 s.
+#include "ChildRun.h"
 #include "PgCluster.h"
 #include "coverage/CoverageBinner.h"
 #include "coverage/PgCoverageStore.h"
@@ -151,33 +152,9 @@ void BM_Binning(benchmark::State& state)
 }
 BENCHMARK(BM_Binning)->Unit(benchmark::kMillisecond);
 
-// klf-coverage run on the logs; false if it failed. Its wall time, CPU time
-// and peak resident memory go into the maxima given.
 bool runCoverage(const std::vector<std::string>& args, double& seconds, double& cpu, double& peakMB)
 {
-    timespec t0{}, t1{};
-    clock_gettime(CLOCK_MONOTONIC, &t0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::freopen("/dev/null", "w", stderr);
-        std::vector<char*> argv{const_cast<char*>("klf-coverage")};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(KLF_COVERAGE_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    clock_gettime(CLOCK_MONOTONIC, &t1);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return false;
-    seconds = std::max(seconds, double(t1.tv_sec - t0.tv_sec) + double(t1.tv_nsec - t0.tv_nsec) * 1e-9);
-    peakMB = std::max(peakMB, double(usage.ru_maxrss) / 1024.0);
-    cpu = std::max(cpu, double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6);
-    return true;
+    return ChildRun::run(KLF_COVERAGE_PATH, args, seconds, cpu, peakMB);
 }
 
 // The 100 MB log, made once; TAVRIX_COVERAGE_BENCH_LOG keeps it between runs.

@@ -3,6 +3,7 @@
 #include "coverage/CoverageGrid.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The service area of an acceptance test: polygons, with their holes, from
@@ -35,6 +36,11 @@ public:
     bool empty() const { return m_polygons.empty(); }
     CoverageGrid::Bounds bounds() const { return m_bounds; }
     bool contains(double latitude, double longitude) const;
+    // The stretches of a parallel inside the area, west to east, ends
+    // included and overlaps merged: a whole row of tiles is placed with one
+    // pass over the edges instead of one per tile.
+    using Span = std::pair<double, double>; // longitudes, degrees
+    std::vector<Span> spans(double latitude) const;
 
 private:
     std::vector<Polygon> m_polygons;

@@ -1,0 +1,251 @@
+#include "coverage/AcceptanceSource.h"
+
+#include "coverage/CoverageBinner.h"
+#include "coverage/CoverageCells.h"
+#include "coverage/CoverageLayers.h"
+#include "coverage/FileDigest.h"
+#include "coverage/GdalSupport.h"
+#include "coverage/LeeLocalMeans.h"
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <numbers>
+
+namespace {
+
+struct ResultSet
+{
+    GDALDataset* ds;
+    OGRLayer* layer;
+    ~ResultSet()
+    {
+        if (layer)
+            ds->ReleaseResultSet(layer);
+    }
+};
+
+std::unique_ptr<GDALDataset> openMap(const std::string& source, std::string& error)
+{
+    GdalSupport::init();
+    std::unique_ptr<GDALDataset> ds(
+        GDALDataset::Open(source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!ds)
+        error = GdalSupport::lastError("cannot open it");
+    return ds;
+}
+
+double routeMetres(const OGRGeometry* g)
+{
+    if (!g || wkbFlatten(g->getGeometryType()) != wkbLineString)
+        return 0;
+    constexpr double kDeg = std::numbers::pi / 180.0;
+    constexpr double kEarthRadius = 6'371'008.8;
+    const auto* line = g->toLineString();
+    double metres = 0;
+    for (int i = 1; i < line->getNumPoints(); ++i) {
+        const double la1 = line->getY(i - 1) * kDeg, la2 = line->getY(i) * kDeg;
+        const double dla = la2 - la1, dlo = (line->getX(i) - line->getX(i - 1)) * kDeg;
+        const double h = std::sin(dla / 2) * std::sin(dla / 2)
+                         + std::cos(la1) * std::cos(la2) * std::sin(dlo / 2) * std::sin(dlo / 2);
+        metres += 2 * kEarthRadius * std::asin(std::min(1.0, std::sqrt(h)));
+    }
+    return metres;
+}
+
+double routeMetres(const std::vector<DriveCoverage::Point>& route)
+{
+    OGRLineString line;
+    for (const DriveCoverage::Point& p : route)
+        line.addPoint(p.longitude, p.latitude);
+    return routeMetres(&line);
+}
+
+// Sends each sample to the binner, to the local means when wanted, and
+// notes which channel number each frequency has.
+class Tee : public DriveSink
+{
+public:
+    Tee(CoverageBinner& binner, LeeLocalMeans* lee) : m_binner(binner), m_lee(lee) {}
+    void fix(const DriveFix& f) override { m_binner.fix(f); }
+    void sample(const DriveSample& s) override
+    {
+        m_binner.sample(s);
+        if (m_lee)
+            m_lee->sample(s);
+        if (s.channel > 0 && s.frequencyMHz > 0)
+            channels[{s.receiver, CoverageCells::frequencyKey(s.frequencyMHz)}] = s.channel;
+    }
+    std::map<std::pair<int, int64_t>, int> channels;
+
+private:
+    CoverageBinner& m_binner;
+    LeeLocalMeans* m_lee;
+};
+
+} // namespace
+
+AcceptanceSource::AcceptanceSource(double tileMetres, const DriveFilter& filter, bool localMeans)
+    : m_grid(tileMetres), m_filter(filter), m_localMeans(localMeans)
+{
+}
+
+bool AcceptanceSource::isMap(const std::string& source)
+{
+    if (source.rfind("PG:", 0) == 0)
+        return true;
+    std::string ext = std::filesystem::path(source).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".gpkg";
+}
+
+bool AcceptanceSource::mapCellMetres(const std::string& source, double& metres, std::string& error)
+{
+    std::unique_ptr<GDALDataset> ds = openMap(source, error);
+    if (!ds)
+        return false;
+    OGRLayer* grid = ds->GetLayerByName(CoverageLayers::kGrid);
+    std::unique_ptr<OGRFeature> g(grid ? grid->GetNextFeature() : nullptr);
+    if (!g || std::string(g->GetFieldAsString("grid")) != CoverageLayers::kGridName) {
+        error = "not a coverage map of this program's grid";
+        return false;
+    }
+    metres = g->GetFieldAsDouble("cell_metres");
+    return true;
+}
+
+bool AcceptanceSource::addMap(const std::string& source, std::string& error)
+{
+    double cellMetres = 0;
+    if (!mapCellMetres(source, cellMetres, error))
+        return false;
+    // Within a hair: a map's size went through a text field.
+    if (m_grid.cellMetres() < cellMetres * (1 - 1e-9)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "its cells are %g m: tiles of %g m would split them; choose --tile %g or more",
+                      cellMetres, m_grid.cellMetres(), cellMetres);
+        error = text;
+        return false;
+    }
+    std::unique_ptr<GDALDataset> ds = openMap(source, error);
+    if (!ds)
+        return false;
+    const CoverageGrid mapGrid(cellMetres);
+    const bool same = std::fabs(cellMetres - m_grid.cellMetres()) <= cellMetres * 1e-9;
+
+    // Straight from SQL: the polygons are not needed, and reading 1 M rows
+    // through features and geometries costs several times as much.
+    std::string sql = "SELECT row, col, receiver, frequency_mhz, histogram FROM ";
+    sql += CoverageLayers::kCells;
+    std::string where;
+    char clause[128];
+    if (m_filter.receiver) {
+        std::snprintf(clause, sizeof clause, "receiver = %d", *m_filter.receiver + 1);
+        where = clause;
+    }
+    if (m_filter.frequencyMHz) {
+        std::snprintf(clause, sizeof clause, "frequency_mhz BETWEEN %.9f AND %.9f",
+                      *m_filter.frequencyMHz - DriveFilter::kFrequencyToleranceMHz,
+                      *m_filter.frequencyMHz + DriveFilter::kFrequencyToleranceMHz);
+        where += (where.empty() ? "" : " AND ") + std::string(clause);
+    }
+    if (!where.empty())
+        sql += " WHERE " + where;
+    ResultSet cells{ds.get(), ds->ExecuteSQL(sql.c_str(), nullptr, nullptr)};
+    if (!cells.layer) {
+        error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
+        return false;
+    }
+    RssiHistogram h;
+    cells.layer->ResetReading();
+    for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
+        const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
+        const int receiver = f->GetFieldAsInteger(2);
+        if (receiver != 1 && receiver != 2)
+            continue;
+        if (!RssiHistogram::fromText(f->GetFieldAsString(4), h)) {
+            error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
+            return false;
+        }
+        int64_t tile = CoverageGrid::key(cell);
+        if (!same) {
+            const CoverageGrid::Bounds b = mapGrid.bounds(cell);
+            tile = CoverageGrid::key(m_grid.cellOf((b.south + b.north) / 2, (b.west + b.east) / 2));
+        }
+        const int64_t frequency = CoverageCells::frequencyKey(f->GetFieldAsDouble(3));
+        m_input.channel(receiver, frequency).tiles[tile].histogram.add(h);
+        ++m_mapCells;
+    }
+
+    std::map<std::string, double> routes;
+    if (OGRLayer* layer = ds->GetLayerByName(CoverageLayers::kRoutes)) {
+        layer->ResetReading();
+        for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f; f.reset(layer->GetNextFeature()))
+            routes[f->GetFieldAsString("sha256")] += routeMetres(f->GetGeometryRef());
+    }
+    if (OGRLayer* layer = ds->GetLayerByName(CoverageLayers::kDrives)) {
+        const OGRFeatureDefn* d = layer->GetLayerDefn();
+        const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
+        layer->ResetReading();
+        for (std::unique_ptr<OGRFeature> f(layer->GetNextFeature()); f; f.reset(layer->GetNextFeature())) {
+            AcceptanceReport::Drive drive;
+            drive.fileName = f->GetFieldAsString("file_name");
+            drive.sha256 = f->GetFieldAsString("sha256");
+            drive.serialNumber = f->GetFieldAsString("serial_number");
+            drive.firstMs = iFirst >= 0 ? GdalSupport::time(*f, iFirst) : 0;
+            drive.lastMs = iLast >= 0 ? GdalSupport::time(*f, iLast) : 0;
+            drive.samples = uint64_t(f->GetFieldAsInteger64("samples_binned"));
+            drive.distanceMetres = routes[drive.sha256];
+            m_drives.push_back(drive);
+        }
+    }
+    return true;
+}
+
+bool AcceptanceSource::addLog(const std::string& path, DriveSummary& summary, std::string& error)
+{
+    AcceptanceReport::Drive drive;
+    drive.sha256 = FileDigest::sha256(path, error);
+    if (drive.sha256.empty())
+        return false;
+    CoverageBinner binner(m_grid);
+    LeeLocalMeans lee;
+    Tee tee(binner, m_localMeans ? &lee : nullptr);
+    DriveReader reader;
+    reader.setFilter(m_filter);
+    if (m_progress)
+        reader.setProgress(m_progress);
+    summary = reader.read(path, tee);
+    if (summary.status == DriveSummary::Status::Unreadable || summary.status == DriveSummary::Status::Cancelled) {
+        error = summary.error.empty() ? std::string("cannot be read") : summary.error;
+        return false;
+    }
+    lee.finish();
+
+    DriveCoverage& d = binner.drive();
+    for (const auto& [key, record] : d.cells.map()) {
+        AcceptanceInput::Channel& c = m_input.channel(key.receiver + 1, key.frequency);
+        if (!c.channel)
+            if (const auto it = tee.channels.find({key.receiver, key.frequency}); it != tee.channels.end())
+                c.channel = it->second;
+        c.tiles[key.cell].histogram.add(record.histogram);
+    }
+    for (const LeeLocalMeans::Mean& m : lee.means()) {
+        const int64_t tile = CoverageGrid::key(m_grid.cellOf(m.latitude, m.longitude));
+        m_input.channel(m.receiver + 1, m.frequency).tiles[tile].localMeans.push_back(float(m.dbm));
+    }
+    drive.fileName = std::filesystem::path(path).filename().string();
+    drive.serialNumber = summary.serialNumber;
+    drive.firstMs = d.firstMs;
+    drive.lastMs = d.lastMs;
+    drive.samples = d.samplesBinned;
+    drive.distanceMetres = routeMetres(d.route);
+    m_drives.push_back(drive);
+    return true;
+}
