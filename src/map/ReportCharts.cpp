@@ -13,7 +13,7 @@ namespace {
 // the left and below, and for the threshold's label above.
 constexpr double kLeft = 52;
 constexpr double kRight = 14;
-constexpr double kTop = 26;
+constexpr double kTop = 40;        // two text lines: the y axis's title, then the threshold's label
 constexpr double kBottom = 40;
 const QColor kBar(70, 110, 170);
 const QColor kAxis(40, 40, 40);
@@ -85,7 +85,8 @@ double xOf(const Frame& fr, double dbm)
 void drawAxes(QPainter& p, const Frame& fr, double yMax, const QString& yTitle, bool percent)
 {
     const QFontMetricsF fm(p.font());
-    const double yStep = tickStep(yMax, 5);
+    // Tiles come whole: no tick between two counts.
+    const double yStep = percent ? tickStep(yMax, 5) : std::max(1.0, tickStep(yMax, 5));
     p.setPen(QPen(kGridLine, 1));
     for (double y = 0; y <= yMax + 1e-9; y += yStep) {
         const double py = fr.plot.bottom() - y / yMax * fr.plot.height();
@@ -121,7 +122,7 @@ void drawThreshold(QPainter& p, const Frame& fr, double threshold)
     // Beside the line, on whichever side has room.
     const double left = x + w + 4 <= fr.plot.right() ? x + 4 : x - 4 - w;
     p.setPen(kThreshold);
-    p.drawText(QRectF(left, fr.plot.top() - 6 - fm.height(), w, fm.height()), Qt::AlignCenter, text);
+    p.drawText(QRectF(left, fr.plot.top() - 4 - fm.height(), w, fm.height()), Qt::AlignCenter, text);
 }
 
 void drawNothingTested(QPainter& p, const Frame& fr)
@@ -144,7 +145,9 @@ QImage ReportCharts::histogram(const std::vector<double>& all, double threshold,
     for (double v : values)
         ++bins[size_t(binOf(v) - fr.lowDbm)];
     const uint64_t most = values.empty() ? 1 : *std::max_element(bins.begin(), bins.end());
-    const double yMax = tickStep(double(most), 5) * std::ceil(double(most) / tickStep(double(most), 5));
+    // Headroom over the tallest bar, to a round tick.
+    const double step = std::max(1.0, tickStep(double(most) * 1.1, 5));
+    const double yMax = step * std::ceil(double(most) * 1.1 / step);
 
     QPainter p(&fr.image);
     p.setRenderHint(QPainter::Antialiasing);

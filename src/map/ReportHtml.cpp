@@ -107,7 +107,8 @@ QString picture(const ReportHtml::Picture& p, const QString& alt)
 {
     if (p.src.isEmpty())
         return QStringLiteral("<p><i>%1: nothing to draw.</i></p>").arg(alt);
-    return QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
+    // In a paragraph of its own: Qt's rich text would otherwise put it in the heading's line.
+    return QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\"></p>")
         .arg(p.src, QString::number(p.size.width()), QString::number(p.size.height()), alt);
 }
 
@@ -232,7 +233,7 @@ QString ReportHtml::front(const AcceptanceReport& report)
     row(QStringLiteral("Tile value"), esc(std::string(AcceptanceReport::estimatorName(report.estimator))));
     row(QStringLiteral("Samples a tested tile needs"), count(report.minSamples));
     row(QStringLiteral("Area"), report.areaGiven() ? esc(report.areaFile) : QStringLiteral("the driven tiles"));
-    h += QStringLiteral("</table><p>%1</p>").arg(areaText(report));
+    h += QStringLiteral("</table>");
     return h;
 }
 

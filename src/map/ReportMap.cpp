@@ -18,6 +18,8 @@
 
 namespace {
 constexpr int kFailureCheckMs = 100;
+constexpr double kKeyWidth = 200; // logical pixels: the acceptance key and its margin
+constexpr double kFitMargin = 28; // logical pixels round the tiles
 }
 
 ReportMap::ReportMap() = default;
@@ -47,8 +49,14 @@ bool ReportMap::open(Base base, const std::string& mbtiles, const std::string& u
 
 void ReportMap::frame(const QRectF& worldBounds, QSize size)
 {
+    // The key takes the bottom right corner: the tiles are fitted into the
+    // view less its width, and that part of the view is moved to the left.
+    const double key = std::min(kKeyWidth, size.width() / 2.0);
+    m_viewport.setSize(QSizeF(size.width() - key, size.height()));
+    m_viewport.fit(worldBounds, 16, kFitMargin);
+    const QPointF centre = m_viewport.centre();
     m_viewport.setSize(QSizeF(size));
-    m_viewport.fit(worldBounds, 16, 28);
+    m_viewport.setCentre(centre + QPointF(key / 2 / TileMath::worldSize(m_viewport.zoom()), 0));
 }
 
 int ReportMap::missingTiles() const

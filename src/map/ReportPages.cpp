@@ -12,6 +12,7 @@ constexpr double kLayoutDpi = 96;      // the rich text is laid out at screen si
 constexpr double kMarginMm = 15;
 constexpr double kFooterHeight = 28;   // layout pixels kept free at the bottom of each page
 constexpr double kBodyPoints = 9.5;
+constexpr int kFooterPixels = 10;
 const QColor kFooterInk(90, 90, 90);
 } // namespace
 
@@ -48,8 +49,9 @@ void ReportPages::add(const QString& html, const std::vector<std::pair<QString, 
         doc.addResource(QTextDocument::ImageResource, QUrl(name), image);
     doc.setPageSize(page);
 
+    // In layout pixels, as the painter is scaled from them.
     QFont small = body;
-    small.setPointSizeF(kBodyPoints - 1.5);
+    small.setPixelSize(kFooterPixels);
     for (int i = 0; i < doc.pageCount(); ++i) {
         if (m_pages > 0 && !m_writer.newPage()) {
             m_failed = true;
