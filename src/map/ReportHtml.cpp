@@ -65,8 +65,7 @@ QString utc(int64_t ms)
 {
     if (ms == 0)
         return QStringLiteral("unknown");
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-           QStringLiteral(" UTC");
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 QString tableStart(const QString& caption = {})
@@ -286,19 +285,16 @@ QString ReportHtml::back(const AcceptanceReport& report)
     if (report.drives.empty()) {
         h += QStringLiteral("<p>None.</p>");
     } else {
-        h += tableStart() + QStringLiteral("<thead><tr><th scope=\"col\">File</th><th scope=\"col\">SHA-256</th>"
-                                           "<th scope=\"col\">Vehicle serial</th><th scope=\"col\">From</th>"
-                                           "<th scope=\"col\">To</th><th scope=\"col\">Distance</th>"
-                                           "<th scope=\"col\">Samples</th></tr></thead><tbody>");
+        h += tableStart() + QStringLiteral("<thead><tr><th scope=\"col\">File</th><th scope=\"col\">Vehicle serial</th>"
+                                           "<th scope=\"col\">From (UTC)</th><th scope=\"col\">To (UTC)</th>"
+                                           "<th scope=\"col\">km</th><th scope=\"col\">Samples</th></tr></thead><tbody>");
         for (const auto& d : report.drives) {
-            // The digest in two halves, so the table keeps to the page.
-            const std::string sha = d.sha256.size() > 32 ? d.sha256.substr(0, 32) + "\n" + d.sha256.substr(32) : d.sha256;
-            h += QStringLiteral("<tr><td>%1</td><td><tt>%2</tt></td><td>%3</td><td>%4</td><td>%5</td>"
-                                "<td align=\"right\">%6 km</td><td align=\"right\">%7</td></tr>")
-                     // One pass: a file name holding "%1" must stay as it is.
-                     .arg(esc(d.fileName), esc(sha).replace(QLatin1Char('\n'), QStringLiteral("<br>")),
-                          esc(d.serialNumber), utc(d.firstMs), utc(d.lastMs),
-                          QString::number(d.distanceMetres / 1000, 'f', 2), count(d.samples));
+            // One pass: a file name holding "%1" must stay as it is.
+            h += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td align=\"right\">%5</td>"
+                                "<td align=\"right\">%6</td></tr>"
+                                "<tr><td colspan=\"6\">SHA-256 <span style=\"font-family: 'Liberation Mono', monospace\">%7</span></td></tr>")
+                     .arg(esc(d.fileName), esc(d.serialNumber), utc(d.firstMs), utc(d.lastMs),
+                          QString::number(d.distanceMetres / 1000, 'f', 2), count(d.samples), esc(d.sha256));
         }
         h += QStringLiteral("</tbody></table>");
     }

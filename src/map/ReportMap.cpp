@@ -18,7 +18,8 @@
 
 namespace {
 constexpr int kFailureCheckMs = 100;
-constexpr double kKeyWidth = 200; // logical pixels: the acceptance key and its margin
+constexpr double kKeyWidth = 200;  // logical pixels: the acceptance key and its margins
+constexpr double kKeyHeight = 130; // logical pixels, the same
 constexpr double kFitMargin = 28; // logical pixels round the tiles
 }
 
@@ -50,13 +51,21 @@ bool ReportMap::open(Base base, const std::string& mbtiles, const std::string& u
 void ReportMap::frame(const QRectF& worldBounds, QSize size)
 {
     // The key takes the bottom right corner: the tiles are fitted into the
-    // view less its width, and that part of the view is moved to the left.
-    const double key = std::min(kKeyWidth, size.width() / 2.0);
-    m_viewport.setSize(QSizeF(size.width() - key, size.height()));
-    m_viewport.fit(worldBounds, 16, kFitMargin);
-    const QPointF centre = m_viewport.centre();
+    // view less its width, or less its height, whichever shows them larger,
+    // and that part of the view is moved to the left or to the top.
+    const double keyWidth = std::min(kKeyWidth, size.width() / 2.0);
+    const double keyHeight = std::min(kKeyHeight, size.height() / 2.0);
+    MapViewport beside = m_viewport, above = m_viewport;
+    beside.setSize(QSizeF(size.width() - keyWidth, size.height()));
+    beside.fit(worldBounds, 16, kFitMargin);
+    above.setSize(QSizeF(size.width(), size.height() - keyHeight));
+    above.fit(worldBounds, 16, kFitMargin);
+    const bool sideways = beside.zoom() >= above.zoom();
+    const MapViewport& chosen = sideways ? beside : above;
+    const double shift = 1 / TileMath::worldSize(chosen.zoom()) / 2;
+    m_viewport.setZoom(chosen.zoom());
     m_viewport.setSize(QSizeF(size));
-    m_viewport.setCentre(centre + QPointF(key / 2 / TileMath::worldSize(m_viewport.zoom()), 0));
+    m_viewport.setCentre(chosen.centre() + (sideways ? QPointF(keyWidth * shift, 0) : QPointF(0, keyHeight * shift)));
 }
 
 int ReportMap::missingTiles() const

@@ -147,7 +147,7 @@ TEST(ReportDocument, htmlInChromiumShowsPassedAndFailedTilesWhereTheyAre)
         GTEST_SKIP() << "chromium is not installed (scripts/setup.sh installs it)";
     QTemporaryDir dir;
     const QString keep = keepDir(dir);
-    const QString html = dir.filePath(QStringLiteral("report.html"));
+    const QString html = keep + QStringLiteral("/report.html");
     writeReport(report(), html);
     const QString text = readText(html);
 
@@ -179,7 +179,7 @@ TEST(ReportDocument, pdfHoldsTheVerdictFiguresAndSignatureOnA4Pages)
         GTEST_SKIP() << "poppler-utils (pdftotext, pdftoppm) is not installed";
     QTemporaryDir dir;
     const QString keep = keepDir(dir);
-    const QString pdf = dir.filePath(QStringLiteral("Report.PDF"));
+    const QString pdf = keep + QStringLiteral("/Report.PDF");
     const AcceptanceReport r = report();
     writeReport(r, pdf);
 
