@@ -42,8 +42,8 @@ Sizes sizesFor(const AcceptanceReport& report)
 {
     // Wide as an A4 page's text; smaller, and charts without hi-dpi detail,
     // when hundreds of sections would make the file too heavy to open.
-    if (report.sections.size() > ReportDocument::kCompactAbove)
-        return {QSize(480, 320), QSize(325, 200), 1};
+    if (report.sections.size() > ReportHtml::kManySections)
+        return {QSize(480, 300), QSize(325, 180), 1};
     return {QSize(680, 450), QSize(325, 210), 2};
 }
 

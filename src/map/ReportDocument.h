@@ -19,8 +19,6 @@ public:
 
     // How long a report waits for network tiles before drawing the grid where they are missing.
     static constexpr int kTileWaitMs = 5000;
-    // Above this many sections the pictures are drawn smaller.
-    static constexpr size_t kCompactAbove = 12;
 
     // Writes the report as HTML or PDF, by the path's extension (.html/.htm or .pdf, any case);
     // false with one line saying why. Needs a QGuiApplication (the tool makes one, offscreen).

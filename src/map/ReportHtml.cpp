@@ -249,7 +249,9 @@ QString ReportHtml::section(const AcceptanceReport& report, size_t index, const 
     h += QStringLiteral("<h3>Tested tiles' values</h3><table border=\"0\" cellpadding=\"0\" cellspacing=\"6\"><tr><td>%1</td><td>%2</td></tr></table>")
              .arg(picture(pictures.histogram, QStringLiteral("Histogram of the tested tiles' values in 1 dB bins, threshold marked")),
                   picture(pictures.cumulative, QStringLiteral("Cumulative distribution of the tested tiles' values, threshold marked")));
-    h += QStringLiteral("<h3>Figures</h3>") + figuresTable(report, s);
+    // The figures and the failed tiles side by side: a section keeps to fewer pages.
+    h += QStringLiteral("<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\"><tr><td>"
+                        "<h3>Figures</h3>") + figuresTable(report, s) + QStringLiteral("</td><td width=\"24\"></td><td>");
 
     std::vector<const AcceptanceTile*> failed;
     for (const auto& t : s.tiles)
@@ -265,7 +267,8 @@ QString ReportHtml::section(const AcceptanceReport& report, size_t index, const 
         });
         h += tableStart() + QStringLiteral("<thead><tr><th scope=\"col\">Centre latitude</th><th scope=\"col\">Centre longitude</th>"
                                            "<th scope=\"col\">Value</th><th scope=\"col\">Samples</th></tr></thead><tbody>");
-        const size_t shown = std::min(failed.size(), kMaxFailedRows);
+        const size_t cap = report.sections.size() > kManySections ? kMaxFailedRowsOfMany : kMaxFailedRows;
+        const size_t shown = std::min(failed.size(), cap);
         for (size_t i = 0; i < shown; ++i) {
             const AcceptanceTile& t = *failed[i];
             h += QStringLiteral("<tr><td align=\"right\">%1</td><td align=\"right\">%2</td><td align=\"right\">%3</td>"
@@ -276,7 +279,7 @@ QString ReportHtml::section(const AcceptanceReport& report, size_t index, const 
             h += QStringLiteral("<tr><td colspan=\"4\">… and %1 more</td></tr>").arg(count(failed.size() - shown));
         h += QStringLiteral("</tbody></table>");
     }
-    return h;
+    return h + QStringLiteral("</td></tr></table>");
 }
 
 QString ReportHtml::back(const AcceptanceReport& report)

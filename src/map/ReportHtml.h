@@ -25,8 +25,11 @@ public:
         Picture map, histogram, cumulative;
     };
 
-    // Rows of a section's failed-tile table; the rest are counted.
+    // Rows of a section's failed-tile table; the rest are counted. Fewer
+    // when a report has many sections, so each keeps to about two pages.
     static constexpr size_t kMaxFailedRows = 50;
+    static constexpr size_t kManySections = 12;
+    static constexpr size_t kMaxFailedRowsOfMany = 10;
 
     static QString front(const AcceptanceReport& report);
     static QString section(const AcceptanceReport& report, size_t index, const SectionPictures& pictures);
