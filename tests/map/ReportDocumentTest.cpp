@@ -29,6 +29,7 @@
 #include <cmath>
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -259,6 +260,68 @@ TEST(ReportDocument, withoutAnAreaTheReportClaimsNothingAboutUndrivenGround)
     EXPECT_TRUE(text.contains(QLatin1String("the area is the driven tiles")));
     EXPECT_TRUE(text.contains(QLatin1String("claims nothing about ground that was not driven")));
     EXPECT_FALSE(text.contains(QLatin1String("service-area")));
+}
+
+TEST(ReportDocument, theVerdictComesFirstInItsOwnWords)
+{
+    using V = AcceptanceFigures::Verdict;
+    const struct
+    {
+        V verdict;
+        std::optional<uint64_t> needed;
+        const char* says;
+    } cases[] = {
+        {V::Pass, std::nullopt, "Verdict: PASS"},
+        {V::Fail, std::nullopt, "Verdict: FAIL"},
+        {V::Inconclusive, 214, "About 214 more tested tiles, passing at the same rate, would decide it."},
+        {V::Inconclusive, std::nullopt, "No number of further tiles at this rate would decide it."},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        AcceptanceReport r = report();
+        r.sections.front().figures.verdict = c.verdict;
+        r.sections.front().figures.tilesNeeded = c.needed;
+        const QString html = dir.filePath(QStringLiteral("verdict.html"));
+        writeReport(r, html);
+        const QString text = readText(html);
+        const qsizetype says = text.indexOf(QLatin1String(c.says));
+        EXPECT_GE(says, 0) << c.says;
+        // Before the map, the charts and the figures.
+        EXPECT_LT(says, text.indexOf(QLatin1String("<h3>Map</h3>"))) << c.says;
+    }
+}
+
+TEST(ReportDocument, namesFromOutsideAreShownAsTheyAreNeverAsMarkup)
+{
+    AcceptanceReport r = report();
+    r.drives[0].fileName = "<script>alert(1)</script> %1 & %7.KLF";
+    r.drives[0].serialNumber = "TVX\x01\xff";
+    r.areaFile = "area \"<b>\".gpkg";
+    QTemporaryDir dir;
+    const QString html = dir.filePath(QStringLiteral("names.html"));
+    writeReport(r, html);
+    const QString text = readText(html);
+    EXPECT_FALSE(text.contains(QLatin1String("<script")));
+    EXPECT_TRUE(text.contains(QLatin1String("&lt;script&gt;alert(1)&lt;/script&gt; %1 &amp; %7.KLF")));
+    EXPECT_TRUE(text.contains(QStringLiteral("TVX\uFFFD"))) << "an invalid byte shows as U+FFFD";
+    EXPECT_FALSE(text.contains(QLatin1String("<b>\"")));
+}
+
+TEST(ReportDocument, aReportWithoutSectionsSaysThereIsNothingToJudge)
+{
+    AcceptanceReport r = report(0);
+    QTemporaryDir dir;
+    for (const char* name : {"empty.html", "empty.pdf"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        writeReport(r, path);
+        EXPECT_GT(QFileInfo(path).size(), 0) << name;
+    }
+    EXPECT_TRUE(readText(dir.filePath(QStringLiteral("empty.html"))).contains(QLatin1String("Nothing to judge")));
+    if (havePoppler()) {
+        const QString text = QString::fromUtf8(
+            run(QStringLiteral("pdftotext"), {dir.filePath(QStringLiteral("empty.pdf")), QStringLiteral("-")}));
+        EXPECT_TRUE(text.contains(QLatin1String("Nothing to judge")));
+    }
 }
 
 // A file size limit makes every write past it fail, as a full disk would.
