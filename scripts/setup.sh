@@ -13,7 +13,7 @@ packages=(
   fonts-liberation2 dbus python3 time locales
   gdal-bin libgdal-dev libpq-dev libsqlite3-dev libssl-dev gpsbabel libxml2-utils
   postgresql-15-postgis-3 postgresql-15 postgresql-client-15
-  scdoc man-db poppler-utils appstream desktop-file-utils lintian
+  scdoc man-db poppler-utils chromium appstream desktop-file-utils lintian
 )
 # gpsd reads NMEA beside the program in the whole-program bench; perf profiles it.
 [ "${1:-}" = --bench ] && packages+=(gpsd linux-perf)

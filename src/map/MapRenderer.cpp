@@ -1,5 +1,7 @@
 #include "MapRenderer.h"
 
+#include "AcceptanceLayer.h"
+#include "AcceptanceLegend.h"
 #include "CoverageLayer.h"
 #include "CoverageLegend.h"
 
@@ -108,6 +110,8 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         }
         if (m_coverage)
             m_coverage->draw(p, viewport, legend);
+        if (m_acceptance)
+            m_acceptance->draw(p, viewport);
     }
 
     int drawn = 0;
@@ -141,10 +145,13 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
     const QPointF centre = viewport.centre();
     MapOverlay::drawScaleBar(p, view, TileMath::metresPerPixel(TileMath::geoFromWorld(centre).latitude, zoom));
     MapOverlay::drawNorthArrow(p, view);
+    const bool acceptance = m_acceptance && !m_acceptance->empty();
     if (m_coverage && !m_coverage->empty())
         CoverageLegend::draw(p, view, *m_coverage, legend);
-    else
+    else if (!acceptance || drawn > 0) // the dBm scale only where something is coloured by it
         MapOverlay::drawLegend(p, view, legend);
+    if (acceptance)
+        AcceptanceLegend::draw(p, view, m_acceptance->hasArea());
     if (tiles)
         MapOverlay::drawAttribution(p, view, tiles->attribution());
     return drawn;

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+class AcceptanceLayer;
 class CoverageLayer;
 class MapViewport;
 class TileSource;
@@ -40,6 +41,8 @@ public:
     int dotRadius() const { return m_dotRadius; } // logical pixels
     // Cells drawn between the base map and the dots, with their own legend; null: none. Not owned.
     void setCoverage(const CoverageLayer* coverage) { m_coverage = coverage; }
+    // An acceptance test's tiles, above the cells and below the dots, with their key; null: none. Not owned.
+    void setAcceptance(const AcceptanceLayer* acceptance) { m_acceptance = acceptance; }
     // Where a recorded drive's time slider stands, in world coordinates; none: no marker.
     void setMarker(std::optional<QPointF> world) { m_marker = world; }
     std::optional<QPointF> marker() const { return m_marker; }
@@ -53,5 +56,6 @@ private:
     DotRenderer m_dots;
     double m_dotsRatio = 1;
     const CoverageLayer* m_coverage = nullptr;
+    const AcceptanceLayer* m_acceptance = nullptr;
     std::optional<QPointF> m_marker;
 };

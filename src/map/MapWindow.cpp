@@ -8,6 +8,7 @@
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
 #include "TileMath.h"
+#include "TileServerSettings.h"
 #include "gps/MapBlock.h"
 
 #include <QAction>
@@ -29,7 +30,6 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -53,7 +53,8 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     , m_options(options)
 {
     m_settings = options.settingsFile.isEmpty()
-        ? std::make_unique<QSettings>(QStringLiteral("Tavrix"), QStringLiteral("tavrix-map"))
+        ? std::make_unique<QSettings>(QLatin1String(TileServerSettings::kOrganization),
+                                      QLatin1String(TileServerSettings::kApplication))
         : std::make_unique<QSettings>(options.settingsFile, QSettings::IniFormat);
     setWindowTitle(QLatin1String(kTitle));
     setAccessibleName(QLatin1String(kTitle));
@@ -316,16 +317,9 @@ void MapWindow::setBase(std::unique_ptr<TileSource> tiles, BaseMap kind)
 
 void MapWindow::useNetworkTiles()
 {
-    QString url = m_options.tileUrl;
-    if (url.isEmpty())
-        url = m_settings->value(QStringLiteral("tiles/url"), QLatin1String(NetworkTileSource::kOpenStreetMap)).toString();
-    QString cache = m_options.tileCacheDir;
-    if (cache.isEmpty())
-        cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/tiles");
-    const bool osm = url.contains(QLatin1String("openstreetmap.org"));
-    const QString attribution = m_settings->value(QStringLiteral("tiles/attribution"),
-        osm ? QString::fromUtf8(NetworkTileSource::kOpenStreetMapAttribution) : QString()).toString();
-    auto source = std::make_unique<NetworkTileSource>(url, cache, attribution);
+    const TileServerSettings::Server server = TileServerSettings::server(*m_settings, m_options.tileUrl);
+    const QString cache = m_options.tileCacheDir.isEmpty() ? TileServerSettings::cacheDir() : m_options.tileCacheDir;
+    auto source = std::make_unique<NetworkTileSource>(server.url, cache, server.attribution);
     // Once a run, however often the base map is chosen again.
     if (!source->cacheProblem().isEmpty() && !m_cacheProblemSaid) {
         m_cacheProblemSaid = true;
