@@ -86,3 +86,21 @@ xdotool windowsize "$coverage" 1100 720
 sleep 3
 import -window "$coverage" "$out/tavrix-map-coverage.png"
 echo "  $out/tavrix-map-coverage.png"
+
+# The same drive as an acceptance report, over a square around its circle,
+# and the report's first page as the manual shows it. TAVRIX_KEEP_REPORT
+# names a folder to keep the report, its log and its area in.
+cat >"$run/area.geojson" <<'AREA'
+{"type":"FeatureCollection","features":[{"type":"Feature","properties":{"name":"service area"},
+"geometry":{"type":"Polygon","coordinates":[[[-74.3900,40.5410],[-74.3660,40.5410],[-74.3660,40.5580],
+[-74.3900,40.5580],[-74.3900,40.5410]]]}}]}
+AREA
+"$build/tools/klf-report" --threshold -90 --area "$run/area.geojson" --tile 50 --min-samples 20 \
+  --receiver 1 --frequency 851.0000 --grid -o "$run/report.pdf" "$run/Tavrix.KLF" >/dev/null
+pdftoppm -png -r 70 -f 1 -l 1 -singlefile "$run/report.pdf" "$run/report-page"
+cp "$run/report-page.png" "$out/klf-report-first-page.png"
+echo "  $out/klf-report-first-page.png"
+if [ -n "${TAVRIX_KEEP_REPORT:-}" ]; then
+  mkdir -p "$TAVRIX_KEEP_REPORT"
+  cp "$run/report.pdf" "$run/Tavrix.KLF" "$run/area.geojson" "$TAVRIX_KEEP_REPORT/"
+fi

@@ -163,6 +163,14 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
         return false;
     }
     RssiHistogram h;
+    // Rows come in runs of one map row: the tile row and both rows' column
+    // counts are worked out once per run, not per cell.
+    struct RowFit
+    {
+        int32_t mapRow = -1;
+        int32_t tileRow = 0;
+        int32_t mapColumns = 1, tileColumns = 1;
+    } fit;
     cells.layer->ResetReading();
     for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
         const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
@@ -175,8 +183,14 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
         }
         int64_t tile = CoverageGrid::key(cell);
         if (!same) {
-            const CoverageGrid::Bounds b = mapGrid.bounds(cell);
-            tile = CoverageGrid::key(m_grid.cellOf((b.south + b.north) / 2, (b.west + b.east) / 2));
+            if (cell.row != fit.mapRow) {
+                const CoverageGrid::Bounds b = mapGrid.bounds({cell.row, 0});
+                const CoverageGrid::Cell first = m_grid.cellOf((b.south + b.north) / 2, 0);
+                fit = {cell.row, first.row, mapGrid.columns(cell.row), m_grid.columns(first.row)};
+            }
+            // As CoverageGrid::cellOf places the centre's longitude.
+            const double x = (cell.column + 0.5) / fit.mapColumns;
+            tile = CoverageGrid::key({fit.tileRow, std::min(fit.tileColumns - 1, int32_t(x * fit.tileColumns))});
         }
         const int64_t frequency = CoverageCells::frequencyKey(f->GetFieldAsDouble(3));
         m_input.channel(receiver, frequency).tiles[tile].histogram.add(h);
