@@ -181,10 +181,12 @@ int ReportRun::run(const ReportOptions& o, std::FILE* out, std::FILE* err)
             report.sections.push_back(std::move(s));
     }
     if (report.sections.empty()) {
-        if (report.areaGiven())
-            return fail(o.area + ": the area misses every driven tile: is it the right area, and are its coordinates"
-                                 " in the system its file says?");
-        return fail("no sample was placed on the route in any source: nothing to test");
+        if (source.input().channels.empty())
+            return fail(o.filter.receiver || o.filter.frequencyMHz || o.filter.channel
+                            ? "no placed sample matches the receiver, channel or frequency chosen: nothing to test"
+                            : "no sample was placed on the route in any source: nothing to test");
+        return fail(o.area + ": the area misses every driven tile: is it the right area, and are its coordinates"
+                             " in the system its file says?");
     }
     report.drives = std::move(source.drives());
 
