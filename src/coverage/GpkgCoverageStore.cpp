@@ -202,7 +202,7 @@ bool GpkgCoverageStore::open(std::string& error)
         return false;
     if (m_making) {
         if (!create(error))
-            return lockedOut(error);
+            return explained(error);
         // GDAL makes a new layer's table at its first row, committing on
         // the way, which would leave every later row in a transaction of
         // its own. Closed and opened again, the tables are there.
@@ -220,13 +220,13 @@ bool GpkgCoverageStore::open(std::string& error)
     }
     if (m_ds->StartTransaction() != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot start a transaction");
-        return lockedOut(error);
+        return explained(error);
     }
     m_inTransaction = true;
     return true;
 }
 
-bool GpkgCoverageStore::lockedOut(std::string& error) const
+bool GpkgCoverageStore::explained(std::string& error) const
 {
     // GDAL's message quotes the statement, which may be kilobytes of SQL
     // (the style's): only SQLite's reason is the user's business.
@@ -379,7 +379,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
     row.SetField("samples_binned", GIntBig(drive.samplesBinned));
     if (drives->CreateFeature(&row) != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot write the drive");
-        return lockedOut(error);
+        return explained(error);
     }
     if (drive.route.size() >= 2) {
         OGRLayer* routes = m_ds->GetLayerByName(kRoutes);
@@ -393,7 +393,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
         route.SetGeometryDirectly(line.release());
         if (routes->CreateFeature(&route) != OGRERR_NONE) {
             error = GdalSupport::lastError("cannot write the route");
-            return lockedOut(error);
+            return explained(error);
         }
     }
     m_hashes.insert(drive.sha256);
@@ -628,7 +628,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     if (!m_ds)
         return false;
     if (!writeCells(error))
-        return lockedOut(error);
+        return explained(error);
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
@@ -641,7 +641,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     m_inTransaction = false;
     if (m_ds->CommitTransaction() != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot commit");
-        return lockedOut(error);
+        return explained(error);
     }
     // Closing writes the spatial indexes and the file's extents.
     CPLErrorReset();

@@ -45,8 +45,10 @@ private:
     bool writeCells(std::string& error);
     bool publish(std::string& error);
     void close();
-    // Adds to error the way out when another writer held the file; false.
-    bool lockedOut(std::string& error) const;
+    // Makes a failure's message the user's: SQLite's reason without GDAL's
+    // quoted statement, and the way out when another writer held the file
+    // or the disk is full. Returns false.
+    bool explained(std::string& error) const;
 
     // A spatial index packed from the rows and written once they are in: a
     // new map's, or one packed again over all rows when many are new.
