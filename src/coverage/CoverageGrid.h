@@ -9,9 +9,16 @@
 // edges and a row's height differs from the asked size by under 0.01 %. Each
 // row is cut into as many equal columns as its middle parallel holds whole
 // cells, starting at 180° west, so a cell is as wide as it is high to within
-// half a column; rows that hold fewer than 50 cells (within 50 cells' width
-// of a pole) get wider cells, and the row at each pole is one cap cell. Columns
-// wrap at ±180°, so the antimeridian is a column edge like any other.
+// half a column at its middle; rows that hold fewer than 50 cells (within
+// some 8 cells of a pole) get wider cells, and the row at each pole is one
+// cap cell. Columns wrap at ±180°, so the antimeridian is a column edge like
+// any other.
+//
+// Near a pole a cell's south and north edges differ in length by about one
+// part in its rows from the pole, on top of the rounding to whole columns:
+// its width along either edge is the asked size to within 1 % from the
+// kPoleZoneRows-th row from each pole on (inside, up to 1.1 %). The grid is
+// kept as it is, as every map's cells are numbered by it.
 //
 // Unlike UTM, there are no zones whose edges cut cells or change their size,
 // and the poles need no second projection; unlike squares in Web Mercator,
@@ -21,6 +28,9 @@ class CoverageGrid
 public:
     static constexpr int kMinMetres = 10;
     static constexpr int kMaxMetres = 1000;
+    // Rows nearest each pole, the cap included, where a cell may be more
+    // than 1 % off the asked size, whatever the size.
+    static constexpr int kPoleZoneRows = 55;
 
     struct Cell
     {

@@ -21,8 +21,9 @@ public:
     // Opens the map, making it when new; fails when it was made with
     // another cell size, as its cells would not line up.
     virtual bool open(std::string& error) = 0;
-    // Whether a drive with this SHA-256 is in the map.
-    virtual bool contains(const std::string& sha256) = 0;
+    // found: whether a drive with this SHA-256 is in the map. False with
+    // the reason when the map cannot tell, which is no answer of "not there".
+    virtual bool contains(const std::string& sha256, bool& found, std::string& error) = 0;
     // Adds a drive whole or not at all. already: a drive with the same
     // SHA-256 is in the map, and nothing was added.
     virtual bool add(DriveCoverage drive, bool& already, std::string& error) = 0;

@@ -3,16 +3,37 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
-std::string FileDigest::sha256(const std::string& path, std::string& error)
+std::string FileDigest::sha256(const std::string& path, std::string& error, const std::function<bool()>& keepGoing)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) {
+    // Opened without waiting, as opening a FIFO for reading waits for a writer.
+    struct File
+    {
+        int fd;
+        ~File()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const int fd = file.fd;
+    if (fd < 0) {
         error = std::strerror(errno);
+        return {};
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
         return {};
     }
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
@@ -21,12 +42,21 @@ std::string FileDigest::sha256(const std::string& path, std::string& error)
         return {};
     }
     std::vector<unsigned char> buffer(size_t(1) << 20);
-    size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), f.get())) > 0)
-        EVP_DigestUpdate(ctx.get(), buffer.data(), n);
-    if (std::ferror(f.get())) {
-        error = std::strerror(errno);
-        return {};
+    for (;;) {
+        if (keepGoing && !keepGoing()) {
+            error = "interrupted";
+            return {};
+        }
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = std::strerror(errno);
+            return {};
+        }
+        EVP_DigestUpdate(ctx.get(), buffer.data(), size_t(n));
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;

@@ -10,9 +10,11 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -111,6 +113,33 @@ std::string temporaryName(const std::string& path, std::string& error)
     return pattern;
 }
 
+// The shortest text that reads back as the same number: 50.0000001 is not 50.
+std::string shortest(double v)
+{
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+// Under this much room left, a failed write is put down to a full disk.
+constexpr uint64_t kFullDiskBytes = uint64_t(1) << 20;
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Why an existing map cannot be written, before GDAL would call it "not a
+// GeoPackage": the file, or its folder, where SQLite keeps its journal.
+std::string unwritable(const std::string& path)
+{
+    if (::access(path.c_str(), W_OK) != 0)
+        return std::string("cannot write to it: ") + std::strerror(errno);
+    if (::access(folderOf(path).c_str(), W_OK | X_OK) != 0)
+        return "cannot write in its folder, where SQLite keeps its journal: " + std::string(std::strerror(errno));
+    return {};
+}
+
 // Removes a database file and the files SQLite keeps beside it.
 void removeDatabase(const std::string& file)
 {
@@ -169,9 +198,11 @@ bool GpkgCoverageStore::open(std::string& error)
     m_file = m_making ? temporaryName(m_path, error) : m_path;
     if (m_file.empty())
         return false;
+    if (!m_making && (error = unwritable(m_file), !error.empty()))
+        return false;
     if (m_making) {
         if (!create(error))
-            return false;
+            return explained(error);
         // GDAL makes a new layer's table at its first row, committing on
         // the way, which would leave every later row in a transaction of
         // its own. Closed and opened again, the tables are there.
@@ -189,10 +220,31 @@ bool GpkgCoverageStore::open(std::string& error)
     }
     if (m_ds->StartTransaction() != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot start a transaction");
-        return false;
+        return explained(error);
     }
     m_inTransaction = true;
     return true;
+}
+
+bool GpkgCoverageStore::explained(std::string& error) const
+{
+    // GDAL's message quotes the statement, which may be kilobytes of SQL
+    // (the style's): only SQLite's reason is the user's business.
+    const size_t statement = error.rfind(") failed: ");
+    if (error.rfind("sqlite3_exec(", 0) == 0 && statement != std::string::npos)
+        error = "cannot write the map: " + error.substr(statement + 10);
+    auto* db = m_ds ? static_cast<sqlite3*>(m_ds->GetInternalHandle("SQLITE_HANDLE")) : nullptr;
+    const int code = db ? sqlite3_errcode(db) : SQLITE_OK;
+    struct statvfs disk{};
+    const std::string folder = folderOf(m_file);
+    // SQLite lets one writer at a time; this run has changed nothing.
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        error += " (another program, such as another klf-coverage run, is writing to the map: run again once it"
+                 " has finished)";
+    // A write the disk refused may show only as a later statement's failure.
+    else if (::statvfs(folder.c_str(), &disk) == 0 && uint64_t(disk.f_bavail) * disk.f_bsize < kFullDiskBytes)
+        error += " (the disk is full)";
+    return false;
 }
 
 bool GpkgCoverageStore::create(std::string& error)
@@ -265,10 +317,9 @@ bool GpkgCoverageStore::load(std::string& error)
     }
     const double metres = g->GetFieldAsDouble("cell_metres");
     if (metres != m_settings.cellMetres) {
-        char text[160];
-        std::snprintf(text, sizeof text, "its cells are %g m, not %g m: choose --cell %g or another file", metres,
-                      m_settings.cellMetres, metres);
-        error = text;
+        const std::string was = shortest(metres);
+        error = "its cells are " + was + " m, not " + shortest(m_settings.cellMetres) + " m: choose --cell " + was
+                + " or another file";
         return false;
     }
     drives->ResetReading();
@@ -328,7 +379,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
     row.SetField("samples_binned", GIntBig(drive.samplesBinned));
     if (drives->CreateFeature(&row) != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot write the drive");
-        return false;
+        return explained(error);
     }
     if (drive.route.size() >= 2) {
         OGRLayer* routes = m_ds->GetLayerByName(kRoutes);
@@ -342,7 +393,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
         route.SetGeometryDirectly(line.release());
         if (routes->CreateFeature(&route) != OGRERR_NONE) {
             error = GdalSupport::lastError("cannot write the route");
-            return false;
+            return explained(error);
         }
     }
     m_hashes.insert(drive.sha256);
@@ -577,7 +628,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     if (!m_ds)
         return false;
     if (!writeCells(error))
-        return false;
+        return explained(error);
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
@@ -590,7 +641,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     m_inTransaction = false;
     if (m_ds->CommitTransaction() != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot commit");
-        return false;
+        return explained(error);
     }
     // Closing writes the spatial indexes and the file's extents.
     CPLErrorReset();

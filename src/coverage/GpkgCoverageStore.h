@@ -28,7 +28,11 @@ public:
     ~GpkgCoverageStore() override;
 
     bool open(std::string& error) override;
-    bool contains(const std::string& sha256) override { return m_hashes.count(sha256) > 0; }
+    bool contains(const std::string& sha256, bool& found, std::string&) override
+    {
+        found = m_hashes.count(sha256) > 0;
+        return true;
+    }
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cells.size() + m_cellRows; }
@@ -41,6 +45,10 @@ private:
     bool writeCells(std::string& error);
     bool publish(std::string& error);
     void close();
+    // Makes a failure's message the user's: SQLite's reason without GDAL's
+    // quoted statement, and the way out when another writer held the file
+    // or the disk is full. Returns false.
+    bool explained(std::string& error) const;
 
     // A spatial index packed from the rows and written once they are in: a
     // new map's, or one packed again over all rows when many are new.

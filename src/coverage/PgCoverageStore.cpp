@@ -10,19 +10,12 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <tuple>
+#include <string_view>
 
 namespace {
 
 // Taken by every setup so that two first uploads do not both make the tables.
 constexpr const char* kSetupLock = "SELECT pg_advisory_xact_lock(7735119)";
-
-std::string number(double v)
-{
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
 
 // The shortest text that reads back as the same double.
 void appendNumber(std::string& out, double v)
@@ -35,6 +28,75 @@ void appendNumber(std::string& out, int64_t v)
 {
     char text[24];
     out.append(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+template <typename T>
+std::string number(T v)
+{
+    std::string text;
+    appendNumber(text, v);
+    return text;
+}
+
+// A deadlock's victim or a serialization failure: the same transaction
+// sent again may well go through. Decided on the code, as the message is
+// in the server's language.
+bool worthRetrying(const std::string& sqlState)
+{
+    return sqlState == "40P01" || sqlState == "40001";
+}
+
+// Bytes of the well-formed UTF-8 sequence at the start of text, 0 when it
+// starts with none (overlong forms, surrogates and code points past
+// U+10FFFF are not well-formed).
+size_t utf8Sequence(std::string_view text)
+{
+    const auto at = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b = at(0);
+    if (b < 0x80)
+        return 1;
+    size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF; // the second byte's range
+    if (b >= 0xC2 && b <= 0xDF)
+        n = 2;
+    else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        low = b == 0xE0 ? 0xA0 : 0x80;
+        high = b == 0xED ? 0x9F : 0xBF;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        low = b == 0xF0 ? 0x90 : 0x80;
+        high = b == 0xF4 ? 0x8F : 0xBF;
+    } else
+        return 0;
+    if (text.size() < n || at(1) < low || at(1) > high)
+        return 0;
+    for (size_t i = 2; i < n; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF)
+            return 0;
+    return n;
+}
+
+// A file name for a text column of a UTF-8 database. Names are bytes, and
+// the server refuses a text that is not UTF-8: each byte that is no part of
+// a well-formed sequence is written \xNN, as a reader can tell it apart.
+std::string storedName(const std::string& name)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = utf8Sequence(std::string_view(name).substr(i));
+        if (n > 0) {
+            out.append(name, i, n);
+            i += n;
+            continue;
+        }
+        const auto b = static_cast<unsigned char>(name[i++]);
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    return out;
 }
 
 // The server's message without its severity and trailing newline.
@@ -67,15 +129,14 @@ constexpr const char* kStaging =
     " last_time timestamptz, histogram bigint[], west double precision, south double precision,"
     " east double precision, north double precision) ON COMMIT DROP";
 
-// A temporary table is read in the order it was filled (it has no other
-// readers to synchronise a scan with), so the rows are locked in the order
-// they were sent.
+// Every upload locks the cells it shares with another in one order, so two
+// uploads never wait for each other both ways.
 constexpr const char* kUpsert =
     "INSERT INTO cells (row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm,"
     " mean_dbm, drives, first_time, last_time, histogram, geom)"
     " SELECT row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm,"
     " drives, first_time, last_time, histogram, ST_MakeEnvelope(west, south, east, north, 4326)"
-    " FROM tavrix_cells_in"
+    " FROM tavrix_cells_in ORDER BY row, col, receiver, frequency_mhz"
     " ON CONFLICT (row, col, receiver, frequency_mhz) DO UPDATE SET"
     " histogram = tavrix_hist_add(cells.histogram, excluded.histogram),"
     " drives = cells.drives + excluded.drives,"
@@ -84,13 +145,10 @@ constexpr const char* kUpsert =
     " (count, min_dbm, max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm) ="
     " (SELECT * FROM tavrix_hist_figures(tavrix_hist_add(cells.histogram, excluded.histogram)))";
 
-std::string timeLiteral(int64_t ms)
+std::string timeText(int64_t ms)
 {
     char text[40];
-    text[0] = '\'';
-    const int n = UtcTime::iso8601(ms, text + 1);
-    text[n + 1] = '\'';
-    return std::string(text, size_t(n) + 2);
+    return std::string(text, size_t(UtcTime::iso8601(ms, text)));
 }
 
 } // namespace
@@ -156,18 +214,24 @@ std::string PgCoverageStore::schema(const Settings& s)
                "    IF p90 IS NULL AND seen >= r90 THEN p90 := i - 129; EXIT; END IF;\n"
                "  END LOOP;\n"
                "END $$;\n")
-           + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax) + ";\n"
-           + "INSERT INTO coverage_grid VALUES ('" + CoverageLayers::kGridName + "', " + number(s.cellMetres)
-           + ") ON CONFLICT DO NOTHING;\n";
+           + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax) + ";\n";
 }
 
-bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std::string& error)
+bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std::string& error,
+                            std::initializer_list<const char*> parameters)
 {
     firstValue.clear();
-    const Result r(PQexec(m_conn.get(), sql.c_str()));
+    m_sqlState.clear();
+    // Without parameters, the text may hold several statements.
+    const std::vector<const char*> values(parameters);
+    const Result r(values.empty() ? PQexec(m_conn.get(), sql.c_str())
+                                  : PQexecParams(m_conn.get(), sql.c_str(), int(values.size()), nullptr,
+                                                 values.data(), nullptr, nullptr, 0));
     const ExecStatusType status = PQresultStatus(r.result);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
         error = message(r.result, m_conn.get(), "a query failed");
+        const char* state = r.result ? PQresultErrorField(r.result, PG_DIAG_SQLSTATE) : nullptr;
+        m_sqlState = state ? state : "";
         return false;
     }
     if (status == PGRES_TUPLES_OK && PQntuples(r.result) > 0 && PQnfields(r.result) > 0)
@@ -175,23 +239,30 @@ bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std
     return true;
 }
 
-bool PgCoverageStore::execute(const std::string& sql, std::string& error)
+bool PgCoverageStore::execute(const std::string& sql, std::string& error,
+                              std::initializer_list<const char*> parameters)
 {
     std::string ignored;
-    return query(sql, ignored, error);
+    return query(sql, ignored, error, parameters);
 }
 
 void PgCoverageStore::rollback()
 {
+    // The failure's code, not the rollback's, decides a retry.
+    const std::string state = m_sqlState;
     std::string ignored;
     execute("ROLLBACK", ignored);
+    m_sqlState = state;
 }
 
 bool PgCoverageStore::open(std::string& error)
 {
-    // Shows who holds a lock in the server's activity view.
-    ::setenv("PGAPPNAME", "klf-coverage", 0);
-    m_conn.reset(PQconnectdb(m_connection.c_str()));
+    // The name shows who holds a lock in the server's activity view; the
+    // user's connection string comes after it, so it may name itself
+    // otherwise. A file name is sent as UTF-8 whatever the user's locale.
+    const char* keywords[] = {"application_name", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"klf-coverage", m_connection.c_str(), "UTF8", nullptr};
+    m_conn.reset(PQconnectdbParams(keywords, values, 1));
     if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK) {
         error = m_conn ? message(nullptr, m_conn.get(), "cannot connect") : std::string("cannot connect");
         m_conn.reset();
@@ -210,25 +281,39 @@ bool PgCoverageStore::open(std::string& error)
         rollback();
         return false;
     }
-    if ((made != "t" && (!execute(kSetupLock, error) || !execute(schema(m_settings), error)))
-        || !query(std::string("SELECT cell_metres FROM coverage_grid WHERE grid = '") + CoverageLayers::kGridName + "'",
-                  metres, error)) {
+    const std::string asked = number(m_settings.cellMetres);
+    m_making = made != "t";
+    if ((made != "t"
+         && (!execute(kSetupLock, error) || !execute(schema(m_settings), error)
+             || !execute("INSERT INTO coverage_grid VALUES ($1, $2) ON CONFLICT DO NOTHING", error,
+                         {CoverageLayers::kGridName, asked.c_str()})))
+        || !query("SELECT cell_metres FROM coverage_grid WHERE grid = $1", metres, error, {CoverageLayers::kGridName})) {
         rollback();
         return false;
     }
     if (!execute("COMMIT", error))
         return false;
-    if (std::strtod(metres.c_str(), nullptr) != m_settings.cellMetres) {
-        error = "its cells are " + metres + " m, not " + number(m_settings.cellMetres) + " m: choose --cell " + metres;
+    const double stored = std::strtod(metres.c_str(), nullptr);
+    if (stored != m_settings.cellMetres) {
+        const std::string was = number(stored);
+        error = "its cells are " + was + " m, not " + asked + " m: choose --cell " + was;
         return false;
     }
     return true;
 }
 
-bool PgCoverageStore::contains(const std::string& sha256)
+bool PgCoverageStore::contains(const std::string& sha256, bool& found, std::string& error)
 {
-    std::string found, error;
-    return query("SELECT 1 FROM drives WHERE sha256 = " + CoverageStyle::quoted(sha256), found, error) && !found.empty();
+    std::string one;
+    if (!query("SELECT 1 FROM drives WHERE sha256 = $1", one, error, {sha256.c_str()}))
+        return false;
+    found = !one.empty();
+    return true;
+}
+
+bool PgCoverageStore::connected() const
+{
+    return m_conn && PQstatus(m_conn.get()) == CONNECTION_OK;
 }
 
 bool PgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error)
@@ -236,7 +321,7 @@ bool PgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error
     for (int attempt = 1;; ++attempt) {
         if (addOnce(drive, already, error))
             return true;
-        if (attempt >= kAttempts || error.find("deadlock") == std::string::npos)
+        if (attempt >= kAttempts || !worthRetrying(m_sqlState))
             return false;
     }
 }
@@ -250,19 +335,20 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         rollback();
         return false;
     };
-    const std::string sha = CoverageStyle::quoted(drive.sha256);
     const bool timed = !drive.route.empty();
+    const std::string name = storedName(drive.fileName), serial = storedName(drive.serialNumber);
+    const std::string first = timed ? timeText(drive.firstMs) : "", last = timed ? timeText(drive.lastMs) : "";
+    const std::string fixes = number(int64_t(drive.fixesUsed)), placed = number(int64_t(drive.samplesPlaced)),
+                      binned = number(int64_t(drive.samplesBinned));
     std::string fid;
     // The unique hash decides who adds a log sent twice at once: the second
     // waits here until the first commits, then finds it there.
     if (!query("WITH added AS (INSERT INTO drives (file_name, sha256, serial_number, first_time, last_time, fixes_used,"
-               " samples_placed, samples_binned) VALUES ("
-                   + CoverageStyle::quoted(drive.fileName) + ", " + sha + ", " + CoverageStyle::quoted(drive.serialNumber)
-                   + ", " + (timed ? timeLiteral(drive.firstMs) : "NULL") + ", "
-                   + (timed ? timeLiteral(drive.lastMs) : "NULL") + ", " + std::to_string(drive.fixesUsed) + ", "
-                   + std::to_string(drive.samplesPlaced) + ", " + std::to_string(drive.samplesBinned)
-                   + ") ON CONFLICT (sha256) DO NOTHING RETURNING fid) SELECT fid FROM added",
-               fid, error))
+               " samples_placed, samples_binned) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"
+               " ON CONFLICT (sha256) DO NOTHING RETURNING fid) SELECT fid FROM added",
+               fid, error,
+               {name.c_str(), drive.sha256.c_str(), serial.c_str(), timed ? first.c_str() : nullptr,
+                timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str()}))
         return fail();
     if (fid.empty()) {
         already = true;
@@ -274,14 +360,13 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         for (size_t i = 0; i < drive.route.size(); ++i) {
             if (i)
                 line += ',';
-            line += number(drive.route[i].longitude);
+            appendNumber(line, drive.route[i].longitude);
             line += ' ';
-            line += number(drive.route[i].latitude);
+            appendNumber(line, drive.route[i].latitude);
         }
         line += ")";
-        if (!execute("INSERT INTO routes (file_name, sha256, geom) VALUES (" + CoverageStyle::quoted(drive.fileName) + ", "
-                         + sha + ", ST_GeomFromText('" + line + "', 4326))",
-                     error))
+        if (!execute("INSERT INTO routes (file_name, sha256, geom) VALUES ($1, $2, ST_GeomFromText($3, 4326))", error,
+                     {name.c_str(), drive.sha256.c_str(), line.c_str()}))
             return fail();
     }
     if (!copyCells(drive, error) || !execute(kUpsert, error))
@@ -300,17 +385,6 @@ bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)
             return false;
         }
     }
-    // One order for every upload, so that two uploads lock shared cells in
-    // the same order and do not deadlock.
-    std::vector<const std::pair<const CoverageCells::Key, CoverageCells::Record>*> rows;
-    rows.reserve(drive.cells.size());
-    for (const auto& entry : drive.cells.map())
-        rows.push_back(&entry);
-    std::sort(rows.begin(), rows.end(), [](const auto* a, const auto* b) {
-        const CoverageGrid::Cell ca = CoverageGrid::cellOfKey(a->first.cell), cb = CoverageGrid::cellOfKey(b->first.cell);
-        return std::tie(ca.row, ca.column, a->first.receiver, a->first.frequency)
-               < std::tie(cb.row, cb.column, b->first.receiver, b->first.frequency);
-    });
     std::string buffer;
     buffer.reserve(kCopyChunk + 4096);
     bool sent = true;
@@ -318,8 +392,7 @@ bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)
         sent = sent && PQputCopyData(m_conn.get(), buffer.data(), int(buffer.size())) == 1;
         buffer.clear();
     };
-    for (const auto* entry : rows) {
-        const auto& [key, r] = *entry;
+    for (const auto& [key, r] : drive.cells.map()) {
         const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
         const CoverageGrid::Bounds b = m_grid.bounds(cell);
         const CellFigures f = r.histogram.figures();

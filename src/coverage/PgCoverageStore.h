@@ -3,6 +3,7 @@
 #include "coverage/CoverageGrid.h"
 #include "coverage/CoverageStore.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -23,16 +24,21 @@ class PgCoverageStore : public CoverageStore
 {
 public:
     static constexpr size_t kCopyChunk = size_t(1) << 20; // bytes handed to libpq at a time
-    static constexpr int kAttempts = 3; // when the server picks us as a deadlock's victim
+    static constexpr int kAttempts = 3; // when the server picks us as a deadlock's victim, or cannot serialise us
 
     PgCoverageStore(std::string connection, Settings settings);
     ~PgCoverageStore() override;
 
     bool open(std::string& error) override;
-    bool contains(const std::string& sha256) override;
+    bool contains(const std::string& sha256, bool& found, std::string& error) override;
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cellRows; }
+    // Whether this run made the map's tables (and its style).
+    bool making() const { return m_making; }
+    // Whether the server is still there after a failure: a log that failed
+    // on a live connection is passed over, the others still sent.
+    bool connected() const;
 
     // The statements that make the tables, functions and style, each safe to run again.
     static std::string schema(const Settings& settings);
@@ -45,8 +51,10 @@ private:
 
     bool addOnce(const DriveCoverage& drive, bool& already, std::string& error);
     bool copyCells(const DriveCoverage& drive, std::string& error);
-    bool query(const std::string& sql, std::string& firstValue, std::string& error);
-    bool execute(const std::string& sql, std::string& error);
+    // Parameters, when given, go as $1, $2... (nullptr for NULL), never into the text.
+    bool query(const std::string& sql, std::string& firstValue, std::string& error,
+               std::initializer_list<const char*> parameters = {});
+    bool execute(const std::string& sql, std::string& error, std::initializer_list<const char*> parameters = {});
     void rollback();
 
     std::string m_connection;
@@ -54,4 +62,6 @@ private:
     CoverageGrid m_grid;
     std::unique_ptr<pg_conn, Close> m_conn;
     uint64_t m_cellRows = 0;
+    bool m_making = false;
+    std::string m_sqlState; // of the last failed statement, empty when none was given
 };

@@ -5,17 +5,80 @@
 #include "display/ScanHistory.h"
 #include "display/WaterfallView.h"
 
+#include "platform/ReplacingFile.h"
+
+#include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPromise>
 #include <QScrollBar>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <fstream>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+
+namespace {
+
+constexpr int kCaptionMargin = 6; // px around the PNG's caption line
+
+// An ostream's buffer over a C stream, so the history's CSV goes straight
+// into the file that replaces the target.
+class FileBuffer : public std::streambuf
+{
+public:
+    explicit FileBuffer(std::FILE* file) : m_file(file) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        return std::fputc(c, m_file) == EOF ? traits_type::eof() : c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        return std::streamsize(std::fwrite(s, 1, size_t(n), m_file));
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+// Writes what fill puts out into path, replacing it only whole; empty when
+// done, else the reason.
+template <typename Fill>
+QString writeReplacing(const QString& path, Fill fill)
+{
+    ReplacingFile file(QFile::encodeName(path).toStdString());
+    std::string error;
+    if (!file.open(error))
+        return QString::fromStdString(error);
+    fill(file.stream());
+    if (!file.commit(error))
+        return QString::fromStdString(error);
+    return {};
+}
+
+QString writeCsvFile(const ScanHistory& history, const QString& path)
+{
+    return writeReplacing(path, [&history](std::FILE* f) {
+        FileBuffer buffer(f);
+        std::ostream out(&buffer);
+        history.writeCsv(out);
+    });
+}
+
+} // namespace
 
 ScanHistoryWindow::ScanHistoryWindow(int receiver, ScanHistory& history, QWidget* parent)
     : QWidget(parent, Qt::Window)
@@ -39,7 +102,8 @@ ScanHistoryWindow::ScanHistoryWindow(int receiver, ScanHistory& history, QWidget
     };
     button(QStringLiteral("Reset"), QStringLiteral("Reset holds"), &ScanHistoryWindow::resetHolds);
     button(QStringLiteral("Save PNG..."), QStringLiteral("Export picture as PNG"), &ScanHistoryWindow::exportPngClick);
-    button(QStringLiteral("Save CSV..."), QStringLiteral("Export history as CSV"), &ScanHistoryWindow::exportCsvClick);
+    m_csvButton = button(QStringLiteral("Save CSV..."), QStringLiteral("Export history as CSV"),
+                         &ScanHistoryWindow::exportCsvClick);
     buttons->addStretch();
 
     // What the PNG shows: holds, waterfall and key, without the buttons.
@@ -123,35 +187,95 @@ void ScanHistoryWindow::syncScrollBar()
     m_syncing = false;
 }
 
-bool ScanHistoryWindow::exportPng(const QString& path) const
+QImage ScanHistoryWindow::picture(const QDateTime& savedAt) const
 {
-    return m_picture->grab().save(path, "PNG");
+    const QPixmap shown = m_picture->grab();
+    const qreal ratio = shown.devicePixelRatio();
+    const QString when = savedAt.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"));
+    const QString title = windowTitle() + QStringLiteral(" (receiver R%1), %2").arg(m_receiver + 1).arg(when);
+    const QFontMetrics metrics(font());
+    const int caption = metrics.height() + 2 * kCaptionMargin; // device-independent px
+    QImage image(shown.width(), shown.height() + qRound(caption * ratio), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(palette().color(QPalette::Window));
+    QPainter painter(&image);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const int width = qRound(shown.width() / ratio);
+    painter.drawText(QRect(kCaptionMargin, 0, width - 2 * kCaptionMargin, caption), Qt::AlignLeft | Qt::AlignVCenter,
+                     title);
+    painter.drawPixmap(0, caption, shown);
+    painter.end();
+    image.setText(QStringLiteral("Title"), title);
+    image.setText(QStringLiteral("Creation Time"), savedAt.toUTC().toString(Qt::ISODate));
+    image.setText(QStringLiteral("Software"), QStringLiteral("Tavrix Data Logger"));
+    return image;
 }
 
-bool ScanHistoryWindow::exportCsv(const QString& path) const
+bool ScanHistoryWindow::exportPng(const QString& path, QString& error) const
 {
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
-    if (!out)
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture(QDateTime::currentDateTimeUtc()).save(&buffer, "PNG")) {
+        error = QStringLiteral("the picture could not be made into a PNG");
         return false;
-    m_history.writeCsv(out);
-    out.flush();
-    return bool(out);
+    }
+    error = writeReplacing(path, [&png](std::FILE* f) { std::fwrite(png.constData(), 1, size_t(png.size()), f); });
+    return error.isEmpty();
+}
+
+bool ScanHistoryWindow::exportCsv(const QString& path, QString& error) const
+{
+    error = writeCsvFile(m_history, path);
+    return error.isEmpty();
+}
+
+QFuture<QString> ScanHistoryWindow::exportCsvInBackground(const QString& path) const
+{
+    // Reports keep coming on this thread: the worker writes a copy (at most
+    // some 10 MiB, copied in milliseconds).
+    auto snapshot = std::make_shared<const ScanHistory>(m_history);
+    auto promise = std::make_shared<QPromise<QString>>();
+    QFuture<QString> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([snapshot, promise, path] {
+        promise->addResult(writeCsvFile(*snapshot, path));
+        promise->finish();
+    });
+    return future;
+}
+
+QString ScanHistoryWindow::suggestedPath(const QString& suffix) const
+{
+    return QDir::current().absoluteFilePath(QStringLiteral("scan-history-r%1.%2").arg(m_receiver + 1).arg(suffix));
 }
 
 void ScanHistoryWindow::exportPngClick()
 {
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Picture"),
-                                                      QDir::home().filePath(QStringLiteral("scan-history-r%1.png").arg(m_receiver + 1)),
+                                                      suggestedPath(QStringLiteral("png")),
                                                       QStringLiteral("PNG images (*.png)"));
-    if (!path.isEmpty() && !exportPng(path))
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("Could Not Write %1!!").arg(path));
+    QString error;
+    if (!path.isEmpty() && !exportPng(path, error))
+        QMessageBox::warning(this, windowTitle(), QStringLiteral("Could Not Write %1!!\n%2").arg(path, error));
 }
 
 void ScanHistoryWindow::exportCsvClick()
 {
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export History"),
-                                                      QDir::home().filePath(QStringLiteral("scan-history-r%1.csv").arg(m_receiver + 1)),
+                                                      suggestedPath(QStringLiteral("csv")),
                                                       QStringLiteral("CSV files (*.csv)"));
-    if (!path.isEmpty() && !exportCsv(path))
-        QMessageBox::warning(this, windowTitle(), QStringLiteral("Could Not Write %1!!").arg(path));
+    if (path.isEmpty())
+        return;
+    // Owned by the window: closed meanwhile, nobody is told, and the file is still written.
+    auto* watcher = new QFutureWatcher<QString>(this);
+    m_csvButton->setEnabled(false);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, path] {
+        const QString error = watcher->result();
+        watcher->deleteLater();
+        m_csvButton->setEnabled(true);
+        if (!error.isEmpty())
+            QMessageBox::warning(this, windowTitle(), QStringLiteral("Could Not Write %1!!\n%2").arg(path, error));
+    });
+    watcher->setFuture(exportCsvInBackground(path));
 }

@@ -25,7 +25,13 @@
 //     and logged. Without the check, a corrupt length waits for up to 2047
 //     bytes, and when those happen to be whole frames of one length their XOR
 //     is 0 and the false frame passes as a packet, swallowing them all;
-//   - at its last byte, for a body whose XOR is not 0;
+//   - at its last byte, for a body whose XOR is not 0, or whose bytes after
+//     the type are nothing but whole valid frames: a corrupt length of any
+//     type (the GPS message may be 256 bytes, a single block 2047) that
+//     covers an even number of equal frames XORs to 0, and would log one
+//     record the device never sent in place of them. A real message whose
+//     payload and checksum chain exactly into frames, each with a sync byte,
+//     a length its type allows and a zero XOR, is not to be expected;
 //   - when the line stays quiet longer than the frame's missing bytes need at
 //     38400 baud plus kQuietMarginMs (lineQuiet(), called by the link
 //     thread, which owns the clock) and the bytes after its sync byte hold a
@@ -76,9 +82,36 @@ PacketFramer::Step PacketFramer::step(uint8_t b)
             ++m_badChecksums;
             return Step::Rescan;
         }
+        if (holdsOnlyFrames()) {
+            ++m_droppedHeaders;
+            return Step::Rescan;
+        }
         return Step::Packet;
     }
     return Step::More;
+}
+
+bool PacketFramer::holdsOnlyFrames() const
+{
+    const int end = m_length;
+    int at = 1; // after the type byte
+    if (end - at < 4 || m_body[1] != PacketRecord::kSync)
+        return false;
+    while (at < end) {
+        if (end - at < 4 || m_body[size_t(at)] != PacketRecord::kSync)
+            return false;
+        const int length = m_body[size_t(at + 1)] | (m_body[size_t(at + 2)] << 8);
+        const int first = at + 3;
+        if (length > end - first || !m_lengths.plausible(m_body[size_t(first)], length))
+            return false;
+        uint8_t x = 0;
+        for (int i = first; i < first + length; ++i)
+            x ^= m_body[size_t(i)];
+        if (x != 0)
+            return false;
+        at = first + length;
+    }
+    return true;
 }
 
 // After a rejection: puts the bytes of the rejected frame that followed its

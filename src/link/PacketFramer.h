@@ -87,8 +87,8 @@ public:
         m_rescanBegin = m_rescanEnd = 0;
     }
 
-    // Diagnostics: headers rejected for their length (outright or for their
-    // type), bodies with a bad XOR, frames given up on a quiet line.
+    // Diagnostics: headers rejected for their length (outright, for their
+    // type, or for a body that is only whole frames), bodies with a bad XOR, frames given up on a quiet line.
     uint32_t droppedHeaders() const { return m_droppedHeaders; }
     uint32_t badChecksums() const { return m_badChecksums; }
     uint32_t abandonedFrames() const { return m_abandonedFrames; }
@@ -96,6 +96,9 @@ public:
 private:
     enum class Step : uint8_t { More, Packet, Rescan };
     Step step(uint8_t b);
+    // Whether the completed body's bytes after its type are one or more
+    // whole valid frames, end to end.
+    bool holdsOnlyFrames() const;
     void pushBack(size_t consumed);
     void giveUp();
     bool feedRescan();

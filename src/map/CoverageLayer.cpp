@@ -153,7 +153,7 @@ QString CoverageLayer::describeAt(double latitude, double longitude) const
     });
     QStringList lines;
     for (const auto* c : here)
-        lines << QStringLiteral("%1 MHz R%2: median %3 dBm, 10%% %4, 90%% %5, %6 to %7 dBm, mean %8 dBm, %9 samples, %10 drives")
+        lines << QStringLiteral("%1 MHz R%2: median %3 dBm, 10% %4, 90% %5, %6 to %7 dBm, mean %8 dBm, %9 samples, %10 drives")
                      .arg(c->frequencyMHz, 0, 'f', 4)
                      .arg(c->receiver)
                      .arg(c->figures.median)

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <numbers>
 
 namespace {
@@ -69,6 +71,48 @@ INSTANTIATE_TEST_SUITE_P(AnywhereOnEarth, CellSize,
                                          SizeCase{50, -89.9, 0.5}, SizeCase{1000, -77.85, 166.67},
                                          SizeCase{50, 64.8, 179.9999}, SizeCase{50, 64.8, -179.9999},
                                          SizeCase{137, 12.3456, -98.7654}));
+
+// The 1 % holds for a cell's whole width, along its south and its north
+// edge, in every row outside the zone by the poles: all rows near them, and
+// rows spread over the rest, for sizes across the allowed range.
+TEST(CoverageGrid, OutsideThePoleZoneEveryEdgeIsWithinOnePercent)
+{
+    for (double metres : {10.0, 12.345, 50.0, 137.0, 500.0, 999.9, 1000.0}) {
+        const CoverageGrid grid(metres);
+        const int32_t half = grid.rows() / 2;
+        std::vector<int32_t> fromPole;
+        for (int32_t k = CoverageGrid::kPoleZoneRows; k < CoverageGrid::kPoleZoneRows + 3000 && k < half; ++k)
+            fromPole.push_back(k);
+        for (int32_t k = CoverageGrid::kPoleZoneRows + 3000; k < half; k += 7919)
+            fromPole.push_back(k);
+        double worst = 0;
+        for (int32_t k : fromPole) {
+            for (int32_t row : {k, grid.rows() - 1 - k}) {
+                const double south = grid.rowSouth(row), north = grid.rowSouth(row + 1);
+                const double width = 360.0 / grid.columns(row);
+                for (double edge : {south, north})
+                    worst = std::max(worst, std::abs(parallelArc(edge, width) / metres - 1));
+                ASSERT_NEAR(meridianArc(south, north), metres, metres * 0.01) << metres << " m, row " << row;
+            }
+        }
+        EXPECT_LE(worst, 0.01) << metres << " m";
+    }
+}
+
+// The zone is no wider than it has to be: in its outermost rows a cell's
+// edge is more than 1 % off, as the manual says it may be.
+TEST(CoverageGrid, ThePoleZoneIsWhereTheOnePercentFails)
+{
+    const CoverageGrid grid(1000);
+    double worst = 0;
+    for (int32_t k = CoverageGrid::kPoleZoneRows - 5; k < CoverageGrid::kPoleZoneRows; ++k) {
+        const double south = grid.rowSouth(grid.rows() - 1 - k), north = grid.rowSouth(grid.rows() - k);
+        const double width = 360.0 / grid.columns(grid.rows() - 1 - k);
+        for (double edge : {south, north})
+            worst = std::max(worst, std::abs(parallelArc(edge, width) / 1000 - 1));
+    }
+    EXPECT_GT(worst, 0.01);
+}
 
 TEST(CoverageGrid, RowsNearAPoleWidenButStillCloseTheRing)
 {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,26 +64,39 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    // Runs klf-coverage on logs ending with a FIFO, and once it waits there
-    // sends it signal; the FIFO then ends, so the tool sees the signal first.
-    void interruptAtAFifo(const QStringList& args, int signal, QProcess& p)
+    // Whether process pid has file open.
+    static bool holdsOpen(qint64 pid, const std::string& file)
     {
-        const std::string fifo = path("hold.KLF");
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        p.start(QString::fromStdString(tool("klf-coverage")), QStringList(args) << QString::fromStdString(fifo));
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+            std::error_code lost; // closed meanwhile
+            if (std::filesystem::read_symlink(fd.path(), lost) == file)
+                return true;
+        }
+        return false;
+    }
+
+    // Runs klf-coverage on logs ending with a sparse log of 1 TiB, whose
+    // SHA-256 takes minutes, and once it reads that sends it signal: the
+    // tool has to see it while hashing, well within the safety net.
+    void interruptWhileHashing(const QStringList& args, int signal, QProcess& p)
+    {
+        const std::string huge = path("huge.KLF");
+        std::ofstream(huge).flush();
+        std::filesystem::resize_file(huge, uintmax_t(1) << 40);
+        p.start(QString::fromStdString(tool("klf-coverage")), QStringList(args) << QString::fromStdString(huge));
         ASSERT_TRUE(p.waitForStarted(60000));
-        int writer = -1;
         QElapsedTimer waited;
         waited.start();
-        // Without a reader the FIFO refuses a writer that will not wait.
-        while ((writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == ENXIO
-               && p.state() == QProcess::Running && waited.elapsed() < 60000)
+        while (!holdsOpen(p.processId(), huge) && p.state() == QProcess::Running && waited.elapsed() < 60000)
             p.waitForFinished(10);
-        ASSERT_GE(writer, 0) << p.readAllStandardError().toStdString();
+        ASSERT_TRUE(holdsOpen(p.processId(), huge)) << p.readAllStandardError().toStdString();
         ::kill(pid_t(p.processId()), signal);
-        ::close(writer);
-        ASSERT_TRUE(p.waitForFinished(60000));
-        ::unlink(fifo.c_str());
+        const bool ended = p.waitForFinished(60000);
+        if (!ended)
+            p.kill();
+        ::unlink(huge.c_str());
+        ASSERT_TRUE(ended) << "the signal was not seen while hashing";
     }
 
     QTemporaryDir dir;
@@ -362,7 +376,7 @@ TEST_F(CoverageTool, AnInterruptedRunLeavesNoNewMapAndAnExistingOneAsItWas)
     const std::string m = path("out/m.gpkg");
     {
         QProcess p;
-        interruptAtAFifo({"-o", QString::fromStdString(m), QString::fromStdString(a)}, SIGINT, p);
+        interruptWhileHashing({"-o", QString::fromStdString(m), QString::fromStdString(a)}, SIGINT, p);
         EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
         EXPECT_TRUE(p.readAllStandardError().contains("interrupted; " + QByteArray::fromStdString(m) + " not made"));
         EXPECT_EQ(namesIn(path("out")), std::vector<std::string>());
@@ -372,13 +386,122 @@ TEST_F(CoverageTool, AnInterruptedRunLeavesNoNewMapAndAnExistingOneAsItWas)
     const std::string bytes = bytesOf(m);
     {
         QProcess p;
-        interruptAtAFifo({"-o", QString::fromStdString(m), QString::fromStdString(b)}, SIGTERM, p);
+        interruptWhileHashing({"-o", QString::fromStdString(m), QString::fromStdString(b)}, SIGTERM, p);
         EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
         EXPECT_TRUE(p.readAllStandardError().contains("interrupted; " + QByteArray::fromStdString(m) + " left as it was"));
         EXPECT_TRUE(mapFigures(m) == cells);
         EXPECT_TRUE(bytesOf(m) == bytes);
         EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"});
     }
+}
+
+// A device or a FIFO named as a log is refused before anything is read: the
+// one never ends, the other waits for a writer. The run is bounded from
+// outside, so a tool that hangs fails the test instead of holding it.
+TEST_F(CoverageTool, WhatIsNotARegularFileIsRefusedAtOnce)
+{
+    const std::string a = writeDrive(path("a.KLF"), 60, 52.5, 13.4, 0.0002, 0.0003, 20);
+    ASSERT_EQ(::mkfifo(path("fifo.KLF").c_str(), 0600), 0);
+    std::filesystem::create_directory(path("out"));
+    for (const std::string& odd : {std::string("/dev/zero"), path("fifo.KLF")}) {
+        const Ran r = run("timeout -s KILL 120 " + tool("klf-coverage") + " -o '" + path("out/m.gpkg") + "' '" + a + "' '"
+                          + odd + "' 2>&1");
+        EXPECT_EQ(r.status, 3) << odd << "\n" << r.out;
+        EXPECT_NE(r.out.find(odd + ": not a regular file"), std::string::npos) << r.out;
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>()) << odd;
+    }
+}
+
+// What the tool says when a run goes wrong names the cause and, where
+// there is one, the way out; never a doubled percent sign, GDAL's SQL, or
+// two numbers that read the same.
+TEST_F(CoverageTool, MessagesNameTheCauseAndTheWayOut)
+{
+    const std::string a = writeDrive(path("a.KLF"), 61, 52.5, 13.4, 0.0002, 0.0003, 20);
+    const std::string b = writeDrive(path("b.KLF"), 62, 52.5, 13.4, 0.0002, 0.0003, 20);
+    std::filesystem::create_directory(path("out"));
+    const std::string m = path("out/m.gpkg");
+    ASSERT_EQ(coverage("-o '" + m + "' '" + a + "'").status, 0);
+    const auto before = mapFigures(m);
+
+    const Ran close = coverage("--cell 50.0000001 -o '" + m + "' '" + b + "'");
+    EXPECT_EQ(close.status, 3);
+    EXPECT_NE(close.out.find("its cells are 50 m, not 50.0000001 m: choose --cell 50"), std::string::npos) << close.out;
+
+    // A disk that refuses writes at any point while a new map is made: the
+    // cause in one short line, no statement.
+    for (int kilobytes : {4, 16, 40, 100}) {
+        const Ran full = run("trap '' XFSZ; ulimit -f " + std::to_string(kilobytes) + "; exec " + tool("klf-coverage")
+                             + " -o '" + path("out/new.gpkg") + "' '" + a + "' 2>&1");
+        EXPECT_EQ(full.status, 3) << full.out;
+        EXPECT_EQ(full.out.find("sqlite3_exec"), std::string::npos) << full.out;
+        EXPECT_LT(full.out.size(), 300u) << full.out;
+        EXPECT_EQ(namesIn(path("out")), std::vector<std::string>{"m.gpkg"});
+    }
+
+    // Another run writing to the map holds SQLite's write lock: the loser
+    // says so and to run again, and the map is as the winner leaves it.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(m.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        const Ran locked = coverage("-o '" + m + "' '" + b + "'");
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        EXPECT_EQ(locked.status, 3) << locked.out;
+        EXPECT_NE(locked.out.find("run again"), std::string::npos) << locked.out;
+        EXPECT_TRUE(mapFigures(m) == before);
+    }
+
+    // A map that cannot be written is said to be so, not to be no GeoPackage.
+    ::chmod(m.c_str(), 0444);
+    ::chmod(dir.path().toUtf8().constData(), 0755);
+    ::chmod(path("out").c_str(), 0755);
+    // Root may write anything: the run is then made as nobody.
+    const std::string as = ::geteuid() == 0 ? "runuser -u nobody -- " : "";
+    const Ran readOnly = run(as + tool("klf-coverage") + " -o '" + m + "' '" + b + "' 2>&1");
+    EXPECT_EQ(readOnly.status, 3);
+    EXPECT_NE(readOnly.out.find("cannot write to it: Permission denied"), std::string::npos) << readOnly.out;
+    EXPECT_EQ(readOnly.out.find("not a GeoPackage"), std::string::npos) << readOnly.out;
+    ::chmod(m.c_str(), 0644);
+
+    // After --, a name starting with a dash is a log.
+    std::filesystem::copy_file(b, path("out/-b.KLF"));
+    const Ran dashed = run("cd '" + path("out") + "' && " + tool("klf-coverage") + " -o m.gpkg -- -b.KLF 2>&1");
+    EXPECT_EQ(dashed.status, 0) << dashed.out;
+    EXPECT_NE(dashed.out.find("1 logs added"), std::string::npos) << dashed.out;
+    EXPECT_NE(coverage("--help").out.find("--  "), std::string::npos);
+}
+
+// What the manual promises of a run with nothing to map, a drive without a
+// fix, and a style range given for a map that exists.
+TEST_F(CoverageTool, RunsWithNothingToMapSaySoAndMakeNoMap)
+{
+    std::filesystem::create_directory(path("empty"));
+    std::filesystem::create_directory(path("out"));
+    const Ran none = coverage("-o '" + path("out/new.gpkg") + "' '" + path("empty") + "'");
+    EXPECT_EQ(none.status, 3) << none.out;
+    EXPECT_NE(none.out.find("not made: no .KLF file to read"), std::string::npos) << none.out;
+    EXPECT_EQ(namesIn(path("out")), std::vector<std::string>());
+
+    DriveTestLog noFix;
+    noFix.header().scanChannelList().currentFrequency(DriveTestLog::kLowEdge + 3, DriveTestLog::kLowEdge + 4);
+    for (int k = 0; k < 20; ++k)
+        noFix.scan({{0, 1, -80}, {1, 2, -90}});
+    const std::string blind = noFix.write(path("blind.KLF"));
+    const Ran unplaced = coverage("-o '" + path("out/new.gpkg") + "' '" + blind + "'");
+    EXPECT_EQ(unplaced.status, 3) << unplaced.out;
+    EXPECT_NE(unplaced.out.find("blind.KLF: no cell added: it holds no GPS fix"), std::string::npos) << unplaced.out;
+    EXPECT_NE(unplaced.out.find("not made: no cell to map"), std::string::npos) << unplaced.out;
+    EXPECT_EQ(namesIn(path("out")), std::vector<std::string>());
+
+    const std::string m = path("out/m.gpkg");
+    ASSERT_EQ(coverage("--range -110,-40 -o '" + m + "' '" + writeDrive(path("a.KLF"), 63, 1, 1, 0.0002, 0, 10) + "'").status,
+              0);
+    const Ran more = coverage("--range -100,-60 -o '" + m + "' '" + blind + "'");
+    EXPECT_EQ(more.status, 0) << more.out;
+    EXPECT_NE(more.out.find("no cell added: it holds no GPS fix"), std::string::npos) << more.out;
+    EXPECT_NE(more.out.find("--range ignored: a map keeps the style it was made with"), std::string::npos) << more.out;
 }
 
 } // namespace

@@ -17,9 +17,46 @@ namespace {
 class PgCoverage : public ::testing::Test
 {
 protected:
+    // A German locale for the server's messages, made once from Debian's
+    // locale sources into a folder of the tests' own (the system may have
+    // none, and is left alone); the server finds it through LOCPATH.
+    static bool makeGermanLocale()
+    {
+        struct Locale
+        {
+            std::string folder;
+            Locale()
+            {
+                char dir[] = "/tmp/tavrix-locale-XXXXXX";
+                if (!::mkdtemp(dir))
+                    return;
+                folder = dir;
+                // The server may run as another user.
+                if (::chmod(dir, 0755) != 0
+                    || run("localedef -i de_DE -f UTF-8 " + folder + "/de_DE.UTF-8 >/dev/null 2>&1").status != 0) {
+                    std::filesystem::remove_all(folder);
+                    folder.clear();
+                }
+            }
+            ~Locale()
+            {
+                if (!folder.empty())
+                    std::filesystem::remove_all(folder);
+            }
+        };
+        static const Locale locale;
+        if (locale.folder.empty())
+            return false;
+        ::setenv("LOCPATH", locale.folder.c_str(), 1);
+        return true;
+    }
+
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
+        germanMessages = makeGermanLocale();
+        if (!germanMessages)
+            std::fprintf(stderr, "no German locale could be made: the server's messages stay in English\n");
         const std::string why = cluster.start();
         if (!why.empty())
             GTEST_SKIP() << why;
@@ -73,6 +110,7 @@ protected:
 
     QTemporaryDir dir;
     PgCluster cluster;
+    bool germanMessages = false;
 };
 
 // Uploads in two runs, as two vehicles would: the server's sums and figures
@@ -190,6 +228,125 @@ TEST_F(PgCoverage, AnotherCellSizeIsRefused)
     EXPECT_EQ(other.status, 3);
     EXPECT_NE(other.out.find("its cells are 50 m, not 100 m"), std::string::npos) << other.out;
     EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "1\n");
+}
+
+// A drive's cells that another drive's upload also writes, as (row, col,
+// receiver, MHz): the rows two uploads meet on.
+std::vector<CellId> sharedCells(const std::string& a, const std::string& b)
+{
+    const auto first = rawFigures({a}, 50), second = rawFigures({b}, 50);
+    std::vector<CellId> shared;
+    for (const auto& [id, figures] : first)
+        if (second.count(id))
+            shared.push_back(id);
+    return shared;
+}
+
+// The server speaks German and lets a transaction see only what was there
+// when it began (REPEATABLE READ, as a team's administrator may set): the
+// upload that waited for a row another session then changed fails with
+// SQLSTATE 40001 and a German message, and is sent again, whole.
+TEST_F(PgCoverage, ARetryDecidesOnTheCodeWhateverLanguageTheServerSpeaks)
+{
+    const std::string a = writeDrive(path("a.KLF"), 70, 48.14, 11.58, 0.0002, 0.0001, 40);
+    const std::string b = writeDrive(path("b.KLF"), 71, 48.14, 11.58, 0.0002, 0.0001, 40);
+    const std::vector<CellId> shared = sharedCells(a, b);
+    ASSERT_FALSE(shared.empty());
+    ASSERT_EQ(run(upload("'" + a + "'")).status, 0);
+    ASSERT_EQ(cluster.sql("ALTER DATABASE coverage SET default_transaction_isolation = 'repeatable read'").status, 0);
+    if (germanMessages) {
+        ASSERT_EQ(cluster.sql("ALTER DATABASE coverage SET lc_messages = 'de_DE.UTF-8'").status, 0);
+        const Ran german = cluster.sql("SELECT 1/0", "coverage");
+        ASSERT_NE(german.out.find("Division durch Null"), std::string::npos) << german.out;
+    }
+
+    const CellId& cell = shared.front();
+    char frequency[40];
+    std::snprintf(frequency, sizeof frequency, "%.17g", std::get<3>(cell));
+    std::FILE* holder = ::popen((cluster.psqlCommand("coverage") + " >/dev/null 2>&1").c_str(), "w");
+    ASSERT_NE(holder, nullptr);
+    std::fprintf(holder, "BEGIN; UPDATE cells SET drives = drives WHERE row = %d AND col = %d AND receiver = %d"
+                         " AND frequency_mhz = %s;\n",
+                 std::get<0>(cell), std::get<1>(cell), std::get<2>(cell), frequency);
+    std::fflush(holder);
+    ASSERT_TRUE(waitFor("SELECT count(*) FROM pg_stat_activity WHERE state = 'idle in transaction'",
+                        [](const std::string& out) { return out == "1\n"; }));
+    std::FILE* uploader = ::popen(upload("'" + b + "'").c_str(), "r");
+    ASSERT_NE(uploader, nullptr);
+    ASSERT_TRUE(waitFor("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'klf-coverage'"
+                        " AND wait_event_type = 'Lock'",
+                        [](const std::string& out) { return out == "1\n"; }));
+    std::fprintf(holder, "COMMIT;\n");
+    ::pclose(holder);
+    std::string out;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, uploader)) > 0)
+        out.append(chunk, n);
+    const int w = ::pclose(uploader);
+    EXPECT_TRUE(WIFEXITED(w) && WEXITSTATUS(w) == 0) << out;
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({a, b}, 50));
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "2\n");
+    expectHistogramsHoldTheirCounts();
+}
+
+// Names are bytes: one that is not UTF-8 goes in escaped, and a log the
+// server refuses is passed over while the others are added.
+TEST_F(PgCoverage, ANameThatIsNotUtf8IsEscapedAndARefusedLogIsPassedOver)
+{
+    // Not through QString, which would make the name UTF-8.
+    const std::string bad = dir.path().toStdString() + "/caf\xe9.KLF";
+    std::filesystem::rename(writeDrive(path("cafe.KLF"), 72, 40.41, -3.70, 0.0002, 0.0001, 20), bad);
+    const std::string refused = writeDrive(path("refused.KLF"), 73, 40.42, -3.70, 0.0002, 0.0001, 20);
+    const std::string good = writeDrive(path("good.KLF"), 74, 40.43, -3.70, 0.0002, 0.0001, 20);
+    ASSERT_EQ(run(upload("'" + good + "'")).status, 0);
+    ASSERT_EQ(cluster.sql("DELETE FROM drives; DELETE FROM cells;", "coverage").status, 0);
+    ASSERT_EQ(cluster.sql("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS \\$\\$ BEGIN"
+                          " IF NEW.file_name = 'refused.KLF' THEN RAISE EXCEPTION 'no room for %', NEW.file_name; END IF;"
+                          " RETURN NEW; END \\$\\$;"
+                          " CREATE TRIGGER refuse BEFORE INSERT ON drives FOR EACH ROW EXECUTE FUNCTION refuse();",
+                          "coverage")
+                  .status,
+              0);
+    const Ran r = run(upload("'" + bad + "' '" + refused + "' '" + good + "'"));
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("adding " + refused + " failed: no room for refused.KLF"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 logs added"), std::string::npos) << r.out;
+    EXPECT_EQ(cluster.sql("SELECT string_agg(file_name, ' ' ORDER BY file_name) FROM drives", "coverage").out,
+              "caf\\xE9.KLF good.KLF\n");
+    EXPECT_EQ(cluster.sql("SELECT string_agg(file_name, ' ' ORDER BY file_name) FROM routes", "coverage").out,
+              "caf\\xE9.KLF good.KLF\n");
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({bad, good}, 50));
+    std::filesystem::remove(bad); // a name QTemporaryDir cannot spell
+}
+
+// A vehicle's user with the manual's grants uploads; without SELECT on the
+// drives it cannot tell whether a log is there, and says so rather than
+// take the log for a new one.
+TEST_F(PgCoverage, AVehicleUserWithTheManualsGrantsUploads)
+{
+    const std::string a = writeDrive(path("a.KLF"), 75, 59.33, 18.06, 0.0002, 0.0001, 20);
+    const std::string b = writeDrive(path("b.KLF"), 76, 59.33, 18.06, 0.0002, 0.0001, 20);
+    ASSERT_EQ(run(upload("'" + a + "'")).status, 0); // the owner's first upload makes the tables
+    // As in the manual's team section.
+    ASSERT_EQ(cluster.sql("CREATE ROLE van3 LOGIN;"
+                          " GRANT SELECT, INSERT, UPDATE ON cells, drives, routes TO van3;"
+                          " GRANT SELECT ON coverage_grid TO van3;"
+                          " GRANT USAGE ON SEQUENCE cells_fid_seq, drives_fid_seq, routes_fid_seq TO van3;",
+                          "coverage")
+                  .status,
+              0);
+    const std::string asVan = tool("klf-coverage") + " --db '" + cluster.gdal("coverage") + " user=van3' ";
+    const Ran van = run(asVan + "'" + b + "' 2>&1");
+    EXPECT_EQ(van.status, 0) << van.out;
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({a, b}, 50));
+
+    ASSERT_EQ(cluster.sql("REVOKE SELECT ON drives FROM van3", "coverage").status, 0);
+    const Ran blind = run(asVan + "'" + b + "' 2>&1");
+    EXPECT_EQ(blind.status, 3) << blind.out;
+    EXPECT_NE(blind.out.find("cannot tell whether " + b + " is in it: permission denied"), std::string::npos)
+        << blind.out;
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "2\n");
 }
 
 } // namespace

@@ -17,9 +17,23 @@
 #include <QPaintEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFuture>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
@@ -386,8 +400,9 @@ TEST_F(ScanHistoryWindowTest, exportsWriteTheHistoryAndThePicture)
     window->rowsAdded();
     QTemporaryDir dir;
     const QString csv = dir.filePath("h.csv"), png = dir.filePath("h.png");
-    ASSERT_TRUE(window->exportCsv(csv));
-    ASSERT_TRUE(window->exportPng(png));
+    QString error;
+    ASSERT_TRUE(window->exportCsv(csv, error)) << error.toStdString();
+    ASSERT_TRUE(window->exportPng(png, error)) << error.toStdString();
     std::ostringstream expected;
     history.writeCsv(expected);
     QFile file(csv);
@@ -395,7 +410,160 @@ TEST_F(ScanHistoryWindowTest, exportsWriteTheHistoryAndThePicture)
     EXPECT_EQ(file.readAll().toStdString(), expected.str());
     const QImage picture(png);
     EXPECT_GT(picture.height(), window->waterfall()->height());
-    EXPECT_FALSE(window->exportCsv(dir.filePath("missing/h.csv")));
+    EXPECT_FALSE(window->exportCsv(dir.filePath("missing/h.csv"), error));
+    EXPECT_TRUE(error.contains("No such file or directory")) << error.toStdString();
+}
+
+// The saved picture says what it is: the window, the receiver and when, in
+// a caption over the picture and in the PNG's text.
+TEST_F(ScanHistoryWindowTest, aSavedPictureNamesTheWindowTheReceiverAndTheTime)
+{
+    add(scan(1796846217123, {{0, -50}}));
+    window->rowsAdded();
+    const QDateTime savedAt(QDate(2026, 12, 9), QTime(19, 56, 57), Qt::UTC);
+    QTemporaryDir dir;
+    ASSERT_TRUE(window->picture(savedAt).save(dir.filePath("p.png"), "PNG"));
+    const QImage saved(dir.filePath("p.png"));
+    const QString title = saved.text("Title");
+    for (const char* part : {"Scan History - R1", "receiver R1", "2026-12-09 19:56:57 UTC"})
+        EXPECT_TRUE(title.contains(part)) << title.toStdString() << " lacks " << part;
+    EXPECT_EQ(saved.text("Creation Time"), "2026-12-09T19:56:57Z");
+    // The caption is drawn above the picture: the strip holds the text's colour.
+    const QImage plain = window->picture(savedAt);
+    const int caption = plain.height() - qRound(window->waterfall()->parentWidget()->height() * plain.devicePixelRatio());
+    ASSERT_GT(caption, 0);
+    const QRgb text = window->palette().color(QPalette::WindowText).rgb();
+    bool drawn = false;
+    for (int y = 0; y < caption && !drawn; ++y)
+        for (int x = 0; x < plain.width() && !drawn; ++x)
+            drawn = plain.pixel(x, y) == text;
+    EXPECT_TRUE(drawn);
+}
+
+// A save replaces the file only whole: on a disk that refuses the rest of
+// the file, the one that was there stays, no part is left beside it, and
+// the reason is given.
+TEST_F(ScanHistoryWindowTest, aSaveThatFailsLeavesTheOldFileAndSaysWhy)
+{
+    for (int n = 0; n < 400; ++n)
+        add(scan(1796846217123 + n * 100, {{n % 10, -40 - n % 80}, {(n + 3) % 10, -60}}));
+    window->rowsAdded();
+    struct Case
+    {
+        const char* name;
+        std::function<bool(const QString&, QString&)> save;
+    };
+    const Case cases[] = {
+        {"csv", [this](const QString& p, QString& e) { return window->exportCsv(p, e); }},
+        {"png", [this](const QString& p, QString& e) { return window->exportPng(p, e); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("h.") + c.name);
+        {
+            QFile old(target);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("the file saved before\n");
+        }
+        // Files may grow to 1 KiB: a nearly full disk, as the writer sees it.
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        rlimit small = before;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        QString error;
+        const bool saved = c.save(target, error);
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        EXPECT_FALSE(saved);
+        EXPECT_TRUE(error.contains("File too large")) << error.toStdString();
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), "the file saved before\n");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+        ASSERT_TRUE(c.save(target, error)) << error.toStdString();
+        EXPECT_GT(QFileInfo(target).size(), 1024);
+    }
+}
+
+// Save CSV... writes a copy of the history on a worker thread while reports
+// keep coming: through a FIFO the test reads only once the call returned, a
+// write on the window thread would wait for that reader, and the watchdog
+// (a safety net) reads in its place and says so.
+TEST_F(ScanHistoryWindowTest, aCsvIsWrittenOffTheWindowThreadFromTheHistoryAsItWasAsked)
+{
+    for (int n = 0; n < 20000; ++n)
+        add(scan(1796846217123 + n * 5, {{n % 10, -40 - n % 80}}));
+    window->rowsAdded();
+    std::ostringstream asked;
+    history.writeCsv(asked);
+
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("h.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GT(asked.str().size(), size_t(::fcntl(reader, F_GETPIPE_SZ))) << "more than the pipe holds";
+    std::mutex lock;
+    std::condition_variable changed;
+    bool returned = false, watchdogRead = false;
+    std::string read;
+    auto drain = [&read, reader](bool untilEnd) {
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(reader, chunk, sizeof chunk);
+            if (n > 0)
+                read.append(chunk, size_t(n));
+            else if (n == 0 || !untilEnd)
+                return n == 0;
+            pollfd more{reader, POLLIN, 0};
+            ::poll(&more, 1, 1000);
+        }
+    };
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> held(lock);
+        if (!changed.wait_for(held, std::chrono::seconds(60), [&] { return returned; })) {
+            watchdogRead = true;
+            drain(true);
+        }
+    });
+    QFuture<QString> future = window->exportCsvInBackground(fifo);
+    {
+        std::lock_guard<std::mutex> held(lock);
+        returned = true;
+    }
+    changed.notify_all();
+    watchdog.join();
+    EXPECT_FALSE(watchdogRead) << "the CSV was written on the window thread";
+    for (int n = 0; n < 50; ++n) // reports that come meanwhile are not in the file
+        add(scan(1796846217123 + 200000 + n, {{1, -70}}));
+    window->rowsAdded();
+    QDeadlineTimer limit(60000);
+    pollfd wait{reader, POLLIN, 0};
+    for (;;) {
+        const bool writerGone = drain(false); // the worker closes the file once it finished
+        if ((writerGone && future.isFinished()) || limit.hasExpired())
+            break;
+        ::poll(&wait, 1, 100);
+    }
+    ::close(reader);
+    ASSERT_TRUE(future.isFinished());
+    EXPECT_EQ(future.result(), QString());
+    EXPECT_TRUE(read == asked.str()) << read.size() << " bytes read, " << asked.str().size() << " asked";
+}
+
+// Save dialogs start where the program works and makes its logs.
+TEST_F(ScanHistoryWindowTest, saveDialogsStartInTheProgramsFolder)
+{
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const QString png = window->suggestedPath("png"), csv = window->suggestedPath("csv");
+    QDir::setCurrent(before);
+    EXPECT_EQ(png, QDir(dir.path()).absoluteFilePath("scan-history-r1.png"));
+    EXPECT_EQ(csv, QDir(dir.path()).absoluteFilePath("scan-history-r1.csv"));
 }
 
 TEST_F(ScanHistoryWindowTest, everyControlHasAnAccessibleName)

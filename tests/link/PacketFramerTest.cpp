@@ -448,6 +448,13 @@ std::vector<LengthRow> lengthRows()
     const Bytes unknown257 = frame(0x42, Bytes(255, 0x11));
     const Bytes single = frame(0x02, Bytes(2045, 0xC4));
     const Bytes report = scanReport(1);
+    // L = 168 makes the frame XOR to 0x02, the single block's type; 80 reports XOR to 0.
+    const Bytes unknown168 = frame(0x42, Bytes(166, 0x11));
+    const Bytes blockInside = unknown168 + scanReports(80);
+    std::vector<Bytes> blockBodies = scanBodies(80);
+    blockBodies.insert(blockBodies.begin(), bodyOf(unknown168));
+    const Bytes gpsHoldingFrameAndMore = frame(0x00, report + Bytes{0x31, 0x32});
+    const Bytes gpsStartingWithFalseFrame = frame(0x00, Bytes{0xAA, 0x02, 0x00, 0x07, 0x06, 0x55});
     return {
         {"corrupt length 2000: the type byte is the next sync, rejected at once",
          Bytes{0xAA, 0xD0, 0x07} + scanReports(50), scanBodies(50), 1, 0, 0},
@@ -469,6 +476,18 @@ std::vector<LengthRow> lengthRows()
          0, 0},
         {"a false frame hiding a packet is given up", Bytes{0xAA, 0x40, 0x00, 0x02} + report, {bodyOf(report)}, 0, 0,
          1},
+        // 12 reports of 20 bytes XOR to 0, as does the type 0: one record of L = 241 unless taken apart.
+        {"a GPS-type header over twelve reports: the reports come out, no record of L = 241",
+         Bytes{0xAA, 0xF1, 0x00, 0x00} + scanReports(13), scanBodies(13), 1, 0, 0},
+        {"a single-block header over a frame and 80 reports, its checksum valid",
+         Bytes{0xAA, uint8_t(blockInside.size() + 1), uint8_t((blockInside.size() + 1) >> 8), 0x02} + blockInside,
+         blockBodies, 1, 0, 0},
+        {"an unknown type whose XOR makes one report inside valid", Bytes{0xAA, 0x15, 0x00, 0xBB} + report,
+         {bodyOf(report)}, 1, 0, 0},
+        {"a GPS message whose payload is a frame and more is a GPS message", gpsHoldingFrameAndMore,
+         {bodyOf(gpsHoldingFrameAndMore)}, 0, 0, 0},
+        {"a GPS message whose payload starts with a false frame is a GPS message", gpsStartingWithFalseFrame,
+         {bodyOf(gpsStartingWithFalseFrame)}, 0, 0, 0},
     };
 }
 

@@ -17,6 +17,7 @@
 #include <QDockWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -156,6 +157,9 @@ TEST_F(CoverageMap, AClickListsEveryFrequencyOfTheCellAndNothingWhereNotDriven)
     EXPECT_TRUE(here.contains(QStringLiteral("851.0125 MHz R1: median -80 dBm"))) << here.toStdString();
     EXPECT_TRUE(here.contains(QStringLiteral("851.0375 MHz R1: median -61 dBm"))) << here.toStdString();
     EXPECT_TRUE(here.contains(QStringLiteral("851.0125 MHz R2: median -110 dBm"))) << here.toStdString();
+    // Percentiles read "10% -110", not "10%% -110".
+    EXPECT_TRUE(here.contains(QRegularExpression(QStringLiteral("median -110 dBm, 10% -1\\d\\d, 90% -1\\d\\d,"))))
+        << here.toStdString();
     l.setReceiver(2);
     EXPECT_FALSE(l.describeAt(kLat, kLon).contains(QStringLiteral("R1")));
     EXPECT_TRUE(l.describeAt(kLat - 0.01, kLon).isEmpty());

@@ -20,18 +20,20 @@ bool realNumber(const std::string& text, double& out)
 std::string CoverageOptions::usage()
 {
     return "usage: klf-coverage [--cell METRES] [--receiver 1|2|both] [--channel N | --frequency MHZ]\n"
-           "                    [--max-dop D] [--range MIN,MAX] [-o OUT.gpkg | --db PG:CONNINFO] FILE.KLF|FOLDER...\n"
+           "                    [--max-dop D] [--range MIN,MAX] [-o OUT.gpkg | --db PG:CONNINFO]\n"
+           "                    [--] FILE.KLF|FOLDER...\n"
            "  --cell METRES     cell size on the ground, 10 to 1000 m (default 50)\n"
            "  --receiver R      1, 2 or both (default both)\n"
            "  --channel N       only samples on this channel number\n"
            "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
            "  --max-dop D       leave out samples between fixes whose DOP exceeds D\n"
            "  --range MIN,MAX   style colours in whole dBm from -150 to 0, blue at MIN to red at MAX\n"
-           "                    (default -120,-50)\n"
+           "                    (default -120,-50); a map keeps those it was made with\n"
            "  -o OUT.gpkg       the GeoPackage to make or add to (default coverage.gpkg)\n"
            "  --db PG:CONNINFO  a PostgreSQL database with PostGIS instead of a GeoPackage\n"
            "  -h, --help        this text\n"
            "  --version         print the version and exit\n"
+           "  --                what follows are logs and folders, even names starting with -\n"
            "A folder stands for the .KLF files in it and its subfolders. A log already in the map\n"
            "(same SHA-256) is skipped. A summary goes to standard error. Exit status, as klf-export's:\n"
            "  0 every log was whole; 1 a log is malformed (what came before is added); 2 a log's last\n"
@@ -41,8 +43,17 @@ std::string CoverageOptions::usage()
 bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOptions& o, std::string& error)
 {
     bool outputGiven = false;
+    bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (optionsEnded) {
+            o.inputs.push_back(a);
+            continue;
+        }
+        if (a == "--") { // what follows are names, even those starting with '-'
+            optionsEnded = true;
+            continue;
+        }
         if (a == "-h" || a == "--help") {
             o.help = true;
             return true;
@@ -72,6 +83,7 @@ bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOption
             } else if (a == "--range") {
                 // The same limits as the logger's range dialog and klf-export.
                 ok = DriveFilter::parseRange(v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax);
+                o.rangeGiven = true;
             } else if (a == "--db") {
                 ok = v.rfind("PG:", 0) == 0;
                 o.database = v;

@@ -14,6 +14,7 @@ struct CoverageOptions
     std::optional<double> maxDop;
     int rangeMin = -120; // dBm: blue in the stored style
     int rangeMax = -50;  // dBm: red
+    bool rangeGiven = false; // a map being made takes it; an existing one keeps its own
     std::string output = "coverage.gpkg";
     std::string database; // "PG:..." when the map is in PostGIS
     std::vector<std::string> inputs; // logs and folders of logs

@@ -51,6 +51,11 @@ bool collectLogs(const std::vector<std::string>& inputs, std::vector<std::string
             return false;
         }
         if (!fs::is_directory(st)) {
+            // A device or a FIFO never ends, or waits for a writer.
+            if (!fs::is_regular_file(st)) {
+                error = input + ": not a regular file";
+                return false;
+            }
             logs.push_back(input);
             continue;
         }
@@ -133,12 +138,16 @@ int main(int argc, char** argv)
     const std::string where = options.database.empty() ? options.output : std::string("the database");
     std::unique_ptr<CoverageStore> store;
     GpkgCoverageStore* gpkg = nullptr; // all or nothing: one transaction for the run
+    PgCoverageStore* pg = nullptr;     // a transaction per log
     if (options.database.empty()) {
-        store = std::make_unique<GpkgCoverageStore>(options.output, settings);
-        gpkg = static_cast<GpkgCoverageStore*>(store.get());
+        auto g = std::make_unique<GpkgCoverageStore>(options.output, settings);
+        gpkg = g.get();
+        store = std::move(g);
         stopOnSignals();
     } else {
-        store = std::make_unique<PgCoverageStore>(options.database, settings);
+        auto p = std::make_unique<PgCoverageStore>(options.database, settings);
+        pg = p.get();
+        store = std::move(p);
     }
     // Rolls the map back, or takes a new one away, and ends as the signal
     // would have.
@@ -156,6 +165,11 @@ int main(int argc, char** argv)
     }
     if (g_interrupt)
         return stop();
+    if (options.rangeGiven && !(gpkg ? gpkg->making() : pg->making()))
+        std::fprintf(stderr,
+                     "klf-coverage: %s: --range ignored: a map keeps the style it was made with"
+                     " (QGIS's layer properties change it)\n",
+                     where.c_str());
 
     const CoverageGrid grid(options.cellMetres);
     ProgressBar bar(stderr, "klf-coverage", totalBytes, ProgressBar::wanted(stderr, totalBytes));
@@ -165,7 +179,7 @@ int main(int argc, char** argv)
     for (const std::string& log : logs) {
         const std::string name = fs::path(log).filename().string();
         std::string hashError;
-        const std::string sha = FileDigest::sha256(log, hashError);
+        const std::string sha = FileDigest::sha256(log, hashError, [] { return g_interrupt == 0; });
         std::error_code ec;
         const uint64_t size = uint64_t(fs::file_size(log, ec));
         if (g_interrupt) {
@@ -181,7 +195,17 @@ int main(int argc, char** argv)
             status = kExitUsage;
             continue;
         }
-        if (store->contains(sha)) {
+        bool found = false;
+        if (!store->contains(sha, found, error)) {
+            bar.clear();
+            std::fprintf(stderr, "klf-coverage: %s: cannot tell whether %s is in it: %s\n", where.c_str(), log.c_str(),
+                         error.c_str());
+            if (gpkg || !pg->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        if (found) {
             bar.clear();
             std::fprintf(stderr, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
             ++skipped;
@@ -234,7 +258,12 @@ int main(int argc, char** argv)
         const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
         if (!store->add(std::move(drive), already, error)) {
             std::fprintf(stderr, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(), error.c_str());
-            return kExitUsage;
+            // In PostGIS the log's transaction is undone and the others go
+            // on, unless the server is gone.
+            if (gpkg || !pg->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
         }
         if (already) {
             std::fprintf(stderr, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
@@ -247,6 +276,11 @@ int main(int argc, char** argv)
                      ", %llu left out\n",
                      log.c_str(), ull(summary.records), ull(summary.fixesUsed), ull(placed),
                      ull(binned), ull(cellRows), ull(binner.samplesLeftOut()));
+        if (cellRows == 0)
+            std::fprintf(stderr, "klf-coverage: %s: no cell added: %s\n", log.c_str(),
+                         summary.fixesUsed == 0 ? "it holds no GPS fix to place a sample by"
+                         : placed == 0          ? "no sample lies between two used fixes"
+                                                : "no placed sample is of the receiver and channel chosen");
         if (!summary.whole()) {
             std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
                          summary.error.c_str());
@@ -257,11 +291,13 @@ int main(int argc, char** argv)
     // and a new map then stays under its temporary name.
     if (g_interrupt)
         return stop();
-    // A map this run was to make, with no cell to show from damaged logs or
-    // none: not made, rather than left empty to pass for one.
-    if (gpkg && gpkg->making() && store->cellRows() == 0 && status != kExitOk) {
-        std::fprintf(stderr, "klf-coverage: %s: not made: no cell to map\n", where.c_str());
-        return status;
+    // A map this run was to make, with no cell to show (no logs, damaged
+    // ones, or none with a placed sample): not made, rather than left empty
+    // to pass for one, and not said to be done.
+    if (gpkg && gpkg->making() && store->cellRows() == 0) {
+        std::fprintf(stderr, "klf-coverage: %s: not made: %s\n", where.c_str(),
+                     logs.empty() ? "no .KLF file to read" : "no cell to map");
+        return status != kExitOk ? status : kExitUsage;
     }
     if (!store->finish(error)) {
         std::fprintf(stderr, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
