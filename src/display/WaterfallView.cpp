@@ -280,7 +280,7 @@ QString WaterfallView::readout(QPoint p) const
     const int column = WaterfallGeometry(sectionWidth(s), int(s.columns.size())).columnAt(p.x() - kAxis);
     if (column < 0)
         return {};
-    const int level = m_history.levelsAt(n)[std::size_t(column)];
+    const int level = m_history.levelAt(n, column);
     const HistorySection::Column& c = s.columns[std::size_t(column)];
     return QStringLiteral("Channel %1  %2 MHz  %3  %4")
         .arg(c.channel)
