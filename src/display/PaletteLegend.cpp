@@ -14,6 +14,15 @@ PaletteLegend::PaletteLegend(int bottomDbm, int topDbm, QWidget* parent)
     setFixedHeight(34);
 }
 
+void PaletteLegend::setRange(int bottomDbm, int topDbm)
+{
+    if (bottomDbm == m_bottom && topDbm == m_top)
+        return;
+    m_bottom = bottomDbm;
+    m_top = topDbm;
+    update();
+}
+
 void PaletteLegend::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -21,9 +30,10 @@ void PaletteLegend::paintEvent(QPaintEvent*)
     const int left = WaterfallGeometry::kAxisWidth;
     const int width = std::max(1, this->width() - left - WaterfallGeometry::kRightMargin);
     const RssiPalette palette(m_bottom, m_top);
-    const int span = m_top - m_bottom;
+    const int bottom = palette.minimum();
+    const int span = std::max(1, palette.maximum() - bottom);
     for (int x = 0; x < width; ++x) {
-        const int dBm = m_bottom + int((double(x) + 0.5) * span / width);
+        const int dBm = bottom + int((double(x) + 0.5) * span / width);
         p.setPen(QColor::fromRgb(palette.argb(dBm)));
         p.drawLine(left + x, 2, left + x, 14);
     }
@@ -32,8 +42,8 @@ void PaletteLegend::paintEvent(QPaintEvent*)
     p.setFont(font);
     p.setPen(Qt::black);
     p.drawText(QRect(0, 2, left - 4, 12), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("dBm"));
-    for (int dBm = m_bottom; dBm <= m_top; dBm += 10) {
-        const int x = left + int(double(dBm - m_bottom) * width / span);
+    for (const int dBm : palette.legendValues()) {
+        const int x = left + int(double(dBm - bottom) * width / span);
         p.drawLine(x, 14, x, 18);
         p.drawText(QRect(x - 20, 19, 40, 12), Qt::AlignCenter, QString::number(dBm));
     }

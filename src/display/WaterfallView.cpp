@@ -39,9 +39,23 @@ WaterfallView::WaterfallView(const ScanHistory& history, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setMinimumSize(kAxis + WaterfallGeometry::kRightMargin + 100, 120);
-    const RssiPalette palette(kBottomDbm, kTopDbm);
+    fillColours();
+}
+
+void WaterfallView::fillColours()
+{
     for (int i = 0; i < 256; ++i)
-        m_colours[std::size_t(i)] = palette.argb(i - 128);
+        m_colours[std::size_t(i)] = m_palette.argb(i - 128);
+}
+
+void WaterfallView::setPalette(const RssiPalette& palette)
+{
+    if (palette == m_palette)
+        return;
+    m_palette = palette;
+    fillColours();
+    if (!m_image.isNull())
+        rebuild();
 }
 
 QRgb WaterfallView::colourOf(int level) const

@@ -25,9 +25,10 @@ class WaterfallView : public QWidget
 {
     Q_OBJECT
 public:
-    // The palette spans the bar graph's scale.
-    static constexpr int kBottomDbm = -120; // dBm
-    static constexpr int kTopDbm = -30;     // dBm
+    // The palette starts on the scale every picture shares, so a reading has
+    // the colour here that it has on the map beside it.
+    static constexpr int kBottomDbm = RssiPalette::kDefaultMinimum; // dBm
+    static constexpr int kTopDbm = RssiPalette::kDefaultMaximum;    // dBm
 
     explicit WaterfallView(const ScanHistory& history, QWidget* parent = nullptr);
 
@@ -53,6 +54,10 @@ public:
     // What paint events covered since the last call: live rows cover only their strip.
     QRegion takePainted();
 
+    // Colours the cells on palette from now on, as a map beside it colours its dots.
+    void setPalette(const RssiPalette& palette);
+    const RssiPalette& palette() const { return m_palette; }
+
     QRgb colourOf(int level) const;
     static QRgb noDataColour();
 
@@ -68,6 +73,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    void fillColours();
     int plotWidth() const;
     // The width a section's columns share.
     int sectionWidth(const HistorySection& s) const;
@@ -96,6 +102,7 @@ private:
     std::vector<int> m_levels;
     uint64_t m_levelsRow = UINT64_MAX;
     uint64_t m_levelsSection = UINT64_MAX; // its section's first row
+    RssiPalette m_palette{kBottomDbm, kTopDbm};
     std::array<QRgb, 256> m_colours{};    // by dBm + 128
     // Runs of the plot's pixels that show the same columns: wide columns
     // are filled a run at a time, and a pixel of many columns is a run of one.

@@ -8,6 +8,8 @@
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
 #include "TileMath.h"
+#include "display/PaletteLegend.h"
+#include "display/WaterfallView.h"
 #include "gps/MapBlock.h"
 
 #include <QAction>
@@ -86,6 +88,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     buildMenus();
     buildDriveBar();
     buildStatus();
+    colourHistory();
 
     const QByteArray geometry = m_settings->value(QStringLiteral("window/geometry")).toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry))
@@ -217,6 +220,7 @@ void MapWindow::buildDriveBar()
     });
     connect(m_measure, &QComboBox::activated, this, &MapWindow::reloadDrive);
     auto recolour = [this] {
+        colourHistory();
         if (live() || m_view->layers().empty())
             return;
         for (PointLayer& l : m_view->layers())
@@ -298,6 +302,16 @@ void MapWindow::showStatusMessage()
 QString MapWindow::statusMessage() const
 {
     return m_messageLabel->text();
+}
+
+// The waterfall under the map colours on the map's range, and its key says
+// so: one colour for one reading on the screen.
+void MapWindow::colourHistory()
+{
+    const RssiPalette palette = recordedPalette();
+    m_history->waterfall()->setPalette(palette);
+    for (PaletteLegend* key : m_history->findChildren<PaletteLegend*>())
+        key->setRange(palette.minimum(), palette.maximum());
 }
 
 RssiPalette MapWindow::recordedPalette() const

@@ -98,6 +98,7 @@ private:
     void showStatusMessage();
     void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
     RssiPalette recordedPalette() const;
+    void colourHistory();
 
     Options m_options;
     bool m_rememberBase = true; // false while the command line's base map is applied

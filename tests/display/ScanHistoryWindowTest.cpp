@@ -114,7 +114,7 @@ TEST_F(ScanHistoryWindowTest, eachCellHasThePaletteColourOfItsChannelsLevelAtTha
     add(scan(1200, {{0, -90}, {9, -50}}));
     add(scan(1300, {{1, -56}}));
     window->rowsAdded();
-    const RssiPalette palette(-120, -30);
+    const RssiPalette palette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm);
     const QRgb none = WaterfallView::noDataColour();
     auto c = [&](int dBm) { return QRgb(palette.argb(dBm)); };
     struct Cell
@@ -291,10 +291,10 @@ TEST_F(ScanHistoryWindowTest, aSingleChannelIsAStripAsWideAsAScanChannel)
     const QPoint strip = w.cellCentre(0, 0);
     const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
     EXPECT_LT(strip.x(), WaterfallGeometry::kAxisWidth + plotWidth / 10);
-    EXPECT_EQ(w.image().pixel(strip), RssiPalette(-120, -30).argb(-60));
+    EXPECT_EQ(w.image().pixel(strip), RssiPalette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm).argb(-60));
     // Beside the strip there is no channel.
     const QPoint beside = strip + QPoint(plotWidth / 2, 0);
-    EXPECT_NE(w.image().pixel(beside), RssiPalette(-120, -30).argb(-60));
+    EXPECT_NE(w.image().pixel(beside), RssiPalette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm).argb(-60));
     EXPECT_EQ(w.readout(beside), QString());
     EXPECT_TRUE(w.readout(strip).startsWith("Channel 41  151.0000 MHz"));
 }

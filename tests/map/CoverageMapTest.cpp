@@ -6,6 +6,7 @@
 #include "gps/MapTestSupport.h"
 #include "map/CoverageController.h"
 #include "map/CoverageLayer.h"
+#include "map/CoverageLegend.h"
 #include "map/CoverageMapLoader.h"
 #include "map/CoveragePanel.h"
 #include "map/EventWait.h"
@@ -145,6 +146,29 @@ TEST_F(CoverageMap, ReceiverAndFrequencyChoicesFilterTheCells)
         l.setReceiver(c.receiver);
         l.setFrequency(c.frequency);
         EXPECT_EQ(l.shownCells(), c.cells) << c.receiver << " " << c.frequency;
+    }
+}
+
+// The count legend labels counts between 1 and the most, not the ends alone.
+TEST(CoverageLegendValues, CountsBetweenTheEndsOnRoundStepsWithoutCrowdingTheTop)
+{
+    struct Case
+    {
+        uint64_t most;
+        std::vector<uint64_t> values;
+    };
+    const Case cases[] = {
+        {1, {1}},
+        {2, {1, 2}},
+        {49, {1, 2, 5, 10, 20, 49}},
+        {55, {1, 2, 5, 10, 20, 55}}, // 50 would sit on 55's label
+        {1000, {1, 10, 100, 1000}},
+        {123456, {1, 10, 100, 1000, 10000, 123456}},
+        {1000000000, {1, 100, 10000, 1000000, 100000000, 1000000000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.most);
+        EXPECT_EQ(CoverageLegend::countValues(c.most), c.values);
     }
 }
 
