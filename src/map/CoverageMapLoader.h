@@ -37,6 +37,11 @@ public:
     double progress() const { return m_run.progress(); }
     Result takeResult();
 
+    // Why the map at path could not be read, from the reader's reason, with
+    // what to do when a klf-coverage run cut off while adding to it left its
+    // journal beside it.
+    static QString failureText(const QString& path, const QString& why);
+
 signals:
     void finished();
 

@@ -442,7 +442,8 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
     m_coverageTimer->stop();
     m_coverageProgress->hide();
     if (!error.isEmpty()) {
-        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 10000);
+        // Long enough to read the repair advice a cut-off klf-coverage run needs.
+        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 60000);
         return;
     }
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));

@@ -6,12 +6,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <memory>
 
 namespace {
 
@@ -230,6 +236,73 @@ TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
         env.insert(QLatin1String(var), home);
     p.setProcessEnvironment(env);
     p.start(tool(), {QStringLiteral("--screenshot"), png, drive});
+// Copies map to copy as a klf-coverage run killed while adding to it leaves
+// it: pages of an unfinished transaction in the file, and beside it the
+// journal that undoes them.
+void copyWithHotJournal(const QString& map, const QString& copy)
+{
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(map.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_UPDATE,
+                                                      nullptr, nullptr, nullptr));
+    ASSERT_TRUE(ds);
+    ASSERT_EQ(ds->StartTransaction(), OGRERR_NONE);
+    // A cache of a few pages and many new ones: SQLite writes pages into the
+    // file before the transaction ends, as a long merge does.
+    for (const char* sql : {"PRAGMA cache_size=2", "CREATE TABLE pad(b BLOB)",
+                            "INSERT INTO pad WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                            "WHERE i < 400) SELECT randomblob(2000) FROM n"})
+        ds->ReleaseResultSet(ds->ExecuteSQL(sql, nullptr, nullptr));
+    ASSERT_TRUE(QFile::copy(map, copy));
+    ASSERT_TRUE(QFile::copy(map + QStringLiteral("-journal"), copy + QStringLiteral("-journal")));
+    ASSERT_EQ(ds->RollbackTransaction(), OGRERR_NONE);
+}
+
+// A map left by a killed klf-coverage: tavrix-map says the real reason, what
+// heals it and that the journal must stay; running klf-coverage on it again
+// heals it.
+TEST(MapTool, AMapLeftByAKilledCoverageRunSaysWhyAndHowToHealIt)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03).gps(40.5000, -74.4000, 0);
+    for (int s = 1; s <= 20; ++s)
+        log.table({{0, 4, -50}}).gps(40.5000 + 0.0002 * s, -74.4000, s % 60);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString made = dir.filePath(QStringLiteral("made.gpkg"));
+    const QString bin = QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR"));
+    auto coverage = [&](const QString& map) {
+        QProcess p;
+        p.start(bin + QStringLiteral("/klf-coverage"), {QStringLiteral("-o"), map, drive});
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return std::pair{p.exitCode(), p.readAllStandardError()};
+    };
+    ASSERT_EQ(coverage(made).first, 0);
+    const QString map = dir.filePath(QStringLiteral("c.gpkg"));
+    copyWithHotJournal(made, map);
+    if (::testing::Test::HasFatalFailure())
+        return;
+
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const QStringList args = {QStringLiteral("--grid"), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+                              QStringLiteral("--screenshot"), png, map};
+    const Finished broken = run(args);
+    EXPECT_EQ(broken.exitCode, 2);
+    const QString said = QString::fromUtf8(broken.err);
+    EXPECT_TRUE(said.contains(QStringLiteral("readonly"))) << "GDAL's own reason: " << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("not a coverage map"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("run klf-coverage -o c.gpkg again"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("Do not delete c.gpkg-journal"))) << said.toStdString();
+    EXPECT_TRUE(QFile::exists(map + QStringLiteral("-journal")));
+
+    // The log is in the map already: the run adds nothing, and heals it.
+    const auto [healed, why] = coverage(map);
+    EXPECT_EQ(healed, 0) << why.toStdString();
+    EXPECT_FALSE(QFileInfo(map + QStringLiteral("-journal")).size() > 0);
+    const Finished shown = run(args);
+    EXPECT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    EXPECT_FALSE(QImage(png).isNull());
+}
+
     ASSERT_TRUE(p.waitForFinished(30000));
     const QString err = QString::fromUtf8(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 0) << err.toStdString();

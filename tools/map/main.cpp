@@ -167,9 +167,10 @@ int main(int argc, char** argv)
             if (path != files.first())
                 return;
             if (!error.isEmpty()) {
-                std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n",
-                             qPrintable(path));
-                QCoreApplication::exit(kExitCannotOpen);
+                // The window stays, saying the same, so that another map can be opened.
+                std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+                if (!shot.isEmpty())
+                    QCoreApplication::exit(kExitCannotOpen);
             } else if (!shot.isEmpty()) {
                 saveAndQuit();
             }
