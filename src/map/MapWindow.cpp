@@ -131,7 +131,7 @@ void MapWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open…"), QKeySequence::Open, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("Open Drive"), QFileInfo(m_drivePath).path(),
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open a Drive or Coverage Map"), QFileInfo(m_drivePath).path(),
                                                           tr("Tavrix logs and coverage maps (*.KLF *.klf *.gpkg);;All files (*)"));
         if (path.isEmpty())
             return;

@@ -67,6 +67,27 @@ TEST(MapTool, TheManPageCoversEveryHelpOption)
     EXPECT_GE(options, 10);
 }
 
+// The help and the man page say the same: the file is optional, a map is
+// meant wherever a log is, Alt+T moves the time slider, and the page points
+// to the tool that makes the maps.
+TEST(MapTool, TheHelpAndTheManPageAgree)
+{
+    const Finished help = run({QStringLiteral("--help")});
+    ASSERT_EQ(help.exitCode, 0);
+    const QString text = QString::fromUtf8(help.out);
+    QFile page(QStringLiteral(TAVRIX_SOURCE_DIR "/tools/map/tavrix-map.1.scd"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(page.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("[options] [FILE.KLF|MAP.gpkg]"))) << text.toStdString();
+    EXPECT_TRUE(man.contains(QStringLiteral("[_FILE.KLF_ | _MAP.gpkg_]")));
+    for (const QString& both : {QStringLiteral("Alt+T"), QStringLiteral("coverage map")}) {
+        EXPECT_TRUE(text.contains(both)) << both.toStdString() << " missing in --help";
+        EXPECT_TRUE(man.contains(both)) << both.toStdString() << " missing in the man page";
+    }
+    EXPECT_FALSE(text.contains(QStringLiteral("the log or the MBTiles file"))) << "a .gpkg is meant too";
+    EXPECT_TRUE(man.contains(QStringLiteral("*klf-coverage*(1)")));
+}
+
 TEST(MapTool, ARecordedDriveBecomesAScreenshot)
 {
     QTemporaryDir dir;
@@ -215,27 +236,6 @@ TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
     }
 }
 
-// A home that cannot be written (here: a file where the folders would be):
-// one line about the tile cache, naming its folder, however many tiles are
-// asked for, and the drive is drawn all the same.
-TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
-{
-    QTemporaryDir dir;
-    const QString home = dir.filePath(QStringLiteral("home"));
-    QFile(home).open(QIODevice::WriteOnly);
-    DriveTestLog log;
-    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.6, -74.2, 4);
-    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
-    const QString png = dir.filePath(QStringLiteral("shot.png"));
-
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("TAVRIX_MAP_TILE_URL"), QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
-    for (const char* var : {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
-        env.insert(QLatin1String(var), home);
-    p.setProcessEnvironment(env);
-    p.start(tool(), {QStringLiteral("--screenshot"), png, drive});
 // Copies map to copy as a klf-coverage run killed while adding to it leaves
 // it: pages of an unfinished transaction in the file, and beside it the
 // journal that undoes them.
@@ -303,6 +303,27 @@ TEST(MapTool, AMapLeftByAKilledCoverageRunSaysWhyAndHowToHealIt)
     EXPECT_FALSE(QImage(png).isNull());
 }
 
+// A home that cannot be written (here: a file where the folders would be):
+// one line about the tile cache, naming its folder, however many tiles are
+// asked for, and the drive is drawn all the same.
+TEST(MapTool, AHomeThatCannotBeWrittenGivesOneCacheWarning)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home"));
+    QFile(home).open(QIODevice::WriteOnly);
+    DriveTestLog log;
+    log.header(0x03).gps(40.5, -74.4, 0).table({{0, 4, -80}}).gps(40.6, -74.2, 4);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TAVRIX_MAP_TILE_URL"), QStringLiteral("http://127.0.0.1:9/{z}/{x}/{y}.png"));
+    for (const char* var : {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+        env.insert(QLatin1String(var), home);
+    p.setProcessEnvironment(env);
+    p.start(tool(), {QStringLiteral("--screenshot"), png, drive});
     ASSERT_TRUE(p.waitForFinished(30000));
     const QString err = QString::fromUtf8(p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
