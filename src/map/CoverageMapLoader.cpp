@@ -1,5 +1,7 @@
 #include "CoverageMapLoader.h"
 
+#include "TileMath.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -29,9 +31,20 @@ void CoverageMapLoader::start(const QString& path)
         } else if (!control.stopped()) {
             // The window only swaps the layer in: the filtering, the list of
             // frequencies and the bounds each pass over every cell.
+            std::vector<QRectF> boxes;
+            boxes.reserve(cells.size());
+            for (const CoverageMapReader::Cell& c : cells) {
+                if (!TileMath::onBaseMap(c.bounds.south) && !TileMath::onBaseMap(c.bounds.north)
+                    && (c.bounds.south > 0) == (c.bounds.north > 0)) {
+                    ++r.beyondBaseMap;
+                    continue;
+                }
+                boxes.emplace_back(TileMath::worldFromGeo(c.bounds.north, c.bounds.west),
+                                   TileMath::worldFromGeo(c.bounds.south, c.bounds.east));
+            }
+            r.worldBounds = TileMath::wrappedBounds(std::move(boxes));
             r.layer.setCells(std::move(cells));
             r.frequencies = r.layer.frequencies();
-            r.worldBounds = r.layer.worldBounds();
         }
         std::lock_guard lock(m_run.resultMutex());
         m_result = std::move(r);

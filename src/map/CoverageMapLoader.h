@@ -21,7 +21,8 @@ public:
         QString path;
         CoverageLayer layer;              // every cell, on the layer's first choices
         std::vector<double> frequencies;  // MHz, ascending
-        QRectF worldBounds;               // TileMath world coordinates of every cell
+        QRectF worldBounds;               // TileMath world coordinates of every cell, across ±180° when narrower
+        std::size_t beyondBaseMap = 0;    // cells wholly beyond 85.05° N or S, where the base map ends
         QString error;                    // why there is no map; empty when there is one
     };
 

@@ -36,6 +36,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -75,6 +76,8 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     setCentralWidget(m_split);
     m_coverage = new CoverageController(this, m_view);
     connect(m_coverage, &CoverageController::opened, this, &MapWindow::onCoverageOpened);
+    connect(m_coverage, &CoverageController::notice, this,
+            [this](const QString& text) { say(text, StatusMessages::Kind::Notice, 20000); });
     m_loader = new DriveLoader(this);
     connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
     m_indexLoader = new DriveIndexLoader(this);
@@ -157,7 +160,7 @@ void MapWindow::buildMenus()
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, m_view, &MapView::zoomIn);
     view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, m_view, &MapView::zoomOut);
-    view->addAction(tr("&Fit the Drive"), QKeySequence(Qt::CTRL | Qt::Key_F), m_view, &MapView::fitDrive);
+    view->addAction(tr("&Fit the Drive"), QKeySequence(Qt::CTRL | Qt::Key_F), this, &MapWindow::fitDrive);
     m_followAction = view->addAction(tr("F&ollow Newest Point"));
     m_followAction->setCheckable(true);
     m_followAction->setChecked(m_view->followNewest());
@@ -302,6 +305,38 @@ void MapWindow::showStatusMessage()
 QString MapWindow::statusMessage() const
 {
     return m_messageLabel->text();
+}
+
+// Every point in view at the largest zoom, across the antimeridian when that
+// is narrower. The points are first gathered into narrow stretches of x
+// (their exact extremes kept), so a long drive costs one pass and no copy.
+void MapWindow::fitDrive()
+{
+    constexpr int kStretches = 4096;
+    std::vector<QRectF> stretches(kStretches);
+    std::vector<bool> used(kStretches, false);
+    for (const PointLayer& l : m_view->layers())
+        for (const QPointF& w : l.world()) {
+            const int k = std::clamp(int(w.x() * kStretches), 0, kStretches - 1);
+            QRectF& r = stretches[k];
+            if (!used[k]) {
+                r = QRectF(w, QSizeF(0, 0));
+                used[k] = true;
+                continue;
+            }
+            r.setLeft(std::min(r.left(), w.x()));
+            r.setRight(std::max(r.right(), w.x()));
+            r.setTop(std::min(r.top(), w.y()));
+            r.setBottom(std::max(r.bottom(), w.y()));
+        }
+    std::vector<QRectF> boxes;
+    for (int k = 0; k < kStretches; ++k)
+        if (used[k])
+            boxes.push_back(stretches[k]);
+    if (boxes.empty())
+        return;
+    m_view->viewport().fit(TileMath::wrappedBounds(std::move(boxes)));
+    m_view->update();
 }
 
 // The waterfall under the map colours on the map's range, and its key says
@@ -571,7 +606,17 @@ void MapWindow::onDriveLoaded()
     m_view->layers().push_back(std::move(r.layer));
     m_view->setLegend(recordedPalette());
     m_view->layersChanged();
-    m_view->fitDrive();
+    fitDrive();
+    std::size_t beyond = 0;
+    for (const PointLayer& l : m_view->layers())
+        for (std::size_t i = 0; i < l.size(); ++i)
+            beyond += !TileMath::onBaseMap(l.point(i).latitude);
+    if (beyond > 0)
+        say(beyond == 1 ? tr("1 point of this drive lies beyond 85.05° north or south, where the base map "
+                             "ends: it is drawn on its edge")
+                        : tr("%1 points of this drive lie beyond 85.05° north or south, where the base map "
+                             "ends: they are drawn on its edge").arg(beyond),
+            StatusMessages::Kind::Notice, 20000);
     if (!r.summary.whole())
         say(tr("The log stops making sense at byte %1: %2; drawn up to there")
                 .arg(r.summary.stopOffset)
