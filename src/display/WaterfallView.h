@@ -81,7 +81,9 @@ private:
     void drawRow(uint64_t n, int y);
     // The ring's line that shows the widget's line y (0 <= y < height).
     int ringLine(int y) const;
-    void drawTimeLabel(uint64_t n, int y);
+    void drawTimeLabel(uint64_t n, int y, bool above);
+    // True when it drew a label the screen shows.
+    bool liftBottomTimeLabels();
     // Copies the widget's rectangle r from the ring, in one piece or two.
     void paintFromRing(QPainter& p, const QRect& r) const;
     // The runs of pixels of a section's columns at width.
