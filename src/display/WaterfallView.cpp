@@ -319,6 +319,18 @@ QPoint WaterfallView::cellCentre(uint64_t row, int column) const
     return {kAxis + int(g.centre(column)), int(end - 1 - row) * kRowHeight};
 }
 
+const HistorySection* WaterfallView::shownSection() const
+{
+    if (m_history.empty() || m_topEnd <= m_history.firstRow())
+        return nullptr;
+    return &m_history.sectionOf(std::min(m_topEnd, m_history.endRow()) - 1);
+}
+
+WaterfallGeometry WaterfallView::geometryOf(const HistorySection& s) const
+{
+    return WaterfallGeometry(sectionWidth(s), int(s.columns.size()));
+}
+
 QString WaterfallView::readout(QPoint p) const
 {
     uint64_t n = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/WaterfallGeometry.h"
 #include "protocol/RssiPalette.h"
 
 #include <QImage>
@@ -47,6 +48,10 @@ public:
     // Where row n's cell of column c is drawn, in this widget; (-1, -1) when
     // off the screen.
     QPoint cellCentre(uint64_t row, int column) const;
+    // The section of the newest row shown, or null when none is.
+    const HistorySection* shownSection() const;
+    // Where a section's columns lie, from the plot's left (kAxisWidth px in).
+    WaterfallGeometry geometryOf(const HistorySection& s) const;
     // "Channel 41  151.0000 MHz  19:56:57.123  -77 dBm" for the cell under p, empty if none.
     QString readout(QPoint p) const;
     // The picture as the widget shows it, top line first.

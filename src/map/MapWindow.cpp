@@ -69,6 +69,9 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     m_history = new DriveHistoryPanel(m_split);
     m_history->setObjectName(QStringLiteral("driveHistory"));
     m_history->hide();
+    // Nothing above the drive's waterfall names its channels: its key does.
+    for (PaletteLegend* key : m_history->findChildren<PaletteLegend*>())
+        key->showChannelsOf(m_history->waterfall());
     m_split->addWidget(m_view);
     m_split->addWidget(m_history);
     m_split->setStretchFactor(0, 3);

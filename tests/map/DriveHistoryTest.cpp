@@ -217,6 +217,30 @@ TEST_F(DriveHistoryTest, TheWaterfallColoursOnTheMapsRangeAndItsKeySaysSo)
     }
 }
 
+// The drive's waterfall has its channels labelled across, each label over
+// its column, as many as fit.
+TEST_F(DriveHistoryTest, TheWaterfallsChannelsAreLabelledAcross)
+{
+    PaletteLegend* key = panel->findChild<PaletteLegend*>();
+    ASSERT_TRUE(key);
+    WaterfallView* waterfall = panel->waterfall();
+    const HistorySection* section = waterfall->shownSection();
+    ASSERT_TRUE(section);
+    const auto labels = key->channelLabels();
+    ASSERT_GE(labels.size(), 5u) << "a scan of ten channels has room for most";
+    const uint64_t row = panel->history().endRow() - 1 - uint64_t(waterfall->scrollBack());
+    int column = 0;
+    for (const auto& [x, text] : labels) {
+        // The next column with that channel number, left to right.
+        while (column < int(section->columns.size()) && QString::number(section->columns[std::size_t(column)].channel) != text)
+            ++column;
+        ASSERT_LT(column, int(section->columns.size())) << text.toStdString();
+        const QPoint centre = waterfall->mapTo(panel, waterfall->cellCentre(row, column));
+        EXPECT_EQ(key->mapTo(panel, QPoint(x, 0)).x(), centre.x()) << text.toStdString();
+        ++column;
+    }
+}
+
 TEST_F(DriveHistoryTest, ClickingARowMovesTheSliderAndTheMarker)
 {
     panel->setCursor(100 * kPerFix + 30);
