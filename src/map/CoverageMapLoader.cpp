@@ -76,7 +76,7 @@ QString CoverageMapLoader::failureText(const QString& path, const QString& why)
     if (!journal.exists() || journal.size() == 0)
         return why;
     return QStringLiteral("%1. A klf-coverage run adding to this map was cut off and left %2 beside it: "
-                          "run klf-coverage -o %3 again (with any log: one already in the map is skipped), "
-                          "which finishes the repair. Do not delete %2: the map needs it.")
+                          "run klf-coverage -o %3 again, with the options it was made with and any log "
+                          "(one already in the map is skipped), which finishes the repair. Do not delete %2: the map needs it.")
         .arg(why, journal.fileName(), QFileInfo(path).fileName());
 }

@@ -480,8 +480,16 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
     m_coverageTimer->stop();
     m_coverageProgress->hide();
     if (!error.isEmpty()) {
-        // Long enough to read the repair advice a cut-off klf-coverage run needs.
-        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 60000);
+        const QString text = tr("Could not open %1: %2").arg(path, error);
+        say(text, StatusMessages::Kind::Error, 15000);
+        // The reason and what to do (a cut-off klf-coverage run's repair)
+        // run longer than the status bar: said whole in a box that does not
+        // stop the window.
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Coverage map not opened"), text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setObjectName(QStringLiteral("coverageOpenError"));
+        box->setWindowModality(Qt::NonModal);
+        box->show();
         return;
     }
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));

@@ -62,7 +62,7 @@ std::vector<int> RssiPalette::legendValues(int most) const
         }
     }
     // Multiples of the step strictly inside; one within half a step of an
-    // end would crowd its label.
+    // end would crowd its label on a short bar.
     const int below = (m_min >= 0 ? m_min / step : -((step - 1 - m_min) / step)) * step; // m_min rounded down
     for (int v = below + step; v < m_max; v += step)
         if (2 * (v - m_min) > step && 2 * (m_max - v) > step)

@@ -15,6 +15,7 @@
 #include "map/TileMath.h"
 
 #include <QComboBox>
+#include <QMessageBox>
 #include <QDockWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -349,6 +350,13 @@ TEST_F(CoverageMap, AFailedReadSaysWhyAndKeepsTheMapShown)
         EXPECT_EQ(opened.said.back().first, bad);
         EXPECT_FALSE(opened.said.back().second.isEmpty()) << bad.toStdString();
         EXPECT_EQ(window.statusMessage(), QStringLiteral("Could not open %1: %2").arg(bad, opened.said.back().second));
+        // Said whole where the status bar would cut it, without stopping the window.
+        QMessageBox* box = nullptr;
+        for (QMessageBox* b : window.findChildren<QMessageBox*>(QStringLiteral("coverageOpenError")))
+            box = b->text().contains(bad) ? b : box;
+        ASSERT_TRUE(box) << bad.toStdString();
+        EXPECT_EQ(box->text(), window.statusMessage());
+        EXPECT_EQ(box->windowModality(), Qt::NonModal);
         EXPECT_FALSE(readingBar(window)->isVisibleTo(&window));
         EXPECT_EQ(window.coverage()->layer().shownCells(), 2u) << bad.toStdString();
         EXPECT_EQ(window.windowTitle(), title);
