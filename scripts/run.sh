@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (Release) and runs the program against the
-# device emulator on a pseudo-terminal. The port dialog comes up with the
+# Installs what is missing, builds (Release) the program, the emulator and
+# every tool the manual names into build/release, and runs the program against
+# the device emulator on a pseudo-terminal. The port dialog comes up with the
 # emulator's path filled in: press Enter to connect.
 #
 # Without a display (no $DISPLAY, or TAVRIX_HEADLESS=1) it runs a scripted
@@ -15,10 +16,15 @@ bash scripts/setup.sh
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch manual
+# Everything the manual uses: the logger, the emulator, every tool
+# (klf-inspect, klf-export, klf-coverage, tavrix-map, tavrix-mapwatch) and
+# the manual itself.
+cmake --build "$build" -j "$(nproc)"
 
 tools="$root/$build/tools"
 program="$root/$build/src/app/tavrix-dl"
+echo "Built: $program, and the tools in $tools/:"
+for t in "$tools"/*; do [ -f "$t" ] && [ -x "$t" ] && printf '  %s\n' "$(basename "$t")"; done
 run="$root/$build/run"          # the program runs here, beside its manual
 mkdir -p "$run"
 cp "$root/$build/Tavrix1.0.pdf" "$run/"

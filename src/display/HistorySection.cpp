@@ -10,3 +10,10 @@ void HistorySection::clearHolds()
     sum.assign(n, 0);
     count.assign(n, 0);
 }
+
+const HistorySection::Checkpoint* HistorySection::checkpointFor(uint64_t n) const
+{
+    const auto after = std::upper_bound(checkpoints.begin(), checkpoints.end(), n,
+                                        [](uint64_t row, const Checkpoint& c) { return row < c.row; });
+    return after == checkpoints.begin() ? nullptr : &*std::prev(after);
+}

@@ -89,9 +89,13 @@ void ScanHistory::startSection(Kind kind, const ReceiverSettings& settings)
     s.columns = columnsFor(kind, settings);
     s.firstRow = m_end;
     s.clearHolds();
-    // A section that never got a row has nothing to show.
+    s.lastRead.assign(s.columns.size(), HistorySection::kNeverRead);
+    // A section that never got a row has nothing to show; one that did
+    // gets no more rows, so no more checkpoints.
     if (!m_sections.empty() && m_sections.back().firstRow == m_end)
         m_sections.pop_back();
+    else if (!m_sections.empty())
+        m_sections.back().lastRead = {};
     m_sections.push_back(std::move(s));
 }
 
@@ -114,6 +118,10 @@ void ScanHistory::dropOldest()
     const uint64_t first = firstRow();
     while (m_sections.size() > 1 && m_sections[1].firstRow <= first)
         m_sections.pop_front();
+    // A checkpoint at or before the oldest row kept names only rows that are gone.
+    std::deque<HistorySection::Checkpoint>& checkpoints = m_sections.front().checkpoints;
+    while (!checkpoints.empty() && checkpoints.front().row <= first)
+        checkpoints.pop_front();
 }
 
 void ScanHistory::add(const SampleReport& report, const ReceiverSettings& now)
@@ -149,6 +157,7 @@ void ScanHistory::add(const SampleReport& report, const ReceiverSettings& now)
         s.minHold[column] = std::min(s.minHold[column], v);
         s.sum[column] += v;
         ++s.count[column];
+        s.lastRead[std::size_t(column)] = m_end;
     }
     if (m_size == m_capacity)
         dropOldest();
@@ -162,6 +171,8 @@ void ScanHistory::add(const SampleReport& report, const ReceiverSettings& now)
     }
     ++m_end;
     ++m_size;
+    if ((m_end - s.firstRow) % kCheckpointRows == 0)
+        s.checkpoints.push_back({m_end, s.lastRead});
 }
 
 const HistorySection& ScanHistory::sectionOf(uint64_t n) const
@@ -183,17 +194,30 @@ void ScanHistory::apply(uint64_t n, std::vector<int>& levels) const
             levels[r.column[i]] = r.dBm[i];
 }
 
+int ScanHistory::readingIn(uint64_t n, int column) const
+{
+    if (n == HistorySection::kNeverRead || n < firstRow())
+        return kNoLevel;
+    const HistoryRow& r = row(n);
+    for (int i = r.count - 1; i >= 0; --i)
+        if (r.column[i] == column)
+            return r.dBm[i];
+    return kNoLevel;
+}
+
 std::vector<int> ScanHistory::levelsAt(uint64_t n) const
 {
     const HistorySection& s = sectionOf(n);
+    const HistorySection::Checkpoint* checkpoint = s.checkpointFor(n);
     std::vector<int> levels(s.columns.size(), kNoLevel);
     std::size_t missing = levels.size();
-    // Back from n to the section's start (or the oldest row kept), the first
-    // reading of each column met is its level.
-    const uint64_t stop = std::max(s.firstRow, firstRow());
+    // Back from n to the checkpoint (or the section's start, or the oldest
+    // row kept), the first reading of each column met is its level; the
+    // checkpoint names the rows of the rest.
+    const uint64_t stop = std::max({s.firstRow, firstRow(), checkpoint ? checkpoint->row : 0});
     for (uint64_t k = n + 1; k > stop && missing > 0; --k) {
         const HistoryRow& r = row(k - 1);
-        for (int i = 0; i < r.count; ++i) {
+        for (int i = r.count - 1; i >= 0; --i) {
             int& level = levels[r.column[i]];
             if (level == kNoLevel) {
                 level = r.dBm[i];
@@ -201,7 +225,27 @@ std::vector<int> ScanHistory::levelsAt(uint64_t n) const
             }
         }
     }
+    if (checkpoint && missing > 0)
+        for (std::size_t c = 0; c < levels.size(); ++c)
+            if (levels[c] == kNoLevel)
+                levels[c] = readingIn(checkpoint->lastRead[c], int(c));
     return levels;
+}
+
+int ScanHistory::levelAt(uint64_t n, int column) const
+{
+    const HistorySection& s = sectionOf(n);
+    if (column < 0 || std::size_t(column) >= s.columns.size())
+        return kNoLevel;
+    const HistorySection::Checkpoint* checkpoint = s.checkpointFor(n);
+    const uint64_t stop = std::max({s.firstRow, firstRow(), checkpoint ? checkpoint->row : 0});
+    for (uint64_t k = n + 1; k > stop; --k) {
+        const HistoryRow& r = row(k - 1);
+        for (int i = r.count - 1; i >= 0; --i)
+            if (r.column[i] == column)
+                return r.dBm[i];
+    }
+    return checkpoint ? readingIn(checkpoint->lastRead[std::size_t(column)], column) : kNoLevel;
 }
 
 void ScanHistory::writeCsv(std::ostream& out) const
@@ -250,8 +294,11 @@ void ScanHistory::writeCsv(std::ostream& out) const
 std::size_t ScanHistory::memoryBytes() const
 {
     std::size_t bytes = m_rows.capacity() * sizeof(HistoryRow);
-    for (const HistorySection& s : m_sections)
+    for (const HistorySection& s : m_sections) {
         bytes += sizeof s + s.columns.capacity() * sizeof(HistorySection::Column)
-            + s.columns.size() * (2 * sizeof(int8_t) + sizeof(int64_t) + sizeof(uint32_t));
+            + s.columns.size() * (2 * sizeof(int8_t) + sizeof(int64_t) + sizeof(uint32_t))
+            + (s.lastRead.capacity() + s.checkpoints.size() * s.columns.size()) * sizeof(uint64_t)
+            + s.checkpoints.size() * sizeof(HistorySection::Checkpoint);
+    }
     return bytes;
 }

@@ -27,6 +27,10 @@ public:
     static constexpr int kNoLevel = INT_MIN;
     // The table holds at most this many channels.
     static constexpr int kMaxTableColumns = 3072;
+    // A section notes where each column was last read every this many rows:
+    // a level is then found walking back at most this far, and a full
+    // table's notes over a full ring take 409600 / 8192 x 3072 x 8 B = 1.2 MiB.
+    static constexpr uint64_t kCheckpointRows = 8192;
 
     explicit ScanHistory(std::size_t capacity = kDefaultCapacity);
 
@@ -55,6 +59,9 @@ public:
     // The level each column of row n's section shows at that row: its last
     // reading at or before n within the section, kNoLevel if none.
     std::vector<int> levelsAt(uint64_t n) const;
+    // The same for one column (of row n's section), walking back at most
+    // kCheckpointRows rows: what a pointer's readout needs on every move.
+    int levelAt(uint64_t n, int column) const;
     // Steps levels (those of row n - 1, same section) on to row n.
     void apply(uint64_t n, std::vector<int>& levels) const;
 
@@ -71,6 +78,8 @@ private:
     void startSection(SampleReport::Kind kind, const ReceiverSettings& settings);
     int columnOf(const HistorySection& s, const SampleReport::Entry& e) const;
     void dropOldest();
+    // Column's reading in row n, kNoLevel when n is gone or never read.
+    int readingIn(uint64_t n, int column) const;
 
     std::size_t m_capacity;
     std::vector<HistoryRow> m_rows;

@@ -39,9 +39,23 @@ WaterfallView::WaterfallView(const ScanHistory& history, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setMinimumSize(kAxis + WaterfallGeometry::kRightMargin + 100, 120);
-    const RssiPalette palette(kBottomDbm, kTopDbm);
+    fillColours();
+}
+
+void WaterfallView::fillColours()
+{
     for (int i = 0; i < 256; ++i)
-        m_colours[std::size_t(i)] = palette.argb(i - 128);
+        m_colours[std::size_t(i)] = m_palette.argb(i - 128);
+}
+
+void WaterfallView::setPalette(const RssiPalette& palette)
+{
+    if (palette == m_palette)
+        return;
+    m_palette = palette;
+    fillColours();
+    if (!m_image.isNull())
+        rebuild();
 }
 
 QRgb WaterfallView::colourOf(int level) const
@@ -108,6 +122,7 @@ void WaterfallView::rebuild()
     // newer row must not wipe it.
     for (uint64_t n = first; n < end; ++n)
         drawRow(n, int(end - 1 - n) * kRowHeight);
+    liftBottomTimeLabels();
     update();
     emit scrollRangeChanged();
 }
@@ -143,6 +158,8 @@ void WaterfallView::rowsAdded()
     scroll(0, shift);
     // A new clock time reaches down over rows already on the screen.
     update(QRect(0, 0, kAxis, shift + kTimeLabelHeight));
+    if (liftBottomTimeLabels())
+        update(QRect(0, height() - 2 * kTimeLabelHeight, kAxis, 2 * kTimeLabelHeight));
     emit scrollRangeChanged();
 }
 
@@ -218,33 +235,64 @@ void WaterfallView::drawRow(uint64_t n, int y)
         std::fill(bottom, bottom + right, kDivider);
     }
     if (WaterfallGeometry::hasTimeLabel(n))
-        drawTimeLabel(n, y);
+        drawTimeLabel(n, y, false);
 }
 
-void WaterfallView::drawTimeLabel(uint64_t n, int y)
+void WaterfallView::drawTimeLabel(uint64_t n, int y, bool above)
 {
-    // The label's lines, down to the widget's bottom, lie in the ring in one
-    // piece or, across its end, two: each is drawn through a clip with the
-    // painter moved to where its piece lies.
+    // The label's lines lie in the ring in one piece or, across its end, two:
+    // each is drawn through a clip with the painter moved to where its piece
+    // lies. Below its tick as a rule; above it where below would run past
+    // the widget's bottom, under the colour key.
     const int height = m_image.height();
-    const int bottom = std::min(y + kTimeLabelHeight, height);
+    const int from = above ? std::max(0, y - kTimeLabelHeight + 1) : y;
+    const int to = std::min(above ? y + 1 : y + kTimeLabelHeight, height);
+    const QRect textRect(0, above ? y + 1 - kTimeLabelHeight : y, kAxis - 6, kTimeLabelHeight);
     QPainter p(&m_image);
     p.setPen(QColor::fromRgb(kAxisText));
     QFont font = p.font();
     font.setPixelSize(10);
     p.setFont(font);
     const QString text = clockText(m_history.row(n).utcMs, false);
-    for (int top = y; top < bottom;) {
+    for (int top = from; top < to;) {
         const int at = ringLine(top);
-        const int lines = std::min(bottom - top, height - at);
+        const int lines = std::min(to - top, height - at);
         // The clip is set before the move: it is in the ring's lines.
         p.resetTransform();
         p.setClipRect(QRect(0, at, kAxis, lines));
         p.translate(0, at - top);
         p.drawLine(kAxis - 5, y, kAxis - 1, y);
-        p.drawText(QRect(0, y, kAxis - 6, kTimeLabelHeight), Qt::AlignRight | Qt::AlignTop, text);
+        p.drawText(textRect, Qt::AlignRight | (above ? Qt::AlignBottom : Qt::AlignTop), text);
         top += lines;
     }
+}
+
+// A label whose text below its tick would run past the widget's bottom
+// (under the colour key) is written above its tick, and stays there as its
+// row scrolls out: whole pictures and live scrolling draw the same, as a
+// label's rule depends on nothing but where its row is.
+bool WaterfallView::liftBottomTimeLabels()
+{
+    const int height = m_image.height();
+    bool drawn = false;
+    for (int y = std::max(0, height - kTimeLabelHeight + 1); y < height + kTimeLabelHeight - 1; ++y) {
+        const uint64_t back = uint64_t(y / kRowHeight);
+        if (y % kRowHeight != 0)
+            continue;
+        if (back >= m_topEnd || m_topEnd - 1 - back < m_history.firstRow())
+            break;
+        const uint64_t n = m_topEnd - 1 - back;
+        if (!WaterfallGeometry::hasTimeLabel(n))
+            continue;
+        // The cut-off text below the tick goes.
+        for (int k = y; k < height; ++k) {
+            auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(ringLine(k)));
+            std::fill(line, line + std::min(kAxis, m_image.width()), kBackground);
+        }
+        drawTimeLabel(n, y, true);
+        drawn = true;
+    }
+    return drawn;
 }
 
 bool WaterfallView::rowAt(int y, uint64_t& row) const
@@ -271,6 +319,18 @@ QPoint WaterfallView::cellCentre(uint64_t row, int column) const
     return {kAxis + int(g.centre(column)), int(end - 1 - row) * kRowHeight};
 }
 
+const HistorySection* WaterfallView::shownSection() const
+{
+    if (m_history.empty() || m_topEnd <= m_history.firstRow())
+        return nullptr;
+    return &m_history.sectionOf(std::min(m_topEnd, m_history.endRow()) - 1);
+}
+
+WaterfallGeometry WaterfallView::geometryOf(const HistorySection& s) const
+{
+    return WaterfallGeometry(sectionWidth(s), int(s.columns.size()));
+}
+
 QString WaterfallView::readout(QPoint p) const
 {
     uint64_t n = 0;
@@ -280,7 +340,7 @@ QString WaterfallView::readout(QPoint p) const
     const int column = WaterfallGeometry(sectionWidth(s), int(s.columns.size())).columnAt(p.x() - kAxis);
     if (column < 0)
         return {};
-    const int level = m_history.levelsAt(n)[std::size_t(column)];
+    const int level = m_history.levelAt(n, column);
     const HistorySection::Column& c = s.columns[std::size_t(column)];
     return QStringLiteral("Channel %1  %2 MHz  %3  %4")
         .arg(c.channel)

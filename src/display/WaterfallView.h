@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/WaterfallGeometry.h"
 #include "protocol/RssiPalette.h"
 
 #include <QImage>
@@ -25,9 +26,10 @@ class WaterfallView : public QWidget
 {
     Q_OBJECT
 public:
-    // The palette spans the bar graph's scale.
-    static constexpr int kBottomDbm = -120; // dBm
-    static constexpr int kTopDbm = -30;     // dBm
+    // The palette starts on the scale every picture shares, so a reading has
+    // the colour here that it has on the map beside it.
+    static constexpr int kBottomDbm = RssiPalette::kDefaultMinimum; // dBm
+    static constexpr int kTopDbm = RssiPalette::kDefaultMaximum;    // dBm
 
     explicit WaterfallView(const ScanHistory& history, QWidget* parent = nullptr);
 
@@ -46,12 +48,20 @@ public:
     // Where row n's cell of column c is drawn, in this widget; (-1, -1) when
     // off the screen.
     QPoint cellCentre(uint64_t row, int column) const;
+    // The section of the newest row shown, or null when none is.
+    const HistorySection* shownSection() const;
+    // Where a section's columns lie, from the plot's left (kAxisWidth px in).
+    WaterfallGeometry geometryOf(const HistorySection& s) const;
     // "Channel 41  151.0000 MHz  19:56:57.123  -77 dBm" for the cell under p, empty if none.
     QString readout(QPoint p) const;
     // The picture as the widget shows it, top line first.
     const QImage& image() const;
     // What paint events covered since the last call: live rows cover only their strip.
     QRegion takePainted();
+
+    // Colours the cells on palette from now on, as a map beside it colours its dots.
+    void setPalette(const RssiPalette& palette);
+    const RssiPalette& palette() const { return m_palette; }
 
     QRgb colourOf(int level) const;
     static QRgb noDataColour();
@@ -68,6 +78,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    void fillColours();
     int plotWidth() const;
     // The width a section's columns share.
     int sectionWidth(const HistorySection& s) const;
@@ -75,7 +86,9 @@ private:
     void drawRow(uint64_t n, int y);
     // The ring's line that shows the widget's line y (0 <= y < height).
     int ringLine(int y) const;
-    void drawTimeLabel(uint64_t n, int y);
+    void drawTimeLabel(uint64_t n, int y, bool above);
+    // True when it drew a label the screen shows.
+    bool liftBottomTimeLabels();
     // Copies the widget's rectangle r from the ring, in one piece or two.
     void paintFromRing(QPainter& p, const QRect& r) const;
     // The runs of pixels of a section's columns at width.
@@ -96,6 +109,7 @@ private:
     std::vector<int> m_levels;
     uint64_t m_levelsRow = UINT64_MAX;
     uint64_t m_levelsSection = UINT64_MAX; // its section's first row
+    RssiPalette m_palette{kBottomDbm, kTopDbm};
     std::array<QRgb, 256> m_colours{};    // by dBm + 128
     // Runs of the plot's pixels that show the same columns: wide columns
     // are filled a run at a time, and a pixel of many columns is a run of one.

@@ -41,6 +41,33 @@ struct TCom_Router::Impl
 
     LinkTransport& port() { return settings.linkKind.load() == LinkSettings::kUsb ? static_cast<LinkTransport&>(usbPort) : serialPort; }
 
+    // The descriptor the line is written through, or -1 (closed, or D2XX).
+    int lineFd() const
+    {
+        return settings.linkKind.load() == LinkSettings::kUsb ? usbPort.ttyFd() : serialPort.fd();
+    }
+
+    // A request from the decoder, written on this thread. The transport's
+    // write waits up to a second for a line that takes no byte, and that
+    // second would stop reading, framing and decoding. The decoder asks again
+    // for what it still lacks, so a request the line cannot take now, or one
+    // that would queue behind another thread's write, is dropped instead.
+    // A tty reports POLLOUT only with room for far more than a request
+    // (a UART's buffer is kilobytes, and POLLOUT waits until fewer than 256
+    // bytes are queued), so the write that follows does not wait either.
+    bool sendWithoutWaiting(const uint8_t* bytes, int count)
+    {
+        std::unique_lock lock(linkSendMutex, std::try_to_lock);
+        if (!lock.owns_lock())
+            return false;
+        if (const int fd = lineFd(); fd >= 0) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) != 1 || (p.revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL)) != POLLOUT)
+                return false;
+        }
+        return port().write(bytes, count) == count;
+    }
+
     // Reads, frames and decodes until the device goes away or the thread is
     // told to end. The buffer and the record live on this thread's stack.
     //
@@ -184,6 +211,8 @@ bool TCom_Router::send(PacketRecord record)
     if (length < 1 || length + 3 > PacketRecord::kSize)
         return false;
     const int count = length + 3;
+    if (QThread::currentThread() == this)
+        return d->sendWithoutWaiting(record.bytes.data(), count);
     uint16_t written;
     {
         std::lock_guard lock(d->linkSendMutex);

@@ -26,7 +26,9 @@ public:
     // Unset, the framer takes every length the frame format allows.
     void setFrameLengths(const FrameLengths& lengths);
 
-    // Writes the frame held in the record (L + 3 bytes); true when all went out.
+    // Writes the frame held in the record (L + 3 bytes); true when all went
+    // out. On the link thread itself (the decoder's requests) it never waits:
+    // a frame the line cannot take at once is dropped and false returned.
     bool send(PacketRecord record);
 
 protected:

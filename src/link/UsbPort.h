@@ -43,6 +43,8 @@ public:
 
     bool libraryLoaded() const;
     bool usingTty() const { return m_tty.isOpen(); }
+    // The tty fallback's descriptor while it is open, else -1.
+    int ttyFd() const { return m_tty.fd(); }
 
     // Name of the first tty (sorted, ttyUSB2 before ttyUSB10) whose USB
     // device has vendor id 0403, looked up under sysfsRoot; empty if none.

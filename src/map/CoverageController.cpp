@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QSignalBlocker>
 
+
 CoverageController::CoverageController(QMainWindow* window, MapView* view)
     : QObject(window), m_view(view), m_panel(new CoveragePanel), m_dock(new QDockWidget(tr("Coverage"), window)),
       m_loader(new CoverageMapLoader(this))
@@ -65,11 +66,17 @@ void CoverageController::onRead()
     }
     m_panel->applyTo(m_layer);
     m_view->setCoverage(&m_layer);
-    if (!m_layer.empty())
+    if (!r.worldBounds.isNull() || !r.worldBounds.topLeft().isNull())
         m_view->viewport().fit(r.worldBounds);
     m_dock->show();
     m_view->update();
     emit opened(r.path, QString());
+    if (r.beyondBaseMap > 0)
+        emit notice(r.beyondBaseMap == 1
+                        ? tr("1 cell of this map lies beyond 85.05° north or south, where the base map ends: "
+                             "it is not drawn")
+                        : tr("%1 cells of this map lie beyond 85.05° north or south, where the base map ends: "
+                             "they are not drawn").arg(r.beyondBaseMap));
 }
 
 void CoverageController::close()

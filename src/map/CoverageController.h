@@ -39,6 +39,8 @@ signals:
     // The latest map asked for: drawn when `error` is empty, else why not
     // (and the map drawn before stays).
     void opened(const QString& path, const QString& error);
+    // After `opened`: what the user should know about the map drawn.
+    void notice(const QString& text);
 
 private:
     void onRead();

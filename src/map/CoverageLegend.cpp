@@ -23,10 +23,12 @@ void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& 
     if (count) {
         // Samples on the layer's log scale, from 1 to the most in a shown cell.
         const QFontMetricsF fm(p.font());
-        const QString high = QString::number(qulonglong(std::max<uint64_t>(1, layer.maxCount())));
-        const QString low = QStringLiteral("1");
+        const uint64_t most = std::max<uint64_t>(1, layer.maxCount());
+        const std::vector<uint64_t> values = countValues(most);
         const double barHeight = kBarHeight;
-        const double textWidth = std::max(fm.horizontalAdvance(high), fm.horizontalAdvance(low));
+        double textWidth = 0;
+        for (uint64_t v : values)
+            textWidth = std::max(textWidth, fm.horizontalAdvance(QString::number(qulonglong(v))));
         const QRectF box(view.right() - kMargin - textWidth - 34, view.top() + kBarTop, textWidth + 34,
                          barHeight + fm.height() + 8);
         p.save();
@@ -43,8 +45,12 @@ void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& 
         p.setPen(QPen(Qt::black, 1));
         p.setBrush(g);
         p.drawRect(bar);
-        p.drawText(QPointF(bar.right() + 6, bar.top() + fm.ascent() / 2), high);
-        p.drawText(QPointF(bar.right() + 6, bar.bottom() + fm.ascent() / 2), low);
+        for (uint64_t v : values) {
+            const double t = most > 1 ? std::log(double(v)) / std::log(double(most)) : 0.0;
+            const double y = bar.bottom() - t * bar.height();
+            p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 3, y));
+            p.drawText(QPointF(bar.right() + 6, y + fm.ascent() / 2 - 1), QString::number(qulonglong(v)));
+        }
         p.restore();
     } else {
         MapOverlay::drawLegend(p, view, palette);
@@ -61,4 +67,39 @@ void CoverageLegend::draw(QPainter& p, const QRectF& view, const CoverageLayer& 
     p.setPen(Qt::black);
     p.drawText(box, Qt::AlignCenter, title);
     p.restore();
+}
+
+std::vector<uint64_t> CoverageLegend::countValues(uint64_t maxCount)
+{
+    std::vector<uint64_t> values{1};
+    if (maxCount <= 1)
+        return values;
+    // Five labels between the ends at most; on the log scale, one closer to
+    // the top than a tenth of the bar would overlap its label.
+    constexpr std::size_t kMostBetween = 5;
+    constexpr double kClosest = 0.1; // of the bar
+    const double top = std::log(double(maxCount));
+    auto between = [&](std::initializer_list<uint64_t> mantissas) {
+        std::vector<uint64_t> inner;
+        for (uint64_t decade = 1; decade <= maxCount / 2 + 1 && decade < UINT64_MAX / 10; decade *= 10)
+            for (uint64_t m : mantissas) {
+                const uint64_t v = m * decade;
+                if (v > 1 && v < maxCount && (top - std::log(double(v))) / top > kClosest)
+                    inner.push_back(v);
+            }
+        return inner;
+    };
+    std::vector<uint64_t> inner = between({1, 2, 5});
+    if (inner.size() > kMostBetween)
+        inner = between({1});
+    // Powers of ten alone are too many only past a million: every other one.
+    for (std::size_t stride = 2; inner.size() > kMostBetween; ++stride) {
+        std::vector<uint64_t> fewer;
+        for (std::size_t i = stride - 1; i < inner.size(); i += stride)
+            fewer.push_back(inner[i]);
+        inner = fewer;
+    }
+    values.insert(values.end(), inner.begin(), inner.end());
+    values.push_back(maxCount);
+    return values;
 }

@@ -2,6 +2,9 @@
 
 #include <QRectF>
 
+#include <cstdint>
+#include <vector>
+
 class CoverageLayer;
 class QPainter;
 class RssiPalette;
@@ -13,4 +16,9 @@ class CoverageLegend
 {
 public:
     static void draw(QPainter& p, const QRectF& view, const CoverageLayer& layer, const RssiPalette& palette);
+
+    // The sample counts the count legend labels, lowest first: 1, the most
+    // in a shown cell, and round counts between them (1, 2, 5 times a power
+    // of ten, or powers of ten alone when those would crowd the bar).
+    static std::vector<uint64_t> countValues(uint64_t maxCount);
 };

@@ -21,7 +21,8 @@ public:
         QString path;
         CoverageLayer layer;              // every cell, on the layer's first choices
         std::vector<double> frequencies;  // MHz, ascending
-        QRectF worldBounds;               // TileMath world coordinates of every cell
+        QRectF worldBounds;               // TileMath world coordinates of every cell, across ±180° when narrower
+        std::size_t beyondBaseMap = 0;    // cells wholly beyond 85.05° N or S, where the base map ends
         QString error;                    // why there is no map; empty when there is one
     };
 
@@ -36,6 +37,11 @@ public:
     // 0 to 1; below 0 while the map does not say how many cells it holds.
     double progress() const { return m_run.progress(); }
     Result takeResult();
+
+    // Why the map at path could not be read, from the reader's reason, with
+    // what to do when a klf-coverage run cut off while adding to it left its
+    // journal beside it.
+    static QString failureText(const QString& path, const QString& why);
 
 signals:
     void finished();

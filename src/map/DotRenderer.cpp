@@ -35,10 +35,14 @@ int DotRenderer::draw(QImage& image, const PointLayer& layer, QPointF origin, do
     const qsizetype stride = image.bytesPerLine();
     int drawn = 0;
 
+    // The world goes round: a dot is drawn on the copy of the world nearest
+    // the image's middle, as MapViewport::screenFromWorld places everything.
+    const double middle = ox + w / 2.0;
     for (int pass = 0; pass < 2; ++pass) {
         const bool rims = pass == 0;
         for (std::size_t i = 0; i < world.size(); ++i) {
-            const int cx = int(std::lround(world[i].x() * worldSize - ox));
+            const double x = world[i].x() * worldSize;
+            const int cx = int(std::lround(x - worldSize * std::round((x - middle) / worldSize) - ox));
             const int cy = int(std::lround(world[i].y() * worldSize - oy));
             if (cx < -r || cy < -r || cx >= w + r || cy >= h + r)
                 continue;

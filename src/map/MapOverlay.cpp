@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -104,8 +105,13 @@ void MapOverlay::drawLegend(QPainter& p, const QRectF& view, const RssiPalette& 
     p.drawRect(bar);
     p.setPen(kInk);
     const double tx = bar.right() + 6;
-    p.drawText(QPointF(tx, bar.top() + fm.ascent() / 2), high);
-    p.drawText(QPointF(tx, bar.bottom() + fm.ascent() / 2), low);
+    // Both ends and round values between them, a label's height apart at least.
+    const double span = std::max(1, palette.maximum() - palette.minimum());
+    for (const int rssi : palette.legendValues(int(barHeight / (2 * fm.height())))) {
+        const double y = bar.bottom() - (rssi - palette.minimum()) / span * barHeight;
+        p.drawLine(QPointF(bar.right(), y), QPointF(bar.right() + 3, y));
+        p.drawText(QPointF(tx, y + fm.ascent() / 2), QStringLiteral("%1 dBm").arg(rssi));
+    }
 }
 
 void MapOverlay::drawAttribution(QPainter& p, const QRectF& view, const QString& text)

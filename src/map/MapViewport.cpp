@@ -3,6 +3,14 @@
 #include "TileMath.h"
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+double wrapped(double x)
+{
+    return x - std::floor(x);
+}
+} // namespace
 
 void MapViewport::setZoom(int zoom)
 {
@@ -11,7 +19,7 @@ void MapViewport::setZoom(int zoom)
 
 void MapViewport::setCentre(QPointF world)
 {
-    m_centre = QPointF(std::clamp(world.x(), 0.0, 1.0), std::clamp(world.y(), 0.0, 1.0));
+    m_centre = QPointF(wrapped(world.x()), std::clamp(world.y(), 0.0, 1.0));
 }
 
 QPointF MapViewport::topLeftPixel() const
@@ -21,12 +29,16 @@ QPointF MapViewport::topLeftPixel() const
 
 QPointF MapViewport::screenFromWorld(QPointF world) const
 {
-    return world * TileMath::worldSize(m_zoom) - topLeftPixel();
+    double dx = world.x() - m_centre.x();
+    dx -= std::round(dx); // the nearest copy: -0.5 to 0.5 worlds from the centre
+    const double size = TileMath::worldSize(m_zoom);
+    return QPointF(dx * size + m_size.width() / 2, (world.y() - m_centre.y()) * size + m_size.height() / 2);
 }
 
 QPointF MapViewport::worldFromScreen(QPointF screen) const
 {
-    return (screen + topLeftPixel()) / TileMath::worldSize(m_zoom);
+    const QPointF world = (screen + topLeftPixel()) / TileMath::worldSize(m_zoom);
+    return QPointF(wrapped(world.x()), world.y());
 }
 
 void MapViewport::panBy(QPointF screenDelta)

@@ -17,17 +17,22 @@ public:
 
     void setSize(QSizeF size) { m_size = size; }
     void setZoom(int zoom);
+    // East and west the world goes round: x is taken modulo 1, y is clamped.
     void setCentre(QPointF world);
 
-    QPointF screenFromWorld(QPointF world) const; // logical pixels from the top left
-    QPointF worldFromScreen(QPointF screen) const;
+    // Logical pixels from the top left, on the copy of the world nearest
+    // the view's centre, so that what lies across the antimeridian from the
+    // centre is drawn beside it.
+    QPointF screenFromWorld(QPointF world) const;
+    QPointF worldFromScreen(QPointF screen) const; // x in [0, 1)
     QPointF topLeftPixel() const; // world pixel at the view's top left corner
 
     void panBy(QPointF screenDelta); // the map moves with the pointer
     // Zooms by whole levels, keeping the world point under `anchor` in place.
     void zoomBy(int levels, QPointF anchor);
     // The largest zoom at which `bounds` fits, centred; a single point gets
-    // `closeZoom`.
+    // `closeZoom`. Bounds across the antimeridian start below x = 0
+    // (TileMath::wrappedBounds).
     void fit(const QRectF& bounds, int closeZoom = 16, double margin = 24);
 
 private:

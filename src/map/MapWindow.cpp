@@ -9,6 +9,8 @@
 #include "NetworkTileSource.h"
 #include "TileMath.h"
 #include "TileServerSettings.h"
+#include "display/PaletteLegend.h"
+#include "display/WaterfallView.h"
 #include "gps/MapBlock.h"
 
 #include <QAction>
@@ -34,6 +36,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -67,6 +70,9 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     m_history = new DriveHistoryPanel(m_split);
     m_history->setObjectName(QStringLiteral("driveHistory"));
     m_history->hide();
+    // Nothing above the drive's waterfall names its channels: its key does.
+    for (PaletteLegend* key : m_history->findChildren<PaletteLegend*>())
+        key->showChannelsOf(m_history->waterfall());
     m_split->addWidget(m_view);
     m_split->addWidget(m_history);
     m_split->setStretchFactor(0, 3);
@@ -74,6 +80,8 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     setCentralWidget(m_split);
     m_coverage = new CoverageController(this, m_view);
     connect(m_coverage, &CoverageController::opened, this, &MapWindow::onCoverageOpened);
+    connect(m_coverage, &CoverageController::notice, this,
+            [this](const QString& text) { say(text, StatusMessages::Kind::Notice, 20000); });
     m_loader = new DriveLoader(this);
     connect(m_loader, &DriveLoader::finished, this, &MapWindow::onDriveLoaded);
     m_indexLoader = new DriveIndexLoader(this);
@@ -87,6 +95,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     buildMenus();
     buildDriveBar();
     buildStatus();
+    colourHistory();
 
     const QByteArray geometry = m_settings->value(QStringLiteral("window/geometry")).toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry))
@@ -129,7 +138,7 @@ void MapWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open…"), QKeySequence::Open, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("Open Drive"), QFileInfo(m_drivePath).path(),
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open a Drive or Coverage Map"), QFileInfo(m_drivePath).path(),
                                                           tr("Tavrix logs and coverage maps (*.KLF *.klf *.gpkg);;All files (*)"));
         if (path.isEmpty())
             return;
@@ -155,7 +164,7 @@ void MapWindow::buildMenus()
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, m_view, &MapView::zoomIn);
     view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, m_view, &MapView::zoomOut);
-    view->addAction(tr("&Fit the Drive"), QKeySequence(Qt::CTRL | Qt::Key_F), m_view, &MapView::fitDrive);
+    view->addAction(tr("&Fit the Drive"), QKeySequence(Qt::CTRL | Qt::Key_F), this, &MapWindow::fitDrive);
     m_followAction = view->addAction(tr("F&ollow Newest Point"));
     m_followAction->setCheckable(true);
     m_followAction->setChecked(m_view->followNewest());
@@ -218,6 +227,7 @@ void MapWindow::buildDriveBar()
     });
     connect(m_measure, &QComboBox::activated, this, &MapWindow::reloadDrive);
     auto recolour = [this] {
+        colourHistory();
         if (live() || m_view->layers().empty())
             return;
         for (PointLayer& l : m_view->layers())
@@ -299,6 +309,48 @@ void MapWindow::showStatusMessage()
 QString MapWindow::statusMessage() const
 {
     return m_messageLabel->text();
+}
+
+// Every point in view at the largest zoom, across the antimeridian when that
+// is narrower. The points are first gathered into narrow stretches of x
+// (their exact extremes kept), so a long drive costs one pass and no copy.
+void MapWindow::fitDrive()
+{
+    constexpr int kStretches = 4096;
+    std::vector<QRectF> stretches(kStretches);
+    std::vector<bool> used(kStretches, false);
+    for (const PointLayer& l : m_view->layers())
+        for (const QPointF& w : l.world()) {
+            const int k = std::clamp(int(w.x() * kStretches), 0, kStretches - 1);
+            QRectF& r = stretches[k];
+            if (!used[k]) {
+                r = QRectF(w, QSizeF(0, 0));
+                used[k] = true;
+                continue;
+            }
+            r.setLeft(std::min(r.left(), w.x()));
+            r.setRight(std::max(r.right(), w.x()));
+            r.setTop(std::min(r.top(), w.y()));
+            r.setBottom(std::max(r.bottom(), w.y()));
+        }
+    std::vector<QRectF> boxes;
+    for (int k = 0; k < kStretches; ++k)
+        if (used[k])
+            boxes.push_back(stretches[k]);
+    if (boxes.empty())
+        return;
+    m_view->viewport().fit(TileMath::wrappedBounds(std::move(boxes)));
+    m_view->update();
+}
+
+// The waterfall under the map colours on the map's range, and its key says
+// so: one colour for one reading on the screen.
+void MapWindow::colourHistory()
+{
+    const RssiPalette palette = recordedPalette();
+    m_history->waterfall()->setPalette(palette);
+    for (PaletteLegend* key : m_history->findChildren<PaletteLegend*>())
+        key->setRange(palette.minimum(), palette.maximum());
 }
 
 RssiPalette MapWindow::recordedPalette() const
@@ -422,7 +474,16 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
     m_coverageTimer->stop();
     m_coverageProgress->hide();
     if (!error.isEmpty()) {
-        say(tr("Could not open %1: %2").arg(path, error), StatusMessages::Kind::Error, 10000);
+        const QString text = tr("Could not open %1: %2").arg(path, error);
+        say(text, StatusMessages::Kind::Error, 15000);
+        // The reason and what to do (a cut-off klf-coverage run's repair)
+        // run longer than the status bar: said whole in a box that does not
+        // stop the window.
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Coverage map not opened"), text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setObjectName(QStringLiteral("coverageOpenError"));
+        box->setWindowModality(Qt::NonModal);
+        box->show();
         return;
     }
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
@@ -550,7 +611,17 @@ void MapWindow::onDriveLoaded()
     m_view->layers().push_back(std::move(r.layer));
     m_view->setLegend(recordedPalette());
     m_view->layersChanged();
-    m_view->fitDrive();
+    fitDrive();
+    std::size_t beyond = 0;
+    for (const PointLayer& l : m_view->layers())
+        for (std::size_t i = 0; i < l.size(); ++i)
+            beyond += !TileMath::onBaseMap(l.point(i).latitude);
+    if (beyond > 0)
+        say(beyond == 1 ? tr("1 point of this drive lies beyond 85.05° north or south, where the base map "
+                             "ends: it is drawn on its edge")
+                        : tr("%1 points of this drive lie beyond 85.05° north or south, where the base map "
+                             "ends: they are drawn on its edge").arg(beyond),
+            StatusMessages::Kind::Notice, 20000);
     if (!r.summary.whole())
         say(tr("The log stops making sense at byte %1: %2; drawn up to there")
                 .arg(r.summary.stopOffset)

@@ -98,6 +98,8 @@ private:
     void showStatusMessage();
     void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
     RssiPalette recordedPalette() const;
+    void colourHistory();
+    void fitDrive();
 
     Options m_options;
     bool m_rememberBase = true; // false while the command line's base map is applied

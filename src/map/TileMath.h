@@ -2,6 +2,10 @@
 
 #include <QPoint>
 #include <QPointF>
+#include <QRectF>
+
+#include <cmath>
+#include <vector>
 
 // Web Mercator as slippy-map tile servers use it. "World" coordinates are
 // the projected plane scaled to [0, 1): x grows east from 180° W, y grows
@@ -36,6 +40,17 @@ public:
 
     // Ground distance one pixel covers at a latitude.
     static double metresPerPixel(double latitude, int zoom);
+
+    // Whether the base map's square reaches a latitude: beyond 85.05° the
+    // projection has no room, and positions there land on its edge.
+    static bool onBaseMap(double latitude) { return std::abs(latitude) <= kMaxLatitude; }
+
+    // The narrowest box in world coordinates holding every box given (a
+    // point is a box of no size). Where going across the antimeridian is
+    // narrower, its left edge lies below 0, x − 1 standing for what lies east
+    // of it, so that a drive or map from 179° E to 179° W is not fitted to
+    // the whole world. Null without boxes.
+    static QRectF wrappedBounds(std::vector<QRectF> boxes);
 
     static double worldSize(int zoom) { return double(kTileSize) * double(1 << zoom); } // pixels
 };

@@ -38,3 +38,35 @@ uint32_t RssiPalette::argb(int rssi) const
     const Rgb c = rgb(rssi);
     return 0xff000000u | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }
+
+std::vector<int> RssiPalette::legendValues(int most) const
+{
+    std::vector<int> values{m_min};
+    if (m_max == m_min)
+        return values;
+    const int span = m_max - m_min;
+    most = std::max(1, most);
+    int step = 1;
+    for (int decade = 1;; decade *= 10) {
+        if (span <= most * decade) {
+            step = decade;
+            break;
+        }
+        if (span <= most * 2 * decade) {
+            step = 2 * decade;
+            break;
+        }
+        if (span <= most * 5 * decade) {
+            step = 5 * decade;
+            break;
+        }
+    }
+    // Multiples of the step strictly inside; one within half a step of an
+    // end would crowd its label on a short bar.
+    const int below = (m_min >= 0 ? m_min / step : -((step - 1 - m_min) / step)) * step; // m_min rounded down
+    for (int v = below + step; v < m_max; v += step)
+        if (2 * (v - m_min) > step && 2 * (m_max - v) > step)
+            values.push_back(v);
+    values.push_back(m_max);
+    return values;
+}

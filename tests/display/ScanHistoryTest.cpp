@@ -204,6 +204,71 @@ TEST(ScanHistory, theRingDropsTheOldestRowsAndTheirSections)
     EXPECT_EQ(h.capacity(), 4u);
 }
 
+// A level is found from a checkpoint and a short walk, not by walking back
+// to the section's start: over long sections, a ring that wraps through
+// them and a column that is never read, one column's level and the whole
+// row's agree with stepping forward through every row.
+TEST(ScanHistory, aColumnsLevelAgreesWithSteppingThroughEveryRow)
+{
+    constexpr uint64_t K = ScanHistory::kCheckpointRows;
+    const ReceiverSettings a = band(6000, 7000);
+    const ReceiverSettings b = band(8000, 9000);
+    struct Case
+    {
+        const char* what;
+        std::size_t capacity;
+        uint64_t rowsOfA; // then as many of b
+    };
+    const Case cases[] = {
+        {"one section, no wrap", 4 * K, 3 * K + 17},
+        {"two sections, no wrap", 8 * K, 2 * K + 5},
+        {"the ring wraps inside a long section", 2 * K + 99, 3 * K + 41},
+        {"the ring wraps across the sections", K + 7, 2 * K + 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScanHistory h(c.capacity);
+        // What every row shows, stepped forward from the section's start;
+        // a reading older than the oldest row kept does not count.
+        std::vector<std::vector<std::pair<int, uint64_t>>> expected; // per row: level and the row read
+        std::vector<std::pair<int, uint64_t>> levels;
+        uint32_t seed = 12345;
+        auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+        for (uint64_t n = 0; n < 2 * c.rowsOfA; ++n) {
+            const ReceiverSettings& s = n < c.rowsOfA ? a : b;
+            if (n == 0 || n == c.rowsOfA) {
+                h.add(settingsMark(s), s);
+                levels.assign(10, {kNo, 0});
+            }
+            // Slots 0..8 are read now and then (slot 8 rarely); slot 9 never.
+            SampleReport r = report(Kind::Scan, int64_t(n), {});
+            const int entries = 1 + int(next() % 2); // a report without readings is no row
+            for (int e = 0; e < entries; ++e) {
+                const uint32_t pick = next() % 1000;
+                const int slot = pick == 0 ? 8 : int(pick % 8);
+                const int dBm = -40 - int(next() % 80);
+                r.entries[r.count++] = {uint16_t(slot), int8_t(dBm)};
+                levels[std::size_t(slot)] = {dBm, n};
+            }
+            h.add(r, s);
+            expected.push_back(levels);
+        }
+        for (uint64_t n = h.firstRow(); n < h.endRow(); ++n) {
+            // Every 37th row, and the rows either side of each checkpoint.
+            if (n % 37 != 0 && (n + 1) % K > 2)
+                continue;
+            const std::vector<int> row = h.levelsAt(n);
+            for (int column = 0; column < 10; ++column) {
+                const auto [level, readIn] = expected[n][std::size_t(column)];
+                const int want = level == kNo || readIn < h.firstRow() ? kNo : level;
+                ASSERT_EQ(h.levelAt(n, column), want) << "row " << n << " column " << column;
+                ASSERT_EQ(row[std::size_t(column)], want) << "row " << n << " column " << column;
+            }
+        }
+        EXPECT_EQ(h.levelAt(h.endRow() - 1, 10), kNo); // past the section's columns
+    }
+}
+
 TEST(ScanHistory, defaultDepthHoldsHalfAnHourAtTheLineRateAndThenWraps)
 {
     ScanHistory h;

@@ -128,7 +128,7 @@ TEST_F(ScanHistoryWindowTest, eachCellHasThePaletteColourOfItsChannelsLevelAtTha
     add(scan(1200, {{0, -90}, {9, -50}}));
     add(scan(1300, {{1, -56}}));
     window->rowsAdded();
-    const RssiPalette palette(-120, -30);
+    const RssiPalette palette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm);
     const QRgb none = WaterfallView::noDataColour();
     auto c = [&](int dBm) { return QRgb(palette.argb(dBm)); };
     struct Cell
@@ -174,6 +174,35 @@ TEST_F(ScanHistoryWindowTest, aNewRowScrollsThePictureAndRepaintsOnlyItsStrip)
     // Only the new strip (and the clock times' column beside it) was painted.
     EXPECT_LE(painted.boundingRect().bottom(), 2 * WaterfallGeometry::kRowHeight + 12);
     EXPECT_LT(painted.boundingRect().height(), w.height() / 4);
+}
+
+// The lowest clock time, whose text below its tick would lie under the colour
+// key, is written above its tick; the others below theirs.
+TEST_F(ScanHistoryWindowTest, theLowestClockTimeIsWrittenAboveItsTickNotUnderTheKey)
+{
+    WaterfallView& w = *window->waterfall();
+    constexpr int kLabelRows = WaterfallGeometry::kRowsPerTimeLabel;
+    static_assert(WaterfallGeometry::kRowHeight == 1, "rows are lines below");
+    const int h = w.height();
+    ASSERT_GT(h, 3 * kLabelRows);
+    // Row n lies on line rows - 1 - n: the row numbered a multiple of the
+    // label spacing falls five lines above the bottom.
+    const int rows = h - 4 + 2 * kLabelRows;
+    for (int i = 0; i < rows; ++i)
+        add(scan(1000 + int64_t(i) * 997, {{i % 10, -60}}));
+    window->rowsAdded();
+    const QImage image = w.image();
+    const int y = h - 5;
+    auto ink = [&](int from, int to) {
+        int dark = 0;
+        for (int line = std::max(0, from); line < std::min(to, h); ++line)
+            for (int x = 0; x < WaterfallGeometry::kAxisWidth - 6; ++x)
+                dark += qGray(image.pixel(x, line)) < 128;
+        return dark;
+    };
+    EXPECT_GT(ink(y - 11, y), 20) << "the time above its tick";
+    EXPECT_EQ(ink(y + 1, h), 0) << "nothing cut off under the key";
+    EXPECT_GT(ink(y - kLabelRows + 1, y - kLabelRows + 12), 20) << "the next time up below its tick";
 }
 
 TEST_F(ScanHistoryWindowTest, rowsAddedInBatchesAcrossTheRingsEndDrawTheSamePictureAsARebuild)
@@ -305,10 +334,10 @@ TEST_F(ScanHistoryWindowTest, aSingleChannelIsAStripAsWideAsAScanChannel)
     const QPoint strip = w.cellCentre(0, 0);
     const int plotWidth = w.width() - WaterfallGeometry::kAxisWidth - WaterfallGeometry::kRightMargin;
     EXPECT_LT(strip.x(), WaterfallGeometry::kAxisWidth + plotWidth / 10);
-    EXPECT_EQ(w.image().pixel(strip), RssiPalette(-120, -30).argb(-60));
+    EXPECT_EQ(w.image().pixel(strip), RssiPalette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm).argb(-60));
     // Beside the strip there is no channel.
     const QPoint beside = strip + QPoint(plotWidth / 2, 0);
-    EXPECT_NE(w.image().pixel(beside), RssiPalette(-120, -30).argb(-60));
+    EXPECT_NE(w.image().pixel(beside), RssiPalette(WaterfallView::kBottomDbm, WaterfallView::kTopDbm).argb(-60));
     EXPECT_EQ(w.readout(beside), QString());
     EXPECT_TRUE(w.readout(strip).startsWith("Channel 41  151.0000 MHz"));
 }

@@ -349,4 +349,63 @@ TEST_F(TCom_RouterTest, AFrameCutOffByAQuietLineIsGivenUpAndTheFramesInsideItCom
     EXPECT_TRUE(router->wait(QDeadlineTimer(5000)));
 }
 
+// The link thread blocked in a poll (7) on one descriptor with a time-out:
+// the transport's wait for a line that takes no byte.
+bool waitsForTheLineToDrain(pid_t tid)
+{
+    std::istringstream fields(blockedIn(tid));
+    std::string number, fds, nfds, timeout;
+    fields >> number >> fds >> nfds >> timeout;
+    return number == "7" && nfds == "0x1" && !timeout.empty() && std::stoull(timeout, nullptr, 16) != 0;
+}
+
+// The decoder's requests go out on the link thread. A line that does not
+// drain (the device stopped reading) must not stop reading for a second per
+// request: the request is dropped at once, and once the line drains the next
+// one goes out.
+TEST_F(TCom_RouterTest, ARequestTheLineCannotTakeIsDroppedWithoutStallingTheLinkThread)
+{
+#if !defined(__x86_64__)
+    GTEST_SKIP() << "reads x86-64 system call numbers";
+#endif
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    // Opened before the link locks the line.
+    const int line = ::open(pty.slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(line, 0);
+
+    const PacketRecord request = buildFrame(0x1C, nullptr, 0);
+    std::atomic<TCom_Router*> link{nullptr};
+    std::atomic<pid_t> linkTid{0};
+    std::atomic<int> sent{0}, dropped{0};
+    settings.setDevicePath(pty.slavePath());
+    auto router = std::make_unique<TCom_Router>(settings, [&](const PacketRecord& r) {
+        linkTid = pid_t(::syscall(SYS_gettid));
+        collector.handler()(r);
+        (link.load()->send(request) ? sent : dropped)++;
+    }, true);
+    link = router.get();
+    router->start();
+    ASSERT_EQ(pty.read(5, 2000), kSerialNumberRequest);
+
+    // The line stops taking bytes, as a device holding its flow off does.
+    ASSERT_EQ(::tcflow(line, TCOOFF), 0);
+    ASSERT_TRUE(pty.write({0xAA, 0x02, 0x00, 0x30, 0x30}));
+    ASSERT_TRUE(waitFor([&] { return sent + dropped == 1 || (linkTid && waitsForTheLineToDrain(linkTid)); }, 5000));
+    EXPECT_EQ(dropped, 1) << "the link thread waits on the line: " << blockedIn(linkTid);
+    EXPECT_EQ(sent, 0);
+
+    // The line takes bytes again, and the next request goes out whole.
+    ASSERT_EQ(::tcflow(line, TCOON), 0);
+    ASSERT_TRUE(pty.write({0xAA, 0x02, 0x00, 0x31, 0x31}));
+    ASSERT_TRUE(waitFor([&] { return sent + dropped == 2; }, 5000));
+    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(pty.read(5, 2000), (Bytes{0xAA, 0x02, 0x00, 0x1C, 0x1C}));
+    EXPECT_EQ(collector.count(), 2u);
+    ::close(line);
+
+    router->Terminate();
+    EXPECT_TRUE(router->wait(QDeadlineTimer(5000)));
+}
+
 } // namespace

@@ -107,6 +107,61 @@ TEST_F(KlfInspect, summarisesAGoodFile)
     EXPECT_NE(dump.output.find("        63  L=10    type=5"), std::string::npos) << dump.output;
 }
 
+// Logging that starts after the measurement forgets the earlier channel
+// list, so a new header has none; the device's channel list may still be in
+// the records. Where it is gets said, and "not convertible" only when
+// neither the header nor a record holds it.
+TEST_F(KlfInspect, saysWhereTheChannelInformationIsAndNotConvertibleOnlyWithoutAny)
+{
+    KlfHeader bare;
+    bare.serialNumber = "AB123456";
+    bare.receiverActive = {true, false};
+    const std::vector<uint8_t> head = bare.bytes(); // 63 bytes, no channel information
+    const std::vector<uint8_t> scan = makeSequenced(7, 0, 17);
+    const std::vector<uint8_t> list = makeRecord(6, std::vector<uint8_t>(12, 2));
+    auto join = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> all;
+        for (const auto& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    std::vector<uint8_t> badList = list;
+    badList.back() ^= 0xFF; // a channel list whose checksum fails holds nothing to trust
+    struct Case
+    {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* text;
+        const char* json;
+        const char* where;
+    };
+    const size_t listAt = head.size() + scan.size();
+    const std::string inRecord = "channel information: in record 2 at offset " + std::to_string(listAt) + " (type 6)";
+    const std::string inRecordJson = "\"channelInfoIn\": {\"record\": 2, \"offset\": " + std::to_string(listAt) + ", \"type\": 6}";
+    const std::string headerless = "channel information: in record 2 at offset " + std::to_string(scan.size()) + " (type 6)";
+    const std::string headerlessJson = "\"channelInfoIn\": {\"record\": 2, \"offset\": " + std::to_string(scan.size()) + ", \"type\": 6}";
+    const std::vector<Case> cases = {
+        {"header.KLF", good, "channel information: in the header (type 5, L = 10)", "\"channelInfo\": true",
+         "\"channelInfoIn\": {\"header\": true, \"type\": 5}"},
+        {"record.KLF", join({head, scan, list, scan}), inRecord.c_str(), "\"channelInfo\": true", inRecordJson.c_str()},
+        {"headerless.KLF", join({scan, list}), headerless.c_str(), "\"channelInfo\": true", headerlessJson.c_str()},
+        {"none.KLF", join({head, scan, scan}), "channel information: none: not convertible", "\"channelInfo\": false",
+         "\"channelInfoIn\": null"},
+        {"badsum.KLF", join({head, scan, badList}), "channel information: none: not convertible",
+         "\"channelInfo\": false", "\"channelInfoIn\": null"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.name, c.bytes);
+        const ToolRun text = inspect(path);
+        EXPECT_NE(text.output.find(c.text), std::string::npos) << text.output;
+        EXPECT_EQ(text.output.find("absent"), std::string::npos) << text.output;
+        const ToolRun json = inspect("--json " + path);
+        EXPECT_NE(json.output.find(c.json), std::string::npos) << json.output;
+        EXPECT_NE(json.output.find(c.where), std::string::npos) << json.output;
+    }
+}
+
 TEST_F(KlfInspect, failsOnACorruptFileAndSaysWhere)
 {
     auto bad = good;

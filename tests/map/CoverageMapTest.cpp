@@ -6,6 +6,7 @@
 #include "gps/MapTestSupport.h"
 #include "map/CoverageController.h"
 #include "map/CoverageLayer.h"
+#include "map/CoverageLegend.h"
 #include "map/CoverageMapLoader.h"
 #include "map/CoveragePanel.h"
 #include "map/EventWait.h"
@@ -14,6 +15,7 @@
 #include "map/TileMath.h"
 
 #include <QComboBox>
+#include <QMessageBox>
 #include <QDockWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -149,6 +151,95 @@ TEST_F(CoverageMap, ReceiverAndFrequencyChoicesFilterTheCells)
     }
 }
 
+// The count legend labels counts between 1 and the most, not the ends alone.
+TEST(CoverageLegendValues, CountsBetweenTheEndsOnRoundStepsWithoutCrowdingTheTop)
+{
+    struct Case
+    {
+        uint64_t most;
+        std::vector<uint64_t> values;
+    };
+    const Case cases[] = {
+        {1, {1}},
+        {2, {1, 2}},
+        {49, {1, 2, 5, 10, 20, 49}},
+        {55, {1, 2, 5, 10, 20, 55}}, // 50 would sit on 55's label
+        {1000, {1, 10, 100, 1000}},
+        {123456, {1, 10, 100, 1000, 10000, 123456}},
+        {1000000000, {1, 100, 10000, 1000000, 100000000, 1000000000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.most);
+        EXPECT_EQ(CoverageLegend::countValues(c.most), c.values);
+    }
+}
+
+// A map of a few cells at given places, one frequency, R1.
+std::string writeCells(const std::string& path, std::initializer_list<std::pair<double, double>> places)
+{
+    const CoverageGrid grid(50);
+    DriveCoverage d;
+    d.fileName = "places.KLF";
+    d.sha256 = "02";
+    for (const auto& [lat, lon] : places) {
+        d.route.push_back({lat, lon});
+        auto& rec = d.cells.at({CoverageGrid::key(grid.cellOf(lat, lon)), CoverageCells::frequencyKey(kF1), 0});
+        rec.histogram.add(-50);
+        rec.drives = 1;
+    }
+    GpkgCoverageStore store(path, CoverageStore::Settings{});
+    std::string error;
+    bool already = false;
+    if (!store.open(error) || !store.add(std::move(d), already, error) || !store.finish(error))
+        ADD_FAILURE() << error;
+    return path;
+}
+
+// A map across ±180° is fitted to its cells, not to the whole world, and
+// its cells on both sides are drawn; cells beyond 85.05°, where the base map
+// ends, are said.
+TEST_F(CoverageMap, AMapAcrossTheAntimeridianIsDrawnAndCellsBeyondTheBaseMapAreSaid)
+{
+    struct Case
+    {
+        const char* what;
+        std::initializer_list<std::pair<double, double>> places;
+        int drawn;      // cells that must be on the screen
+        bool beyond;    // a notice about cells past 85.05°
+    };
+    const Case cases[] = {
+        {"across ±180°", {{64.8000, 179.9995}, {64.8000, -179.9995}}, 2, false},
+        {"north of the base map", {{64.8000, 20.0000}, {86.0000, 20.0000}, {86.0010, 20.0010}}, 1, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString map = QString::fromStdString(
+            writeCells(dir.filePath(QStringLiteral("places%1.gpkg").arg(n++)).toStdString(), c.places));
+        MapWindow window(options());
+        window.resize(900, 700);
+        window.show();
+        Opened opened(window.coverage());
+        window.openCoverage(map);
+        ASSERT_TRUE(until([&] { return !opened.said.empty(); }, 30000));
+        ASSERT_EQ(opened.said[0].second, QString());
+        MapView* view = window.view();
+        EXPECT_GE(view->viewport().zoom(), 12) << "fitted to the cells";
+        const QImage frame = view->renderImage();
+        int drawn = 0;
+        for (const auto& [lat, lon] : c.places) {
+            const QPointF at = view->viewport().screenFromWorld(TileMath::worldFromGeo(lat, lon)) * frame.devicePixelRatio();
+            if (!frame.rect().contains(at.toPoint()))
+                continue;
+            const QColor shown = frame.pixelColor(at.toPoint());
+            drawn += shown.red() > 200 && shown.green() < 120 && shown.blue() < 120; // -50 dBm: red through the cells' alpha
+        }
+        EXPECT_EQ(drawn, c.drawn);
+        EXPECT_EQ(window.statusMessage().contains(QStringLiteral("2 cells of this map lie beyond 85.05°")), c.beyond)
+            << window.statusMessage().toStdString();
+    }
+}
+
 TEST_F(CoverageMap, AClickListsEveryFrequencyOfTheCellAndNothingWhereNotDriven)
 {
     CoverageLayer l = layer();
@@ -263,6 +354,13 @@ TEST_F(CoverageMap, AFailedReadSaysWhyAndKeepsTheMapShown)
         EXPECT_EQ(opened.said.back().first, bad);
         EXPECT_FALSE(opened.said.back().second.isEmpty()) << bad.toStdString();
         EXPECT_EQ(window.statusMessage(), QStringLiteral("Could not open %1: %2").arg(bad, opened.said.back().second));
+        // Said whole where the status bar would cut it, without stopping the window.
+        QMessageBox* box = nullptr;
+        for (QMessageBox* b : window.findChildren<QMessageBox*>(QStringLiteral("coverageOpenError")))
+            box = b->text().contains(bad) ? b : box;
+        ASSERT_TRUE(box) << bad.toStdString();
+        EXPECT_EQ(box->text(), window.statusMessage());
+        EXPECT_EQ(box->windowModality(), Qt::NonModal);
         EXPECT_FALSE(readingBar(window)->isVisibleTo(&window));
         EXPECT_EQ(window.coverage()->layer().shownCells(), 2u) << bad.toStdString();
         EXPECT_EQ(window.windowTitle(), title);

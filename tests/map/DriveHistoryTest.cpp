@@ -1,6 +1,7 @@
 // A recorded drive's scan history below the map: the time slider, the
 // waterfall's cursor row and the map's marker move together, and they agree
 // with the drive's fixes as the drive model places its samples.
+#include "display/PaletteLegend.h"
 #include "display/ScanHistory.h"
 #include "display/WaterfallView.h"
 #include "drive/DriveReader.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -179,6 +181,64 @@ TEST_F(DriveHistoryTest, TheSliderTimeAndTheMarkerAgreeWithTheDrivesFixes)
     }
     EXPECT_GT(lightest, 200);
     EXPECT_LT(darkest, 150) << "its black edge";
+}
+
+// One colour for one reading: the waterfall under the map colours on the
+// map's range, from the start and when it changes, and its key says so.
+TEST_F(DriveHistoryTest, TheWaterfallColoursOnTheMapsRangeAndItsKeySaysSo)
+{
+    QSpinBox* from = nullptr;
+    QSpinBox* to = nullptr;
+    for (QSpinBox* box : window->findChildren<QSpinBox*>()) {
+        if (box->accessibleName() == QStringLiteral("Colour range minimum"))
+            from = box;
+        if (box->accessibleName() == QStringLiteral("Colour range maximum"))
+            to = box;
+    }
+    ASSERT_TRUE(from && to);
+    PaletteLegend* key = panel->findChild<PaletteLegend*>();
+    ASSERT_TRUE(key);
+    WaterfallView* waterfall = panel->waterfall();
+    for (const auto& [low, high] : {std::pair{from->value(), to->value()}, std::pair{-110, -70}, std::pair{-100, -40}}) {
+        SCOPED_TRACE(std::to_string(low) + ".." + std::to_string(high));
+        from->setValue(low);
+        to->setValue(high);
+        EXPECT_EQ(window->view()->legend(), RssiPalette(low, high));
+        EXPECT_EQ(waterfall->palette(), window->view()->legend());
+        EXPECT_EQ(key->bottomDbm(), low);
+        EXPECT_EQ(key->topDbm(), high);
+        // A cell on the screen has the map's colour of its level.
+        const uint64_t row = panel->history().endRow() - 1 - uint64_t(waterfall->scrollBack());
+        const int level = panel->history().levelAt(row, 0);
+        const QPoint cell = waterfall->cellCentre(row, 0);
+        ASSERT_NE(level, ScanHistory::kNoLevel);
+        ASSERT_GE(cell.x(), 0);
+        EXPECT_EQ(waterfall->image().pixel(cell), window->view()->legend().argb(level));
+    }
+}
+
+// The drive's waterfall has its channels labelled across, each label over
+// its column, as many as fit.
+TEST_F(DriveHistoryTest, TheWaterfallsChannelsAreLabelledAcross)
+{
+    PaletteLegend* key = panel->findChild<PaletteLegend*>();
+    ASSERT_TRUE(key);
+    WaterfallView* waterfall = panel->waterfall();
+    const HistorySection* section = waterfall->shownSection();
+    ASSERT_TRUE(section);
+    const auto labels = key->channelLabels();
+    ASSERT_GE(labels.size(), 5u) << "a scan of ten channels has room for most";
+    const uint64_t row = panel->history().endRow() - 1 - uint64_t(waterfall->scrollBack());
+    int column = 0;
+    for (const auto& [x, text] : labels) {
+        // The next column with that channel number, left to right.
+        while (column < int(section->columns.size()) && QString::number(section->columns[std::size_t(column)].channel) != text)
+            ++column;
+        ASSERT_LT(column, int(section->columns.size())) << text.toStdString();
+        const QPoint centre = waterfall->mapTo(panel, waterfall->cellCentre(row, column));
+        EXPECT_EQ(key->mapTo(panel, QPoint(x, 0)).x(), centre.x()) << text.toStdString();
+        ++column;
+    }
 }
 
 TEST_F(DriveHistoryTest, ClickingARowMovesTheSliderAndTheMarker)

@@ -6,12 +6,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
+#include <memory>
 
 namespace {
 
@@ -59,6 +65,27 @@ TEST(MapTool, TheManPageCoversEveryHelpOption)
         EXPECT_TRUE(man.contains(QStringLiteral("*%1*").arg(name))) << name.toStdString() << " is not in the man page";
     }
     EXPECT_GE(options, 10);
+}
+
+// The help and the man page say the same: the file is optional, a map is
+// meant wherever a log is, Alt+T moves the time slider, and the page points
+// to the tool that makes the maps.
+TEST(MapTool, TheHelpAndTheManPageAgree)
+{
+    const Finished help = run({QStringLiteral("--help")});
+    ASSERT_EQ(help.exitCode, 0);
+    const QString text = QString::fromUtf8(help.out);
+    QFile page(QStringLiteral(TAVRIX_SOURCE_DIR "/tools/map/tavrix-map.1.scd"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(page.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("[options] [FILE.KLF|MAP.gpkg]"))) << text.toStdString();
+    EXPECT_TRUE(man.contains(QStringLiteral("[_FILE.KLF_ | _MAP.gpkg_]")));
+    for (const QString& both : {QStringLiteral("Alt+T"), QStringLiteral("coverage map")}) {
+        EXPECT_TRUE(text.contains(both)) << both.toStdString() << " missing in --help";
+        EXPECT_TRUE(man.contains(both)) << both.toStdString() << " missing in the man page";
+    }
+    EXPECT_FALSE(text.contains(QStringLiteral("the log or the MBTiles file"))) << "a .gpkg is meant too";
+    EXPECT_TRUE(man.contains(QStringLiteral("*klf-coverage*(1)")));
 }
 
 TEST(MapTool, ARecordedDriveBecomesAScreenshot)
@@ -207,6 +234,73 @@ TEST(MapTool, AScreenshotOfWhatCannotBeOpenedSaysSoAndFails)
         EXPECT_TRUE(r.err.contains("tavrix-map: cannot open ") && r.err.contains(c.named.toUtf8())) << r.err.toStdString();
         EXPECT_FALSE(QFile::exists(png));
     }
+}
+
+// Copies map to copy as a klf-coverage run killed while adding to it leaves
+// it: pages of an unfinished transaction in the file, and beside it the
+// journal that undoes them.
+void copyWithHotJournal(const QString& map, const QString& copy)
+{
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(map.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_UPDATE,
+                                                      nullptr, nullptr, nullptr));
+    ASSERT_TRUE(ds);
+    ASSERT_EQ(ds->StartTransaction(), OGRERR_NONE);
+    // A cache of a few pages and many new ones: SQLite writes pages into the
+    // file before the transaction ends, as a long merge does.
+    for (const char* sql : {"PRAGMA cache_size=2", "CREATE TABLE pad(b BLOB)",
+                            "INSERT INTO pad WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                            "WHERE i < 400) SELECT randomblob(2000) FROM n"})
+        ds->ReleaseResultSet(ds->ExecuteSQL(sql, nullptr, nullptr));
+    ASSERT_TRUE(QFile::copy(map, copy));
+    ASSERT_TRUE(QFile::copy(map + QStringLiteral("-journal"), copy + QStringLiteral("-journal")));
+    ASSERT_EQ(ds->RollbackTransaction(), OGRERR_NONE);
+}
+
+// A map left by a killed klf-coverage: tavrix-map says the real reason, what
+// heals it and that the journal must stay; running klf-coverage on it again
+// heals it.
+TEST(MapTool, AMapLeftByAKilledCoverageRunSaysWhyAndHowToHealIt)
+{
+    QTemporaryDir dir;
+    DriveTestLog log;
+    log.header(0x03).gps(40.5000, -74.4000, 0);
+    for (int s = 1; s <= 20; ++s)
+        log.table({{0, 4, -50}}).gps(40.5000 + 0.0002 * s, -74.4000, s % 60);
+    const QString drive = QString::fromStdString(log.write(dir.filePath(QStringLiteral("d.KLF")).toStdString()));
+    const QString made = dir.filePath(QStringLiteral("made.gpkg"));
+    const QString bin = QString::fromLocal8Bit(qgetenv("TAVRIX_BIN_DIR"));
+    auto coverage = [&](const QString& map) {
+        QProcess p;
+        p.start(bin + QStringLiteral("/klf-coverage"), {QStringLiteral("-o"), map, drive});
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return std::pair{p.exitCode(), p.readAllStandardError()};
+    };
+    ASSERT_EQ(coverage(made).first, 0);
+    const QString map = dir.filePath(QStringLiteral("c.gpkg"));
+    copyWithHotJournal(made, map);
+    if (::testing::Test::HasFatalFailure())
+        return;
+
+    const QString png = dir.filePath(QStringLiteral("shot.png"));
+    const QStringList args = {QStringLiteral("--grid"), QStringLiteral("--settings"), dir.filePath(QStringLiteral("s.ini")),
+                              QStringLiteral("--screenshot"), png, map};
+    const Finished broken = run(args);
+    EXPECT_EQ(broken.exitCode, 2);
+    const QString said = QString::fromUtf8(broken.err);
+    EXPECT_TRUE(said.contains(QStringLiteral("readonly"))) << "GDAL's own reason: " << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("not a coverage map"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("run klf-coverage -o c.gpkg again"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("Do not delete c.gpkg-journal"))) << said.toStdString();
+    EXPECT_TRUE(QFile::exists(map + QStringLiteral("-journal")));
+
+    // The log is in the map already: the run adds nothing, and heals it.
+    const auto [healed, why] = coverage(map);
+    EXPECT_EQ(healed, 0) << why.toStdString();
+    EXPECT_FALSE(QFileInfo(map + QStringLiteral("-journal")).size() > 0);
+    const Finished shown = run(args);
+    EXPECT_EQ(shown.exitCode, 0) << shown.err.toStdString();
+    EXPECT_FALSE(QImage(png).isNull());
 }
 
 // A home that cannot be written (here: a file where the folders would be):

@@ -133,6 +133,62 @@ TEST_F(MapWindowTest, RecordedDriveIsDrawnInThePalettesColoursAndExported)
     EXPECT_EQ(saved.size(), view->size() * view->devicePixelRatioF());
 }
 
+// A drive across ±180° is fitted to itself and drawn on both sides; one
+// beyond 85.05°, where the base map ends, is said.
+TEST_F(MapWindowTest, ADriveAcrossTheAntimeridianIsFittedAndOneBeyondTheBaseMapIsSaid)
+{
+    struct Case
+    {
+        const char* what;
+        double lat;
+        double lons[4];
+        const char* said; // in the status bar, or nothing
+    };
+    const Case cases[] = {
+        {"across ±180°", 64.80, {179.9980, 179.9990, -179.9990, -179.9980}, nullptr},
+        {"north of the base map", 86.10, {20.0000, 20.0010, 20.0020, 20.0030},
+         "points of this drive lie beyond 85.05° north or south"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A reading between the first two fixes and between the last two:
+        // no stretch of the route crosses ±180° itself.
+        DriveTestLog log;
+        log.header(0x03)
+            .gps(c.lat, c.lons[0], 0)
+            .table({{0, 4, -50}})
+            .gps(c.lat, c.lons[1], 4)
+            .gps(c.lat, c.lons[2], 8)
+            .table({{0, 4, -60}})
+            .gps(c.lat, c.lons[3], 12);
+        const QString drive = QString::fromStdString(
+            log.write(dir.filePath(QStringLiteral("drive%1.KLF").arg(n++)).toStdString()));
+        MapWindow window(options());
+        window.resize(900, 700);
+        window.show();
+        bool loaded = false;
+        QObject::connect(window.loader(), &DriveLoader::finished, &window, [&] { loaded = true; }, Qt::QueuedConnection);
+        window.openDrive(drive);
+        ASSERT_TRUE(until([&] { return loaded; }));
+        MapView* view = window.view();
+        ASSERT_EQ(view->pointCount(), 2u);
+        EXPECT_GE(view->viewport().zoom(), 12) << "fitted to the drive, not to the whole world";
+        const QRectF shown(QPointF(0, 0), view->viewport().size());
+        const QImage frame = view->renderImage();
+        for (std::size_t i = 0; i < 2; ++i) {
+            const QPointF at = view->screenPosition(0, i);
+            ASSERT_TRUE(shown.contains(at)) << "point " << i;
+            EXPECT_EQ(frame.pixel((at * frame.devicePixelRatio()).toPoint()), view->layers()[0].point(i).colour | 0xff000000u)
+                << "point " << i << " drawn where it is";
+        }
+        if (c.said)
+            EXPECT_TRUE(window.statusMessage().contains(QString::fromUtf8(c.said))) << window.statusMessage().toStdString();
+        else
+            EXPECT_FALSE(window.statusMessage().contains(QStringLiteral("85.05"))) << window.statusMessage().toStdString();
+    }
+}
+
 TEST_F(MapWindowTest, LivePointsComeFromTheBlockAndANewDeviceStartsANewLayer)
 {
     TestBlock block(blockName);

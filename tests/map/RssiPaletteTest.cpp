@@ -26,6 +26,31 @@ TEST(RssiPalette, DotColoursAreQtsOwnHsvRamp)
     }
 }
 
+// A legend labels values between its ends, on round steps, never crowding an end.
+TEST(RssiPalette, LegendValuesLieBetweenTheEndsOnRoundSteps)
+{
+    struct Case
+    {
+        int minimum, maximum; // dBm
+        std::vector<int> values;
+    };
+    const Case cases[] = {
+        {-120, -50, {-120, -110, -100, -90, -80, -70, -60, -50}},
+        {-50, -120, {-120, -110, -100, -90, -80, -70, -60, -50}}, // reversed
+        {-120, -30, {-120, -100, -80, -60, -30}},                  // -40 would crowd -30
+        {-125, -50, {-125, -100, -80, -50}},
+        {-101, -99, {-101, -100, -99}},
+        {-150, 0, {-150, -100, -50, 0}},
+        {-90, -90, {-90}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.minimum) + ".." + std::to_string(c.maximum));
+        EXPECT_EQ(RssiPalette(c.minimum, c.maximum).legendValues(), c.values);
+    }
+    // The same scale as the map's and klf-coverage's default range.
+    EXPECT_EQ(RssiPalette(), RssiPalette(-120, -50));
+}
+
 TEST(DotRenderer, DrawsFilledDotsInTheirColourWithARimAndSkipsThoseOffTheImage)
 {
     PointLayer layer(QStringLiteral("t"), RssiPalette(-120, -50));

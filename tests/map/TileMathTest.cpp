@@ -121,4 +121,69 @@ TEST(MapViewport, FitShowsTheWholeDriveAtTheLargestZoom)
     EXPECT_EQ(v.centre(), a);
 }
 
+// Bounds across the antimeridian are the narrow box over it (left edge below
+// 0), not the whole world; elsewhere they are the plain union.
+TEST(TileMath, WrappedBoundsAreTheNarrowestBoxRoundTheWorld)
+{
+    auto at = [](double lat, double lon) {
+        const QPointF w = TileMath::worldFromGeo(lat, lon);
+        return QRectF(w, QSizeF(0, 0));
+    };
+    const QPointF east = TileMath::worldFromGeo(64.80, 179.95), west = TileMath::worldFromGeo(64.85, -179.95);
+    struct Case
+    {
+        const char* what;
+        std::vector<QRectF> boxes;
+        QRectF bounds;
+    };
+    const Case cases[] = {
+        {"none", {}, QRectF()},
+        {"one point", {at(40.5, -74.4)}, at(40.5, -74.4)},
+        {"a drive away from ±180°", {at(40.5, -74.45), at(40.6, -74.30)},
+         QRectF(TileMath::worldFromGeo(40.6, -74.45), TileMath::worldFromGeo(40.5, -74.30))},
+        {"a drive across ±180°", {at(64.80, 179.95), at(64.85, -179.95)},
+         QRectF(QPointF(east.x() - 1.0, west.y()), QPointF(west.x(), east.y()))},
+        // Three places: the widest gap, not the one at ±180°, is left out.
+        {"Fiji, Samoa and Hawaii", {at(-18, 178), at(-14, -172), at(21, -158)},
+         QRectF(QPointF(TileMath::worldFromGeo(0, 178).x() - 1.0, TileMath::worldFromGeo(21, 0).y()),
+                QPointF(TileMath::worldFromGeo(0, -158).x(), TileMath::worldFromGeo(-18, 0).y()))},
+        {"boxes that overlap", {QRectF(0.1, 0.2, 0.3, 0.1), QRectF(0.3, 0.25, 0.5, 0.1)}, QRectF(0.1, 0.2, 0.7, 0.15)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QRectF b = TileMath::wrappedBounds(c.boxes);
+        EXPECT_NEAR(b.left(), c.bounds.left(), 1e-12);
+        EXPECT_NEAR(b.right(), c.bounds.right(), 1e-12);
+        EXPECT_NEAR(b.top(), c.bounds.top(), 1e-12);
+        EXPECT_NEAR(b.bottom(), c.bounds.bottom(), 1e-12);
+    }
+    EXPECT_TRUE(TileMath::onBaseMap(85.05));
+    EXPECT_FALSE(TileMath::onBaseMap(85.06));
+    EXPECT_FALSE(TileMath::onBaseMap(-85.06));
+}
+
+// A drive across ±180° is fitted closely, and both sides are drawn beside
+// each other; the world goes round when the map is moved.
+TEST(MapViewport, ADriveAcrossTheAntimeridianIsFittedCloseAndDrawnOnBothSides)
+{
+    MapViewport v;
+    v.setSize(QSizeF(800, 600));
+    const QPointF east = TileMath::worldFromGeo(64.80, 179.95), west = TileMath::worldFromGeo(64.85, -179.95);
+    v.fit(TileMath::wrappedBounds({QRectF(east, QSizeF(0, 0)), QRectF(west, QSizeF(0, 0))}));
+    EXPECT_GE(v.zoom(), 9) << "fitted to the drive, not to the whole world";
+    for (const QPointF& w : {east, west}) {
+        const QPointF s = v.screenFromWorld(w);
+        EXPECT_TRUE(s.x() >= 0 && s.y() >= 0 && s.x() <= 800 && s.y() <= 600) << s.x() << ", " << s.y();
+        const QPointF back = v.worldFromScreen(s);
+        EXPECT_NEAR(back.x(), w.x(), 1e-9);
+        EXPECT_NEAR(back.y(), w.y(), 1e-9);
+    }
+    EXPECT_LT(v.screenFromWorld(east).x(), v.screenFromWorld(west).x()) << "east of 180° lies west of 180° W's right";
+
+    // Panning west over 180° comes round, not to a stop at the edge.
+    v.setCentre(QPointF(0.001, 0.3));
+    v.panBy(QPointF(0.01 * TileMath::worldSize(v.zoom()), 0));
+    EXPECT_NEAR(v.centre().x(), 0.991, 1e-9);
+}
+
 } // namespace

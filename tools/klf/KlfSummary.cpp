@@ -40,7 +40,10 @@ std::string fixJson(const KlfSummary::Fix& f)
 
 void KlfSummary::add(const KlfStream::Record& r, std::span<const uint8_t> bytes)
 {
+    ++m_records;
     ++m_byType[r.type];
+    if (!m_channelList && r.checksumOk && (r.type == Message::CurrentFrequency || r.type == Message::ScanChannelList))
+        m_channelList = ChannelListRecord{m_records, r.offset, r.type};
     if (r.type == Message::GpsMessage && r.checksumOk && r.length >= 2) {
         if (auto fix = decodeFix(bytes.subspan(3, size_t(r.length) - 2))) {
             if (!m_firstFix)
@@ -66,6 +69,22 @@ std::optional<KlfSummary::Fix> KlfSummary::decodeFix(std::span<const uint8_t> pa
     f.latitude = m_gps.Latitude;
     f.longitude = m_gps.Longitude;
     return f;
+}
+
+std::string KlfSummary::channelInfoText(const KlfStream& r) const
+{
+    char text[160];
+    if (const auto ci = r.channelInfo()) {
+        std::snprintf(text, sizeof text, "in the header (type %d, L = %d)", int(ci->type), int(ci->length));
+    } else if (m_channelList) {
+        std::snprintf(text, sizeof text, "in record %llu at offset %zu (type %d)",
+                      static_cast<unsigned long long>(m_channelList->number), m_channelList->offset,
+                      m_channelList->type);
+    } else {
+        return "none: not convertible (start the measurement on the Tavrix while logging, so that it sends "
+               "its channel list)";
+    }
+    return text;
 }
 
 void KlfSummary::printText(std::ostream& out, const std::string& fileName, const KlfStream& r,
@@ -98,14 +117,10 @@ void KlfSummary::printText(std::ostream& out, const std::string& fileName, const
                           settings.lowEdge() * stepKHz * 0.001, settings.highEdge() * stepKHz * 0.001, stepKHz);
             out << text << "\n";
         }
-        if (auto ci = r.channelInfo())
-            out << "channel information: present (type " << int(ci->type) << ", L = " << ci->length
-                << ")\n";
-        else
-            out << "channel information: absent\n";
     } else {
         out << "header: none (appended records only)\n";
     }
+    out << "channel information: " << channelInfoText(r) << "\n";
     out << "records: " << r.recordCount() << "\n";
     for (const auto& [type, count] : m_byType)
         out << "  type " << type << ": " << count << "\n";
@@ -143,7 +158,17 @@ void KlfSummary::printJson(std::ostream& out, const std::string& fileName, const
     out << "  \"header\": " << (r.hasHeader() ? "true" : "false") << ",\n";
     out << "  \"serialNumber\": " << TextEscape::json(r.serialNumber()) << ",\n";
     out << "  \"receiverFlags\": " << int(r.receiverFlags()) << ",\n";
-    out << "  \"channelInfo\": " << (r.channelInfo() ? "true" : "false") << ",\n";
+    // True wherever the log holds it, as the text says.
+    out << "  \"channelInfo\": " << (r.channelInfo() || m_channelList ? "true" : "false") << ",\n";
+    out << "  \"channelInfoIn\": ";
+    if (r.channelInfo())
+        out << "{\"header\": true, \"type\": " << int(r.channelInfo()->type) << "}";
+    else if (m_channelList)
+        out << "{\"record\": " << m_channelList->number << ", \"offset\": " << m_channelList->offset
+            << ", \"type\": " << m_channelList->type << "}";
+    else
+        out << "null";
+    out << ",\n";
     out << "  \"records\": " << r.recordCount() << ",\n";
     out << "  \"byType\": {";
     bool first = true;

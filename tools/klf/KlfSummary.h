@@ -36,6 +36,21 @@ public:
                    const ChannelCensus* census) const;
 
 private:
+    // The first record after the header that carries the channel list the
+    // device sends when a measurement starts (current frequency or scan
+    // channel list): such a log is convertible though its header has none.
+    struct ChannelListRecord
+    {
+        uint64_t number = 0; // 1 for the first record after the header
+        size_t offset = 0;   // of its length field
+        int type = 0;
+    };
+    // "in the header (type 5, L = 10)", "in record 3 at offset 120 (type 6)"
+    // or "none: not convertible ...".
+    std::string channelInfoText(const KlfStream& walk) const;
+
+    uint64_t m_records = 0;
+    std::optional<ChannelListRecord> m_channelList;
     std::map<int, size_t> m_byType;
     std::optional<Fix> m_firstFix;
     std::optional<Fix> m_lastFix;

@@ -74,16 +74,17 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Shows the signal strength along a Tavrix drive on a map: live from the data logger, "
         "or recorded in a .KLF log. Options apply to this run only; the window's choices are kept.\n"
-        "Keys: + and - zoom, arrows pan, Ctrl+F fits the drive, Ctrl+O opens a log, Ctrl+L live,\n"
-        "Ctrl+E exports the view, Ctrl+Q quits.\n"
+        "Keys: + and - zoom, arrows pan, Ctrl+F fits the drive, Ctrl+O opens a log or a map, Ctrl+L live,\n"
+        "Ctrl+E exports the view, Alt+T then arrows or Page Up/Down move a drive's time slider, Ctrl+Q quits.\n"
         "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
         "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
-        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log or the MBTiles file\n"
-        "cannot be opened, or the picture cannot be written."));
+        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log, the coverage map or the\n"
+        "MBTiles file cannot be opened, or the picture cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE.KLF|MAP.gpkg"),
-                                 QStringLiteral("A log to draw, or a coverage map made by klf-coverage."));
+                                 QStringLiteral("A log to draw, or a coverage map made by klf-coverage (optional)."),
+                                 QStringLiteral("[FILE.KLF|MAP.gpkg]"));
     const QCommandLineOption live(QStringLiteral("live"),
                                   QStringLiteral("Follow the data logger's map points as they come."));
     const QCommandLineOption tileUrl(QStringLiteral("tile-url"),
@@ -117,7 +118,7 @@ int main(int argc, char** argv)
 
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1 || (parser.isSet(live) && !files.isEmpty())) {
-        std::fprintf(stderr, "tavrix-map: give either --live or one log\n");
+        std::fprintf(stderr, "tavrix-map: give either --live or one log or map\n");
         return kExitUsage;
     }
     const QString shot = parser.value(screenshot);
@@ -167,9 +168,10 @@ int main(int argc, char** argv)
             if (path != files.first())
                 return;
             if (!error.isEmpty()) {
-                std::fprintf(stderr, "tavrix-map: cannot open %s: not a coverage map klf-coverage wrote\n",
-                             qPrintable(path));
-                QCoreApplication::exit(kExitCannotOpen);
+                // The window stays, saying the same, so that another map can be opened.
+                std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+                if (!shot.isEmpty())
+                    QCoreApplication::exit(kExitCannotOpen);
             } else if (!shot.isEmpty()) {
                 saveAndQuit();
             }
