@@ -87,20 +87,31 @@ sleep 3
 import -window "$coverage" "$out/tavrix-map-coverage.png"
 echo "  $out/tavrix-map-coverage.png"
 
-# The same drive as an acceptance report, over a square around its circle,
-# and the report's first page as the manual shows it. TAVRIX_KEEP_REPORT
-# names a folder to keep the report, its log and its area in.
-cat >"$run/area.geojson" <<'AREA'
-{"type":"FeatureCollection","features":[{"type":"Feature","properties":{"name":"service area"},
-"geometry":{"type":"Polygon","coordinates":[[[-74.3900,40.5410],[-74.3660,40.5410],[-74.3660,40.5580],
-[-74.3900,40.5580],[-74.3900,40.5410]]]}}]}
+# The same drive as an acceptance report on receiver 1, over the ring of
+# streets its circle runs along (a polygon with a hole), and the report's first
+# page as the manual shows it. TAVRIX_KEEP_REPORT names a folder to keep the
+# log, the area and the report in.
+python3 - >"$run/ring.geojson" <<'AREA'
+import json, math
+lat0, lon0, r = 40.5471 + 600 / 111195.0, -74.3803, 600.0  # the emulator's circle
+def ring(radius):
+    pts = [[round(lon0 + radius * math.cos(a) / (111195.0 * math.cos(math.radians(lat0))), 7),
+            round(lat0 + radius * math.sin(a) / 111195.0, 7)]
+           for a in (2 * math.pi * k / 72 for k in range(72))]
+    return pts + pts[:1]
+print(json.dumps({"type": "FeatureCollection", "features": [{"type": "Feature",
+      "properties": {"name": "ring road"},
+      "geometry": {"type": "Polygon", "coordinates": [ring(r + 60), ring(r - 60)[::-1]]}}]}))
 AREA
-"$build/tools/klf-report" --threshold -90 --area "$run/area.geojson" --tile 50 --min-samples 20 \
-  --receiver 1 --frequency 851.0000 --grid -o "$run/report.pdf" "$run/Tavrix.KLF" >/dev/null
+keep=${TAVRIX_KEEP_REPORT:-}
+[ -n "$keep" ] && mkdir -p "$keep" && cp "$run/Tavrix.KLF" "$run/ring.geojson" "$keep/"
+(cd "$run" && "$build/tools/klf-report" --threshold -90 --area ring.geojson --tile 50 --receiver 1 \
+  --grid -o report.pdf --json report.json Tavrix.KLF >report.txt)
 pdftoppm -png -r 70 -f 1 -l 1 -singlefile "$run/report.pdf" "$run/report-page"
 cp "$run/report-page.png" "$out/klf-report-first-page.png"
 echo "  $out/klf-report-first-page.png"
-if [ -n "${TAVRIX_KEEP_REPORT:-}" ]; then
-  mkdir -p "$TAVRIX_KEEP_REPORT"
-  cp "$run/report.pdf" "$run/Tavrix.KLF" "$run/area.geojson" "$TAVRIX_KEEP_REPORT/"
-fi
+pdftoppm -png -r 80 -f 2 -l 2 -singlefile "$run/report.pdf" "$run/report-section"
+cp "$run/report-section.png" "$out/klf-report-section.png"
+echo "  $out/klf-report-section.png"
+[ -n "$keep" ] && cp "$run/report.pdf" "$run/report.json" "$run/report.txt" "$keep/"
+exit 0

@@ -42,6 +42,8 @@ pictures=(
   tavrix-map-recorded:tavrix-map-recorded
   tavrix-map-drive-history:tavrix-map-drive-history
   tavrix-map-coverage:tavrix-map-coverage
+  klf-report-first-page:klf-report-first-page
+  klf-report-section:klf-report-section
 )
 images="$root/docs/images"
 mkdir -p "$images"
@@ -50,7 +52,7 @@ for entry in "${pictures[@]}"; do
   from="$raw/${entry%%:*}.png" to="$images/${entry#*:}.png"
   if [ ! -f "$from" ]; then
     case $entry in
-      tavrix-map-*) echo "screenshots: no tavrix-map in this build; ${to#"$root"/} left as it was" ;;
+      tavrix-map-*|klf-report-*) echo "screenshots: no tavrix-map in this build; ${to#"$root"/} left as it was" ;;
       *) echo "screenshots: the session took no ${entry%%:*}.png" >&2; missing=1 ;;
     esac
     continue
