@@ -89,6 +89,27 @@ private:
     LeeLocalMeans* m_lee;
 };
 
+// A GeoPackage keeps a histogram as text; PostGIS as an array of counts
+// from the lowest level a reading can have.
+bool histogramOf(const OGRFeature& f, int field, RssiHistogram& out)
+{
+    const OGRFieldType type = f.GetFieldDefnRef(field)->GetType();
+    if (type != OFTIntegerList && type != OFTInteger64List)
+        return RssiHistogram::fromText(f.GetFieldAsString(field), out);
+    int n = 0;
+    const GIntBig* counts = f.GetFieldAsInteger64List(field, &n);
+    out = RssiHistogram();
+    if (n > RssiHistogram::kHighest - RssiHistogram::kLowest + 1)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        if (counts[i] < 0 || uint64_t(counts[i]) > RssiHistogram::kMaxCount)
+            return false;
+        if (counts[i] > 0)
+            out.add(RssiHistogram::kLowest + i, uint64_t(counts[i]));
+    }
+    return true;
+}
+
 } // namespace
 
 AcceptanceSource::AcceptanceSource(double tileMetres, const DriveFilter& filter, bool localMeans)
@@ -177,7 +198,7 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
         const int receiver = f->GetFieldAsInteger(2);
         if (receiver != 1 && receiver != 2)
             continue;
-        if (!RssiHistogram::fromText(f->GetFieldAsString(4), h)) {
+        if (!histogramOf(*f, 4, h)) {
             error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
             return false;
         }

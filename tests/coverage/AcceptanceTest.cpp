@@ -276,6 +276,24 @@ TEST(AcceptanceTiler, WithoutAnAreaTheDrivenTilesAreTheArea)
     EXPECT_EQ(s.figures.tilesNotDriven, 0u);
 }
 
+TEST(AcceptanceInput, BothReceiversPooledAddTheirReadingsPerFrequencyAndTile)
+{
+    AcceptanceInput input;
+    const int64_t f1 = CoverageCells::frequencyKey(851.0125), f2 = CoverageCells::frequencyKey(852.0);
+    input.channel(1, f1).tiles[7].histogram.add(-90, 20);
+    input.channel(2, f1).tiles[7].histogram.add(-80, 20);
+    input.channel(2, f1).tiles[8].localMeans.push_back(-70.5f);
+    input.channel(2, f2).tiles[7].histogram.add(-60, 3);
+    input.poolReceivers();
+    ASSERT_EQ(input.channels.size(), 2u);
+    const AcceptanceInput::Channel& both = input.channels.at({0, f1});
+    EXPECT_EQ(both.receiver, 0);
+    EXPECT_EQ(both.tiles.at(7).histogram.count(), 40u);
+    EXPECT_EQ(both.tiles.at(7).histogram.percentile(50), -90); // the lower middle of 20 and 20
+    EXPECT_EQ(both.tiles.at(8).localMeans, std::vector<float>{-70.5f});
+    EXPECT_EQ(input.channels.at({0, f2}).tiles.at(7).histogram.count(), 3u);
+}
+
 // Rayleigh fading: the power of each sample is exponentially distributed
 // around the local mean. The median of single readings sits ln 2 (-1.59 dB)
 // below that mean; Lee's local means, averaged as power, do not.

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 using namespace CoverageTest;
@@ -347,6 +349,27 @@ TEST_F(PgCoverage, AVehicleUserWithTheManualsGrantsUploads)
     EXPECT_NE(blind.out.find("cannot tell whether " + b + " is in it: permission denied"), std::string::npos)
         << blind.out;
     EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "2\n");
+}
+
+// klf-report reads the shared map as it reads a GeoPackage of the same logs.
+TEST_F(PgCoverage, AnAcceptanceReportOfTheDatabaseEqualsOneOfAGeoPackage)
+{
+    const std::string a = writeDrive(path("a.KLF"), 21, 52.2, 0.12, 0.00002, 0.00001, 600);
+    ASSERT_EQ(run(upload(a)).status, 0);
+    const Ran gpkg = run(tool("klf-coverage") + " -o " + path("m.gpkg") + " " + a + " 2>&1");
+    ASSERT_EQ(gpkg.status, 0) << gpkg.out;
+    for (const std::string& source : {cluster.gdal("coverage"), path("m.gpkg")}) {
+        const std::string json = path(source[0] == 'P' ? "pg.json" : "gpkg.json");
+        const Ran r = run(tool("klf-report") + " --threshold -85 --tile 100 --json " + json + " '" + source + "' 2>&1");
+        ASSERT_EQ(r.status, 0) << r.out;
+    }
+    const auto read = [](const std::string& file) {
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.substr(text.find("\"sections\""));
+    };
+    EXPECT_EQ(read(path("pg.json")), read(path("gpkg.json")));
+    EXPECT_NE(read(path("pg.json")).find("tiles_tested"), std::string::npos);
 }
 
 } // namespace

@@ -163,7 +163,7 @@ TEST_F(ScanHistoryRun, ThePatternSentIsTheWaterfallTheHoldsAndTheCsv)
     ScanHistoryWindow* window = openWindow();
     ASSERT_NE(window, nullptr);
     const WaterfallView& w = *window->waterfall();
-    const RssiPalette palette(-120, -30);
+    const RssiPalette palette; // the waterfall's own scale
     for (uint64_t i = 0; i < uint64_t(sent); ++i) {
         for (int slot = 0; slot < 10; ++slot) {
             std::optional<int> level;
