@@ -37,28 +37,52 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
 {
     GpsScreen::substituteFonts();
 
+    // The main window's commands and close, carried out by parts made after
+    // it: none runs before the event loop does.
+    TMain_Form::Hooks hooks;
+    hooks.mapClick = [this] { m_mapRange->MapClick(); };
+    hooks.logFileClick = [this] { m_logControl->btnLogFileClick(); };
+    hooks.logModeClick = [this] { m_logControl->btnLogModeClick(); };
+    // The port dialog starts the status thread on the window thread, where the timer ticks.
+    hooks.tickStatus = [this] {
+        if (TMain_Router* status = m_starter->statusThread())
+            status->statusTickEvent.set();
+    };
+    hooks.terminateLink = [this] { m_starter->terminateLink(); };
+    // After the receiver displays: the GPS thread, then the status thread.
+    hooks.terminateWorkers = [this] {
+        if (m_gpsThread)
+            m_gpsThread->Terminate();
+        if (TMain_Router* status = m_starter->statusThread())
+            status->Terminate();
+    };
+    hooks.closing = [this] { m_logControl->shutdown(); };
+    // The map value of each receiver display goes to the map export, which
+    // keeps it only for the receiver the map range dialog selects.
+    hooks.receiverDisplays.mapValue = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
+    // The scan history's menu entries go into the form, so it comes after.
+    hooks.receiverDisplays.reports = [this](int receiver, const std::vector<SampleReport>& reports,
+                                            const ReceiverSettings& now) {
+        if (m_scanHistory)
+            m_scanHistory->addReports(receiver, reports, now);
+    };
+
     // Its creation builds the receiver displays and starts their threads; it
     // stays hidden and minimised until a port is chosen.
-    m_mainForm = std::make_unique<TMain_Form>(device, samples);
+    m_mainForm = std::make_unique<TMain_Form>(
+        device, samples, std::move(hooks),
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TAVRIX_DOC_FROM_BIN)));
     m_mainForm->setWindowState(Qt::WindowMinimized);
     Ui::TMain_Form& ui = m_mainForm->form();
     auto* screen = new GpsScreen(ui.GPSPanel);
     screen->move(0, 0);
     GpsScreen::fitFieldFonts(m_mainForm.get());
 
-    m_mainForm->installedDocFolder
-        = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TAVRIX_DOC_FROM_BIN));
-
     m_about = std::make_unique<TAboutDlg>();
     m_mainForm->setAboutBox(m_about.get());
 
     m_mapRange = std::make_unique<TMapRange_Form>();
     m_mapRange->attach(m_map.get());
-    m_mainForm->onMapClick = [this] { m_mapRange->MapClick(); };
-    // The map value of each receiver display goes to the map export, which
-    // keeps it only for the receiver the map range dialog selects.
-    for (TR_Router* display : m_mainForm->receiverThreads)
-        display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
     m_scanHistory = new ScanHistoryControls(*m_mainForm);
 
     m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
@@ -66,19 +90,6 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     m_statusView = std::make_unique<StatusFieldsView>(m_mainForm->statusControls());
     m_starter->statusView = m_statusView.get();
     m_starter->startGpsThread = [this] { startGpsThread(); };
-    // The port dialog starts the status thread on the window thread, where the timer ticks.
-    m_mainForm->tickStatus = [this] {
-        if (TMain_Router* status = m_starter->statusThread())
-            status->statusTickEvent.set();
-    };
-    m_mainForm->terminateLink = [this] { m_starter->terminateLink(); };
-    // After the receiver displays: the GPS thread, then the status thread.
-    m_mainForm->terminateWorkers = [this] {
-        if (m_gpsThread)
-            m_gpsThread->Terminate();
-        if (TMain_Router* status = m_starter->statusThread())
-            status->Terminate();
-    };
 
     m_comForm = std::make_unique<TCom_Form>(*m_starter, m_mainForm.get());
     m_comForm->show();
@@ -91,9 +102,6 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
                 decoder->requestSettings();
         });
     m_logWarning->onConfirmed = [this] { m_logControl->resetUnloggedScans(); };
-    m_mainForm->onLogFileClick = [this] { m_logControl->btnLogFileClick(); };
-    m_mainForm->onLogModeClick = [this] { m_logControl->btnLogModeClick(); };
-    m_mainForm->onClosing = [this] { m_logControl->shutdown(); };
     m_starter->configureDecoder = [this](Decoder& decoder) {
         decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
     };
