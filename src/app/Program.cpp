@@ -30,7 +30,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
+Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+                 std::function<void()> beep)
     : m_device(device)
     , m_gps(gps)
     , m_map(std::make_unique<MapExport>())
@@ -85,11 +86,18 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
     m_mapRange->attach(m_map.get());
     m_scanHistory = new ScanHistoryControls(*m_mainForm);
 
-    m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
-    m_starter->window = m_mainForm.get();
+    // Its hooks reach the log control, made after it: none runs before the
+    // port dialog starts the link.
+    LinkStarter::Hooks linkHooks;
+    linkHooks.configureDecoder = [this](Decoder& decoder) {
+        decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
+    };
+    linkHooks.status.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+    linkHooks.status.beep = beep ? std::move(beep) : [] { QApplication::beep(); };
+    linkHooks.startGpsThread = [this] { startGpsThread(); };
     m_statusView = std::make_unique<StatusFieldsView>(m_mainForm->statusControls());
-    m_starter->statusView = m_statusView.get();
-    m_starter->startGpsThread = [this] { startGpsThread(); };
+    m_starter = std::make_unique<LinkStarter>(device, samples, gps, link, m_mainForm.get(), m_statusView.get(),
+                                              std::move(linkHooks));
 
     m_comForm = std::make_unique<TCom_Form>(*m_starter, m_mainForm.get());
     m_comForm->show();
@@ -102,11 +110,6 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
                 decoder->requestSettings();
         });
     m_logWarning->onConfirmed = [this] { m_logControl->resetUnloggedScans(); };
-    m_starter->configureDecoder = [this](Decoder& decoder) {
-        decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
-    };
-    m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
-    m_starter->statusHooks.beep = [] { QApplication::beep(); };
 
     m_map->onRefused = [this](const std::string& message) { m_mainForm->postWarning(QString::fromStdString(message)); };
     // A logout, kill or Ctrl+C closes the program as File > Exit does, so the

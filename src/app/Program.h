@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class DeviceRecord;
@@ -34,7 +35,9 @@ class ScanHistoryControls;
 class Program
 {
 public:
-    Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link);
+    // beep: the status thread's alarm; the desktop's beep when empty.
+    Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+            std::function<void()> beep = {});
     ~Program();
 
     // Pre-fills the port choice (a device path for demonstrations).

@@ -79,8 +79,7 @@ protected:
 
     void startProgram()
     {
-        program = std::make_unique<Program>(device, samples, gps, link);
-        program->starter().statusHooks.beep = [this] { ++beeps; };
+        program = std::make_unique<Program>(device, samples, gps, link, [this] { ++beeps; });
     }
 
     // Types the emulator's path into the port dialog and presses Enter.
