@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "AccessibleNames.h"
+#include "DisplayConnection.h"
 #include "LinkStarter.h"
 #include "ScanHistoryControls.h"
 #include "StatusFieldsView.h"
@@ -29,6 +30,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+
+#include <cstdio>
 
 Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
                  std::function<void()> beep)
@@ -133,6 +136,17 @@ void Program::closeWithoutDisplay()
     WorkerThread::shutdownAll();
     m_map->removeBlock();
     m_dataMutex.remove();
+}
+
+void Program::closeOnExit()
+{
+    // Asked first: the close leaves the connection alone, but says nothing
+    // once the display is gone.
+    const bool displayLost = DisplayConnection::lost();
+    closeWithoutDisplay();
+    std::fputs(displayLost ? "tavrix-dl: the connection to the display was lost; the log is closed and the program ends\n"
+                           : "tavrix-dl: exit() was called while the program ran; the log is closed and the program ends\n",
+               stderr);
 }
 
 void Program::prefillPort(const QString& text)

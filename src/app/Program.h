@@ -47,6 +47,9 @@ public:
     // flags File > Exit sets (touching no window), every worker joined, the
     // log written out and closed, and the map block and DATAMUTEX removed.
     void closeWithoutDisplay();
+    // main's exit guard: that close, then a line on standard error saying
+    // whether the display was lost or something else ended the program.
+    void closeOnExit();
 
     TMain_Form& mainForm() { return *m_mainForm; }
     TCom_Form& comForm() { return *m_comForm; }
