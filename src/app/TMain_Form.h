@@ -43,10 +43,10 @@ public:
         std::function<void()> logModeClick;
         // Each timer tick: wakes the status thread once the link runs.
         std::function<void()> tickStatus;
-        // Closing, in this order around the receiver displays' flags: the
-        // link thread (first), the GPS and status threads, then the log
-        // writer is stopped so that everything received is on disk before
-        // the process ends.
+        // Closing runs these in order, the receiver displays' flags set
+        // between the first two: the link thread's flag, the GPS and status
+        // threads' flags, then the log writer's stop, so that everything
+        // received is on disk before the process ends.
         std::function<void()> terminateLink;
         std::function<void()> terminateWorkers;
         std::function<void()> closing;

@@ -109,7 +109,14 @@ int main(int argc, char** argv)
 
             // Qt ends the process with exit() when the display connection breaks.
             const ExitGuard exiting([&program] { program.closeOnExit(); });
-            QApplication::exec();
+            try {
+                QApplication::exec();
+            } catch (...) {
+                // The GPS thread writes to the map export on its own: every
+                // worker stops before the parts they use go with program.
+                WorkerThread::shutdownAll();
+                throw;
+            }
             // Every worker has its flag set by now; join them while a pending
             // Synchronize can still be abandoned.
             WorkerThread::shutdownAll();
