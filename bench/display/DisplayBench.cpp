@@ -56,7 +56,8 @@ struct GraphRig
         PlaceGraph(graph, 0, 0, width, height);
         router = std::make_unique<TR_Router>(
             0, device, samples,
-            std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}), true);
+            std::make_unique<ReceiverGraphView>(graph, ReceiverDisplayControls{&single, &table, &frequency}), TR_Router::Hooks{},
+            true);
     }
 
     QWidget panel;

@@ -5,11 +5,15 @@
 #include "protocol/Decoder.h"
 #include "protocol/MessageCodec.h"
 
-LinkStarter::LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
+LinkStarter::LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+                         DecoderWindow* window, StatusView* statusView, Hooks hooks)
     : m_device(device)
     , m_samples(samples)
     , m_gps(gps)
     , m_link(link)
+    , m_window(window)
+    , m_statusView(statusView)
+    , m_hooks(std::move(hooks))
 {
 }
 
@@ -25,9 +29,9 @@ void LinkStarter::start()
         TCom_Router* link = m_linkThread.load();
         return link != nullptr && link->send(packet);
     });
-    m_decoder->setWindow(window);
-    if (configureDecoder)
-        configureDecoder(*m_decoder);
+    m_decoder->setWindow(m_window);
+    if (m_hooks.configureDecoder)
+        m_hooks.configureDecoder(*m_decoder);
 
     // Published before it runs, so the decoder's first reply finds it.
     Decoder* decoder = m_decoder.get();
@@ -38,13 +42,13 @@ void LinkStarter::start()
     m_linkThread.store(link);
     link->start();
 
-    if (statusView) {
-        m_statusThread = new TMain_Router(m_device, m_link, *statusView, statusHooks, true);
+    if (m_statusView) {
+        m_statusThread = new TMain_Router(m_device, m_link, *m_statusView, m_hooks.status, true);
         m_statusThread->start();
     }
 
-    if (startGpsThread)
-        startGpsThread();
+    if (m_hooks.startGpsThread)
+        m_hooks.startGpsThread();
 }
 
 void LinkStarter::terminateLink()

@@ -18,20 +18,25 @@ class TCom_Router;
 // What confirming the port dialog starts, in this order: the decoder and the
 // link thread that feeds it, the status thread, then the GPS thread. It owns
 // the link and status threads (never freed: joined at exit like every
-// worker). The hooks are where the other parts join at integration; set them
-// before start().
+// worker).
 class LinkStarter
 {
 public:
-    LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link);
-    ~LinkStarter();
+    // Where the other parts join what start() makes.
+    struct Hooks
+    {
+        // Called with the decoder before the link thread starts (logging hand-off).
+        std::function<void(Decoder&)> configureDecoder;
+        TMain_Router::Hooks status;
+        // Last: the GPS thread.
+        std::function<void()> startGpsThread;
+    };
 
-    DecoderWindow* window = nullptr;
-    StatusView* statusView = nullptr; // outlives the status thread
-    TMain_Router::Hooks statusHooks;
-    // Called with the decoder before the link thread starts (logging hand-off).
-    std::function<void(Decoder&)> configureDecoder;
-    std::function<void()> startGpsThread;
+    // window and statusView outlive the threads; without a statusView no
+    // status thread is started.
+    LinkStarter(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+                DecoderWindow* window, StatusView* statusView, Hooks hooks);
+    ~LinkStarter();
 
     // Once; later calls do nothing.
     void start();
@@ -50,6 +55,9 @@ private:
     SampleBuffers& m_samples;
     GpsRecord& m_gps;
     LinkSettings& m_link;
+    DecoderWindow* const m_window;
+    StatusView* const m_statusView;
+    const Hooks m_hooks;
     std::unique_ptr<Decoder> m_decoder;
     // Read by the decoder's sends, from the link thread and the window.
     std::atomic<TCom_Router*> m_linkThread{nullptr};

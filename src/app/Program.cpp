@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "AccessibleNames.h"
+#include "DisplayConnection.h"
 #include "LinkStarter.h"
 #include "ScanHistoryControls.h"
 #include "StatusFieldsView.h"
@@ -30,55 +31,76 @@
 #include <QCoreApplication>
 #include <QDir>
 
-Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link)
+#include <cstdio>
+
+Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+                 std::function<void()> beep)
     : m_device(device)
     , m_gps(gps)
     , m_map(std::make_unique<MapExport>())
 {
     GpsScreen::substituteFonts();
 
+    // The main window's commands and close, carried out by parts made after
+    // it: none runs before the event loop does.
+    TMain_Form::Hooks hooks;
+    hooks.mapClick = [this] { m_mapRange->MapClick(); };
+    hooks.logFileClick = [this] { m_logControl->btnLogFileClick(); };
+    hooks.logModeClick = [this] { m_logControl->btnLogModeClick(); };
+    // The port dialog starts the status thread on the window thread, where the timer ticks.
+    hooks.tickStatus = [this] {
+        if (TMain_Router* status = m_starter->statusThread())
+            status->statusTickEvent.set();
+    };
+    hooks.terminateLink = [this] { m_starter->terminateLink(); };
+    // After the receiver displays: the GPS thread, then the status thread.
+    hooks.terminateWorkers = [this] {
+        if (m_gpsThread)
+            m_gpsThread->Terminate();
+        if (TMain_Router* status = m_starter->statusThread())
+            status->Terminate();
+    };
+    hooks.closing = [this] { m_logControl->shutdown(); };
+    // The map value of each receiver display goes to the map export, which
+    // keeps it only for the receiver the map range dialog selects.
+    hooks.receiverDisplays.mapValue = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
+    // The scan history's menu entries go into the form, so it comes after.
+    hooks.receiverDisplays.reports = [this](int receiver, const std::vector<SampleReport>& reports,
+                                            const ReceiverSettings& now) {
+        if (m_scanHistory)
+            m_scanHistory->addReports(receiver, reports, now);
+    };
+
     // Its creation builds the receiver displays and starts their threads; it
     // stays hidden and minimised until a port is chosen.
-    m_mainForm = std::make_unique<TMain_Form>(device, samples);
+    m_mainForm = std::make_unique<TMain_Form>(
+        device, samples, std::move(hooks),
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TAVRIX_DOC_FROM_BIN)));
     m_mainForm->setWindowState(Qt::WindowMinimized);
     Ui::TMain_Form& ui = m_mainForm->form();
     auto* screen = new GpsScreen(ui.GPSPanel);
     screen->move(0, 0);
     GpsScreen::fitFieldFonts(m_mainForm.get());
 
-    m_mainForm->installedDocFolder
-        = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TAVRIX_DOC_FROM_BIN));
-
     m_about = std::make_unique<TAboutDlg>();
     m_mainForm->setAboutBox(m_about.get());
 
     m_mapRange = std::make_unique<TMapRange_Form>();
     m_mapRange->attach(m_map.get());
-    m_mainForm->onMapClick = [this] { m_mapRange->MapClick(); };
-    // The map value of each receiver display goes to the map export, which
-    // keeps it only for the receiver the map range dialog selects.
-    for (TR_Router* display : m_mainForm->receiverThreads)
-        display->mapValueHook = [this](int receiver, int16_t value) { m_map->SetMapRSSI(receiver, value); };
     m_scanHistory = new ScanHistoryControls(*m_mainForm);
 
-    m_starter = std::make_unique<LinkStarter>(device, samples, gps, link);
-    m_starter->window = m_mainForm.get();
+    // Its hooks reach the log control, made after it: none runs before the
+    // port dialog starts the link.
+    LinkStarter::Hooks linkHooks;
+    linkHooks.configureDecoder = [this](Decoder& decoder) {
+        decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
+    };
+    linkHooks.status.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
+    linkHooks.status.beep = beep ? std::move(beep) : [] { QApplication::beep(); };
+    linkHooks.startGpsThread = [this] { startGpsThread(); };
     m_statusView = std::make_unique<StatusFieldsView>(m_mainForm->statusControls());
-    m_starter->statusView = m_statusView.get();
-    m_starter->startGpsThread = [this] { startGpsThread(); };
-    // The port dialog starts the status thread on the window thread, where the timer ticks.
-    m_mainForm->tickStatus = [this] {
-        if (TMain_Router* status = m_starter->statusThread())
-            status->statusTickEvent.set();
-    };
-    m_mainForm->terminateLink = [this] { m_starter->terminateLink(); };
-    // After the receiver displays: the GPS thread, then the status thread.
-    m_mainForm->terminateWorkers = [this] {
-        if (m_gpsThread)
-            m_gpsThread->Terminate();
-        if (TMain_Router* status = m_starter->statusThread())
-            status->Terminate();
-    };
+    m_starter = std::make_unique<LinkStarter>(device, samples, gps, link, m_mainForm.get(), m_statusView.get(),
+                                              std::move(linkHooks));
 
     m_comForm = std::make_unique<TCom_Form>(*m_starter, m_mainForm.get());
     m_comForm->show();
@@ -91,14 +113,6 @@ Program::Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, L
                 decoder->requestSettings();
         });
     m_logWarning->onConfirmed = [this] { m_logControl->resetUnloggedScans(); };
-    m_mainForm->onLogFileClick = [this] { m_logControl->btnLogFileClick(); };
-    m_mainForm->onLogModeClick = [this] { m_logControl->btnLogModeClick(); };
-    m_mainForm->onClosing = [this] { m_logControl->shutdown(); };
-    m_starter->configureDecoder = [this](Decoder& decoder) {
-        decoder.setLoggingHandOff([this](const PacketRecord& packet) { m_logControl->handOff(packet); });
-    };
-    m_starter->statusHooks.fileSizeKB = [this] { return m_logControl->fileSizeKB(); };
-    m_starter->statusHooks.beep = [] { QApplication::beep(); };
 
     m_map->onRefused = [this](const std::string& message) { m_mainForm->postWarning(QString::fromStdString(message)); };
     // A logout, kill or Ctrl+C closes the program as File > Exit does, so the
@@ -122,6 +136,17 @@ void Program::closeWithoutDisplay()
     WorkerThread::shutdownAll();
     m_map->removeBlock();
     m_dataMutex.remove();
+}
+
+void Program::closeOnExit()
+{
+    // Asked first: the close leaves the connection alone, but says nothing
+    // once the display is gone.
+    const bool displayLost = DisplayConnection::lost();
+    closeWithoutDisplay();
+    std::fputs(displayLost ? "tavrix-dl: the connection to the display was lost; the log is closed and the program ends\n"
+                           : "tavrix-dl: exit() was called while the program ran; the log is closed and the program ends\n",
+               stderr);
 }
 
 void Program::prefillPort(const QString& text)

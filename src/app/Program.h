@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class DeviceRecord;
@@ -15,6 +16,7 @@ class LinkStarter;
 class LogControl;
 class MapExport;
 class SampleBuffers;
+class ScanHistoryControls;
 class TAboutDlg;
 class TCom_Form;
 class TGPS_Router;
@@ -26,15 +28,25 @@ class TerminationSignals;
 // The whole program, assembled from the shared records main() creates: the
 // forms in their creation order, the workers (the main window's receiver
 // displays, the link and status threads of the link starter, the GPS thread
-// here) and the connections between the parts (map range, GPS thread and map
-// export, logging hand-off and log control). The end-to-end tests build it
-// the same way.
-class ScanHistoryControls;
-
+// here) and the connections between the parts. Each part is given what it
+// reaches in the others when it is made; this is the one place that joins
+// them. The end-to-end tests build it the same way.
+//
+// The threads keep the design's names:
+//   TCom_Router   the link thread: reads the port, cuts packets, feeds the decoder (src/link)
+//   TR_Router     a receiver display thread, one per receiver (src/display)
+//   TGPS_Router   the GPS screen thread, which also exports the map point (src/gps)
+//   TMain_Router  the status thread: status fields, device clock, GPS-loss alarm (src/app)
+//   TLog_Router   the log writer (src/log)
+// and so do the forms: TMain_Form the main window, TCom_Form the port
+// dialog, TMapRange_Form the Map dialog, TLogWarningForm the log warning,
+// TAboutDlg the about box.
 class Program
 {
 public:
-    Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link);
+    // beep: the status thread's alarm; the desktop's beep when empty.
+    Program(DeviceRecord& device, SampleBuffers& samples, GpsRecord& gps, LinkSettings& link,
+            std::function<void()> beep = {});
     ~Program();
 
     // Pre-fills the port choice (a device path for demonstrations).
@@ -44,6 +56,9 @@ public:
     // flags File > Exit sets (touching no window), every worker joined, the
     // log written out and closed, and the map block and DATAMUTEX removed.
     void closeWithoutDisplay();
+    // main's exit guard: that close, then a line on standard error saying
+    // whether the display was lost or something else ended the program.
+    void closeOnExit();
 
     TMain_Form& mainForm() { return *m_mainForm; }
     TCom_Form& comForm() { return *m_comForm; }

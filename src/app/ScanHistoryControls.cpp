@@ -5,7 +5,6 @@
 
 #include "display/ScanHistory.h"
 #include "display/ScanHistoryWindow.h"
-#include "display/TR_Router.h"
 
 #include <QAction>
 #include <QEvent>
@@ -49,9 +48,6 @@ ScanHistoryControls::ScanHistoryControls(TMain_Form& form)
         action->setObjectName(QStringLiteral("ScanHistory%1").arg(r + 1));
         connect(action, &QAction::triggered, this, [this, r] { open(r); });
         m_actions[std::size_t(r)] = action;
-        if (TR_Router* display = form.receiverThreads[std::size_t(r)])
-            display->reportsHook = [this](int receiver, const std::vector<SampleReport>& reports,
-                                          const ReceiverSettings& now) { addReports(receiver, reports, now); };
     }
 
     // In the gap of the tool bar after the screen buttons.

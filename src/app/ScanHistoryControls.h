@@ -26,7 +26,7 @@ class ScanHistoryControls : public QObject
 public:
     static constexpr int kReceivers = 2;
 
-    // Window thread, after the form built its receiver displays.
+    // Window thread: adds the entries to the form's menu and tool bar.
     explicit ScanHistoryControls(TMain_Form& form);
     ~ScanHistoryControls() override;
 
@@ -37,7 +37,7 @@ public:
     QToolButton* toolButton() const { return m_button; }
     QAction* openAction(int r) const { return m_actions[std::size_t(r)]; }
 
-    // Window thread, each display update with reports.
+    // Window thread, each receiver display update with reports.
     void addReports(int r, const std::vector<SampleReport>& reports, const ReceiverSettings& now);
 
 protected:

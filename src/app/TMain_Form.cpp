@@ -47,12 +47,15 @@ void makeGroup(QObject* owner, std::initializer_list<QAbstractButton*> buttons)
 
 } // namespace
 
-TMain_Form::TMain_Form(DeviceRecord& device, SampleBuffers& samples, QWidget* parent)
+TMain_Form::TMain_Form(DeviceRecord& device, SampleBuffers& samples, Hooks hooks, QString installedDocFolder,
+                       QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                               | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                               | Qt::WindowCloseButtonHint)
     , m_device(device)
     , m_samples(samples)
+    , m_hooks(std::move(hooks))
+    , m_installedDocFolder(std::move(installedDocFolder))
     , ui(std::make_unique<Ui::TMain_Form>())
 {
     initAppResources();
@@ -142,8 +145,8 @@ void TMain_Form::FormCreate()
 
     const ReceiverDisplayControls controls{ui->btnSingleMode, ui->btnTableMode, ui->sbFrequency};
     for (int r = 0; r < 2; ++r) {
-        receiverThreads[r] =
-            createReceiverDisplay(r, receiverPanels[r], controls, m_device, m_samples, &receiverGraphs[r]);
+        receiverThreads[r] = createReceiverDisplay(r, receiverPanels[r], controls, m_device, m_samples,
+                                                   &receiverGraphs[r], m_hooks.receiverDisplays);
     }
 
     FormResize();
@@ -310,29 +313,29 @@ void TMain_Form::btnTileHClick()
 
 void TMain_Form::btnLogFileClick()
 {
-    if (onLogFileClick)
-        onLogFileClick();
+    if (m_hooks.logFileClick)
+        m_hooks.logFileClick();
 }
 
 void TMain_Form::btnLogModeClick()
 {
-    if (onLogModeClick)
-        onLogModeClick();
+    if (m_hooks.logModeClick)
+        m_hooks.logModeClick();
 }
 
 void TMain_Form::Timer1Timer()
 {
     ui->olClock->setText(ClockText::text(QLocale::system(), QTime::currentTime()));
-    if (tickStatus)
-        tickStatus();
+    if (m_hooks.tickStatus)
+        m_hooks.tickStatus();
     // Single-channel data reach the graphs at most once a second.
     m_samples.wakeForNewSamples();
 }
 
 void TMain_Form::MapClick()
 {
-    if (onMapClick)
-        onMapClick();
+    if (m_hooks.mapClick)
+        m_hooks.mapClick();
 }
 
 void TMain_Form::AboutClick()
@@ -352,8 +355,8 @@ void TMain_Form::Exit1Click()
 void TMain_Form::UserManualClick()
 {
     QFileInfo manual(QDir::current(), QString::fromLatin1(kUserManual));
-    if (!manual.exists() && !installedDocFolder.isEmpty()) {
-        const QFileInfo installed(QDir(installedDocFolder), QString::fromLatin1(kUserManual));
+    if (!manual.exists() && !m_installedDocFolder.isEmpty()) {
+        const QFileInfo installed(QDir(m_installedDocFolder), QString::fromLatin1(kUserManual));
         if (installed.exists())
             manual = installed;
     }
@@ -367,7 +370,7 @@ void TMain_Form::UserManualClick()
         reason = "Not A File";
     else if (!manual.isReadable())
         reason = "Not Readable";
-    else if (!(openUrl ? openUrl(url) : QDesktopServices::openUrl(url)))
+    else if (!(m_hooks.openUrl ? m_hooks.openUrl(url) : QDesktopServices::openUrl(url)))
         reason = "No Program Could Open It";
     if (reason)
         ShowMessageBox(0, "Could Not Load User Manual!!!\n%s: %s",
@@ -386,16 +389,16 @@ void TMain_Form::closeEvent(QCloseEvent* event)
 void TMain_Form::FormClose()
 {
     Timer1->stop();
-    if (terminateLink)
-        terminateLink();
+    if (m_hooks.terminateLink)
+        m_hooks.terminateLink();
     for (TR_Router* t : receiverThreads) {
         if (t)
             t->Terminate();
     }
-    if (terminateWorkers)
-        terminateWorkers();
-    if (onClosing)
-        onClosing();
+    if (m_hooks.terminateWorkers)
+        m_hooks.terminateWorkers();
+    if (m_hooks.closing)
+        m_hooks.closing();
     // The about box may still be open; closing this window ends the program
     // all the same.
     QCoreApplication::quit();

@@ -1,5 +1,6 @@
 #include "AppStyle.h"
 #include "Program.h"
+#include "ProgramExit.h"
 #include "StartFolder.h"
 #include "ShowMessageBox.h"
 #include "TavrixVersion.h"
@@ -18,7 +19,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 namespace {
 
@@ -26,9 +26,9 @@ constexpr char kUsage[] = "usage: tavrix-dl [PORT]\n"
                           "  PORT       a device path to fill into the port dialog\n"
                           "  -h, --help print this summary and exit\n"
                           "  --version  print the version and exit\n"
-                          "exit status: 0 the main window was closed, 1 the display went away (the log was closed first),\n"
-                          "2 usage error\n";
-constexpr int kExitUsage = 2;
+                          "exit status: 0 the main window was closed, 1 the display went away or exit() was called\n"
+                          "(the log was closed first), 2 usage error, 3 an error stopped the program\n";
+constexpr int kExitUsage = ProgramExit::kUsage;
 
 // Answered before any window exists, so that they work without a display:
 // an exit status, or -1 to go on and open the window.
@@ -93,31 +93,33 @@ int main(int argc, char** argv)
     if (start != QDir::currentPath() && !QDir::setCurrent(start))
         std::fprintf(stderr, "tavrix-dl: cannot work in %s\n", qPrintable(start));
 
-    try {
-        Program program(device, samples, gps, link);
-        // A device path for demonstrations; it only pre-fills the choice.
-        const QStringList args = QApplication::arguments();
-        // A relative device path means the folder the user started it in.
-        if (args.size() > 1)
-            program.prefillPort(args.at(1).contains(QLatin1Char('/')) ? QDir(startedIn).absoluteFilePath(args.at(1))
-                                                                      : args.at(1));
-        program.logControl().onFolderChosen = [&settings](const QString& folder) {
-            settings.setValue(QLatin1String(StartFolder::kSettingsKey), folder);
-        };
+    return ProgramExit::run(
+        [&] {
+            Program program(device, samples, gps, link);
+            // A device path for demonstrations; it only pre-fills the choice.
+            const QStringList args = QApplication::arguments();
+            // A relative device path means the folder the user started it in.
+            if (args.size() > 1)
+                program.prefillPort(args.at(1).contains(QLatin1Char('/'))
+                                        ? QDir(startedIn).absoluteFilePath(args.at(1))
+                                        : args.at(1));
+            program.logControl().onFolderChosen = [&settings](const QString& folder) {
+                settings.setValue(QLatin1String(StartFolder::kSettingsKey), folder);
+            };
 
-        // Qt ends the process with exit() when the display connection breaks.
-        const ExitGuard displayLost([&program] {
-            program.closeWithoutDisplay();
-            std::fputs("tavrix-dl: the connection to the display was lost; "
-                       "the log is closed and the program ends\n", stderr);
-        });
-        QApplication::exec();
-        // Every worker has its flag set by now; join them while a pending
-        // Synchronize can still be abandoned.
-        WorkerThread::shutdownAll();
-    } catch (const std::exception& e) {
-        WorkerThread::shutdownAll();
-        ShowMessageBox(2, "%s", e.what());
-    }
-    return 0;
+            // Qt ends the process with exit() when the display connection breaks.
+            const ExitGuard exiting([&program] { program.closeOnExit(); });
+            try {
+                QApplication::exec();
+            } catch (...) {
+                // The GPS thread writes to the map export on its own: every
+                // worker stops before the parts they use go with program.
+                WorkerThread::shutdownAll();
+                throw;
+            }
+            // Every worker has its flag set by now; join them while a pending
+            // Synchronize can still be abandoned.
+            WorkerThread::shutdownAll();
+        },
+        [](const char* what) { ShowMessageBox(2, "%s", what); });
 }

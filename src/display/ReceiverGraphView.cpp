@@ -82,7 +82,7 @@ void configureReceiverGraph(DBar& g)
 }
 
 TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, DeviceRecord& device,
-                                 SampleBuffers& samples, DBar** graph)
+                                 SampleBuffers& samples, DBar** graph, TR_Router::Hooks hooks)
 {
     auto* g = new DBar(panel);
     configureReceiverGraph(*g);
@@ -92,5 +92,5 @@ TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls 
         *graph = g;
     // The thread reaches the graph only through Synchronize, so it may start
     // before this window-thread step returns.
-    return new TR_Router(r, device, samples, std::make_unique<ReceiverGraphView>(g, controls));
+    return new TR_Router(r, device, samples, std::make_unique<ReceiverGraphView>(g, controls), std::move(hooks));
 }

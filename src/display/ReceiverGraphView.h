@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/ReceiverView.h"
+#include "display/TR_Router.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -13,7 +14,6 @@ class DeviceRecord;
 class QAbstractButton;
 class QWidget;
 class SampleBuffers;
-class TR_Router;
 
 // The main window's buttons a receiver display follows.
 struct ReceiverDisplayControls
@@ -53,4 +53,4 @@ void configureReceiverGraph(DBar& graph);
 // to the panel, and its display thread (running) drawing into it; the caller
 // owns the thread. graph, when given, receives the bar graph.
 TR_Router* createReceiverDisplay(int r, QWidget* panel, ReceiverDisplayControls controls, DeviceRecord& device,
-                                 SampleBuffers& samples, DBar** graph = nullptr);
+                                 SampleBuffers& samples, DBar** graph = nullptr, TR_Router::Hooks hooks = {});

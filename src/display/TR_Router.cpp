@@ -7,11 +7,12 @@
 #include <chrono>
 
 TR_Router::TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples,
-                     std::unique_ptr<ReceiverView> view, bool createSuspended)
+                     std::unique_ptr<ReceiverView> view, Hooks hooks, bool createSuspended)
     : receiverIndex(int16_t(receiverIndex))
     , m_device(device)
     , m_samples(samples)
     , m_view(std::move(view))
+    , m_hooks(std::move(hooks))
 {
     m_samples.receiverEvents[receiverIndex].reset();
     if (!createSuspended)
@@ -117,10 +118,10 @@ void TR_Router::showUpdate(const Update& update)
 {
     if (m_view)
         m_view->draw(update.frame, update.title);
-    if (mapValueHook)
-        mapValueHook(receiverIndex, update.frame.mapValue);
-    if (reportsHook && !update.reports.empty())
-        reportsHook(receiverIndex, update.reports, update.settings);
+    if (m_hooks.mapValue)
+        m_hooks.mapValue(receiverIndex, update.frame.mapValue);
+    if (m_hooks.reports && !update.reports.empty())
+        m_hooks.reports(receiverIndex, update.reports, update.settings);
 }
 
 void TR_Router::UpdateDisplay()

@@ -44,16 +44,21 @@ public:
         ReceiverSettings settings;
     };
 
+    // Where each update goes besides the view; both run on the window thread.
+    struct Hooks
+    {
+        // Last step of each update: the map export's RSSI.
+        std::function<void(int receiver, int16_t mapValue)> mapValue;
+        // Each update with reports: they go to the scan history.
+        std::function<void(int receiver, const std::vector<SampleReport>& reports, const ReceiverSettings& now)>
+            reports;
+    };
+
     // view may be null (nothing drawn); the thread owns it.
     TR_Router(int receiverIndex, DeviceRecord& device, SampleBuffers& samples, std::unique_ptr<ReceiverView> view,
-              bool createSuspended = false);
+              Hooks hooks = {}, bool createSuspended = false);
     ~TR_Router() override;
 
-    // Last step of each update, on the window thread; set before start.
-    std::function<void(int receiver, int16_t mapValue)> mapValueHook;
-    // Window thread, each update with reports: they go to the scan history.
-    std::function<void(int receiver, const std::vector<SampleReport>& reports, const ReceiverSettings& now)>
-        reportsHook;
     // Updates come at most once per interval, on a grid shared by every
     // display thread; set before start.
     std::chrono::milliseconds minUpdateInterval = kMinUpdateInterval;
@@ -66,7 +71,7 @@ public:
     // window thread through UpdateDisplay.
     // spare: storage for the reports, handed to the journal in exchange.
     Update takeUpdate(std::vector<SampleReport> spare = {});
-    // Window thread: draws an update, then runs mapValueHook.
+    // Window thread: draws an update, then runs the hooks.
     void showUpdate(const Update& update);
     // Window thread: both steps at once.
     void UpdateDisplay();
@@ -87,6 +92,7 @@ private:
     DeviceRecord& m_device;
     SampleBuffers& m_samples;
     std::unique_ptr<ReceiverView> m_view;
+    const Hooks m_hooks;
     // The device's settings generation the title shows.
     uint32_t m_titleGeneration = 0;
     std::atomic<bool> m_retitle{false};

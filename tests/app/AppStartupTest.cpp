@@ -3,12 +3,15 @@
 // the shutdown are in the end-to-end tests.
 #include "app/FieldFont.h"
 #include "app/Program.h"
+#include "app/ProgramExit.h"
 #include "app/TCom_Form.h"
 #include "app/TMain_Form.h"
 #include "protocol/GpsRecord.h"
 #include "gps/MapExport.h"
 #include "link/LinkSettings.h"
 #include "protocol/DeviceRecord.h"
+#include "platform/Event.h"
+#include "platform/ExitGuard.h"
 #include "platform/WorkerThread.h"
 #include "protocol/SampleBuffers.h"
 
@@ -18,7 +21,14 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -84,4 +94,96 @@ TEST(Startup, PortDialogOffersThePortsAndStartsAtCom1)
     choice->setEditText(QStringLiteral("COM1:"));
     EXPECT_LE(QFontMetrics(edit->font()).horizontalAdvance(QStringLiteral("COM1:")), FieldFont::availableWidth(edit));
     EXPECT_GE(QFontInfo(edit->font()).pixelSize(), QFontInfo(before).pixelSize());
+}
+
+namespace {
+
+// Runs until told to stop; the error below ends the program while it waits.
+class IdleWorker : public WorkerThread
+{
+public:
+    std::atomic<bool> finished{false};
+
+protected:
+    void Execute() override
+    {
+        while (!Terminated())
+            m_stop.wait(1000);
+        finished = true;
+    }
+    void terminateRequested() override { m_stop.set(); }
+
+private:
+    Event m_stop;
+};
+
+// Builds the program as main does, arms main's exit guard and calls exit()
+// with the display still there.
+[[noreturn]] void exitWithTheDisplayThere()
+{
+    // Never freed: exit() unwinds nothing, as in main.
+    auto* device = new DeviceRecord;
+    auto* samples = new SampleBuffers;
+    auto* gps = new GpsRecord;
+    auto* link = new LinkSettings;
+    auto* program = new Program(*device, *samples, *gps, *link);
+    new ExitGuard([program] { program->closeOnExit(); });
+    std::exit(0);
+}
+
+} // namespace
+
+// main's status: 0 only when the body returned; an error, of any type, gives
+// the failure status after every worker has stopped and the error was shown.
+TEST(MainExit, AnErrorEndsWithTheFailureStatusOnceTheWorkersHaveStopped)
+{
+    const struct
+    {
+        const char* legend;
+        std::function<void()> fails;
+        int status;
+        std::string reported;
+    } cases[] = {
+        {"returns", [] {}, ProgramExit::kClosed, ""},
+        {"std::exception", [] { throw std::runtime_error("Cannot Open Port"); }, ProgramExit::kFailed,
+         "Cannot Open Port"},
+        {"anything else", [] { throw 42; }, ProgramExit::kFailed, "an unknown error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        WorkerThread::reopen();
+        auto* worker = new IdleWorker; // never freed: joined like every worker
+        worker->start();
+        std::string reported;
+        bool stoppedBeforeReport = false;
+        const int status = ProgramExit::run(
+            [&] {
+                c.fails();
+                worker->Terminate(); // as closing the window does
+                worker->wait();
+            },
+            [&](const char* what) {
+                reported = what;
+                stoppedBeforeReport = worker->finished.load();
+            });
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(reported, c.reported);
+        if (c.status != ProgramExit::kClosed) {
+            EXPECT_TRUE(stoppedBeforeReport) << "the error was shown while a worker still ran";
+        }
+        EXPECT_TRUE(worker->isFinished());
+    }
+    WorkerThread::reopen();
+}
+
+// An exit() that is not the display going away closes everything all the
+// same, but does not blame the display.
+TEST(MainExit, AnExitWithTheDisplayThereDoesNotSayItWasLost)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Qt's own warnings may come first.
+    EXPECT_EXIT(exitWithTheDisplayThere(), testing::ExitedWithCode(ExitGuard::kStatus),
+                testing::AllOf(testing::HasSubstr("tavrix-dl: exit() was called while the program ran; the log is "
+                                                  "closed and the program ends\n"),
+                               testing::Not(testing::HasSubstr("display was lost"))));
 }

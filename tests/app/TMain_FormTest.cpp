@@ -50,11 +50,52 @@ SampleBuffers& samples()
     return *buffers;
 }
 
+// What stands behind the window's hooks; a test puts its own in and takes
+// it out again.
+struct FormHooks
+{
+    std::function<void()> logModeClick;
+    std::function<void()> tickStatus;
+    std::function<bool(const QUrl&)> openUrl;
+    std::function<void(int receiver, int16_t value)> mapValue;
+};
+
+FormHooks& hooks()
+{
+    static FormHooks* swapped = new FormHooks;
+    return *swapped;
+}
+
+// The installed documentation the window is made with: no manual in it
+// unless a test puts one there.
+const QTemporaryDir& installedDocs()
+{
+    static QTemporaryDir* docs = new QTemporaryDir;
+    return *docs;
+}
+
 // One window for the binary, as in the program: its creation starts the two
 // receiver display threads.
 TMain_Form& form()
 {
-    static TMain_Form* window = new TMain_Form(device(), samples());
+    static TMain_Form* window = [] {
+        TMain_Form::Hooks wired;
+        wired.logModeClick = [] {
+            if (hooks().logModeClick)
+                hooks().logModeClick();
+        };
+        wired.tickStatus = [] {
+            if (hooks().tickStatus)
+                hooks().tickStatus();
+        };
+        // No desktop viewer is ever started from a test.
+        wired.openUrl = [](const QUrl& url) { return hooks().openUrl && hooks().openUrl(url); };
+        wired.receiverDisplays.mapValue = [](int receiver, int16_t value) {
+            if (hooks().mapValue)
+                hooks().mapValue(receiver, value);
+        };
+        return new TMain_Form(device(), samples(), std::move(wired), installedDocs().path());
+    }();
     return *window;
 }
 
@@ -112,16 +153,16 @@ TEST(TMain_Form, StartsAsLaidOut)
     EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
     // The clock label moved into the status bar.
     EXPECT_EQ(ui().olClock->parentWidget(), ui().sbarTavrix);
-    ASSERT_NE(f.receiverGraphs[0], nullptr);
-    ASSERT_NE(f.receiverGraphs[1], nullptr);
-    EXPECT_EQ(f.receiverGraphs[0]->parentWidget(), ui().Receiver1Panel);
-    EXPECT_EQ(f.receiverGraphs[1]->parentWidget(), ui().Receiver2Panel);
-    ASSERT_NE(f.receiverThreads[0], nullptr);
-    ASSERT_NE(f.receiverThreads[1], nullptr);
+    ASSERT_NE(f.receiverGraph(0), nullptr);
+    ASSERT_NE(f.receiverGraph(1), nullptr);
+    EXPECT_EQ(f.receiverGraph(0)->parentWidget(), ui().Receiver1Panel);
+    EXPECT_EQ(f.receiverGraph(1)->parentWidget(), ui().Receiver2Panel);
+    ASSERT_NE(f.receiverThread(0), nullptr);
+    ASSERT_NE(f.receiverThread(1), nullptr);
     for (int r = 0; r < 2; ++r) {
-        auto* view = dynamic_cast<ReceiverGraphView*>(f.receiverThreads[r]->view());
+        auto* view = dynamic_cast<ReceiverGraphView*>(f.receiverThread(r)->view());
         ASSERT_NE(view, nullptr);
-        EXPECT_EQ(view->graph(), f.receiverGraphs[r]);
+        EXPECT_EQ(view->graph(), f.receiverGraph(r));
     }
 }
 
@@ -141,13 +182,13 @@ TEST(TMain_Form, ButtonGroupsAndToggles)
 
     // "All up" singles release on a second click.
     int logClicks = 0;
-    form().onLogModeClick = [&] { ++logClicks; };
+    hooks().logModeClick = [&] { ++logClicks; };
     ui().btnLogMode->click();
     EXPECT_TRUE(ui().btnLogMode->isChecked());
     ui().btnLogMode->click();
     EXPECT_FALSE(ui().btnLogMode->isChecked());
     EXPECT_EQ(logClicks, 2);
-    form().onLogModeClick = nullptr;
+    hooks().logModeClick = nullptr;
 }
 
 TEST(TMain_Form, TilingFollowsTheTileButtons)
@@ -161,8 +202,8 @@ TEST(TMain_Form, TilingFollowsTheTileButtons)
     EXPECT_EQ(bounds(ui().Receiver2Panel), kRight);
     // Each graph fills its panel after the resize.
     ui().btnTileV->click();
-    EXPECT_EQ(form().receiverGraphs[0]->geometry(), QRect(0, 0, 684, 227));
-    EXPECT_EQ(form().receiverGraphs[1]->geometry(), QRect(0, 0, 684, 227));
+    EXPECT_EQ(form().receiverGraph(0)->geometry(), QRect(0, 0, 684, 227));
+    EXPECT_EQ(form().receiverGraph(1)->geometry(), QRect(0, 0, 684, 227));
     resetScreen();
 }
 
@@ -180,7 +221,7 @@ TEST(TMain_Form, LayoutAsksForNewGraphTitles)
     for (Event& e : samples().receiverEvents)
         e.set();
     const auto titled = [](int r) {
-        return form().receiverGraphs[r]->titleText()
+        return form().receiverGraph(r)->titleText()
             == QString::fromStdString(ReceiverBars::title(r, device().settingsCopy(r)));
     };
     EXPECT_TRUE(processUntil([&] { return titled(0) && titled(1); }));
@@ -257,15 +298,14 @@ TEST(TMain_Form, TickWakesReceiversWithNewSingleData)
     ui().btnSingleMode->setChecked(true);
     ASSERT_TRUE(processUntil([&] { return !s.receiverEvents[0].isSet() && !s.receiverEvents[1].isSet(); }));
     std::vector<int16_t> shown[2];
-    for (TR_Router* t : form().receiverThreads)
-        t->mapValueHook = [&shown](int receiver, int16_t value) { shown[receiver].push_back(value); };
+    hooks().mapValue = [&shown](int receiver, int16_t value) { shown[receiver].push_back(value); };
     s.singleAverage[0].store(-77);
     s.newSamples[0].store(1);
     s.newSamples[1].store(0);
     int statusTicks = 0;
-    form().tickStatus = [&] { ++statusTicks; };
+    hooks().tickStatus = [&] { ++statusTicks; };
     form().Timer1Timer();
-    form().tickStatus = nullptr;
+    hooks().tickStatus = nullptr;
     EXPECT_FALSE(s.receiverEvents[1].isSet());
     EXPECT_EQ(s.newSamples[0].load(), 0);
     EXPECT_EQ(statusTicks, 1);
@@ -275,8 +315,7 @@ TEST(TMain_Form, TickWakesReceiversWithNewSingleData)
         return std::find(shown[0].begin(), shown[0].end(), -77) != shown[0].end() && !s.receiverEvents[0].isSet();
     }));
     EXPECT_TRUE(std::find(shown[1].begin(), shown[1].end(), -77) == shown[1].end());
-    for (TR_Router* t : form().receiverThreads)
-        t->mapValueHook = nullptr;
+    hooks().mapValue = nullptr;
 }
 
 TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
@@ -288,7 +327,7 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
 
     std::vector<QUrl> opened;
     bool openResult = true;
-    form().openUrl = [&](const QUrl& url) {
+    hooks().openUrl = [&](const QUrl& url) {
         opened.push_back(url);
         return openResult;
     };
@@ -316,7 +355,7 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
     EXPECT_EQ(noViewer->text,
               QStringLiteral("Could Not Load User Manual!!!\n%1: No Program Could Open It").arg(path));
 
-    form().openUrl = nullptr;
+    hooks().openUrl = nullptr;
     QDir::setCurrent(before);
 }
 
@@ -325,23 +364,24 @@ TEST(TMain_Form, UserManualOpensFromTheCurrentFolderOrSaysSo)
 TEST(TMain_Form, UserManualFallsBackToTheInstalledDocumentation)
 {
     QTemporaryDir start;
-    QTemporaryDir docs;
-    ASSERT_TRUE(start.isValid() && docs.isValid());
+    ASSERT_TRUE(start.isValid() && installedDocs().isValid());
     const QString before = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(start.path()));
-    QFile pdf(docs.filePath(QStringLiteral("Tavrix1.0.pdf")));
+    const QString installed = installedDocs().filePath(QStringLiteral("Tavrix1.0.pdf"));
+    QFile pdf(installed);
     ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
     pdf.close();
+    // The other cases find no installed manual, whatever the order.
+    const std::unique_ptr<QFile, void (*)(QFile*)> removed(&pdf, [](QFile* f) { f->remove(); });
 
     std::vector<QUrl> opened;
-    form().openUrl = [&](const QUrl& url) {
+    hooks().openUrl = [&](const QUrl& url) {
         opened.push_back(url);
         return true;
     };
-    form().installedDocFolder = docs.path();
     form().UserManualClick();
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl::fromLocalFile(docs.filePath(QStringLiteral("Tavrix1.0.pdf"))));
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(installed));
 
     // One beside the start folder comes first.
     QFile local(start.filePath(QStringLiteral("Tavrix1.0.pdf")));
@@ -351,8 +391,7 @@ TEST(TMain_Form, UserManualFallsBackToTheInstalledDocumentation)
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[1], QUrl::fromLocalFile(start.filePath(QStringLiteral("Tavrix1.0.pdf"))));
 
-    form().installedDocFolder.clear();
-    form().openUrl = nullptr;
+    hooks().openUrl = nullptr;
     QDir::setCurrent(before);
 }
 
@@ -568,7 +607,7 @@ TEST(TMain_Form, ControlsWithoutCaptionAreNamedByTheirHint)
 
 TEST_F(StatusFixture, LostLinkShowsGpsOffAndGreysTheBarsUntilDataFlowAgain)
 {
-    DBar& graph = *form().receiverGraphs[0];
+    DBar& graph = *form().receiverGraph(0);
     const auto barsIn = [&](QRgb colour) {
         int n = 0;
         const QImage& c = graph.canvas();

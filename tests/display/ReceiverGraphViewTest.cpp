@@ -54,14 +54,15 @@ protected:
         graph = new DBar(&panel);
         configureReceiverGraph(*graph);
         PlaceGraph(graph, 0, 0, panel.width(), panel.height());
-        router = std::make_unique<TR_Router>(0, device, samples, std::make_unique<ReceiverGraphView>(graph, controls),
-                                             true);
-        router->mapValueHook = [this](int r, int16_t v) {
+        TR_Router::Hooks hooks;
+        hooks.mapValue = [this](int r, int16_t v) {
             ASSERT_EQ(r, 0);
             mapValues.push_back(v);
             // The hook is the last step: the bars are already on the canvas.
             maroonAtHook = maroonPixels(graph->canvas());
         };
+        router = std::make_unique<TR_Router>(0, device, samples, std::make_unique<ReceiverGraphView>(graph, controls),
+                                             std::move(hooks), true);
         storeBand(device, 0);
     }
 
@@ -152,8 +153,19 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
         b->setCheckable(true);
     table.setChecked(true);
 
+    int updates = 0;
+    TR_Router::Hooks hooks;
+    hooks.mapValue = [&](int r, int16_t v) {
+        EXPECT_EQ(r, 1);
+        EXPECT_EQ(v, -47);
+        // Reset as the update took the data: anything stored from now on
+        // wakes the next update.
+        EXPECT_FALSE(samples.receiverEvents[1].isSet());
+        ++updates;
+    };
     DBar* graph = nullptr;
-    TR_Router* router = createReceiverDisplay(1, &panel, {&single, &table, &frequency}, device, samples, &graph);
+    TR_Router* router =
+        createReceiverDisplay(1, &panel, {&single, &table, &frequency}, device, samples, &graph, std::move(hooks));
     ASSERT_NE(router, nullptr);
     ASSERT_NE(graph, nullptr);
     EXPECT_TRUE(router->isRunning());
@@ -164,15 +176,6 @@ TEST(ReceiverDisplayThread, eventRunsOneUpdateAndIsReset)
     EXPECT_EQ(graph->valueCaption(), QStringLiteral("RSSI (dBm)"));
     EXPECT_FALSE(graph->zoomEnabled);
 
-    int updates = 0;
-    router->mapValueHook = [&](int r, int16_t v) {
-        EXPECT_EQ(r, 1);
-        EXPECT_EQ(v, -47);
-        // Reset as the update took the data: anything stored from now on
-        // wakes the next update.
-        EXPECT_FALSE(samples.receiverEvents[1].isSet());
-        ++updates;
-    };
     samples.tableRssi[1][99] = -47;
     samples.receiverEvents[1].set();
 
@@ -206,14 +209,16 @@ TEST(ReceiverDisplayThread, tableReportsArrivingDuringRedrawsAreAllStored)
     for (QToolButton* b : {&single, &table, &frequency})
         b->setCheckable(true);
     table.setChecked(true);
-    TR_Router* router = createReceiverDisplay(0, &panel, {&single, &table, &frequency}, device, samples);
-    ASSERT_NE(router, nullptr);
     std::atomic<int16_t> mapValue{0};
     std::atomic<int> updates{0};
-    router->mapValueHook = [&](int, int16_t v) {
+    TR_Router::Hooks hooks;
+    hooks.mapValue = [&](int, int16_t v) {
         mapValue = v;
         ++updates;
     };
+    TR_Router* router =
+        createReceiverDisplay(0, &panel, {&single, &table, &frequency}, device, samples, nullptr, std::move(hooks));
+    ASSERT_NE(router, nullptr);
 
     constexpr int kStrongChannel = 2000; // index 1999
     std::atomic<bool> sent{false};

@@ -88,7 +88,7 @@ TEST(ReceiverDisplayThread, terminateEndsThePauseBetweenUpdates)
     SampleBuffers samples;
     auto owned = std::make_unique<CountingView>();
     CountingView* view = owned.get();
-    TR_Router router(0, device, samples, std::move(owned), true);
+    TR_Router router(0, device, samples, std::move(owned), {}, true);
     router.minUpdateInterval = std::chrono::hours(1);
     router.start();
 

@@ -79,8 +79,7 @@ protected:
 
     void startProgram()
     {
-        program = std::make_unique<Program>(device, samples, gps, link);
-        program->starter().statusHooks.beep = [this] { ++beeps; };
+        program = std::make_unique<Program>(device, samples, gps, link, [this] { ++beeps; });
     }
 
     // Types the emulator's path into the port dialog and presses Enter.
@@ -239,8 +238,8 @@ TEST_F(ProgramRun, DisplaysFollowEachModeAndLabelling)
     startEmulator({"--gps", "off", "--mode", "single"});
     startProgram();
     connectToEmulator();
-    DBar* r1 = program->mainForm().receiverGraphs[0];
-    DBar* r2 = program->mainForm().receiverGraphs[1];
+    DBar* r1 = program->mainForm().receiverGraph(0);
+    DBar* r2 = program->mainForm().receiverGraph(1);
     ASSERT_TRUE(r1 && r2);
 
     // Single mode: the timer hands one block a second to each display.
@@ -492,8 +491,8 @@ TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
     TMain_Form& form = program->mainForm();
     LinkStarter& starter = program->starter();
     EXPECT_TRUE(starter.linkThread()->Terminated()); // serial link
-    EXPECT_TRUE(form.receiverThreads[0]->Terminated());
-    EXPECT_TRUE(form.receiverThreads[1]->Terminated());
+    EXPECT_TRUE(form.receiverThread(0)->Terminated());
+    EXPECT_TRUE(form.receiverThread(1)->Terminated());
     EXPECT_TRUE(program->gpsThread()->Terminated());
     EXPECT_TRUE(starter.statusThread()->Terminated());
     WorkerThread::shutdownAll();
@@ -504,8 +503,8 @@ TEST_F(ProgramRun, ClosingStopsEveryWorkerPromptly)
     // one second; several seconds mean a worker missed its flag or a join hung.
     EXPECT_LT(closingMs, 5000);
     EXPECT_TRUE(starter.linkThread()->isFinished());
-    EXPECT_TRUE(form.receiverThreads[0]->isFinished());
-    EXPECT_TRUE(form.receiverThreads[1]->isFinished());
+    EXPECT_TRUE(form.receiverThread(0)->isFinished());
+    EXPECT_TRUE(form.receiverThread(1)->isFinished());
     EXPECT_TRUE(program->gpsThread()->isFinished());
     EXPECT_TRUE(starter.statusThread()->isFinished());
     EXPECT_FALSE(program->logControl().logging());
