@@ -12,7 +12,7 @@ class GpsView;
 class MapExport;
 class TGPS;
 
-// Unit Gps_router: the GPS thread. It sleeps until the decoder signals a GPS
+// The GPS thread. It sleeps until the decoder signals a GPS
 // message, resets gpsEvent, takes the record, has the window thread refresh
 // the GPS screen, then exports the map point on this thread. A message
 // decoded during a refresh sets the event again, so the last message is

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Module Packet: cuts the received byte stream into packets.
+// Cuts the received byte stream into packets.
 //
 // Frame: AA, length L (16-bit little-endian), then L body bytes: type,
 // payload, checksum; the body XORs to 0. Only the link thread feeds it.

@@ -8,7 +8,7 @@
 
 class LinkSettings;
 
-// Module Rs232: the serial line on a POSIX tty, 38400 8N1 raw, no flow
+// The serial line on a POSIX tty, 38400 8N1 raw, no flow
 // control, RTS on, DTR off. The port is locked for this program alone.
 class SerialPort : public LinkTransport
 {

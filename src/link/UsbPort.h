@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-// Module Usb: the Tavrix's FTDI USB interface. The vendor's D2XX library
+// The Tavrix's FTDI USB interface. The vendor's D2XX library
 // (libftd2xx.so) is loaded on first use from the system library path, so the
 // program runs without it. Without the library, or when it cannot open the
 // device (the kernel's ftdi_sio driver may own it), the first FTDI
