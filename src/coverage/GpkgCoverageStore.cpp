@@ -414,6 +414,9 @@ bool GpkgCoverageStore::finish(std::string& error)
         return false;
     if (!writeCells(error))
         return explained(error);
+    for (const std::string& sql : CoverageStyle::gpkgBest(m_settings.rangeMin, m_settings.rangeMax))
+        if (!GdalSupport::execute(m_ds.get(), sql, error))
+            return explained(error);
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
