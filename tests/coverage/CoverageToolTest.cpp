@@ -215,6 +215,35 @@ TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
     EXPECT_NE(value("SELECT count(*) FROM cells WHERE drives = 2"), "0") << "the drives should overlap";
 }
 
+// With the packed index switched off, GDAL's own way of filling the index
+// (where GDAL from 3.8 packs a new map's index itself, and the way back
+// when packing fails) gives a new map and a map packed again whole indexes.
+TEST_F(CoverageTool, GdalsOwnIndexIsWholeToo)
+{
+    const std::string m = path("m.gpkg");
+    const std::string a = writeDrive(path("a.KLF"), 31, 44.0, 8.0, 0.0005, 0.0002, 150);
+    const std::string b = writeDrive(path("b.KLF"), 32, 44.05, 8.02, -0.0005, 0.0001, 150);
+    for (const std::string& log : {a, b}) {
+        ASSERT_EQ(run("TAVRIX_GPKG_PACKED_INDEX=NO " + tool("klf-coverage") + " -o '" + m + "' '" + log + "' 2>&1").status,
+                  0);
+        const Ran r = run("ogrinfo -ro -q '" + m
+                          + "' -sql \"SELECT rtreecheck('rtree_cells_geom') || '/' || (SELECT count(*) FROM rtree_cells_geom)"
+                            " || '/' || (SELECT count(*) FROM cells) || '/' || (SELECT count(*) FROM rtree_cells_geom_node)"
+                            " AS n\" 2>&1");
+        const std::regex whole("n \\(String\\) = ok/(\\d+)/(\\d+)/(\\d+)\n");
+        std::smatch got;
+        ASSERT_TRUE(std::regex_search(r.out, got, whole)) << r.out;
+        EXPECT_EQ(got[1].str(), got[2].str());
+        const int rows = std::stoi(got[2].str());
+        EXPECT_GT(rows, 51) << "a tree of more than its root";
+        // SQLite's inserts leave nodes part empty; a packed tree fills them.
+        int packedNodes = 1;
+        for (int level = rows; level > 51; level = (level + 50) / 51)
+            packedNodes += (level + 50) / 51;
+        EXPECT_GT(std::stoi(got[3].str()), packedNodes) << "the index was packed, not GDAL's";
+    }
+}
+
 // The best layer is what a person reads in QGIS: one row per cell, the
 // strongest of its receivers and frequencies (highest median, then most
 // samples), with its figures and times; it and its style are there once
