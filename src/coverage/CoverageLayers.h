@@ -8,6 +8,8 @@ namespace CoverageLayers {
 inline constexpr const char* kCells = "cells";
 inline constexpr const char* kDrives = "drives";
 inline constexpr const char* kRoutes = "routes";
+// A view of each cell's strongest row, by median: the cells as one reads them.
+inline constexpr const char* kBest = "best";
 inline constexpr const char* kGrid = "coverage_grid";
 // Which grid the rows and columns count in; a later grid gets a new name.
 inline constexpr const char* kGridName = "tavrix-meridian-rows-1";

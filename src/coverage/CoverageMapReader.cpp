@@ -38,6 +38,7 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
     const int iP10 = d->GetFieldIndex("p10_dbm"), iMedian = d->GetFieldIndex("median_dbm");
     const int iP90 = d->GetFieldIndex("p90_dbm"), iMean = d->GetFieldIndex("mean_dbm");
     const int iDrives = d->GetFieldIndex("drives");
+    const int iFirst = d->GetFieldIndex("first_time"), iLast = d->GetFieldIndex("last_time");
     if (std::min({iRow, iCol, iRx, iFreq, iCount, iMin, iMax, iP10, iMedian, iP90, iMean, iDrives}) < 0) {
         error = "its cells layer lacks fields of a coverage map";
         return false;
@@ -68,6 +69,10 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
         c.figures.p90 = f->GetFieldAsInteger(iP90);
         c.figures.mean = f->GetFieldAsDouble(iMean);
         c.drives = f->GetFieldAsInteger(iDrives);
+        if (iFirst >= 0 && iLast >= 0 && f->IsFieldSetAndNotNull(iFirst) && f->IsFieldSetAndNotNull(iLast)) {
+            c.firstMs = GdalSupport::time(*f, iFirst);
+            c.lastMs = GdalSupport::time(*f, iLast);
+        }
         // The polygon as stored: the viewer needs no grid of its own.
         OGREnvelope e;
         if (const OGRGeometry* g = f->GetGeometryRef())

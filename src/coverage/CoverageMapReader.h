@@ -21,6 +21,7 @@ public:
         double frequencyMHz = 0;
         CellFigures figures;
         int drives = 0;
+        int64_t firstMs = 0, lastMs = 0; // ms since 1970 UTC of its first and last sample; 0 when not stored
     };
 
     // Told the cells read so far and the cells the layer holds (0 when the

@@ -34,9 +34,12 @@ std::string CoverageStyle::qml(int rangeMin, int rangeMax)
     return "<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n"
            "<qgis version=\"3.22.0\" styleCategories=\"Symbology\">\n"
            " <renderer-v2 type=\"graduatedSymbol\" attr=\"median_dbm\" graduatedMethod=\"GraduatedColor\""
-           " symbollevels=\"0\" enableorderby=\"0\" forceraster=\"0\">\n"
+           " symbollevels=\"0\" enableorderby=\"1\" forceraster=\"0\">\n"
            "  <ranges>\n"
-           + ranges + "  </ranges>\n  <symbols>\n" + symbols + "  </symbols>\n </renderer-v2>\n</qgis>\n";
+           + ranges + "  </ranges>\n  <symbols>\n" + symbols
+           + "  </symbols>\n"
+             "  <orderby>\n   <orderByClause asc=\"1\" nullsFirst=\"1\">\"median_dbm\"</orderByClause>\n  </orderby>\n"
+             " </renderer-v2>\n</qgis>\n";
 }
 
 std::string CoverageStyle::quoted(const std::string& text)
@@ -64,6 +67,29 @@ std::string CoverageStyle::gpkgRow(int rangeMin, int rangeMax)
                        " styleName, styleQML, styleSLD, useAsDefault, description) VALUES ('', '', '")
            + CoverageLayers::kCells + "', 'geom', " + quoted(kName) + ", " + quoted(qml(rangeMin, rangeMax))
            + ", '', 1, " + quoted("Cells coloured by median RSSI") + ")";
+}
+
+std::vector<std::string> CoverageStyle::gpkgBest(int rangeMin, int rangeMax)
+{
+    using namespace CoverageLayers;
+    const std::string best = kBest, cells = kCells;
+    // GDAL takes a view's integer column named OGC_FID as its feature id.
+    return {"CREATE VIEW IF NOT EXISTS " + best
+                + " AS SELECT fid AS OGC_FID, geom, row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm,"
+                  " median_dbm, p90_dbm, mean_dbm, drives, first_time, last_time FROM (SELECT *, row_number() OVER"
+                  " (PARTITION BY row, col ORDER BY median_dbm DESC, count DESC, frequency_mhz, receiver) AS rank FROM "
+                + cells + ") WHERE rank = 1",
+            "INSERT OR IGNORE INTO gpkg_contents (table_name, data_type, identifier, description, srs_id) VALUES ('"
+                + best + "', 'features', '" + best + "', "
+                + quoted("The strongest row of each cell of the cells layer: highest median, then most samples")
+                + ", 4326)",
+            "INSERT OR IGNORE INTO gpkg_geometry_columns (table_name, column_name, geometry_type_name, srs_id, z, m)"
+            " VALUES ('" + best + "', 'geom', 'POLYGON', 4326, 0, 0)",
+            "INSERT INTO layer_styles (f_table_catalog, f_table_schema, f_table_name, f_geometry_column, styleName,"
+            " styleQML, styleSLD, useAsDefault, description) SELECT '', '', '" + best + "', 'geom', "
+                + quoted(kBestName) + ", " + quoted(qml(rangeMin, rangeMax)) + ", '', 1, "
+                + quoted("Each cell coloured by its strongest median RSSI")
+                + " WHERE NOT EXISTS (SELECT 1 FROM layer_styles WHERE f_table_name = '" + best + "')"};
 }
 
 std::string CoverageStyle::gpkgContents()

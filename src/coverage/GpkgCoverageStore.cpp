@@ -3,24 +3,17 @@
 #include "coverage/CoverageLayers.h"
 #include "coverage/CoverageStyle.h"
 #include "coverage/GdalSupport.h"
-#include "coverage/PackedRtree.h"
+#include "coverage/GpkgFile.h"
+#include "coverage/GpkgPackedIndex.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 #include <sqlite3.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
 #include <thread>
 #include <utility>
 
@@ -38,81 +31,6 @@ bool addField(OGRLayer* layer, const char* name, OGRFieldType type, std::string&
     return true;
 }
 
-// The rows of a query, each field as text; false with GDAL's message.
-bool rowsOf(GDALDataset* ds, const std::string& sql, std::vector<std::vector<std::string>>& rows, std::string& error)
-{
-    rows.clear();
-    CPLErrorReset();
-    OGRLayer* result = ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
-    if (result) {
-        for (std::unique_ptr<OGRFeature> f{result->GetNextFeature()}; f; f.reset(result->GetNextFeature())) {
-            rows.emplace_back();
-            for (int i = 0; i < f->GetFieldCount(); ++i)
-                rows.back().push_back(f->GetFieldAsString(i));
-        }
-        ds->ReleaseResultSet(result);
-    }
-    if (CPLGetLastErrorType() >= CE_Failure) {
-        error = GdalSupport::lastError("a query failed");
-        return false;
-    }
-    return true;
-}
-
-// Writes pairs of numbers, or a number and a blob, into one of the index's
-// tables through a statement prepared once.
-class Insert
-{
-public:
-    Insert(sqlite3* db, const std::string& sql) : m_db(db)
-    {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &m_statement, nullptr) != SQLITE_OK)
-            m_statement = nullptr;
-    }
-    ~Insert() { sqlite3_finalize(m_statement); }
-    Insert(const Insert&) = delete;
-    Insert& operator=(const Insert&) = delete;
-
-    bool row(int64_t a, int64_t b) { return m_statement && sqlite3_bind_int64(m_statement, 2, b) == SQLITE_OK && step(a); }
-    bool row(int64_t a, const std::vector<uint8_t>& blob)
-    {
-        return m_statement
-               && sqlite3_bind_blob(m_statement, 2, blob.data(), int(blob.size()), SQLITE_STATIC) == SQLITE_OK
-               && step(a);
-    }
-    std::string error() const { return sqlite3_errmsg(m_db); }
-
-private:
-    bool step(int64_t a)
-    {
-        const bool ok = sqlite3_bind_int64(m_statement, 1, a) == SQLITE_OK && sqlite3_step(m_statement) == SQLITE_DONE;
-        sqlite3_reset(m_statement);
-        return ok;
-    }
-
-    sqlite3* m_db;
-    sqlite3_stmt* m_statement = nullptr;
-};
-
-// A free name for a new map beside path, hidden, ending as GDAL wants a
-// GeoPackage's name to end; empty with the reason when the folder refuses.
-std::string temporaryName(const std::string& path, std::string& error)
-{
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = folder + "/." + name + ".XXXXXX.gpkg";
-    const int fd = ::mkstemps(pattern.data(), 5);
-    if (fd < 0) {
-        error = std::string("cannot create the file: ") + std::strerror(errno);
-        return {};
-    }
-    // Found free, and let go again: GDAL makes only a file that is not there.
-    ::close(fd);
-    ::unlink(pattern.c_str());
-    return pattern;
-}
-
 // The shortest text that reads back as the same number: 50.0000001 is not 50.
 std::string shortest(double v)
 {
@@ -122,30 +40,6 @@ std::string shortest(double v)
 
 // Under this much room left, a failed write is put down to a full disk.
 constexpr uint64_t kFullDiskBytes = uint64_t(1) << 20;
-
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Why an existing map cannot be written, before GDAL would call it "not a
-// GeoPackage": the file, or its folder, where SQLite keeps its journal.
-std::string unwritable(const std::string& path)
-{
-    if (::access(path.c_str(), W_OK) != 0)
-        return std::string("cannot write to it: ") + std::strerror(errno);
-    if (::access(folderOf(path).c_str(), W_OK | X_OK) != 0)
-        return "cannot write in its folder, where SQLite keeps its journal: " + std::string(std::strerror(errno));
-    return {};
-}
-
-// Removes a database file and the files SQLite keeps beside it.
-void removeDatabase(const std::string& file)
-{
-    for (const char* side : {"", "-journal", "-wal", "-shm"})
-        ::unlink((file + side).c_str());
-}
 
 } // namespace
 
@@ -160,7 +54,7 @@ GpkgCoverageStore::~GpkgCoverageStore()
     close();
     // Not published: a run that made the map failed, and takes it away.
     if (m_making && !m_file.empty())
-        removeDatabase(m_file);
+        GpkgFile::remove(m_file);
 }
 
 void GpkgCoverageStore::close()
@@ -195,10 +89,10 @@ bool GpkgCoverageStore::open(std::string& error)
         error = "a symbolic link to nothing: name the file it should lead to";
         return false;
     }
-    m_file = m_making ? temporaryName(m_path, error) : m_path;
+    m_file = m_making ? GpkgFile::temporaryName(m_path, error) : m_path;
     if (m_file.empty())
         return false;
-    if (!m_making && (error = unwritable(m_file), !error.empty()))
+    if (!m_making && (error = GpkgFile::unwritable(m_file), !error.empty()))
         return false;
     if (m_making) {
         if (!create(error))
@@ -236,7 +130,7 @@ bool GpkgCoverageStore::explained(std::string& error) const
     auto* db = m_ds ? static_cast<sqlite3*>(m_ds->GetInternalHandle("SQLITE_HANDLE")) : nullptr;
     const int code = db ? sqlite3_errcode(db) : SQLITE_OK;
     struct statvfs disk{};
-    const std::string folder = folderOf(m_file);
+    const std::string folder = GpkgFile::folderOf(m_file);
     // SQLite lets one writer at a time; this run has changed nothing.
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
         error += " (another program, such as another klf-coverage run, is writing to the map: run again once it"
@@ -261,7 +155,8 @@ bool GpkgCoverageStore::create(std::string& error)
     }
     OGRLayer* grid = m_ds->CreateLayer(kGrid, nullptr, wkbNone, nullptr);
     // The cells' spatial index is made empty below and packed with the
-    // first rows; the routes' comes at the end of the first run.
+    // first rows, unless GDAL packs it itself at the end of the first run,
+    // where the routes' comes.
     const char* noIndex[] = {"SPATIAL_INDEX=NO", nullptr};
     OGRLayer* cells = m_ds->CreateLayer(kCells, GdalSupport::wgs84(), wkbPolygon, const_cast<char**>(noIndex));
     OGRLayer* drives = m_ds->CreateLayer(kDrives, nullptr, wkbNone, nullptr);
@@ -294,7 +189,8 @@ bool GpkgCoverageStore::create(std::string& error)
         error = GdalSupport::lastError("cannot write the grid");
         return false;
     }
-    return GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + kCells + "', 'geom')", error)
+    return (!GpkgPackedIndex::packsNewIndex()
+            || GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + kCells + "', 'geom')", error))
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgTable(), error)
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgContents(), error)
            && GdalSupport::execute(m_ds.get(), CoverageStyle::gpkgRow(m_settings.rangeMin, m_settings.rangeMax), error);
@@ -419,27 +315,13 @@ bool GpkgCoverageStore::writeCells(std::string& error)
                < std::tie(b->first.cell, b->first.receiver, b->first.frequency);
     });
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    PackedIndex packed;
+    GpkgPackedIndex index(m_ds.get(), kCells);
     // Into a map that has rows, a row sent through the index's triggers
     // took 14 to 38 us, one packed again with all the others 1.7 us (a map
     // of 700k rows: 1.2 s); from a sixteenth of the map on, all is packed.
     const bool rebuild = !m_fids.empty() && rows.size() * 16 >= m_fids.size();
-    if (!rows.empty() && (m_fids.empty() || rebuild) && !startPackedIndex(packed, rebuild, error))
-        return false;
-    // GDAL would otherwise, a hundred rows into a transaction, take the
-    // index's triggers out itself to fill the index at the commit.
-    const bool deferred = packed.nodeBytes > 0;
-    if (deferred)
-        CPLSetThreadLocalConfigOption("OGR_GPKG_DEFERRED_SPI_UPDATE_THRESHOLD", "2000000000");
-    const struct Restore
-    {
-        bool on;
-        ~Restore()
-        {
-            if (on)
-                CPLSetThreadLocalConfigOption("OGR_GPKG_DEFERRED_SPI_UPDATE_THRESHOLD", nullptr);
-        }
-    } restore{deferred};
+    if (!rows.empty() && (m_fids.empty() || rebuild))
+        index.start(rebuild);
     // Rows in cell order share their cell's bounds.
     CoverageGrid::Cell boundsOf{-1, -1};
     CoverageGrid::Bounds b;
@@ -454,27 +336,23 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     // is packed on another thread while they go in. Into a map that has
     // rows, the entries of those rows are made meanwhile, and the new rows'
     // join them once written.
-    std::optional<PackedRtree> tree;
-    std::vector<PackedRtree::Entry> entries;
-    std::jthread packer;
-    if (packed.rebuild) {
-        packer = std::jthread([this, &entries] {
+    const bool numbered = index.packing() && !index.rebuilding();
+    if (index.rebuilding()) {
+        index.gather([this](std::vector<PackedRtree::Entry>& entries) {
             entries.reserve(m_fids.size() + m_changed.size());
             for (const auto& [key, fid] : m_fids) {
                 const CoverageGrid::Bounds c = m_grid.bounds(CoverageGrid::cellOfKey(key.cell));
                 entries.push_back(PackedRtree::entry(fid, c.west, c.east, c.south, c.north));
             }
         });
-    } else if (packed.nodeBytes) {
+    } else if (numbered) {
         std::vector<PackedRtree::Entry> entries;
         entries.reserve(rows.size());
         for (size_t i = 0; i < rows.size(); ++i) {
             const CoverageGrid::Bounds& c = cellBounds(CoverageGrid::cellOfKey(rows[i]->first.cell));
             entries.push_back(PackedRtree::entry(int64_t(i) + 1, c.west, c.east, c.south, c.north));
         }
-        packer = std::jthread([&tree, entries = std::move(entries), nodeBytes = packed.nodeBytes]() mutable {
-            tree.emplace(std::move(entries), nodeBytes);
-        });
+        index.pack(std::move(entries));
     }
     // One feature and one polygon for every row: each row sets every field
     // and moves the ring's corners.
@@ -485,13 +363,11 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     polygon->addRingDirectly(ring);
     f.SetGeometryDirectly(polygon);
     std::string histogram;
-    std::vector<PackedRtree::Entry> added; // the new rows', when packing again
     for (size_t i = 0; i < rows.size(); ++i) {
         const auto& [key, r] = *rows[i];
         const CoverageGrid::Cell cell = CoverageGrid::cellOfKey(key.cell);
         const CellFigures fig = r.histogram.figures();
         const auto fid = m_fids.find(key);
-        const bool numbered = packed.nodeBytes && !packed.rebuild;
         f.SetFID(numbered ? GIntBig(i) + 1 : fid == m_fids.end() ? OGRNullFID : fid->second);
         f.SetField(iRow, cell.row);
         f.SetField(iCol, cell.column);
@@ -520,107 +396,16 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             error = GdalSupport::lastError("cannot write a cell");
             return false;
         }
-        if (packed.rebuild && fid == m_fids.end())
-            added.push_back(PackedRtree::entry(f.GetFID(), b.west, b.east, b.south, b.north));
+        if (index.rebuilding() && fid == m_fids.end())
+            index.add(PackedRtree::entry(f.GetFID(), b.west, b.east, b.south, b.north));
     }
-    if (packed.rebuild) {
-        packer.join();
-        entries.insert(entries.end(), added.begin(), added.end());
-        added = {};
-        tree.emplace(std::move(entries), packed.nodeBytes);
-    }
-    if (packed.nodeBytes) {
-        if (packer.joinable())
-            packer.join();
-        if (!finishPackedIndex(packed, *tree, error))
-            return false;
-    }
+    if (!index.finish(error))
+        return false;
     m_changed.clear();
     m_changed.shrink_to_fit();
     // A new map's indexes are built once, over all its rows, not row by row.
-    for (const char* layer : {kCells, kRoutes}) {
-        std::string has;
-        OGRLayer* r = m_ds->ExecuteSQL((std::string("SELECT HasSpatialIndex('") + layer + "', 'geom')").c_str(), nullptr, nullptr);
-        if (r) {
-            if (std::unique_ptr<OGRFeature> f{r->GetNextFeature()})
-                has = f->GetFieldAsString(0);
-            m_ds->ReleaseResultSet(r);
-        }
-        if (has != "1"
-            && !GdalSupport::execute(m_ds.get(), std::string("SELECT CreateSpatialIndex('") + layer + "', 'geom')", error))
-            return false;
-    }
-    return true;
-}
-
-bool GpkgCoverageStore::startPackedIndex(PackedIndex& packed, bool rebuild, std::string& error)
-{
-    // An index with no entries yet, as a new map's, or one to be emptied
-    // and packed again: otherwise rows go in through its triggers.
-    const std::string rtree = std::string("rtree_") + kCells + "_geom";
-    std::vector<std::vector<std::string>> rows;
-    if (!rowsOf(m_ds.get(), std::string("SELECT HasSpatialIndex('") + kCells + "', 'geom')", rows, error))
-        return false;
-    if (rows.empty() || rows[0].empty() || rows[0][0] != "1")
-        return true;
-    if (!rowsOf(m_ds.get(),
-                "SELECT length(data) FROM \"" + rtree + "_node\" WHERE nodeno = 1"
-                    + (rebuild ? std::string() : " AND NOT EXISTS (SELECT 1 FROM \"" + rtree + "_rowid\")"),
-                rows, error))
-        return false;
-    if (rows.empty() || rows[0].empty())
-        return true;
-    const size_t nodeBytes = size_t(std::strtoul(rows[0][0].c_str(), nullptr, 10));
-    // The index's own tables are written through GDAL's connection, in its
-    // transaction: statements of SQL text would carry 25 MB of numbers and
-    // hexadecimal for the bench's log.
-    auto* db = static_cast<sqlite3*>(m_ds->GetInternalHandle("SQLITE_HANDLE"));
-    if (nodeBytes < 4 + PackedRtree::kCellBytes || !db)
-        return true;
-    // The triggers that keep the index in step go while the rows go in, and
-    // come back as they were; all in the run's transaction.
-    if (!rowsOf(m_ds.get(),
-                std::string("SELECT name, sql FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '") + kCells
-                    + "' AND name LIKE '" + rtree + "\\_%' ESCAPE '\\'",
-                rows, error))
-        return false;
-    for (const std::vector<std::string>& row : rows) {
-        if (row.size() < 2 || !GdalSupport::execute(m_ds.get(), "DROP TRIGGER \"" + row[0] + "\"", error))
-            return false;
-        packed.triggers.push_back(row[1]);
-    }
-    packed.nodeBytes = nodeBytes;
-    packed.rebuild = rebuild;
-    packed.db = db;
-    return true;
-}
-
-bool GpkgCoverageStore::finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error)
-{
-    const std::string rtree = std::string("\"rtree_") + kCells + "_geom";
-    if (packed.rebuild)
-        for (const char* table : {"_node", "_rowid", "_parent"})
-            if (!GdalSupport::execute(m_ds.get(), "DELETE FROM " + rtree + table + "\"", error))
-                return false;
-    Insert nodes(packed.db, "INSERT OR REPLACE INTO " + rtree + "_node\" (nodeno, data) VALUES (?, ?)");
-    Insert rowids(packed.db, "INSERT INTO " + rtree + "_rowid\" (rowid, nodeno) VALUES (?, ?)");
-    Insert parents(packed.db, "INSERT INTO " + rtree + "_parent\" (nodeno, parentnode) VALUES (?, ?)");
-    for (const PackedRtree::Node& node : tree.nodes())
-        if (!nodes.row(node.number, node.data)) {
-            error = "cannot write the spatial index: " + nodes.error();
-            return false;
-        }
-    for (const auto& [links, insert] : {std::pair{&tree.rowids(), &rowids}, std::pair{&tree.parents(), &parents}})
-        for (const PackedRtree::Link& link : *links)
-            if (!insert->row(link.from, link.to)) {
-                error = "cannot write the spatial index: " + insert->error();
-                return false;
-            }
-    for (const std::string& trigger : packed.triggers)
-        if (!GdalSupport::execute(m_ds.get(), trigger, error))
-            return false;
-    packed = PackedIndex();
-    return true;
+    return GpkgPackedIndex::createWhereMissing(m_ds.get(), kCells, error)
+           && GpkgPackedIndex::createWhereMissing(m_ds.get(), kRoutes, error);
 }
 
 bool GpkgCoverageStore::finish(std::string& error)
@@ -629,6 +414,9 @@ bool GpkgCoverageStore::finish(std::string& error)
         return false;
     if (!writeCells(error))
         return explained(error);
+    for (const std::string& sql : CoverageStyle::gpkgBest(m_settings.rangeMin, m_settings.rangeMax))
+        if (!GdalSupport::execute(m_ds.get(), sql, error))
+            return explained(error);
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
@@ -657,22 +445,8 @@ bool GpkgCoverageStore::publish(std::string& error)
 {
     if (!m_making)
         return true;
-    // Never over a map another run made meanwhile: its logs would be lost.
-    int failed = ::renameat2(AT_FDCWD, m_file.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-    if (failed == EINVAL || failed == ENOSYS) {
-        // A file system without the flag: a second link does the same.
-        failed = ::link(m_file.c_str(), m_path.c_str()) == 0 ? 0 : errno;
-        if (!failed)
-            ::unlink(m_file.c_str());
-    }
-    if (failed == EEXIST) {
-        error = "another run made it meanwhile; run again to add these logs to it";
+    if (!GpkgFile::publish(m_file, m_path, error))
         return false;
-    }
-    if (failed) {
-        error = std::string("cannot name the file: ") + std::strerror(failed);
-        return false;
-    }
     m_file.clear();
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include "coverage/CoverageGrid.h"
 #include "coverage/CoverageStore.h"
-#include "coverage/PackedRtree.h"
 
 #include <memory>
 #include <set>
@@ -12,7 +11,6 @@
 #include <vector>
 
 class GDALDataset;
-struct sqlite3;
 
 // A coverage map in a GeoPackage file, for one machine. The cells already
 // in the file are read once; the drives added merge into them in memory,
@@ -49,18 +47,6 @@ private:
     // quoted statement, and the way out when another writer held the file
     // or the disk is full. Returns false.
     bool explained(std::string& error) const;
-
-    // A spatial index packed from the rows and written once they are in: a
-    // new map's, or one packed again over all rows when many are new.
-    struct PackedIndex
-    {
-        size_t nodeBytes = 0; // 0: the rows go in through the index's triggers
-        bool rebuild = false; // its entries are emptied and all rows packed
-        std::vector<std::string> triggers; // dropped meanwhile, made again after
-        sqlite3* db = nullptr; // GDAL's connection to the file
-    };
-    bool startPackedIndex(PackedIndex& packed, bool rebuild, std::string& error);
-    bool finishPackedIndex(PackedIndex& packed, const PackedRtree& tree, std::string& error);
 
     std::string m_path;
     std::string m_file; // what GDAL writes: m_path, or a new map's temporary name until publish()

@@ -62,7 +62,7 @@ void CoverageController::onRead()
         // The choices go back to the first ones, which the read layer has:
         // no pass over the cells for each box on the way.
         const QSignalBlocker quiet(m_panel);
-        m_panel->setFrequencies(r.frequencies);
+        m_panel->setFrequencies(m_layer.frequencySummaries());
     }
     m_panel->applyTo(m_layer);
     m_view->setCoverage(&m_layer);
@@ -89,6 +89,9 @@ void CoverageController::close()
 void CoverageController::choiceChanged()
 {
     m_panel->applyTo(m_layer);
+    // The clicked cell's figures follow the choice, as its colour does.
+    if (m_layer.hasSelection())
+        m_panel->showCell(m_layer.describeSelected());
     m_view->update();
 }
 
@@ -97,5 +100,7 @@ void CoverageController::clicked(QPointF world)
     if (m_layer.empty())
         return;
     const TileMath::Geo g = TileMath::geoFromWorld(world);
-    m_panel->showCell(m_layer.describeAt(g.latitude, g.longitude));
+    m_layer.select(g.latitude, g.longitude);
+    m_panel->showCell(m_layer.describeSelected());
+    m_view->update();
 }

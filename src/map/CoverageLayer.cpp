@@ -4,21 +4,53 @@
 #include "TileMath.h"
 #include "protocol/RssiPalette.h"
 
+#include <QDateTime>
 #include <QPainter>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <unordered_map>
 
 namespace {
 // Count is coloured on a log scale over this many palette steps.
 constexpr int kCountSteps = 1000;
+// The selected cell's outline: a dark line with a light one inside shows on
+// every colour of the palette and on the base map; a cell smaller than the
+// mark on screen is marked around its centre.
+constexpr double kOutlineDark = 3, kOutlineLight = 1, kSmallestMark = 8;
+
+QString utc(int64_t ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
+} // namespace
 
 void CoverageLayer::setCells(std::vector<CoverageMapReader::Cell> cells)
 {
     m_cells = std::move(cells);
+    m_selected = false;
     update();
+    summarise();
+}
+
+void CoverageLayer::summarise()
+{
+    // Runs where the map is read, off the window: one sort of the rows.
+    std::vector<std::tuple<double, int64_t, uint64_t>> rows; // MHz, cell, samples
+    rows.reserve(m_cells.size());
+    for (const auto& c : m_cells)
+        rows.emplace_back(c.frequencyMHz, c.cellKey, c.figures.count);
+    std::sort(rows.begin(), rows.end());
+    m_summaries.clear();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto& [mhz, cell, samples] = rows[i];
+        if (m_summaries.empty() || m_summaries.back().mhz != mhz)
+            m_summaries.push_back({mhz, 0, 0});
+        m_summaries.back().samples += samples;
+        m_summaries.back().cells += i == 0 || std::get<0>(rows[i - 1]) != mhz || std::get<1>(rows[i - 1]) != cell;
+    }
 }
 
 void CoverageLayer::setFigure(Figure figure)
@@ -97,10 +129,9 @@ void CoverageLayer::update()
 std::vector<double> CoverageLayer::frequencies() const
 {
     std::vector<double> f;
-    for (const auto& c : m_cells)
-        f.push_back(c.frequencyMHz);
-    std::sort(f.begin(), f.end());
-    f.erase(std::unique(f.begin(), f.end()), f.end());
+    f.reserve(m_summaries.size());
+    for (const FrequencySummary& s : m_summaries)
+        f.push_back(s.mhz);
     return f;
 }
 
@@ -139,6 +170,27 @@ void CoverageLayer::draw(QPainter& p, const MapViewport& viewport, const RssiPal
         p.fillRect(r.width() < 1 || r.height() < 1 ? QRectF(r.topLeft(), QSizeF(1, 1)) : r, c);
     }
     p.restore();
+    if (m_selected)
+        drawSelection(p, viewport);
+}
+
+void CoverageLayer::drawSelection(QPainter& p, const MapViewport& viewport) const
+{
+    const CoverageGrid::Bounds& b = m_selectedBounds;
+    QRectF r = QRectF(viewport.screenFromWorld(TileMath::worldFromGeo(b.north, b.west)),
+                      viewport.screenFromWorld(TileMath::worldFromGeo(b.south, b.east)))
+                   .normalized();
+    if (r.width() < kSmallestMark || r.height() < kSmallestMark)
+        r = QRectF(r.center() - QPointF(kSmallestMark, kSmallestMark) / 2, QSizeF(kSmallestMark, kSmallestMark));
+    if (!r.adjusted(-kOutlineDark, -kOutlineDark, kOutlineDark, kOutlineDark).intersects(QRectF(QPointF(0, 0), viewport.size())))
+        return;
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::black, kOutlineDark));
+    p.drawRect(r);
+    p.setPen(QPen(Qt::white, kOutlineLight));
+    p.drawRect(r);
+    p.restore();
 }
 
 QString CoverageLayer::describeAt(double latitude, double longitude) const
@@ -148,21 +200,64 @@ QString CoverageLayer::describeAt(double latitude, double longitude) const
         if ((m_receiver == 0 || c.receiver == m_receiver) && latitude >= c.bounds.south && latitude < c.bounds.north
             && longitude >= c.bounds.west && longitude < c.bounds.east)
             here.push_back(&c);
+    return describe(std::move(here));
+}
+
+bool CoverageLayer::select(double latitude, double longitude)
+{
+    m_selected = false;
+    for (const auto& c : m_cells)
+        if (latitude >= c.bounds.south && latitude < c.bounds.north && longitude >= c.bounds.west
+            && longitude < c.bounds.east) {
+            m_selected = true;
+            m_selectedKey = c.cellKey;
+            m_selectedBounds = c.bounds;
+            break;
+        }
+    return m_selected;
+}
+
+QString CoverageLayer::describeSelected() const
+{
+    if (!m_selected)
+        return {};
+    std::vector<const CoverageMapReader::Cell*> here;
+    for (const auto& c : m_cells)
+        if (c.cellKey == m_selectedKey && (m_receiver == 0 || c.receiver == m_receiver))
+            here.push_back(&c);
+    if (here.empty())
+        return QStringLiteral("Not driven with R%1 here; choose Both to see what R%2 read.").arg(m_receiver).arg(3 - m_receiver);
+    return describe(std::move(here));
+}
+
+QString CoverageLayer::describe(std::vector<const CoverageMapReader::Cell*> here) const
+{
     std::sort(here.begin(), here.end(), [](const auto* a, const auto* b) {
         return std::tie(a->frequencyMHz, a->receiver) < std::tie(b->frequencyMHz, b->receiver);
     });
-    QStringList lines;
+    // The row whose figure colours the cell under the current choices.
+    const CoverageMapReader::Cell* shown = nullptr;
     for (const auto* c : here)
-        lines << QStringLiteral("%1 MHz R%2: median %3 dBm, 10% %4, 90% %5, %6 to %7 dBm, mean %8 dBm, %9 samples, %10 drives")
-                     .arg(c->frequencyMHz, 0, 'f', 4)
-                     .arg(c->receiver)
-                     .arg(c->figures.median)
-                     .arg(c->figures.p10)
-                     .arg(c->figures.p90)
-                     .arg(c->figures.minimum)
-                     .arg(c->figures.maximum)
-                     .arg(c->figures.mean, 0, 'f', 1)
-                     .arg(c->figures.count)
-                     .arg(c->drives);
+        if (passes(*c) && (!shown || valueOf(*c) > valueOf(*shown)))
+            shown = c;
+    QStringList lines;
+    for (const auto* c : here) {
+        QString line = QStringLiteral("%1 MHz R%2: median %3 dBm, 10% %4, 90% %5, %6 to %7 dBm, mean %8 dBm, %9 samples, %10 drives")
+                           .arg(c->frequencyMHz, 0, 'f', 4)
+                           .arg(c->receiver)
+                           .arg(c->figures.median)
+                           .arg(c->figures.p10)
+                           .arg(c->figures.p90)
+                           .arg(c->figures.minimum)
+                           .arg(c->figures.maximum)
+                           .arg(c->figures.mean, 0, 'f', 1)
+                           .arg(c->figures.count)
+                           .arg(c->drives);
+        if (c->firstMs || c->lastMs)
+            line += QStringLiteral(", first %1, last %2 UTC").arg(utc(c->firstMs), utc(c->lastMs));
+        if (c == shown && here.size() > 1)
+            line += QStringLiteral(" (colours the cell)");
+        lines << line;
+    }
     return lines.join(QLatin1Char('\n'));
 }

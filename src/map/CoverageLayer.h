@@ -21,6 +21,17 @@ class CoverageLayer
 public:
     enum class Figure { Median, P10, P90, Count };
 
+    // A frequency of the map and what was measured on it, both receivers
+    // together. A map keeps frequencies, not channel numbers: those follow
+    // the band of each log (its low edge, step and numbering), which the
+    // map does not keep and which drives merged into it may not share.
+    struct FrequencySummary
+    {
+        double mhz = 0;
+        uint64_t samples = 0;
+        size_t cells = 0; // cells driven on it
+    };
+
     void setCells(std::vector<CoverageMapReader::Cell> cells);
     void setFigure(Figure figure);
     void setReceiver(int receiver);     // 0 both, 1 or 2
@@ -32,6 +43,7 @@ public:
     bool empty() const { return m_cells.empty(); }
     size_t shownCells() const { return m_shown.size(); }
     std::vector<double> frequencies() const; // MHz, ascending
+    const std::vector<FrequencySummary>& frequencySummaries() const { return m_summaries; } // ascending
     uint64_t maxCount() const { return m_maxCount; } // of the cells shown
     QRectF worldBounds() const;                      // TileMath world coordinates of every cell
 
@@ -41,6 +53,14 @@ public:
     // The figures of every frequency of the cell at a place (within the
     // receiver choice); empty where no cell was driven.
     QString describeAt(double latitude, double longitude) const;
+
+    // The cell at a place becomes the selected one, outlined on the map
+    // through every choice; false, and none selected, where none was driven.
+    bool select(double latitude, double longitude);
+    bool hasSelection() const { return m_selected; }
+    // The selected cell's figures under the current receiver choice, the
+    // row that colours it marked; empty with no cell selected.
+    QString describeSelected() const;
 
     static QString figureName(Figure figure);
 
@@ -54,6 +74,9 @@ private:
     int valueOf(const CoverageMapReader::Cell& c) const;
     bool passes(const CoverageMapReader::Cell& c) const;
     void update();
+    void summarise();
+    QString describe(std::vector<const CoverageMapReader::Cell*> rows) const;
+    void drawSelection(QPainter& p, const MapViewport& viewport) const;
 
     std::vector<CoverageMapReader::Cell> m_cells;
     std::vector<Shown> m_shown;
@@ -61,4 +84,8 @@ private:
     int m_receiver = 0;
     double m_frequency = 0;
     uint64_t m_maxCount = 0;
+    std::vector<FrequencySummary> m_summaries;
+    bool m_selected = false;
+    int64_t m_selectedKey = 0; // CoverageGrid::key of the selected cell
+    CoverageGrid::Bounds m_selectedBounds;
 };

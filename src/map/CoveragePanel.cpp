@@ -19,6 +19,9 @@ CoveragePanel::CoveragePanel(QWidget* parent)
     m_figure->setAccessibleName(tr("Figure colouring the cells"));
     m_receiver->setAccessibleName(tr("Receiver of the cells"));
     m_frequency->setAccessibleName(tr("Frequency of the cells"));
+    // Why there are no channel numbers, where one would look for them.
+    m_frequency->setToolTip(tr("A coverage map keeps frequencies: channel numbers depend on the band of each log, "
+                               "which the map does not keep."));
     m_cell->setAccessibleName(tr("Figures of the clicked cell"));
     m_cell->setReadOnly(true);
     m_cell->setPlaceholderText(tr("Click a cell to see its figures for each frequency."));
@@ -35,13 +38,15 @@ CoveragePanel::CoveragePanel(QWidget* parent)
         connect(box, &QComboBox::currentIndexChanged, this, &CoveragePanel::choiceChanged);
 }
 
-void CoveragePanel::setFrequencies(const std::vector<double>& mhz)
+void CoveragePanel::setFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies)
 {
     const QSignalBlocker block(m_frequency);
     m_frequency->clear();
     m_frequency->addItem(tr("All (strongest)"), 0.0);
-    for (double f : mhz)
-        m_frequency->addItem(QStringLiteral("%1 MHz").arg(f, 0, 'f', 4), f);
+    for (const CoverageLayer::FrequencySummary& f : frequencies)
+        m_frequency->addItem(f.cells == 1 ? tr("%1 MHz: %2 samples, 1 cell").arg(f.mhz, 0, 'f', 4).arg(f.samples)
+                                          : tr("%1 MHz: %2 samples, %3 cells").arg(f.mhz, 0, 'f', 4).arg(f.samples).arg(f.cells),
+                             f.mhz);
     m_figure->setCurrentIndex(0);
     m_receiver->setCurrentIndex(0);
     m_cell->clear();

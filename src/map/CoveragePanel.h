@@ -8,16 +8,17 @@ class QComboBox;
 class QPlainTextEdit;
 
 // The choices of a coverage map beside the map: the figure that colours the
-// cells, the receiver and the frequency; below them, the figures of the cell
-// last clicked, for each frequency.
+// cells, the receiver and the frequency, each frequency with the samples
+// and cells measured on it; below them, the figures of the cell last
+// clicked, for each frequency.
 class CoveragePanel : public QWidget
 {
     Q_OBJECT
 public:
     explicit CoveragePanel(QWidget* parent = nullptr);
 
-    // Offers the map's frequencies and resets the choices.
-    void setFrequencies(const std::vector<double>& mhz);
+    // Offers the map's frequencies and resets the choices and the cell shown.
+    void setFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies);
     void applyTo(CoverageLayer& layer) const;
     void showCell(const QString& figures);
 

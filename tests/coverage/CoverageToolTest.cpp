@@ -215,6 +215,84 @@ TEST_F(CoverageTool, TheSpatialIndexHoldsEveryCellAfterEachRun)
     EXPECT_NE(value("SELECT count(*) FROM cells WHERE drives = 2"), "0") << "the drives should overlap";
 }
 
+// With the packed index switched off, GDAL's own way of filling the index
+// (where GDAL from 3.8 packs a new map's index itself, and the way back
+// when packing fails) gives a new map and a map packed again whole indexes.
+TEST_F(CoverageTool, GdalsOwnIndexIsWholeToo)
+{
+    const std::string m = path("m.gpkg");
+    const std::string a = writeDrive(path("a.KLF"), 31, 44.0, 8.0, 0.0005, 0.0002, 150);
+    const std::string b = writeDrive(path("b.KLF"), 32, 44.05, 8.02, -0.0005, 0.0001, 150);
+    for (const std::string& log : {a, b}) {
+        ASSERT_EQ(run("TAVRIX_GPKG_PACKED_INDEX=NO " + tool("klf-coverage") + " -o '" + m + "' '" + log + "' 2>&1").status,
+                  0);
+        const Ran r = run("ogrinfo -ro -q '" + m
+                          + "' -sql \"SELECT rtreecheck('rtree_cells_geom') || '/' || (SELECT count(*) FROM rtree_cells_geom)"
+                            " || '/' || (SELECT count(*) FROM cells) || '/' || (SELECT count(*) FROM rtree_cells_geom_node)"
+                            " AS n\" 2>&1");
+        const std::regex whole("n \\(String\\) = ok/(\\d+)/(\\d+)/(\\d+)\n");
+        std::smatch got;
+        ASSERT_TRUE(std::regex_search(r.out, got, whole)) << r.out;
+        EXPECT_EQ(got[1].str(), got[2].str());
+        const int rows = std::stoi(got[2].str());
+        EXPECT_GT(rows, 51) << "a tree of more than its root";
+        // SQLite's inserts leave nodes part empty; a packed tree fills them.
+        int packedNodes = 1;
+        for (int level = rows; level > 51; level = (level + 50) / 51)
+            packedNodes += (level + 50) / 51;
+        EXPECT_GT(std::stoi(got[3].str()), packedNodes) << "the index was packed, not GDAL's";
+    }
+}
+
+// The best layer is what a person reads in QGIS: one row per cell, the
+// strongest of its receivers and frequencies (highest median, then most
+// samples), with its figures and times; it and its style are there once
+// after each run, a map's first and later ones.
+TEST_F(CoverageTool, TheBestLayerHoldsEachCellsStrongestRowOnce)
+{
+    const std::string m = path("m.gpkg");
+    const std::string a = writeDrive(path("a.KLF"), 21, 46.2, 6.1, 0.0002, 0.0003, 90);
+    const std::string b = writeDrive(path("b.KLF"), 22, 46.2, 6.1, 0.0003, 0.0002, 90);
+    for (const std::string& log : {a, b}) {
+        ASSERT_EQ(coverage("-o '" + m + "' '" + log + "'").status, 0);
+        const std::map<CellId, Figures> cells = mapFigures(m);
+        std::map<std::pair<int, int>, CellId> want; // cell: its strongest row
+        for (const auto& [id, f] : cells) {
+            const auto [it, fresh] = want.try_emplace({std::get<0>(id), std::get<1>(id)}, id);
+            const Figures& held = cells.at(it->second);
+            if (!fresh && (f.median > held.median || (f.median == held.median && f.count > held.count)))
+                it->second = id;
+        }
+        const Ran r = run("ogr2ogr -f CSV /vsistdout/ '" + m
+                          + "' -sql 'SELECT row, col, receiver, frequency_mhz, median_dbm, count, first_time,"
+                            " last_time FROM best' 2>&1");
+        std::istringstream in(r.out);
+        std::string line;
+        std::getline(in, line);
+        ASSERT_EQ(line.rfind("row,", 0), 0u) << r.out.substr(0, 500);
+        size_t rows = 0;
+        while (std::getline(in, line)) {
+            const std::vector<std::string> f = splitCsv(line);
+            ASSERT_EQ(f.size(), 8u) << line;
+            ++rows;
+            const Figures& strongest = cells.at(want.at({std::stoi(f[0]), std::stoi(f[1])}));
+            EXPECT_EQ(std::stoi(f[4]), strongest.median) << line;
+            EXPECT_EQ(std::stoll(f[5]), strongest.count) << line;
+            EXPECT_FALSE(f[6].empty() || f[7].empty()) << line;
+        }
+        EXPECT_EQ(rows, want.size());
+        EXPECT_LT(want.size(), cells.size()) << "cells should share receivers and frequencies";
+        const Ran info = run("ogrinfo -ro -so '" + m + "' best 2>&1");
+        EXPECT_NE(info.out.find("Geometry: Polygon"), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find("Feature Count: " + std::to_string(rows) + "\n"), std::string::npos) << info.out;
+        const Ran once = run("ogrinfo -ro -q '" + m
+                             + "' -sql \"SELECT (SELECT count(*) FROM layer_styles WHERE f_table_name = 'best'"
+                               " AND useAsDefault) || '/' || (SELECT count(*) FROM gpkg_contents WHERE table_name = 'best')"
+                               " AS n\" 2>&1");
+        EXPECT_NE(once.out.find("n (String) = 1/1"), std::string::npos) << once.out;
+    }
+}
+
 TEST_F(CoverageTool, TheSameLogIsSkippedUnderAnyName)
 {
     const std::string a = writeDrive(path("a.KLF"), 5, 45.25, 7.6, 0.0001, 0.0001, 30);

@@ -305,6 +305,128 @@ TEST_F(CoverageMap, TheWindowDrawsFiltersAndDescribesTheCells)
     EXPECT_EQ(c->panel()->findChild<QPlainTextEdit*>()->toPlainText(), QStringLiteral("Not driven."));
 }
 
+// Each frequency offered with the samples and cells measured on it, both
+// receivers together: F1 has 3 + 2 samples in one cell and 1 in another.
+TEST_F(CoverageMap, EachFrequencyIsOfferedWithItsSamplesAndCells)
+{
+    const CoverageLayer l = layer();
+    const struct
+    {
+        double mhz;
+        uint64_t samples;
+        size_t cells;
+        const char* offered;
+    } want[] = {{kF1, 6, 2, "851.0125 MHz: 6 samples, 2 cells"}, {kF2, 3, 1, "851.0375 MHz: 3 samples, 1 cell"}};
+    ASSERT_EQ(l.frequencySummaries().size(), std::size(want));
+    CoveragePanel panel;
+    panel.setFrequencies(l.frequencySummaries());
+    ASSERT_EQ(panel.frequencyBox()->count(), int(std::size(want)) + 1);
+    for (size_t i = 0; i < std::size(want); ++i) {
+        const CoverageLayer::FrequencySummary& f = l.frequencySummaries()[i];
+        EXPECT_EQ(f.mhz, want[i].mhz);
+        EXPECT_EQ(f.samples, want[i].samples) << f.mhz;
+        EXPECT_EQ(f.cells, want[i].cells) << f.mhz;
+        EXPECT_EQ(panel.frequencyBox()->itemText(int(i) + 1).toStdString(), want[i].offered);
+        EXPECT_EQ(panel.frequencyBox()->itemData(int(i) + 1).toDouble(), want[i].mhz);
+    }
+}
+
+// The darkest and lightest of the pixels across a cell's west edge, at
+// its middle: where an outline would be.
+std::pair<int, int> acrossWestEdge(MapView* view, const CoverageGrid::Bounds& b)
+{
+    const QImage frame = view->renderImage();
+    const QPointF edge = view->viewport().screenFromWorld(TileMath::worldFromGeo((b.south + b.north) / 2, b.west));
+    int darkest = 255, lightest = 0;
+    for (int dx = -4; dx <= 4; ++dx) {
+        const QColor c = frame.pixelColor(((edge + QPointF(dx, 0)) * frame.devicePixelRatio()).toPoint());
+        darkest = std::min(darkest, c.lightness());
+        lightest = std::max(lightest, c.lightness());
+    }
+    return {darkest, lightest};
+}
+
+// A click outlines the cell and lists its figures with their first and last
+// times, marking the row that colours it; the list follows the receiver
+// choice with the cell still outlined; a click where nothing was driven,
+// or another map, leaves nothing selected and nothing listed.
+TEST_F(CoverageMap, AClickedCellIsOutlinedAndItsFiguresFollowTheChoices)
+{
+    const CoverageGrid grid(50);
+    const CoverageGrid::Cell cell = grid.cellOf(kLat, kLon);
+    const CoverageGrid::Bounds bounds = grid.bounds(cell);
+    DriveCoverage d;
+    d.fileName = "t.KLF";
+    d.sha256 = "02";
+    d.route = {{kLat, kLon}, {kLat + 0.01, kLon}};
+    const int64_t t0 = 1714557600000; // 2024-05-01 10:00:00 UTC
+    auto add = [&](double mhz, uint8_t receiver, int dbm, int64_t first, int64_t last) {
+        auto& r = d.cells.at({CoverageGrid::key(cell), CoverageCells::frequencyKey(mhz), receiver});
+        r.histogram.add(dbm);
+        r.firstMs = first;
+        r.lastMs = last;
+        r.drives = 1;
+    };
+    add(kF1, 0, -80, t0, t0 + 300000);
+    add(kF2, 0, -61, t0 + 1000, t0 + 2000);
+    add(kF1, 1, -100, t0 + 60000, t0 + 61000);
+    const std::string timed = dir.filePath(QStringLiteral("timed.gpkg")).toStdString();
+    {
+        GpkgCoverageStore store(timed, CoverageStore::Settings{});
+        std::string error;
+        bool already = false;
+        ASSERT_TRUE(store.open(error) && store.add(std::move(d), already, error) && store.finish(error)) << error;
+    }
+    MapWindow window(options());
+    window.resize(900, 700);
+    window.show();
+    Opened opened(window.coverage());
+    window.openCoverage(QString::fromStdString(timed));
+    ASSERT_TRUE(until([&] { return opened.said.size() == 1; }, 30000));
+    CoverageController* c = window.coverage();
+    auto text = [c] { return c->panel()->findChild<QPlainTextEdit*>()->toPlainText(); };
+    MapView* view = window.view();
+    view->viewport().setZoom(17);
+    view->viewport().setCentre(TileMath::worldFromGeo(kLat, kLon));
+    const auto [darkBefore, lightBefore] = acrossWestEdge(view, bounds);
+
+    emit view->clickedAt(TileMath::worldFromGeo(kLat, kLon));
+    EXPECT_TRUE(c->layer().hasSelection());
+    const auto [dark, light] = acrossWestEdge(view, bounds);
+    EXPECT_LT(dark, 40) << "no dark outline; before: " << darkBefore;
+    EXPECT_GT(light, 215) << "no light outline; before: " << lightBefore;
+    EXPECT_GT(darkBefore, 40);
+    const QStringList lines = text().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << text().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("851.0125 MHz R1: median -80 dBm")));
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("first 2024-05-01 10:00:00, last 2024-05-01 10:05:00 UTC")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("851.0375 MHz R1: median -61 dBm")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("(colours the cell)"))) << lines[2].toStdString();
+    EXPECT_FALSE(lines[0].contains(QStringLiteral("colours")) || lines[1].contains(QStringLiteral("colours")));
+
+    c->panel()->receiverBox()->setCurrentIndex(2); // R2
+    EXPECT_EQ(text().toStdString(),
+              "851.0125 MHz R2: median -100 dBm, 10% -100, 90% -100, -100 to -100 dBm, mean -100.0 dBm, 1 samples, 1 drives,"
+              " first 2024-05-01 10:01:00, last 2024-05-01 10:01:01 UTC");
+    EXPECT_LT(acrossWestEdge(view, bounds).first, 40) << "the cell stays outlined";
+    c->panel()->receiverBox()->setCurrentIndex(0);
+    c->panel()->frequencyBox()->setCurrentIndex(1); // F1: R1's -80 colours it
+    EXPECT_TRUE(text().split(QLatin1Char('\n')).value(0).endsWith(QStringLiteral("(colours the cell)"))) << text().toStdString();
+
+    emit view->clickedAt(TileMath::worldFromGeo(kLat - 0.01, kLon));
+    EXPECT_EQ(text(), QStringLiteral("Not driven."));
+    EXPECT_FALSE(c->layer().hasSelection());
+    EXPECT_GT(acrossWestEdge(view, bounds).first, 40) << "the outline went with the selection";
+
+    emit view->clickedAt(TileMath::worldFromGeo(kLat, kLon));
+    ASSERT_FALSE(text().isEmpty());
+    window.openCoverage(mapPath());
+    ASSERT_TRUE(until([&] { return opened.said.size() == 2; }, 30000));
+    EXPECT_TRUE(text().isEmpty()) << text().toStdString();
+    EXPECT_FALSE(c->layer().hasSelection());
+}
+
 // The reader stops when told to, and says so: the window drops a read when
 // the user goes on to another file.
 TEST_F(CoverageMap, AReadToldToStopStopsWithNoCells)
