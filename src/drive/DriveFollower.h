@@ -24,9 +24,11 @@
 // The drive state at an offset (the receivers' settings since the header,
 // the GPS decoder, which carries fields over from earlier messages, the
 // last used fix, the samples still waiting for the next one) depends on
-// everything before it, and walking again is cheaper and safer than storing
-// it: the drive model takes a log at well over 100 MB a second. Samples
-// waiting at the offset were not handed over before it, so they are after.
+// everything before it; walking again costs a read of the log up to the
+// offset (some 50 MB a second: seconds for a day at the line rate) and
+// needs nothing stored but the offset, nor kept in step with the model.
+// Samples waiting at the offset were not handed over before it, so they
+// are after.
 //
 // Waiting is the log's: log().wait() or log().descriptor(), then update().
 class DriveFollower
@@ -38,24 +40,30 @@ public:
     DriveFollower(std::string path, DriveSink& sink, const DriveFilter& filter = {});
     ~DriveFollower();
 
-    // Follows the file now at the name from its start (again). resumeAt: an
-    // earlier follower's offset() on the same log; what the records up to it
-    // gave is not handed over again. False with summary().error set when the
+    // Follows the file now at the name from its start (again), taking what
+    // is whole already. resumeAt: an earlier follower's offset() on the same
+    // log; what the records up to it gave is not handed over again. False with summary().error set when the
     // file cannot be opened, or does not end a record at resumeAt (it is not
     // that log, or not yet as long).
     bool open(uint64_t resumeAt = 0);
     // Takes every record that is whole now; what happened to the log since
     // the last look (Replaced: open() follows the new one).
     Change update();
-    // The log is finished (the logger closed it, or following stops): the rest
-    // is read as a whole read would, and the samples after the last used fix
-    // go to the sink unplaced. Nothing more is taken after.
+    // The log is finished (the logger closed it for good): the rest is read
+    // as a whole read would, and the samples after the last used fix go to
+    // the sink unplaced. Nothing more is taken after. A log that may still
+    // grow (logging continued later into the same file) is left unfinished
+    // when following stops: a follower resumed at offset() then places the
+    // waiting samples once the next fix comes, as a whole read of the grown
+    // log does, instead of their going out twice.
     const DriveSummary& finish();
 
     // Counts over the whole log so far, resumed or not.
     const DriveSummary& summary() const { return m_summary; }
     // The end of the last whole record taken.
     uint64_t offset() const { return m_log.offset(); }
+    // Samples taken but not yet handed over: waiting for the next used fix.
+    size_t waiting() const { return m_pass ? m_pass->waiting() : 0; }
     bool finished() const { return m_finished; }
     KlfFollower& log() { return m_log; }
 

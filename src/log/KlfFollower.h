@@ -35,8 +35,9 @@
 // inotify underneath, on the file and on its folder. A thread calls wait();
 // an event loop watches descriptor(). Either way poll() comes next, which
 // empties the descriptor again. inotify sees the writes of this machine
-// only: a log on a network share written from another machine is not
-// followed.
+// only: a log on a network share written from another machine wakes no
+// one, and where inotify is not to be had (its limits reached) neither
+// does a write; then only wake() and the caller's time limit end a wait.
 //
 // One thread at a time uses a follower; wake() may be called from any.
 class KlfFollower

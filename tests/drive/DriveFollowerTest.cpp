@@ -225,6 +225,7 @@ TEST_F(FollowedDrive, resumedWhereARecordEndsItHandsOverExactlyTheRest)
     ASSERT_EQ(ends.back(), log.bytes.size());
 
     const std::string part = path("part.KLF");
+    size_t endsWithSamplesWaiting = 0;
     for (const uint64_t end : ends) {
         SCOPED_TRACE(end);
         // What a follower handed on when the log reached that end.
@@ -234,6 +235,7 @@ TEST_F(FollowedDrive, resumedWhereARecordEndsItHandsOverExactlyTheRest)
         ASSERT_TRUE(first.open());
         first.update();
         ASSERT_EQ(first.offset(), end);
+        endsWithSamplesWaiting += first.waiting() > 0;
 
         RecordingSink after;
         DriveFollower resumed(name, after);
@@ -246,6 +248,7 @@ TEST_F(FollowedDrive, resumedWhereARecordEndsItHandsOverExactlyTheRest)
         EXPECT_EQ(joined, expected);
         expectSameSummary(resumed.summary(), whole.summary);
     }
+    EXPECT_GT(endsWithSamplesWaiting, 3u);
 
     // Where no record ends, or past what the file holds: another log.
     for (const uint64_t wrong : {ends[3] + 1, ends.back() + 10}) {
