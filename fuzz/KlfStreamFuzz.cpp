@@ -1,6 +1,8 @@
 // Feeds arbitrary files to the .KLF parser, whole and in two reads split
-// anywhere, in each header mode, through its push face (feed) and its pull
-// face (next, and KlfPullReader over the file): the verdict, the offsets and
+// anywhere, in each header mode, through its push face (feed), its pull
+// face (next, and KlfPullReader over the file), and as a follower of a
+// growing file reads it (looks at the file as it stood at two moments, each
+// giving back the tail not yet whole): the verdict, the offsets and
 // the records never depend on how the file is read, every record handed out
 // lies inside the file with L + 2 bytes, and the whole records end where the
 // walk says.
@@ -74,6 +76,33 @@ Outcome pulled(const uint8_t* data, size_t size, size_t split, KlfStream::Header
     return out;
 }
 
+// Looks at the file when it held split bytes, then half the rest more, then
+// all: each look takes what is whole and gives the tail back, as KlfFollower
+// does, and the last ends the walk as a whole read.
+Outcome followed(const uint8_t* data, size_t size, size_t split, KlfStream::HeaderMode mode)
+{
+    Outcome out;
+    KlfStream stream(mode);
+    KlfStream::Record r;
+    for (const size_t visible : {split, split + (size - split) / 2, size}) {
+        if (stream.bytesTaken() > visible)
+            std::abort();
+        std::span<const uint8_t> part(data + stream.bytesTaken(), visible - stream.bytesTaken());
+        while (stream.next(part, r)) {
+            check(r, size);
+            if (r.offset + r.bytes.size() > visible)
+                std::abort(); // a record handed out before it was whole
+            if (!r.isChannelInfo)
+                out.offsets.push_back(r.offset);
+        }
+        if (visible < size)
+            stream.rewindToWholeRecords();
+    }
+    stream.finish();
+    conclude(stream, size, out);
+    return out;
+}
+
 // The file reader always detects the header, and takes an empty file as empty.
 void compareWithFileReader(const uint8_t* data, size_t size, const Outcome& whole)
 {
@@ -112,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t split = size == 0 ? 0 : pick % (size + 1);
     const Outcome whole = pushed(data, size, size, mode);
     if (!(pushed(data, size, split, mode) == whole) || !(pushed(data, size, 0, mode) == whole)
-        || !(pulled(data, size, split, mode) == whole))
+        || !(pulled(data, size, split, mode) == whole) || !(followed(data, size, split, mode) == whole))
         std::abort();
     if (mode == KlfStream::HeaderMode::Detect && size > 0)
         compareWithFileReader(data, size, whole);

@@ -239,3 +239,22 @@ void KlfStream::finish()
     m_pending.clear();
     m_phase = Phase::Stopped;
 }
+
+void KlfStream::rewindToWholeRecords()
+{
+    m_pending.clear();
+    m_pendingHandedOut = false;
+    switch (m_phase) {
+    case Phase::Stopped:
+        return;
+    case Phase::Probe:
+    case Phase::Header:
+        m_phase = Phase::Probe;
+        m_size = 0;
+        return;
+    case Phase::FirstRecord:
+    case Phase::Records:
+        m_size = m_offset;
+        return;
+    }
+}

@@ -61,6 +61,12 @@ public:
     bool next(std::span<const uint8_t>& in, Record& out);
     // The end of the file: whatever is half-read is cut short.
     void finish();
+    // Following a log as it is written: the bytes of a header or record not
+    // yet whole are given back, so the next bytes fed must start at
+    // bytesTaken(), where the whole records end. The writer may cut that tail
+    // back and write other bytes in its place; held here, they would be
+    // joined to what follows. Call it only when next() has returned false.
+    void rewindToWholeRecords();
 
     // True once nothing more can be placed (a bad header or length).
     bool stopped() const { return m_phase == Phase::Stopped; }
