@@ -7,7 +7,7 @@
 #include "coverage/AcceptanceTiler.h"
 #include "coverage/AcceptanceTilesGpkg.h"
 #include "drive/LogFiles.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "map/ReportDocument.h"
 #include "platform/ProgressBar.h"
 #include "platform/ReplacingFile.h"
