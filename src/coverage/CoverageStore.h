@@ -1,6 +1,7 @@
 #pragma once
 
 #include "coverage/DriveCoverage.h"
+#include "protocol/RssiPalette.h"
 
 #include <string>
 
@@ -12,8 +13,8 @@ public:
     struct Settings
     {
         double cellMetres = 50;
-        int rangeMin = -120; // dBm: the style's blue end
-        int rangeMax = -50;  // dBm: the style's red end
+        int rangeMin = RssiPalette::kDefaultMinimum; // dBm: the style's blue end
+        int rangeMax = RssiPalette::kDefaultMaximum; // dBm: the style's red end
     };
 
     virtual ~CoverageStore() = default;

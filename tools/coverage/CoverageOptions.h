@@ -1,6 +1,7 @@
 #pragma once
 
 #include "drive/DriveFilter.h"
+#include "protocol/RssiPalette.h"
 
 #include <optional>
 #include <string>
@@ -12,8 +13,8 @@ struct CoverageOptions
     double cellMetres = 50;
     DriveFilter filter;
     std::optional<double> maxDop;
-    int rangeMin = -120; // dBm: blue in the stored style
-    int rangeMax = -50;  // dBm: red
+    int rangeMin = RssiPalette::kDefaultMinimum; // dBm: blue in the stored style
+    int rangeMax = RssiPalette::kDefaultMaximum; // dBm: red
     bool rangeGiven = false; // a map being made takes it; an existing one keeps its own
     std::string output = "coverage.gpkg";
     std::string database; // "PG:..." when the map is in PostGIS

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "drive/DriveFilter.h"
+#include "protocol/RssiPalette.h"
 
 #include <string>
 #include <vector>
@@ -12,8 +13,8 @@ struct ExportOptions
 
     Format format = Format::Csv;
     DriveFilter filter;
-    int rangeMin = -120; // dBm: blue in KML
-    int rangeMax = -50;  // dBm: red
+    int rangeMin = RssiPalette::kDefaultMinimum; // dBm: blue in KML
+    int rangeMax = RssiPalette::kDefaultMaximum; // dBm: red
     std::string input;
     std::string output = "-"; // "-": standard output
     bool help = false;
