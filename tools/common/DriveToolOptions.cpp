@@ -54,7 +54,15 @@ bool DriveToolOptions::parseArgs(const std::vector<std::string>& args, const Own
             return false;
         }
     }
-    return true;
+    return !own.check || own.check(error);
+}
+
+bool DriveToolOptions::named(const char* nothing, std::string& error) const
+{
+    if (!inputs.empty())
+        return true;
+    error = nothing;
+    return false;
 }
 
 bool DriveToolOptions::filterConsistent(std::string& error) const

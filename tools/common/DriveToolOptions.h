@@ -31,12 +31,17 @@ struct DriveToolOptions
         // refuses the value: with error set, or left empty for the usual
         // "bad value for OPTION: VALUE".
         std::function<bool(const std::string& option, const std::string* value, std::string& error)> take;
+        // What is checked across options once all are read, in the tool's
+        // order (named and filterConsistent among them); false with error set.
+        std::function<bool(std::string& error)> check;
     };
 
-    // Reads args into the shared fields and, through own, the tool's. Stops
-    // at -h/--help or --version, which leave the rest unread; what is checked
-    // across options (filterConsistent, the tool's own) comes after.
+    // Reads args into the shared fields and, through own, the tool's, then
+    // checks them. Stops at -h/--help or --version, which leave the rest
+    // unread and unchecked.
     bool parseArgs(const std::vector<std::string>& args, const Own& own, std::string& error);
+    // Something was named; otherwise error is `nothing`, in the tool's words.
+    bool named(const char* nothing, std::string& error) const;
     // --frequency and --channel together would choose nothing.
     bool filterConsistent(std::string& error) const;
 };

@@ -68,19 +68,14 @@ bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOption
         outputGiven = true;
         return !v->empty();
     };
-    if (!o.parseArgs(args, own, error))
-        return false;
-    if (o.help || o.version)
+    own.check = [&o, &outputGiven](std::string& why) {
+        if (!o.named("no log named", why) || !o.filterConsistent(why))
+            return false;
+        if (outputGiven && !o.database.empty()) {
+            why = "-o and --db exclude each other";
+            return false;
+        }
         return true;
-    if (o.inputs.empty()) {
-        error = "no log named";
-        return false;
-    }
-    if (!o.filterConsistent(error))
-        return false;
-    if (outputGiven && !o.database.empty()) {
-        error = "-o and --db exclude each other";
-        return false;
-    }
-    return true;
+    };
+    return o.parseArgs(args, own, error);
 }

@@ -107,22 +107,19 @@ bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o
         o.output = *v;
         return !v->empty();
     };
-    if (!o.parseArgs(args, own, error))
-        return false;
-    if (o.help || o.version)
+    own.check = [&o, &formatGiven](std::string& why) {
+        if (!o.named("no log named", why))
+            return false;
+        if (o.inputs.size() > 1) {
+            why = "one log at a time: " + o.inputs[1];
+            return false;
+        }
+        o.input = o.inputs.front();
+        if (!o.filterConsistent(why))
+            return false;
+        if (!formatGiven && o.output != "-")
+            formatOfName(o.output, o.format);
         return true;
-    if (o.inputs.empty()) {
-        error = "no log named";
-        return false;
-    }
-    if (o.inputs.size() > 1) {
-        error = "one log at a time: " + o.inputs[1];
-        return false;
-    }
-    o.input = o.inputs.front();
-    if (!o.filterConsistent(error))
-        return false;
-    if (!formatGiven && o.output != "-")
-        formatOfName(o.output, o.format);
-    return true;
+    };
+    return o.parseArgs(args, own, error);
 }

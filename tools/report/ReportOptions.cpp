@@ -126,23 +126,18 @@ bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o
             refusal = "bad value for " + a + ": " + v + (range.empty() ? "" : " (" + range + ")");
         return ok;
     };
-    if (!o.parseArgs(args, own, error))
-        return false;
-    if (o.help || o.version)
+    own.check = [&o](std::string& why) {
+        if (!o.threshold) {
+            why = "--threshold is needed: the level, in dBm, that a tile must reach";
+            return false;
+        }
+        if (!o.named("no source named: a coverage map, a PG: database, or logs", why) || !o.filterConsistent(why))
+            return false;
+        if (!o.mbtiles.empty() && o.grid) {
+            why = "--mbtiles and --grid exclude each other";
+            return false;
+        }
         return true;
-    if (!o.threshold) {
-        error = "--threshold is needed: the level, in dBm, that a tile must reach";
-        return false;
-    }
-    if (o.inputs.empty()) {
-        error = "no source named: a coverage map, a PG: database, or logs";
-        return false;
-    }
-    if (!o.filterConsistent(error))
-        return false;
-    if (!o.mbtiles.empty() && o.grid) {
-        error = "--mbtiles and --grid exclude each other";
-        return false;
-    }
-    return true;
+    };
+    return o.parseArgs(args, own, error);
 }
