@@ -1,6 +1,7 @@
 #pragma once
 
 #include "coverage/DriveCoverage.h"
+#include "protocol/RssiPalette.h"
 
 #include <string>
 
@@ -12,8 +13,8 @@ public:
     struct Settings
     {
         double cellMetres = 50;
-        int rangeMin = -120; // dBm: the style's blue end
-        int rangeMax = -50;  // dBm: the style's red end
+        int rangeMin = RssiPalette::kDefaultMinimum; // dBm: the style's blue end
+        int rangeMax = RssiPalette::kDefaultMaximum; // dBm: the style's red end
     };
 
     virtual ~CoverageStore() = default;
@@ -31,4 +32,13 @@ public:
     virtual bool finish(std::string& error) = 0;
     // Cell rows (cell, receiver, frequency) in the map after the last add.
     virtual uint64_t cellRows() const = 0;
+    // Whether this run is making the map (it did not exist before).
+    virtual bool making() const = 0;
+    // False once the store can take nothing more (a server gone), when no
+    // later log could be added either.
+    virtual bool connected() const { return true; }
+    // Whether the run is one transaction: then a log that fails gives up the
+    // run, and an interrupted run is rolled back (a new map taken away).
+    // Otherwise each log is its own transaction and the others go on.
+    virtual bool oneTransaction() const { return true; }
 };

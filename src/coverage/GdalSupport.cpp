@@ -1,6 +1,6 @@
 #include "coverage/GdalSupport.h"
 
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 
 #include <cmath>
 #include <gdal_priv.h>

@@ -1,5 +1,7 @@
 #include "coverage/PackedRtree.h"
 
+#include "link/ByteOrder.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -10,27 +12,12 @@ namespace {
 constexpr double kTowards = 1.0 - 1.0 / 8388608.0;
 constexpr double kAway = 1.0 + 1.0 / 8388608.0;
 
-void put16(uint8_t* p, unsigned v)
-{
-    p[0] = uint8_t(v >> 8);
-    p[1] = uint8_t(v);
-}
-
-void put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (24 - 8 * i));
-}
-
-void put64(uint8_t* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = uint8_t(v >> (56 - 8 * i));
-}
+using ByteOrder::putbe16;
+using ByteOrder::putbe64;
 
 void putFloat(uint8_t* p, float v)
 {
-    put32(p, std::bit_cast<uint32_t>(v));
+    ByteOrder::putbe32(p, std::bit_cast<uint32_t>(v));
 }
 
 float centreX(const PackedRtree::Entry& e)
@@ -79,13 +66,13 @@ int64_t PackedRtree::writeNode(const Entry* children, size_t count, bool root, i
     node.data.assign(m_nodeBytes, 0);
     uint8_t* p = node.data.data();
     if (root)
-        put16(p, unsigned(m_depth));
-    put16(p + 2, unsigned(count));
+        putbe16(p, uint16_t(m_depth));
+    putbe16(p + 2, uint16_t(count));
     p += 4;
     bounds = children[0];
     for (size_t i = 0; i < count; ++i, p += kCellBytes) {
         const Entry& c = children[i];
-        put64(p, uint64_t(c.id));
+        putbe64(p, uint64_t(c.id));
         putFloat(p + 8, c.minX);
         putFloat(p + 12, c.maxX);
         putFloat(p + 16, c.minY);

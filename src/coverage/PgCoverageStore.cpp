@@ -2,7 +2,7 @@
 
 #include "coverage/CoverageLayers.h"
 #include "coverage/CoverageStyle.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 
 #include <libpq-fe.h>
 

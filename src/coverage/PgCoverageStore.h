@@ -35,10 +35,12 @@ public:
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cellRows; }
     // Whether this run made the map's tables (and its style).
-    bool making() const { return m_making; }
+    bool making() const override { return m_making; }
     // Whether the server is still there after a failure: a log that failed
     // on a live connection is passed over, the others still sent.
-    bool connected() const;
+    bool connected() const override;
+    // A transaction per log.
+    bool oneTransaction() const override { return false; }
 
     // The statements that make the tables, functions and style, each safe to run again.
     static std::string schema(const Settings& settings);

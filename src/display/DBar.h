@@ -64,9 +64,7 @@ public:
     // A caption of exactly "." redraws the stored one.
     void SetTitle(const QString& text) { setCaption(Caption::Title, text); }
     void SetValueCaption(const QString& text) { setCaption(Caption::Value, text); }
-    void SetRightCaption(const QString& text) { setCaption(Caption::Right, text); }
     void SetBottomCaption(const QString& text) { setCaption(Caption::Bottom, text); }
-    void SetNote(const QString& text) { setCaption(Caption::Note, text); }
 
     void BeginBars();
     void DrawBar(int16_t x, const QString& label, double value);
@@ -94,9 +92,7 @@ public:
     double yTop() const { return m_geometry.yTop; }
     const QString& titleText() const { return caption(Caption::Title); }
     const QString& valueCaption() const { return caption(Caption::Value); }
-    const QString& rightCaption() const { return caption(Caption::Right); }
     const QString& bottomCaption() const { return caption(Caption::Bottom); }
-    const QString& noteText() const { return caption(Caption::Note); }
     // The last pointer position, relative to the plot's top-left corner.
     int mouseX() const { return m_mouseX; }
     int mouseY() const { return m_mouseY; }

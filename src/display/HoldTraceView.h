@@ -1,5 +1,7 @@
 #pragma once
 
+#include "display/ReceiverBars.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -14,8 +16,8 @@ class HoldTraceView : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kBottomDbm = -120; // dBm
-    static constexpr int kTopDbm = -30;     // dBm
+    static constexpr int kBottomDbm = ReceiverBars::kBottomDbm; // dBm
+    static constexpr int kTopDbm = ReceiverBars::kTopDbm;       // dBm
     static constexpr int kKeyHeight = 16;   // px above the plot, for the traces' key
     static const QColor kMaxColour;
     static const QColor kMinColour;

@@ -15,6 +15,10 @@ class ReceiverBars
 public:
     enum class Mode { Single, Table, Scan };
 
+    // The bar graph's dBm scale; the hold traces above the waterfall share it.
+    static constexpr int kBottomDbm = -120; // dBm
+    static constexpr int kTopDbm = -30;     // dBm
+
     struct Bar
     {
         int16_t x = 0;

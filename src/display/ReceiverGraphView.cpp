@@ -1,6 +1,7 @@
 #include "ReceiverGraphView.h"
 
 #include "display/DBar.h"
+#include "display/ReceiverBars.h"
 #include "display/TR_Router.h"
 
 #include <QAbstractButton>
@@ -71,8 +72,8 @@ void configureReceiverGraph(DBar& g)
     g.xSubLabelDigits = 0;
     g.SetXMin(0);
     g.SetXMax(2.0);
-    g.SetYBottom(-120.0);
-    g.SetYTop(-30.0);
+    g.SetYBottom(ReceiverBars::kBottomDbm);
+    g.SetYTop(ReceiverBars::kTopDbm);
     g.zoomLow = 0;
     g.zoomHigh = 11.0;
     g.zoomMinSpan = 2.0;

@@ -1,9 +1,10 @@
 #include "ScanHistory.h"
 
+#include "platform/UtcTime.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <ctime>
 #include <map>
 #include <ostream>
 #include <stdexcept>
@@ -32,20 +33,6 @@ std::vector<HistorySection::Column> columnsFor(Kind kind, const ReceiverSettings
     case Kind::Settings: break;
     }
     return columns;
-}
-
-// "2026-12-09T19:56:57.123Z"
-void writeUtc(std::ostream& out, int64_t utcMs)
-{
-    const std::time_t seconds = std::time_t(utcMs >= 0 ? utcMs / 1000 : (utcMs - 999) / 1000);
-    const int ms = int(utcMs - int64_t(seconds) * 1000);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    out.write(text, std::streamsize(n));
-    char frac[8] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10), 'Z'};
-    out.write(frac, 5);
 }
 
 } // namespace
@@ -280,7 +267,8 @@ void ScanHistory::writeCsv(std::ostream& out) const
         const HistoryRow& r = row(n);
         for (int i = 0; i < r.count; ++i)
             cells[std::size_t(mapping[r.column[i]])] = r.dBm[i];
-        writeUtc(out, r.utcMs);
+        char time[32];
+        out.write(time, std::streamsize(UtcTime::iso8601(r.utcMs, time)));
         for (int& cell : cells) {
             out << ',';
             if (cell != kNoLevel)

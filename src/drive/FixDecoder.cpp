@@ -1,6 +1,6 @@
 #include "FixDecoder.h"
 
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "protocol/MessageCodec.h"
 
 #include <cmath>

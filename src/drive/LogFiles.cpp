@@ -24,6 +24,11 @@ bool LogFiles::collect(const std::vector<std::string>& inputs, std::vector<std::
             return false;
         }
         if (!fs::is_directory(st)) {
+            // A device never ends, and a FIFO waits for a writer.
+            if (!fs::is_regular_file(st)) {
+                error = input + ": not a regular file, so not a log";
+                return false;
+            }
             logs.push_back(input);
             continue;
         }

@@ -1,5 +1,7 @@
 #include "MapBlock.h"
 
+#include "link/ByteOrder.h"
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -7,24 +9,12 @@
 
 namespace {
 
-void putU16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
+using ByteOrder::putle16;
+using ByteOrder::toLe32;
 
 void putDouble(uint8_t* p, double d)
 {
-    const uint64_t v = std::bit_cast<uint64_t>(d);
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint32_t toLittle(uint32_t v)
-{
-    if constexpr (std::endian::native == std::endian::big)
-        return __builtin_bswap32(v);
-    return v;
+    ByteOrder::putle64(p, std::bit_cast<uint64_t>(d));
 }
 
 } // namespace
@@ -32,26 +22,26 @@ uint32_t toLittle(uint32_t v)
 void MapBlock::write(uint8_t* block, const Point& point)
 {
     std::atomic_ref<uint32_t> sequence(*reinterpret_cast<uint32_t*>(block + kSequence));
-    const uint32_t before = toLittle(sequence.load(std::memory_order_relaxed));
-    sequence.store(toLittle(before + 1), std::memory_order_relaxed);
+    const uint32_t before = toLe32(sequence.load(std::memory_order_relaxed));
+    sequence.store(toLe32(before + 1), std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
 
     std::memcpy(block + kNameText, kName, sizeof kName);
-    putU16(block + kVersion, kVersionValue);
+    putle16(block + kVersion, kVersionValue);
     putDouble(block + kLongitude, point.longitude);
     putDouble(block + kLatitude, point.latitude);
-    putU16(block + kPointKind, 1);
-    putU16(block + kRssi, static_cast<uint16_t>(point.rssi));
+    putle16(block + kPointKind, 1);
+    putle16(block + kRssi, static_cast<uint16_t>(point.rssi));
     block[kText] = 0;
-    putU16(block + kRangeMin, static_cast<uint16_t>(point.rangeMin));
-    putU16(block + kRangeMax, static_cast<uint16_t>(point.rangeMax));
+    putle16(block + kRangeMin, static_cast<uint16_t>(point.rangeMin));
+    putle16(block + kRangeMax, static_cast<uint16_t>(point.rangeMax));
     block[kFlag] = 1;
     // The serial number may hold fewer than 8 characters before its NUL.
     const std::size_t n = std::min(kSerialChars, std::strlen(point.serial.c_str()));
     std::memcpy(block + kSerial, point.serial.data(), n);
     block[kSerial + n] = 0;
 
-    sequence.store(toLittle(before + 2), std::memory_order_release);
+    sequence.store(toLe32(before + 2), std::memory_order_release);
 }
 
 int16_t MapBlock::rangeValue(std::string_view text)

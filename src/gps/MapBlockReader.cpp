@@ -19,7 +19,7 @@ using ByteOrder::getleu32;
 
 double f64(const uint8_t* p)
 {
-    return std::bit_cast<double>(uint64_t(getleu32(p)) | uint64_t(getleu32(p + 4)) << 32);
+    return std::bit_cast<double>(ByteOrder::getleu64(p));
 }
 
 std::string text(const uint8_t* p, std::size_t max)

@@ -2,6 +2,7 @@
 
 #include "gps/MapBlock.h"
 #include "platform/SharedMemory.h"
+#include "protocol/RssiPalette.h"
 
 #include <atomic>
 #include <cstdint>
@@ -82,6 +83,6 @@ private:
     // strongest possible reading.
     std::atomic<int16_t> m_mapRssi{-120};
     std::atomic<int> m_mapReceiver{0};    // 0 = R1, 1 = R2
-    std::atomic<int16_t> m_rangeMin{-120}; // dBm
-    std::atomic<int16_t> m_rangeMax{-50};  // dBm
+    std::atomic<int16_t> m_rangeMin{RssiPalette::kDefaultMinimum}; // dBm
+    std::atomic<int16_t> m_rangeMax{RssiPalette::kDefaultMaximum}; // dBm
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 // Byte order of the device's wire data, written once. Frames, their payloads,
@@ -36,6 +37,11 @@ constexpr uint32_t getbeu32(const uint8_t* p)
 }
 constexpr int32_t getbes32(const uint8_t* p) { return int32_t(getbeu32(p)); }
 
+constexpr uint64_t getleu64(const uint8_t* p)
+{
+    return uint64_t(getleu32(p)) | (uint64_t(getleu32(p + 4)) << 32);
+}
+
 constexpr void putle16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v);
@@ -50,6 +56,12 @@ constexpr void putle32(uint8_t* p, uint32_t v)
     p[3] = uint8_t(v >> 24);
 }
 
+constexpr void putle64(uint8_t* p, uint64_t v)
+{
+    putle32(p, uint32_t(v));
+    putle32(p + 4, uint32_t(v >> 32));
+}
+
 constexpr void putbe16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v >> 8);
@@ -62,6 +74,21 @@ constexpr void putbe32(uint8_t* p, uint32_t v)
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
+}
+
+constexpr void putbe64(uint8_t* p, uint64_t v)
+{
+    putbe32(p, uint32_t(v >> 32));
+    putbe32(p + 4, uint32_t(v));
+}
+
+// The native word whose bytes in memory read as v little-endian, for a field
+// that is stored in place as one atomic word; its own inverse.
+constexpr uint32_t toLe32(uint32_t v)
+{
+    if constexpr (std::endian::native == std::endian::big)
+        return __builtin_bswap32(v);
+    return v;
 }
 
 } // namespace ByteOrder

@@ -1,5 +1,7 @@
 #include "KlfHeader.h"
 
+#include "link/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -24,8 +26,7 @@ std::array<uint8_t, KlfHeader::kIdentificationEnd> KlfHeader::identificationPref
 {
     std::array<uint8_t, kIdentificationEnd> b{};
     uint8_t* id = b.data() + kLeadingZeros;
-    id[0] = uint8_t(kIdentifierLength + 2);
-    id[1] = 0;
+    ByteOrder::putle16(id, uint16_t(kIdentifierLength + 2));
     id[2] = kIdentificationType;
     std::copy_n(kIdentifier, kIdentifierLength, id + kRecordBody);
     b[kIdentificationEnd - 1] = xorOf(id + 2, &b[kIdentificationEnd - 1]);
@@ -40,8 +41,7 @@ std::vector<uint8_t> KlfHeader::bytes() const
     std::copy(prefix.begin(), prefix.end(), out.begin());
 
     uint8_t* serial = &out[kSerialRecordOffset];
-    serial[0] = uint8_t(kSerialRecordLength);
-    serial[1] = 0;
+    ByteOrder::putle16(serial, kSerialRecordLength);
     serial[2] = kSerialNumberType;
     const size_t n = std::min<size_t>(kSerialNumberSize, serialNumber.find('\0') == std::string::npos
                                                              ? serialNumber.size()
@@ -50,8 +50,7 @@ std::vector<uint8_t> KlfHeader::bytes() const
     serial[kSerialRecordLength + 1] = xorOf(serial + 2, serial + kSerialRecordLength + 1);
 
     uint8_t* config = &out[kConfigRecordOffset];
-    config[0] = uint8_t(kReceiverConfigLength & 0xFF);
-    config[1] = uint8_t(kReceiverConfigLength >> 8);
+    ByteOrder::putle16(config, kReceiverConfigLength);
     config[2] = kReceiverConfigType;
     config[kConfigFlags] = uint8_t((receiverActive[0] ? 0x01 : 0) | (receiverActive[1] ? 0x02 : 0));
     if (receiverActive[0])
@@ -67,7 +66,7 @@ std::optional<KlfHeader::Stored> KlfHeader::read(std::span<const uint8_t, kFixed
 {
     Stored out;
     const uint8_t* s = fixed.data() + kSerialRecordOffset;
-    if (s[0] != kSerialRecordLength || s[1] != 0 || s[2] != kSerialNumberType
+    if (ByteOrder::getleu16(s) != kSerialRecordLength || s[2] != kSerialNumberType
         || xorOf(s + 2, s + kSerialRecordLength + 2) != 0) {
         fault = {kSerialRecordOffset, "bad serial number record"};
         return std::nullopt;
@@ -76,7 +75,7 @@ std::optional<KlfHeader::Stored> KlfHeader::read(std::span<const uint8_t, kFixed
     out.serialNumber.assign(text, strnlen(text, kSerialNumberSize));
 
     const uint8_t* c = fixed.data() + kConfigRecordOffset;
-    if (c[0] != kReceiverConfigLength || c[1] != 0 || c[2] != kReceiverConfigType) {
+    if (ByteOrder::getleu16(c) != kReceiverConfigLength || c[2] != kReceiverConfigType) {
         fault = {kConfigRecordOffset, "bad receiver configuration record"};
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "TLog_Router.h"
 
+#include "link/ByteOrder.h"
 #include "log/KlfHeader.h"
 #include "protocol/DeviceRecord.h"
 
@@ -69,8 +70,9 @@ void TLog_Router::PostRecord(const uint8_t* packet, int count)
             ++m_dropped;
             return;
         }
-        m_queue.push_back(uint8_t(count & 0xFF));
-        m_queue.push_back(uint8_t(count >> 8));
+        uint8_t length[2];
+        ByteOrder::putle16(length, uint16_t(count));
+        m_queue.insert(m_queue.end(), length, length + 2);
         m_queue.insert(m_queue.end(), packet, packet + count);
         wake = m_idle || m_queue.size() >= kWakeBytes;
         m_idle = false;

@@ -3,7 +3,7 @@
 #include "drive/DriveIndex.h"
 #include "drive/DriveReader.h"
 #include "drive/DriveTestLog.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "log/KlfPullReader.h"
 
 #include <gtest/gtest.h>

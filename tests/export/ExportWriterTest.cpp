@@ -6,7 +6,7 @@
 #include "KmlWriter.h"
 #include "platform/ProgressBar.h"
 #include "TextBuffer.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "drive/DriveReader.h"
 #include "drive/DriveTestLog.h"
 

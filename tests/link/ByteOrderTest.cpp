@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -66,6 +67,30 @@ TEST(ByteOrder, PutsWhatTheGettersReadBackAndTouchesNoMore)
         EXPECT_EQ(out[0], 0x5A);
         EXPECT_EQ(out[5], 0x5A);
     }
+}
+
+TEST(ByteOrder, SixtyFourBitsPutAndReadInTheirOrderAndTouchNoMore)
+{
+    // Distinct bytes, so a swapped half or a swapped byte inside one shows.
+    const uint64_t v = 0x0102030405060708u;
+    std::array<uint8_t, 10> out{};
+    out.fill(0x5A);
+    putle64(out.data() + 1, v);
+    EXPECT_EQ((std::array<uint8_t, 10>{0x5A, 8, 7, 6, 5, 4, 3, 2, 1, 0x5A}), out);
+    EXPECT_EQ(getleu64(out.data() + 1), v);
+    putbe64(out.data() + 1, v);
+    EXPECT_EQ((std::array<uint8_t, 10>{0x5A, 1, 2, 3, 4, 5, 6, 7, 8, 0x5A}), out);
+    putle64(out.data() + 1, 0xFFFFFFFF00000001u);
+    EXPECT_EQ(getleu64(out.data() + 1), 0xFFFFFFFF00000001u) << "the high half must not take the low half's sign";
+}
+
+TEST(ByteOrder, AWordStoredInPlaceLiesInMemoryLittleEndian)
+{
+    const uint32_t word = toLe32(0x04030201u);
+    uint8_t bytes[4];
+    std::memcpy(bytes, &word, sizeof bytes);
+    EXPECT_EQ(getleu32(bytes), 0x04030201u);
+    EXPECT_EQ(toLe32(word), 0x04030201u);
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "display/WaterfallView.h"
 #include "drive/DriveReader.h"
 #include "drive/DriveTestLog.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "gps/MapTestSupport.h"
 #include "map/DriveHistoryPanel.h"
 #include "map/DriveIndexLoader.h"

@@ -43,77 +43,39 @@ std::string CoverageOptions::usage()
 bool CoverageOptions::parse(const std::vector<std::string>& args, CoverageOptions& o, std::string& error)
 {
     bool outputGiven = false;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (optionsEnded) {
-            o.inputs.push_back(a);
-            continue;
+    Own own;
+    own.valued = {"--cell", "--max-dop", "--range", "-o", "--output", "--db"};
+    own.take = [&o, &outputGiven](const std::string& a, const std::string* v, std::string&) {
+        if (a == "--cell")
+            return realNumber(*v, o.cellMetres) && o.cellMetres >= CoverageGrid::kMinMetres
+                   && o.cellMetres <= CoverageGrid::kMaxMetres;
+        if (a == "--max-dop") {
+            double d = 0;
+            const bool ok = realNumber(*v, d) && d > 0;
+            o.maxDop = d;
+            return ok;
         }
-        if (a == "--") { // what follows are names, even those starting with '-'
-            optionsEnded = true;
-            continue;
+        if (a == "--range") {
+            // The same limits as the logger's range dialog and klf-export.
+            o.rangeGiven = true;
+            return DriveFilter::parseRange(*v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax);
         }
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-            return true;
+        if (a == "--db") {
+            o.database = *v;
+            return v->rfind("PG:", 0) == 0;
         }
-        if (a == "--version") {
-            o.version = true;
-            return true;
-        }
-        const bool takesValue = a == "--cell" || a == "--receiver" || a == "--frequency" || a == "--channel"
-                                || a == "--max-dop" || a == "--range" || a == "-o" || a == "--output" || a == "--db";
-        if (takesValue) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            const std::string& v = args[++i];
-            bool ok = true;
-            if (a == "--cell") {
-                ok = realNumber(v, o.cellMetres) && o.cellMetres >= CoverageGrid::kMinMetres
-                     && o.cellMetres <= CoverageGrid::kMaxMetres;
-            } else if (DriveFilter::isOption(a)) {
-                ok = o.filter.setOption(a, v);
-            } else if (a == "--max-dop") {
-                double d = 0;
-                ok = realNumber(v, d) && d > 0;
-                o.maxDop = d;
-            } else if (a == "--range") {
-                // The same limits as the logger's range dialog and klf-export.
-                ok = DriveFilter::parseRange(v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax);
-                o.rangeGiven = true;
-            } else if (a == "--db") {
-                ok = v.rfind("PG:", 0) == 0;
-                o.database = v;
-            } else {
-                ok = !v.empty();
-                o.output = v;
-                outputGiven = true;
-            }
-            if (!ok) {
-                error = "bad value for " + a + ": " + v;
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option " + a;
+        o.output = *v;
+        outputGiven = true;
+        return !v->empty();
+    };
+    own.check = [&o, &outputGiven](std::string& why) {
+        if (!o.named("no log named", why) || !o.filterConsistent(why))
             return false;
-        } else {
-            o.inputs.push_back(a);
+        if (outputGiven && !o.database.empty()) {
+            why = "-o and --db exclude each other";
+            return false;
         }
-    }
-    if (o.inputs.empty()) {
-        error = "no log named";
-        return false;
-    }
-    if (o.filter.frequencyMHz && o.filter.channel) {
-        error = "--frequency and --channel exclude each other";
-        return false;
-    }
-    if (outputGiven && !o.database.empty()) {
-        error = "-o and --db exclude each other";
-        return false;
-    }
-    return true;
+        return true;
+    };
+    return o.parseArgs(args, own, error);
 }

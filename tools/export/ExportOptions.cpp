@@ -53,7 +53,7 @@ const char* ExportOptions::formatName(Format format)
 std::string ExportOptions::usage()
 {
     return "usage: klf-export [--format csv|gpx|kml|geojson] [--receiver 1|2|both]\n"
-           "                  [--frequency MHZ | --channel N] [--range MIN,MAX] [-o OUT] FILE.KLF\n"
+           "                  [--frequency MHZ | --channel N] [--range MIN,MAX] [-o OUT] [--] FILE.KLF\n"
            "  --format F        csv, gpx, kml or geojson; without it, from OUT's extension, else csv\n"
            "  --receiver R      1, 2 or both (default both)\n"
            "  --frequency MHZ   only samples at this frequency (within 0.5 kHz)\n"
@@ -63,6 +63,7 @@ std::string ExportOptions::usage()
            "  -o OUT            output file, replaced only once it is whole; - or none: standard output\n"
            "  -h, --help        this text\n"
            "  --version         print the version and exit\n"
+           "  --                what follows is the log, even a name starting with -\n"
            "A summary goes to standard error. Exit status, as klf-inspect gives it for the same log:\n"
            "  0 the log is whole; 1 malformed (records with a bad checksum skipped, or the log stops\n"
            "  making sense: what came before is exported; an empty file has no header); 2 the last\n"
@@ -88,64 +89,37 @@ std::string ExportOptions::filterText() const
 bool ExportOptions::parse(const std::vector<std::string>& args, ExportOptions& o, std::string& error)
 {
     bool formatGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-            return true;
+    Own own;
+    own.valued = {"--format", "--range", "-o", "--output"};
+    own.take = [&o, &formatGiven](const std::string& a, const std::string* v, std::string& refusal) {
+        if (a == "--format") {
+            formatGiven = true;
+            return formatOfWord(*v, o.format);
         }
-        if (a == "--version") {
-            o.version = true;
-            return true;
-        }
-        const bool takesValue = a == "--format" || a == "--receiver" || a == "--frequency" || a == "--channel"
-                                || a == "--range" || a == "-o" || a == "--output";
-        if (takesValue) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            const std::string& v = args[++i];
-            bool ok = true;
-            if (a == "--format") {
-                ok = formatOfWord(v, o.format);
-                formatGiven = true;
-            } else if (DriveFilter::isOption(a)) {
-                ok = o.filter.setOption(a, v);
-            } else if (a == "--range") {
-                // The logger's range dialog's limits, so a range that works there works here.
-                if (!DriveFilter::parseRange(v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax)) {
-                    error = "bad value for --range: " + v + " (whole dBm from " + std::to_string(MapBlock::kRangeLowest)
-                            + " to " + std::to_string(MapBlock::kRangeHighest) + ", MIN below MAX)";
-                    return false;
-                }
-            } else {
-                ok = !v.empty();
-                o.output = v;
-            }
-            if (!ok) {
-                error = "bad value for " + a + ": " + v;
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option " + a;
-            return false;
-        } else if (o.input.empty()) {
-            o.input = a;
-        } else {
-            error = "one log at a time: " + a;
+        if (a == "--range") {
+            // The logger's range dialog's limits, so a range that works there works here.
+            if (DriveFilter::parseRange(*v, MapBlock::kRangeLowest, MapBlock::kRangeHighest, o.rangeMin, o.rangeMax))
+                return true;
+            refusal = "bad value for --range: " + *v + " (whole dBm from " + std::to_string(MapBlock::kRangeLowest)
+                      + " to " + std::to_string(MapBlock::kRangeHighest) + ", MIN below MAX)";
             return false;
         }
-    }
-    if (o.input.empty()) {
-        error = "no log named";
-        return false;
-    }
-    if (o.filter.frequencyMHz && o.filter.channel) {
-        error = "--frequency and --channel exclude each other";
-        return false;
-    }
-    if (!formatGiven && o.output != "-")
-        formatOfName(o.output, o.format);
-    return true;
+        o.output = *v;
+        return !v->empty();
+    };
+    own.check = [&o, &formatGiven](std::string& why) {
+        if (!o.named("no log named", why))
+            return false;
+        if (o.inputs.size() > 1) {
+            why = "one log at a time: " + o.inputs[1];
+            return false;
+        }
+        o.input = o.inputs.front();
+        if (!o.filterConsistent(why))
+            return false;
+        if (!formatGiven && o.output != "-")
+            formatOfName(o.output, o.format);
+        return true;
+    };
+    return o.parseArgs(args, own, error);
 }

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "drive/DriveFilter.h"
+#include "DriveToolOptions.h"
+#include "protocol/RssiPalette.h"
 
 #include <string>
 #include <vector>
 
-// The command line of klf-export.
-struct ExportOptions
+// The command line of klf-export: one log, the shared options and its own.
+struct ExportOptions : DriveToolOptions
 {
     enum class Format { Csv, GeoJson, Gpx, Kml };
 
     Format format = Format::Csv;
-    DriveFilter filter;
-    int rangeMin = -120; // dBm: blue in KML
-    int rangeMax = -50;  // dBm: red
-    std::string input;
+    int rangeMin = RssiPalette::kDefaultMinimum; // dBm: blue in KML
+    int rangeMax = RssiPalette::kDefaultMaximum; // dBm: red
+    std::string input; // the one log of inputs; "-": standard input
     std::string output = "-"; // "-": standard output
-    bool help = false;
-    bool version = false;
 
     // The filter as it was given ("--receiver 2 --channel 12"); empty: none.
     std::string filterText() const;

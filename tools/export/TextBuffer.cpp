@@ -2,7 +2,7 @@
 
 #include "platform/TextEscape.h"
 
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 
 #include <charconv>
 #include <cmath>

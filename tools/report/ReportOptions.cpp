@@ -65,43 +65,16 @@ std::string ReportOptions::usage()
 
 bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o, std::string& error)
 {
-    bool sourcesOnly = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (sourcesOnly || a == "-" || a.empty() || a[0] != '-') {
-            o.sources.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            sourcesOnly = true;
-            continue;
-        }
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-            return true;
-        }
-        if (a == "--version") {
-            o.version = true;
-            return true;
-        }
-        if (a == "--grid") {
+    Own own;
+    own.flags = {"--grid"};
+    own.valued = {"--area", "--threshold", "--reliability", "--confidence", "--tile", "--estimator", "--min-samples",
+                  "--receiver", "-o", "--output", "--json", "--tiles-out", "--next", "--mbtiles"};
+    own.take = [&o](const std::string& a, const std::string* value, std::string& refusal) {
+        if (!value) { // --grid
             o.grid = true;
-            continue;
+            return true;
         }
-        static const char* const kValued[] = {"--area",     "--threshold", "--reliability", "--confidence",
-                                               "--tile",     "--estimator", "--min-samples", "--receiver",
-                                               "--channel",  "--frequency", "-o",            "--output",
-                                               "--json",     "--tiles-out", "--next",        "--mbtiles"};
-        if (std::find_if(std::begin(kValued), std::end(kValued), [&a](const char* v) { return a == v; })
-            == std::end(kValued)) {
-            error = "unknown option " + a;
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            error = a + " needs a value";
-            return false;
-        }
-        const std::string& v = args[++i];
+        const std::string& v = *value;
         bool ok = !v.empty();
         std::string range;
         double d = 0;
@@ -135,8 +108,6 @@ bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o
             o.poolReceivers = lower(v) == "both";
             ok = o.poolReceivers || o.filter.setOption(a, v);
             range = "1, 2 or both";
-        } else if (a == "--channel" || a == "--frequency") {
-            ok = o.filter.setOption(a, v);
         } else if (a == "-o" || a == "--output") {
             const std::string ext = lower(std::filesystem::path(v).extension().string());
             ok = ext == ".html" || ext == ".htm" || ext == ".pdf";
@@ -151,26 +122,22 @@ bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o
         } else if (a == "--mbtiles") {
             o.mbtiles = v;
         }
-        if (!ok) {
-            error = "bad value for " + a + ": " + v + (range.empty() ? "" : " (" + range + ")");
+        if (!ok)
+            refusal = "bad value for " + a + ": " + v + (range.empty() ? "" : " (" + range + ")");
+        return ok;
+    };
+    own.check = [&o](std::string& why) {
+        if (!o.threshold) {
+            why = "--threshold is needed: the level, in dBm, that a tile must reach";
             return false;
         }
-    }
-    if (!o.threshold) {
-        error = "--threshold is needed: the level, in dBm, that a tile must reach";
-        return false;
-    }
-    if (o.sources.empty()) {
-        error = "no source named: a coverage map, a PG: database, or logs";
-        return false;
-    }
-    if (o.filter.frequencyMHz && o.filter.channel) {
-        error = "--frequency and --channel exclude each other";
-        return false;
-    }
-    if (!o.mbtiles.empty() && o.grid) {
-        error = "--mbtiles and --grid exclude each other";
-        return false;
-    }
-    return true;
+        if (!o.named("no source named: a coverage map, a PG: database, or logs", why) || !o.filterConsistent(why))
+            return false;
+        if (!o.mbtiles.empty() && o.grid) {
+            why = "--mbtiles and --grid exclude each other";
+            return false;
+        }
+        return true;
+    };
+    return o.parseArgs(args, own, error);
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "coverage/AcceptanceReport.h"
-#include "drive/DriveFilter.h"
+#include "DriveToolOptions.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
-// The command line of klf-report.
-struct ReportOptions
+// The command line of klf-report: the shared options (inputs are coverage
+// maps, PG: databases, logs and folders of logs) and its own. Its filter
+// takes receiver 1 or 2; --receiver both pools them instead.
+struct ReportOptions : DriveToolOptions
 {
     std::string area;                 // polygons; empty: the driven tiles
     std::optional<double> threshold;  // dBm, -150..0; required
@@ -17,7 +19,6 @@ struct ReportOptions
     std::optional<double> tileMetres; // none: the map's cell size, or 100 m from logs
     AcceptanceReport::Estimator estimator = AcceptanceReport::Estimator::Median;
     uint64_t minSamples = 36;
-    DriveFilter filter;       // receiver 1 or 2, channel, frequency
     bool poolReceivers = false; // --receiver both: one test of both receivers' readings
     std::string output;       // REPORT.html or REPORT.pdf
     std::string json;
@@ -25,9 +26,6 @@ struct ReportOptions
     std::string next;         // GPX
     std::string mbtiles;
     bool grid = false;
-    std::vector<std::string> sources; // maps (.gpkg, PG:...), logs and folders
-    bool help = false;
-    bool version = false;
 
     static bool parse(const std::vector<std::string>& args, ReportOptions& out, std::string& error);
     static std::string usage();

@@ -7,7 +7,7 @@
 #include "coverage/AcceptanceTiler.h"
 #include "coverage/AcceptanceTilesGpkg.h"
 #include "drive/LogFiles.h"
-#include "drive/UtcTime.h"
+#include "platform/UtcTime.h"
 #include "map/ReportDocument.h"
 #include "platform/ProgressBar.h"
 #include "platform/ReplacingFile.h"
@@ -81,7 +81,7 @@ int ReportRun::run(const ReportOptions& o, std::FILE* out, std::FILE* err)
     const bool lee = o.estimator == AcceptanceReport::Estimator::Lee;
 
     std::vector<std::string> maps, inputs;
-    for (const std::string& s : o.sources)
+    for (const std::string& s : o.inputs)
         (AcceptanceSource::isMap(s) ? maps : inputs).push_back(s);
     if (lee && !maps.empty())
         return fail("--estimator lee needs logs: " + maps.front()
@@ -94,11 +94,6 @@ int ReportRun::run(const ReportOptions& o, std::FILE* out, std::FILE* err)
     if (!LogFiles::collect(inputs, logs, error,
                            [err](const std::string& folder) { std::fprintf(err, "klf-report: %s: no .KLF files\n", folder.c_str()); }))
         return fail(error);
-    for (const std::string& log : logs) {
-        std::error_code ec;
-        if (!fs::is_regular_file(log, ec))
-            return fail(log + ": not a regular file, so not a log");
-    }
     if (maps.empty() && logs.empty())
         return fail("no log and no map to report on");
 
@@ -122,7 +117,7 @@ int ReportRun::run(const ReportOptions& o, std::FILE* out, std::FILE* err)
     report.estimator = o.estimator;
     report.minSamples = o.minSamples;
     report.z = AcceptanceStatistics::normalQuantile(report.confidence);
-    report.sources = o.sources;
+    report.sources = o.inputs;
     report.createdUtc = UtcTime::iso8601(std::chrono::duration_cast<std::chrono::milliseconds>(
                                              std::chrono::system_clock::now().time_since_epoch())
                                              .count());

@@ -10,8 +10,8 @@
 class ReportRun
 {
 public:
-    static constexpr int kExitOk = 0;
-    static constexpr int kExitBadInput = 3;
+    static constexpr int kExitOk = DriveToolOptions::kExitOk;
+    static constexpr int kExitBadInput = DriveToolOptions::kExitUsage;
 
     static int run(const ReportOptions& options, std::FILE* out, std::FILE* err);
 };

@@ -1,5 +1,7 @@
 #include "CommandFramer.h"
 
+#include "SimBytes.h"
+
 std::vector<CommandFramer::Frame> CommandFramer::push(const uint8_t* data, std::size_t n)
 {
     std::vector<Frame> out;
@@ -33,7 +35,8 @@ std::vector<CommandFramer::Frame> CommandFramer::push(const uint8_t* data, std::
                 if (x == 0) {
                     Frame f;
                     f.type = m_body[0];
-                    f.bytes = {0xAA, uint8_t(m_length & 0xFF), uint8_t(m_length >> 8)};
+                    f.bytes = {0xAA};
+                    SimBytes::appendLe16(f.bytes, m_length);
                     f.bytes.insert(f.bytes.end(), m_body.begin(), m_body.end());
                     out.push_back(std::move(f));
                 } else {

@@ -1,29 +1,21 @@
 #include "DeviceMessages.h"
 
 #include "MessageTypes.h"
+#include "SimBytes.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace {
 
-void putLe16(std::vector<uint8_t>& out, uint16_t v)
-{
-    out.push_back(uint8_t(v & 0xFF));
-    out.push_back(uint8_t(v >> 8));
-}
-
-void putLe32(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(uint8_t((v >> shift) & 0xFF));
-}
+using SimBytes::appendLe16;
+using SimBytes::appendLe32;
 
 void putBand(std::vector<uint8_t>& out, const BandSettings& band)
 {
-    putLe32(out, band.lowEdge);
-    putLe32(out, band.highEdge);
-    putLe16(out, band.stepRaw);
+    appendLe32(out, band.lowEdge);
+    appendLe32(out, band.highEdge);
+    appendLe16(out, band.stepRaw);
     out.push_back(band.numbering991 ? 0x01 : 0x00);
     out.push_back(0x00); // spare
 }
@@ -54,8 +46,8 @@ SimFrame DeviceMessages::clockMarker(const DeviceClock& c)
 SimFrame DeviceMessages::currentFrequency(uint32_t r1, uint32_t r2)
 {
     std::vector<uint8_t> p;
-    putLe32(p, r1);
-    putLe32(p, r2);
+    appendLe32(p, r1);
+    appendLe32(p, r2);
     return FrameEncoder::encode(sim::CurrentFrequency, p);
 }
 
@@ -63,9 +55,9 @@ SimFrame DeviceMessages::scanChannelList(const std::array<uint32_t, 10>& r1, con
 {
     std::vector<uint8_t> p;
     for (uint32_t v : r1)
-        putLe32(p, v);
+        appendLe32(p, v);
     for (uint32_t v : r2)
-        putLe32(p, v);
+        appendLe32(p, v);
     return FrameEncoder::encode(sim::ScanChannelList, p);
 }
 
@@ -88,7 +80,7 @@ SimFrame DeviceMessages::tableReport(std::span<const TableEntry> entries)
     for (std::size_t i = 0; i < kTableEntries; ++i) {
         const TableEntry e = entries.empty() ? TableEntry{0, 0, 0} : entries[std::min(i, entries.size() - 1)];
         p.push_back(e.receiver);
-        putLe16(p, e.index);
+        appendLe16(p, e.index);
         p.push_back(uint8_t(e.rssi));
     }
     return FrameEncoder::encode(sim::TableReport, p);

@@ -1,5 +1,7 @@
 #include "FaultInjector.h"
 
+#include "SimBytes.h"
+
 #include <algorithm>
 
 FaultInjector::FaultInjector(const FaultConfig& config) : m_config(config), m_rng(config.seed) {}
@@ -24,7 +26,8 @@ std::vector<OutChunk> FaultInjector::wrap(const SimFrame& frame)
     if (chance(m_rng) < m_config.badLengthRate) {
         static constexpr uint16_t kBadLengths[] = {0x0000, 0x0800, 0x8000, 0xFFFF, 0x0FFF};
         const uint16_t length = kBadLengths[std::uniform_int_distribution<int>(0, 4)(m_rng)];
-        OutChunk bad{OutChunk::Fault, frame.type, {FrameEncoder::kSync, uint8_t(length & 0xFF), uint8_t(length >> 8)}};
+        OutChunk bad{OutChunk::Fault, frame.type, {FrameEncoder::kSync}};
+        SimBytes::appendLe16(bad.bytes, length);
         const std::vector<uint8_t> tail = noiseBytes(std::uniform_int_distribution<int>(0, 4)(m_rng));
         bad.bytes.insert(bad.bytes.end(), tail.begin(), tail.end());
         out.push_back(std::move(bad));

@@ -1,5 +1,7 @@
 #include "FrameEncoder.h"
 
+#include "SimBytes.h"
+
 uint8_t FrameEncoder::checksum(uint8_t type, std::span<const uint8_t> payload)
 {
     uint8_t x = type;
@@ -17,8 +19,7 @@ SimFrame FrameEncoder::encode(uint8_t type, std::span<const uint8_t> payload)
     frame.type = type;
     frame.bytes.reserve(length + 3);
     frame.bytes.push_back(kSync);
-    frame.bytes.push_back(uint8_t(length & 0xFF));
-    frame.bytes.push_back(uint8_t(length >> 8));
+    SimBytes::appendLe16(frame.bytes, uint16_t(length));
     frame.bytes.push_back(type);
     frame.bytes.insert(frame.bytes.end(), payload.begin(), payload.end());
     frame.bytes.push_back(checksum(type, payload));

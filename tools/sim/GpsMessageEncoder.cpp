@@ -1,24 +1,11 @@
 #include "GpsMessageEncoder.h"
 
+#include "SimBytes.h"
+
 #include <cmath>
 
-namespace {
-
-void putBe16(uint8_t* at, uint16_t v)
-{
-    at[0] = uint8_t(v >> 8);
-    at[1] = uint8_t(v & 0xFF);
-}
-
-void putBe32(uint8_t* at, uint32_t v)
-{
-    at[0] = uint8_t(v >> 24);
-    at[1] = uint8_t((v >> 16) & 0xFF);
-    at[2] = uint8_t((v >> 8) & 0xFF);
-    at[3] = uint8_t(v & 0xFF);
-}
-
-} // namespace
+using SimBytes::putBe16;
+using SimBytes::putBe32;
 
 std::array<uint8_t, GpsMessageEncoder::kLength> GpsMessageEncoder::encode(const GpsFix& f)
 {

@@ -1,0 +1,272 @@
+#include "CoverageRun.h"
+
+#include "coverage/BackgroundBinner.h"
+#include "coverage/CoverageBinner.h"
+#include "coverage/FileDigest.h"
+#include "coverage/GpkgCoverageStore.h"
+#include "coverage/PgCoverageStore.h"
+#include "drive/DriveReader.h"
+#include "drive/LogFiles.h"
+#include "platform/ProgressBar.h"
+
+#include <algorithm>
+#include <array>
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = DriveToolOptions::kExitOk;
+constexpr int kExitMalformed = 1;
+constexpr int kExitTruncated = 2;
+constexpr int kExitUsage = DriveToolOptions::kExitUsage;
+
+namespace fs = std::filesystem;
+
+volatile std::sig_atomic_t g_interrupt = 0; // the signal that asked the run to stop
+
+void interrupted(int signal)
+{
+    g_interrupt = signal;
+}
+
+// Ctrl-C, TERM or HUP stops the run between two steps, so that the map is
+// rolled back (or, new, taken away); a second one kills at once. What was
+// there before comes back when the run is over, as a library call leaves
+// its caller's signals as it found them.
+class SignalStop
+{
+public:
+    SignalStop()
+    {
+        g_interrupt = 0;
+        struct sigaction action{};
+        action.sa_handler = interrupted;
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < kSignals.size(); ++i) {
+            // One ignored from the start (nohup, a script's background job) stays so.
+            m_taken[i] = sigaction(kSignals[i], nullptr, &m_before[i]) == 0 && m_before[i].sa_handler != SIG_IGN
+                         && sigaction(kSignals[i], &action, nullptr) == 0;
+        }
+    }
+    ~SignalStop()
+    {
+        for (size_t i = 0; i < kSignals.size(); ++i)
+            if (m_taken[i])
+                sigaction(kSignals[i], &m_before[i], nullptr);
+    }
+    SignalStop(const SignalStop&) = delete;
+    SignalStop& operator=(const SignalStop&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> m_before{};
+    std::array<bool, 3> m_taken{};
+};
+
+unsigned long long ull(uint64_t v)
+{
+    return static_cast<unsigned long long>(v);
+}
+
+// The one place that knows the kinds of store.
+std::unique_ptr<CoverageStore> storeFor(const CoverageOptions& o, const CoverageStore::Settings& settings)
+{
+    if (o.database.empty())
+        return std::make_unique<GpkgCoverageStore>(o.output, settings);
+    return std::make_unique<PgCoverageStore>(o.database, settings);
+}
+
+} // namespace
+
+int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
+{
+    std::vector<std::string> logs;
+    std::string error;
+    if (!LogFiles::collect(options.inputs, logs, error, [err](const std::string& folder) {
+            std::fprintf(err, "klf-coverage: %s: no .KLF files\n", folder.c_str());
+        })) {
+        std::fprintf(err, "klf-coverage: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    uint64_t totalBytes = 0;
+    for (const std::string& log : logs) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(log, ec);
+        totalBytes += ec ? 0 : uint64_t(size);
+    }
+
+    const CoverageStore::Settings settings{options.cellMetres, options.rangeMin, options.rangeMax};
+    const std::string where = options.database.empty() ? options.output : std::string("the database");
+    // One transaction for the run is rolled back on a signal; a store with a
+    // transaction per log leaves the signals as they are. Declared first, the
+    // handlers outlive the store, whose closing ends the run.
+    std::optional<SignalStop> signalStop;
+    std::unique_ptr<CoverageStore> store = storeFor(options, settings);
+    if (store->oneTransaction())
+        signalStop.emplace();
+    const bool wholeRun = store->oneTransaction();
+    // Rolls the map back, or takes a new one away, and ends as the signal
+    // would have.
+    const auto stop = [&store, &where, wholeRun, err]() {
+        std::fprintf(err, "klf-coverage: interrupted; %s %s\n", where.c_str(),
+                     wholeRun && store->making() ? "not made" : "left as it was");
+        store.reset();
+        std::signal(g_interrupt, SIG_DFL);
+        std::raise(g_interrupt);
+        return kExitUsage;
+    };
+    if (!store->open(error)) {
+        std::fprintf(err, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    if (g_interrupt)
+        return stop();
+    if (options.rangeGiven && !store->making())
+        std::fprintf(err,
+                     "klf-coverage: %s: --range ignored: a map keeps the style it was made with"
+                     " (QGIS's layer properties change it)\n",
+                     where.c_str());
+
+    const CoverageGrid grid(options.cellMetres);
+    ProgressBar bar(err, "klf-coverage", totalBytes, ProgressBar::wanted(err, totalBytes));
+    uint64_t doneBytes = 0;
+    int status = kExitOk;
+    uint64_t added = 0, skipped = 0;
+    for (const std::string& log : logs) {
+        const std::string name = fs::path(log).filename().string();
+        std::string hashError;
+        const std::string sha = FileDigest::sha256(log, hashError, [] { return g_interrupt == 0; });
+        std::error_code ec;
+        const uint64_t size = uint64_t(fs::file_size(log, ec));
+        if (g_interrupt) {
+            bar.clear();
+            return stop();
+        }
+        if (sha.empty()) {
+            bar.clear();
+            std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(), hashError.c_str());
+            // The run's one transaction is given up: nothing of it is kept.
+            if (wholeRun)
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        bool found = false;
+        if (!store->contains(sha, found, error)) {
+            bar.clear();
+            std::fprintf(err, "klf-coverage: %s: cannot tell whether %s is in it: %s\n", where.c_str(), log.c_str(),
+                         error.c_str());
+            if (wholeRun || !store->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        if (found) {
+            bar.clear();
+            std::fprintf(err, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
+            ++skipped;
+            doneBytes += ec ? 0 : size;
+            continue;
+        }
+        CoverageBinner binner(grid, options.maxDop);
+        DriveReader reader;
+        reader.setFilter(options.filter);
+        reader.setProgress([&bar, doneBytes](uint64_t done, uint64_t) {
+            bar.update(doneBytes + done);
+            return g_interrupt == 0;
+        });
+        BackgroundBinner background(binner);
+        DriveSummary summary = reader.read(log, background);
+        background.finish();
+        doneBytes += ec ? 0 : size;
+        bar.clear();
+        if (g_interrupt)
+            return stop();
+        if (summary.status == DriveSummary::Status::Unreadable) {
+            std::fprintf(err, "klf-coverage: %s: %s\n", log.c_str(), summary.error.c_str());
+            if (wholeRun)
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        // A cut-off log outranks a malformed one, as in klf-export.
+        const auto damaged = [&status, &summary]() {
+            const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+            if (status != kExitUsage)
+                status = std::max(status, damage);
+        };
+        // Not a header nor a record: no log, and no drive of the map.
+        if (!summary.hasHeader && summary.records == 0) {
+            if (summary.whole()) {
+                summary.status = DriveSummary::Status::Malformed;
+                summary.error = "empty file, no header"; // as klf-export says
+            }
+            std::fprintf(err, "klf-coverage: %s: stopped: %s; not a log, nothing added\n", log.c_str(),
+                         summary.error.c_str());
+            damaged();
+            continue;
+        }
+        DriveCoverage& drive = binner.drive();
+        drive.fileName = name;
+        drive.sha256 = sha;
+        drive.serialNumber = summary.serialNumber;
+        bool already = false;
+        const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
+        if (!store->add(std::move(drive), already, error)) {
+            std::fprintf(err, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(), error.c_str());
+            // In PostGIS the log's transaction is undone and the others go
+            // on, unless the server is gone.
+            if (wholeRun || !store->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        if (already) {
+            std::fprintf(err, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
+            ++skipped;
+            continue;
+        }
+        ++added;
+        std::fprintf(err,
+                     "klf-coverage: %s: %llu records; fixes: %llu used; samples: %llu placed, %llu in %llu cell rows"
+                     ", %llu left out\n",
+                     log.c_str(), ull(summary.records), ull(summary.fixesUsed), ull(placed),
+                     ull(binned), ull(cellRows), ull(binner.samplesLeftOut()));
+        if (cellRows == 0)
+            std::fprintf(err, "klf-coverage: %s: no cell added: %s\n", log.c_str(),
+                         summary.fixesUsed == 0 ? "it holds no GPS fix to place a sample by"
+                         : placed == 0          ? "no sample lies between two used fixes"
+                                                : "no placed sample is of the receiver and channel chosen");
+        if (!summary.whole()) {
+            std::fprintf(err, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
+                         summary.error.c_str());
+            damaged();
+        }
+    }
+    // Past this point the run completes; a second signal still kills it,
+    // and a new map then stays under its temporary name.
+    if (g_interrupt)
+        return stop();
+    // A map this run was to make, with no cell to show (no logs, damaged
+    // ones, or none with a placed sample): not made, rather than left empty
+    // to pass for one, and not said to be done.
+    if (wholeRun && store->making() && store->cellRows() == 0) {
+        std::fprintf(err, "klf-coverage: %s: not made: %s\n", where.c_str(),
+                     logs.empty() ? "no .KLF file to read" : "no cell to map");
+        return status != kExitOk ? status : kExitUsage;
+    }
+    if (!store->finish(error)) {
+        std::fprintf(err, "klf-coverage: %s: %s\n", where.c_str(), error.c_str());
+        return kExitUsage;
+    }
+    std::fprintf(err, "klf-coverage: %s: %llu logs added, %llu skipped; %llu cell rows in the map\n", where.c_str(),
+                 ull(added), ull(skipped), ull(store->cellRows()));
+    return status;
+}
