@@ -16,5 +16,12 @@ struct AcceptanceSection
     std::vector<AcceptanceTile> tiles; // in the area (or driven, without one), by key
     AcceptanceFigures figures;
 
-    std::string receiverText() const { return receiver == 0 ? "both" : "R" + std::to_string(receiver); }
+    std::string receiverText() const
+    {
+        if (receiver == 0)
+            return "both";
+        std::string text(1, 'R'); // GCC 12 misreads "R" + std::string as an overlapping copy
+        text += std::to_string(receiver);
+        return text;
+    }
 };

@@ -35,7 +35,7 @@ public:
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cells.size() + m_cellRows; }
     // Whether this run is making the map (it did not exist before).
-    bool making() const { return m_making; }
+    bool making() const override { return m_making; }
 
 private:
     bool create(std::string& error);
