@@ -20,8 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <optional>
-#include <thread>
 #include <utility>
 
 using namespace CoverageLayers;
@@ -456,9 +456,9 @@ bool GpkgCoverageStore::writeCells(std::string& error)
     // join them once written.
     std::optional<PackedRtree> tree;
     std::vector<PackedRtree::Entry> entries;
-    std::jthread packer;
+    std::future<void> packer;
     if (packed.rebuild) {
-        packer = std::jthread([this, &entries] {
+        packer = std::async(std::launch::async, [this, &entries] {
             entries.reserve(m_fids.size() + m_changed.size());
             for (const auto& [key, fid] : m_fids) {
                 const CoverageGrid::Bounds c = m_grid.bounds(CoverageGrid::cellOfKey(key.cell));
@@ -472,7 +472,7 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             const CoverageGrid::Bounds& c = cellBounds(CoverageGrid::cellOfKey(rows[i]->first.cell));
             entries.push_back(PackedRtree::entry(int64_t(i) + 1, c.west, c.east, c.south, c.north));
         }
-        packer = std::jthread([&tree, entries = std::move(entries), nodeBytes = packed.nodeBytes]() mutable {
+        packer = std::async(std::launch::async, [&tree, entries = std::move(entries), nodeBytes = packed.nodeBytes]() mutable {
             tree.emplace(std::move(entries), nodeBytes);
         });
     }
@@ -524,14 +524,14 @@ bool GpkgCoverageStore::writeCells(std::string& error)
             added.push_back(PackedRtree::entry(f.GetFID(), b.west, b.east, b.south, b.north));
     }
     if (packed.rebuild) {
-        packer.join();
+        packer.get();
         entries.insert(entries.end(), added.begin(), added.end());
         added = {};
         tree.emplace(std::move(entries), packed.nodeBytes);
     }
     if (packed.nodeBytes) {
-        if (packer.joinable())
-            packer.join();
+        if (packer.valid())
+            packer.get();
         if (!finishPackedIndex(packed, *tree, error))
             return false;
     }
@@ -632,7 +632,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
-    std::jthread release([cells = std::move(m_cells), fids = std::move(m_fids)]() mutable {
+    const std::future<void> release = std::async(std::launch::async, [cells = std::move(m_cells), fids = std::move(m_fids)]() mutable {
         cells.clear();
         fids.clear();
     });
