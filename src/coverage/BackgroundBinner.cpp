@@ -3,12 +3,22 @@
 BackgroundBinner::BackgroundBinner(CoverageBinner& binner) : m_binner(binner)
 {
     m_filling.samples.reserve(kBatch);
-    m_thread = std::thread([this] { run(); });
+    m_binning = std::async(std::launch::async, [this] { run(); });
 }
 
+// As finish(), but what the binning threw is for finish() only.
 BackgroundBinner::~BackgroundBinner()
 {
-    finish();
+    if (!m_binning.valid())
+        return;
+    if (!m_filling.samples.empty() || !m_filling.fixes.empty())
+        handOver();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_done = true;
+    }
+    m_changed.notify_all();
+    m_binning.wait();
 }
 
 void BackgroundBinner::fix(const DriveFix& fix)
@@ -30,7 +40,13 @@ void BackgroundBinner::handOver()
     Batch next;
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_waiting.size() < kWaiting; });
+        m_changed.wait(lock, [this] { return m_waiting.size() < kWaiting || m_stopped; });
+        if (m_stopped) {
+            // Nothing bins it any more: kept for filling again.
+            m_filling.samples.clear();
+            m_filling.fixes.clear();
+            return;
+        }
         m_waiting.push_back(std::move(m_filling));
         if (!m_spare.empty()) {
             next = std::move(m_spare.back());
@@ -44,7 +60,7 @@ void BackgroundBinner::handOver()
 
 void BackgroundBinner::finish()
 {
-    if (!m_thread.joinable())
+    if (!m_binning.valid())
         return;
     if (!m_filling.samples.empty() || !m_filling.fixes.empty())
         handOver();
@@ -53,10 +69,24 @@ void BackgroundBinner::finish()
         m_done = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    m_binning.get();
 }
 
 void BackgroundBinner::run()
+{
+    try {
+        bin();
+    } catch (...) {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+        throw;
+    }
+}
+
+void BackgroundBinner::bin()
 {
     for (;;) {
         Batch batch;

@@ -6,8 +6,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <future>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,6 +18,11 @@
 // came, so the binner sees exactly what DriveReader handed over (less the
 // unplaced samples, which it would leave aside). A few batches at most wait
 // at a time, whatever the log's size.
+//
+// The binning is a std::async task, as all background work in this plain
+// C++ layer: what it throws comes back from finish() through its future. A
+// binning that stopped takes no more batches, so the reader never waits on
+// it for room.
 class BackgroundBinner : public DriveSink
 {
 public:
@@ -32,7 +37,8 @@ public:
     void fix(const DriveFix& fix) override;
     void sample(const DriveSample& sample) override;
     // Hands over the rest and waits until the binner has had everything;
-    // only then is the binner the caller's again.
+    // only then is the binner the caller's again. Throws what the binning
+    // threw.
     void finish();
 
 private:
@@ -44,6 +50,7 @@ private:
 
     void handOver();
     void run();
+    void bin();
 
     CoverageBinner& m_binner;
     Batch m_filling;
@@ -51,6 +58,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Batch> m_waiting; // guarded by m_mutex
     std::vector<Batch> m_spare;  // binned batches to fill again; guarded by m_mutex
-    bool m_done = false;         // guarded by m_mutex
-    std::thread m_thread;
+    bool m_done = false;         // no more batches come; guarded by m_mutex
+    bool m_stopped = false;      // the binning threw; guarded by m_mutex
+    std::future<void> m_binning;
 };

@@ -14,7 +14,13 @@
 
 #include <algorithm>
 #include <charconv>
-#include <thread>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <optional>
 #include <utility>
 
 using namespace CoverageLayers;
@@ -420,7 +426,7 @@ bool GpkgCoverageStore::finish(std::string& error)
     // The cells' memory (a record and a histogram per row) goes back on
     // another thread while the file is committed and closed.
     m_cellRows = m_cells.size();
-    std::jthread release([cells = std::move(m_cells), fids = std::move(m_fids)]() mutable {
+    const std::future<void> release = std::async(std::launch::async, [cells = std::move(m_cells), fids = std::move(m_fids)]() mutable {
         cells.clear();
         fids.clear();
     });

@@ -108,9 +108,9 @@ GpkgPackedIndex::GpkgPackedIndex(GDALDataset* ds, std::string layer)
 GpkgPackedIndex::~GpkgPackedIndex()
 {
     // Unfinished, the caller's transaction is rolled back: nothing to undo
-    // but the packing, which writes into members.
-    if (m_packer.joinable())
-        m_packer.join();
+    // but the packing, which writes into members (a failure of it no longer matters).
+    if (m_packer.valid())
+        m_packer.wait();
     deferGdalsIndexUpdate(false);
 }
 
@@ -195,14 +195,14 @@ void GpkgPackedIndex::start(bool rebuild)
 
 void GpkgPackedIndex::pack(std::vector<PackedRtree::Entry> entries)
 {
-    m_packer = std::jthread([this, entries = std::move(entries)]() mutable {
+    m_packer = std::async(std::launch::async, [this, entries = std::move(entries)]() mutable {
         m_tree.emplace(std::move(entries), m_nodeBytes);
     });
 }
 
 void GpkgPackedIndex::gather(std::function<void(std::vector<PackedRtree::Entry>&)> existing)
 {
-    m_packer = std::jthread([this, existing = std::move(existing)] { existing(m_gathered); });
+    m_packer = std::async(std::launch::async, [this, existing = std::move(existing)] { existing(m_gathered); });
 }
 
 bool GpkgPackedIndex::finish(std::string& error)
@@ -210,8 +210,8 @@ bool GpkgPackedIndex::finish(std::string& error)
     m_fellBack.clear();
     if (!packing())
         return true;
-    if (m_packer.joinable())
-        m_packer.join();
+    if (m_packer.valid())
+        m_packer.get();
     if (!m_tree) {
         m_gathered.insert(m_gathered.end(), m_added.begin(), m_added.end());
         m_added = {};

@@ -3,9 +3,9 @@
 #include "coverage/PackedRtree.h"
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 class GDALDataset;
@@ -76,7 +76,7 @@ private:
     bool m_rebuild = false;
     bool m_deferred = false;
     std::vector<std::string> m_triggers; // taken away meanwhile, made again after
-    std::jthread m_packer;
+    std::future<void> m_packer; // the packing or gathering task, waited for by finish()
     std::vector<PackedRtree::Entry> m_gathered;
     std::vector<PackedRtree::Entry> m_added;
     std::optional<PackedRtree> m_tree; // what pack() made

@@ -7,12 +7,14 @@
 
 #include <QDockWidget>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QSignalBlocker>
+#include <QStatusBar>
 
 
 CoverageController::CoverageController(QMainWindow* window, MapView* view)
     : QObject(window), m_view(view), m_panel(new CoveragePanel), m_dock(new QDockWidget(tr("Coverage"), window)),
-      m_loader(new CoverageMapLoader(this))
+      m_loader(new CoverageMapLoader(this)), m_progress(new QProgressBar(window))
 {
     m_dock->setObjectName(QStringLiteral("coverageDock"));
     m_dock->setAccessibleName(tr("Coverage map"));
@@ -22,6 +24,21 @@ CoverageController::CoverageController(QMainWindow* window, MapView* view)
     connect(m_panel, &CoveragePanel::choiceChanged, this, &CoverageController::choiceChanged);
     connect(m_view, &MapView::clickedAt, this, &CoverageController::clicked);
     connect(m_loader, &CoverageMapLoader::finished, this, &CoverageController::onRead);
+    connect(m_loader, &CoverageMapLoader::progressChanged, this, &CoverageController::progressChanged);
+
+    m_progress->setAccessibleName(tr("Reading the coverage map"));
+    m_progress->setFormat(tr("Reading the coverage map %p%"));
+    // Wide enough for its words on one line: the status bar would squeeze it.
+    m_progress->setMinimumWidth(m_progress->fontMetrics().horizontalAdvance(
+                                    m_progress->format().replace(QStringLiteral("%p"), QStringLiteral("100")))
+                                + 40);
+    m_progress->hide();
+    window->statusBar()->addPermanentWidget(m_progress);
+    connect(m_loader, &CoverageMapLoader::progressChanged, m_progress, [this](double done) {
+        // A map that does not say how many cells it holds shows a busy bar.
+        m_progress->setRange(0, done < 0 ? 0 : 1000);
+        m_progress->setValue(done < 0 ? 0 : int(done * 1000));
+    });
 }
 
 bool CoverageController::isCoverageFile(const QString& path)
@@ -32,11 +49,15 @@ bool CoverageController::isCoverageFile(const QString& path)
 void CoverageController::open(const QString& path)
 {
     m_loader->start(path);
+    m_progress->setRange(0, 1000);
+    m_progress->setValue(0);
+    m_progress->show();
 }
 
 void CoverageController::cancel()
 {
     m_loader->cancel();
+    m_progress->hide();
 }
 
 bool CoverageController::reading() const
@@ -51,6 +72,7 @@ double CoverageController::progress() const
 
 void CoverageController::onRead()
 {
+    m_progress->hide();
     CoverageMapLoader::Result r = m_loader->takeResult();
     if (!r.error.isEmpty()) {
         emit opened(r.path, r.error);
@@ -58,6 +80,7 @@ void CoverageController::onRead()
     }
     // The view keeps pointing at m_layer: the read layer moves into it.
     m_layer = std::move(r.layer);
+    m_path = r.path;
     {
         // The choices go back to the first ones, which the read layer has:
         // no pass over the cells for each box on the way.
@@ -70,6 +93,7 @@ void CoverageController::onRead()
         m_view->viewport().fit(r.worldBounds);
     m_dock->show();
     m_view->update();
+    emit cellsChanged();
     emit opened(r.path, QString());
     if (r.beyondBaseMap > 0)
         emit notice(r.beyondBaseMap == 1
@@ -83,7 +107,9 @@ void CoverageController::close()
 {
     m_view->setCoverage(nullptr);
     m_layer.setCells({});
+    m_path.clear();
     m_dock->hide();
+    emit cellsChanged();
 }
 
 void CoverageController::choiceChanged()
@@ -93,6 +119,7 @@ void CoverageController::choiceChanged()
     if (m_layer.hasSelection())
         m_panel->showCell(m_layer.describeSelected());
     m_view->update();
+    emit cellsChanged();
 }
 
 void CoverageController::clicked(QPointF world)

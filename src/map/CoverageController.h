@@ -10,9 +10,11 @@ class CoveragePanel;
 class MapView;
 class QDockWidget;
 class QMainWindow;
+class QProgressBar;
 
 // Coverage maps in tavrix-map: opens one, draws its cells in the view, and
-// ties the choices and the clicked cell's figures in a dock beside the map.
+// ties the choices and the clicked cell's figures in a dock beside the map;
+// a read's progress shows in the window's status bar.
 class CoverageController : public QObject
 {
     Q_OBJECT
@@ -30,6 +32,7 @@ public:
     void close();
 
     const CoverageLayer& layer() const { return m_layer; }
+    QString path() const { return m_path; } // of the map drawn; empty: none
     CoveragePanel* panel() const { return m_panel; }
     QDockWidget* dock() const { return m_dock; }
 
@@ -41,6 +44,10 @@ signals:
     void opened(const QString& path, const QString& error);
     // After `opened`: what the user should know about the map drawn.
     void notice(const QString& text);
+    // As progress() says, while a map is read.
+    void progressChanged(double done);
+    // Other cells are drawn: another map, other choices, or none.
+    void cellsChanged();
 
 private:
     void onRead();
@@ -52,4 +59,6 @@ private:
     CoveragePanel* m_panel;
     QDockWidget* m_dock;
     CoverageMapLoader* m_loader;
+    QProgressBar* m_progress;
+    QString m_path;
 };

@@ -3,32 +3,59 @@
 #include "TileMath.h"
 
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <utility>
 
+namespace {
+constexpr int kSteps = 1000; // of the progress
+}
+
 CoverageMapLoader::CoverageMapLoader(QObject* parent)
     : QObject(parent)
 {
+    m_pool.setMaxThreadCount(1);
 }
 
-CoverageMapLoader::~CoverageMapLoader() = default;
+CoverageMapLoader::~CoverageMapLoader()
+{
+    cancel();
+}
 
 void CoverageMapLoader::start(const QString& path)
 {
-    // A read replaced or cancelled says nothing, and its result is dropped.
-    m_run.start(this, [this, path](const BackgroundRun::Control& control) {
+    cancel();
+    m_progress = 0;
+    m_read = new QFutureWatcher<Result>(this);
+    connect(m_read, &QFutureWatcher<Result>::progressRangeChanged, this, [this](int, int maximum) {
+        if (maximum == 0) {
+            m_progress = -1;
+            emit progressChanged(m_progress);
+        }
+    });
+    connect(m_read, &QFutureWatcher<Result>::progressValueChanged, this, [this](int value) {
+        m_progress = double(value) / kSteps;
+        emit progressChanged(m_progress);
+    });
+    connect(m_read, &QFutureWatcher<Result>::finished, this, &CoverageMapLoader::read);
+    m_read->setFuture(QtConcurrent::run(&m_pool, [path](QPromise<Result>& promise) {
         Result r;
         r.path = path;
         std::vector<CoverageMapReader::Cell> cells;
         std::string why;
-        const bool read = CoverageMapReader::read(path.toStdString(), cells, why, [&control](uint64_t done, uint64_t total) {
-            control.progress = total ? std::min(1.0, double(done) / double(total)) : -1.0;
-            return !control.stopped();
+        int maximum = -1; // the progress range set
+        const bool read = CoverageMapReader::read(path.toStdString(), cells, why, [&](uint64_t done, uint64_t total) {
+            // An empty range: a busy bar, until the map says how many cells it holds.
+            if (const int m = total ? kSteps : 0; m != maximum)
+                promise.setProgressRange(0, maximum = m);
+            if (total)
+                promise.setProgressValue(int(std::min(done, total) * kSteps / total));
+            return !promise.isCanceled();
         });
         if (!read) {
             r.error = failureText(path, QString::fromStdString(why));
-        } else if (!control.stopped()) {
+        } else if (!promise.isCanceled()) {
             // The window only swaps the layer in: the filtering, the list of
             // frequencies and the bounds each pass over every cell.
             std::vector<QRectF> boxes;
@@ -46,21 +73,31 @@ void CoverageMapLoader::start(const QString& path)
             r.layer.setCells(std::move(cells));
             r.frequencies = r.layer.frequencies();
         }
-        std::lock_guard lock(m_run.resultMutex());
-        m_result = std::move(r);
-    }, [this] { emit finished(); });
+        promise.addResult(std::move(r));
+    }));
 }
 
+// A read replaced or cancelled says nothing, and its result is dropped.
 void CoverageMapLoader::cancel()
 {
-    m_run.stop();
-    m_run.forget();
+    if (!m_read)
+        return;
+    m_read->cancel();
+    // Its signals still queued reach nobody.
+    m_read->disconnect(this);
+    std::exchange(m_read, nullptr)->deleteLater();
+}
+
+void CoverageMapLoader::read()
+{
+    QFutureWatcher<Result>* read = std::exchange(m_read, nullptr);
+    read->deleteLater();
+    m_result = read->future().takeResult();
+    emit finished();
 }
 
 CoverageMapLoader::Result CoverageMapLoader::takeResult()
 {
-    m_run.join();
-    std::lock_guard lock(m_run.resultMutex());
     return std::exchange(m_result, Result());
 }
 

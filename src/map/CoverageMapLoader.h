@@ -1,17 +1,18 @@
 #pragma once
 
-#include "BackgroundRun.h"
 #include "CoverageLayer.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QRectF>
 #include <QString>
+#include <QThreadPool>
 #include <vector>
 
-// Reads a coverage map on a worker thread, so a map of hundreds of thousands
-// of cells does not freeze the window: the window shows the progress and
-// takes the layer, filtered and ready to draw, once `finished` comes. The
-// worker touches no widget.
+// Reads a coverage map off the window thread, so a map of hundreds of
+// thousands of cells does not freeze the window: the window shows the
+// progress and takes the layer, filtered and ready to draw, once `finished`
+// comes. The read touches no widget and nothing of the loader.
 class CoverageMapLoader : public QObject
 {
     Q_OBJECT
@@ -27,15 +28,15 @@ public:
     };
 
     explicit CoverageMapLoader(QObject* parent = nullptr);
-    ~CoverageMapLoader() override; // stops and joins a running read
+    ~CoverageMapLoader() override; // cancels and waits for a running read
 
     // A read still running is stopped, and its end says nothing.
     void start(const QString& path);
     // Stops a running read and drops a result not yet taken: a newer file came.
     void cancel();
-    bool running() const { return m_run.running(); }
+    bool running() const { return m_read != nullptr; }
     // 0 to 1; below 0 while the map does not say how many cells it holds.
-    double progress() const { return m_run.progress(); }
+    double progress() const { return m_progress; }
     Result takeResult();
 
     // Why the map at path could not be read, from the reader's reason, with
@@ -44,9 +45,15 @@ public:
     static QString failureText(const QString& path, const QString& why);
 
 signals:
+    // As progress() says; below 0 while the number of cells is unknown.
+    void progressChanged(double done);
     void finished();
 
 private:
-    Result m_result; // under m_run.resultMutex()
-    BackgroundRun m_run; // after what the read writes: joined before it goes
+    void read();
+
+    Result m_result;
+    double m_progress = 0;
+    QFutureWatcher<Result>* m_read = nullptr; // the running read's; a new one for each
+    QThreadPool m_pool; // one thread: waits for a cancelled read before it goes
 };

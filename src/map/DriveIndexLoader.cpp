@@ -1,45 +1,65 @@
 #include "DriveIndexLoader.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+constexpr int kSteps = 1000; // of the progress
+}
+
 DriveIndexLoader::DriveIndexLoader(QObject* parent)
     : QObject(parent)
 {
+    m_pool.setMaxThreadCount(1);
 }
 
-DriveIndexLoader::~DriveIndexLoader() = default;
+DriveIndexLoader::~DriveIndexLoader()
+{
+    cancel();
+}
+
+void DriveIndexLoader::cancel()
+{
+    if (!m_build)
+        return;
+    m_build->cancel();
+    // Its signals still queued reach nobody.
+    m_build->disconnect(this);
+    std::exchange(m_build, nullptr)->deleteLater();
+}
 
 void DriveIndexLoader::start(const QString& path)
 {
-    m_run.stop();
-    m_run.join();
-    {
-        std::lock_guard lock(m_run.resultMutex());
-        m_index.reset();
-        m_error.clear();
-    }
-    // A build replaced by a newer one still finishes, but says nothing.
-    m_run.start(this, [this, path](const BackgroundRun::Control& control) {
+    cancel();
+    m_index.reset();
+    m_error.clear();
+    m_progress = 0;
+    m_build = new QFutureWatcher<Built>(this);
+    connect(m_build, &QFutureWatcher<Built>::progressValueChanged, this, [this](int value) {
+        m_progress = double(value) / kSteps;
+        emit progressChanged(m_progress);
+    });
+    connect(m_build, &QFutureWatcher<Built>::finished, this, &DriveIndexLoader::built);
+    m_build->setFuture(QtConcurrent::run(&m_pool, [path](QPromise<Built>& promise) {
+        promise.setProgressRange(0, kSteps);
         auto index = std::make_shared<DriveIndex>();
-        const bool built = index->build(path.toStdString(), [&control](uint64_t done, uint64_t total) {
-            control.progress = total ? double(done) / double(total) : 0.0;
-            return !control.stopped();
+        const bool ok = index->build(path.toStdString(), [&promise](uint64_t done, uint64_t total) {
+            if (total)
+                promise.setProgressValue(int(done * kSteps / total));
+            return !promise.isCanceled();
         });
-        std::lock_guard lock(m_run.resultMutex());
-        if (built)
-            m_index = std::move(index);
-        else
-            m_error = QString::fromStdString(index->summary().error);
-    }, [this] { emit finished(); });
+        promise.addResult(ok ? Built{std::move(index), QString()}
+                             : Built{nullptr, QString::fromStdString(index->summary().error)});
+    }));
 }
 
-std::shared_ptr<const DriveIndex> DriveIndexLoader::takeIndex()
+void DriveIndexLoader::built()
 {
-    m_run.join();
-    std::lock_guard lock(m_run.resultMutex());
-    return std::move(m_index);
-}
-
-QString DriveIndexLoader::error() const
-{
-    std::lock_guard lock(m_run.resultMutex());
-    return m_error;
+    QFutureWatcher<Built>* build = std::exchange(m_build, nullptr);
+    build->deleteLater();
+    if (build->isCanceled())
+        return;
+    Built b = build->future().takeResult();
+    m_index = std::move(b.index);
+    m_error = std::move(b.error);
+    emit finished();
 }

@@ -3,12 +3,15 @@
 #include "drive/DriveReader.h"
 #include "drive/DriveSink.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <cmath>
 #include <set>
 
 namespace {
 
 constexpr std::size_t kMaxMeasures = 4096; // a table holds at most 3072 channels
+constexpr int kSteps = 1000;                // of the progress
 
 // 10 Hz steps: finer than any channel raster, coarse enough to merge
 // rounding noise.
@@ -91,9 +94,14 @@ bool DriveLoader::Measure::operator<(const Measure& o) const
 DriveLoader::DriveLoader(QObject* parent)
     : QObject(parent)
 {
+    m_pool.setMaxThreadCount(1);
 }
 
-DriveLoader::~DriveLoader() = default;
+DriveLoader::~DriveLoader()
+{
+    if (m_read)
+        m_read->cancel();
+}
 
 DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice, const RssiPalette& palette,
                                       const std::function<bool(double)>& progress)
@@ -118,20 +126,41 @@ DriveLoader::Result DriveLoader::load(const QString& path, const Choice& choice,
 
 void DriveLoader::start(const QString& path, const Choice& choice, const RssiPalette& palette)
 {
-    // A read replaced by a newer one still finishes, but says nothing.
-    m_run.start(this, [this, path, choice, palette](const BackgroundRun::Control& control) {
-        Result r = load(path, choice, palette, [&control](double done) {
-            control.progress = done;
-            return !control.stopped();
-        });
-        std::lock_guard lock(m_run.resultMutex());
-        m_result = std::move(r);
-    }, [this] { emit finished(); });
+    if (m_read) {
+        m_read->cancel();
+        // Its signals still queued reach nobody.
+        m_read->disconnect(this);
+        std::exchange(m_read, nullptr)->deleteLater();
+    }
+    m_result = Result();
+    m_progress = 0;
+    m_read = new QFutureWatcher<Result>(this);
+    connect(m_read, &QFutureWatcher<Result>::progressValueChanged, this, [this](int value) {
+        m_progress = double(value) / kSteps;
+        emit progressChanged(m_progress);
+    });
+    connect(m_read, &QFutureWatcher<Result>::finished, this, &DriveLoader::read);
+    m_read->setFuture(QtConcurrent::run(&m_pool, [path, choice, palette](QPromise<Result>& promise) {
+        promise.setProgressRange(0, kSteps);
+        promise.addResult(load(path, choice, palette, [&promise](double done) {
+            promise.setProgressValue(int(done * kSteps));
+            return !promise.isCanceled();
+        }));
+    }));
 }
 
-DriveLoader::Result DriveLoader::takeResult()
+void DriveLoader::cancel()
 {
-    m_run.join();
-    std::lock_guard lock(m_run.resultMutex());
-    return std::move(m_result);
+    if (m_read)
+        m_read->cancel();
+}
+
+// A cancelled read's result never reaches the future: it ends as cancelled.
+void DriveLoader::read()
+{
+    QFutureWatcher<Result>* read = std::exchange(m_read, nullptr);
+    read->deleteLater();
+    m_result = read->isCanceled() ? Result() : read->future().takeResult();
+    m_result.cancelled = m_result.cancelled || read->isCanceled();
+    emit finished();
 }

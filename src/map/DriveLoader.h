@@ -1,17 +1,18 @@
 #pragma once
 
-#include "BackgroundRun.h"
 #include "PointLayer.h"
 #include "protocol/RssiPalette.h"
 #include "drive/DriveSummary.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <functional>
 #include <optional>
 #include <vector>
 
-// Reads a recorded drive into dots on a worker thread, so the window keeps
+// Reads a recorded drive into dots off the window thread, so the window keeps
 // drawing and shows progress. One receiver at a time; either one measure
 // (a channel, or a frequency where the receiver gave no channel numbers),
 // every sample a dot, or by default the strongest sample between two fixes,
@@ -43,22 +44,29 @@ public:
     };
 
     explicit DriveLoader(QObject* parent = nullptr);
-    ~DriveLoader() override; // cancels and joins a running read
+    ~DriveLoader() override; // cancels and waits for a running read
 
     // Runs in the caller's thread; `progress` returning false cancels.
     static Result load(const QString& path, const Choice& choice, const RssiPalette& palette,
                        const std::function<bool(double)>& progress = {});
 
+    // A read still running is dropped: it says nothing.
     void start(const QString& path, const Choice& choice, const RssiPalette& palette);
-    void cancel() { m_run.stop(); }
-    bool running() const { return m_run.running(); }
-    double progress() const { return m_run.progress(); } // 0 to 1
-    Result takeResult();
+    // Stops the running read, which then finishes as cancelled.
+    void cancel();
+    bool running() const { return m_read != nullptr; }
+    double progress() const { return m_progress; } // 0 to 1
+    Result takeResult() { return std::move(m_result); }
 
 signals:
+    void progressChanged(double done); // 0 to 1
     void finished();
 
 private:
-    Result m_result; // under m_run.resultMutex()
-    BackgroundRun m_run; // after what the read writes: joined before it goes
+    void read();
+
+    Result m_result;
+    double m_progress = 0;
+    QFutureWatcher<Result>* m_read = nullptr; // the running read's; a new one for each
+    QThreadPool m_pool; // one thread: waits for a cancelled read before it goes
 };

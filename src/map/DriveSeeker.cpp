@@ -1,89 +1,86 @@
 #include "DriveSeeker.h"
 
-#include <QMetaObject>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cstdio>
+
+// Opened by the first read and closed with the last reference, by a read of
+// it or by the seeker; used by one read at a time.
+struct DriveSeeker::Log
+{
+    explicit Log(QString p) : path(std::move(p)) {}
+    ~Log()
+    {
+        if (file)
+            std::fclose(file);
+    }
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    QString path;
+    std::FILE* file = nullptr;
+    bool opened = false; // once tried
+};
 
 DriveSeeker::DriveSeeker(QObject* parent)
     : QObject(parent)
 {
-    m_thread.reset(QThread::create([this] { run(); }));
-    m_thread->start();
+    m_pool.setMaxThreadCount(1);
 }
 
-DriveSeeker::~DriveSeeker()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_thread->wait();
-    std::lock_guard lock(m_mutex); // orders the worker's last step before the members go
-}
+DriveSeeker::~DriveSeeker() = default;
 
 void DriveSeeker::setDrive(const QString& path, std::shared_ptr<const DriveIndex> index)
 {
-    std::lock_guard lock(m_mutex);
-    m_path = path;
+    if (m_reading) {
+        // Its signals still queued reach nobody; it ends on its own.
+        m_reading->disconnect(this);
+        std::exchange(m_reading, nullptr)->deleteLater();
+    }
     m_index = std::move(index);
-    ++m_drive;
-    m_request.reset();
+    m_log = std::make_shared<Log>(path);
+    m_waiting.reset();
     m_result.reset();
 }
 
 void DriveSeeker::request(uint64_t from, uint64_t to)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_request = Request{from, to, m_drive};
-    }
-    m_wake.notify_all();
+    if (!m_index)
+        return;
+    m_waiting = {from, to};
+    if (!m_reading)
+        readNext();
 }
 
 std::optional<DriveSeeker::Stretch> DriveSeeker::take()
 {
-    std::lock_guard lock(m_mutex);
-    std::optional<Stretch> out = std::move(m_result);
-    m_result.reset();
-    return out;
+    return std::exchange(m_result, std::nullopt);
 }
 
-void DriveSeeker::run()
+void DriveSeeker::readNext()
 {
-    // The file stays open between requests, closed when the drive changes.
-    std::FILE* file = nullptr;
-    int openDrive = -1;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || m_request; });
-        if (m_stop)
-            break;
-        const Request request = *m_request;
-        m_request.reset();
-        if (request.drive != m_drive || !m_index)
-            continue;
-        const std::shared_ptr<const DriveIndex> index = m_index;
-        const QString path = m_path;
-        lock.unlock();
-
-        if (openDrive != request.drive) {
-            if (file)
-                std::fclose(file);
-            file = std::fopen(path.toLocal8Bit().constData(), "rb");
-            openDrive = request.drive;
+    const auto [from, to] = *std::exchange(m_waiting, std::nullopt);
+    m_reading = new QFutureWatcher<Stretch>(this);
+    connect(m_reading, &QFutureWatcher<Stretch>::finished, this, &DriveSeeker::stretchRead);
+    m_reading->setFuture(QtConcurrent::run(&m_pool, [index = m_index, log = m_log, from, to] {
+        if (!log->opened) {
+            log->file = std::fopen(log->path.toLocal8Bit().constData(), "rb");
+            log->opened = true;
         }
         Stretch stretch;
-        stretch.from = request.from;
-        stretch.to = request.to;
-        stretch.ok = file && index->readReports(file, request.from, request.to, stretch.reports);
+        stretch.from = from;
+        stretch.to = to;
+        stretch.ok = log->file && index->readReports(log->file, from, to, stretch.reports);
+        return stretch;
+    }));
+}
 
-        lock.lock();
-        if (request.drive != m_drive)
-            continue;
-        m_result = std::move(stretch);
-        // Queued to the window thread; dropped if the seeker is gone by then.
-        QMetaObject::invokeMethod(this, [this] { emit ready(); }, Qt::QueuedConnection);
-    }
-    lock.unlock();
-    if (file)
-        std::fclose(file);
+void DriveSeeker::stretchRead()
+{
+    QFutureWatcher<Stretch>* reading = std::exchange(m_reading, nullptr);
+    reading->deleteLater();
+    m_result = reading->future().takeResult();
+    if (m_waiting)
+        readNext();
+    emit ready();
 }

@@ -2,22 +2,20 @@
 
 #include "drive/DriveIndex.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
-#include <QThread>
+#include <QThreadPool>
 
-#include <condition_variable>
-#include <cstdio>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
-// Reads stretches of a drive's reports on a worker thread, so the window
+// Reads stretches of a drive's reports off the window thread, so the window
 // never waits on the disk while the time slider moves. Requests coalesce: a
 // slider dragged across the drive asks for many stretches, and only the
-// newest one waiting is read. The worker touches no widget; the window takes
-// each stretch once `ready` comes.
+// newest one waiting is read once the read under way ends. The reads touch
+// no widget; the window takes each stretch once `ready` comes.
 class DriveSeeker : public QObject
 {
     Q_OBJECT
@@ -31,9 +29,9 @@ public:
     };
 
     explicit DriveSeeker(QObject* parent = nullptr);
-    ~DriveSeeker() override; // stops and joins the worker
+    ~DriveSeeker() override; // waits for a read under way
 
-    // The drive to read; requests for another drive are dropped.
+    // The drive to read; a stretch of the drive before never arrives.
     void setDrive(const QString& path, std::shared_ptr<const DriveIndex> index);
     // Records from .. to - 1; replaces a request not yet begun.
     void request(uint64_t from, uint64_t to);
@@ -44,22 +42,15 @@ signals:
     void ready();
 
 private:
-    struct Request
-    {
-        uint64_t from = 0;
-        uint64_t to = 0;
-        int drive = 0; // generation of setDrive
-    };
+    struct Log; // the drive's file, open from one read to the next
 
-    void run();
+    void readNext();
+    void stretchRead();
 
-    std::unique_ptr<QThread> m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_stop = false;                         // under m_mutex
-    std::optional<Request> m_request;            // under m_mutex
-    std::optional<Stretch> m_result;             // under m_mutex
-    QString m_path;                              // under m_mutex
-    std::shared_ptr<const DriveIndex> m_index;   // under m_mutex
-    int m_drive = 0;                             // under m_mutex
+    std::shared_ptr<const DriveIndex> m_index;
+    std::shared_ptr<Log> m_log;
+    std::optional<std::pair<uint64_t, uint64_t>> m_waiting; // records from, to
+    std::optional<Stretch> m_result;
+    QFutureWatcher<Stretch>* m_reading = nullptr; // the read under way's; a new one for each
+    QThreadPool m_pool; // one thread: one read at a time, in the order asked
 };

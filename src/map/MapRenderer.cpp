@@ -72,6 +72,7 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
     const QPointF origin = viewport.topLeftPixel();
     const int last = (1 << zoom) - 1;
     const int ts = TileMath::kTileSize;
+    bool tileDrawn = false;
 
     {
         QPainter p(&image);
@@ -88,6 +89,7 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         const int over = zoom - deepest;
         const bool tilesAllowed = tiles && over <= kMaxOverzoom;
         p.setRenderHint(QPainter::SmoothPixmapTransform, ratio != 1 || over > 0);
+        // The source is credited only where its tiles are seen.
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 const QRectF cell(x * ts - origin.x(), y * ts - origin.y(), ts, ts);
@@ -95,16 +97,21 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
                     drawGrid(p, cell);
                 } else if (over <= 0) {
                     const QImage tile = tiles->tile(zoom, x, y);
-                    if (!tile.isNull())
+                    if (!tile.isNull()) {
                         p.drawImage(cell, tile);
-                    else if (!drawEnlarged(p, cell, *tiles, zoom, x, y))
+                        tileDrawn = true;
+                    } else if (drawEnlarged(p, cell, *tiles, zoom, x, y)) {
+                        tileDrawn = true;
+                    } else {
                         drawGrid(p, cell);
+                    }
                 } else {
                     const QImage parent = tiles->tile(deepest, x >> over, y >> over);
                     const double part = double(ts >> over);
                     const int mask = (1 << over) - 1;
                     const QRectF source((x & mask) * part, (y & mask) * part, part, part);
                     parent.isNull() ? drawGrid(p, cell) : p.drawImage(cell, parent, source);
+                    tileDrawn = tileDrawn || !parent.isNull();
                 }
             }
         }
@@ -152,7 +159,7 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         MapOverlay::drawLegend(p, view, legend);
     if (acceptance)
         AcceptanceLegend::draw(p, view, m_acceptance->hasArea());
-    if (tiles)
+    if (tileDrawn)
         MapOverlay::drawAttribution(p, view, tiles->attribution());
     return drawn;
 }

@@ -18,8 +18,9 @@ class TileSource;
 
 // Composes one frame of the map into an image: the base (tiles, or the grid
 // wherever a tile is missing), the dots of every layer (later layers on top),
-// a ring round the selected point, the time slider's marker, then the scale bar, north arrow, legend
-// and attribution. No widgets: the view, the image export and the benchmark
+// a ring round the selected point, the time slider's marker, then the scale
+// bar, north arrow, legend and the base map's attribution, once one of its
+// tiles is drawn. No widgets: the view, the image export and the benchmark
 // all draw through it.
 class MapRenderer
 {

@@ -11,7 +11,9 @@
 #include <QToolTip>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 constexpr int kArrowStep = 64; // logical pixels per arrow key press
@@ -92,24 +94,35 @@ void MapView::centreOnNewest()
     changed();
 }
 
+// Every point in view at the largest zoom, across the antimeridian when that
+// is narrower. The points are first gathered into narrow stretches of x
+// (their exact extremes kept), so a long drive costs one pass and no copy.
 void MapView::fitDrive()
 {
-    QRectF bounds;
-    bool any = false;
-    for (const PointLayer& l : m_layers) {
-        if (l.empty())
-            continue;
-        const QRectF b = l.worldBounds();
-        bounds = any ? bounds.united(b) : b;
-        // united() drops empty rectangles, so a lone point would be lost.
-        if (any && b.width() == 0 && b.height() == 0)
-            bounds = QRectF(QPointF(std::min(bounds.left(), b.left()), std::min(bounds.top(), b.top())),
-                            QPointF(std::max(bounds.right(), b.right()), std::max(bounds.bottom(), b.bottom())));
-        any = true;
-    }
-    if (!any)
+    constexpr int kStretches = 4096;
+    std::vector<QRectF> stretches(kStretches);
+    std::vector<bool> used(kStretches, false);
+    for (const PointLayer& l : m_layers)
+        for (const QPointF& w : l.world()) {
+            const int k = std::clamp(int(w.x() * kStretches), 0, kStretches - 1);
+            QRectF& r = stretches[k];
+            if (!used[k]) {
+                r = QRectF(w, QSizeF(0, 0));
+                used[k] = true;
+                continue;
+            }
+            r.setLeft(std::min(r.left(), w.x()));
+            r.setRight(std::max(r.right(), w.x()));
+            r.setTop(std::min(r.top(), w.y()));
+            r.setBottom(std::max(r.bottom(), w.y()));
+        }
+    std::vector<QRectF> boxes;
+    for (int k = 0; k < kStretches; ++k)
+        if (used[k])
+            boxes.push_back(stretches[k]);
+    if (boxes.empty())
         return;
-    m_viewport.fit(bounds);
+    m_viewport.fit(TileMath::wrappedBounds(std::move(boxes)));
     changed();
 }
 

@@ -3,37 +3,36 @@
 #include "DriveLoader.h"
 #include "LivePointFeed.h"
 #include "StatusMessages.h"
-#include "protocol/RssiPalette.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QPointer>
 #include <QString>
 
 #include <memory>
 
 class CoverageController;
+class DriveController;
 class DriveHistoryPanel;
 class DriveIndexLoader;
+class LiveController;
 class MapView;
 class QAction;
 class QActionGroup;
-class QComboBox;
 class QLabel;
-class QProgressBar;
-class QProgressDialog;
-class QSplitter;
 class QSettings;
-class QSpinBox;
+class QTimer;
 class TileSource;
 
-// tavrix-map's window: the map, live from the logger's map block or a
-// recorded drive from a .KLF log, over a base map of network tiles, an
-// MBTiles file or a plain grid.
+// tavrix-map's window: the map, live from the logger's map block, a recorded
+// drive from a .KLF log or a coverage map, over a base map of network tiles,
+// an MBTiles file or a plain grid. Each source has its controller; the
+// window holds the menus, the base map, the status bar and the settings.
 class MapWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    static constexpr char kTitle[] = "Tavrix Map";
+
     enum class BaseMap { Network, MbTiles, Grid };
 
     struct Options
@@ -51,10 +50,10 @@ public:
     ~MapWindow() override;
 
     MapView* view() const { return m_view; }
-    LivePointFeed* feed() const { return m_feed.get(); }
-    DriveLoader* loader() const { return m_loader; }
+    LivePointFeed* feed() const;
+    DriveLoader* loader() const;
     // The recorded drive's index, built once a drive is opened; `finished` says when.
-    DriveIndexLoader* indexLoader() const { return m_indexLoader; }
+    DriveIndexLoader* indexLoader() const;
     DriveHistoryPanel* history() const { return m_history; }
     BaseMap baseMap() const { return m_baseMap; }
     TileSource* tileSource() const { return m_tiles.get(); }
@@ -71,6 +70,8 @@ public:
     // coverage() says when, or why not.
     void openCoverage(const QString& path);
     CoverageController* coverage() const { return m_coverage; }
+    DriveController* drive() const { return m_drive; }
+    LiveController* liveFeed() const { return m_live; }
     bool exportImage(const QString& path);
     bool useMbTiles(const QString& path);
     void useNetworkTiles();
@@ -81,25 +82,14 @@ protected:
 
 private:
     void buildMenus();
-    void buildDriveBar();
     void buildStatus();
-    void onLivePoint(const LivePointFeed::Point& point);
-    void onDriveLoaded();
-    void onDriveIndexed();
     void onCoverageOpened(const QString& path, const QString& error);
-    void dropCoverageRead();
-    void onCursorMoved(uint64_t record);
-    void onPointSelected();
-    void reloadDrive();
     void updateInfo();
     void saveSettings();
     // One message at a time, in place of the status fields; errors first.
     void say(const QString& text, StatusMessages::Kind kind, int forMs);
     void showStatusMessage();
     void setBase(std::unique_ptr<TileSource> tiles, BaseMap kind);
-    RssiPalette recordedPalette() const;
-    void colourHistory();
-    void fitDrive();
 
     Options m_options;
     bool m_rememberBase = true; // false while the command line's base map is applied
@@ -107,19 +97,11 @@ private:
     MapView* m_view = nullptr;
     std::unique_ptr<TileSource> m_tiles;
     BaseMap m_baseMap = BaseMap::Grid;
-    std::unique_ptr<LivePointFeed> m_feed;
-    DriveLoader* m_loader = nullptr;
-    QString m_drivePath;
-    QString m_serial;
-    QPointer<QProgressDialog> m_progress;
-    QTimer* m_progressTimer = nullptr;
-    QSplitter* m_split = nullptr;
     DriveHistoryPanel* m_history = nullptr;
-    DriveIndexLoader* m_indexLoader = nullptr;
-    QProgressBar* m_indexProgress = nullptr;
-    QTimer* m_indexTimer = nullptr;
-    QProgressBar* m_coverageProgress = nullptr;
-    QTimer* m_coverageTimer = nullptr;
+    LiveController* m_live = nullptr;
+    DriveController* m_drive = nullptr;
+    CoverageController* m_coverage = nullptr;
+    QString m_serial; // of the dots drawn last, live or recorded
 
     QAction* m_liveAction = nullptr;
     QAction* m_followAction = nullptr;
@@ -127,11 +109,6 @@ private:
     QAction* m_networkAction = nullptr;
     QAction* m_mbtilesAction = nullptr;
     QAction* m_gridAction = nullptr;
-    QToolBar* m_driveBar = nullptr;
-    QComboBox* m_receiver = nullptr;
-    QComboBox* m_measure = nullptr;
-    QSpinBox* m_rangeMin = nullptr;
-    QSpinBox* m_rangeMax = nullptr;
     QLabel* m_serialLabel = nullptr;
     QLabel* m_countLabel = nullptr;
     QLabel* m_newestLabel = nullptr;
@@ -142,5 +119,4 @@ private:
     QString m_settingsProblem; // said once a run
     QTimer* m_messageTimer = nullptr;
     QElapsedTimer m_clock;
-    CoverageController* m_coverage = nullptr;
 };

@@ -211,6 +211,30 @@ TEST(BackgroundBinner, BinsWhatTheBinnerAloneWould)
     EXPECT_TRUE(behind.drive().cells == alone.drive().cells);
 }
 
+// Left without finish(), the binner still gets the part batch it was filling
+// once the background binner goes.
+TEST(BackgroundBinner, GoingWithoutFinishBinsTheRestAllTheSame)
+{
+    const CoverageGrid grid(50);
+    CoverageBinner alone(grid, 2.0), behind(grid, 2.0);
+    {
+        BackgroundBinner background(behind);
+        for (int i = 0; i < int(BackgroundBinner::kBatch) + 77; ++i) {
+            if (i % 50 == 0) {
+                const DriveFix f = fixAt(52.5 + i * 1e-5, 13.4, i * 10);
+                alone.fix(f);
+                background.fix(f);
+            }
+            const DriveSample s = sampleAt(52.5 + i * 1e-5, 13.4, i * 10 + 5, -60 - i % 50);
+            alone.sample(s);
+            background.sample(s);
+        }
+    }
+    EXPECT_GT(alone.drive().samplesBinned, BackgroundBinner::kBatch);
+    EXPECT_EQ(behind.drive().samplesBinned, alone.drive().samplesBinned);
+    EXPECT_TRUE(behind.drive().cells == alone.drive().cells);
+}
+
 TEST(CoverageCells, AddingCountsDrivesAndWidensTimes)
 {
     CoverageCells a, b;

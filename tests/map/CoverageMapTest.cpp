@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gdal_priv.h>
@@ -28,6 +29,8 @@
 #include <memory>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -564,6 +567,39 @@ TEST_F(CoverageMap, TheLoaderHandsOverTheLayerReady)
     ASSERT_TRUE(until([&] { return !loader.running(); }, 30000));
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(finished, 1) << "a cancelled read says nothing";
+}
+
+// A coverage map alone has no serial number nor points: the status fields
+// name the map and count the cells it shows, as the choices change.
+TEST_F(CoverageMap, TheStatusFieldsCountTheMapsCellsNotPoints)
+{
+    MapWindow window(options());
+    Opened opened(window.coverage());
+    window.openCoverage(mapPath());
+    ASSERT_TRUE(until([&] { return !opened.said.empty(); }, 30000));
+    const QString name = QFileInfo(mapPath()).fileName();
+    EXPECT_EQ(window.info(), QStringLiteral("Coverage map  2 cell(s)  %1").arg(name));
+    window.coverage()->panel()->receiverBox()->setCurrentIndex(1); // R1
+    EXPECT_EQ(window.info(), QStringLiteral("Coverage map  1 cell(s)  %1").arg(name));
+}
+
+// The read's progress comes as signals, rising to the end before `finished`.
+TEST_F(CoverageMap, TheLoaderSaysItsProgressUpToTheEnd)
+{
+    const QString square = QString::fromStdString(writeSquare(dir.filePath(QStringLiteral("sq.gpkg")).toStdString(), 40, kF2));
+    CoverageMapLoader loader;
+    std::vector<double> said;
+    bool finished = false;
+    QObject::connect(&loader, &CoverageMapLoader::progressChanged, [&](double done) { said.push_back(done); });
+    QObject::connect(&loader, &CoverageMapLoader::finished, [&] {
+        finished = true;
+        EXPECT_FALSE(said.empty());
+        EXPECT_TRUE(std::is_sorted(said.begin(), said.end()));
+        EXPECT_DOUBLE_EQ(said.back(), 1.0);
+    });
+    loader.start(square);
+    ASSERT_TRUE(until([&] { return finished; }, 30000));
+    EXPECT_EQ(loader.takeResult().layer.shownCells(), 1600u);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 QString writeDrive(const QTemporaryDir& dir, const QString& name, int reports)
@@ -63,6 +65,34 @@ TEST(DriveIndexLoader, ANewerDriveReplacesTheOneBeingIndexed)
     const auto index = loader.takeIndex();
     ASSERT_TRUE(index);
     EXPECT_EQ(index->records(), 12u);
+}
+
+// Progress comes as signals, rising to the end before `finished`; a build
+// cancelled says nothing more.
+TEST(DriveIndexLoader, ProgressIsSignalledAndACancelledBuildSaysNothing)
+{
+    QTemporaryDir dir;
+    const QString big = writeDrive(dir, QStringLiteral("big.KLF"), 200000);
+    DriveIndexLoader loader;
+    std::vector<double> said;
+    int finished = 0;
+    QObject::connect(&loader, &DriveIndexLoader::progressChanged, [&](double done) { said.push_back(done); });
+    QObject::connect(&loader, &DriveIndexLoader::finished, [&] { ++finished; });
+    loader.start(big);
+    ASSERT_TRUE(until([&] { return finished == 1; }));
+    ASSERT_TRUE(loader.takeIndex());
+    ASSERT_FALSE(said.empty());
+    EXPECT_TRUE(std::is_sorted(said.begin(), said.end()));
+    EXPECT_DOUBLE_EQ(said.back(), 1.0);
+
+    loader.start(big);
+    loader.cancel();
+    EXPECT_FALSE(loader.running());
+    loader.start(writeDrive(dir, QStringLiteral("small.KLF"), 10));
+    ASSERT_TRUE(until([&] { return finished == 2; }));
+    const auto index = loader.takeIndex();
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->records(), 12u) << "the cancelled build's index never came";
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 #include "drive/DriveTestLog.h"
 #include "map/DriveLoader.h"
+#include "map/EventWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -118,6 +121,49 @@ TEST(DriveLoader, AMissingOrCutLogIsReportedNotDrawnAsWhole)
     r = DriveLoader::load(f.fileName(), {}, RssiPalette());
     EXPECT_FALSE(r.summary.whole());
     EXPECT_EQ(rssis(r.layer), (std::vector<int>{-60, -100})) << "what was whole is still drawn";
+}
+
+// Many fixes, each with a report: a read that lasts long enough to be cut short.
+QString writeLongDrive(const QTemporaryDir& dir)
+{
+    DriveTestLog log;
+    log.header(0x03);
+    for (int i = 0; i < 60000; ++i)
+        log.gps(40.0 + i * 1e-5, -74.0, 0).table({{0, i % 10, -80}});
+    return QString::fromStdString(log.write(dir.filePath(QStringLiteral("long.KLF")).toStdString()));
+}
+
+// Progress comes as signals, rising to the end before `finished`; a read
+// cancelled ends as cancelled, and a loader destroyed mid-read waits for it.
+TEST(DriveLoader, ProgressIsSignalledAndACancelledReadEndsAsCancelled)
+{
+    QTemporaryDir dir;
+    const QString path = writeLongDrive(dir);
+    std::vector<double> said;
+    int finished = 0;
+    {
+        DriveLoader loader;
+        QObject::connect(&loader, &DriveLoader::progressChanged, [&](double done) { said.push_back(done); });
+        QObject::connect(&loader, &DriveLoader::finished, [&] { ++finished; });
+        loader.start(path, {0, std::nullopt}, RssiPalette());
+        ASSERT_TRUE(until([&] { return finished == 1; }));
+        EXPECT_FALSE(loader.takeResult().cancelled);
+        ASSERT_FALSE(said.empty());
+        EXPECT_TRUE(std::is_sorted(said.begin(), said.end()));
+        EXPECT_DOUBLE_EQ(said.back(), 1.0);
+
+        loader.start(path, {0, std::nullopt}, RssiPalette());
+        loader.cancel();
+        ASSERT_TRUE(until([&] { return finished == 2; }));
+        const DriveLoader::Result r = loader.takeResult();
+        EXPECT_TRUE(r.cancelled);
+        EXPECT_TRUE(r.layer.empty());
+        EXPECT_FALSE(loader.running());
+
+        loader.start(path, {0, std::nullopt}, RssiPalette());
+    }
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(finished, 2) << "a loader gone says nothing";
 }
 
 } // namespace

@@ -116,6 +116,30 @@ TEST(MbTilesSource, ZoomedPastItsDeepestLevelTheTilesAreEnlarged)
     EXPECT_NE(middle(19), tileColour(12, 1201, 1542)) << "seven levels on: the grid";
 }
 
+// The base map's source is credited once one of its tiles is on the map,
+// never over the grid alone.
+TEST(MbTilesSource, TheAttributionShowsOnlyOnceATileIsDrawn)
+{
+    QTemporaryDir dir;
+    MbTilesSource source;
+    ASSERT_TRUE(source.open(buildMbtiles(dir.filePath(QStringLiteral("z12.mbtiles")), true, "12")));
+    MapViewport viewport;
+    viewport.setSize(QSizeF(300, 300));
+    // The stored zoom-12 tile reaches past the view's bottom right corner, where the attribution goes.
+    viewport.setCentre(QPointF((1201 + 0.3) / 4096.0, (1542 + 0.3) / 4096.0));
+    MapRenderer renderer;
+    const auto render = [&](int zoom, TileSource* tiles) {
+        viewport.setZoom(zoom);
+        QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+        renderer.render(image, viewport, tiles, {}, RssiPalette(), {});
+        return image;
+    };
+    EXPECT_EQ(render(19, &source), render(19, nullptr)) << "only the grid drawn: nothing credited";
+    const QImage tiled = render(12, &source);
+    EXPECT_EQ(QColor(tiled.pixel(100, 150)), tileColour(12, 1201, 1542));
+    EXPECT_NE(QColor(tiled.pixel(297, 297)), tileColour(12, 1201, 1542)) << "the attribution over the tile";
+}
+
 TEST(MbTilesSource, RefusesWhatIsNoMbtilesFile)
 {
     QTemporaryDir dir;
