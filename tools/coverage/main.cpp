@@ -12,6 +12,7 @@
 #include "coverage/FileDigest.h"
 #include "coverage/GpkgCoverageStore.h"
 #include "coverage/PgCoverageStore.h"
+#include "drive/DriveFollower.h"
 #include "drive/DriveReader.h"
 #include "platform/ProgressBar.h"
 
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -102,6 +104,39 @@ void stopOnSignals()
 unsigned long long ull(uint64_t v)
 {
     return static_cast<unsigned long long>(v);
+}
+
+// A grown log read on from where the map stopped reading it, as one drive
+// with what the map has of it. False, with summary's error, when the log
+// does not end a record there.
+bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, const CoverageOptions& options,
+            DriveCoverage& drive, DriveSummary& summary, uint64_t& leftOut)
+{
+    CoverageBinner later(grid, options.maxDop);
+    DriveFollower follower(log, later, options.filter);
+    if (!follower.open(from)) {
+        summary = follower.summary();
+        return false;
+    }
+    summary = follower.finish();
+    drive = std::move(later.drive());
+    drive.bytesRead = follower.offset();
+    leftOut = later.samplesLeftOut();
+    if (drive.cells.size() == 0)
+        return true;
+    // A cell the earlier part reached already counts this drive: there a
+    // whole read holds more readings than the later part alone.
+    CoverageBinner whole(grid, options.maxDop);
+    DriveReader reader;
+    reader.setFilter(options.filter);
+    reader.read(log, whole);
+    const CoverageCells::Map& all = whole.drive().cells.map();
+    for (const auto& [key, r] : drive.cells.map()) {
+        const auto before = all.find(key);
+        if (before != all.end() && before->second.histogram.count() > r.histogram.count())
+            drive.cells.at(key).drives = 0;
+    }
+    return true;
 }
 
 } // namespace
@@ -212,6 +247,102 @@ int main(int argc, char** argv)
             doneBytes += ec ? 0 : size;
             continue;
         }
+        // Known by its beginning: a log grown since the map read it.
+        std::vector<uint64_t> lengths;
+        std::map<uint64_t, std::string> digests;
+        CoverageStore::Known known;
+        if (!store->identityLengths(lengths, error) || !FileDigest::prefixes(log, lengths, digests, error)
+            || !store->find(digests, name, known, error)) {
+            bar.clear();
+            std::fprintf(stderr, "klf-coverage: %s: cannot tell whether %s is in it: %s\n", where.c_str(), log.c_str(),
+                         error.c_str());
+            if (gpkg || !pg->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        const bool tooShort = ec || size < DriveCoverage::kLogIdBytes;
+        if (!known.found && (known.sameNameBefore || (known.sameName && tooShort))) {
+            // Known by its whole-file hash alone, which a grown log no longer
+            // has, or too short to be known by its beginning: added whole, a
+            // part would count twice.
+            bar.clear();
+            std::fprintf(stderr,
+                         "klf-coverage: %s: a log of this name is in the map, and whether this is it %s cannot be"
+                         " told: not added (renamed, it is added as another log)\n",
+                         log.c_str(), tooShort ? "in part" : "grown");
+            ++skipped;
+            doneBytes += ec ? 0 : size;
+            continue;
+        }
+        if (!known.found && known.sameName)
+            std::fprintf(stderr, "klf-coverage: %s: begins otherwise than the log of this name in the map: another log\n",
+                         log.c_str());
+        if (known.found) {
+            bar.clear();
+            DriveCoverage later;
+            DriveSummary summary;
+            uint64_t leftOut = 0;
+            doneBytes += ec ? 0 : size;
+            if (!readOn(log, known.bytesRead, grid, options, later, summary, leftOut)) {
+                if (summary.bytes < known.bytesRead) {
+                    std::fprintf(stderr,
+                                 "klf-coverage: %s: already in the map, which read it further (to byte %llu), skipped\n",
+                                 log.c_str(), ull(known.bytesRead));
+                    ++skipped;
+                    continue;
+                }
+                std::fprintf(stderr,
+                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
+                             " stopped reading it (byte %llu): changed since; nothing added\n",
+                             log.c_str(), ull(known.bytesRead));
+                if (status != kExitUsage)
+                    status = std::max(status, kExitMalformed);
+                continue;
+            }
+            if (g_interrupt)
+                return stop();
+            if (later.bytesRead == known.bytesRead) {
+                std::fprintf(stderr, "klf-coverage: %s: already in the map (read to its end), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
+            later.fileName = name;
+            later.serialNumber = summary.serialNumber;
+            later.logId = known.logId;
+            later.logIdBytes = known.logIdBytes;
+            later.resumedFrom = known.bytesRead;
+            const uint64_t cellRows = later.cells.size(), placed = later.samplesPlaced, binned = later.samplesBinned;
+            const uint64_t to = later.bytesRead;
+            bool already = false;
+            if (!store->add(std::move(later), already, error)) {
+                std::fprintf(stderr, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(),
+                             error.c_str());
+                if (gpkg || !pg->connected())
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (already) {
+                std::fprintf(stderr, "klf-coverage: %s: already in the map (read meanwhile), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
+            ++added;
+            std::fprintf(stderr,
+                         "klf-coverage: %s: grown since it was added: bytes %llu to %llu read on; samples: %llu"
+                         " placed, %llu in %llu cell rows, %llu left out\n",
+                         log.c_str(), ull(known.bytesRead), ull(to), ull(placed), ull(binned), ull(cellRows),
+                         ull(leftOut));
+            if (!summary.whole()) {
+                std::fprintf(stderr, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
+                             summary.error.c_str());
+                const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+                if (status != kExitUsage)
+                    status = std::max(status, damage);
+            }
+            continue;
+        }
         CoverageBinner binner(grid, options.maxDop);
         DriveReader reader;
         reader.setFilter(options.filter);
@@ -254,6 +385,21 @@ int main(int argc, char** argv)
         drive.fileName = name;
         drive.sha256 = sha;
         drive.serialNumber = summary.serialNumber;
+        // Known from now on by its beginning, which the logger only appends to.
+        drive.bytesRead = summary.bytesRead;
+        if (summary.bytesRead >= DriveCoverage::kLogIdBytes) {
+            drive.logIdBytes = DriveCoverage::kLogIdBytes;
+            std::map<uint64_t, std::string> id;
+            if (!FileDigest::prefixes(log, {drive.logIdBytes}, id, error) || id.count(drive.logIdBytes) == 0) {
+                std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (gpkg)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            drive.logId = id[drive.logIdBytes];
+        }
         bool already = false;
         const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
         if (!store->add(std::move(drive), already, error)) {
