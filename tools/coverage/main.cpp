@@ -17,8 +17,10 @@
 #include "platform/ProgressBar.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -106,13 +108,60 @@ unsigned long long ull(uint64_t v)
     return static_cast<unsigned long long>(v);
 }
 
+// The first size bytes of a file as a stream of their own: a log as far
+// as an earlier run read it, however it has grown since.
+std::FILE* openPrefix(const std::string& path, uint64_t size)
+{
+    struct Prefix
+    {
+        std::FILE* file;
+        uint64_t left;
+    };
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return nullptr;
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
+        auto* p = static_cast<Prefix*>(cookie);
+        const size_t n = std::fread(buffer, 1, size_t(std::min<uint64_t>(size, p->left)), p->file);
+        p->left -= n;
+        return n == 0 && std::ferror(p->file) ? -1 : ssize_t(n);
+    };
+    io.close = [](void* cookie) {
+        auto* p = static_cast<Prefix*>(cookie);
+        const int r = std::fclose(p->file);
+        delete p;
+        return r;
+    };
+    auto* prefix = new Prefix{file, size};
+    std::FILE* stream = ::fopencookie(prefix, "rb", io);
+    if (!stream)
+        io.close(prefix);
+    return stream;
+}
+
 // A grown log read on from where the map stopped reading it, as one drive
 // with what the map has of it. False, with summary's error, when the log
 // does not end a record there.
 bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, const CoverageOptions& options,
             DriveCoverage& drive, DriveSummary& summary, uint64_t& leftOut)
 {
+    // The earlier part again, as the earlier run read it: the cells it
+    // reached count this drive already, and its last fix's DOP judges the
+    // samples up to the later part's first.
+    CoverageBinner earlier(grid, options.maxDop);
+    DriveReader reader;
+    reader.setFilter(options.filter);
+    std::FILE* prefix = openPrefix(log, from);
+    if (!prefix) {
+        summary.status = DriveSummary::Status::Unreadable;
+        summary.error = std::strerror(errno);
+        return false;
+    }
+    reader.read(prefix, earlier);
+    std::fclose(prefix);
     CoverageBinner later(grid, options.maxDop);
+    later.continueFrom(earlier);
     DriveFollower follower(log, later, options.filter);
     if (!follower.open(from)) {
         summary = follower.summary();
@@ -122,20 +171,10 @@ bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, con
     drive = std::move(later.drive());
     drive.bytesRead = follower.offset();
     leftOut = later.samplesLeftOut();
-    if (drive.cells.size() == 0)
-        return true;
-    // A cell the earlier part reached already counts this drive: there a
-    // whole read holds more readings than the later part alone.
-    CoverageBinner whole(grid, options.maxDop);
-    DriveReader reader;
-    reader.setFilter(options.filter);
-    reader.read(log, whole);
-    const CoverageCells::Map& all = whole.drive().cells.map();
-    for (const auto& [key, r] : drive.cells.map()) {
-        const auto before = all.find(key);
-        if (before != all.end() && before->second.histogram.count() > r.histogram.count())
-            drive.cells.at(key).drives = 0;
-    }
+    const CoverageCells::Map& reached = earlier.drive().cells.map();
+    for (const auto& entry : drive.cells.map())
+        if (reached.count(entry.first) > 0)
+            drive.cells.at(entry.first).drives = 0;
     return true;
 }
 
@@ -285,6 +324,13 @@ int main(int argc, char** argv)
             uint64_t leftOut = 0;
             doneBytes += ec ? 0 : size;
             if (!readOn(log, known.bytesRead, grid, options, later, summary, leftOut)) {
+                if (summary.status == DriveSummary::Status::Unreadable) {
+                    std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(), summary.error.c_str());
+                    if (gpkg)
+                        return kExitUsage;
+                    status = kExitUsage;
+                    continue;
+                }
                 if (summary.bytes < known.bytesRead) {
                     std::fprintf(stderr,
                                  "klf-coverage: %s: already in the map, which read it further (to byte %llu), skipped\n",
