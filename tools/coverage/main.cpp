@@ -323,6 +323,12 @@ int main(int argc, char** argv)
             DriveSummary summary;
             uint64_t leftOut = 0;
             doneBytes += ec ? 0 : size;
+            // Read to its end already: the same again, known without a read.
+            if (!ec && size == known.bytesRead) {
+                std::fprintf(stderr, "klf-coverage: %s: already in the map (read to its end), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
             if (!readOn(log, known.bytesRead, grid, options, later, summary, leftOut)) {
                 if (summary.status == DriveSummary::Status::Unreadable) {
                     std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(), summary.error.c_str());
