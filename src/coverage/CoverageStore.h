@@ -34,6 +34,7 @@ public:
         std::string logId;
         uint64_t logIdBytes = 0;
         uint64_t bytesRead = 0;     // how far into the log the map has read
+        std::string readSha256;     // of what it read
         bool sameName = false;      // a drive of the name known by its beginning
         bool sameNameBefore = false; // one added before logs were known so, by its whole-file hash alone
     };

@@ -31,6 +31,7 @@ struct DriveCoverage
     std::string logId;
     uint64_t logIdBytes = 0;
     uint64_t bytesRead = 0;   // end of the last whole record taken, from the file's start
+    std::string readSha256;   // of the file's first bytesRead bytes: a log changed within them is another
     // The part of a grown log after resumedFrom (the drive's bytesRead in
     // the map): it updates that drive instead of adding one.
     uint64_t resumedFrom = 0;

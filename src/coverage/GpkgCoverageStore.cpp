@@ -184,7 +184,7 @@ bool GpkgCoverageStore::create(std::string& error)
     for (const char* f : {"fixes_used", "samples_placed", "samples_binned"})
         ok = ok && addField(drives, f, OFTInteger64, error);
     ok = ok && addField(drives, "log_id", OFTString, error) && addField(drives, "log_id_bytes", OFTInteger64, error)
-         && addField(drives, "bytes_read", OFTInteger64, error);
+         && addField(drives, "bytes_read", OFTInteger64, error) && addField(drives, "read_sha256", OFTString, error);
     ok = ok && addField(routes, "file_name", OFTString, error) && addField(routes, "sha256", OFTString, error);
     if (!ok)
         return false;
@@ -227,12 +227,12 @@ bool GpkgCoverageStore::load(std::string& error)
     OGRFeatureDefn* dd = drives->GetLayerDefn();
     const int iSha = dd->GetFieldIndex("sha256"), iName = dd->GetFieldIndex("file_name");
     const int iLogId = dd->GetFieldIndex("log_id"), iLogIdBytes = dd->GetFieldIndex("log_id_bytes");
-    const int iBytesRead = dd->GetFieldIndex("bytes_read");
+    const int iBytesRead = dd->GetFieldIndex("bytes_read"), iReadSha = dd->GetFieldIndex("read_sha256");
     if (std::min(iSha, iName) < 0) {
         error = "the drives layer lacks fields of a coverage map";
         return false;
     }
-    m_identityFields = std::min({iLogId, iLogIdBytes, iBytesRead}) >= 0;
+    m_identityFields = std::min({iLogId, iLogIdBytes, iBytesRead, iReadSha}) >= 0;
     drives->ResetReading();
     for (std::unique_ptr<OGRFeature> f(drives->GetNextFeature()); f; f.reset(drives->GetNextFeature())) {
         m_hashes.insert(f->GetFieldAsString(iSha));
@@ -243,6 +243,7 @@ bool GpkgCoverageStore::load(std::string& error)
             k.logId = f->GetFieldAsString(iLogId);
             k.logIdBytes = uint64_t(f->GetFieldAsInteger64(iLogIdBytes));
             k.bytesRead = uint64_t(f->GetFieldAsInteger64(iBytesRead));
+            k.readSha256 = f->GetFieldAsString(iReadSha);
         }
         m_drives.push_back(std::move(k));
     }
@@ -288,7 +289,8 @@ bool GpkgCoverageStore::addIdentityFields(std::string& error)
     const auto missing = [d](const char* name) { return d->GetFieldIndex(name) < 0; };
     m_identityFields = (!missing("log_id") || addField(drives, "log_id", OFTString, error))
                        && (!missing("log_id_bytes") || addField(drives, "log_id_bytes", OFTInteger64, error))
-                       && (!missing("bytes_read") || addField(drives, "bytes_read", OFTInteger64, error));
+                       && (!missing("bytes_read") || addField(drives, "bytes_read", OFTInteger64, error))
+                       && (!missing("read_sha256") || addField(drives, "read_sha256", OFTString, error));
     return m_identityFields;
 }
 
@@ -314,6 +316,7 @@ bool GpkgCoverageStore::find(const std::map<uint64_t, std::string>& digests, con
             known.logId = k.logId;
             known.logIdBytes = k.logIdBytes;
             known.bytesRead = k.bytesRead;
+            known.readSha256 = k.readSha256;
         }
         if (k.fileName == fileName)
             (k.logId.empty() ? known.sameNameBefore : known.sameName) = true;
@@ -344,6 +347,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
         row.SetField("log_id", drive.logId.c_str());
         row.SetField("log_id_bytes", GIntBig(drive.logIdBytes));
         row.SetField("bytes_read", GIntBig(drive.bytesRead));
+        row.SetField("read_sha256", drive.readSha256.c_str());
     }
     if (drives->CreateFeature(&row) != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot write the drive");
@@ -352,7 +356,7 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
     if (!addRoute(drive, drive.sha256, error))
         return false;
     m_hashes.insert(drive.sha256);
-    m_drives.push_back({row.GetFID(), drive.fileName, drive.logId, drive.logIdBytes, drive.bytesRead});
+    m_drives.push_back({row.GetFID(), drive.fileName, drive.logId, drive.logIdBytes, drive.bytesRead, drive.readSha256});
     m_cells.add(std::move(drive.cells), &m_changed);
     return true;
 }
@@ -408,6 +412,7 @@ bool GpkgCoverageStore::update(DriveCoverage& drive, bool& already, std::string&
                                      std::pair{"samples_binned", drive.samplesBinned}})
         row->SetField(field, GIntBig(uint64_t(row->GetFieldAsInteger64(field)) + more));
     row->SetField("bytes_read", GIntBig(drive.bytesRead));
+    row->SetField("read_sha256", drive.readSha256.c_str());
     if (drives->SetFeature(row.get()) != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot write the drive");
         return explained(error);
@@ -416,6 +421,7 @@ bool GpkgCoverageStore::update(DriveCoverage& drive, bool& already, std::string&
     if (!addRoute(drive, row->GetFieldAsString("sha256"), error))
         return false;
     k->bytesRead = drive.bytesRead;
+    k->readSha256 = drive.readSha256;
     m_cells.add(std::move(drive.cells), &m_changed);
     return true;
 }

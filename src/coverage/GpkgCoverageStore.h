@@ -71,6 +71,7 @@ private:
         std::string logId; // empty for a drive added before logs were known by their beginning
         uint64_t logIdBytes = 0;
         uint64_t bytesRead = 0;
+        std::string readSha256;
     };
     std::vector<KnownDrive> m_drives;
     bool m_identityFields = false; // the drives layer has them, or gets them in this run's transaction

@@ -21,7 +21,7 @@ constexpr const char* kSetupLock = "SELECT pg_advisory_xact_lock(7735119)";
 // added to a map made before; a log's beginning names one drive.
 constexpr const char* kIdentityColumns =
     "ALTER TABLE drives ADD COLUMN IF NOT EXISTS log_id text, ADD COLUMN IF NOT EXISTS log_id_bytes bigint,"
-    " ADD COLUMN IF NOT EXISTS bytes_read bigint;\n"
+    " ADD COLUMN IF NOT EXISTS bytes_read bigint, ADD COLUMN IF NOT EXISTS read_sha256 text;\n"
     "CREATE UNIQUE INDEX IF NOT EXISTS drives_log_id_idx ON drives (log_id, log_id_bytes);\n";
 
 // The shortest text that reads back as the same double.
@@ -293,12 +293,12 @@ bool PgCoverageStore::open(std::string& error)
     std::string identified;
     if (!m_making
         && !query("SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass('drives') AND NOT attisdropped"
-                  " AND attname IN ('log_id', 'log_id_bytes', 'bytes_read')",
+                  " AND attname IN ('log_id', 'log_id_bytes', 'bytes_read', 'read_sha256')",
                   identified, error)) {
         rollback();
         return false;
     }
-    if ((!m_making && identified != "3" && (!execute(kSetupLock, error) || !execute(kIdentityColumns, error)))
+    if ((!m_making && identified != "4" && (!execute(kSetupLock, error) || !execute(kIdentityColumns, error)))
         || (m_making
          && (!execute(kSetupLock, error) || !execute(schema(m_settings), error)
              || !execute("INSERT INTO coverage_grid VALUES ($1, $2) ON CONFLICT DO NOTHING", error,
@@ -348,7 +348,9 @@ bool PgCoverageStore::find(const std::map<uint64_t, std::string>& digests, const
     for (const auto& [length, digest] : digests) {
         const std::string bytes = number(int64_t(length));
         std::string read;
-        if (!query("SELECT coalesce(bytes_read, 0) FROM drives WHERE log_id = $1 AND log_id_bytes = $2", read, error,
+        if (!query("SELECT coalesce(bytes_read, 0) || ' ' || coalesce(read_sha256, '') FROM drives"
+                   " WHERE log_id = $1 AND log_id_bytes = $2",
+                   read, error,
                    {digest.c_str(), bytes.c_str()}))
             return false;
         if (!read.empty()) {
@@ -356,6 +358,7 @@ bool PgCoverageStore::find(const std::map<uint64_t, std::string>& digests, const
             known.logId = digest;
             known.logIdBytes = length;
             known.bytesRead = std::strtoull(read.c_str(), nullptr, 10);
+            known.readSha256 = read.substr(std::min(read.size(), read.find(' ') + 1));
             break;
         }
     }
@@ -436,25 +439,27 @@ bool PgCoverageStore::writeDrive(const DriveCoverage& drive, std::string& sha256
         // the grown log at once, the second waits for the first's row and
         // then finds it moved on.
         const std::string from = number(int64_t(drive.resumedFrom));
-        return query("UPDATE drives SET bytes_read = $3, first_time = least(first_time, $4),"
+        return query("UPDATE drives SET bytes_read = $3, read_sha256 = $10, first_time = least(first_time, $4),"
                      " last_time = greatest(last_time, $5), fixes_used = fixes_used + $6,"
                      " samples_placed = samples_placed + $7, samples_binned = samples_binned + $8"
                      " WHERE log_id = $1 AND log_id_bytes = $2 AND bytes_read = $9 RETURNING sha256",
                      sha256, error,
                      {logId, idBytes.c_str(), read.c_str(), timed ? first.c_str() : nullptr,
-                      timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), from.c_str()});
+                      timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), from.c_str(),
+                      drive.readSha256.c_str()});
     }
     // The unique hash, and the unique beginning, decide who adds a log sent
     // twice at once: the second waits here until the first commits, then
     // finds it there.
     return query("WITH added AS (INSERT INTO drives (file_name, sha256, serial_number, first_time, last_time, fixes_used,"
-                 " samples_placed, samples_binned, log_id, log_id_bytes, bytes_read)"
-                 " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)"
+                 " samples_placed, samples_binned, log_id, log_id_bytes, bytes_read, read_sha256)"
+                 " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)"
                  " ON CONFLICT DO NOTHING RETURNING sha256) SELECT sha256 FROM added",
                  sha256, error,
                  {name.c_str(), drive.sha256.c_str(), serial.c_str(), timed ? first.c_str() : nullptr,
                   timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), logId,
-                  logId ? idBytes.c_str() : nullptr, logId ? read.c_str() : nullptr});
+                  logId ? idBytes.c_str() : nullptr, logId ? read.c_str() : nullptr,
+                  logId ? drive.readSha256.c_str() : nullptr});
 }
 
 bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)

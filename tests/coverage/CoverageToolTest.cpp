@@ -681,6 +681,21 @@ TEST_F(CoverageTool, ALogIsKnownByItsBeginningNotItsName)
     EXPECT_NE(r.out.find("whether this is it in part cannot be told: not added"), std::string::npos) << r.out;
     EXPECT_TRUE(mapFigures(map) == before);
 
+    // The same beginning, then records that were never the log's: no
+    // record ends where the map stopped reading.
+    std::vector<size_t> otherEnds;
+    const DriveTestLog other = driveLog(43, 30.0, 20.0, 0.0002, 0.0002, 80, &otherEnds);
+    std::filesystem::create_directory(path("changed"));
+    appendPart(path("changed/a.KLF"), log, 0, ends[19]);
+    appendPart(path("changed/a.KLF"), other, otherEnds[19], otherEnds[79]);
+    r = coverage("-o '" + map + "' '" + path("changed/a.KLF") + "'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("does not go on from where the map stopped reading it (byte " + std::to_string(ends[59])
+                         + "): changed since; nothing added"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(mapFigures(map) == before);
+
     std::filesystem::copy_file(a, path("first-a.KLF"));
     writeDrive(a, 42, 30.0, 20.0, 0.0002, 0.0002, 60); // the same header, other records
     r = coverage("-o '" + map + "' '" + a + "'");
@@ -705,7 +720,7 @@ TEST_F(CoverageTool, AMapFromBeforeLogsWereKnownByTheirBeginningStillWorks)
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(map.c_str(), &db), SQLITE_OK);
-        for (const char* column : {"log_id", "log_id_bytes", "bytes_read"})
+        for (const char* column : {"log_id", "log_id_bytes", "bytes_read", "read_sha256"})
             EXPECT_EQ(sqlite3_exec(db, (std::string("ALTER TABLE drives DROP COLUMN ") + column).c_str(), nullptr,
                                    nullptr, nullptr),
                       SQLITE_OK)

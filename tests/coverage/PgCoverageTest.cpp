@@ -431,7 +431,7 @@ TEST_F(PgCoverage, AMapFromBeforeLogsWereKnownByTheirBeginningStillWorks)
     appendPart(a, log, 0, ends[29]);
     ASSERT_EQ(run(upload("'" + a + "'")).status, 0);
     const Ran dropped = cluster.sql("DROP INDEX drives_log_id_idx; ALTER TABLE drives DROP COLUMN log_id,"
-                                    " DROP COLUMN log_id_bytes, DROP COLUMN bytes_read",
+                                    " DROP COLUMN log_id_bytes, DROP COLUMN bytes_read, DROP COLUMN read_sha256",
                                     "coverage");
     ASSERT_EQ(dropped.status, 0) << dropped.out;
     appendPart(a, log, ends[29], ends[59]);

@@ -359,6 +359,29 @@ int main(int argc, char** argv)
                 ++skipped;
                 continue;
             }
+            // What the map read must be there unchanged: a record may well
+            // end at the same offset in a log changed after its beginning.
+            std::map<uint64_t, std::string> read;
+            error.clear();
+            if (!FileDigest::prefixes(log, {known.bytesRead, later.bytesRead}, read, error)
+                || read.count(later.bytesRead) == 0) {
+                std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (gpkg)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (read[known.bytesRead] != known.readSha256) {
+                std::fprintf(stderr,
+                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
+                             " stopped reading it (byte %llu): changed since; nothing added\n",
+                             log.c_str(), ull(known.bytesRead));
+                if (status != kExitUsage)
+                    status = std::max(status, kExitMalformed);
+                continue;
+            }
+            later.readSha256 = read[later.bytesRead];
             later.fileName = name;
             later.serialNumber = summary.serialNumber;
             later.logId = known.logId;
@@ -442,6 +465,7 @@ int main(int argc, char** argv)
         if (summary.bytesRead >= DriveCoverage::kLogIdBytes) {
             drive.logIdBytes = DriveCoverage::kLogIdBytes;
             std::map<uint64_t, std::string> id;
+            error.clear();
             if (!FileDigest::prefixes(log, {drive.logIdBytes}, id, error) || id.count(drive.logIdBytes) == 0) {
                 std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(),
                              error.empty() ? "shorter than it was" : error.c_str());
@@ -451,6 +475,18 @@ int main(int argc, char** argv)
                 continue;
             }
             drive.logId = id[drive.logIdBytes];
+            drive.readSha256 = sha;
+            if (summary.bytesRead != size && (!FileDigest::prefixes(log, {summary.bytesRead}, id, error)
+                                              || id.count(summary.bytesRead) == 0)) {
+                std::fprintf(stderr, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (gpkg)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (summary.bytesRead != size)
+                drive.readSha256 = id[summary.bytesRead];
         }
         bool already = false;
         const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
