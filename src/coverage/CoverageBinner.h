@@ -23,6 +23,14 @@ public:
     void fix(const DriveFix& fix) override;
     void sample(const DriveSample& sample) override;
 
+    // Goes on from where earlier, which read the log up to an offset,
+    // stopped: the samples up to this binner's first fix are judged by the
+    // DOP of earlier's last, as one binner over the whole log would.
+    void continueFrom(const CoverageBinner& earlier)
+    {
+        m_haveFix = earlier.m_haveFix;
+        m_lastDop = earlier.m_lastDop;
+    }
     // The drive as read so far; file name, hash and serial number are the caller's.
     DriveCoverage& drive() { return m_drive; }
     uint64_t samplesLeftOut() const { return m_leftOut; } // no frequency or DOP too high

@@ -3,7 +3,9 @@
 #include "coverage/DriveCoverage.h"
 #include "protocol/RssiPalette.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 // Where coverage maps are kept: a GeoPackage file or a PostGIS database,
 // with the same three layers (cells, drives, routes) and the same grid.
@@ -25,8 +27,26 @@ public:
     // found: whether a drive with this SHA-256 is in the map. False with
     // the reason when the map cannot tell, which is no answer of "not there".
     virtual bool contains(const std::string& sha256, bool& found, std::string& error) = 0;
+    // What the map knows of a log: its drive, found by the log's beginning,
+    // and drives of the same file name.
+    struct Known
+    {
+        bool found = false;
+        std::string logId;
+        uint64_t logIdBytes = 0;
+        uint64_t bytesRead = 0;     // how far into the log the map has read
+        std::string readSha256;     // of what it read
+        bool sameName = false;      // a drive of the name known by its beginning
+        bool sameNameBefore = false; // one added before logs were known so, by its whole-file hash alone
+    };
+    // The lengths of beginning the map's logs are known by.
+    virtual bool identityLengths(std::vector<uint64_t>& lengths, std::string& error) = 0;
+    // digests: the log's beginning's SHA-256 by length.
+    virtual bool find(const std::map<uint64_t, std::string>& digests, const std::string& fileName, Known& known,
+                      std::string& error) = 0;
     // Adds a drive whole or not at all. already: a drive with the same
-    // SHA-256 is in the map, and nothing was added.
+    // SHA-256 is in the map (or, for a grown log's later part, the map has
+    // read past resumedFrom meanwhile), and nothing was added.
     virtual bool add(DriveCoverage drive, bool& already, std::string& error) = 0;
     // Makes what was added lasting.
     virtual bool finish(std::string& error) = 0;

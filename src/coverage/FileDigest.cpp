@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+namespace {
+
+std::string hexOf(EVP_MD_CTX* ctx)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx, digest, &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
+}
+
+} // namespace
 
 std::string FileDigest::sha256(const std::string& path, std::string& error, const std::function<bool()>& keepGoing)
 {
@@ -58,14 +77,58 @@ std::string FileDigest::sha256(const std::string& path, std::string& error, cons
         }
         EVP_DigestUpdate(ctx.get(), buffer.data(), size_t(n));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(ctx.get(), digest, &length);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
+    return hexOf(ctx.get());
+}
+
+bool FileDigest::prefixes(const std::string& path, std::vector<uint64_t> lengths, std::map<uint64_t, std::string>& out,
+                          std::string& error)
+{
+    out.clear();
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    struct File
+    {
+        int fd;
+        ~File()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0) {
+        error = std::strerror(errno);
+        return false;
     }
-    return hex;
+    using Context = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)>;
+    Context ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+        error = "no SHA-256";
+        return false;
+    }
+    std::vector<unsigned char> buffer(size_t(1) << 16);
+    uint64_t at = 0;
+    for (const uint64_t length : lengths) {
+        while (at < length) {
+            const ssize_t n = ::pread(file.fd, buffer.data(), size_t(std::min<uint64_t>(buffer.size(), length - at)),
+                                      off_t(at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = std::strerror(errno);
+                return false;
+            }
+            if (n == 0)
+                return true; // the file is shorter: no longer length has a digest
+            EVP_DigestUpdate(ctx.get(), buffer.data(), size_t(n));
+            at += uint64_t(n);
+        }
+        // The digest so far, taken from a copy so that hashing goes on.
+        Context copy(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+        if (!copy || EVP_MD_CTX_copy_ex(copy.get(), ctx.get()) != 1) {
+            error = "no SHA-256";
+            return false;
+        }
+        out[length] = hexOf(copy.get());
+    }
+    return true;
 }

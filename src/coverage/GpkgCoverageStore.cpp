@@ -123,6 +123,10 @@ bool GpkgCoverageStore::open(std::string& error)
         return explained(error);
     }
     m_inTransaction = true;
+    // A map made before logs were known by their beginning gets the fields
+    // within the run, so that a run that fails leaves it as it was.
+    if (!m_identityFields && !addIdentityFields(error))
+        return explained(error);
     return true;
 }
 
@@ -185,6 +189,8 @@ bool GpkgCoverageStore::create(std::string& error)
     ok = ok && addField(drives, "first_time", OFTDateTime, error) && addField(drives, "last_time", OFTDateTime, error);
     for (const char* f : {"fixes_used", "samples_placed", "samples_binned"})
         ok = ok && addField(drives, f, OFTInteger64, error);
+    ok = ok && addField(drives, "log_id", OFTString, error) && addField(drives, "log_id_bytes", OFTInteger64, error)
+         && addField(drives, "bytes_read", OFTInteger64, error) && addField(drives, "read_sha256", OFTString, error);
     ok = ok && addField(routes, "file_name", OFTString, error) && addField(routes, "sha256", OFTString, error);
     if (!ok)
         return false;
@@ -224,9 +230,29 @@ bool GpkgCoverageStore::load(std::string& error)
                 + " or another file";
         return false;
     }
+    OGRFeatureDefn* dd = drives->GetLayerDefn();
+    const int iSha = dd->GetFieldIndex("sha256"), iName = dd->GetFieldIndex("file_name");
+    const int iLogId = dd->GetFieldIndex("log_id"), iLogIdBytes = dd->GetFieldIndex("log_id_bytes");
+    const int iBytesRead = dd->GetFieldIndex("bytes_read"), iReadSha = dd->GetFieldIndex("read_sha256");
+    if (std::min(iSha, iName) < 0) {
+        error = "the drives layer lacks fields of a coverage map";
+        return false;
+    }
+    m_identityFields = std::min({iLogId, iLogIdBytes, iBytesRead, iReadSha}) >= 0;
     drives->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(drives->GetNextFeature()); f; f.reset(drives->GetNextFeature()))
-        m_hashes.insert(f->GetFieldAsString("sha256"));
+    for (std::unique_ptr<OGRFeature> f(drives->GetNextFeature()); f; f.reset(drives->GetNextFeature())) {
+        m_hashes.insert(f->GetFieldAsString(iSha));
+        KnownDrive k;
+        k.fid = f->GetFID();
+        k.fileName = f->GetFieldAsString(iName);
+        if (m_identityFields && f->IsFieldSetAndNotNull(iLogId)) {
+            k.logId = f->GetFieldAsString(iLogId);
+            k.logIdBytes = uint64_t(f->GetFieldAsInteger64(iLogIdBytes));
+            k.bytesRead = uint64_t(f->GetFieldAsInteger64(iBytesRead));
+            k.readSha256 = f->GetFieldAsString(iReadSha);
+        }
+        m_drives.push_back(std::move(k));
+    }
 
     OGRFeatureDefn* d = cells->GetLayerDefn();
     const int iRow = d->GetFieldIndex("row"), iCol = d->GetFieldIndex("col"), iRx = d->GetFieldIndex("receiver");
@@ -262,8 +288,52 @@ bool GpkgCoverageStore::load(std::string& error)
     return true;
 }
 
+bool GpkgCoverageStore::addIdentityFields(std::string& error)
+{
+    OGRLayer* drives = m_ds->GetLayerByName(kDrives);
+    OGRFeatureDefn* d = drives->GetLayerDefn();
+    const auto missing = [d](const char* name) { return d->GetFieldIndex(name) < 0; };
+    m_identityFields = (!missing("log_id") || addField(drives, "log_id", OFTString, error))
+                       && (!missing("log_id_bytes") || addField(drives, "log_id_bytes", OFTInteger64, error))
+                       && (!missing("bytes_read") || addField(drives, "bytes_read", OFTInteger64, error))
+                       && (!missing("read_sha256") || addField(drives, "read_sha256", OFTString, error));
+    return m_identityFields;
+}
+
+bool GpkgCoverageStore::identityLengths(std::vector<uint64_t>& lengths, std::string&)
+{
+    lengths.clear();
+    for (const KnownDrive& k : m_drives)
+        if (!k.logId.empty())
+            lengths.push_back(k.logIdBytes);
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    return true;
+}
+
+bool GpkgCoverageStore::find(const std::map<uint64_t, std::string>& digests, const std::string& fileName,
+                             Known& known, std::string&)
+{
+    known = {};
+    for (const KnownDrive& k : m_drives) {
+        const auto digest = digests.find(k.logIdBytes);
+        if (!known.found && !k.logId.empty() && digest != digests.end() && digest->second == k.logId) {
+            known.found = true;
+            known.logId = k.logId;
+            known.logIdBytes = k.logIdBytes;
+            known.bytesRead = k.bytesRead;
+            known.readSha256 = k.readSha256;
+        }
+        if (k.fileName == fileName)
+            (k.logId.empty() ? known.sameNameBefore : known.sameName) = true;
+    }
+    return true;
+}
+
 bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& error)
 {
+    if (drive.resumedFrom > 0)
+        return update(drive, already, error);
     already = m_hashes.count(drive.sha256) > 0;
     if (already)
         return true;
@@ -279,26 +349,85 @@ bool GpkgCoverageStore::add(DriveCoverage drive, bool& already, std::string& err
     row.SetField("fixes_used", GIntBig(drive.fixesUsed));
     row.SetField("samples_placed", GIntBig(drive.samplesPlaced));
     row.SetField("samples_binned", GIntBig(drive.samplesBinned));
+    if (!drive.logId.empty()) {
+        row.SetField("log_id", drive.logId.c_str());
+        row.SetField("log_id_bytes", GIntBig(drive.logIdBytes));
+        row.SetField("bytes_read", GIntBig(drive.bytesRead));
+        row.SetField("read_sha256", drive.readSha256.c_str());
+    }
     if (drives->CreateFeature(&row) != OGRERR_NONE) {
         error = GdalSupport::lastError("cannot write the drive");
         return explained(error);
     }
-    if (drive.route.size() >= 2) {
-        OGRLayer* routes = m_ds->GetLayerByName(kRoutes);
-        OGRFeature route(routes->GetLayerDefn());
-        route.SetField("file_name", drive.fileName.c_str());
-        route.SetField("sha256", drive.sha256.c_str());
-        auto line = std::make_unique<OGRLineString>();
-        line->setNumPoints(int(drive.route.size()), FALSE);
-        for (size_t i = 0; i < drive.route.size(); ++i)
-            line->setPoint(int(i), drive.route[i].longitude, drive.route[i].latitude);
-        route.SetGeometryDirectly(line.release());
-        if (routes->CreateFeature(&route) != OGRERR_NONE) {
-            error = GdalSupport::lastError("cannot write the route");
-            return explained(error);
-        }
-    }
+    if (!addRoute(drive, drive.sha256, error))
+        return false;
     m_hashes.insert(drive.sha256);
+    m_drives.push_back({row.GetFID(), drive.fileName, drive.logId, drive.logIdBytes, drive.bytesRead, drive.readSha256});
+    m_cells.add(std::move(drive.cells), &m_changed);
+    return true;
+}
+
+bool GpkgCoverageStore::addRoute(const DriveCoverage& drive, const std::string& sha256, std::string& error)
+{
+    if (drive.route.size() < 2)
+        return true;
+    OGRLayer* routes = m_ds->GetLayerByName(kRoutes);
+    OGRFeature route(routes->GetLayerDefn());
+    route.SetField("file_name", drive.fileName.c_str());
+    route.SetField("sha256", sha256.c_str());
+    auto line = std::make_unique<OGRLineString>();
+    line->setNumPoints(int(drive.route.size()), FALSE);
+    for (size_t i = 0; i < drive.route.size(); ++i)
+        line->setPoint(int(i), drive.route[i].longitude, drive.route[i].latitude);
+    route.SetGeometryDirectly(line.release());
+    if (routes->CreateFeature(&route) != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot write the route");
+        return explained(error);
+    }
+    return true;
+}
+
+// A grown log's later part: its drive's row goes on where the map stopped
+// reading, and its route gets a second line from there.
+bool GpkgCoverageStore::update(DriveCoverage& drive, bool& already, std::string& error)
+{
+    const auto k = std::find_if(m_drives.begin(), m_drives.end(), [&drive](const KnownDrive& d) {
+        return !d.logId.empty() && d.logId == drive.logId && d.logIdBytes == drive.logIdBytes;
+    });
+    if (k == m_drives.end()) {
+        error = "the drive to update is not in the map";
+        return false;
+    }
+    // Two files of one log in a run: the later part is taken from the first.
+    already = k->bytesRead != drive.resumedFrom;
+    if (already)
+        return true;
+    OGRLayer* drives = m_ds->GetLayerByName(kDrives);
+    std::unique_ptr<OGRFeature> row(drives->GetFeature(k->fid));
+    if (!row) {
+        error = GdalSupport::lastError("cannot read the drive");
+        return explained(error);
+    }
+    if (!drive.route.empty()) {
+        const int iFirst = row->GetFieldIndex("first_time"), iLast = row->GetFieldIndex("last_time");
+        const bool timed = row->IsFieldSetAndNotNull(iFirst);
+        GdalSupport::setTime(*row, iFirst, timed ? std::min(GdalSupport::time(*row, iFirst), drive.firstMs) : drive.firstMs);
+        GdalSupport::setTime(*row, iLast, timed ? std::max(GdalSupport::time(*row, iLast), drive.lastMs) : drive.lastMs);
+    }
+    for (const auto& [field, more] : {std::pair{"fixes_used", drive.fixesUsed}, std::pair{"samples_placed", drive.samplesPlaced},
+                                     std::pair{"samples_binned", drive.samplesBinned}})
+        row->SetField(field, GIntBig(uint64_t(row->GetFieldAsInteger64(field)) + more));
+    row->SetField("bytes_read", GIntBig(drive.bytesRead));
+    row->SetField("read_sha256", drive.readSha256.c_str());
+    if (drives->SetFeature(row.get()) != OGRERR_NONE) {
+        error = GdalSupport::lastError("cannot write the drive");
+        return explained(error);
+    }
+    // The route's line keeps the drive's first hash, as the drive does.
+    if (!addRoute(drive, row->GetFieldAsString("sha256"), error))
+        return false;
+    k->bytesRead = drive.bytesRead;
+    k->readSha256 = drive.readSha256;
     m_cells.add(std::move(drive.cells), &m_changed);
     return true;
 }

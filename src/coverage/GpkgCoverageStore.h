@@ -31,6 +31,9 @@ public:
         found = m_hashes.count(sha256) > 0;
         return true;
     }
+    bool identityLengths(std::vector<uint64_t>& lengths, std::string& error) override;
+    bool find(const std::map<uint64_t, std::string>& digests, const std::string& fileName, Known& known,
+              std::string& error) override;
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cells.size() + m_cellRows; }
@@ -40,6 +43,9 @@ public:
 private:
     bool create(std::string& error);
     bool load(std::string& error);
+    bool addIdentityFields(std::string& error);
+    bool update(DriveCoverage& drive, bool& already, std::string& error);
+    bool addRoute(const DriveCoverage& drive, const std::string& sha256, std::string& error);
     bool writeCells(std::string& error);
     bool publish(std::string& error);
     void close();
@@ -58,6 +64,17 @@ private:
     std::unordered_map<CoverageCells::Key, int64_t, CoverageCells::KeyHash> m_fids; // rows in the file
     std::vector<const CoverageCells::Entry*> m_changed; // entries of m_cells, may repeat one
     std::set<std::string> m_hashes;
+    struct KnownDrive
+    {
+        int64_t fid = 0;
+        std::string fileName;
+        std::string logId; // empty for a drive added before logs were known by their beginning
+        uint64_t logIdBytes = 0;
+        uint64_t bytesRead = 0;
+        std::string readSha256;
+    };
+    std::vector<KnownDrive> m_drives;
+    bool m_identityFields = false; // the drives layer has them, or gets them in this run's transaction
     uint64_t m_cellRows = 0; // written by finish(), which lets go of m_cells
     bool m_inTransaction = false;
 };

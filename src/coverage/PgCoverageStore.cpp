@@ -17,6 +17,13 @@ namespace {
 // Taken by every setup so that two first uploads do not both make the tables.
 constexpr const char* kSetupLock = "SELECT pg_advisory_xact_lock(7735119)";
 
+// How far into each log the map has read, and what the log is known by,
+// added to a map made before; a log's beginning names one drive.
+constexpr const char* kIdentityColumns =
+    "ALTER TABLE drives ADD COLUMN IF NOT EXISTS log_id text, ADD COLUMN IF NOT EXISTS log_id_bytes bigint,"
+    " ADD COLUMN IF NOT EXISTS bytes_read bigint, ADD COLUMN IF NOT EXISTS read_sha256 text;\n"
+    "CREATE UNIQUE INDEX IF NOT EXISTS drives_log_id_idx ON drives (log_id, log_id_bytes);\n";
+
 // The shortest text that reads back as the same double.
 void appendNumber(std::string& out, double v)
 {
@@ -214,7 +221,7 @@ std::string PgCoverageStore::schema(const Settings& s)
                "    IF p90 IS NULL AND seen >= r90 THEN p90 := i - 129; EXIT; END IF;\n"
                "  END LOOP;\n"
                "END $$;\n")
-           + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax) + ";\n";
+           + kIdentityColumns + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax) + ";\n";
 }
 
 bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std::string& error,
@@ -283,7 +290,16 @@ bool PgCoverageStore::open(std::string& error)
     }
     const std::string asked = number(m_settings.cellMetres);
     m_making = made != "t";
-    if ((made != "t"
+    std::string identified;
+    if (!m_making
+        && !query("SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass('drives') AND NOT attisdropped"
+                  " AND attname IN ('log_id', 'log_id_bytes', 'bytes_read', 'read_sha256')",
+                  identified, error)) {
+        rollback();
+        return false;
+    }
+    if ((!m_making && identified != "4" && (!execute(kSetupLock, error) || !execute(kIdentityColumns, error)))
+        || (m_making
          && (!execute(kSetupLock, error) || !execute(schema(m_settings), error)
              || !execute("INSERT INTO coverage_grid VALUES ($1, $2) ON CONFLICT DO NOTHING", error,
                          {CoverageLayers::kGridName, asked.c_str()})))
@@ -311,6 +327,52 @@ bool PgCoverageStore::contains(const std::string& sha256, bool& found, std::stri
     return true;
 }
 
+bool PgCoverageStore::identityLengths(std::vector<uint64_t>& lengths, std::string& error)
+{
+    std::string list;
+    if (!query("SELECT string_agg(DISTINCT log_id_bytes::text, ',') FROM drives WHERE log_id IS NOT NULL", list, error))
+        return false;
+    lengths.clear();
+    for (size_t at = 0; at < list.size();) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        lengths.push_back(std::strtoull(list.substr(at, comma - at).c_str(), nullptr, 10));
+        at = comma + 1;
+    }
+    return true;
+}
+
+bool PgCoverageStore::find(const std::map<uint64_t, std::string>& digests, const std::string& fileName,
+                           Known& known, std::string& error)
+{
+    known = {};
+    for (const auto& [length, digest] : digests) {
+        const std::string bytes = number(int64_t(length));
+        std::string read;
+        if (!query("SELECT coalesce(bytes_read, 0) || ' ' || coalesce(read_sha256, '') FROM drives"
+                   " WHERE log_id = $1 AND log_id_bytes = $2",
+                   read, error,
+                   {digest.c_str(), bytes.c_str()}))
+            return false;
+        if (!read.empty()) {
+            known.found = true;
+            known.logId = digest;
+            known.logIdBytes = length;
+            known.bytesRead = std::strtoull(read.c_str(), nullptr, 10);
+            known.readSha256 = read.substr(std::min(read.size(), read.find(' ') + 1));
+            break;
+        }
+    }
+    std::string named;
+    const std::string name = storedName(fileName);
+    if (!query("SELECT coalesce(bool_or(log_id IS NOT NULL)::text || bool_or(log_id IS NULL)::text, '')"
+               " FROM drives WHERE file_name = $1",
+               named, error, {name.c_str()}))
+        return false;
+    known.sameName = named.rfind("true", 0) == 0;
+    known.sameNameBefore = named.size() >= 4 && named.compare(named.size() - 4, 4, "true") == 0;
+    return true;
+}
+
 bool PgCoverageStore::connected() const
 {
     return m_conn && PQstatus(m_conn.get()) == CONNECTION_OK;
@@ -335,26 +397,15 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         rollback();
         return false;
     };
-    const bool timed = !drive.route.empty();
-    const std::string name = storedName(drive.fileName), serial = storedName(drive.serialNumber);
-    const std::string first = timed ? timeText(drive.firstMs) : "", last = timed ? timeText(drive.lastMs) : "";
-    const std::string fixes = number(int64_t(drive.fixesUsed)), placed = number(int64_t(drive.samplesPlaced)),
-                      binned = number(int64_t(drive.samplesBinned));
-    std::string fid;
-    // The unique hash decides who adds a log sent twice at once: the second
-    // waits here until the first commits, then finds it there.
-    if (!query("WITH added AS (INSERT INTO drives (file_name, sha256, serial_number, first_time, last_time, fixes_used,"
-               " samples_placed, samples_binned) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"
-               " ON CONFLICT (sha256) DO NOTHING RETURNING fid) SELECT fid FROM added",
-               fid, error,
-               {name.c_str(), drive.sha256.c_str(), serial.c_str(), timed ? first.c_str() : nullptr,
-                timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str()}))
+    std::string sha256;
+    if (!writeDrive(drive, sha256, error))
         return fail();
-    if (fid.empty()) {
+    if (sha256.empty()) {
         already = true;
         rollback();
         return true;
     }
+    const std::string name = storedName(drive.fileName);
     if (drive.route.size() >= 2) {
         std::string line = "LINESTRING(";
         for (size_t i = 0; i < drive.route.size(); ++i) {
@@ -366,12 +417,49 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
         }
         line += ")";
         if (!execute("INSERT INTO routes (file_name, sha256, geom) VALUES ($1, $2, ST_GeomFromText($3, 4326))", error,
-                     {name.c_str(), drive.sha256.c_str(), line.c_str()}))
+                     {name.c_str(), sha256.c_str(), line.c_str()}))
             return fail();
     }
     if (!copyCells(drive, error) || !execute(kUpsert, error))
         return fail();
     return execute("COMMIT", error);
+}
+
+bool PgCoverageStore::writeDrive(const DriveCoverage& drive, std::string& sha256, std::string& error)
+{
+    const bool timed = !drive.route.empty();
+    const std::string name = storedName(drive.fileName), serial = storedName(drive.serialNumber);
+    const std::string first = timed ? timeText(drive.firstMs) : "", last = timed ? timeText(drive.lastMs) : "";
+    const std::string fixes = number(int64_t(drive.fixesUsed)), placed = number(int64_t(drive.samplesPlaced)),
+                      binned = number(int64_t(drive.samplesBinned));
+    const std::string idBytes = number(int64_t(drive.logIdBytes)), read = number(int64_t(drive.bytesRead));
+    const char* logId = drive.logId.empty() ? nullptr : drive.logId.c_str();
+    if (drive.resumedFrom > 0) {
+        // Only from where the row says the map stopped: of two uploads of
+        // the grown log at once, the second waits for the first's row and
+        // then finds it moved on.
+        const std::string from = number(int64_t(drive.resumedFrom));
+        return query("UPDATE drives SET bytes_read = $3, read_sha256 = $10, first_time = least(first_time, $4),"
+                     " last_time = greatest(last_time, $5), fixes_used = fixes_used + $6,"
+                     " samples_placed = samples_placed + $7, samples_binned = samples_binned + $8"
+                     " WHERE log_id = $1 AND log_id_bytes = $2 AND bytes_read = $9 RETURNING sha256",
+                     sha256, error,
+                     {logId, idBytes.c_str(), read.c_str(), timed ? first.c_str() : nullptr,
+                      timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), from.c_str(),
+                      drive.readSha256.c_str()});
+    }
+    // The unique hash, and the unique beginning, decide who adds a log sent
+    // twice at once: the second waits here until the first commits, then
+    // finds it there.
+    return query("WITH added AS (INSERT INTO drives (file_name, sha256, serial_number, first_time, last_time, fixes_used,"
+                 " samples_placed, samples_binned, log_id, log_id_bytes, bytes_read, read_sha256)"
+                 " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)"
+                 " ON CONFLICT DO NOTHING RETURNING sha256) SELECT sha256 FROM added",
+                 sha256, error,
+                 {name.c_str(), drive.sha256.c_str(), serial.c_str(), timed ? first.c_str() : nullptr,
+                  timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), logId,
+                  logId ? idBytes.c_str() : nullptr, logId ? read.c_str() : nullptr,
+                  logId ? drive.readSha256.c_str() : nullptr});
 }
 
 bool PgCoverageStore::copyCells(const DriveCoverage& drive, std::string& error)

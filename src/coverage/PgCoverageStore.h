@@ -31,6 +31,9 @@ public:
 
     bool open(std::string& error) override;
     bool contains(const std::string& sha256, bool& found, std::string& error) override;
+    bool identityLengths(std::vector<uint64_t>& lengths, std::string& error) override;
+    bool find(const std::map<uint64_t, std::string>& digests, const std::string& fileName, Known& known,
+              std::string& error) override;
     bool add(DriveCoverage drive, bool& already, std::string& error) override;
     bool finish(std::string& error) override;
     uint64_t cellRows() const override { return m_cellRows; }
@@ -52,6 +55,8 @@ private:
     };
 
     bool addOnce(const DriveCoverage& drive, bool& already, std::string& error);
+    // The drive's row: a new one, or a grown log's moved on; sha256 is then the row's.
+    bool writeDrive(const DriveCoverage& drive, std::string& sha256, std::string& error);
     bool copyCells(const DriveCoverage& drive, std::string& error);
     // Parameters, when given, go as $1, $2... (nullptr for NULL), never into the text.
     bool query(const std::string& sql, std::string& firstValue, std::string& error,

@@ -46,9 +46,10 @@ inline Ran run(const std::string& command)
 }
 
 // A drive of scan, table and single-mode records between fixes that move
-// by (dLat, dLon) degrees a second; readings drawn from seed.
-inline std::string writeDrive(const std::string& path, unsigned seed, double lat, double lon, double dLat, double dLon,
-                              int seconds)
+// by (dLat, dLon) degrees a second; readings drawn from seed. secondEnds,
+// when given, gets where each second's records end in the file.
+inline DriveTestLog driveLog(unsigned seed, double lat, double lon, double dLat, double dLon, int seconds,
+                             std::vector<size_t>* secondEnds = nullptr)
 {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> level(-125, -45), slot(0, 9);
@@ -64,8 +65,27 @@ inline std::string writeDrive(const std::string& path, unsigned seed, double lat
                       {k % 2, slot(random), level(random)}});
         log.table({{0, 5, level(random)}, {1, 7, level(random)}, {0, 9, level(random)}, {1, 11, level(random)}});
         log.single(s % 2, {level(random), level(random), level(random)});
+        if (secondEnds)
+            secondEnds->push_back(log.bytes.size());
     }
-    return log.write(path);
+    return log;
+}
+
+inline std::string writeDrive(const std::string& path, unsigned seed, double lat, double lon, double dLat, double dLon,
+                              int seconds)
+{
+    return driveLog(seed, lat, lon, dLat, dLon, seconds).write(path);
+}
+
+// A log written as the logger continues one: bytes [from, to) of log
+// appended to the file at path.
+inline void appendPart(const std::string& path, const DriveTestLog& log, size_t from, size_t to)
+{
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (!f)
+        return;
+    std::fwrite(log.bytes.data() + from, 1, to - from, f);
+    std::fclose(f);
 }
 
 using CellId = std::tuple<int, int, int, double>; // row, col, receiver 1|2, MHz

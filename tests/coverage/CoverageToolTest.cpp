@@ -583,3 +583,166 @@ TEST_F(CoverageTool, RunsWithNothingToMapSaySoAndMakeNoMap)
 }
 
 } // namespace
+
+namespace {
+
+// A field of the drives layer, for each drive in fid order, as ogrinfo shows it.
+std::string drivesField(const std::string& map, const std::string& field)
+{
+    return run("ogrinfo -ro -q '" + map + "' -sql \"SELECT group_concat(" + field + ", '/') AS v FROM drives\" 2>&1").out;
+}
+
+} // namespace
+
+// A log added, then continued by the logger into the same file (cut
+// mid-record or not) and added again after each growth: one drive whose
+// cells equal one run over the whole grown log, and the next run adds nothing.
+TEST_F(CoverageTool, AGrownLogAddsOnlyItsNewPartToItsOneDrive)
+{
+    struct Case
+    {
+        const char* legend;
+        std::vector<int> seconds; // the log's length at each run
+        size_t cutInto = 0;       // bytes of the next record already written at each run
+        const char* options = "";
+    };
+    // Every fix of these logs is within the DOP bound: the samples across
+    // the point where a run stopped are binned as in one run.
+    for (const Case& c : {Case{"grown twice at a record's end", {20, 40, 70}, 0},
+                          Case{"left mid-record, then finished", {25, 70}, 7},
+                          Case{"with a DOP bound", {33, 70}, 0, "--max-dop 99 "}}) {
+        SCOPED_TRACE(c.legend);
+        const std::string map = path(std::string("m-") + std::to_string(c.seconds.front()) + ".gpkg");
+        const std::string a = path("grown.KLF"), b = path("other.KLF");
+        std::filesystem::remove(a);
+        std::vector<size_t> ends;
+        const DriveTestLog log = driveLog(31, 45.0, 7.0, 0.0002, 0.0001, c.seconds.back(), &ends);
+        writeDrive(b, 32, 45.0005, 7.0005, 0.0001, 0.0002, 50);
+        ASSERT_EQ(coverage("-o '" + map + "' '" + b + "'").status, 0);
+        size_t written = 0;
+        for (size_t run = 0; run < c.seconds.size(); ++run) {
+            const bool last = run + 1 == c.seconds.size();
+            const size_t to = ends[size_t(c.seconds[run]) - 1] + (last ? 0 : c.cutInto);
+            appendPart(a, log, written, to);
+            written = to;
+            const Ran r = coverage(c.options + std::string("-o '") + map + "' '" + a + "'");
+            EXPECT_EQ(r.status, !last && c.cutInto ? 2 : 0) << r.out;
+            if (run > 0) {
+                EXPECT_NE(r.out.find("grown since it was added"), std::string::npos) << r.out;
+            }
+            // What the map has is one drive of the log as far as it is whole.
+            std::filesystem::copy_file(a, path("whole-so-far.KLF"), std::filesystem::copy_options::overwrite_existing);
+            expectFiguresOfSamples(mapFigures(map), rawFigures({b, path("whole-so-far.KLF")}, 50));
+            EXPECT_NE(drivesField(map, "file_name").find("other.KLF/grown.KLF"), std::string::npos);
+            const std::string read = drivesField(map, "bytes_read");
+            EXPECT_NE(read.find("/" + std::to_string(to - (last ? 0 : c.cutInto))), std::string::npos) << read;
+        }
+        const Ran routes = run("ogrinfo -ro -so '" + map + "' routes");
+        EXPECT_NE(routes.out.find("Feature Count: " + std::to_string(c.seconds.size() + 1) + "\n"), std::string::npos)
+            << routes.out;
+        // The same again, under another name too: nothing added.
+        const auto before = mapFigures(map);
+        std::filesystem::copy_file(a, path("copy.KLF"), std::filesystem::copy_options::overwrite_existing);
+        for (const std::string& again : {a, path("copy.KLF")}) {
+            const Ran r = coverage(c.options + std::string("-o '") + map + "' '" + again + "'");
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_NE(r.out.find("already in the map (read to its end), skipped"), std::string::npos) << r.out;
+            EXPECT_TRUE(mapFigures(map) == before);
+        }
+        const Ran drives = run("ogrinfo -ro -so '" + map + "' drives");
+        EXPECT_NE(drives.out.find("Feature Count: 2\n"), std::string::npos) << drives.out;
+    }
+}
+
+// Another log under the name of one in the map (its beginning differs) is
+// another drive; an older, shorter copy of a grown log adds nothing.
+TEST_F(CoverageTool, ALogIsKnownByItsBeginningNotItsName)
+{
+    const std::string a = path("a.KLF"), map = path("m.gpkg");
+    std::vector<size_t> ends;
+    const DriveTestLog log = driveLog(41, 30.0, 20.0, 0.0002, 0.0002, 60, &ends);
+    appendPart(a, log, 0, ends[29]);
+    std::filesystem::create_directory(path("old"));
+    std::filesystem::copy_file(a, path("old/a-30s.KLF"));
+    appendPart(a, log, ends[29], ends[59]);
+    ASSERT_EQ(coverage("-o '" + map + "' '" + a + "'").status, 0);
+    const auto before = mapFigures(map);
+    // Older copies: one long enough to be known by its beginning, one too
+    // short but of the same name.
+    ASSERT_LT(std::filesystem::file_size(path("old/a-30s.KLF")), std::filesystem::file_size(a));
+    ASSERT_LT(ends[3], 4096u);
+    std::filesystem::create_directory(path("older"));
+    appendPart(path("older/a.KLF"), log, 0, ends[3]);
+    Ran r = coverage("-o '" + map + "' '" + path("old/a-30s.KLF") + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("already in the map, which read it further"), std::string::npos) << r.out;
+    r = coverage("-o '" + map + "' '" + path("older/a.KLF") + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("whether this is it in part cannot be told: not added"), std::string::npos) << r.out;
+    EXPECT_TRUE(mapFigures(map) == before);
+
+    // The same beginning, then records that were never the log's: no
+    // record ends where the map stopped reading.
+    std::vector<size_t> otherEnds;
+    const DriveTestLog other = driveLog(43, 30.0, 20.0, 0.0002, 0.0002, 80, &otherEnds);
+    std::filesystem::create_directory(path("changed"));
+    appendPart(path("changed/a.KLF"), log, 0, ends[19]);
+    appendPart(path("changed/a.KLF"), other, otherEnds[19], otherEnds[79]);
+    r = coverage("-o '" + map + "' '" + path("changed/a.KLF") + "'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("does not go on from where the map stopped reading it (byte " + std::to_string(ends[59])
+                         + "): changed since; nothing added"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(mapFigures(map) == before);
+
+    std::filesystem::copy_file(a, path("first-a.KLF"));
+    writeDrive(a, 42, 30.0, 20.0, 0.0002, 0.0002, 60); // the same header, other records
+    r = coverage("-o '" + map + "' '" + a + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("begins otherwise than the log of this name in the map: another log"), std::string::npos)
+        << r.out;
+    expectFiguresOfSamples(mapFigures(map), rawFigures({path("first-a.KLF"), a}, 50));
+    EXPECT_NE(run("ogrinfo -ro -so '" + map + "' drives").out.find("Feature Count: 2\n"), std::string::npos);
+}
+
+// A map made before logs were known by their beginning: its logs are still
+// known by their whole-file hash, a log new to it is added with the new
+// fields, and a grown version of one of its logs is refused, not counted twice.
+TEST_F(CoverageTool, AMapFromBeforeLogsWereKnownByTheirBeginningStillWorks)
+{
+    const std::string a = path("a.KLF"), b = path("b.KLF"), map = path("m.gpkg");
+    std::vector<size_t> ends;
+    const DriveTestLog log = driveLog(51, 50.0, 10.0, 0.0001, 0.0002, 50, &ends);
+    appendPart(a, log, 0, ends[24]);
+    writeDrive(b, 52, 50.0003, 10.0003, 0.0002, 0.0001, 40);
+    ASSERT_EQ(coverage("-o '" + map + "' '" + a + "'").status, 0);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(map.c_str(), &db), SQLITE_OK);
+        for (const char* column : {"log_id", "log_id_bytes", "bytes_read", "read_sha256"})
+            EXPECT_EQ(sqlite3_exec(db, (std::string("ALTER TABLE drives DROP COLUMN ") + column).c_str(), nullptr,
+                                   nullptr, nullptr),
+                      SQLITE_OK)
+                << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    ASSERT_EQ(run("ogrinfo -ro -so '" + map + "' drives").out.find("bytes_read:"), std::string::npos)
+        << "the columns should be gone";
+    Ran r = coverage("-o '" + map + "' '" + a + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("already in the map (same SHA-256), skipped"), std::string::npos) << r.out;
+    appendPart(a, log, ends[24], ends[49]);
+    const auto before = mapFigures(map);
+    r = coverage("-o '" + map + "' '" + a + "' '" + b + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("whether this is it grown cannot be told: not added"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 logs added, 1 skipped"), std::string::npos) << r.out;
+    std::filesystem::resize_file(a, ends[24]);
+    expectFiguresOfSamples(mapFigures(map), rawFigures({a, b}, 50));
+    EXPECT_NE(before.size(), mapFigures(map).size());
+    // The new log is known by its beginning: grown, it adds its new part.
+    EXPECT_NE(run("ogrinfo -ro -so '" + map + "' drives").out.find("bytes_read: Integer64"), std::string::npos);
+    const std::string read = drivesField(map, "coalesce(bytes_read, 'none')");
+    EXPECT_NE(read.find("none/" + std::to_string(std::filesystem::file_size(b))), std::string::npos) << read;
+}

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -373,3 +374,74 @@ TEST_F(PgCoverage, AnAcceptanceReportOfTheDatabaseEqualsOneOfAGeoPackage)
 }
 
 } // namespace
+
+// A log uploaded, continued by the logger into the same file and uploaded
+// again, twice at once: one drive whose cells equal one upload of the whole
+// grown log; again, nothing; a log of the same name that begins otherwise
+// is another drive.
+TEST_F(PgCoverage, AGrownLogAddsOnlyItsNewPartToItsOneDrive)
+{
+    const std::string a = path("a.KLF"), b = writeDrive(path("b.KLF"), 62, 48.1002, 11.5002, 0.0001, 0.0002, 60);
+    std::vector<size_t> ends;
+    const DriveTestLog log = driveLog(61, 48.1, 11.5, 0.0002, 0.0001, 90, &ends);
+    appendPart(a, log, 0, ends[29]);
+    ASSERT_EQ(run(upload("'" + a + "' '" + b + "'")).status, 0);
+    appendPart(a, log, ends[29], ends[89]);
+    std::vector<std::FILE*> running;
+    for (int i = 0; i < 2; ++i)
+        running.push_back(::popen(upload("'" + a + "'").c_str(), "r"));
+    std::string out;
+    for (std::FILE* p : running) {
+        char chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
+            out.append(chunk, n);
+        const int w = ::pclose(p);
+        EXPECT_TRUE(WIFEXITED(w) && WEXITSTATUS(w) == 0) << out;
+    }
+    EXPECT_NE(out.find("grown since it was added"), std::string::npos) << out;
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({a, b}, 50));
+    expectHistogramsHoldTheirCounts();
+    EXPECT_EQ(cluster.sql("SELECT count(*), sum(bytes_read) FROM drives", "coverage").out,
+              "2|" + std::to_string(ends[89] + std::filesystem::file_size(b)) + "\n");
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM routes", "coverage").out, "3\n");
+
+    const Ran again = run(upload("'" + a + "'"));
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("already in the map (read to its end), skipped"), std::string::npos) << again.out;
+
+    std::filesystem::copy_file(a, path("first-a.KLF"));
+    writeDrive(a, 63, 48.1, 11.5, 0.0002, 0.0001, 40);
+    const Ran other = run(upload("'" + a + "'"));
+    EXPECT_EQ(other.status, 0) << other.out;
+    EXPECT_NE(other.out.find("begins otherwise than the log of this name in the map: another log"), std::string::npos)
+        << other.out;
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({path("first-a.KLF"), b, a}, 50));
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "3\n");
+}
+
+// A map made before logs were known by their beginning: the columns are
+// added, its logs are still known by their whole-file hash, and a grown
+// version of one is refused rather than counted twice.
+TEST_F(PgCoverage, AMapFromBeforeLogsWereKnownByTheirBeginningStillWorks)
+{
+    const std::string a = path("a.KLF"), b = writeDrive(path("b.KLF"), 72, -33.8702, 151.2102, 0.0001, 0.0002, 40);
+    std::vector<size_t> ends;
+    const DriveTestLog log = driveLog(71, -33.87, 151.21, 0.0002, 0.0001, 60, &ends);
+    appendPart(a, log, 0, ends[29]);
+    ASSERT_EQ(run(upload("'" + a + "'")).status, 0);
+    const Ran dropped = cluster.sql("DROP INDEX drives_log_id_idx; ALTER TABLE drives DROP COLUMN log_id,"
+                                    " DROP COLUMN log_id_bytes, DROP COLUMN bytes_read, DROP COLUMN read_sha256",
+                                    "coverage");
+    ASSERT_EQ(dropped.status, 0) << dropped.out;
+    appendPart(a, log, ends[29], ends[59]);
+    const Ran r = run(upload("'" + a + "' '" + b + "'"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("whether this is it grown cannot be told: not added"), std::string::npos) << r.out;
+    std::filesystem::resize_file(a, ends[29]);
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({a, b}, 50));
+    EXPECT_EQ(cluster.sql("SELECT count(*), count(log_id), sum(bytes_read) FROM drives", "coverage").out,
+              "2|1|" + std::to_string(std::filesystem::file_size(b)) + "\n");
+    const Ran same = run(upload("'" + a + "'"));
+    EXPECT_NE(same.out.find("already in the map (same SHA-256), skipped"), std::string::npos) << same.out;
+}

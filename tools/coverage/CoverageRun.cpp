@@ -5,14 +5,18 @@
 #include "coverage/FileDigest.h"
 #include "coverage/GpkgCoverageStore.h"
 #include "coverage/PgCoverageStore.h"
+#include "drive/DriveFollower.h"
 #include "drive/DriveReader.h"
 #include "drive/LogFiles.h"
 #include "platform/ProgressBar.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +85,76 @@ std::unique_ptr<CoverageStore> storeFor(const CoverageOptions& o, const Coverage
     if (o.database.empty())
         return std::make_unique<GpkgCoverageStore>(o.output, settings);
     return std::make_unique<PgCoverageStore>(o.database, settings);
+}
+
+// The first size bytes of a file as a stream of their own: a log as far
+// as an earlier run read it, however it has grown since.
+std::FILE* openPrefix(const std::string& path, uint64_t size)
+{
+    struct Prefix
+    {
+        std::FILE* file;
+        uint64_t left;
+    };
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return nullptr;
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
+        auto* p = static_cast<Prefix*>(cookie);
+        const size_t n = std::fread(buffer, 1, size_t(std::min<uint64_t>(size, p->left)), p->file);
+        p->left -= n;
+        return n == 0 && std::ferror(p->file) ? -1 : ssize_t(n);
+    };
+    io.close = [](void* cookie) {
+        auto* p = static_cast<Prefix*>(cookie);
+        const int r = std::fclose(p->file);
+        delete p;
+        return r;
+    };
+    auto* prefix = new Prefix{file, size};
+    std::FILE* stream = ::fopencookie(prefix, "rb", io);
+    if (!stream)
+        io.close(prefix);
+    return stream;
+}
+
+// A grown log read on from where the map stopped reading it, as one drive
+// with what the map has of it. False, with summary's error, when the log
+// does not end a record there.
+bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, const CoverageOptions& options,
+            DriveCoverage& drive, DriveSummary& summary, uint64_t& leftOut)
+{
+    // The earlier part again, as the earlier run read it: the cells it
+    // reached count this drive already, and its last fix's DOP judges the
+    // samples up to the later part's first.
+    CoverageBinner earlier(grid, options.maxDop);
+    DriveReader reader;
+    reader.setFilter(options.filter);
+    std::FILE* prefix = openPrefix(log, from);
+    if (!prefix) {
+        summary.status = DriveSummary::Status::Unreadable;
+        summary.error = std::strerror(errno);
+        return false;
+    }
+    reader.read(prefix, earlier);
+    std::fclose(prefix);
+    CoverageBinner later(grid, options.maxDop);
+    later.continueFrom(earlier);
+    DriveFollower follower(log, later, options.filter);
+    if (!follower.open(from)) {
+        summary = follower.summary();
+        return false;
+    }
+    summary = follower.finish();
+    drive = std::move(later.drive());
+    drive.bytesRead = follower.offset();
+    leftOut = later.samplesLeftOut();
+    const CoverageCells::Map& reached = earlier.drive().cells.map();
+    for (const auto& entry : drive.cells.map())
+        if (reached.count(entry.first) > 0)
+            drive.cells.at(entry.first).drives = 0;
+    return true;
 }
 
 } // namespace
@@ -175,6 +249,138 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             doneBytes += ec ? 0 : size;
             continue;
         }
+        // Known by its beginning: a log grown since the map read it.
+        std::vector<uint64_t> lengths;
+        std::map<uint64_t, std::string> digests;
+        CoverageStore::Known known;
+        if (!store->identityLengths(lengths, error) || !FileDigest::prefixes(log, lengths, digests, error)
+            || !store->find(digests, name, known, error)) {
+            bar.clear();
+            std::fprintf(err, "klf-coverage: %s: cannot tell whether %s is in it: %s\n", where.c_str(), log.c_str(),
+                         error.c_str());
+            if (wholeRun || !store->connected())
+                return kExitUsage;
+            status = kExitUsage;
+            continue;
+        }
+        const bool tooShort = ec || size < DriveCoverage::kLogIdBytes;
+        if (!known.found && (known.sameNameBefore || (known.sameName && tooShort))) {
+            // Known by its whole-file hash alone, which a grown log no longer
+            // has, or too short to be known by its beginning: added whole, a
+            // part would count twice.
+            bar.clear();
+            std::fprintf(err,
+                         "klf-coverage: %s: a log of this name is in the map, and whether this is it %s cannot be"
+                         " told: not added (renamed, it is added as another log)\n",
+                         log.c_str(), tooShort ? "in part" : "grown");
+            ++skipped;
+            doneBytes += ec ? 0 : size;
+            continue;
+        }
+        if (!known.found && known.sameName)
+            std::fprintf(err, "klf-coverage: %s: begins otherwise than the log of this name in the map: another log\n",
+                         log.c_str());
+        if (known.found) {
+            bar.clear();
+            DriveCoverage later;
+            DriveSummary summary;
+            uint64_t leftOut = 0;
+            doneBytes += ec ? 0 : size;
+            // Read to its end already: the same again, known without a read.
+            if (!ec && size == known.bytesRead) {
+                std::fprintf(err, "klf-coverage: %s: already in the map (read to its end), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
+            if (!readOn(log, known.bytesRead, grid, options, later, summary, leftOut)) {
+                if (summary.status == DriveSummary::Status::Unreadable) {
+                    std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(), summary.error.c_str());
+                    if (wholeRun)
+                        return kExitUsage;
+                    status = kExitUsage;
+                    continue;
+                }
+                if (summary.bytes < known.bytesRead) {
+                    std::fprintf(err,
+                                 "klf-coverage: %s: already in the map, which read it further (to byte %llu), skipped\n",
+                                 log.c_str(), ull(known.bytesRead));
+                    ++skipped;
+                    continue;
+                }
+                std::fprintf(err,
+                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
+                             " stopped reading it (byte %llu): changed since; nothing added\n",
+                             log.c_str(), ull(known.bytesRead));
+                if (status != kExitUsage)
+                    status = std::max(status, kExitMalformed);
+                continue;
+            }
+            if (g_interrupt)
+                return stop();
+            if (later.bytesRead == known.bytesRead) {
+                std::fprintf(err, "klf-coverage: %s: already in the map (read to its end), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
+            // What the map read must be there unchanged: a record may well
+            // end at the same offset in a log changed after its beginning.
+            std::map<uint64_t, std::string> read;
+            error.clear();
+            if (!FileDigest::prefixes(log, {known.bytesRead, later.bytesRead}, read, error)
+                || read.count(later.bytesRead) == 0) {
+                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (wholeRun)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (read[known.bytesRead] != known.readSha256) {
+                std::fprintf(err,
+                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
+                             " stopped reading it (byte %llu): changed since; nothing added\n",
+                             log.c_str(), ull(known.bytesRead));
+                if (status != kExitUsage)
+                    status = std::max(status, kExitMalformed);
+                continue;
+            }
+            later.readSha256 = read[later.bytesRead];
+            later.fileName = name;
+            later.serialNumber = summary.serialNumber;
+            later.logId = known.logId;
+            later.logIdBytes = known.logIdBytes;
+            later.resumedFrom = known.bytesRead;
+            const uint64_t cellRows = later.cells.size(), placed = later.samplesPlaced, binned = later.samplesBinned;
+            const uint64_t to = later.bytesRead;
+            bool already = false;
+            if (!store->add(std::move(later), already, error)) {
+                std::fprintf(err, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(),
+                             error.c_str());
+                if (wholeRun || !store->connected())
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (already) {
+                std::fprintf(err, "klf-coverage: %s: already in the map (read meanwhile), skipped\n", log.c_str());
+                ++skipped;
+                continue;
+            }
+            ++added;
+            std::fprintf(err,
+                         "klf-coverage: %s: grown since it was added: bytes %llu to %llu read on; samples: %llu"
+                         " placed, %llu in %llu cell rows, %llu left out\n",
+                         log.c_str(), ull(known.bytesRead), ull(to), ull(placed), ull(binned), ull(cellRows),
+                         ull(leftOut));
+            if (!summary.whole()) {
+                std::fprintf(err, "klf-coverage: %s: stopped: %s; added what came before\n", log.c_str(),
+                             summary.error.c_str());
+                const int damage = summary.status == DriveSummary::Status::Truncated ? kExitTruncated : kExitMalformed;
+                if (status != kExitUsage)
+                    status = std::max(status, damage);
+            }
+            continue;
+        }
         CoverageBinner binner(grid, options.maxDop);
         DriveReader reader;
         reader.setFilter(options.filter);
@@ -217,6 +423,34 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
         drive.fileName = name;
         drive.sha256 = sha;
         drive.serialNumber = summary.serialNumber;
+        // Known from now on by its beginning, which the logger only appends to.
+        drive.bytesRead = summary.bytesRead;
+        if (summary.bytesRead >= DriveCoverage::kLogIdBytes) {
+            drive.logIdBytes = DriveCoverage::kLogIdBytes;
+            std::map<uint64_t, std::string> id;
+            error.clear();
+            if (!FileDigest::prefixes(log, {drive.logIdBytes}, id, error) || id.count(drive.logIdBytes) == 0) {
+                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (wholeRun)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            drive.logId = id[drive.logIdBytes];
+            drive.readSha256 = sha;
+            if (summary.bytesRead != size && (!FileDigest::prefixes(log, {summary.bytesRead}, id, error)
+                                              || id.count(summary.bytesRead) == 0)) {
+                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
+                             error.empty() ? "shorter than it was" : error.c_str());
+                if (wholeRun)
+                    return kExitUsage;
+                status = kExitUsage;
+                continue;
+            }
+            if (summary.bytesRead != size)
+                drive.readSha256 = id[summary.bytesRead];
+        }
         bool already = false;
         const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
         if (!store->add(std::move(drive), already, error)) {
