@@ -77,10 +77,13 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
     {
         QPainter p(&image);
         p.fillRect(view, kOutside);
-        const int x0 = std::max(0, int(std::floor(origin.x() / ts)));
+        // Columns go round the world: a view across ±180° shows the tiles
+        // of the far side, not a blank. Rows stop at the poles' edges.
+        const int x0 = int(std::floor(origin.x() / ts));
         const int y0 = std::max(0, int(std::floor(origin.y() / ts)));
-        const int x1 = std::min(last, int(std::floor((origin.x() + view.width()) / ts)));
+        const int x1 = int(std::floor((origin.x() + view.width()) / ts));
         const int y1 = std::min(last, int(std::floor((origin.y() + view.height()) / ts)));
+        const auto column = [last](int x) { return x & last; }; // the world is 2^zoom tiles round
         if (tiles)
             tiles->forgetPending();
         // Past the base map's deepest level its tiles are enlarged, as far as
@@ -91,8 +94,9 @@ int MapRenderer::render(QImage& image, const MapViewport& viewport, TileSource* 
         p.setRenderHint(QPainter::SmoothPixmapTransform, ratio != 1 || over > 0);
         // The source is credited only where its tiles are seen.
         for (int y = y0; y <= y1; ++y) {
-            for (int x = x0; x <= x1; ++x) {
-                const QRectF cell(x * ts - origin.x(), y * ts - origin.y(), ts, ts);
+            for (int at = x0; at <= x1; ++at) {
+                const QRectF cell(at * ts - origin.x(), y * ts - origin.y(), ts, ts);
+                const int x = column(at);
                 if (!tilesAllowed) {
                     drawGrid(p, cell);
                 } else if (over <= 0) {

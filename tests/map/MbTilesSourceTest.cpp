@@ -44,7 +44,7 @@ struct Stored
     int zoom, x, y; // tile-server numbering (row from the north)
 };
 
-const Stored kStored[] = {{0, 0, 0}, {3, 2, 1}, {3, 2, 6}, {12, 1201, 1542}};
+const Stored kStored[] = {{0, 0, 0}, {3, 2, 1}, {3, 2, 6}, {3, 7, 3}, {3, 0, 3}, {12, 1201, 1542}};
 
 QString buildMbtiles(const QString& path, bool withTiles = true, const char* maxZoom = "14")
 {
@@ -114,6 +114,23 @@ TEST(MbTilesSource, ZoomedPastItsDeepestLevelTheTilesAreEnlarged)
     EXPECT_EQ(middle(14), tileColour(12, 1201, 1542));
     EXPECT_EQ(middle(18), tileColour(12, 1201, 1542));
     EXPECT_NE(middle(19), tileColour(12, 1201, 1542)) << "seven levels on: the grid";
+}
+
+// A view across 180° shows the far side's tiles, not a blank beyond the edge.
+TEST(MbTilesSource, AViewAcrossTheAntimeridianShowsTheTilesOfBothSides)
+{
+    QTemporaryDir dir;
+    MbTilesSource source;
+    ASSERT_TRUE(source.open(buildMbtiles(dir.filePath(QStringLiteral("z3.mbtiles")), true, "3")));
+    MapViewport viewport;
+    viewport.setSize(QSizeF(300, 300));
+    viewport.setZoom(3);
+    viewport.setCentre(QPointF(0.0, 3.5 / 8));
+    MapRenderer renderer;
+    QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+    renderer.render(image, viewport, &source, {}, RssiPalette(), {});
+    EXPECT_EQ(QColor(image.pixel(60, 150)), tileColour(3, 7, 3)) << "west of 180°: the last column";
+    EXPECT_EQ(QColor(image.pixel(170, 240)), tileColour(3, 0, 3)) << "east of it: the first";
 }
 
 // The base map's source is credited once one of its tiles is on the map,
