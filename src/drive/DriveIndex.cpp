@@ -4,6 +4,8 @@
 #include "drive/FixDecoder.h"
 #include "drive/RoutePlacement.h"
 #include "log/KlfPullReader.h"
+#include "platform/UtcTime.h"
+#include "protocol/MessageCodec.h"
 #include "protocol/MessageType.h"
 
 #include <algorithm>
@@ -66,6 +68,13 @@ bool DriveIndex::build(std::FILE* file, const Progress& progress)
                         ++m_summary.fixesSkipped;
                     }
                 } else {
+                    if (r.type == Message::ClockMarker)
+                        if (const auto c = MessageCodec::clockMarker(r.payload())) {
+                            const auto& v = c->fields; // seconds, minutes, hours, day, month, year - 2000
+                            int64_t ms = 0;
+                            if (UtcTime::fromCivil(2000 + v[5], v[4], v[3], v[2], v[1], v[0], ms))
+                                m_clocks.push_back({index, ms});
+                        }
                     reports.take(r, index, nullptr);
                 }
             }
@@ -146,8 +155,14 @@ int64_t DriveIndex::clockAt(uint64_t record) const
     const Position p = positionAt(record);
     if (p.placed)
         return p.timeMs;
-    if (m_fixes.empty())
-        return 0;
+    if (m_fixes.empty()) {
+        // No fix to tell the time by: the device's own clock is the next best.
+        if (m_clocks.empty())
+            return 0;
+        const auto after = std::upper_bound(m_clocks.begin(), m_clocks.end(), record,
+                                            [](uint64_t r, const ClockTime& c) { return r < c.record; });
+        return after == m_clocks.begin() ? after->timeMs : (after - 1)->timeMs;
+    }
     const auto after = std::upper_bound(m_fixes.begin(), m_fixes.end(), record,
                                         [](uint64_t r, const DriveFix& f) { return r < f.record; });
     return after == m_fixes.begin() ? after->timeMs : (after - 1)->timeMs;
@@ -202,5 +217,5 @@ bool DriveIndex::readReports(std::FILE* file, uint64_t from, uint64_t to, std::v
 
 std::size_t DriveIndex::memoryBytes() const
 {
-    return sizeof *this + m_fixes.capacity() * sizeof(DriveFix) + m_checkpoints.capacity() * sizeof(Checkpoint);
+    return sizeof *this + m_fixes.capacity() * sizeof(DriveFix) + m_clocks.capacity() * sizeof(ClockTime) + m_checkpoints.capacity() * sizeof(Checkpoint);
 }

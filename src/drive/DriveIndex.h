@@ -57,7 +57,9 @@ public:
     // drive that holds t; none where no stretch does.
     std::optional<uint64_t> recordAt(int64_t timeMs) const;
     // A time for every record, for a waterfall's clock: its placed time, else
-    // the time of the used fix before it (after it, before the first), else 0.
+    // the time of the used fix before it (after it, before the first); in a
+    // log without a used fix, the device's clock marker before it (after it,
+    // before the first), read as UTC; else 0.
     int64_t clockAt(uint64_t record) const;
 
     // The reports of records from .. to - 1, with their clock times, after
@@ -75,8 +77,15 @@ private:
         DriveReports::Receivers receivers; // before the record
     };
 
+    struct ClockTime
+    {
+        uint64_t record = 0;
+        int64_t timeMs = 0; // the device's clock, read as UTC
+    };
+
     DriveSummary m_summary;
     std::vector<DriveFix> m_fixes;
+    std::vector<ClockTime> m_clocks; // in record order
     // The first at record 0, the last at records() (where the whole records end).
     std::vector<Checkpoint> m_checkpoints;
 };

@@ -294,6 +294,28 @@ TEST(DriveIndex, AStretchBeforeAnyFixHasTheFirstFixsClockAndNoPlace)
     std::remove(path.c_str());
 }
 
+// A log without GPS still holds the device's clock markers: its rows are
+// timed by them rather than all at midnight of 1970.
+TEST(DriveIndex, WithoutAFixTheDevicesClockMarkersTimeTheRecords)
+{
+    const auto marker = [](int hours, int minutes, int seconds, uint8_t number) {
+        return std::vector<uint8_t>{uint8_t(seconds), uint8_t(minutes), uint8_t(hours), 9, 3, 4, number};
+    };
+    DriveTestLog log;
+    log.header(0x01).scan({{0, 1, -70}}).record(4, marker(12, 0, 5, 1)).scan({{0, 2, -71}})
+        .record(4, marker(12, 0, 6, 2)).scan({{0, 3, -72}});
+    const std::string path = (std::filesystem::temp_directory_path() / ("drive-index-clock-" + std::to_string(::getpid()) + ".KLF")).string();
+    log.write(path);
+    DriveIndex idx;
+    ASSERT_TRUE(idx.build(path));
+    ASSERT_EQ(idx.records(), 5u);
+    const int64_t at5 = utcOf(12 * 3600 + 5), at6 = utcOf(12 * 3600 + 6); // 9 March 2004, as the fixes' helper
+    EXPECT_EQ(idx.clockAt(0), at5) << "before the first marker: the first";
+    EXPECT_EQ(idx.clockAt(2), at5);
+    EXPECT_EQ(idx.clockAt(4), at6);
+    std::remove(path.c_str());
+}
+
 TEST(DriveIndex, ACancelledOrMissingLogIsNoIndex)
 {
     DriveIndex idx;
