@@ -215,6 +215,23 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
     uint64_t added = 0, skipped = 0;
     for (const std::string& log : logs) {
         const std::string name = fs::path(log).filename().string();
+        // A log that cannot be read: a run in one transaction gives up (true),
+        // one with a transaction per log goes on to the next.
+        const auto cannotRead = [&](const std::string& why) {
+            bar.clear();
+            std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(), why.c_str());
+            status = kExitUsage;
+            return wholeRun;
+        };
+        // A log that begins as one in the map but not as the map read it.
+        const auto changedSince = [&](uint64_t bytesRead) {
+            std::fprintf(err,
+                         "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
+                         " stopped reading it (byte %llu): changed since; nothing added\n",
+                         log.c_str(), ull(bytesRead));
+            if (status != kExitUsage)
+                status = std::max(status, kExitMalformed);
+        };
         std::string hashError;
         const std::string sha = FileDigest::sha256(log, hashError, [] { return g_interrupt == 0; });
         std::error_code ec;
@@ -294,10 +311,8 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             }
             if (!readOn(log, known.bytesRead, grid, options, later, summary, leftOut)) {
                 if (summary.status == DriveSummary::Status::Unreadable) {
-                    std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(), summary.error.c_str());
-                    if (wholeRun)
+                    if (cannotRead(summary.error))
                         return kExitUsage;
-                    status = kExitUsage;
                     continue;
                 }
                 if (summary.bytes < known.bytesRead) {
@@ -307,12 +322,7 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
                     ++skipped;
                     continue;
                 }
-                std::fprintf(err,
-                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
-                             " stopped reading it (byte %llu): changed since; nothing added\n",
-                             log.c_str(), ull(known.bytesRead));
-                if (status != kExitUsage)
-                    status = std::max(status, kExitMalformed);
+                changedSince(known.bytesRead);
                 continue;
             }
             if (g_interrupt)
@@ -328,20 +338,12 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             error.clear();
             if (!FileDigest::prefixes(log, {known.bytesRead, later.bytesRead}, read, error)
                 || read.count(later.bytesRead) == 0) {
-                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
-                             error.empty() ? "shorter than it was" : error.c_str());
-                if (wholeRun)
+                if (cannotRead(error.empty() ? "shorter than it was" : error))
                     return kExitUsage;
-                status = kExitUsage;
                 continue;
             }
             if (read[known.bytesRead] != known.readSha256) {
-                std::fprintf(err,
-                             "klf-coverage: %s: begins as a log in the map but does not go on from where the map"
-                             " stopped reading it (byte %llu): changed since; nothing added\n",
-                             log.c_str(), ull(known.bytesRead));
-                if (status != kExitUsage)
-                    status = std::max(status, kExitMalformed);
+                changedSince(known.bytesRead);
                 continue;
             }
             later.readSha256 = read[later.bytesRead];
@@ -430,22 +432,16 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             std::map<uint64_t, std::string> id;
             error.clear();
             if (!FileDigest::prefixes(log, {drive.logIdBytes}, id, error) || id.count(drive.logIdBytes) == 0) {
-                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
-                             error.empty() ? "shorter than it was" : error.c_str());
-                if (wholeRun)
+                if (cannotRead(error.empty() ? "shorter than it was" : error))
                     return kExitUsage;
-                status = kExitUsage;
                 continue;
             }
             drive.logId = id[drive.logIdBytes];
             drive.readSha256 = sha;
             if (summary.bytesRead != size && (!FileDigest::prefixes(log, {summary.bytesRead}, id, error)
                                               || id.count(summary.bytesRead) == 0)) {
-                std::fprintf(err, "klf-coverage: cannot read %s: %s\n", log.c_str(),
-                             error.empty() ? "shorter than it was" : error.c_str());
-                if (wholeRun)
+                if (cannotRead(error.empty() ? "shorter than it was" : error))
                     return kExitUsage;
-                status = kExitUsage;
                 continue;
             }
             if (summary.bytesRead != size)
