@@ -13,6 +13,21 @@
 
 namespace {
 
+// A file opened for reading without waiting, as opening a FIFO for reading
+// waits for a writer; closed when it goes.
+struct ReadOnlyFile
+{
+    explicit ReadOnlyFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+    ~ReadOnlyFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    const int fd;
+};
+
 std::string hexOf(EVP_MD_CTX* ctx)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -31,16 +46,7 @@ std::string hexOf(EVP_MD_CTX* ctx)
 
 std::string FileDigest::sha256(const std::string& path, std::string& error, const std::function<bool()>& keepGoing)
 {
-    // Opened without waiting, as opening a FIFO for reading waits for a writer.
-    struct File
-    {
-        int fd;
-        ~File()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const ReadOnlyFile file(path);
     const int fd = file.fd;
     if (fd < 0) {
         error = std::strerror(errno);
@@ -86,15 +92,7 @@ bool FileDigest::prefixes(const std::string& path, std::vector<uint64_t> lengths
     out.clear();
     std::sort(lengths.begin(), lengths.end());
     lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-    struct File
-    {
-        int fd;
-        ~File()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    const ReadOnlyFile file(path);
     if (file.fd < 0) {
         error = std::strerror(errno);
         return false;
