@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <poll.h>
 #include <random>
@@ -15,9 +17,11 @@ extern char** environ;
 
 namespace {
 
-// Runs the helper for about runMs, kills it with SIGKILL, and returns the
-// highest record count it reported as written before it died.
-uint64_t runAndKill(const std::string& helper, const std::string& file, int runMs)
+// Runs the helper until it has reported at least `target` records written
+// (0: kill it at once), kills it with SIGKILL, and returns the highest record
+// count it reported before it died. The kill lands wherever the writer is by
+// then, so the moments vary with the target without the test waiting on a clock.
+uint64_t runAndKill(const std::string& helper, const std::string& file, uint64_t target)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -37,32 +41,38 @@ uint64_t runAndKill(const std::string& helper, const std::string& file, int runM
     }
 
     std::string out;
+    uint64_t reported = 0;
+    // Only whole lines count: a line cut by the kill was not fully reported.
+    auto takeLines = [&] {
+        size_t start = 0;
+        for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+            reported = std::max<uint64_t>(reported, std::stoull(out.substr(start, end - start)));
+        out.erase(0, start);
+    };
     auto drain = [&](int timeoutMs) {
         pollfd p{fds[0], POLLIN, 0};
         char buffer[4096];
         while (poll(&p, 1, timeoutMs) > 0) {
             const ssize_t n = read(fds[0], buffer, sizeof buffer);
             if (n <= 0)
-                break;
+                return false;
             out.append(buffer, size_t(n));
             timeoutMs = 0;
         }
+        takeLines();
+        return true;
     };
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(runMs);
-    while (std::chrono::steady_clock::now() < until)
-        drain(1);
+    // A safety net only: a healthy helper reaches any target here in well under a second.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (reported < target && std::chrono::steady_clock::now() < limit)
+        if (!drain(100))
+            break;
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     drain(0);
     close(fds[0]);
-
-    // Only whole lines count: a line cut by the kill was not fully reported.
-    const size_t end = out.rfind('\n');
-    if (end == std::string::npos)
-        return 0;
-    const size_t start = out.rfind('\n', end - 1);
-    return std::stoull(out.substr(start == std::string::npos ? 0 : start + 1, end));
+    return reported;
 }
 
 } // namespace
@@ -74,7 +84,8 @@ TEST(LogCrash, killedWriterLeavesWholeRecordsAndLosesNothingReported)
     ASSERT_EQ(access(helper.c_str(), X_OK), 0) << helper;
     QTemporaryDir dir;
     std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> runMs(5, 60);
+    // Every tenth run is killed as it starts, before it may have written anything.
+    std::uniform_int_distribution<uint64_t> targets(1, 3000);
 
     int partialRecords = 0;
     uint64_t totalRecords = 0;
@@ -82,7 +93,9 @@ TEST(LogCrash, killedWriterLeavesWholeRecordsAndLosesNothingReported)
     constexpr int kRuns = 60;
     for (int run = 0; run < kRuns; ++run) {
         const std::string file = (dir.path() + "/crash" + QString::number(run) + ".KLF").toStdString();
-        const uint64_t reported = runAndKill(helper, file, runMs(random));
+        const uint64_t target = run % 10 == 0 ? 0 : targets(random);
+        const uint64_t reported = runAndKill(helper, file, target);
+        ASSERT_GE(reported, target) << file << ": the helper stopped reporting writes";
         totalReported += reported;
         const auto data = readFile(file);
         if (data.empty())
