@@ -422,6 +422,10 @@ bool PgCoverageStore::addOnce(const DriveCoverage& drive, bool& already, std::st
     }
     if (!copyCells(drive, error) || !execute(kUpsert, error))
         return fail();
+    // Viewers of the shared map listen for this; the server sends it only
+    // once the upload commits, and never for one rolled back.
+    if (!execute("SELECT pg_notify($1, $2)", error, {kNotifyChannel, sha256.c_str()}))
+        return fail();
     return execute("COMMIT", error);
 }
 

@@ -24,6 +24,8 @@ class PgCoverageStore : public CoverageStore
 {
 public:
     static constexpr size_t kCopyChunk = size_t(1) << 20; // bytes handed to libpq at a time
+    // Told, with the drive's SHA-256, after each upload commits.
+    static constexpr const char* kNotifyChannel = "tavrix_coverage";
     static constexpr int kAttempts = 3; // when the server picks us as a deadlock's victim, or cannot serialise us
 
     PgCoverageStore(std::string connection, Settings settings);
