@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -269,4 +273,32 @@ const std::string& KlfFollower::error() const
 uint64_t KlfFollower::errorOffset() const
 {
     return m_readError.empty() || m_streamErredFirst ? m_stream->errorOffset() : m_readErrorOffset;
+}
+
+bool KlfFollower::writerHoldsLock() const
+{
+    if (m_fd < 0)
+        return true;
+    std::ifstream locks("/proc/locks");
+    if (!locks)
+        return true;
+    // "1: FLOCK  ADVISORY  WRITE 4711 fd:01:123456 0 EOF": the device's
+    // numbers in hex, the inode in decimal; "->" marks one still waiting.
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        fields >> number >> kind;
+        if (kind == "->")
+            continue;
+        fields >> mode >> access >> pid >> file;
+        if (kind != "FLOCK")
+            continue;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 && major == ::major(m_device)
+            && minor == ::minor(m_device) && inode == static_cast<unsigned long long>(m_inode))
+            return true;
+    }
+    return !locks.eof(); // a read cut short cannot tell
 }

@@ -88,6 +88,16 @@ public:
     uint64_t offset() const { return m_stream->endOfRecords(); }
     // The file's size at the last look.
     uint64_t size() const { return m_size; }
+    // Whether a process holds a flock on the file followed, as the logger
+    // does for as long as it writes it: once none does, the log is finished
+    // unless logging is started again. Read from /proc/locks, so that the
+    // follower never takes a lock itself (the logger would refuse the file).
+    // True when it cannot tell (no file open, /proc unreadable): a log is
+    // never taken for finished on a guess.
+    bool writerHoldsLock() const;
+    // The file followed, to read it again by a descriptor of one's own.
+    dev_t device() const { return m_device; }
+    ino_t inode() const { return m_inode; }
     const std::string& path() const { return m_path; }
 
     // The header is known once the record after it is whole.

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <thread>
 #include <unistd.h>
 
@@ -427,4 +428,44 @@ TEST_F(Follower, followsTheLoggersWriterRecordForRecord)
     take();
     EXPECT_EQ(f.status(), KlfFollower::Status::Ok) << f.error();
     EXPECT_EQ(f.offset(), readFile(name).size());
+}
+
+// Whether the log is still being written is read from the kernel's table of
+// locks, never by taking one: the logger's writer holds its flock while it
+// logs and lets go when it stops; a lock on another file, or none, is not
+// the writer's.
+TEST_F(Follower, seesWhetherAWriterHoldsTheLogsLock)
+{
+    const std::string name = path("locked.KLF"), other = path("other.KLF");
+    appendFile(other, records().data(), 10);
+    const int otherFd = ::open(other.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(otherFd, 0);
+    ASSERT_EQ(::flock(otherFd, LOCK_EX), 0);
+    {
+        DeviceRecord device;
+        TLog_Router w(name, device);
+        KlfFollower f(name);
+        EXPECT_TRUE(f.writerHoldsLock()) << "nothing open: cannot tell";
+        ASSERT_TRUE(waitFor(f, [&] { return f.reopen(); }));
+        const auto rec = makeSequenced(7, 1, 40);
+        w.PostRecord(rec.data(), int(rec.size()));
+        ASSERT_TRUE(waitFor(f, [&] {
+            KlfFollower::Record r;
+            return f.next(r);
+        }));
+        EXPECT_TRUE(f.writerHoldsLock()) << "the writer is logging";
+        w.stopAndWait();
+        EXPECT_FALSE(f.writerHoldsLock()) << "the writer closed the log";
+        // Another process's writer (a shared lock counts as well).
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        for (const int how : {LOCK_EX, LOCK_SH}) {
+            ASSERT_EQ(::flock(fd, how), 0);
+            EXPECT_TRUE(f.writerHoldsLock());
+            ASSERT_EQ(::flock(fd, LOCK_UN), 0);
+            EXPECT_FALSE(f.writerHoldsLock());
+        }
+        ::close(fd);
+    }
+    ::close(otherFd);
 }
