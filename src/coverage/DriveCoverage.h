@@ -33,7 +33,8 @@ struct DriveCoverage
     uint64_t bytesRead = 0;   // end of the last whole record taken, from the file's start
     std::string readSha256;   // of the file's first bytesRead bytes: a log changed within them is another
     // The part of a grown log after resumedFrom (the drive's bytesRead in
-    // the map): it updates that drive instead of adding one.
+    // the map): it updates that drive instead of adding one. Its sha256,
+    // when given (a followed log's last upload), becomes the drive's.
     uint64_t resumedFrom = 0;
     std::string serialNumber;
     int64_t firstMs = 0;      // UTC of the first used fix, ms since 1970-01-01

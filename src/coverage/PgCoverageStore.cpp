@@ -267,8 +267,13 @@ bool PgCoverageStore::open(std::string& error)
     // The name shows who holds a lock in the server's activity view; the
     // user's connection string comes after it, so it may name itself
     // otherwise. A file name is sent as UTF-8 whatever the user's locale.
-    const char* keywords[] = {"application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {"klf-coverage", m_connection.c_str(), "UTF8", nullptr};
+    // A server that went away mid-upload (a vehicle's network) is given up
+    // within a minute rather than the system's TCP timeouts of many, so that
+    // an uploader following a log can say so and try again; the user's
+    // string may set its own.
+    const char* keywords[] = {"application_name", "connect_timeout", "keepalives_idle", "keepalives_interval",
+                              "keepalives_count", "tcp_user_timeout", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"klf-coverage", "15", "10", "5", "3", "60000", m_connection.c_str(), "UTF8", nullptr};
     m_conn.reset(PQconnectdbParams(keywords, values, 1));
     if (!m_conn || PQstatus(m_conn.get()) != CONNECTION_OK) {
         error = m_conn ? message(nullptr, m_conn.get(), "cannot connect") : std::string("cannot connect");
@@ -443,14 +448,24 @@ bool PgCoverageStore::writeDrive(const DriveCoverage& drive, std::string& sha256
         // the grown log at once, the second waits for the first's row and
         // then finds it moved on.
         const std::string from = number(int64_t(drive.resumedFrom));
-        return query("UPDATE drives SET bytes_read = $3, read_sha256 = $10, first_time = least(first_time, $4),"
-                     " last_time = greatest(last_time, $5), fixes_used = fixes_used + $6,"
-                     " samples_placed = samples_placed + $7, samples_binned = samples_binned + $8"
-                     " WHERE log_id = $1 AND log_id_bytes = $2 AND bytes_read = $9 RETURNING sha256",
+        // A finished log's last upload gives the row the whole file's hash,
+        // as a one-shot upload of the file would have; its routes follow in
+        // the same statement, whose end is when their reference is checked.
+        const char* whole = drive.sha256.empty() ? nullptr : drive.sha256.c_str();
+        return query("WITH moved AS (UPDATE drives d SET bytes_read = $3, read_sha256 = $10,"
+                     " sha256 = coalesce($11, d.sha256), first_time = least(d.first_time, $4),"
+                     " last_time = greatest(d.last_time, $5), fixes_used = d.fixes_used + $6,"
+                     " samples_placed = d.samples_placed + $7, samples_binned = d.samples_binned + $8"
+                     " FROM (SELECT fid, sha256 AS was FROM drives WHERE log_id = $1 AND log_id_bytes = $2"
+                     " AND bytes_read = $9 FOR UPDATE) o WHERE d.fid = o.fid AND d.bytes_read = $9"
+                     " RETURNING d.sha256, o.was),"
+                     " routed AS (UPDATE routes r SET sha256 = m.sha256 FROM moved m WHERE r.sha256 = m.was"
+                     " AND m.sha256 <> m.was)"
+                     " SELECT sha256 FROM moved",
                      sha256, error,
                      {logId, idBytes.c_str(), read.c_str(), timed ? first.c_str() : nullptr,
                       timed ? last.c_str() : nullptr, fixes.c_str(), placed.c_str(), binned.c_str(), from.c_str(),
-                      drive.readSha256.c_str()});
+                      drive.readSha256.c_str(), whole});
     }
     // The unique hash, and the unique beginning, decide who adds a log sent
     // twice at once: the second waits here until the first commits, then

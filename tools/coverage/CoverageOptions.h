@@ -18,6 +18,9 @@ struct CoverageOptions : DriveToolOptions
     bool rangeGiven = false; // a map being made takes it; an existing one keeps its own
     std::string output = "coverage.gpkg";
     std::string database; // "PG:..." when the map is in PostGIS
+    bool follow = false;  // the one log followed as the logger writes it, uploaded as it grows
+    double everySeconds = 10; // between two uploads while following
+    bool verbose = false; // a line per upload
 
     static bool parse(const std::vector<std::string>& args, CoverageOptions& out, std::string& error);
     static std::string usage();

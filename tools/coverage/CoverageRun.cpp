@@ -2,6 +2,7 @@
 
 #include "coverage/BackgroundBinner.h"
 #include "coverage/CoverageBinner.h"
+#include "coverage/CoverageFollower.h"
 #include "coverage/FileDigest.h"
 #include "coverage/GpkgCoverageStore.h"
 #include "coverage/PgCoverageStore.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -33,10 +35,13 @@ constexpr int kExitUsage = DriveToolOptions::kExitUsage;
 namespace fs = std::filesystem;
 
 volatile std::sig_atomic_t g_interrupt = 0; // the signal that asked the run to stop
+std::atomic<CoverageFollower*> g_follower{nullptr}; // while following, told to stop
 
 void interrupted(int signal)
 {
     g_interrupt = signal;
+    if (CoverageFollower* f = g_follower.load())
+        f->stop();
 }
 
 // Ctrl-C, TERM or HUP stops the run between two steps, so that the map is
@@ -87,38 +92,6 @@ std::unique_ptr<CoverageStore> storeFor(const CoverageOptions& o, const Coverage
     return std::make_unique<PgCoverageStore>(o.database, settings);
 }
 
-// The first size bytes of a file as a stream of their own: a log as far
-// as an earlier run read it, however it has grown since.
-std::FILE* openPrefix(const std::string& path, uint64_t size)
-{
-    struct Prefix
-    {
-        std::FILE* file;
-        uint64_t left;
-    };
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return nullptr;
-    cookie_io_functions_t io{};
-    io.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
-        auto* p = static_cast<Prefix*>(cookie);
-        const size_t n = std::fread(buffer, 1, size_t(std::min<uint64_t>(size, p->left)), p->file);
-        p->left -= n;
-        return n == 0 && std::ferror(p->file) ? -1 : ssize_t(n);
-    };
-    io.close = [](void* cookie) {
-        auto* p = static_cast<Prefix*>(cookie);
-        const int r = std::fclose(p->file);
-        delete p;
-        return r;
-    };
-    auto* prefix = new Prefix{file, size};
-    std::FILE* stream = ::fopencookie(prefix, "rb", io);
-    if (!stream)
-        io.close(prefix);
-    return stream;
-}
-
 // A grown log read on from where the map stopped reading it, as one drive
 // with what the map has of it. False, with summary's error, when the log
 // does not end a record there.
@@ -129,16 +102,10 @@ bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, con
     // reached count this drive already, and its last fix's DOP judges the
     // samples up to the later part's first.
     CoverageBinner earlier(grid, options.maxDop);
-    DriveReader reader;
-    reader.setFilter(options.filter);
-    std::FILE* prefix = openPrefix(log, from);
-    if (!prefix) {
+    if (!CoverageFollower::readUpTo(log, from, options.filter, earlier, summary.error)) {
         summary.status = DriveSummary::Status::Unreadable;
-        summary.error = std::strerror(errno);
         return false;
     }
-    reader.read(prefix, earlier);
-    std::fclose(prefix);
     CoverageBinner later(grid, options.maxDop);
     later.continueFrom(earlier);
     DriveFollower follower(log, later, options.filter);
@@ -157,10 +124,38 @@ bool readOn(const std::string& log, uint64_t from, const CoverageGrid& grid, con
     return true;
 }
 
+// One log followed as it grows, its cells uploaded every few seconds until
+// the logger closes it or a signal stops the following.
+int follow(const CoverageOptions& options, std::FILE* err)
+{
+    const std::string& log = options.inputs.front();
+    std::error_code ec;
+    if (fs::is_directory(log, ec)) {
+        std::fprintf(err, "klf-coverage: %s: --follow follows one log, not a folder\n", log.c_str());
+        return kExitUsage;
+    }
+    const CoverageStore::Settings settings{options.cellMetres, options.rangeMin, options.rangeMax};
+    PgCoverageStore store(options.database, settings);
+    const CoverageGrid grid(options.cellMetres);
+    CoverageFollower follower(log, store, grid, {options.everySeconds, options.maxDop, options.filter, options.verbose});
+    // A signal ends the following after a last upload, and then the run as
+    // usual: exit 0 once what was whole is sent.
+    SignalStop signalStop;
+    g_follower = &follower;
+    const int status = follower.run(err);
+    g_follower = nullptr;
+    std::string error;
+    if (store.connected() && store.finish(error))
+        std::fprintf(err, "klf-coverage: the database: %llu cell rows in the map\n", ull(store.cellRows()));
+    return status;
+}
+
 } // namespace
 
 int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
 {
+    if (options.follow)
+        return follow(options, err);
     std::vector<std::string> logs;
     std::string error;
     if (!LogFiles::collect(options.inputs, logs, error, [err](const std::string& folder) {
