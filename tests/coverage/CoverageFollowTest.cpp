@@ -319,3 +319,40 @@ TEST_F(CoverageFollow, StoppedItSendsWhatIsWholeAndAOneShotRunGoesOnFromThere)
     ASSERT_EQ(once.status, 0) << once.out;
     EXPECT_EQ(cells("coverage"), cells("oneshot"));
 }
+
+// The log deleted under the logger, which then starts a new one under the
+// name: the first is finished once the logger lets go of it, and the new
+// one is another drive; each as a one-shot upload of it would add it.
+TEST_F(CoverageFollow, ALogDeletedAndStartedAgainIsTwoDrives)
+{
+    std::vector<size_t> ends;
+    const DriveTestLog first = driveLog(95, -33.87, 151.21, 0.0002, 0.0001, 80, &ends);
+    const DriveTestLog second = driveLog(96, -33.8701, 151.2101, 0.0001, 0.0002, 60);
+    const std::string a = path("a.KLF");
+    auto writer = std::make_unique<LockedWriter>(a, first);
+    ASSERT_TRUE(writer->ok());
+    writer->writeTo(ends[50] + 5);
+    Uploader up(followArgs(a), path("a.err"));
+    ASSERT_TRUE(uploadedTo("a.KLF", ends, writer->written())) << up.err();
+    writer->writeTo(ends[70] + 9);
+    // What a one-shot run of the first log would have read.
+    std::filesystem::copy_file(a, path("first.KLF"));
+    ASSERT_EQ(::unlink(a.c_str()), 0);
+    ASSERT_TRUE(eventually([&] { return up.count("deleted") == 1; })) << up.err();
+    writer = std::make_unique<LockedWriter>(a, second);
+    ASSERT_TRUE(writer->ok());
+    writer->writeTo(second.bytes.size() / 2);
+    writer->writeTo(second.bytes.size());
+    writer->close();
+    // The first log's last record was left cut short, as a one-shot run says too.
+    EXPECT_EQ(up.wait(), 2) << up.err();
+    EXPECT_EQ(up.count("following the new log at the name"), 1u) << up.err();
+
+    std::filesystem::copy_file(a, path("second.KLF"));
+    const Ran once = oneShot("'" + path("first.KLF") + "' '" + path("second.KLF") + "'", "oneshot");
+    ASSERT_EQ(once.status, 2) << once.out;
+    EXPECT_EQ(cells("coverage"), cells("oneshot"));
+    const std::string hashes = "SELECT sha256, bytes_read, read_sha256, log_id FROM drives ORDER BY sha256";
+    EXPECT_EQ(cluster.sql(hashes, "coverage").out, cluster.sql(hashes, "oneshot").out);
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives WHERE file_name = 'a.KLF'", "coverage").out, "2\n");
+}

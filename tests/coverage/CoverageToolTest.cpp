@@ -340,6 +340,35 @@ TEST_F(CoverageTool, RefusesUsageErrorsAndAnotherCellSize)
     EXPECT_NE(help.out.find("usage: klf-coverage"), std::string::npos);
 }
 
+// --follow follows one log into a database; what cannot be meant is
+// refused with the reason, before anything is read or sent.
+TEST_F(CoverageTool, FollowingRefusesWhatItCannotDo)
+{
+    const std::string a = writeDrive(path("a.KLF"), 9, 10, 10, 0.0002, 0, 10);
+    const std::string db = " --db PG:host=/nonexistent ";
+    const struct
+    {
+        std::string args;
+        const char* why;
+    } cases[] = {
+        {"--follow -o '" + path("m.gpkg") + "' '" + a + "'", "not to a GeoPackage (-o)"},
+        {"--follow '" + a + "'", "--follow needs --db PG:CONNINFO"},
+        {"--follow" + db + "'" + a + "' '" + a + "'", "--follow follows one log"},
+        {"--every 1 -o '" + path("m.gpkg") + "' '" + a + "'", "--every goes with --follow"},
+        {"--follow --every 0" + db + "'" + a + "'", "--every"},
+        {"--follow --every x" + db + "'" + a + "'", "--every"},
+        {"--follow" + db + "'" + dir.path().toStdString() + "'", "one log, not a folder"},
+        {"--follow" + db + "'" + path("missing.KLF") + "'", "cannot read"},
+    };
+    for (const auto& c : cases) {
+        const Ran r = coverage(c.args);
+        EXPECT_EQ(r.status, 3) << c.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.why), std::string::npos) << c.args << "\n" << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("m.gpkg")));
+    EXPECT_NE(coverage("--help").out.find("--every SECONDS"), std::string::npos);
+}
+
 // Across the antimeridian and over the top of the world: every placed
 // sample lands in a cell whose polygon stays within ±180°.
 TEST_F(CoverageTool, DrivesAcrossTheAntimeridianAndNearAPole)
