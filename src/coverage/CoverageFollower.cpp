@@ -181,11 +181,10 @@ bool CoverageFollower::resume(bool& fatal, std::string& error)
         fatal = true;
         return false;
     }
+    m_sameName = known.sameName && !known.found;
     const uint64_t at = known.found ? known.bytesRead : 0;
     if (m_drive && known.found == m_known && at == m_sent && (!known.found || known.readSha256 == m_sentSha))
         return true; // as we left it
-    if (!known.found && known.sameName && !m_known)
-        say(m_err, "begins otherwise than the log of this name in the map: another log");
     if (!restart(at, error)) {
         if (m_drive && m_drive->summary().bytes < at)
             error = "the map read " + std::to_string(at) + " bytes of this log, and it is shorter: " + error;
@@ -214,10 +213,26 @@ CoverageFollower::Sent CoverageFollower::upload(bool last, bool& fatal, std::str
         return Sent::Nothing;
     // Sent once it can be known by its beginning, so that a later upload
     // finds it; a log that ends shorter goes as a one-shot run adds it.
-    if (!m_known && !last && offset < DriveCoverage::kLogIdBytes)
+    const bool short_ = offset < DriveCoverage::kLogIdBytes;
+    if (!m_known && short_ && (!last || m_stoppedEarly)) {
+        if (last && offset > 0)
+            say(m_err, "stopped before its first %llu bytes, which it will be known by, were written: not sent"
+                       " (a later run sends it)", ull(DriveCoverage::kLogIdBytes));
         return Sent::Nothing;
+    }
+    // Known by its whole-file hash alone, a short log under the name of one
+    // in the map cannot be told from it, as a one-shot run says too.
+    if (!m_known && short_ && m_sameName) {
+        say(m_err, "a log of this name is in the map, and whether this is it in part cannot be told: not added"
+                   " (renamed, it is added as another log)");
+        return Sent::Nothing;
+    }
     if (!m_known && !summary.hasHeader && summary.records == 0)
         return Sent::Nothing; // not a log: nothing to add
+    if (!m_known && !short_ && m_sameName) {
+        say(m_err, "begins otherwise than the log of this name in the map: another log");
+        m_sameName = false;
+    }
     DriveCoverage drive = m_binner->drive();
     for (const auto& entry : m_binner->drive().cells.map())
         drive.cells.at(entry.first).drives = m_reached.count(entry.first) ? 0 : 1;
@@ -255,6 +270,10 @@ CoverageFollower::Sent CoverageFollower::upload(bool last, bool& fatal, std::str
     bool already = false;
     if (!m_store.add(std::move(drive), already, error))
         return Sent::Failed;
+    if (already && logId.empty()) {
+        say(m_err, "already in the map (same SHA-256), skipped");
+        return Sent::Nothing;
+    }
     if (already)
         return Sent::Moved;
     m_known = !logId.empty();
@@ -364,6 +383,7 @@ int CoverageFollower::finishLog(bool stopped)
 {
     // Stopped while the logger goes on: what is whole is sent, and the rest
     // is a later run's (a log still growing is not finished).
+    m_stoppedEarly = stopped;
     if (stopped)
         m_drive->update();
     const DriveSummary summary = stopped ? m_drive->summary() : m_drive->finish();

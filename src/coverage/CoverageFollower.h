@@ -114,6 +114,8 @@ private:
     uint64_t m_sentFrom = 0;   // where the last upload began
     uint64_t m_pendingSamples = 0; // placed samples of the last upload
     std::optional<DriveCoverage::Point> m_lastPoint; // where the sent route ends
+    bool m_sameName = false;     // the map has another log of this name
+    bool m_stoppedEarly = false; // stopped while the log may still grow
     bool m_connected = false;
     uint64_t m_uploads = 0;
     bool m_offline = false;
