@@ -8,7 +8,12 @@
 
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -86,7 +91,10 @@ class Uploader
 public:
     Uploader(std::vector<std::string> args, std::string errFile) : m_args(std::move(args)), m_err(std::move(errFile))
     {
+        m_watch = ::inotify_init1(IN_CLOEXEC);
         start();
+        if (m_watch >= 0)
+            ::inotify_add_watch(m_watch, m_err.c_str(), IN_MODIFY);
     }
     ~Uploader()
     {
@@ -94,22 +102,26 @@ public:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
+        if (m_watch >= 0)
+            ::close(m_watch);
     }
     void start()
     {
+        // Made before the fork: the child only calls what is safe there.
         const std::string program = tool("klf-coverage");
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (std::string& a : m_args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int fd = ::open(m_err.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         m_pid = ::fork();
         if (m_pid == 0) {
-            const int fd = ::open(m_err.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
             ::dup2(fd, 1);
             ::dup2(fd, 2);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (std::string& a : m_args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
+        ::close(fd);
     }
     void kill()
     {
@@ -118,12 +130,27 @@ public:
         m_pid = -1;
     }
     void signal(int s) { ::kill(m_pid, s); }
-    // The exit status, once it has ended by itself (-1: killed or not ended in time).
+    // The exit status once it has ended by itself; -1 when it did not (killed
+    // by the safety net).
     int wait()
     {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        std::thread safetyNet([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!ended.wait_for(lock, kSafetyNet, [&] { return done; }))
+                ::kill(m_pid, SIGKILL);
+        });
         int status = 0;
-        if (!eventually([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }))
-            return -1;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        ended.notify_one();
+        safetyNet.join();
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -137,11 +164,27 @@ public:
             ++n;
         return n;
     }
+    // Waits until standard error says text n times, woken by its writes.
+    bool says(const std::string& text, size_t n = 1) const
+    {
+        const auto limit = std::chrono::steady_clock::now() + kSafetyNet;
+        while (count(text) < n) {
+            if (std::chrono::steady_clock::now() > limit)
+                return false;
+            pollfd p{m_watch, POLLIN, 0};
+            if (::poll(&p, 1, 1000) > 0) {
+                alignas(inotify_event) char events[4096];
+                (void)!::read(m_watch, events, sizeof events);
+            }
+        }
+        return true;
+    }
 
 private:
     std::vector<std::string> m_args;
     std::string m_err;
     pid_t m_pid = -1;
+    int m_watch = -1;
 };
 
 class CoverageFollow : public ::testing::Test
@@ -253,12 +296,12 @@ TEST_F(CoverageFollow, KilledRestartedAndCutOffTheUploadsEqualOneShotUploads)
         writerA.writeTo(cut(logA, part, kParts));
         writerB.writeTo(cut(logB, part, kParts));
         if (part == 5) {
-            ASSERT_TRUE(eventually([&] { return upA.count("server unreachable") == 1 && upB.count("server unreachable") == 1; }))
+            ASSERT_TRUE(upA.says("server unreachable") && upB.says("server unreachable"))
                 << upA.err() << upB.err();
             // Still following meanwhile: more comes while it is offline.
             writerA.writeTo(cut(logA, part, kParts) + 500);
             ASSERT_EQ(cluster.startServer(), "");
-            ASSERT_TRUE(eventually([&] { return upA.count("server back") == 1 && upB.count("server back") == 1; }))
+            ASSERT_TRUE(upA.says("server back") && upB.says("server back"))
                 << upA.err() << upB.err();
         }
         // Killed just after a write that ends mid-record, whatever it was doing.
@@ -338,7 +381,7 @@ TEST_F(CoverageFollow, ALogDeletedAndStartedAgainIsTwoDrives)
     // What a one-shot run of the first log would have read.
     std::filesystem::copy_file(a, path("first.KLF"));
     ASSERT_EQ(::unlink(a.c_str()), 0);
-    ASSERT_TRUE(eventually([&] { return up.count("deleted") == 1; })) << up.err();
+    ASSERT_TRUE(up.says("deleted")) << up.err();
     writer = std::make_unique<LockedWriter>(a, second);
     ASSERT_TRUE(writer->ok());
     writer->writeTo(second.bytes.size() / 2);
