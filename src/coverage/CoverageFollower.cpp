@@ -213,8 +213,8 @@ CoverageFollower::Sent CoverageFollower::upload(bool last, bool& fatal, std::str
         return Sent::Nothing;
     // Sent once it can be known by its beginning, so that a later upload
     // finds it; a log that ends shorter goes as a one-shot run adds it.
-    const bool short_ = offset < DriveCoverage::kLogIdBytes;
-    if (!m_known && short_ && (!last || m_stoppedEarly)) {
+    const bool tooShort = offset < DriveCoverage::kLogIdBytes;
+    if (!m_known && tooShort && (!last || m_stoppedEarly)) {
         if (last && offset > 0)
             say(m_err, "stopped before its first %llu bytes, which it will be known by, were written: not sent"
                        " (a later run sends it)", ull(DriveCoverage::kLogIdBytes));
@@ -222,14 +222,14 @@ CoverageFollower::Sent CoverageFollower::upload(bool last, bool& fatal, std::str
     }
     // Known by its whole-file hash alone, a short log under the name of one
     // in the map cannot be told from it, as a one-shot run says too.
-    if (!m_known && short_ && m_sameName) {
+    if (!m_known && tooShort && m_sameName) {
         say(m_err, "a log of this name is in the map, and whether this is it in part cannot be told: not added"
                    " (renamed, it is added as another log)");
         return Sent::Nothing;
     }
     if (!m_known && !summary.hasHeader && summary.records == 0)
         return Sent::Nothing; // not a log: nothing to add
-    if (!m_known && !short_ && m_sameName) {
+    if (!m_known && !tooShort && m_sameName) {
         say(m_err, "begins otherwise than the log of this name in the map: another log");
         m_sameName = false;
     }
