@@ -42,6 +42,23 @@ public:
                                                          + "/data -U postgres -A trust -E UTF8 --no-sync 2>&1");
         if (init.status != 0)
             return "initdb failed: " + init.out;
+        return resume();
+    }
+
+    // Stops the server as an administrator would (its clients' connections
+    // end); empty when it stopped.
+    std::string stop()
+    {
+        const CoverageTest::Ran down = CoverageTest::run(m_as + kBin + "/pg_ctl -D " + m_dir + "/data -m fast -w -t 120 stop 2>&1");
+        if (down.status != 0)
+            return "the server did not stop: " + down.out;
+        m_running = false;
+        return {};
+    }
+
+    // Starts the stopped server again, with what it held.
+    std::string resume()
+    {
         const CoverageTest::Ran up = CoverageTest::run(
             m_as + kBin + "/pg_ctl -D " + m_dir + "/data -l " + m_dir + "/log -w -t 120 -o \"-k " + m_dir
             + " -c listen_addresses= -c fsync=off -c synchronous_commit=off\" start 2>&1");
