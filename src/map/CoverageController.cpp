@@ -77,6 +77,7 @@ void CoverageController::watchShared(QMainWindow* window)
     });
     connect(m_shared, &SharedMapWatcher::reconnected, this, [this] {
         m_sharedLive = true;
+        m_catchUp = false; // the reload below is it
         m_sharedState->setText(tr("Shared map: live"));
         emit notice(tr("Connected to the shared map again: reading it for the uploads made meanwhile"));
         reload();

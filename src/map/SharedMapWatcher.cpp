@@ -29,7 +29,7 @@ void SharedMapWatcher::start(const QString& source)
     stop();
     m_source = source;
     m_delayMs = kFirstRetryMs;
-    m_everConnected = false;
+    m_missed = false;
     attempt();
 }
 
@@ -89,7 +89,7 @@ void SharedMapWatcher::attempted()
     m_notifier = new QSocketNotifier(m_listener->socket(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SharedMapWatcher::readable);
     m_delayMs = kFirstRetryMs;
-    if (std::exchange(m_everConnected, true))
+    if (std::exchange(m_missed, false))
         emit reconnected();
     else
         emit connected();
@@ -117,5 +117,6 @@ void SharedMapWatcher::dropped(const QString& why)
     const int wait = m_delayMs;
     m_delayMs = std::min(m_delayMs * 2, kLongestRetryMs);
     m_retry->start(wait);
+    m_missed = true;
     emit lost(why, wait);
 }

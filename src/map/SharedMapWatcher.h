@@ -36,13 +36,14 @@ public:
     int retryMs() const;
 
 signals:
-    // Listening, the first time.
+    // Listening since start(), nothing missed.
     void connected();
     // Uploads committed: one signal for all the notifications read at once.
     void changed();
     // The connection dropped, or an attempt failed; another comes in retryMs.
     void lost(const QString& why, int retryMs);
-    // Listening again after `lost`.
+    // Listening after `lost` (even when start()'s first attempt failed):
+    // uploads may have committed untold meanwhile.
     void reconnected();
 
 private:
@@ -63,6 +64,6 @@ private:
     QFutureWatcher<Attempt>* m_attempt = nullptr; // the running attempt's; a new one for each
     QTimer* m_retry;
     int m_delayMs = kFirstRetryMs;
-    bool m_everConnected = false;
+    bool m_missed = false; // lost since start(): uploads may have gone untold
     QThreadPool m_pool; // one thread: waits for an attempt before it goes
 };
