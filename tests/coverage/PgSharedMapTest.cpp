@@ -200,7 +200,8 @@ TEST_F(PgCoverageShared, TheSharedMapReadsAsTheGeoPackageOfTheSameLogs)
     }
 }
 
-// What a viewer says when a shared map cannot be read: plainly, on one line.
+// What a viewer says when a shared map cannot be read (no server, no such
+// database or user, a refused password, no map): plainly, on one line.
 TEST_F(PgCoverageShared, ASharedMapThatCannotBeReadSaysWhyOnOneLine)
 {
     struct Case
@@ -214,7 +215,9 @@ TEST_F(PgCoverageShared, ASharedMapThatCannotBeReadSaysWhyOnOneLine)
         {"no such database", cluster.gdal("nosuch"), "nosuch"},
         {"no such user", cluster.gdal("coverage") + " user=nobody_here", "nobody_here"},
         {"a database without a map", cluster.gdal("postgres"), "not a coverage map"},
+        {"a wrong password", cluster.gdal("coverage") + " user=van3 password=wrong", "password authentication failed"},
     };
+    ASSERT_EQ(cluster.addPasswordUser("van3", "right"), "");
     for (const Case& c : cases) {
         std::vector<CoverageMapReader::Cell> cells;
         std::string error;
