@@ -13,6 +13,34 @@ namespace {
 // Cells between two progress reports: often enough for a bar, rarely enough
 // to cost nothing beside GDAL's own work per row.
 constexpr uint64_t kProgressEvery = 4096;
+
+// PostgreSQL hands timestamptz over in the session's time zone, with its
+// offset, which GDAL keeps as a flag (100 is UTC, each step 15 minutes); a
+// GeoPackage stores UTC.
+int64_t utcMs(const OGRFeature& f, int field)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, tz = 0;
+    float s = 0;
+    if (!const_cast<OGRFeature&>(f).GetFieldAsDateTime(field, &y, &mo, &d, &h, &mi, &s, &tz))
+        return 0;
+    const int64_t local = GdalSupport::time(f, field);
+    return tz > 1 ? local - int64_t(tz - 100) * 15 * 60 * 1000 : local;
+}
+
+// GDAL's reason on one line: libpq's comes with hints on lines of their own.
+std::string oneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\r' || c == '\t')
+            c = ' ';
+    std::string out;
+    for (char c : text)
+        if (c != ' ' || (!out.empty() && out.back() != ' '))
+            out += c;
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
 }
 
 bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells, std::string& error,
@@ -23,7 +51,7 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
     std::unique_ptr<GDALDataset> ds(
         GDALDataset::Open(source.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!ds) {
-        error = GdalSupport::lastError("cannot open it");
+        error = oneLine(GdalSupport::lastError("cannot open it"));
         return false;
     }
     OGRLayer* layer = ds->GetLayerByName(CoverageLayers::kCells);
@@ -70,8 +98,8 @@ bool CoverageMapReader::read(const std::string& source, std::vector<Cell>& cells
         c.figures.mean = f->GetFieldAsDouble(iMean);
         c.drives = f->GetFieldAsInteger(iDrives);
         if (iFirst >= 0 && iLast >= 0 && f->IsFieldSetAndNotNull(iFirst) && f->IsFieldSetAndNotNull(iLast)) {
-            c.firstMs = GdalSupport::time(*f, iFirst);
-            c.lastMs = GdalSupport::time(*f, iLast);
+            c.firstMs = utcMs(*f, iFirst);
+            c.lastMs = utcMs(*f, iLast);
         }
         // The polygon as stored: the viewer needs no grid of its own.
         OGREnvelope e;

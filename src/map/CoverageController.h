@@ -3,14 +3,19 @@
 #include "CoverageLayer.h"
 
 #include <QObject>
+#include <QPointF>
 #include <QString>
+
+#include <optional>
 
 class CoverageMapLoader;
 class CoveragePanel;
 class MapView;
 class QDockWidget;
+class QLabel;
 class QMainWindow;
 class QProgressBar;
+class SharedMapWatcher;
 
 // Coverage maps in tavrix-map: opens one, draws its cells in the view, and
 // ties the choices and the clicked cell's figures in a dock beside the map;
@@ -36,7 +41,17 @@ public:
     CoveragePanel* panel() const { return m_panel; }
     QDockWidget* dock() const { return m_dock; }
 
+    // A .gpkg file, or a shared map in PostgreSQL ("PG:" and libpq's connection text).
     static bool isCoverageFile(const QString& path);
+    // The map's name as the window shows it: a file's name; a shared map's
+    // connection text without its password.
+    static QString shownName(const QString& path);
+
+    // A shared map is read again, keeping the view (centre, zoom, choices,
+    // the clicked cell), when another upload commits or the connection
+    // comes back. A reload asked for while one runs comes once after it.
+    void reload();
+    SharedMapWatcher* sharedWatcher() const { return m_shared; }
 
 signals:
     // The latest map asked for: drawn when `error` is empty, else why not
@@ -48,9 +63,18 @@ signals:
     void progressChanged(double done);
     // Other cells are drawn: another map, other choices, or none.
     void cellsChanged();
+    // The shared map in the database changed (uploads committed, or may have
+    // while the connection was down): once for each reload of the cells, a
+    // burst of uploads being one. Whatever else reads the same database
+    // (the acceptance tiles) reads it again here.
+    void sharedMapChanged();
 
 private:
     void onRead();
+    void onReloaded();
+    void watchShared(QMainWindow* window);
+    void listened();
+    void watchDrawn();
     void choiceChanged();
     void clicked(QPointF world);
 
@@ -61,4 +85,12 @@ private:
     CoverageMapLoader* m_loader;
     QProgressBar* m_progress;
     QString m_path;
+    SharedMapWatcher* m_shared;
+    QLabel* m_sharedState; // the shared map's connection, in the status bar
+    bool m_sharedLive = false;  // listening; a drop is said once
+    QString m_listenFirst;      // a shared map to read once the watcher listens, or failed to
+    bool m_reloading = false;   // the loader's read is a reload of m_path
+    bool m_reloadAgain = false; // uploads committed since the running read began
+    bool m_catchUp = false;     // listening again to the map drawn: read it once connected
+    std::optional<QPointF> m_clicked; // world coordinates of the cell clicked last
 };

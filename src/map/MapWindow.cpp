@@ -8,8 +8,11 @@
 #include "MapView.h"
 #include "MbTilesSource.h"
 #include "NetworkTileSource.h"
+#include "OpenDatabaseDialog.h"
 #include "TileMath.h"
 #include "TileServerSettings.h"
+
+#include "coverage/PgSource.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -153,6 +156,7 @@ void MapWindow::buildMenus()
         else
             openDrive(path);
     });
+    file->addAction(tr("Open &Database…"), this, &MapWindow::openDatabase);
     m_liveAction = file->addAction(tr("&Live"));
     m_liveAction->setCheckable(true);
     m_liveAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -321,10 +325,23 @@ void MapWindow::openCoverage(const QString& path)
     m_coverage->open(path);
 }
 
+// The text is remembered without a password (libpq finds one in ~/.pgpass).
+void MapWindow::openDatabase()
+{
+    const QString key = QStringLiteral("coverage/database");
+    OpenDatabaseDialog dialog(m_settings->value(key).toString(), this);
+    if (dialog.exec() != QDialog::Accepted || dialog.source().isEmpty())
+        return;
+    m_settings->setValue(key, CoverageController::shownName(dialog.source()));
+    openCoverage(dialog.source());
+}
+
 void MapWindow::onCoverageOpened(const QString& path, const QString& error)
 {
     if (!error.isEmpty()) {
-        const QString text = tr("Could not open %1: %2").arg(path, error);
+        // A file by its whole path; a database without its password.
+        const QString name = PgSource::is(path.toStdString()) ? CoverageController::shownName(path) : path;
+        const QString text = tr("Could not open %1: %2").arg(name, error);
         say(text, StatusMessages::Kind::Error, 15000);
         // The reason and what to do (a cut-off klf-coverage run's repair)
         // run longer than the status bar: said whole in a box that does not
@@ -336,7 +353,7 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
         box->show();
         return;
     }
-    setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
+    setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), CoverageController::shownName(path)));
 }
 
 // A coverage map still being read when a drive is opened would draw over
@@ -358,7 +375,7 @@ void MapWindow::updateInfo()
     if (!cells.empty() && points == 0 && !live()) {
         m_serialLabel->setText(tr("Coverage map"));
         m_countLabel->setText(tr("%n cell(s)", nullptr, int(cells.shownCells())));
-        m_newestLabel->setText(QFileInfo(m_coverage->path()).fileName());
+        m_newestLabel->setText(CoverageController::shownName(m_coverage->path()));
         return;
     }
     m_serialLabel->setText(tr("SN: %1").arg(m_serial.isEmpty() ? tr("—") : m_serial));

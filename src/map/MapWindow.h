@@ -83,6 +83,7 @@ protected:
 private:
     void buildMenus();
     void buildStatus();
+    void openDatabase();
     void onCoverageOpened(const QString& path, const QString& error);
     void updateInfo();
     void saveSettings();

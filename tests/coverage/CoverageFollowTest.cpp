@@ -291,7 +291,7 @@ TEST_F(CoverageFollow, KilledRestartedAndCutOffTheUploadsEqualOneShotUploads)
         if (part == 5) {
             ASSERT_TRUE(uploadedTo("a.KLF", endsA, writerA.written())) << upA.err();
             ASSERT_TRUE(uploadedTo("b.KLF", endsB, writerB.written())) << upB.err();
-            ASSERT_EQ(cluster.stopServer(), "");
+            ASSERT_EQ(cluster.stop(), "");
         }
         writerA.writeTo(cut(logA, part, kParts));
         writerB.writeTo(cut(logB, part, kParts));
@@ -300,7 +300,7 @@ TEST_F(CoverageFollow, KilledRestartedAndCutOffTheUploadsEqualOneShotUploads)
                 << upA.err() << upB.err();
             // Still following meanwhile: more comes while it is offline.
             writerA.writeTo(cut(logA, part, kParts) + 500);
-            ASSERT_EQ(cluster.startServer(), "");
+            ASSERT_EQ(cluster.resume(), "");
             ASSERT_TRUE(upA.says("server back") && upB.says("server back"))
                 << upA.err() << upB.err();
         }

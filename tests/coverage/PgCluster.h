@@ -3,6 +3,8 @@
 #include "CoverageTestSupport.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <pwd.h>
 #include <string>
 #include <unistd.h>
@@ -42,21 +44,22 @@ public:
                                                          + "/data -U postgres -A trust -E UTF8 --no-sync 2>&1");
         if (init.status != 0)
             return "initdb failed: " + init.out;
-        return startServer();
+        return resume();
     }
 
-    // The server stopped under its clients (their connections cut) and
-    // started again on the same data; empty when done, otherwise why not.
-    std::string stopServer()
+    // Stops the server as an administrator would (its clients' connections
+    // end); empty when it stopped.
+    std::string stop()
     {
-        const CoverageTest::Ran down
-            = CoverageTest::run(m_as + kBin + "/pg_ctl -D " + m_dir + "/data -m fast -w -t 120 stop 2>&1");
+        const CoverageTest::Ran down = CoverageTest::run(m_as + kBin + "/pg_ctl -D " + m_dir + "/data -m fast -w -t 120 stop 2>&1");
         if (down.status != 0)
             return "the server did not stop: " + down.out;
         m_running = false;
         return {};
     }
-    std::string startServer()
+
+    // Starts the stopped server again, with what it held.
+    std::string resume()
     {
         const CoverageTest::Ran up = CoverageTest::run(
             m_as + kBin + "/pg_ctl -D " + m_dir + "/data -l " + m_dir + "/log -w -t 120 -o \"-k " + m_dir
@@ -73,6 +76,28 @@ public:
             CoverageTest::run(m_as + kBin + "/pg_ctl -D " + m_dir + "/data -m immediate -w stop >/dev/null 2>&1");
         if (!m_dir.empty())
             std::filesystem::remove_all(m_dir);
+    }
+
+    // A user who must give a password (the others are trusted); empty when
+    // the server has taken the rule.
+    std::string addPasswordUser(const std::string& user, const std::string& password)
+    {
+        const CoverageTest::Ran made = sql("CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "'");
+        if (made.status != 0)
+            return "cannot make the user: " + made.out;
+        const std::string hba = m_dir + "/data/pg_hba.conf";
+        std::ifstream in(hba);
+        const std::string rules((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // The first rule that matches decides.
+        std::ofstream(hba, std::ios::trunc) << "local all " << user << " scram-sha-256\n" << rules;
+        const CoverageTest::Ran reload = CoverageTest::run(m_as + kBin + "/pg_ctl -D " + m_dir + "/data reload 2>&1");
+        if (reload.status != 0)
+            return "the server did not take the rule: " + reload.out;
+        // pg_ctl reload only signals: the rule holds once a new connection is refused without the password.
+        for (int i = 0; i < 1000; ++i)
+            if (CoverageTest::run("psql -X -q -At -w '" + conninfo() + " user=" + user + "' -c 'SELECT 1' 2>&1").status != 0)
+                return {};
+        return "the server did not take the rule";
     }
 
     // libpq's connection string for a database of the cluster.

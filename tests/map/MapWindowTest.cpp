@@ -70,7 +70,8 @@ TEST_F(MapWindowTest, TitleMenusAndEveryFieldNamedForScreenReaders)
     ASSERT_GE(menus.size(), 3);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("&File"));
     EXPECT_EQ(actionTexts(menus[0]->menu()),
-              (QStringList{QStringLiteral("&Open…"), QStringLiteral("&Live"), QStringLiteral("&Export Image…"), QStringLiteral("&Quit")}));
+              (QStringList{QStringLiteral("&Open…"), QStringLiteral("Open &Database…"), QStringLiteral("&Live"),
+                           QStringLiteral("&Export Image…"), QStringLiteral("&Quit")}));
     for (QWidget* w : window.findChildren<QWidget*>()) {
         if ((qobject_cast<QLabel*>(w) && w->parent() == window.statusBar()) || qobject_cast<QComboBox*>(w)
             || qobject_cast<MapView*>(w)) {

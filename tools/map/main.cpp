@@ -6,6 +6,8 @@
 #include "map/MapWindow.h"
 #include "map/MbTilesSource.h"
 
+#include "coverage/PgSource.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
@@ -74,16 +76,19 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Shows the signal strength along a Tavrix drive on a map: live from the data logger, "
         "or recorded in a .KLF log. Options apply to this run only; the window's choices are kept.\n"
+        "A shared coverage map in PostgreSQL is given as PG: and libpq's connection text (PG:dbname=fleet\n"
+        "host=office); it refreshes by itself when another upload commits.\n"
         "Keys: + and - zoom, arrows pan, Ctrl+F fits the drive, Ctrl+O opens a log or a map, Ctrl+L live,\n"
         "Ctrl+E exports the view, Alt+T then arrows or Page Up/Down move a drive's time slider, Ctrl+Q quits.\n"
         "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
         "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
-        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log, the coverage map or the\n"
-        "MBTiles file cannot be opened, or the picture cannot be written."));
+        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log, the coverage map (file or\n"
+        "database) or the MBTiles file cannot be opened, or the picture cannot be written."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE.KLF|MAP.gpkg"),
-                                 QStringLiteral("A log to draw, or a coverage map made by klf-coverage (optional)."),
+                                 QStringLiteral("A log to draw, or a coverage map made by klf-coverage, in a file or "
+                                                "as PG:CONNINFO in a PostgreSQL database (optional)."),
                                  QStringLiteral("[FILE.KLF|MAP.gpkg]"));
     const QCommandLineOption live(QStringLiteral("live"),
                                   QStringLiteral("Follow the data logger's map points as they come."));
@@ -122,7 +127,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     const QString shot = parser.value(screenshot);
-    if (!shot.isEmpty() && !files.isEmpty()) {
+    if (!shot.isEmpty() && !files.isEmpty() && !PgSource::is(files.first().toStdString())) {
         if (const QString why = cannotOpenLog(files.first()); !why.isEmpty()) {
             std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(files.first()), qPrintable(why));
             return kExitCannotOpen;
@@ -169,7 +174,9 @@ int main(int argc, char** argv)
                 return;
             if (!error.isEmpty()) {
                 // The window stays, saying the same, so that another map can be opened.
-                std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+                // A database is named without its password.
+                const QString name = PgSource::is(path.toStdString()) ? CoverageController::shownName(path) : path;
+                std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(name), qPrintable(error));
                 if (!shot.isEmpty())
                     QCoreApplication::exit(kExitCannotOpen);
             } else if (!shot.isEmpty()) {
