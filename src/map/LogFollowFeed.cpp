@@ -207,6 +207,7 @@ void LogFollowFeed::run(const Settings& settings, const std::shared_ptr<Shared>&
             message = tr("Waiting for %1: %2").arg(name, QString::fromStdString(follower->summary().error));
         }
         Clock::time_point lastPost = Clock::now() - std::chrono::milliseconds(kBatchMs);
+        uint64_t postedOffset = 0;
         while (!shared->stop) {
             switch (follower->update()) {
             case DriveFollower::Change::Replaced:
@@ -233,6 +234,8 @@ void LogFollowFeed::run(const Settings& settings, const std::shared_ptr<Shared>&
                 follower->update();
                 break;
             case DriveFollower::Change::Deleted:
+                if (!opened)
+                    break; // still waiting for the first
                 event = FollowBatch::Event::Deleted;
                 message = tr("%1 was deleted: waiting for the logger's next file under its name").arg(name);
                 break;
@@ -254,7 +257,10 @@ void LogFollowFeed::run(const Settings& settings, const std::shared_ptr<Shared>&
             const bool newEvent = event != FollowBatch::Event::None && (event != said || restart);
             const auto now = Clock::now();
             const auto due = lastPost + std::chrono::milliseconds(kBatchMs);
-            if (newEvent || (sink->added > 0 && now >= due)) {
+            // Records that gave nothing to draw yet (samples waiting for the
+            // next fix) still move the offset the window reports.
+            const bool pending = sink->added > 0 || follower->offset() != postedOffset;
+            if (newEvent || (pending && now >= due)) {
                 FollowBatch b;
                 if (newEvent) {
                     b.event = event;
@@ -264,11 +270,12 @@ void LogFollowFeed::run(const Settings& settings, const std::shared_ptr<Shared>&
                 b.restart = std::exchange(restart, false);
                 fill(b, *sink, *follower);
                 post(std::move(b));
+                postedOffset = follower->offset();
                 lastPost = now;
                 event = FollowBatch::Event::None;
             }
             int waitMs = kIdleLookMs;
-            if (sink->added > 0)
+            if (sink->added > 0 || follower->offset() != postedOffset)
                 waitMs = int(std::max<int64_t>(
                     0, std::chrono::duration_cast<std::chrono::milliseconds>(lastPost + std::chrono::milliseconds(kBatchMs) - Clock::now())
                            .count()));
