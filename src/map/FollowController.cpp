@@ -54,9 +54,9 @@ void FollowController::start(const Options& options)
         r.confidence = options.confidence;
         r.thresholdDbm = options.tiler.thresholdDbm;
         m_panel->setRequirement(r);
-        m_dock->show();
-        m_view->setAcceptance(&m_layer);
     }
+    m_dock->setVisible(bool(m_tiler));
+    m_view->setAcceptance(m_tiler ? &m_layer : nullptr);
     m_fitted = false;
     m_openedSaid = false;
     restart();
@@ -75,6 +75,14 @@ void FollowController::start(const Options& options)
 void FollowController::stop()
 {
     m_feed->stop();
+}
+
+void FollowController::close()
+{
+    stop();
+    m_view->setAcceptance(nullptr);
+    m_dock->hide();
+    m_tiler.reset();
 }
 
 bool FollowController::running() const
@@ -122,8 +130,18 @@ void FollowController::apply(FollowBatch& b)
         emit message(b.message, error ? StatusMessages::Kind::Error : StatusMessages::Kind::Notice,
                      error ? kErrorMs : kNoticeMs);
     }
-    for (const MapPoint& p : b.points)
-        m_view->addLivePoint(m_name, p);
+    if (!b.points.empty()) {
+        // A catch-up brings a long log's dots at once: all but the last go
+        // straight into the layer, the last through the view, which then
+        // fits or follows once.
+        auto& layers = m_view->layers();
+        if (layers.empty() || layers.back().name() != m_name)
+            layers.emplace_back(m_name, m_view->legend());
+        layers.back().reserve(layers.back().size() + b.points.size());
+        for (size_t i = 0; i + 1 < b.points.size(); ++i)
+            layers.back().add(b.points[i]);
+        m_view->addLivePoint(m_name, b.points.back());
+    }
     m_coverage->updateLive(b.cells);
     for (FollowBatch::Tile& t : b.tiles)
         m_tiles.channel(t.receiver, t.frequency).tiles[t.key].histogram = std::move(t.histogram);

@@ -46,7 +46,10 @@ public:
     ~FollowController() override;
 
     void start(const Options& options);
+    // Stops reading; what is drawn stays.
     void stop();
+    // Stops, and takes the acceptance tiles and panel away: another source is shown.
+    void close();
     bool running() const;
 
     LogFollowFeed* feed() const { return m_feed; }

@@ -23,7 +23,10 @@ class KlfFollower;
 // of a long log runs on the worker and can be stopped half-way.
 //
 // The worker never touches a widget: batches wait in a mailbox, and a
-// queued call tells the window to take them. Stopping sets a flag and wakes
+// queued call tells the window to take them. They are not the future's
+// results: a future keeps every result it was given for as long as it
+// lives, a day's batches; and its progress signal is thinned out, which
+// could hold back the last batch of a burst. Stopping sets a flag and wakes
 // the follower's wait; stop() returns once the worker has ended.
 class LogFollowFeed : public QObject
 {

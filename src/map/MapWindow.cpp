@@ -295,7 +295,7 @@ void MapWindow::useGrid()
 
 void MapWindow::startLive()
 {
-    m_follow->stop();
+    m_follow->close();
     m_drive->close();
     m_serial.clear();
     m_live->start(m_options.poll);
@@ -326,7 +326,7 @@ bool MapWindow::live() const
 
 void MapWindow::openCoverage(const QString& path)
 {
-    m_follow->stop();
+    m_follow->close();
     m_coverage->open(path);
 }
 
@@ -363,7 +363,7 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
 // the drive and move the view away from it: the drive, opened later, wins.
 void MapWindow::openDrive(const QString& path)
 {
-    m_follow->stop();
+    m_follow->close();
     stopLive();
     m_coverage->cancel();
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));

@@ -11,10 +11,12 @@
 #include "coverage/CoverageGrid.h"
 #include "map/AcceptancePanel.h"
 #include "map/CoverageController.h"
+#include "map/CoverageLayer.h"
 #include "map/CoveragePanel.h"
 #include "map/EventWait.h"
 #include "map/FollowController.h"
 #include "map/MapView.h"
+#include "map/MapViewport.h"
 #include "map/MapWindow.h"
 #include "map/TileMath.h"
 
@@ -26,6 +28,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -36,6 +39,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <random>
+#include <tuple>
 
 namespace {
 
@@ -328,4 +334,81 @@ TEST_F(MapFollowTest, TheProgramFollowsALogIntoAScreenshot)
     ASSERT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(p.readAllStandardError().contains("none.gpkg"));
+}
+
+// Cells updated batch by batch, under any choice of figure, receiver and
+// frequency, draw and sum up as the same cells given whole: the places a
+// batch touched are worked out again, and nothing else needs to be.
+TEST(CoverageLayerLive, CellsUpdatedBatchByBatchAreTheWholeMap)
+{
+    const CoverageGrid grid(50);
+    const CoverageGrid::Cell origin = grid.cellOf(52.2, 0.1);
+    const double mhz[] = {851.0125, 851.1, 852.5};
+    struct Choice { CoverageLayer::Figure figure; int receiver; double frequency; };
+    const Choice choices[] = {{CoverageLayer::Figure::Median, 0, 0},
+                              {CoverageLayer::Figure::P10, 2, 851.1},
+                              {CoverageLayer::Figure::Count, 1, 0}};
+    for (const Choice& choice : choices) {
+        SCOPED_TRACE(int(choice.figure) * 100 + choice.receiver);
+        std::mt19937 random(7);
+        CoverageLayer live;
+        live.setFigure(choice.figure);
+        live.setReceiver(choice.receiver);
+        live.setFrequency(choice.frequency);
+        std::map<std::tuple<int64_t, int, double>, CoverageMapReader::Cell> state;
+        for (int batch = 0; batch < 25; ++batch) {
+            std::vector<CoverageMapReader::Cell> changed;
+            const int n = 1 + int(random() % 30);
+            for (int i = 0; i < n; ++i) {
+                const CoverageGrid::Cell c{origin.row + int32_t(random() % 6), origin.column + int32_t(random() % 7)};
+                CoverageMapReader::Cell cell;
+                cell.cellKey = CoverageGrid::key(c);
+                cell.bounds = grid.bounds(c);
+                cell.receiver = 1 + int(random() % 2);
+                cell.frequencyMHz = mhz[random() % 3];
+                auto& s = state[{cell.cellKey, cell.receiver, cell.frequencyMHz}];
+                cell.figures.count = s.figures.count + 1 + random() % 50; // readings only add
+                cell.figures.median = -120 + int(random() % 70);
+                cell.figures.p10 = cell.figures.median - int(random() % 10);
+                cell.drives = 1;
+                s = cell;
+                changed.push_back(cell);
+            }
+            live.updateCells(changed);
+
+            std::vector<CoverageMapReader::Cell> all;
+            for (const auto& [key, cell] : state)
+                all.push_back(cell);
+            CoverageLayer whole;
+            whole.setCells(all);
+            whole.setFigure(choice.figure);
+            whole.setReceiver(choice.receiver);
+            whole.setFrequency(choice.frequency);
+            ASSERT_EQ(live.shownCells(), whole.shownCells()) << "batch " << batch;
+            ASSERT_EQ(live.maxCount(), whole.maxCount()) << "batch " << batch;
+            ASSERT_EQ(live.frequencySummaries().size(), whole.frequencySummaries().size());
+            for (size_t i = 0; i < whole.frequencySummaries().size(); ++i) {
+                EXPECT_EQ(live.frequencySummaries()[i].mhz, whole.frequencySummaries()[i].mhz);
+                EXPECT_EQ(live.frequencySummaries()[i].samples, whole.frequencySummaries()[i].samples);
+                EXPECT_EQ(live.frequencySummaries()[i].cells, whole.frequencySummaries()[i].cells);
+            }
+            MapViewport viewport;
+            viewport.setSize(QSizeF(240, 200));
+            viewport.fit(whole.worldBounds());
+            const RssiPalette palette;
+            QImage a(240, 200, QImage::Format_ARGB32_Premultiplied), b = a;
+            a.fill(Qt::white);
+            b.fill(Qt::white);
+            {
+                QPainter pa(&a), pb(&b);
+                live.draw(pa, viewport, palette);
+                whole.draw(pb, viewport, palette);
+            }
+            ASSERT_TRUE(a == b) << "batch " << batch;
+        }
+        // A choice changed afterwards: the whole map is worked out again, as before.
+        live.setReceiver(choice.receiver == 1 ? 2 : 1);
+        live.updateCells({state.begin()->second});
+        EXPECT_GT(live.shownCells(), 0u);
+    }
 }
