@@ -275,7 +275,8 @@ TEST_F(MapFollowTest, AGrowingLogFillsInTheCellsAndTheReportsFigures)
 }
 
 // Another log put at the name (the logger started again) is followed from
-// its start, and the map says so and starts over.
+// its start, and the map says so and starts over; a log deleted is said,
+// and the next one at its name followed.
 TEST_F(MapFollowTest, ALogReplacedAtItsNameStartsTheMapOver)
 {
     const QString path = dir.filePath(QStringLiteral("run.KLF"));
@@ -299,6 +300,16 @@ TEST_F(MapFollowTest, ALogReplacedAtItsNameStartsTheMapOver)
         << window.view()->pointCount();
     EXPECT_TRUE(window.statusMessage().contains(QStringLiteral("replaced"))) << window.statusMessage().toStdString();
     EXPECT_EQ(window.coverage()->layer().frequencies().size(), 2u);
+
+    // Deleted: said, the map kept; the next file under the name is followed.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(until([&] { return window.statusMessage().contains(QStringLiteral("was deleted")); }))
+        << window.statusMessage().toStdString();
+    EXPECT_EQ(window.view()->pointCount(), 7u);
+    const DriveTestLog third = followtest::drive(12);
+    appendFile(path, third.bytes.data(), third.bytes.size());
+    ASSERT_TRUE(until([&] { return feed->offset() == third.bytes.size() && window.view()->pointCount() == 11; }, 30000))
+        << window.view()->pointCount();
 }
 
 // The program itself: --follow with --screenshot draws the log as it stood
