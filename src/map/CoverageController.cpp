@@ -5,6 +5,7 @@
 #include "MapView.h"
 #include "TileMath.h"
 
+#include <QComboBox>
 #include <QDockWidget>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -117,8 +118,13 @@ void CoverageController::startLive(const QString& name)
     cancel();
     m_layer.setCells({});
     {
+        // The crew's figure and receiver stay through a log started over;
+        // the frequencies are the new log's.
         const QSignalBlocker quiet(m_panel);
+        const int figure = m_panel->figureBox()->currentIndex(), receiver = m_panel->receiverBox()->currentIndex();
         m_panel->setFrequencies({});
+        m_panel->figureBox()->setCurrentIndex(figure);
+        m_panel->receiverBox()->setCurrentIndex(receiver);
     }
     m_panel->applyTo(m_layer);
     m_path = name;

@@ -291,6 +291,8 @@ TEST_F(MapFollowTest, ALogReplacedAtItsNameStartsTheMapOver)
     ASSERT_TRUE(until([&] { return feed->offset() == first.bytes.size(); }, 30000));
     EXPECT_EQ(window.view()->pointCount(), 19u) << "a dot at each fix after the first";
 
+    QComboBox* receiver = window.coverage()->panel()->receiverBox();
+    receiver->setCurrentIndex(receiver->findData(2));
     DriveTestLog second = followtest::drive(8);
     const QString other = dir.filePath(QStringLiteral("other.KLF"));
     second.write(other.toStdString());
@@ -300,6 +302,8 @@ TEST_F(MapFollowTest, ALogReplacedAtItsNameStartsTheMapOver)
         << window.view()->pointCount();
     EXPECT_TRUE(window.statusMessage().contains(QStringLiteral("replaced"))) << window.statusMessage().toStdString();
     EXPECT_EQ(window.coverage()->layer().frequencies().size(), 2u);
+    EXPECT_EQ(receiver->currentData().toInt(), 2) << "the receiver chosen stays through a log started over";
+    EXPECT_EQ(window.coverage()->chosenReceiver(), 2);
 
     // Deleted: said, the map kept; the next file under the name is followed.
     ASSERT_TRUE(QFile::remove(path));
