@@ -59,7 +59,7 @@ fs::path tool()
 {
     if (const char* dir = std::getenv("TAVRIX_BIN_DIR"))
         return fs::path(dir) / "tavrix-map";
-    // build/bench/map/map_follow_bench beside build/tools/tavrix-map.
+    // BUILD/bench/map/map_follow_bench; the program is BUILD/tools/tavrix-map.
     return fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path() / "tools" / "tavrix-map";
 }
 
