@@ -17,3 +17,17 @@ void AcceptanceInput::poolReceivers()
     }
     channels = std::move(pooled);
 }
+
+void AcceptanceInput::add(const AcceptanceInput& other)
+{
+    for (const auto& [key, from] : other.channels) {
+        Channel& c = channel(from.receiver, from.frequency);
+        if (!c.channel)
+            c.channel = from.channel;
+        for (const auto& [tileKey, tile] : from.tiles) {
+            Tile& t = c.tiles[tileKey];
+            t.histogram.add(tile.histogram);
+            t.localMeans.insert(t.localMeans.end(), tile.localMeans.begin(), tile.localMeans.end());
+        }
+    }
+}

@@ -38,4 +38,6 @@ struct AcceptanceInput
     }
     // Both receivers' readings of each frequency in one channel each.
     void poolReceivers();
+    // Adds another source's readings; a channel keeps the number it had.
+    void add(const AcceptanceInput& other);
 };

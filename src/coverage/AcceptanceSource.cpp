@@ -1,11 +1,10 @@
 #include "coverage/AcceptanceSource.h"
 
-#include "coverage/CoverageBinner.h"
+#include "coverage/AcceptanceProgress.h"
 #include "coverage/CoverageCells.h"
 #include "coverage/CoverageLayers.h"
 #include "coverage/FileDigest.h"
 #include "coverage/GdalSupport.h"
-#include "coverage/LeeLocalMeans.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -66,28 +65,6 @@ double routeMetres(const std::vector<DriveCoverage::Point>& route)
         line.addPoint(p.longitude, p.latitude);
     return routeMetres(&line);
 }
-
-// Sends each sample to the binner, to the local means when wanted, and
-// notes which channel number each frequency has.
-class Tee : public DriveSink
-{
-public:
-    Tee(CoverageBinner& binner, LeeLocalMeans* lee) : m_binner(binner), m_lee(lee) {}
-    void fix(const DriveFix& f) override { m_binner.fix(f); }
-    void sample(const DriveSample& s) override
-    {
-        m_binner.sample(s);
-        if (m_lee)
-            m_lee->sample(s);
-        if (s.channel > 0 && s.frequencyMHz > 0)
-            channels[{s.receiver, CoverageCells::frequencyKey(s.frequencyMHz)}] = s.channel;
-    }
-    std::map<std::pair<int, int64_t>, int> channels;
-
-private:
-    CoverageBinner& m_binner;
-    LeeLocalMeans* m_lee;
-};
 
 // A GeoPackage keeps a histogram as text; PostGIS as an array of counts
 // from the lowest level a reading can have.
@@ -249,32 +226,19 @@ bool AcceptanceSource::addLog(const std::string& path, DriveSummary& summary, st
     drive.sha256 = FileDigest::sha256(path, error);
     if (drive.sha256.empty())
         return false;
-    CoverageBinner binner(m_grid);
-    LeeLocalMeans lee;
-    Tee tee(binner, m_localMeans ? &lee : nullptr);
+    AcceptanceProgress progress(m_grid.cellMetres(), m_localMeans);
     DriveReader reader;
     reader.setFilter(m_filter);
     if (m_progress)
         reader.setProgress(m_progress);
-    summary = reader.read(path, tee);
+    summary = reader.read(path, progress);
     if (summary.status == DriveSummary::Status::Unreadable || summary.status == DriveSummary::Status::Cancelled) {
         error = summary.error.empty() ? std::string("cannot be read") : summary.error;
         return false;
     }
-    lee.finish();
-
-    DriveCoverage& d = binner.drive();
-    for (const auto& [key, record] : d.cells.map()) {
-        AcceptanceInput::Channel& c = m_input.channel(key.receiver + 1, key.frequency);
-        if (!c.channel)
-            if (const auto it = tee.channels.find({key.receiver, key.frequency}); it != tee.channels.end())
-                c.channel = it->second;
-        c.tiles[key.cell].histogram.add(record.histogram);
-    }
-    for (const LeeLocalMeans::Mean& m : lee.means()) {
-        const int64_t tile = CoverageGrid::key(m_grid.cellOf(m.latitude, m.longitude));
-        m_input.channel(m.receiver + 1, m.frequency).tiles[tile].localMeans.push_back(float(m.dbm));
-    }
+    progress.finish();
+    m_input.add(progress.input());
+    const DriveCoverage& d = progress.drive();
     drive.fileName = std::filesystem::path(path).filename().string();
     drive.serialNumber = summary.serialNumber;
     drive.firstMs = d.firstMs;

@@ -31,7 +31,7 @@ CoverageController::CoverageController(QMainWindow* window, MapView* view)
     m_dock->setWidget(m_panel);
     window->addDockWidget(Qt::RightDockWidgetArea, m_dock);
     m_dock->hide();
-    connect(m_panel, &CoveragePanel::choiceChanged, this, &CoverageController::choiceChanged);
+    connect(m_panel, &CoveragePanel::choiceChanged, this, &CoverageController::applyChoice);
     connect(m_view, &MapView::clickedAt, this, &CoverageController::clicked);
     connect(m_loader, &CoverageMapLoader::finished, this, &CoverageController::onRead);
     connect(m_loader, &CoverageMapLoader::progressChanged, this, &CoverageController::progressChanged);
@@ -264,7 +264,38 @@ void CoverageController::close()
     emit cellsChanged();
 }
 
-void CoverageController::choiceChanged()
+void CoverageController::startLive(const QString& name)
+{
+    cancel();
+    m_layer.setCells({});
+    {
+        // The crew's figure and receiver stay through a log started over;
+        // the frequencies are the new log's.
+        const QSignalBlocker quiet(m_panel);
+        const int figure = m_panel->figureBox()->currentIndex(), receiver = m_panel->receiverBox()->currentIndex();
+        m_panel->setFrequencies({});
+        m_panel->figureBox()->setCurrentIndex(figure);
+        m_panel->receiverBox()->setCurrentIndex(receiver);
+    }
+    m_panel->applyTo(m_layer);
+    m_path = name;
+    m_view->setCoverage(&m_layer);
+    m_dock->show();
+    emit cellsChanged();
+}
+
+void CoverageController::updateLive(const std::vector<CoverageMapReader::Cell>& cells)
+{
+    if (cells.empty())
+        return;
+    m_layer.updateCells(cells);
+    m_panel->refreshFrequencies(m_layer.frequencySummaries());
+    if (m_layer.hasSelection())
+        m_panel->showCell(m_layer.describeSelected());
+    emit cellsChanged();
+}
+
+void CoverageController::applyChoice()
 {
     m_panel->applyTo(m_layer);
     // The clicked cell's figures follow the choice, as its colour does.
@@ -272,6 +303,7 @@ void CoverageController::choiceChanged()
         m_panel->showCell(m_layer.describeSelected());
     m_view->update();
     emit cellsChanged();
+    emit choiceChanged();
 }
 
 void CoverageController::clicked(QPointF world)

@@ -35,6 +35,14 @@ public:
     // 0 to 1; below 0 while the map does not say how many cells it holds.
     double progress() const;
     void close();
+    // A followed log's cells, drawn as they come: startLive() empties the
+    // map and shows the panel, updateLive() adds or replaces cells and
+    // keeps the panel's choices. The caller repaints.
+    void startLive(const QString& name);
+    void updateLive(const std::vector<CoverageMapReader::Cell>& cells);
+    // 0 both, 1 or 2; and the frequency chosen, 0 for every one.
+    int chosenReceiver() const { return m_layer.receiver(); }
+    double chosenFrequency() const { return m_layer.frequency(); }
 
     const CoverageLayer& layer() const { return m_layer; }
     QString path() const { return m_path; } // of the map drawn; empty: none
@@ -68,6 +76,8 @@ signals:
     // burst of uploads being one. Whatever else reads the same database
     // (the acceptance tiles) reads it again here.
     void sharedMapChanged();
+    // The receiver or the frequency chosen changed.
+    void choiceChanged();
 
 private:
     void onRead();
@@ -75,7 +85,7 @@ private:
     void watchShared(QMainWindow* window);
     void listened();
     void watchDrawn();
-    void choiceChanged();
+    void applyChoice();
     void clicked(QPointF world);
 
     MapView* m_view;

@@ -2,6 +2,7 @@
 
 #include "MapViewport.h"
 #include "TileMath.h"
+#include "coverage/CoverageCells.h"
 #include "protocol/RssiPalette.h"
 
 #include <QDateTime>
@@ -9,6 +10,8 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <climits>
+#include <optional>
 #include <cmath>
 #include <tuple>
 #include <unordered_map>
@@ -31,8 +34,95 @@ void CoverageLayer::setCells(std::vector<CoverageMapReader::Cell> cells)
 {
     m_cells = std::move(cells);
     m_selected = false;
+    m_at.clear();
+    m_rowsAt.clear();
     update();
     summarise();
+}
+
+CoverageLayer::CellId CoverageLayer::idOf(const CoverageMapReader::Cell& c)
+{
+    return {c.cellKey, CoverageCells::frequencyKey(c.frequencyMHz), c.receiver};
+}
+
+void CoverageLayer::index()
+{
+    m_at.clear();
+    m_rowsAt.clear();
+    for (size_t i = 0; i < m_cells.size(); ++i) {
+        m_at[idOf(m_cells[i])] = i;
+        m_rowsAt[m_cells[i].cellKey].push_back(i);
+    }
+    m_shownAt.clear();
+    for (size_t i = 0; i < m_shown.size(); ++i)
+        m_shownAt[m_shown[i].key] = i;
+}
+
+bool CoverageLayer::updateCells(const std::vector<CoverageMapReader::Cell>& cells)
+{
+    if (m_at.size() != m_cells.size())
+        index();
+    bool newFrequency = false;
+    std::vector<int64_t> places;
+    places.reserve(cells.size());
+    for (const CoverageMapReader::Cell& c : cells) {
+        const CellId id = idOf(c);
+        uint64_t before = 0;
+        if (const auto it = m_at.find(id); it != m_at.end()) {
+            before = m_cells[it->second].figures.count;
+            m_cells[it->second] = c;
+        } else {
+            // A place new to this frequency counts as a cell of it once,
+            // whichever receiver came first.
+            const CellId other{id.cell, id.frequency, 3 - id.receiver};
+            const bool placeKnown = m_at.count(other) > 0;
+            m_at[id] = m_cells.size();
+            m_rowsAt[c.cellKey].push_back(m_cells.size());
+            m_cells.push_back(c);
+            auto s = std::lower_bound(m_summaries.begin(), m_summaries.end(), c.frequencyMHz,
+                                      [](const FrequencySummary& f, double mhz) { return f.mhz < mhz; });
+            if (s == m_summaries.end() || s->mhz != c.frequencyMHz) {
+                s = m_summaries.insert(s, {c.frequencyMHz, 0, 0});
+                newFrequency = true;
+            }
+            s->cells += !placeKnown;
+        }
+        auto s = std::lower_bound(m_summaries.begin(), m_summaries.end(), c.frequencyMHz,
+                                  [](const FrequencySummary& f, double mhz) { return f.mhz < mhz; });
+        s->samples += c.figures.count - before;
+        places.push_back(c.cellKey);
+    }
+    std::sort(places.begin(), places.end());
+    places.erase(std::unique(places.begin(), places.end()), places.end());
+    for (int64_t place : places)
+        reshow(place);
+    return newFrequency;
+}
+
+// The shown value of one place again, from its rows alone.
+void CoverageLayer::reshow(int64_t cellKey)
+{
+    std::optional<int> value;
+    const CoverageGrid::Bounds* bounds = nullptr;
+    for (size_t i : m_rowsAt[cellKey]) {
+        const CoverageMapReader::Cell& c = m_cells[i];
+        if (!passes(c))
+            continue;
+        m_maxCount = std::max<uint64_t>(m_maxCount, c.figures.count);
+        value = std::max(value.value_or(INT_MIN), valueOf(c));
+        bounds = &c.bounds;
+    }
+    const auto at = m_shownAt.find(cellKey);
+    if (!value) {
+        // A place keeps its rows as they grow: it never stops passing.
+        return;
+    }
+    if (at != m_shownAt.end()) {
+        m_shown[at->second].value = *value;
+    } else {
+        m_shownAt[cellKey] = m_shown.size();
+        m_shown.push_back({*bounds, *value, cellKey});
+    }
 }
 
 void CoverageLayer::summarise()
@@ -120,10 +210,12 @@ void CoverageLayer::update()
         m_maxCount = std::max<uint64_t>(m_maxCount, c.figures.count);
         const auto [it, fresh] = at.try_emplace(c.cellKey, m_shown.size());
         if (fresh)
-            m_shown.push_back({c.bounds, v});
+            m_shown.push_back({c.bounds, v, c.cellKey});
         else
             m_shown[it->second].value = std::max(m_shown[it->second].value, v);
     }
+    if (!m_at.empty())
+        m_shownAt.swap(at);
 }
 
 std::vector<double> CoverageLayer::frequencies() const

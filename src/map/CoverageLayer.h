@@ -6,6 +6,7 @@
 #include <QRgb>
 #include <QString>
 
+#include <unordered_map>
 #include <vector>
 
 class MapViewport;
@@ -33,6 +34,11 @@ public:
     };
 
     void setCells(std::vector<CoverageMapReader::Cell> cells);
+    // Cells of a log being followed, whole as far as it is read: each
+    // replaces the cell of its place, receiver and frequency, or joins the
+    // map. Only their places are worked out again, whatever the map's size.
+    // True when a frequency came that the map did not have.
+    bool updateCells(const std::vector<CoverageMapReader::Cell>& cells);
     void setFigure(Figure figure);
     void setReceiver(int receiver);     // 0 both, 1 or 2
     void setFrequency(double mhz);      // 0 every frequency
@@ -69,6 +75,7 @@ private:
     {
         CoverageGrid::Bounds bounds;
         int value = 0; // dBm, or samples for Count
+        int64_t key = 0; // CoverageGrid::key of the place
     };
 
     int valueOf(const CoverageMapReader::Cell& c) const;
@@ -78,7 +85,30 @@ private:
     QString describe(std::vector<const CoverageMapReader::Cell*> rows) const;
     void drawSelection(QPainter& p, const MapViewport& viewport) const;
 
+    struct CellId
+    {
+        int64_t cell = 0;
+        int64_t frequency = 0; // CoverageCells::frequencyKey
+        int receiver = 0;
+        bool operator==(const CellId&) const = default;
+    };
+    struct CellIdHash
+    {
+        size_t operator()(const CellId& k) const
+        {
+            return size_t((uint64_t(k.cell) * 0x9E3779B97F4A7C15ull) ^ (uint64_t(k.frequency) << 1 | uint64_t(k.receiver)));
+        }
+    };
+    static CellId idOf(const CoverageMapReader::Cell& c);
+    void reshow(int64_t cellKey);
+    void index();
+
     std::vector<CoverageMapReader::Cell> m_cells;
+    // Kept only once cells are updated one by one: where each cell is, and
+    // the rows of each place.
+    std::unordered_map<CellId, size_t, CellIdHash> m_at;
+    std::unordered_map<int64_t, std::vector<size_t>> m_rowsAt;
+    std::unordered_map<int64_t, size_t> m_shownAt;
     std::vector<Shown> m_shown;
     Figure m_figure = Figure::Median;
     int m_receiver = 0;

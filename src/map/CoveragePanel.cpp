@@ -6,6 +6,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 CoveragePanel::CoveragePanel(QWidget* parent)
     : QWidget(parent), m_figure(new QComboBox(this)), m_receiver(new QComboBox(this)),
       m_frequency(new QComboBox(this)), m_cell(new QPlainTextEdit(this))
@@ -38,18 +40,44 @@ CoveragePanel::CoveragePanel(QWidget* parent)
         connect(box, &QComboBox::currentIndexChanged, this, &CoveragePanel::choiceChanged);
 }
 
+QString CoveragePanel::itemText(const CoverageLayer::FrequencySummary& f)
+{
+    return f.cells == 1 ? tr("%1 MHz: %2 samples, 1 cell").arg(f.mhz, 0, 'f', 4).arg(f.samples)
+                        : tr("%1 MHz: %2 samples, %3 cells").arg(f.mhz, 0, 'f', 4).arg(f.samples).arg(f.cells);
+}
+
 void CoveragePanel::setFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies)
 {
     const QSignalBlocker block(m_frequency);
     m_frequency->clear();
     m_frequency->addItem(tr("All (strongest)"), 0.0);
     for (const CoverageLayer::FrequencySummary& f : frequencies)
-        m_frequency->addItem(f.cells == 1 ? tr("%1 MHz: %2 samples, 1 cell").arg(f.mhz, 0, 'f', 4).arg(f.samples)
-                                          : tr("%1 MHz: %2 samples, %3 cells").arg(f.mhz, 0, 'f', 4).arg(f.samples).arg(f.cells),
-                             f.mhz);
+        m_frequency->addItem(itemText(f), f.mhz);
     m_figure->setCurrentIndex(0);
     m_receiver->setCurrentIndex(0);
     m_cell->clear();
+}
+
+void CoveragePanel::refreshFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies)
+{
+    if (m_frequency->count() == int(frequencies.size()) + 1) {
+        // The same frequencies, with more samples: only the words change.
+        for (size_t i = 0; i < frequencies.size(); ++i)
+            m_frequency->setItemText(int(i) + 1, itemText(frequencies[i]));
+        return;
+    }
+    const double chosen = m_frequency->currentData().toDouble();
+    const int figure = m_figure->currentIndex(), receiver = m_receiver->currentIndex();
+    const QString cell = m_cell->toPlainText();
+    {
+        const QSignalBlocker block(this);
+        setFrequencies(frequencies);
+        m_figure->setCurrentIndex(figure);
+        m_receiver->setCurrentIndex(receiver);
+        m_cell->setPlainText(cell);
+    }
+    const QSignalBlocker block(m_frequency);
+    m_frequency->setCurrentIndex(std::max(0, m_frequency->findData(chosen)));
 }
 
 void CoveragePanel::applyTo(CoverageLayer& layer) const

@@ -19,6 +19,8 @@ public:
 
     // Offers the map's frequencies and resets the choices and the cell shown.
     void setFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies);
+    // The same, keeping the choices: a followed log brought more samples or another frequency.
+    void refreshFrequencies(const std::vector<CoverageLayer::FrequencySummary>& frequencies);
     void applyTo(CoverageLayer& layer) const;
     void showCell(const QString& figures);
 
@@ -30,6 +32,8 @@ signals:
     void choiceChanged();
 
 private:
+    static QString itemText(const CoverageLayer::FrequencySummary& f);
+
     QComboBox* m_figure;
     QComboBox* m_receiver;
     QComboBox* m_frequency;

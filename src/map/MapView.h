@@ -48,6 +48,12 @@ public:
         m_renderer.setCoverage(coverage);
         update();
     }
+    // Acceptance tiles above the cells; null: none. Not owned.
+    void setAcceptance(const AcceptanceLayer* acceptance)
+    {
+        m_renderer.setAcceptance(acceptance);
+        update();
+    }
 
     // The time slider's marker at a world position, brought into view when
     // it lies outside; none hides it.

@@ -90,6 +90,12 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
     connect(m_coverage, &CoverageController::notice, this,
             [this](const QString& text) { say(text, StatusMessages::Kind::Notice, 20000); });
     connect(m_coverage, &CoverageController::cellsChanged, this, &MapWindow::updateInfo);
+    m_follow = new FollowController(this, m_view, m_coverage);
+    connect(m_follow, &FollowController::message, this, &MapWindow::say);
+    connect(m_follow, &FollowController::updated, this, [this] {
+        m_serial = m_follow->serial();
+        updateInfo();
+    });
     buildMenus();
 
     const QByteArray geometry = m_settings->value(QStringLiteral("window/geometry")).toByteArray();
@@ -123,6 +129,7 @@ MapWindow::MapWindow(const Options& options, QWidget* parent)
 
 MapWindow::~MapWindow()
 {
+    m_follow->stop();
     stopLive();
     m_drive->cancel();
     m_coverage->cancel();
@@ -292,6 +299,7 @@ void MapWindow::useGrid()
 
 void MapWindow::startLive()
 {
+    m_follow->close();
     m_drive->close();
     m_serial.clear();
     m_live->start(m_options.poll);
@@ -322,6 +330,7 @@ bool MapWindow::live() const
 
 void MapWindow::openCoverage(const QString& path)
 {
+    m_follow->close();
     m_coverage->open(path);
 }
 
@@ -334,6 +343,17 @@ void MapWindow::openDatabase()
         return;
     m_settings->setValue(key, CoverageController::shownName(dialog.source()));
     openCoverage(dialog.source());
+}
+
+void MapWindow::follow(const FollowController::Options& options)
+{
+    stopLive();
+    m_drive->close();
+    m_coverage->cancel();
+    m_serial.clear();
+    setWindowTitle(tr("%1 — Following %2").arg(QLatin1String(kTitle), QFileInfo(options.path).fileName()));
+    m_follow->start(options);
+    updateInfo();
 }
 
 void MapWindow::onCoverageOpened(const QString& path, const QString& error)
@@ -360,6 +380,7 @@ void MapWindow::onCoverageOpened(const QString& path, const QString& error)
 // the drive and move the view away from it: the drive, opened later, wins.
 void MapWindow::openDrive(const QString& path)
 {
+    m_follow->close();
     stopLive();
     m_coverage->cancel();
     setWindowTitle(tr("%1 — %2").arg(QLatin1String(kTitle), QFileInfo(path).fileName()));
@@ -372,7 +393,7 @@ void MapWindow::updateInfo()
 {
     const std::size_t points = m_view->pointCount();
     const CoverageLayer& cells = m_coverage->layer();
-    if (!cells.empty() && points == 0 && !live()) {
+    if (!cells.empty() && points == 0 && !live() && !m_follow->running()) {
         m_serialLabel->setText(tr("Coverage map"));
         m_countLabel->setText(tr("%n cell(s)", nullptr, int(cells.shownCells())));
         m_newestLabel->setText(CoverageController::shownName(m_coverage->path()));
@@ -395,7 +416,7 @@ void MapWindow::updateInfo()
                                    .arg(p.longitude, 0, 'f', 6)
                                    .arg(QDateTime::fromMSecsSinceEpoch(p.timeMs).toString(QStringLiteral("hh:mm:ss"))));
     else
-        m_newestLabel->setText(QFileInfo(m_drive->path()).fileName());
+        m_newestLabel->setText(m_follow->running() ? m_follow->describe() : QFileInfo(m_drive->path()).fileName());
 }
 
 QString MapWindow::info() const
@@ -439,6 +460,7 @@ void MapWindow::saveSettings()
 void MapWindow::closeEvent(QCloseEvent* e)
 {
     saveSettings();
+    m_follow->stop();
     stopLive();
     m_drive->cancel();
     m_coverage->cancel();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveLoader.h"
+#include "FollowController.h"
 #include "LivePointFeed.h"
 #include "StatusMessages.h"
 
@@ -70,6 +71,9 @@ public:
     // coverage() says when, or why not.
     void openCoverage(const QString& path);
     CoverageController* coverage() const { return m_coverage; }
+    // Follows a log as the logger writes it; what the options of FollowController say.
+    void follow(const FollowController::Options& options);
+    FollowController* follower() const { return m_follow; }
     DriveController* drive() const { return m_drive; }
     LiveController* liveFeed() const { return m_live; }
     bool exportImage(const QString& path);
@@ -102,6 +106,7 @@ private:
     LiveController* m_live = nullptr;
     DriveController* m_drive = nullptr;
     CoverageController* m_coverage = nullptr;
+    FollowController* m_follow = nullptr;
     QString m_serial; // of the dots drawn last, live or recorded
 
     QAction* m_liveAction = nullptr;

@@ -1,5 +1,7 @@
 // tavrix-map: the drive on a map, live from the data logger's map block or
 // recorded in a .KLF log.
+#include "CoverageOptions.h"
+#include "ReportOptions.h"
 #include "map/CoverageController.h"
 #include "map/LivePointFeed.h"
 #include "map/MapView.h"
@@ -61,6 +63,44 @@ QString cannotOpenLog(const QString& path)
     return QString();
 }
 
+// --follow's acceptance test takes klf-report's options, parsed as klf-report
+// parses them; the area is read before any window, so a wrong file is said at once.
+bool followOptions(const QCommandLineParser& parser, const QStringList& names, const QString& log,
+                   FollowController::Options& out, QString& error)
+{
+    ReportOptions report;
+    for (const QString& name : names) {
+        if (!parser.isSet(name))
+            continue;
+        std::string refusal;
+        if (!ReportOptions::takeAcceptanceOption("--" + name.toStdString(), parser.value(name).toStdString(), report, refusal)) {
+            error = QString::fromStdString(refusal);
+            return false;
+        }
+        if (!report.threshold) {
+            error = QStringLiteral("--%1 needs --threshold: the level, in dBm, that a tile must reach").arg(name);
+            return false;
+        }
+    }
+    out.path = log;
+    out.cellMetres = CoverageOptions().cellMetres; // klf-coverage's cells
+    out.acceptance = report.threshold.has_value();
+    out.tiler = report.tilerSettings(report.tileMetres.value_or(100)); // as klf-report bins logs
+    out.confidence = report.confidence / 100;
+    std::string why;
+    if (!report.area.empty() && !out.area.read(report.area, why)) {
+        error = QStringLiteral("%1: %2").arg(QString::fromStdString(report.area), QString::fromStdString(why));
+        return false;
+    }
+    if (!out.area.empty() && AcceptanceTiler(out.tiler, &out.area).areaTiles().empty()) {
+        error = QStringLiteral("%1: the area holds no %2 m tile: no tile's centre lies inside it")
+                    .arg(QString::fromStdString(report.area))
+                    .arg(out.tiler.tileMetres);
+        return false;
+    }
+    return true;
+}
+
 void setNames(QCoreApplication&)
 {
     QCoreApplication::setApplicationName(QStringLiteral("tavrix-map"));
@@ -82,8 +122,11 @@ int main(int argc, char** argv)
         "Ctrl+E exports the view, Alt+T then arrows or Page Up/Down move a drive's time slider, Ctrl+Q quits.\n"
         "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
         "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
-        "Exit status: 0 success; 1 usage error; 2 with --screenshot: the log, the coverage map (file or\n"
-        "database) or the MBTiles file cannot be opened, or the picture cannot be written."));
+        "With --follow, the log is drawn as the logger writes it; with --threshold, the acceptance test of\n"
+        "the Coverage panel's receiver and frequency runs beside it, with klf-report's figures.\n"
+        "Exit status: 0 success; 1 usage error (an unreadable --area included); 2 with --screenshot: the log,\n"
+        "the coverage map (file or database) or the MBTiles file cannot be opened, or the picture cannot be\n"
+        "written."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE.KLF|MAP.gpkg"),
@@ -110,10 +153,29 @@ int main(int argc, char** argv)
                                       QStringLiteral("Keep the settings in FILE instead of the user's."),
                                       QStringLiteral("FILE"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save the map as a PNG once the drive or the first "
-                                                       "live point is drawn, then exit."),
+                                        QStringLiteral("Save the map as a PNG once the drive, the first "
+                                                       "live point or the followed log as it first stood is drawn, then exit."),
                                         QStringLiteral("PNG"));
-    parser.addOptions({live, tileUrl, mbtiles, grid, poll, block, settings, screenshot});
+    const QCommandLineOption follow(QStringLiteral("follow"),
+                                    QStringLiteral("Draw a log as the logger writes it: the drive and its coverage cells "
+                                                   "fill in; waits for a log not there yet."),
+                                    QStringLiteral("FILE.KLF"));
+    // The acceptance test of a followed log, as klf-report runs it.
+    const QList<QCommandLineOption> acceptance = {
+        {QStringLiteral("threshold"), QStringLiteral("With --follow: the acceptance test's level a tile must reach, -150 to 0 dBm."),
+         QStringLiteral("DBM")},
+        {QStringLiteral("area"), QStringLiteral("With --threshold: the service area, polygons in any vector file GDAL reads "
+                                                "(default: the driven tiles)."), QStringLiteral("FILE")},
+        {QStringLiteral("tile"), QStringLiteral("With --threshold: tile size, 10 to 1000 m (default 100)."), QStringLiteral("METRES")},
+        {QStringLiteral("min-samples"), QStringLiteral("With --threshold: samples a tile needs to be tested (default 36)."),
+         QStringLiteral("N")},
+        {QStringLiteral("reliability"), QStringLiteral("With --threshold: the share of tiles that must pass, 1 to 99.9 % (default 95)."),
+         QStringLiteral("PCT")},
+        {QStringLiteral("confidence"), QStringLiteral("With --threshold: one-sided confidence of the verdict, 50 to 99.9 % (default 90)."),
+         QStringLiteral("PCT")},
+    };
+    parser.addOptions({live, tileUrl, mbtiles, grid, poll, block, settings, screenshot, follow});
+    parser.addOptions(acceptance);
     {
         // Help, version and mistakes are answered without a display.
         QCoreApplication plain(argc, argv);
@@ -125,6 +187,27 @@ int main(int argc, char** argv)
     if (files.size() > 1 || (parser.isSet(live) && !files.isEmpty())) {
         std::fprintf(stderr, "tavrix-map: give either --live or one log or map\n");
         return kExitUsage;
+    }
+    FollowController::Options followed;
+    if (parser.isSet(follow)) {
+        if (parser.isSet(live) || !files.isEmpty()) {
+            std::fprintf(stderr, "tavrix-map: give --follow alone, without --live or another log or map\n");
+            return kExitUsage;
+        }
+        QString why;
+        QStringList names;
+        for (const QCommandLineOption& o : acceptance)
+            names << o.names().first();
+        if (!followOptions(parser, names, parser.value(follow), followed, why)) {
+            std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(why));
+            return kExitUsage;
+        }
+    } else {
+        for (const QCommandLineOption& o : acceptance)
+            if (parser.isSet(o)) {
+                std::fprintf(stderr, "tavrix-map: --%s goes with --follow\n", qPrintable(o.names().first()));
+                return kExitUsage;
+            }
     }
     const QString shot = parser.value(screenshot);
     if (!shot.isEmpty() && !files.isEmpty() && !PgSource::is(files.first().toStdString())) {
@@ -163,7 +246,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "tavrix-map: could not write %s\n", qPrintable(shot));
         QCoreApplication::exit(saved ? 0 : kExitCannotOpen);
     };
-    if (!files.isEmpty() && CoverageController::isCoverageFile(files.first())) {
+    if (parser.isSet(follow)) {
+        // The picture shows what the log held when it was first read.
+        if (!shot.isEmpty())
+            QObject::connect(window.follower(), &FollowController::opened, &window, saveAndQuit, Qt::QueuedConnection);
+        window.follow(followed);
+    } else if (!files.isEmpty() && CoverageController::isCoverageFile(files.first())) {
         // Only the map of the command line ends the run: one opened later
         // from the window is the user's to read or not.
         auto first = std::make_shared<QMetaObject::Connection>();

@@ -1,5 +1,6 @@
 #include "ReportOptions.h"
 
+#include "coverage/AcceptanceStatistics.h"
 #include "coverage/CoverageGrid.h"
 
 #include <algorithm>
@@ -63,6 +64,57 @@ std::string ReportOptions::usage()
            "output. Exit status: 0 the report was made; 3 usage, input or I/O error (nothing written).\n";
 }
 
+bool ReportOptions::isAcceptanceOption(const std::string& option)
+{
+    return option == "--area" || option == "--threshold" || option == "--reliability" || option == "--confidence"
+           || option == "--tile" || option == "--min-samples";
+}
+
+bool ReportOptions::takeAcceptanceOption(const std::string& a, const std::string& v, ReportOptions& o,
+                                         std::string& refusal)
+{
+    bool ok = !v.empty();
+    std::string range;
+    double d = 0;
+    if (a == "--area") {
+        o.area = v;
+    } else if (a == "--threshold") {
+        ok = realNumber(v, d) && d >= -150 && d <= 0;
+        o.threshold = d;
+        range = "-150 to 0 dBm";
+    } else if (a == "--reliability") {
+        ok = realNumber(v, o.reliability) && o.reliability >= 1 && o.reliability <= 99.9;
+        range = "1 to 99.9 %";
+    } else if (a == "--confidence") {
+        ok = realNumber(v, o.confidence) && o.confidence >= 50 && o.confidence <= 99.9;
+        range = "50 to 99.9 %";
+    } else if (a == "--tile") {
+        ok = realNumber(v, d) && d >= CoverageGrid::kMinMetres && d <= CoverageGrid::kMaxMetres;
+        o.tileMetres = d;
+        range = "10 to 1000 m";
+    } else if (a == "--min-samples") {
+        ok = wholeNumber(v, o.minSamples) && o.minSamples >= 1;
+        range = "1 or more";
+    } else {
+        ok = false;
+    }
+    if (!ok)
+        refusal = "bad value for " + a + ": " + v + (range.empty() ? "" : " (" + range + ")");
+    return ok;
+}
+
+AcceptanceTiler::Settings ReportOptions::tilerSettings(double tileMetres) const
+{
+    AcceptanceTiler::Settings s;
+    s.tileMetres = tileMetres;
+    s.thresholdDbm = threshold.value_or(s.thresholdDbm);
+    s.minSamples = minSamples;
+    s.estimator = estimator;
+    s.requiredReliability = reliability / 100;
+    s.z = AcceptanceStatistics::normalQuantile(confidence / 100);
+    return s;
+}
+
 bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o, std::string& error)
 {
     Own own;
@@ -75,35 +127,17 @@ bool ReportOptions::parse(const std::vector<std::string>& args, ReportOptions& o
             return true;
         }
         const std::string& v = *value;
+        if (isAcceptanceOption(a))
+            return takeAcceptanceOption(a, v, o, refusal);
         bool ok = !v.empty();
         std::string range;
-        double d = 0;
-        if (a == "--area") {
-            o.area = v;
-        } else if (a == "--threshold") {
-            ok = realNumber(v, d) && d >= -150 && d <= 0;
-            o.threshold = d;
-            range = "-150 to 0 dBm";
-        } else if (a == "--reliability") {
-            ok = realNumber(v, o.reliability) && o.reliability >= 1 && o.reliability <= 99.9;
-            range = "1 to 99.9 %";
-        } else if (a == "--confidence") {
-            ok = realNumber(v, o.confidence) && o.confidence >= 50 && o.confidence <= 99.9;
-            range = "50 to 99.9 %";
-        } else if (a == "--tile") {
-            ok = realNumber(v, d) && d >= CoverageGrid::kMinMetres && d <= CoverageGrid::kMaxMetres;
-            o.tileMetres = d;
-            range = "10 to 1000 m";
-        } else if (a == "--estimator") {
+        if (a == "--estimator") {
             const std::string e = lower(v);
             ok = e == "median" || e == "p10" || e == "lee";
             o.estimator = e == "p10" ? AcceptanceReport::Estimator::P10
                           : e == "lee" ? AcceptanceReport::Estimator::Lee
                                        : AcceptanceReport::Estimator::Median;
             range = "median, p10 or lee";
-        } else if (a == "--min-samples") {
-            ok = wholeNumber(v, o.minSamples) && o.minSamples >= 1;
-            range = "1 or more";
         } else if (a == "--receiver") {
             o.poolReceivers = lower(v) == "both";
             ok = o.poolReceivers || o.filter.setOption(a, v);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "coverage/AcceptanceReport.h"
+#include "coverage/AcceptanceTiler.h"
 #include "DriveToolOptions.h"
 
 #include <optional>
@@ -28,5 +29,13 @@ struct ReportOptions : DriveToolOptions
     bool grid = false;
 
     static bool parse(const std::vector<std::string>& args, ReportOptions& out, std::string& error);
+    // The options of the test itself (--area, --threshold, --reliability,
+    // --confidence, --tile, --min-samples), which tavrix-map --follow takes
+    // too: false with the refusal for a value out of range.
+    static bool isAcceptanceOption(const std::string& option);
+    static bool takeAcceptanceOption(const std::string& option, const std::string& value, ReportOptions& out,
+                                     std::string& refusal);
+    // How the tiles are judged, at the tile size in use.
+    AcceptanceTiler::Settings tilerSettings(double tileMetres) const;
     static std::string usage();
 };

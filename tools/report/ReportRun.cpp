@@ -156,13 +156,7 @@ int ReportRun::run(const ReportOptions& o, std::FILE* out, std::FILE* err)
     if (o.poolReceivers)
         source.input().poolReceivers();
 
-    AcceptanceTiler::Settings settings;
-    settings.tileMetres = tileMetres;
-    settings.thresholdDbm = report.thresholdDbm;
-    settings.minSamples = report.minSamples;
-    settings.estimator = report.estimator;
-    settings.requiredReliability = report.requiredReliability;
-    settings.z = report.z;
+    const AcceptanceTiler::Settings settings = o.tilerSettings(tileMetres);
     const AcceptanceTiler tiler(settings, report.areaGiven() ? &report.area : nullptr);
     if (report.areaGiven() && tiler.areaTiles().empty()) {
         char text[200];
