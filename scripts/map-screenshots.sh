@@ -26,6 +26,21 @@ Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
+# The ring of streets the emulator's circle runs along (a polygon with a
+# hole): the area of the live acceptance test and of the report below.
+python3 - >"$run/ring.geojson" <<'AREA'
+import json, math
+lat0, lon0, r = 40.5471 + 600 / 111195.0, -74.3803, 600.0  # the emulator's circle
+def ring(radius):
+    pts = [[round(lon0 + radius * math.cos(a) / (111195.0 * math.cos(math.radians(lat0))), 7),
+            round(lat0 + radius * math.sin(a) / 111195.0, 7)]
+           for a in (2 * math.pi * k / 72 for k in range(72))]
+    return pts + pts[:1]
+print(json.dumps({"type": "FeatureCollection", "features": [{"type": "Feature",
+      "properties": {"name": "ring road"},
+      "geometry": {"type": "Polygon", "coordinates": [ring(r + 60), ring(r - 60)[::-1]]}}]}))
+AREA
+
 port="$run/tavrix-port"
 mkfifo "$run/sim-control"
 "$build/tools/tavrix-sim" --link "$port" --mode scan --gps on --control <"$run/sim-control" >/dev/null 2>&1 &
@@ -52,9 +67,21 @@ xdotool mousemove $((warn_X + 216 + 37)) $((warn_Y + 376 + 12)) click 1
 pids+=($!)
 map=$(wait_window "Tavrix Map — Live")
 xdotool windowsize "$map" 1100 720
+# The log followed as it grows, with the ring's acceptance tiles.
+(cd "$run" && exec "$build/tools/tavrix-map" --follow Tavrix.KLF --grid --settings "$run/follow.ini" \
+  --area ring.geojson --threshold -90 --tile 50 >/dev/null 2>&1 3>&-) &
+pids+=($!)
+followed=$(wait_window "Tavrix Map — Following Tavrix.KLF")
+xdotool windowsize "$followed" 1280 760
 sleep ${TAVRIX_LIVE_SECONDS:-40}
+xdotool windowraise "$map"
+sleep 1
 import -window "$map" "$out/tavrix-map-live.png"
 echo "  $out/tavrix-map-live.png"
+xdotool windowraise "$followed"
+sleep 1
+import -window "$followed" "$out/tavrix-map-follow.png"
+echo "  $out/tavrix-map-follow.png"
 
 # Log Data again stops logging; the log is Tavrix.KLF in the program's folder.
 xdotool mousemove $((win_X + 600)) $((win_Y + menu_h + 14)) click 1
@@ -87,22 +114,9 @@ sleep 3
 import -window "$coverage" "$out/tavrix-map-coverage.png"
 echo "  $out/tavrix-map-coverage.png"
 
-# The same drive as an acceptance report on receiver 1, over the ring of
-# streets its circle runs along (a polygon with a hole), and the report's first
-# page as the manual shows it. TAVRIX_KEEP_REPORT names a folder to keep the
+# The same drive as an acceptance report on receiver 1, over the ring, and
+# the report's first page as the manual shows it. TAVRIX_KEEP_REPORT names a folder to keep the
 # log, the area and the report in.
-python3 - >"$run/ring.geojson" <<'AREA'
-import json, math
-lat0, lon0, r = 40.5471 + 600 / 111195.0, -74.3803, 600.0  # the emulator's circle
-def ring(radius):
-    pts = [[round(lon0 + radius * math.cos(a) / (111195.0 * math.cos(math.radians(lat0))), 7),
-            round(lat0 + radius * math.sin(a) / 111195.0, 7)]
-           for a in (2 * math.pi * k / 72 for k in range(72))]
-    return pts + pts[:1]
-print(json.dumps({"type": "FeatureCollection", "features": [{"type": "Feature",
-      "properties": {"name": "ring road"},
-      "geometry": {"type": "Polygon", "coordinates": [ring(r + 60), ring(r - 60)[::-1]]}}]}))
-AREA
 keep=${TAVRIX_KEEP_REPORT:-}
 [ -n "$keep" ] && mkdir -p "$keep" && cp "$run/Tavrix.KLF" "$run/ring.geojson" "$keep/"
 (cd "$run" && "$build/tools/klf-report" --threshold -90 --area ring.geojson --tile 50 --receiver 1 \

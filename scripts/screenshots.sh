@@ -15,6 +15,7 @@ build=build/release
 targets=(tavrix-dl tavrix-sim klf-inspect tavrix-mapwatch)
 [ -f tools/map/CMakeLists.txt ] && targets+=(tavrix-map)
 [ -f tools/coverage/CMakeLists.txt ] && targets+=(klf-coverage)
+[ -f tools/report/CMakeLists.txt ] && targets+=(klf-report)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRIX_TESTS=OFF -DTAVRIX_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
@@ -39,6 +40,7 @@ pictures=(
   10-map-range:map-range
   12-scan-history:scan-history
   tavrix-map-live:tavrix-map-live
+  tavrix-map-follow:tavrix-map-follow
   tavrix-map-recorded:tavrix-map-recorded
   tavrix-map-drive-history:tavrix-map-drive-history
   tavrix-map-coverage:tavrix-map-coverage
