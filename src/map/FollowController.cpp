@@ -34,8 +34,11 @@ FollowController::FollowController(QMainWindow* window, MapView* view, CoverageC
         m_view->update();
     });
     connect(m_coverage, &CoverageController::opened, this, [this](const QString& path, const QString& error) {
-        if (m_mapOptions && error.isEmpty() && CoverageController::isCoverageFile(path))
-            showMap(path);
+        // Opening took the tiles away; a map that failed to open leaves the
+        // one drawn before, whose tiles come back with it.
+        const QString drawn = error.isEmpty() ? path : m_coverage->path();
+        if (m_mapOptions && drawn != m_mapSource && CoverageController::isCoverageFile(drawn))
+            showMap(drawn);
     });
     connect(m_coverage, &CoverageController::sharedMapChanged, this, &FollowController::readMapAgain);
     connect(m_mapLoader, &MapAcceptanceLoader::finished, this, &FollowController::onMapRead);

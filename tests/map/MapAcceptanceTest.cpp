@@ -233,6 +233,25 @@ TEST_F(MapAcceptance, AMapFilesFiguresAreTheReportsAndATooSmallTileIsRefusedAsTh
         EXPECT_GT(w.follower()->section()->figures.tilesTested, 0u);
         EXPECT_GT(w.follower()->section()->figures.tilesNotDriven, 0u);
         expectTheReports(w, gpkg, tile);
+        if (tile)
+            continue;
+        // A map that cannot be opened leaves this one drawn, with its tiles.
+        const size_t tiles = w.follower()->layer().tileCount();
+        std::optional<QString> refused;
+        bool retested = false;
+        const auto o = QObject::connect(w.coverage(), &CoverageController::opened,
+                                        [&](const QString&, const QString& e) { refused = e; });
+        const auto t = QObject::connect(w.follower(), &FollowController::mapTested,
+                                        [&](const QString& e) { retested = e.isEmpty(); });
+        w.openCoverage(path(QStringLiteral("nowhere.gpkg")));
+        ASSERT_TRUE(until([&] { return refused && retested && !w.follower()->testingMap(); }, kLimitMs));
+        QObject::disconnect(o);
+        QObject::disconnect(t);
+        EXPECT_FALSE(refused->isEmpty());
+        EXPECT_EQ(w.coverage()->path(), gpkg);
+        EXPECT_EQ(w.follower()->testedMap(), gpkg);
+        EXPECT_EQ(w.follower()->layer().tileCount(), tiles);
+        EXPECT_TRUE(w.follower()->dock()->isVisible());
     }
 
     MapWindow w(options());
