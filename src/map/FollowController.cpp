@@ -156,7 +156,8 @@ void FollowController::onMapRead()
     if (r.source != m_mapSource)
         return;
     std::unique_ptr<AcceptanceTiler> tiler;
-    if (r.error.isEmpty()) {
+    // A shared map read again has the tiles it had: the area is not cut into them again.
+    if (r.error.isEmpty() && !(m_tiler && r.tileMetres == m_mapTileMetres)) {
         AcceptanceTiler::Settings s = m_options.tiler;
         s.tileMetres = r.tileMetres;
         tiler = std::make_unique<AcceptanceTiler>(s, m_options.area.empty() ? nullptr : &m_options.area);
@@ -173,7 +174,10 @@ void FollowController::onMapRead()
         emit mapTested(r.error);
         return;
     }
-    m_tiler = std::move(tiler);
+    if (tiler) {
+        m_tiler = std::move(tiler);
+        m_mapTileMetres = r.tileMetres;
+    }
     m_tiles = std::move(r.input);
     refreshAcceptance();
     m_view->update();

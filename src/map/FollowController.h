@@ -99,6 +99,7 @@ private:
     MapAcceptanceLoader* m_mapLoader;
     std::optional<Options> m_mapOptions; // testMaps()' options
     QString m_mapSource;                 // the map tested; empty: a followed log or nothing
+    double m_mapTileMetres = 0;          // of m_tiler, with a map
     AcceptancePanel* m_panel;
     QDockWidget* m_dock;
     Options m_options;

@@ -182,8 +182,9 @@ protected:
                 }
                 ASSERT_TRUE(s);
                 EXPECT_EQ(s->receiver, receiver);
-                if (mhz > 0)
+                if (mhz > 0) {
                     EXPECT_NEAR(s->frequencyMHz, mhz, 1e-6);
+                }
                 expectReportsFigures(*s, r.sections);
                 ++compared;
                 EXPECT_EQ(w.follower()->layer().tileCount(), s->tiles.size());
