@@ -77,3 +77,15 @@ void AcceptancePanel::showNearest(const std::optional<NearestUndriven::Answer>& 
                                ? tr("%1, %2 m").arg(QString::fromStdString(nearest->compass)).arg(std::lround(nearest->metres))
                                : tr("%1, %2 km").arg(QString::fromStdString(nearest->compass)).arg(nearest->metres / 1000, 0, 'f', 1));
 }
+
+void AcceptancePanel::showProblem(const QString& text)
+{
+    showSection(nullptr);
+    m_channel->setText(text);
+}
+
+void AcceptancePanel::setNearestShown(bool shown)
+{
+    m_nearestShown = shown;
+    static_cast<QFormLayout*>(layout())->setRowVisible(m_nearest, shown);
+}

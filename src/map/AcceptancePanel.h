@@ -31,6 +31,11 @@ public:
     void showSection(const AcceptanceSection* section);
     // hasFix: the vehicle's position is known; hasArea: an area was given.
     void showNearest(const std::optional<NearestUndriven::Answer>& nearest, bool hasFix, bool hasArea);
+    // Why there are no figures (a map that cannot be tested), in place of them.
+    void showProblem(const QString& text);
+    // The nearest undriven tile's line, which a map without a vehicle lacks.
+    void setNearestShown(bool shown);
+    bool nearestShown() const { return m_nearestShown; }
 
     QLabel* channelLabel() const { return m_channel; }
     QLabel* testedLabel() const { return m_tested; }
@@ -42,6 +47,7 @@ public:
 
 private:
     Requirement m_requirement;
+    bool m_nearestShown = true;
     QLabel* m_channel;
     QLabel* m_tested;
     QLabel* m_passed;

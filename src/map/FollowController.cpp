@@ -2,6 +2,7 @@
 
 #include "AcceptancePanel.h"
 #include "CoverageController.h"
+#include "MapAcceptanceLoader.h"
 #include "MapView.h"
 #include "coverage/CoverageCells.h"
 
@@ -16,6 +17,7 @@ constexpr int kErrorMs = 30000;
 
 FollowController::FollowController(QMainWindow* window, MapView* view, CoverageController* coverage)
     : QObject(window), m_view(view), m_coverage(coverage), m_feed(new LogFollowFeed(this)),
+      m_mapLoader(new MapAcceptanceLoader(this)),
       m_panel(new AcceptancePanel), m_dock(new QDockWidget(tr("Acceptance"), window))
 {
     m_dock->setObjectName(QStringLiteral("acceptanceDock"));
@@ -31,6 +33,15 @@ FollowController::FollowController(QMainWindow* window, MapView* view, CoverageC
         refreshAcceptance();
         m_view->update();
     });
+    connect(m_coverage, &CoverageController::opened, this, [this](const QString& path, const QString& error) {
+        // Opening took the tiles away; a map that failed to open leaves the
+        // one drawn before, whose tiles come back with it.
+        const QString drawn = error.isEmpty() ? path : m_coverage->path();
+        if (m_mapOptions && drawn != m_mapSource && CoverageController::isCoverageFile(drawn))
+            showMap(drawn);
+    });
+    connect(m_coverage, &CoverageController::sharedMapChanged, this, &FollowController::readMapAgain);
+    connect(m_mapLoader, &MapAcceptanceLoader::finished, this, &FollowController::onMapRead);
 }
 
 // The view may be gone already: the window deletes its children in turn.
@@ -42,6 +53,10 @@ FollowController::~FollowController()
 void FollowController::start(const Options& options)
 {
     stop();
+    m_mapOptions.reset();
+    m_mapLoader->cancel();
+    m_mapSource.clear();
+    m_panel->setNearestShown(true);
     m_options = options;
     m_name = QFileInfo(options.path).fileName();
     m_tiler = options.acceptance ? std::make_unique<AcceptanceTiler>(options.tiler, options.area.empty() ? nullptr : &m_options.area)
@@ -80,6 +95,8 @@ void FollowController::stop()
 void FollowController::close()
 {
     stop();
+    m_mapLoader->cancel();
+    m_mapSource.clear();
     m_view->setAcceptance(nullptr);
     m_dock->hide();
     m_tiler.reset();
@@ -88,6 +105,83 @@ void FollowController::close()
 bool FollowController::running() const
 {
     return m_feed->running();
+}
+
+void FollowController::testMaps(const Options& options)
+{
+    m_mapOptions = options;
+}
+
+bool FollowController::testingMap() const
+{
+    return m_mapLoader->busy();
+}
+
+// The area's outline is drawn at once; the tiles once the map is read.
+void FollowController::showMap(const QString& source)
+{
+    stop();
+    m_options = *m_mapOptions;
+    m_mapSource = source;
+    m_tiler.reset();
+    m_tiles = {};
+    m_section.reset();
+    m_nearest.reset();
+    m_lastFix.reset();
+    m_layer = AcceptanceLayer();
+    m_layer.setArea(m_options.area);
+    AcceptancePanel::Requirement r;
+    r.reliability = m_options.tiler.requiredReliability;
+    r.confidence = m_options.confidence;
+    r.thresholdDbm = m_options.tiler.thresholdDbm;
+    m_panel->setRequirement(r);
+    m_panel->setNearestShown(false);
+    m_panel->showProblem(tr("Reading the map's tiles…"));
+    m_dock->show();
+    m_view->setAcceptance(&m_layer);
+    readMapAgain();
+}
+
+// Uploads committed to the shared map tested, or it is first shown.
+void FollowController::readMapAgain()
+{
+    if (m_mapSource.isEmpty() || m_coverage->path() != m_mapSource)
+        return;
+    m_mapLoader->start(m_mapSource, m_options.tileGiven ? std::optional<double>(m_options.tiler.tileMetres) : std::nullopt);
+}
+
+void FollowController::onMapRead()
+{
+    MapAcceptanceLoader::Result r = m_mapLoader->takeResult();
+    if (r.source != m_mapSource)
+        return;
+    std::unique_ptr<AcceptanceTiler> tiler;
+    // A shared map read again has the tiles it had: the area is not cut into them again.
+    if (r.error.isEmpty() && !(m_tiler && r.tileMetres == m_mapTileMetres)) {
+        AcceptanceTiler::Settings s = m_options.tiler;
+        s.tileMetres = r.tileMetres;
+        tiler = std::make_unique<AcceptanceTiler>(s, m_options.area.empty() ? nullptr : &m_options.area);
+        if (!m_options.area.empty() && tiler->areaTiles().empty())
+            r.error = tr("the area holds no %1 m tile: no tile's centre lies inside it").arg(r.tileMetres);
+    }
+    if (!r.error.isEmpty()) {
+        // Tiles drawn before stay: the next upload or reconnection reads again.
+        const QString text = m_tiler ? tr("Could not read the map's acceptance tiles again: %1").arg(r.error)
+                                     : tr("Cannot test this map: %1").arg(r.error);
+        if (!m_tiler)
+            m_panel->showProblem(text);
+        emit message(text, StatusMessages::Kind::Error, kErrorMs);
+        emit mapTested(r.error);
+        return;
+    }
+    if (tiler) {
+        m_tiler = std::move(tiler);
+        m_mapTileMetres = r.tileMetres;
+    }
+    m_tiles = std::move(r.input);
+    refreshAcceptance();
+    m_view->update();
+    emit mapTested(QString());
 }
 
 QString FollowController::describe() const

@@ -18,6 +18,7 @@
 
 class AcceptancePanel;
 class CoverageController;
+class MapAcceptanceLoader;
 class MapView;
 class QDockWidget;
 class QMainWindow;
@@ -40,6 +41,9 @@ public:
         AcceptanceArea area;     // empty: the driven tiles are the area
         AcceptanceTiler::Settings tiler;
         double confidence = 0.90; // 0..1, for the panel's words
+        // A map's test: false takes the map's cell size for tiles, as
+        // klf-report does (a followed log's tiles are tiler.tileMetres).
+        bool tileGiven = true;
     };
 
     FollowController(QMainWindow* window, MapView* view, CoverageController* coverage);
@@ -51,6 +55,13 @@ public:
     // Stops, and takes the acceptance tiles and panel away: another source is shown.
     void close();
     bool running() const;
+    // Every coverage map drawn from now on, until start(), gets its
+    // acceptance test; the options' area and settings hold for each.
+    void testMaps(const Options& options);
+    // The map whose tiles are shown or being read; empty: none.
+    QString testedMap() const { return m_mapSource; }
+    // The map's tiles are being read, or will be read again.
+    bool testingMap() const;
 
     LogFollowFeed* feed() const { return m_feed; }
     AcceptancePanel* panel() const { return m_panel; }
@@ -69,16 +80,26 @@ signals:
     void updated();
     // The log's first batch after it was opened is drawn: what it held then.
     void opened();
+    // A map's tiles are drawn (error empty), or why they are not; each read
+    // again of a shared map says so too.
+    void mapTested(const QString& error);
 
 private:
     void onArrived();
     void apply(FollowBatch& batch);
     void restart();
     void refreshAcceptance();
+    void showMap(const QString& source);
+    void readMapAgain();
+    void onMapRead();
 
     MapView* m_view;
     CoverageController* m_coverage;
     LogFollowFeed* m_feed;
+    MapAcceptanceLoader* m_mapLoader;
+    std::optional<Options> m_mapOptions; // testMaps()' options
+    QString m_mapSource;                 // the map tested; empty: a followed log or nothing
+    double m_mapTileMetres = 0;          // of m_tiler, with a map
     AcceptancePanel* m_panel;
     QDockWidget* m_dock;
     Options m_options;

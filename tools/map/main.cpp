@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -63,10 +64,12 @@ QString cannotOpenLog(const QString& path)
     return QString();
 }
 
-// --follow's acceptance test takes klf-report's options, parsed as klf-report
-// parses them; the area is read before any window, so a wrong file is said at once.
-bool followOptions(const QCommandLineParser& parser, const QStringList& names, const QString& log,
-                   FollowController::Options& out, QString& error)
+// The acceptance test of a followed log or of a coverage map takes
+// klf-report's options, parsed as klf-report parses them; the area is read
+// before any window, so a wrong file is said at once. A map's tiles are its
+// cells unless --tile says otherwise, so its area is checked once read.
+bool acceptanceOptions(const QCommandLineParser& parser, const QStringList& names, bool forMap,
+                       FollowController::Options& out, QString& error)
 {
     ReportOptions report;
     for (const QString& name : names) {
@@ -82,9 +85,9 @@ bool followOptions(const QCommandLineParser& parser, const QStringList& names, c
             return false;
         }
     }
-    out.path = log;
     out.cellMetres = CoverageOptions().cellMetres; // klf-coverage's cells
     out.acceptance = report.threshold.has_value();
+    out.tileGiven = report.tileMetres.has_value() || !forMap;
     out.tiler = report.tilerSettings(report.tileMetres.value_or(100)); // as klf-report bins logs
     out.confidence = report.confidence / 100;
     std::string why;
@@ -92,7 +95,7 @@ bool followOptions(const QCommandLineParser& parser, const QStringList& names, c
         error = QStringLiteral("%1: %2").arg(QString::fromStdString(report.area), QString::fromStdString(why));
         return false;
     }
-    if (!out.area.empty() && AcceptanceTiler(out.tiler, &out.area).areaTiles().empty()) {
+    if (out.tileGiven && !out.area.empty() && AcceptanceTiler(out.tiler, &out.area).areaTiles().empty()) {
         error = QStringLiteral("%1: the area holds no %2 m tile: no tile's centre lies inside it")
                     .arg(QString::fromStdString(report.area))
                     .arg(out.tiler.tileMetres);
@@ -122,9 +125,11 @@ int main(int argc, char** argv)
         "Ctrl+E exports the view, Alt+T then arrows or Page Up/Down move a drive's time slider, Ctrl+Q quits.\n"
         "Files: ~/.config/Tavrix/tavrix-map.conf (the settings, or --settings FILE);\n"
         "~/.cache/Tavrix/tavrix-map/tiles (the tile cache).\n"
-        "With --follow, the log is drawn as the logger writes it; with --threshold, the acceptance test of\n"
-        "the Coverage panel's receiver and frequency runs beside it, with klf-report's figures.\n"
-        "Exit status: 0 success; 1 usage error (an unreadable --area included); 2 with --screenshot: the log,\n"
+        "With --follow, the log is drawn as the logger writes it. With --threshold and --follow or a coverage\n"
+        "map (file or PG:), the acceptance test of the Coverage panel's receiver and frequency runs beside it,\n"
+        "with klf-report's figures; a shared map's are read again whenever another upload commits.\n"
+        "Exit status: 0 success; 1 usage error (an unreadable --area, or with --screenshot a map's tiles\n"
+        "refused, --tile smaller than its cells included); 2 with --screenshot: the log,\n"
         "the coverage map (file or database) or the MBTiles file cannot be opened, or the picture cannot be\n"
         "written."));
     parser.addHelpOption();
@@ -160,13 +165,15 @@ int main(int argc, char** argv)
                                     QStringLiteral("Draw a log as the logger writes it: the drive and its coverage cells "
                                                    "fill in; waits for a log not there yet."),
                                     QStringLiteral("FILE.KLF"));
-    // The acceptance test of a followed log, as klf-report runs it.
+    // The acceptance test of a followed log or a coverage map, as klf-report runs it.
     const QList<QCommandLineOption> acceptance = {
-        {QStringLiteral("threshold"), QStringLiteral("With --follow: the acceptance test's level a tile must reach, -150 to 0 dBm."),
+        {QStringLiteral("threshold"), QStringLiteral("With --follow or a coverage map: the acceptance test's level a tile "
+                                                     "must reach, -150 to 0 dBm."),
          QStringLiteral("DBM")},
         {QStringLiteral("area"), QStringLiteral("With --threshold: the service area, polygons in any vector file GDAL reads "
                                                 "(default: the driven tiles)."), QStringLiteral("FILE")},
-        {QStringLiteral("tile"), QStringLiteral("With --threshold: tile size, 10 to 1000 m (default 100)."), QStringLiteral("METRES")},
+        {QStringLiteral("tile"), QStringLiteral("With --threshold: tile size, 10 to 1000 m (default 100 with --follow; a map's "
+                                                "cell size, and no smaller, with a map)."), QStringLiteral("METRES")},
         {QStringLiteral("min-samples"), QStringLiteral("With --threshold: samples a tile needs to be tested (default 36)."),
          QStringLiteral("N")},
         {QStringLiteral("reliability"), QStringLiteral("With --threshold: the share of tiles that must pass, 1 to 99.9 % (default 95)."),
@@ -188,26 +195,38 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tavrix-map: give either --live or one log or map\n");
         return kExitUsage;
     }
+    QStringList names;
+    QString acceptanceGiven; // the first acceptance option given
+    for (const QCommandLineOption& o : acceptance) {
+        names << o.names().first();
+        if (parser.isSet(o) && acceptanceGiven.isEmpty())
+            acceptanceGiven = o.names().first();
+    }
     FollowController::Options followed;
+    std::optional<FollowController::Options> mapTest;
     if (parser.isSet(follow)) {
         if (parser.isSet(live) || !files.isEmpty()) {
             std::fprintf(stderr, "tavrix-map: give --follow alone, without --live or another log or map\n");
             return kExitUsage;
         }
         QString why;
-        QStringList names;
-        for (const QCommandLineOption& o : acceptance)
-            names << o.names().first();
-        if (!followOptions(parser, names, parser.value(follow), followed, why)) {
+        followed.path = parser.value(follow);
+        if (!acceptanceOptions(parser, names, false, followed, why)) {
             std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(why));
             return kExitUsage;
         }
-    } else {
-        for (const QCommandLineOption& o : acceptance)
-            if (parser.isSet(o)) {
-                std::fprintf(stderr, "tavrix-map: --%s goes with --follow\n", qPrintable(o.names().first()));
-                return kExitUsage;
-            }
+    } else if (!acceptanceGiven.isEmpty()) {
+        if (files.isEmpty() || !CoverageController::isCoverageFile(files.first())) {
+            std::fprintf(stderr, "tavrix-map: --%s goes with --follow or a coverage map (MAP.gpkg or PG:...)\n",
+                         qPrintable(acceptanceGiven));
+            return kExitUsage;
+        }
+        QString why;
+        mapTest.emplace();
+        if (!acceptanceOptions(parser, names, true, *mapTest, why)) {
+            std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(why));
+            return kExitUsage;
+        }
     }
     const QString shot = parser.value(screenshot);
     if (!shot.isEmpty() && !files.isEmpty() && !PgSource::is(files.first().toStdString())) {
@@ -267,10 +286,29 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "tavrix-map: cannot open %s: %s\n", qPrintable(name), qPrintable(error));
                 if (!shot.isEmpty())
                     QCoreApplication::exit(kExitCannotOpen);
-            } else if (!shot.isEmpty()) {
+            } else if (!shot.isEmpty() && !mapTest) {
                 saveAndQuit();
             }
         });
+        if (mapTest) {
+            // The picture waits for the tiles; a map whose tiles are refused
+            // is said as klf-report says it.
+            window.follower()->testMaps(*mapTest);
+            auto tested = std::make_shared<QMetaObject::Connection>();
+            *tested = QObject::connect(window.follower(), &FollowController::mapTested, &window,
+                                       [&, tested](const QString& error) {
+                if (window.follower()->testedMap() != files.first())
+                    return;
+                QObject::disconnect(*tested);
+                if (!error.isEmpty()) {
+                    std::fprintf(stderr, "tavrix-map: %s\n", qPrintable(error));
+                    if (!shot.isEmpty())
+                        QCoreApplication::exit(kExitUsage);
+                } else if (!shot.isEmpty()) {
+                    saveAndQuit();
+                }
+            });
+        }
         window.openCoverage(files.first());
     } else if (!files.isEmpty()) {
         if (!shot.isEmpty())
