@@ -6,6 +6,7 @@
 #include "ReportRun.h"
 #include "coverage/PgCluster.h"
 #include "gps/MapTestSupport.h"
+#include "map/ReportFiguresCheck.h"
 #include "map/AcceptancePanel.h"
 #include "map/CoverageController.h"
 #include "map/CoveragePanel.h"
@@ -87,35 +88,6 @@ Report report(const QString& map, const QString& area, bool pooled, std::optiona
     return r;
 }
 
-// The window's section equals the report's of the same receiver and frequency, figure for figure.
-void expectReportsFigures(const AcceptanceSection& shown, const QJsonArray& sections)
-{
-    const QJsonValue receiver = shown.receiver ? QJsonValue(shown.receiver) : QJsonValue(QStringLiteral("both"));
-    QJsonObject s;
-    for (const QJsonValue& v : sections)
-        if (v.toObject().value(QStringLiteral("receiver")) == receiver
-            && std::fabs(v.toObject().value(QStringLiteral("frequency_mhz")).toDouble() - shown.frequencyMHz) < 1e-6)
-            s = v.toObject();
-    ASSERT_FALSE(s.isEmpty()) << "no section of the report for receiver " << shown.receiver << " at " << shown.frequencyMHz;
-    const AcceptanceFigures& f = shown.figures;
-    EXPECT_EQ(s.value(QStringLiteral("tiles_in_area")).toInteger(), qint64(f.tilesInArea));
-    EXPECT_EQ(s.value(QStringLiteral("tiles_tested")).toInteger(), qint64(f.tilesTested));
-    EXPECT_EQ(s.value(QStringLiteral("tiles_passed")).toInteger(), qint64(f.tilesPassed));
-    EXPECT_EQ(s.value(QStringLiteral("tiles_not_driven")).toInteger(), qint64(f.tilesNotDriven));
-    if (f.tilesTested)
-        EXPECT_EQ(s.value(QStringLiteral("reliability")).toDouble(), f.reliability);
-    else
-        EXPECT_TRUE(s.value(QStringLiteral("reliability")).isNull());
-    // JSON carries 17 digits: the same double.
-    EXPECT_EQ(s.value(QStringLiteral("lower_bound")).toDouble(), f.lowerBound);
-    EXPECT_EQ(s.value(QStringLiteral("upper_bound")).toDouble(), f.upperBound);
-    EXPECT_EQ(s.value(QStringLiteral("verdict")).toString(), QLatin1String(AcceptanceFigures::verdictText(f.verdict)));
-    if (f.tilesNeeded)
-        EXPECT_EQ(s.value(QStringLiteral("tiles_needed")).toInteger(), qint64(*f.tilesNeeded));
-    else
-        EXPECT_TRUE(s.value(QStringLiteral("tiles_needed")).isNull());
-}
-
 class MapAcceptance : public ::testing::Test
 {
 protected:
@@ -185,7 +157,7 @@ protected:
                 if (mhz > 0) {
                     EXPECT_NEAR(s->frequencyMHz, mhz, 1e-6);
                 }
-                expectReportsFigures(*s, r.sections);
+                expectReportsFigures(*s, r.sections, false);
                 ++compared;
                 EXPECT_EQ(w.follower()->layer().tileCount(), s->tiles.size());
                 EXPECT_TRUE(w.follower()->panel()->testedLabel()->text().startsWith(QString::number(s->figures.tilesTested)));
