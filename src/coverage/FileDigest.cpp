@@ -33,16 +33,22 @@ std::string hexOf(EVP_MD_CTX* ctx)
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(ctx, digest, &length);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
+    return FileDigest::hex(digest, length);
 }
 
 } // namespace
+
+std::string FileDigest::hex(const unsigned char* bytes, unsigned int length)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * size_t(length));
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[bytes[i] >> 4];
+        hex += kHex[bytes[i] & 15];
+    }
+    return hex;
+}
 
 std::string FileDigest::sha256(const std::string& path, std::string& error, const std::function<bool()>& keepGoing)
 {

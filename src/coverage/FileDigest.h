@@ -21,4 +21,6 @@ public:
     // reason when the file cannot be read.
     static bool prefixes(const std::string& path, std::vector<uint64_t> lengths, std::map<uint64_t, std::string>& out,
                          std::string& error);
+    // A digest's bytes as the lower-case hex the maps store.
+    static std::string hex(const unsigned char* bytes, unsigned int length);
 };

@@ -1,5 +1,7 @@
 #include "coverage/PrefixDigest.h"
 
+#include "coverage/FileDigest.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -21,13 +23,7 @@ std::string hexOf(const EVP_MD_CTX* ctx)
     EVP_MD_CTX_copy_ex(copy, ctx);
     EVP_DigestFinal_ex(copy, digest, &length);
     EVP_MD_CTX_free(copy);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
+    return FileDigest::hex(digest, length);
 }
 
 } // namespace
