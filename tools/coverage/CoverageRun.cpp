@@ -227,6 +227,29 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             if (status != kExitUsage)
                 status = std::max(status, kExitMalformed);
         };
+        // A log's drive into the map: added, skipped as there already, or
+        // failed, which ends the run when nothing more could go in.
+        enum class Added { Yes, Skipped, Failed, EndRun };
+        const auto addToMap = [&](DriveCoverage drive, const char* alreadyWhy) {
+            bool already = false;
+            if (!store->add(std::move(drive), already, error)) {
+                std::fprintf(err, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(),
+                             error.c_str());
+                // In PostGIS the log's transaction is undone and the others go
+                // on, unless the server is gone.
+                if (wholeRun || !store->connected())
+                    return Added::EndRun;
+                status = kExitUsage;
+                return Added::Failed;
+            }
+            if (already) {
+                std::fprintf(err, "klf-coverage: %s: already in the map (%s), skipped\n", log.c_str(), alreadyWhy);
+                ++skipped;
+                return Added::Skipped;
+            }
+            ++added;
+            return Added::Yes;
+        };
         std::string hashError;
         const std::string sha = FileDigest::sha256(log, hashError, [] { return g_interrupt == 0; });
         std::error_code ec;
@@ -349,21 +372,11 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             later.resumedFrom = known.bytesRead;
             const uint64_t cellRows = later.cells.size(), placed = later.samplesPlaced, binned = later.samplesBinned;
             const uint64_t to = later.bytesRead;
-            bool already = false;
-            if (!store->add(std::move(later), already, error)) {
-                std::fprintf(err, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(),
-                             error.c_str());
-                if (wholeRun || !store->connected())
-                    return kExitUsage;
-                status = kExitUsage;
+            const Added laterAdded = addToMap(std::move(later), "read meanwhile");
+            if (laterAdded == Added::EndRun)
+                return kExitUsage;
+            if (laterAdded != Added::Yes)
                 continue;
-            }
-            if (already) {
-                std::fprintf(err, "klf-coverage: %s: already in the map (read meanwhile), skipped\n", log.c_str());
-                ++skipped;
-                continue;
-            }
-            ++added;
             std::fprintf(err,
                          "klf-coverage: %s: grown since it was added: bytes %llu to %llu read on; samples: %llu"
                          " placed, %llu in %llu cell rows, %llu left out\n",
@@ -442,23 +455,12 @@ int CoverageRun::run(const CoverageOptions& options, std::FILE*, std::FILE* err)
             if (summary.bytesRead != size)
                 drive.readSha256 = id[summary.bytesRead];
         }
-        bool already = false;
         const uint64_t cellRows = drive.cells.size(), placed = drive.samplesPlaced, binned = drive.samplesBinned;
-        if (!store->add(std::move(drive), already, error)) {
-            std::fprintf(err, "klf-coverage: %s: adding %s failed: %s\n", where.c_str(), log.c_str(), error.c_str());
-            // In PostGIS the log's transaction is undone and the others go
-            // on, unless the server is gone.
-            if (wholeRun || !store->connected())
-                return kExitUsage;
-            status = kExitUsage;
+        const Added driveAdded = addToMap(std::move(drive), "same SHA-256");
+        if (driveAdded == Added::EndRun)
+            return kExitUsage;
+        if (driveAdded != Added::Yes)
             continue;
-        }
-        if (already) {
-            std::fprintf(err, "klf-coverage: %s: already in the map (same SHA-256), skipped\n", log.c_str());
-            ++skipped;
-            continue;
-        }
-        ++added;
         std::fprintf(err,
                      "klf-coverage: %s: %llu records; fixes: %llu used; samples: %llu placed, %llu in %llu cell rows"
                      ", %llu left out\n",
