@@ -108,11 +108,23 @@ std::string CoverageStyle::pgTable()
 
 std::string CoverageStyle::pgRow(const std::string& schema, int rangeMin, int rangeMax)
 {
+    return pgStyleRow(schema, CoverageLayers::kCells, kName, "Cells coloured by median RSSI", rangeMin, rangeMax);
+}
+
+std::string CoverageStyle::pgBestRow(const std::string& schema, int rangeMin, int rangeMax)
+{
+    return pgStyleRow(schema, CoverageLayers::kBest, kBestName, "Each cell coloured by its strongest median RSSI",
+                      rangeMin, rangeMax);
+}
+
+std::string CoverageStyle::pgStyleRow(const std::string& schema, const char* table, const char* name,
+                                      const char* description, int rangeMin, int rangeMax)
+{
     return std::string("INSERT INTO public.layer_styles (f_table_catalog, f_table_schema, f_table_name,"
                        " f_geometry_column, stylename, styleqml, useasdefault, description, type)"
                        " SELECT current_database(), ")
-           + quoted(schema) + ", '" + CoverageLayers::kCells + "', 'geom', " + quoted(kName) + ", "
-           + "XMLPARSE(DOCUMENT " + quoted(qml(rangeMin, rangeMax)) + "), true, " + quoted("Cells coloured by median RSSI")
-           + ", 'Polygon' WHERE NOT EXISTS (SELECT 1 FROM public.layer_styles WHERE f_table_schema = "
-           + quoted(schema) + " AND f_table_name = '" + CoverageLayers::kCells + "')";
+           + quoted(schema) + ", '" + table + "', 'geom', " + quoted(name) + ", " + "XMLPARSE(DOCUMENT "
+           + quoted(qml(rangeMin, rangeMax)) + "), true, " + quoted(description)
+           + ", 'Polygon' WHERE NOT EXISTS (SELECT 1 FROM public.layer_styles WHERE f_table_schema = " + quoted(schema)
+           + " AND f_table_name = '" + table + "')";
 }

@@ -28,6 +28,12 @@ public:
     // The same for PostgreSQL, where QGIS keeps it in public.layer_styles.
     static std::string pgTable();
     static std::string pgRow(const std::string& schema, int rangeMin, int rangeMax);
+    // The best view's own default style, left as it is when the view has one.
+    static std::string pgBestRow(const std::string& schema, int rangeMin, int rangeMax);
     // A text as an SQL string literal.
     static std::string quoted(const std::string& text);
+
+private:
+    static std::string pgStyleRow(const std::string& schema, const char* table, const char* name,
+                                  const char* description, int rangeMin, int rangeMax);
 };

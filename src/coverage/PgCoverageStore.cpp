@@ -24,6 +24,16 @@ constexpr const char* kIdentityColumns =
     " ADD COLUMN IF NOT EXISTS bytes_read bigint, ADD COLUMN IF NOT EXISTS read_sha256 text;\n"
     "CREATE UNIQUE INDEX IF NOT EXISTS drives_log_id_idx ON drives (log_id, log_id_bytes);\n";
 
+// Each cell's strongest row, chosen as the GeoPackage's view chooses it.
+// SQLite sorts a NULL below every number and PostgreSQL above, hence NULLS
+// LAST. The geometry keeps cells' type, so PostGIS lists the view among its
+// geometry columns; GDAL takes a view's ogc_fid as its feature id.
+constexpr const char* kBestView =
+    "CREATE OR REPLACE VIEW best AS SELECT fid AS ogc_fid, geom, row, col, receiver, frequency_mhz, count, min_dbm,"
+    " max_dbm, p10_dbm, median_dbm, p90_dbm, mean_dbm, drives, first_time, last_time FROM (SELECT *, row_number()"
+    " OVER (PARTITION BY row, col ORDER BY median_dbm DESC NULLS LAST, count DESC NULLS LAST, frequency_mhz, receiver)"
+    " AS rank FROM cells) ranked WHERE rank = 1";
+
 // The shortest text that reads back as the same double.
 void appendNumber(std::string& out, double v)
 {
@@ -221,7 +231,13 @@ std::string PgCoverageStore::schema(const Settings& s)
                "    IF p90 IS NULL AND seen >= r90 THEN p90 := i - 129; EXIT; END IF;\n"
                "  END LOOP;\n"
                "END $$;\n")
-           + kIdentityColumns + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax) + ";\n";
+           + kIdentityColumns + CoverageStyle::pgTable() + ";\n" + CoverageStyle::pgRow("public", s.rangeMin, s.rangeMax)
+           + ";\n" + bestLayer(s);
+}
+
+std::string PgCoverageStore::bestLayer(const Settings& s)
+{
+    return std::string(kBestView) + ";\n" + CoverageStyle::pgBestRow("public", s.rangeMin, s.rangeMax) + ";\n";
 }
 
 bool PgCoverageStore::query(const std::string& sql, std::string& firstValue, std::string& error,
@@ -312,6 +328,10 @@ bool PgCoverageStore::open(std::string& error)
         rollback();
         return false;
     }
+    if (!m_making && !addBestLayer(error)) {
+        rollback();
+        return false;
+    }
     if (!execute("COMMIT", error))
         return false;
     const double stored = std::strtod(metres.c_str(), nullptr);
@@ -321,6 +341,28 @@ bool PgCoverageStore::open(std::string& error)
         return false;
     }
     return true;
+}
+
+bool PgCoverageStore::addBestLayer(std::string& error)
+{
+    // Only the tables' owner makes the view, which reads cells with its
+    // owner's rights. Anyone else, a vehicle's user, uploads without it, as
+    // does an owner who cannot make it: the map lacks a view until the
+    // owner's next upload, rather than the drive lacking from the map.
+    std::string missing;
+    if (!query("SELECT to_regclass('best') IS NULL AND pg_has_role((SELECT relowner FROM pg_class"
+               " WHERE oid = to_regclass('cells')), 'USAGE')",
+               missing, error))
+        return false;
+    if (missing != "t")
+        return true;
+    if (!execute("SAVEPOINT tavrix_best", error))
+        return false;
+    std::string ignored;
+    if (execute(kSetupLock, ignored) && query("SELECT to_regclass('best') IS NULL", missing, ignored)
+        && (missing != "t" || execute(bestLayer(m_settings), ignored)))
+        return execute("RELEASE SAVEPOINT tavrix_best", error);
+    return execute("ROLLBACK TO SAVEPOINT tavrix_best", error);
 }
 
 bool PgCoverageStore::contains(const std::string& sha256, bool& found, std::string& error)

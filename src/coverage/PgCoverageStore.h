@@ -49,6 +49,8 @@ public:
 
     // The statements that make the tables, functions and style, each safe to run again.
     static std::string schema(const Settings& settings);
+    // The best view (each cell's strongest row) and its style.
+    static std::string bestLayer(const Settings& settings);
 
 private:
     struct Close
@@ -56,6 +58,8 @@ private:
         void operator()(pg_conn* c) const;
     };
 
+    // The best view added to a map made before it, by its owner.
+    bool addBestLayer(std::string& error);
     bool addOnce(const DriveCoverage& drive, bool& already, std::string& error);
     // The drive's row: a new one, or a grown log's moved on; sha256 is then the row's.
     bool writeDrive(const DriveCoverage& drive, std::string& sha256, std::string& error);

@@ -11,7 +11,9 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
+#include <tuple>
 
 using namespace CoverageTest;
 
@@ -109,6 +111,85 @@ protected:
                               "coverage")
                       .out,
                   "0\n");
+    }
+
+    // psql's output of a statement run as user.
+    Ran sqlAs(const std::string& user, const std::string& statement) const
+    {
+        return run("psql -X -q -At -v ON_ERROR_STOP=1 '" + cluster.conninfo("coverage") + " user=" + user + "' -c \""
+                   + statement + "\" 2>&1");
+    }
+
+    // The best layer of a map (a file or PG:...) as GDAL reads it; rows
+    // counts what it read, so a cell given twice shows.
+    static std::map<CellId, Figures> bestFigures(const std::string& source, size_t& rows)
+    {
+        const Ran r = run("ogr2ogr -f CSV /vsistdout/ '" + source
+                          + "' -sql 'SELECT row, col, receiver, frequency_mhz, count, min_dbm, max_dbm, p10_dbm,"
+                            " median_dbm, p90_dbm, mean_dbm, drives FROM best' 2>&1");
+        std::map<CellId, Figures> out;
+        std::istringstream in(r.out);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_EQ(line.rfind("row,", 0), 0u) << r.out.substr(0, 500);
+        rows = 0;
+        while (std::getline(in, line)) {
+            const std::vector<std::string> f = splitCsv(line);
+            EXPECT_EQ(f.size(), 12u) << line;
+            if (f.size() < 12)
+                continue;
+            ++rows;
+            Figures g;
+            g.count = std::stoll(f[4]);
+            g.minimum = std::stoi(f[5]);
+            g.maximum = std::stoi(f[6]);
+            g.p10 = std::stoi(f[7]);
+            g.median = std::stoi(f[8]);
+            g.p90 = std::stoi(f[9]);
+            g.mean = std::stod(f[10]);
+            g.drives = std::stoi(f[11]);
+            out[{std::stoi(f[0]), std::stoi(f[1]), std::stoi(f[2]), std::stod(f[3])}] = g;
+        }
+        return out;
+    }
+
+    // Each cell's strongest row of cells: the highest median, then the most
+    // samples, then the lowest frequency, then receiver 1. ties counts the
+    // cells whose choice fell to the frequency, and to the receiver.
+    static std::map<CellId, Figures> strongest(const std::map<CellId, Figures>& cells,
+                                               std::pair<int, int>* ties = nullptr)
+    {
+        const auto rank = [](const CellId& id, const Figures& f) {
+            return std::make_tuple(-f.median, -f.count, std::get<3>(id), std::get<2>(id));
+        };
+        std::map<std::pair<int, int>, std::vector<std::pair<CellId, Figures>>> byCell;
+        for (const auto& [id, f] : cells)
+            byCell[{std::get<0>(id), std::get<1>(id)}].emplace_back(id, f);
+        std::map<CellId, Figures> out;
+        for (auto& [cell, rows] : byCell) {
+            std::sort(rows.begin(), rows.end(), [&rank](const auto& a, const auto& b) {
+                return rank(a.first, a.second) < rank(b.first, b.second);
+            });
+            out.insert(rows.front());
+            if (!ties || rows.size() < 2 || rows[1].second.median != rows[0].second.median
+                || rows[1].second.count != rows[0].second.count)
+                continue;
+            if (std::get<3>(rows[1].first) == std::get<3>(rows[0].first))
+                ++ties->second;
+            else
+                ++ties->first;
+        }
+        return out;
+    }
+
+    // The names of a layer's fields as ogrinfo lists them.
+    static std::vector<std::string> fieldNames(const std::string& info)
+    {
+        std::vector<std::string> names;
+        const std::regex field("\n([a-z_0-9]+): [A-Za-z0-9]+[ (]");
+        for (auto it = std::sregex_iterator(info.begin(), info.end(), field); it != std::sregex_iterator(); ++it)
+            names.push_back((*it)[1].str());
+        return names;
     }
 
     QTemporaryDir dir;
@@ -334,7 +415,7 @@ TEST_F(PgCoverage, AVehicleUserWithTheManualsGrantsUploads)
     // As in the manual's team section.
     ASSERT_EQ(cluster.sql("CREATE ROLE van3 LOGIN;"
                           " GRANT SELECT, INSERT, UPDATE ON cells, drives, routes TO van3;"
-                          " GRANT SELECT ON coverage_grid TO van3;"
+                          " GRANT SELECT ON coverage_grid, best TO van3;"
                           " GRANT USAGE ON SEQUENCE cells_fid_seq, drives_fid_seq, routes_fid_seq TO van3;",
                           "coverage")
                   .status,
@@ -343,6 +424,9 @@ TEST_F(PgCoverage, AVehicleUserWithTheManualsGrantsUploads)
     const Ran van = run(asVan + "'" + b + "' 2>&1");
     EXPECT_EQ(van.status, 0) << van.out;
     expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures({a, b}, 50));
+    // And reads the map as a viewer does, from its best layer.
+    EXPECT_EQ(sqlAs("van3", "SELECT count(*) FROM best").out,
+              cluster.sql("SELECT count(DISTINCT (row, col)) FROM cells", "coverage").out);
 
     ASSERT_EQ(cluster.sql("REVOKE SELECT ON drives FROM van3", "coverage").status, 0);
     const Ran blind = run(asVan + "'" + b + "' 2>&1");
@@ -350,6 +434,128 @@ TEST_F(PgCoverage, AVehicleUserWithTheManualsGrantsUploads)
     EXPECT_NE(blind.out.find("cannot tell whether " + b + " is in it: permission denied"), std::string::npos)
         << blind.out;
     EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "2\n");
+}
+
+// A drive whose every cell holds three rows alike (receiver 1 and 2 on
+// one channel, receiver 1 on another: the same median from as many
+// samples) and a weaker fourth: the choice of each cell's row falls to the
+// frequency and the receiver.
+std::string writeTiedDrive(const std::string& path, double lat, double lon, int seconds)
+{
+    DriveTestLog log;
+    log.header().scanChannelList().currentFrequency(DriveTestLog::kLowEdge + 3, DriveTestLog::kLowEdge + 4);
+    for (int s = 0; s < seconds; ++s) {
+        log.gps(lat + 0.0002 * s, lon + 0.0001 * s, s % 60);
+        log.table({{1, 5, -70}, {0, 9, -70}, {0, 5, -70}, {0, 11, -90}});
+    }
+    return log.write(path);
+}
+
+// The best layer of the shared map is the GeoPackage's: from the same logs,
+// the same row of each cell with the same figures, ties included, the same
+// fields, a polygon layer to GDAL and to PostGIS, with its own style once.
+TEST_F(PgCoverage, TheBestLayerHoldsTheRowsOfTheGeoPackagesBestLayer)
+{
+    const std::string a = writeDrive(path("a.KLF"), 81, 46.2, 6.1, 0.0002, 0.0003, 90);
+    const std::string b = writeDrive(path("b.KLF"), 82, 46.2, 6.1, 0.0003, 0.0002, 90);
+    const std::string tied = writeTiedDrive(path("tied.KLF"), 46.21, 6.11, 30);
+    const std::string logs = "'" + a + "' '" + b + "' '" + tied + "'";
+    const Ran pg = run(upload(logs));
+    ASSERT_EQ(pg.status, 0) << pg.out;
+    const std::string gpkg = path("m.gpkg");
+    const Ran made = run(tool("klf-coverage") + " -o '" + gpkg + "' " + logs + " 2>&1");
+    ASSERT_EQ(made.status, 0) << made.out;
+
+    std::pair<int, int> ties; // on the frequency, on the receiver
+    const auto cells = mapFigures(cluster.gdal("coverage"));
+    const auto want = strongest(cells, &ties);
+    EXPECT_GT(ties.first, 0) << "cells whose row the frequency chooses";
+    EXPECT_GT(ties.second, 0) << "cells whose row the receiver chooses";
+    EXPECT_LT(want.size(), cells.size()) << "cells should share receivers and frequencies";
+    size_t pgRows = 0, gpkgRows = 0;
+    expectFigures(bestFigures(cluster.gdal("coverage"), pgRows), want);
+    expectFigures(bestFigures(gpkg, gpkgRows), want);
+    EXPECT_EQ(pgRows, want.size());
+    EXPECT_EQ(gpkgRows, want.size());
+
+    const Ran info = run("ogrinfo -ro -so '" + cluster.gdal("coverage") + "' best 2>&1");
+    EXPECT_NE(info.out.find("Geometry: Polygon"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("ID[\"EPSG\",4326]"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Feature Count: " + std::to_string(want.size()) + "\n"), std::string::npos) << info.out;
+    const std::vector<std::string> fields = fieldNames(info.out);
+    EXPECT_EQ(fields, fieldNames(run("ogrinfo -ro -so '" + gpkg + "' best 2>&1").out));
+    EXPECT_EQ(fields.size(), 14u) << info.out;
+    const Ran layers = run("ogrinfo -ro -q '" + cluster.gdal("coverage") + "' 2>&1");
+    EXPECT_NE(layers.out.find(": best (Polygon)"), std::string::npos) << layers.out;
+    EXPECT_EQ(cluster.sql("SELECT type, srid FROM geometry_columns WHERE f_table_name = 'best'", "coverage").out,
+              "POLYGON|4326\n");
+
+    // Once, after a later upload too.
+    ASSERT_EQ(run(upload("'" + writeDrive(path("c.KLF"), 83, 46.2, 6.1, 0.0001, 0.0001, 20) + "'")).status, 0);
+    EXPECT_EQ(cluster.sql("SELECT stylename, xpath_exists('//renderer-v2[@attr=''median_dbm'']', styleqml)"
+                          " FROM layer_styles WHERE f_table_name = 'best' AND useasdefault",
+                          "coverage")
+                  .out,
+              "Strongest median RSSI|t\n");
+}
+
+// A map made before the best layer: a vehicle's user, who may not make it,
+// uploads as before; an upload by the owner that cannot make it (here the
+// schema refuses the owner new objects) still adds its log; the owner's
+// next upload makes it, with its style, and a viewer granted it reads it.
+TEST_F(PgCoverage, AnOldMapGetsTheBestLayerAtItsOwnersNextUpload)
+{
+    ASSERT_EQ(cluster.sql("CREATE EXTENSION postgis; CREATE ROLE mapadmin LOGIN;"
+                          " GRANT CREATE ON SCHEMA public TO mapadmin; CREATE ROLE van3 LOGIN;",
+                          "coverage")
+                  .status,
+              0);
+    std::vector<std::string> logs;
+    for (unsigned i = 0; i < 4; ++i)
+        logs.push_back(writeDrive(path("v" + std::to_string(i) + ".KLF"), 90 + i, 64.14, -21.9, 0.0002, 0.0001 * i, 40));
+    const auto uploadAs = [this](const std::string& user, const std::string& log) {
+        return run(tool("klf-coverage") + " --db '" + cluster.gdal("coverage") + " user=" + user + "' '" + log + "' 2>&1");
+    };
+    const Ran first = uploadAs("mapadmin", logs[0]);
+    ASSERT_EQ(first.status, 0) << first.out;
+    // What a map made before the view holds, and the grants of then.
+    ASSERT_EQ(cluster.sql("DROP VIEW best; DELETE FROM layer_styles WHERE f_table_name = 'best';"
+                          " GRANT SELECT, INSERT, UPDATE ON cells, drives, routes TO van3;"
+                          " GRANT SELECT ON coverage_grid TO van3;"
+                          " GRANT USAGE ON SEQUENCE cells_fid_seq, drives_fid_seq, routes_fid_seq TO van3;",
+                          "coverage")
+                  .status,
+              0);
+    const char* missing =
+        "SELECT to_regclass('best') IS NULL, (SELECT count(*) FROM layer_styles WHERE f_table_name = 'best')";
+
+    const Ran van = uploadAs("van3", logs[1]);
+    EXPECT_EQ(van.status, 0) << van.out;
+    EXPECT_EQ(cluster.sql(missing, "coverage").out, "t|0\n");
+
+    ASSERT_EQ(cluster.sql("REVOKE CREATE ON SCHEMA public FROM mapadmin", "coverage").status, 0);
+    const Ran refused = uploadAs("mapadmin", logs[2]);
+    EXPECT_EQ(refused.status, 0) << refused.out;
+    EXPECT_EQ(cluster.sql(missing, "coverage").out, "t|0\n");
+    EXPECT_EQ(cluster.sql("SELECT count(*) FROM drives", "coverage").out, "3\n");
+
+    ASSERT_EQ(cluster.sql("GRANT CREATE ON SCHEMA public TO mapadmin", "coverage").status, 0);
+    const Ran owner = uploadAs("mapadmin", logs[3]);
+    EXPECT_EQ(owner.status, 0) << owner.out;
+    EXPECT_EQ(cluster.sql(missing, "coverage").out, "f|1\n");
+    EXPECT_EQ(cluster.sql("SELECT viewowner FROM pg_views WHERE viewname = 'best'", "coverage").out, "mapadmin\n");
+    expectFigures(mapFigures(cluster.gdal("coverage")), rawFigures(logs, 50));
+    size_t rows = 0;
+    const auto want = strongest(mapFigures(cluster.gdal("coverage")));
+    expectFigures(bestFigures(cluster.gdal("coverage"), rows), want);
+    EXPECT_EQ(rows, want.size());
+
+    // The vehicle, given the view as the manual now says, still uploads, and reads it.
+    ASSERT_EQ(cluster.sql("GRANT SELECT ON best TO van3", "coverage").status, 0);
+    const Ran again = uploadAs("van3", writeDrive(path("v4.KLF"), 94, 64.14, -21.9, 0.0001, 0.0002, 40));
+    EXPECT_EQ(again.status, 0) << again.out;
+    EXPECT_EQ(sqlAs("van3", "SELECT count(*) FROM best").out,
+              cluster.sql("SELECT count(DISTINCT (row, col)) FROM cells", "coverage").out);
 }
 
 // klf-report reads the shared map as it reads a GeoPackage of the same logs.
