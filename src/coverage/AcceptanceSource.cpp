@@ -10,6 +10,7 @@
 #include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -67,23 +68,24 @@ double routeMetres(const std::vector<DriveCoverage::Point>& route)
 }
 
 // A GeoPackage keeps a histogram as text; PostGIS as an array of counts
-// from the lowest level a reading can have.
-bool histogramOf(const OGRFeature& f, int field, RssiHistogram& out)
+// from the lowest level a reading can have. Added straight into the tile's;
+// a damaged one adds nothing.
+bool addHistogram(const OGRFeature& f, int field, RssiHistogram& into)
 {
     const OGRFieldType type = f.GetFieldDefnRef(field)->GetType();
     if (type != OFTIntegerList && type != OFTInteger64List)
-        return RssiHistogram::fromText(f.GetFieldAsString(field), out);
+        return into.addText(f.GetFieldAsString(field));
     int n = 0;
     const GIntBig* counts = f.GetFieldAsInteger64List(field, &n);
-    out = RssiHistogram();
-    if (n > RssiHistogram::kHighest - RssiHistogram::kLowest + 1)
+    std::array<uint64_t, RssiHistogram::kHighest - RssiHistogram::kLowest + 1> levels;
+    if (n < 0 || size_t(n) > levels.size())
         return false;
     for (int i = 0; i < n; ++i) {
         if (counts[i] < 0 || uint64_t(counts[i]) > RssiHistogram::kMaxCount)
             return false;
-        if (counts[i] > 0)
-            out.add(RssiHistogram::kLowest + i, uint64_t(counts[i]));
+        levels[size_t(i)] = uint64_t(counts[i]);
     }
+    into.add(RssiHistogram::kLowest, std::span<const uint64_t>(levels.data(), size_t(n)));
     return true;
 }
 
@@ -160,7 +162,6 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
         error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
         return false;
     }
-    RssiHistogram h;
     // Rows come in runs of one map row: the tile row and both rows' column
     // counts are worked out once per run, not per cell.
     struct RowFit
@@ -175,10 +176,6 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
         const int receiver = f->GetFieldAsInteger(2);
         if (receiver != 1 && receiver != 2)
             continue;
-        if (!histogramOf(*f, 4, h)) {
-            error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
-            return false;
-        }
         int64_t tile = CoverageGrid::key(cell);
         if (!same) {
             if (cell.row != fit.mapRow) {
@@ -191,7 +188,10 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
             tile = CoverageGrid::key({fit.tileRow, std::min(fit.tileColumns - 1, int32_t(x * fit.tileColumns))});
         }
         const int64_t frequency = CoverageCells::frequencyKey(f->GetFieldAsDouble(3));
-        m_input.channel(receiver, frequency).tiles[tile].histogram.add(h);
+        if (!addHistogram(*f, 4, m_input.channel(receiver, frequency).tiles[tile].histogram)) {
+            error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
+            return false;
+        }
         ++m_mapCells;
     }
 

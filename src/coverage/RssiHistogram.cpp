@@ -1,31 +1,56 @@
 #include "coverage/RssiHistogram.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 void RssiHistogram::widenAndAdd(int dbm, uint64_t n)
 {
     if (n == 0)
         return;
+    widen(dbm, dbm);
+    m_counts[size_t(dbm - m_low)] += n;
+}
+
+void RssiHistogram::widen(int low, int high)
+{
     if (m_counts.empty()) {
-        m_low = dbm;
-        m_counts.assign(1, n);
+        m_low = low;
+        m_counts.assign(size_t(high - low + 1), 0);
         return;
     }
-    if (dbm < m_low) {
-        m_counts.insert(m_counts.begin(), size_t(m_low - dbm), 0);
-        m_low = dbm;
-    } else {
-        m_counts.resize(size_t(dbm - m_low + 1), 0);
+    const int top = m_low + int(m_counts.size()) - 1;
+    if (low >= m_low) {
+        if (high > top)
+            m_counts.resize(size_t(high - m_low + 1), 0);
+        return;
     }
-    m_counts[size_t(dbm - m_low)] += n;
+    std::vector<uint64_t> wider(size_t(std::max(high, top) - low + 1), 0);
+    std::copy(m_counts.begin(), m_counts.end(), wider.begin() + (m_low - low));
+    m_counts.swap(wider);
+    m_low = low;
 }
 
 void RssiHistogram::add(const RssiHistogram& other)
 {
-    for (size_t i = 0; i < other.m_counts.size(); ++i)
-        if (other.m_counts[i])
-            add(other.m_low + int(i), other.m_counts[i]);
+    add(other.m_low, other.m_counts);
+}
+
+void RssiHistogram::add(int low, std::span<const uint64_t> counts)
+{
+    // Zeros at the ends widen nothing: the counts stay trimmed.
+    size_t first = 0, last = counts.size();
+    while (first < last && counts[first] == 0)
+        ++first;
+    while (last > first && counts[last - 1] == 0)
+        --last;
+    if (first == last)
+        return;
+    low += int(first);
+    widen(low, low + int(last - first) - 1);
+    uint64_t* to = m_counts.data() + (low - m_low);
+    for (size_t i = first; i < last; ++i)
+        *to++ += counts[i];
 }
 
 uint64_t RssiHistogram::count() const
@@ -111,6 +136,11 @@ void RssiHistogram::text(std::string& out) const
 bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
 {
     out = RssiHistogram();
+    return out.addText(text);
+}
+
+bool RssiHistogram::addText(std::string_view text)
+{
     if (text.empty())
         return true;
     const char* p = text.data();
@@ -120,6 +150,9 @@ bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
     if (r.ec != std::errc() || r.ptr == end || *r.ptr != ':' || low < kLowest || low > kHighest)
         return false;
     p = r.ptr + 1;
+    // Read whole before any is added, so that damage leaves this as it was.
+    std::array<uint64_t, kHighest - kLowest + 1> counts;
+    size_t n = 0;
     uint64_t total = 0;
     for (int dbm = low;; ++dbm) {
         uint64_t c = 0;
@@ -127,13 +160,15 @@ bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
         if (r.ec != std::errc() || dbm > kHighest || c > kMaxCount - total)
             return false;
         total += c;
-        out.add(dbm, c);
+        counts[n++] = c;
         if (r.ptr == end)
-            return true;
+            break;
         if (*r.ptr != ',')
             return false;
         p = r.ptr + 1;
     }
+    add(low, std::span<const uint64_t>(counts.data(), n));
+    return true;
 }
 
 std::vector<uint64_t> RssiHistogram::fromLowest() const

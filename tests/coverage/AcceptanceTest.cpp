@@ -3,6 +3,7 @@
 #include "coverage/AcceptanceTiler.h"
 #include "coverage/CoverageCells.h"
 #include "coverage/LeeLocalMeans.h"
+#include "coverage/RssiHistogram.h"
 
 #include <gtest/gtest.h>
 
@@ -292,6 +293,48 @@ TEST(AcceptanceInput, BothReceiversPooledAddTheirReadingsPerFrequencyAndTile)
     EXPECT_EQ(both.tiles.at(7).histogram.percentile(50), -90); // the lower middle of 20 and 20
     EXPECT_EQ(both.tiles.at(8).localMeans, std::vector<float>{-70.5f});
     EXPECT_EQ(input.channels.at({0, f2}).tiles.at(7).histogram.count(), 3u);
+}
+
+// A map's cells add their text straight into the tile's histogram: it
+// widens at either end as far as the cell reaches and no further, and a
+// damaged cell leaves the tile as it was.
+TEST(AcceptanceInput, ACellsTextAddsIntoItsTileAndDamageAddsNothing)
+{
+    struct Row
+    {
+        const char* cell;
+        bool sound;
+        const char* tile; // the tile's histogram after, as text
+    };
+    const Row rows[] = {
+        {"", true, "-90:2,0,1"},
+        {"-89:4", true, "-90:2,4,1"},
+        {"-93:1,0,0,1", true, "-93:1,0,0,3,0,1"},
+        {"-87:0,3", true, "-90:2,0,1,0,3"},
+        {"-92:1,0,0,0,0,0,1", true, "-92:1,0,2,0,1,0,1"},
+        {"-95:0,0,0,0,0,0,0,0,0,0", true, "-90:2,0,1"},
+        {"-100:1,x", false, "-90:2,0,1"},
+        {"-100:1,", false, "-90:2,0,1"},
+        {"-95:1;2", false, "-90:2,0,1"},
+        {"120:1,1,1,1,1,1,1,1,1", false, "-90:2,0,1"},
+        {"-95:9007199254740992,1", false, "-90:2,0,1"},
+    };
+    for (const Row& r : rows) {
+        RssiHistogram tile;
+        tile.add(-90, 2);
+        tile.add(-88);
+        EXPECT_EQ(tile.addText(r.cell), r.sound) << r.cell;
+        EXPECT_EQ(tile.text(), r.tile) << r.cell;
+        if (!r.sound)
+            continue;
+        // The same as the cell read on its own and added.
+        RssiHistogram cell, sum;
+        ASSERT_TRUE(RssiHistogram::fromText(r.cell, cell));
+        sum.add(-90, 2);
+        sum.add(-88);
+        sum.add(cell);
+        EXPECT_EQ(sum.text(), r.tile) << r.cell;
+    }
 }
 
 // Rayleigh fading: the power of each sample is exponentially distributed
