@@ -14,20 +14,39 @@ void RssiHistogram::widenAndAdd(int dbm, uint64_t n)
 
 void RssiHistogram::widen(int low, int high)
 {
+    // Room is taken in steps of a few levels: the histograms of a map's tiles
+    // grow a few times each, and blocks of a handful of sizes are used again
+    // as they are freed instead of fragmenting the heap.
+    constexpr size_t kStep = 16;
+    const auto room = [](size_t levels) { return (levels + kStep - 1) / kStep * kStep; };
     if (m_counts.empty()) {
         m_low = low;
+        m_counts.reserve(room(size_t(high - low + 1)));
         m_counts.assign(size_t(high - low + 1), 0);
         return;
     }
     const int top = m_low + int(m_counts.size()) - 1;
     if (low >= m_low) {
-        if (high > top)
-            m_counts.resize(size_t(high - m_low + 1), 0);
+        if (high > top) {
+            const size_t levels = size_t(high - m_low + 1);
+            if (levels > m_counts.capacity())
+                m_counts.reserve(room(levels));
+            m_counts.resize(levels, 0);
+        }
         return;
     }
-    std::vector<uint64_t> wider(size_t(std::max(high, top) - low + 1), 0);
-    std::copy(m_counts.begin(), m_counts.end(), wider.begin() + (m_low - low));
-    m_counts.swap(wider);
+    const size_t levels = size_t(std::max(high, top) - low + 1);
+    if (levels <= m_counts.capacity()) {
+        m_counts.insert(m_counts.begin(), size_t(m_low - low), 0);
+        m_counts.resize(levels, 0);
+    } else {
+        std::vector<uint64_t> wider;
+        wider.reserve(room(levels));
+        wider.assign(size_t(m_low - low), 0);
+        wider.insert(wider.end(), m_counts.begin(), m_counts.end());
+        wider.resize(levels, 0);
+        m_counts.swap(wider);
+    }
     m_low = low;
 }
 
