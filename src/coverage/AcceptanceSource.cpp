@@ -8,6 +8,7 @@
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <numbers>
+#include <string_view>
 
 namespace {
 
@@ -29,6 +31,12 @@ struct ResultSet
         if (layer)
             ds->ReleaseResultSet(layer);
     }
+};
+
+struct Statement
+{
+    sqlite3_stmt* statement = nullptr;
+    ~Statement() { sqlite3_finalize(statement); }
 };
 
 std::unique_ptr<GDALDataset> openMap(const std::string& source, std::string& error)
@@ -157,25 +165,17 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
     }
     if (!where.empty())
         sql += " WHERE " + where;
-    ResultSet cells{ds.get(), ds->ExecuteSQL(sql.c_str(), nullptr, nullptr)};
-    if (!cells.layer) {
-        error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
-        return false;
-    }
     // Rows come in runs of one map row: the tile row and both rows' column
-    // counts are worked out once per run, not per cell.
+    // counts are worked out once per run, not per cell; and in runs of one
+    // channel, looked up once per run.
     struct RowFit
     {
         int32_t mapRow = -1;
         int32_t tileRow = 0;
         int32_t mapColumns = 1, tileColumns = 1;
     } fit;
-    cells.layer->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
-        const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
-        const int receiver = f->GetFieldAsInteger(2);
-        if (receiver != 1 && receiver != 2)
-            continue;
+    AcceptanceInput::Channel* channel = nullptr;
+    const auto tileOf = [&](CoverageGrid::Cell cell, int receiver, double frequencyMHz) -> RssiHistogram& {
         int64_t tile = CoverageGrid::key(cell);
         if (!same) {
             if (cell.row != fit.mapRow) {
@@ -187,12 +187,59 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
             const double x = (cell.column + 0.5) / fit.mapColumns;
             tile = CoverageGrid::key({fit.tileRow, std::min(fit.tileColumns - 1, int32_t(x * fit.tileColumns))});
         }
-        const int64_t frequency = CoverageCells::frequencyKey(f->GetFieldAsDouble(3));
-        if (!addHistogram(*f, 4, m_input.channel(receiver, frequency).tiles[tile].histogram)) {
-            error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
+        const int64_t frequency = CoverageCells::frequencyKey(frequencyMHz);
+        if (!channel || channel->receiver != receiver || channel->frequency != frequency)
+            channel = &m_input.channel(receiver, frequency);
+        return channel->tiles[tile].histogram;
+    };
+    const auto damaged = [&error](CoverageGrid::Cell cell) {
+        error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
+        return false;
+    };
+
+    // A GeoPackage's rows straight from SQLite, on GDAL's own connection: a
+    // feature made and freed per row cost as much as all the rest.
+    if (auto* db = static_cast<sqlite3*>(ds->GetInternalHandle("SQLITE_HANDLE"))) {
+        Statement cells;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &cells.statement, nullptr) != SQLITE_OK) {
+            error = std::string("its cells cannot be read: not a coverage map (") + sqlite3_errmsg(db) + ")";
             return false;
         }
-        ++m_mapCells;
+        sqlite3_stmt* const q = cells.statement;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(q)) == SQLITE_ROW) {
+            const CoverageGrid::Cell cell{sqlite3_column_int(q, 0), sqlite3_column_int(q, 1)};
+            const int receiver = sqlite3_column_int(q, 2);
+            if (receiver != 1 && receiver != 2)
+                continue;
+            const double frequencyMHz = sqlite3_column_double(q, 3);
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(q, 4));
+            const std::string_view histogram(text ? text : "", text ? size_t(sqlite3_column_bytes(q, 4)) : 0);
+            if (!tileOf(cell, receiver, frequencyMHz).addText(histogram))
+                return damaged(cell);
+            ++m_mapCells;
+        }
+        // A read that breaks off is no map read whole.
+        if (step != SQLITE_DONE) {
+            error = std::string("its cells cannot be read: ") + sqlite3_errmsg(db);
+            return false;
+        }
+    } else {
+        ResultSet cells{ds.get(), ds->ExecuteSQL(sql.c_str(), nullptr, nullptr)};
+        if (!cells.layer) {
+            error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
+            return false;
+        }
+        cells.layer->ResetReading();
+        for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
+            const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
+            const int receiver = f->GetFieldAsInteger(2);
+            if (receiver != 1 && receiver != 2)
+                continue;
+            if (!addHistogram(*f, 4, tileOf(cell, receiver, f->GetFieldAsDouble(3))))
+                return damaged(cell);
+            ++m_mapCells;
+        }
     }
 
     std::map<std::string, double> routes;

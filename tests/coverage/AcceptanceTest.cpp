@@ -1,14 +1,20 @@
 #include "coverage/AcceptanceArea.h"
+#include "coverage/AcceptanceSource.h"
 #include "coverage/AcceptanceStatistics.h"
 #include "coverage/AcceptanceTiler.h"
 #include "coverage/CoverageCells.h"
+#include "coverage/GpkgCoverageStore.h"
 #include "coverage/LeeLocalMeans.h"
 #include "coverage/RssiHistogram.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
 
 namespace {
@@ -335,6 +341,107 @@ TEST(AcceptanceInput, ACellsTextAddsIntoItsTileAndDamageAddsNothing)
         sum.add(cell);
         EXPECT_EQ(sum.text(), r.tile) << r.cell;
     }
+}
+
+// A GeoPackage's cells are read straight from SQLite: each cell's histogram
+// lands in its tile whole, the receiver chosen filters them, and a map whose
+// cells break off halfway is refused rather than read as a smaller one.
+TEST(AcceptanceSource, AGeoPackagesCellsArriveWholeAndAReadBrokenOffIsRefused)
+{
+    std::string dir = (std::filesystem::temp_directory_path() / "acceptance-source-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(dir.data()));
+    const struct Remove
+    {
+        std::string dir;
+        ~Remove() { std::filesystem::remove_all(dir); }
+    } remove{dir};
+    const std::string map = dir + "/map.gpkg";
+    const CoverageGrid grid(50);
+    const int64_t frequency = CoverageCells::frequencyKey(851.0125);
+    DriveCoverage drive;
+    drive.fileName = "a.KLF";
+    drive.sha256 = "a";
+    const CoverageGrid::Cell origin = grid.cellOf(48.0, 11.0);
+    constexpr int kRows = 40, kColumns = 50; // a few hundred pages of cells
+    for (int32_t r = 0; r < kRows; ++r) {
+        const CoverageGrid::Cell west = grid.cellOf(grid.rowSouth(origin.row + r) + 1e-6, 11.0);
+        for (int32_t c = 0; c < kColumns; ++c) {
+            CoverageCells::Record& rec =
+                drive.cells.at({CoverageGrid::key({west.row, west.column + c}), frequency, uint8_t((r + c) % 2)});
+            for (int k = 0; k < 3 + (r * 5 + c) % 9; ++k)
+                rec.histogram.add(-60 - (r * 7 + c * 3 + k * 5) % 61, uint64_t(1 + k % 3));
+            rec.drives = 1;
+            rec.firstMs = 1000;
+            rec.lastMs = 2000;
+        }
+    }
+    const CoverageCells written = drive.cells;
+    {
+        GpkgCoverageStore store(map, CoverageStore::Settings{});
+        std::string error;
+        bool already = false;
+        ASSERT_TRUE(store.open(error) && store.add(std::move(drive), already, error) && store.finish(error)) << error;
+    }
+
+    struct Row
+    {
+        std::optional<int> receiver;
+        uint64_t cells;
+    };
+    for (const Row& row : {Row{{}, kRows * kColumns}, Row{0, kRows * kColumns / 2}, Row{1, kRows * kColumns / 2}}) {
+        DriveFilter filter;
+        filter.receiver = row.receiver;
+        AcceptanceSource source(50, filter, false);
+        std::string error;
+        ASSERT_TRUE(source.addMap(map, error)) << error;
+        EXPECT_EQ(source.mapCells(), row.cells);
+        uint64_t found = 0;
+        for (const auto& [key, rec] : written.map()) {
+            const auto channel = source.input().channels.find({key.receiver + 1, key.frequency});
+            if (row.receiver && *row.receiver != key.receiver) {
+                EXPECT_TRUE(channel == source.input().channels.end());
+                continue;
+            }
+            ASSERT_TRUE(channel != source.input().channels.end());
+            const auto tile = channel->second.tiles.find(key.cell);
+            ASSERT_TRUE(tile != channel->second.tiles.end());
+            EXPECT_EQ(tile->second.histogram.text(), rec.histogram.text());
+            ++found;
+        }
+        EXPECT_EQ(found, row.cells);
+    }
+
+    // A page of cells in the middle of the table damaged on disk.
+    int64_t page = 0, pageSize = 0;
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(map.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "SELECT pageno, pgsize FROM dbstat WHERE name = 'cells' AND pagetype = 'leaf'"
+                                     " ORDER BY path LIMIT 1 OFFSET (SELECT count(*) / 2 FROM dbstat"
+                                     " WHERE name = 'cells' AND pagetype = 'leaf')",
+                                     -1, &q, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+        page = sqlite3_column_int64(q, 0);
+        pageSize = sqlite3_column_int64(q, 1);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+    }
+    ASSERT_GT(page, 1);
+    {
+        std::fstream file(map, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((page - 1) * pageSize);
+        const std::string garbage(size_t(pageSize), '\xff');
+        file.write(garbage.data(), std::streamsize(garbage.size()));
+        ASSERT_TRUE(file.good());
+    }
+    AcceptanceSource source(50, DriveFilter{}, false);
+    std::string error;
+    EXPECT_FALSE(source.addMap(map, error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
 }
 
 // Rayleigh fading: the power of each sample is exponentially distributed
