@@ -8,14 +8,17 @@
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
+#include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <numbers>
+#include <string_view>
 
 namespace {
 
@@ -28,6 +31,12 @@ struct ResultSet
         if (layer)
             ds->ReleaseResultSet(layer);
     }
+};
+
+struct Statement
+{
+    sqlite3_stmt* statement = nullptr;
+    ~Statement() { sqlite3_finalize(statement); }
 };
 
 std::unique_ptr<GDALDataset> openMap(const std::string& source, std::string& error)
@@ -67,23 +76,24 @@ double routeMetres(const std::vector<DriveCoverage::Point>& route)
 }
 
 // A GeoPackage keeps a histogram as text; PostGIS as an array of counts
-// from the lowest level a reading can have.
-bool histogramOf(const OGRFeature& f, int field, RssiHistogram& out)
+// from the lowest level a reading can have. Added straight into the tile's;
+// a damaged one adds nothing.
+bool addHistogram(const OGRFeature& f, int field, RssiHistogram& into)
 {
     const OGRFieldType type = f.GetFieldDefnRef(field)->GetType();
     if (type != OFTIntegerList && type != OFTInteger64List)
-        return RssiHistogram::fromText(f.GetFieldAsString(field), out);
+        return into.addText(f.GetFieldAsString(field));
     int n = 0;
     const GIntBig* counts = f.GetFieldAsInteger64List(field, &n);
-    out = RssiHistogram();
-    if (n > RssiHistogram::kHighest - RssiHistogram::kLowest + 1)
+    std::array<uint64_t, RssiHistogram::kHighest - RssiHistogram::kLowest + 1> levels;
+    if (n < 0 || size_t(n) > levels.size())
         return false;
     for (int i = 0; i < n; ++i) {
         if (counts[i] < 0 || uint64_t(counts[i]) > RssiHistogram::kMaxCount)
             return false;
-        if (counts[i] > 0)
-            out.add(RssiHistogram::kLowest + i, uint64_t(counts[i]));
+        levels[size_t(i)] = uint64_t(counts[i]);
     }
+    into.add(RssiHistogram::kLowest, std::span<const uint64_t>(levels.data(), size_t(n)));
     return true;
 }
 
@@ -155,30 +165,17 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
     }
     if (!where.empty())
         sql += " WHERE " + where;
-    ResultSet cells{ds.get(), ds->ExecuteSQL(sql.c_str(), nullptr, nullptr)};
-    if (!cells.layer) {
-        error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
-        return false;
-    }
-    RssiHistogram h;
     // Rows come in runs of one map row: the tile row and both rows' column
-    // counts are worked out once per run, not per cell.
+    // counts are worked out once per run, not per cell; and in runs of one
+    // channel, looked up once per run.
     struct RowFit
     {
         int32_t mapRow = -1;
         int32_t tileRow = 0;
         int32_t mapColumns = 1, tileColumns = 1;
     } fit;
-    cells.layer->ResetReading();
-    for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
-        const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
-        const int receiver = f->GetFieldAsInteger(2);
-        if (receiver != 1 && receiver != 2)
-            continue;
-        if (!histogramOf(*f, 4, h)) {
-            error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
-            return false;
-        }
+    AcceptanceInput::Channel* channel = nullptr;
+    const auto tileOf = [&](CoverageGrid::Cell cell, int receiver, double frequencyMHz) -> RssiHistogram& {
         int64_t tile = CoverageGrid::key(cell);
         if (!same) {
             if (cell.row != fit.mapRow) {
@@ -190,9 +187,59 @@ bool AcceptanceSource::addMap(const std::string& source, std::string& error)
             const double x = (cell.column + 0.5) / fit.mapColumns;
             tile = CoverageGrid::key({fit.tileRow, std::min(fit.tileColumns - 1, int32_t(x * fit.tileColumns))});
         }
-        const int64_t frequency = CoverageCells::frequencyKey(f->GetFieldAsDouble(3));
-        m_input.channel(receiver, frequency).tiles[tile].histogram.add(h);
-        ++m_mapCells;
+        const int64_t frequency = CoverageCells::frequencyKey(frequencyMHz);
+        if (!channel || channel->receiver != receiver || channel->frequency != frequency)
+            channel = &m_input.channel(receiver, frequency);
+        return channel->tiles[tile].histogram;
+    };
+    const auto damaged = [&error](CoverageGrid::Cell cell) {
+        error = "cell " + std::to_string(cell.row) + "/" + std::to_string(cell.column) + " has a damaged histogram";
+        return false;
+    };
+
+    // A GeoPackage's rows straight from SQLite, on GDAL's own connection: a
+    // feature made and freed per row cost as much as all the rest.
+    if (auto* db = static_cast<sqlite3*>(ds->GetInternalHandle("SQLITE_HANDLE"))) {
+        Statement cells;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &cells.statement, nullptr) != SQLITE_OK) {
+            error = std::string("its cells cannot be read: not a coverage map (") + sqlite3_errmsg(db) + ")";
+            return false;
+        }
+        sqlite3_stmt* const q = cells.statement;
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(q)) == SQLITE_ROW) {
+            const CoverageGrid::Cell cell{sqlite3_column_int(q, 0), sqlite3_column_int(q, 1)};
+            const int receiver = sqlite3_column_int(q, 2);
+            if (receiver != 1 && receiver != 2)
+                continue;
+            const double frequencyMHz = sqlite3_column_double(q, 3);
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(q, 4));
+            const std::string_view histogram(text ? text : "", text ? size_t(sqlite3_column_bytes(q, 4)) : 0);
+            if (!tileOf(cell, receiver, frequencyMHz).addText(histogram))
+                return damaged(cell);
+            ++m_mapCells;
+        }
+        // A read that breaks off is no map read whole.
+        if (step != SQLITE_DONE) {
+            error = std::string("its cells cannot be read: ") + sqlite3_errmsg(db);
+            return false;
+        }
+    } else {
+        ResultSet cells{ds.get(), ds->ExecuteSQL(sql.c_str(), nullptr, nullptr)};
+        if (!cells.layer) {
+            error = GdalSupport::lastError("its cells cannot be read: not a coverage map");
+            return false;
+        }
+        cells.layer->ResetReading();
+        for (std::unique_ptr<OGRFeature> f(cells.layer->GetNextFeature()); f; f.reset(cells.layer->GetNextFeature())) {
+            const CoverageGrid::Cell cell{f->GetFieldAsInteger(0), f->GetFieldAsInteger(1)};
+            const int receiver = f->GetFieldAsInteger(2);
+            if (receiver != 1 && receiver != 2)
+                continue;
+            if (!addHistogram(*f, 4, tileOf(cell, receiver, f->GetFieldAsDouble(3))))
+                return damaged(cell);
+            ++m_mapCells;
+        }
     }
 
     std::map<std::string, double> routes;

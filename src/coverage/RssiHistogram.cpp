@@ -1,31 +1,75 @@
 #include "coverage/RssiHistogram.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 void RssiHistogram::widenAndAdd(int dbm, uint64_t n)
 {
     if (n == 0)
         return;
+    widen(dbm, dbm);
+    m_counts[size_t(dbm - m_low)] += n;
+}
+
+void RssiHistogram::widen(int low, int high)
+{
+    // Room is taken in steps of a few levels: the histograms of a map's tiles
+    // grow a few times each, and blocks of a handful of sizes are used again
+    // as they are freed instead of fragmenting the heap.
+    constexpr size_t kStep = 16;
+    const auto room = [](size_t levels) { return (levels + kStep - 1) / kStep * kStep; };
     if (m_counts.empty()) {
-        m_low = dbm;
-        m_counts.assign(1, n);
+        m_low = low;
+        m_counts.reserve(room(size_t(high - low + 1)));
+        m_counts.assign(size_t(high - low + 1), 0);
         return;
     }
-    if (dbm < m_low) {
-        m_counts.insert(m_counts.begin(), size_t(m_low - dbm), 0);
-        m_low = dbm;
-    } else {
-        m_counts.resize(size_t(dbm - m_low + 1), 0);
+    const int top = m_low + int(m_counts.size()) - 1;
+    if (low >= m_low) {
+        if (high > top) {
+            const size_t levels = size_t(high - m_low + 1);
+            if (levels > m_counts.capacity())
+                m_counts.reserve(room(levels));
+            m_counts.resize(levels, 0);
+        }
+        return;
     }
-    m_counts[size_t(dbm - m_low)] += n;
+    const size_t levels = size_t(std::max(high, top) - low + 1);
+    if (levels <= m_counts.capacity()) {
+        m_counts.insert(m_counts.begin(), size_t(m_low - low), 0);
+        m_counts.resize(levels, 0);
+    } else {
+        std::vector<uint64_t> wider;
+        wider.reserve(room(levels));
+        wider.assign(size_t(m_low - low), 0);
+        wider.insert(wider.end(), m_counts.begin(), m_counts.end());
+        wider.resize(levels, 0);
+        m_counts.swap(wider);
+    }
+    m_low = low;
 }
 
 void RssiHistogram::add(const RssiHistogram& other)
 {
-    for (size_t i = 0; i < other.m_counts.size(); ++i)
-        if (other.m_counts[i])
-            add(other.m_low + int(i), other.m_counts[i]);
+    add(other.m_low, other.m_counts);
+}
+
+void RssiHistogram::add(int low, std::span<const uint64_t> counts)
+{
+    // Zeros at the ends widen nothing: the counts stay trimmed.
+    size_t first = 0, last = counts.size();
+    while (first < last && counts[first] == 0)
+        ++first;
+    while (last > first && counts[last - 1] == 0)
+        --last;
+    if (first == last)
+        return;
+    low += int(first);
+    widen(low, low + int(last - first) - 1);
+    uint64_t* to = m_counts.data() + (low - m_low);
+    for (size_t i = first; i < last; ++i)
+        *to++ += counts[i];
 }
 
 uint64_t RssiHistogram::count() const
@@ -111,6 +155,11 @@ void RssiHistogram::text(std::string& out) const
 bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
 {
     out = RssiHistogram();
+    return out.addText(text);
+}
+
+bool RssiHistogram::addText(std::string_view text)
+{
     if (text.empty())
         return true;
     const char* p = text.data();
@@ -120,6 +169,9 @@ bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
     if (r.ec != std::errc() || r.ptr == end || *r.ptr != ':' || low < kLowest || low > kHighest)
         return false;
     p = r.ptr + 1;
+    // Read whole before any is added, so that damage leaves this as it was.
+    std::array<uint64_t, kHighest - kLowest + 1> counts;
+    size_t n = 0;
     uint64_t total = 0;
     for (int dbm = low;; ++dbm) {
         uint64_t c = 0;
@@ -127,13 +179,15 @@ bool RssiHistogram::fromText(const std::string& text, RssiHistogram& out)
         if (r.ec != std::errc() || dbm > kHighest || c > kMaxCount - total)
             return false;
         total += c;
-        out.add(dbm, c);
+        counts[n++] = c;
         if (r.ptr == end)
-            return true;
+            break;
         if (*r.ptr != ',')
             return false;
         p = r.ptr + 1;
     }
+    add(low, std::span<const uint64_t>(counts.data(), n));
+    return true;
 }
 
 std::vector<uint64_t> RssiHistogram::fromLowest() const

@@ -3,7 +3,9 @@
 #include "coverage/CellFigures.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Counts of readings per whole dBm. Two histograms add into the histogram of
@@ -29,6 +31,8 @@ public:
             widenAndAdd(dbm, n);
     }
     void add(const RssiHistogram& other);
+    // Counts per dB from low up.
+    void add(int low, std::span<const uint64_t> counts);
 
     bool empty() const { return m_counts.empty(); }
     uint64_t count() const;
@@ -43,6 +47,10 @@ public:
     void text(std::string& out) const;
     // Refuses a damaged text, counts beyond kMaxCount among them.
     static bool fromText(const std::string& text, RssiHistogram& out);
+    // Adds the readings a text holds, as fromText reads them; a damaged text
+    // adds nothing. A map's cells add up into a tile without a histogram
+    // made and dropped for each.
+    bool addText(std::string_view text);
     // Counts from kLowest up to the highest level held (index 0 is kLowest).
     std::vector<uint64_t> fromLowest() const;
 
@@ -50,6 +58,8 @@ public:
 
 private:
     void widenAndAdd(int dbm, uint64_t n);
+    // Makes room for low..high at once, however far it grows at either end.
+    void widen(int low, int high);
 
     int m_low = 0;                 // dBm of m_counts[0]
     std::vector<uint64_t> m_counts; // per dB from m_low, trimmed of zeros at both ends

@@ -1,13 +1,20 @@
 #include "coverage/AcceptanceArea.h"
+#include "coverage/AcceptanceSource.h"
 #include "coverage/AcceptanceStatistics.h"
 #include "coverage/AcceptanceTiler.h"
 #include "coverage/CoverageCells.h"
+#include "coverage/GpkgCoverageStore.h"
 #include "coverage/LeeLocalMeans.h"
+#include "coverage/RssiHistogram.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
 
 namespace {
@@ -292,6 +299,149 @@ TEST(AcceptanceInput, BothReceiversPooledAddTheirReadingsPerFrequencyAndTile)
     EXPECT_EQ(both.tiles.at(7).histogram.percentile(50), -90); // the lower middle of 20 and 20
     EXPECT_EQ(both.tiles.at(8).localMeans, std::vector<float>{-70.5f});
     EXPECT_EQ(input.channels.at({0, f2}).tiles.at(7).histogram.count(), 3u);
+}
+
+// A map's cells add their text straight into the tile's histogram: it
+// widens at either end as far as the cell reaches and no further, and a
+// damaged cell leaves the tile as it was.
+TEST(AcceptanceInput, ACellsTextAddsIntoItsTileAndDamageAddsNothing)
+{
+    struct Row
+    {
+        const char* cell;
+        bool sound;
+        const char* tile; // the tile's histogram after, as text
+    };
+    const Row rows[] = {
+        {"", true, "-90:2,0,1"},
+        {"-89:4", true, "-90:2,4,1"},
+        {"-93:1,0,0,1", true, "-93:1,0,0,3,0,1"},
+        {"-87:0,3", true, "-90:2,0,1,0,3"},
+        {"-92:1,0,0,0,0,0,1", true, "-92:1,0,2,0,1,0,1"},
+        {"-95:0,0,0,0,0,0,0,0,0,0", true, "-90:2,0,1"},
+        {"-100:1,x", false, "-90:2,0,1"},
+        {"-100:1,", false, "-90:2,0,1"},
+        {"-95:1;2", false, "-90:2,0,1"},
+        {"120:1,1,1,1,1,1,1,1,1", false, "-90:2,0,1"},
+        {"-95:9007199254740992,1", false, "-90:2,0,1"},
+    };
+    for (const Row& r : rows) {
+        RssiHistogram tile;
+        tile.add(-90, 2);
+        tile.add(-88);
+        EXPECT_EQ(tile.addText(r.cell), r.sound) << r.cell;
+        EXPECT_EQ(tile.text(), r.tile) << r.cell;
+        if (!r.sound)
+            continue;
+        // The same as the cell read on its own and added.
+        RssiHistogram cell, sum;
+        ASSERT_TRUE(RssiHistogram::fromText(r.cell, cell));
+        sum.add(-90, 2);
+        sum.add(-88);
+        sum.add(cell);
+        EXPECT_EQ(sum.text(), r.tile) << r.cell;
+    }
+}
+
+// A GeoPackage's cells are read straight from SQLite: each cell's histogram
+// lands in its tile whole, the receiver chosen filters them, and a map whose
+// cells break off halfway is refused rather than read as a smaller one.
+TEST(AcceptanceSource, AGeoPackagesCellsArriveWholeAndAReadBrokenOffIsRefused)
+{
+    std::string dir = (std::filesystem::temp_directory_path() / "acceptance-source-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(dir.data()));
+    const struct Remove
+    {
+        std::string dir;
+        ~Remove() { std::filesystem::remove_all(dir); }
+    } remove{dir};
+    const std::string map = dir + "/map.gpkg";
+    const CoverageGrid grid(50);
+    const int64_t frequency = CoverageCells::frequencyKey(851.0125);
+    DriveCoverage drive;
+    drive.fileName = "a.KLF";
+    drive.sha256 = "a";
+    const CoverageGrid::Cell origin = grid.cellOf(48.0, 11.0);
+    constexpr int kRows = 40, kColumns = 50; // a few hundred pages of cells
+    for (int32_t r = 0; r < kRows; ++r) {
+        const CoverageGrid::Cell west = grid.cellOf(grid.rowSouth(origin.row + r) + 1e-6, 11.0);
+        for (int32_t c = 0; c < kColumns; ++c) {
+            CoverageCells::Record& rec =
+                drive.cells.at({CoverageGrid::key({west.row, west.column + c}), frequency, uint8_t((r + c) % 2)});
+            for (int k = 0; k < 3 + (r * 5 + c) % 9; ++k)
+                rec.histogram.add(-60 - (r * 7 + c * 3 + k * 5) % 61, uint64_t(1 + k % 3));
+            rec.drives = 1;
+            rec.firstMs = 1000;
+            rec.lastMs = 2000;
+        }
+    }
+    const CoverageCells written = drive.cells;
+    {
+        GpkgCoverageStore store(map, CoverageStore::Settings{});
+        std::string error;
+        bool already = false;
+        ASSERT_TRUE(store.open(error) && store.add(std::move(drive), already, error) && store.finish(error)) << error;
+    }
+
+    struct Row
+    {
+        std::optional<int> receiver;
+        uint64_t cells;
+    };
+    for (const Row& row : {Row{{}, kRows * kColumns}, Row{0, kRows * kColumns / 2}, Row{1, kRows * kColumns / 2}}) {
+        DriveFilter filter;
+        filter.receiver = row.receiver;
+        AcceptanceSource source(50, filter, false);
+        std::string error;
+        ASSERT_TRUE(source.addMap(map, error)) << error;
+        EXPECT_EQ(source.mapCells(), row.cells);
+        uint64_t found = 0;
+        for (const auto& [key, rec] : written.map()) {
+            const auto channel = source.input().channels.find({key.receiver + 1, key.frequency});
+            if (row.receiver && *row.receiver != key.receiver) {
+                EXPECT_TRUE(channel == source.input().channels.end());
+                continue;
+            }
+            ASSERT_TRUE(channel != source.input().channels.end());
+            const auto tile = channel->second.tiles.find(key.cell);
+            ASSERT_TRUE(tile != channel->second.tiles.end());
+            EXPECT_EQ(tile->second.histogram.text(), rec.histogram.text());
+            ++found;
+        }
+        EXPECT_EQ(found, row.cells);
+    }
+
+    // A page of cells in the middle of the table damaged on disk.
+    int64_t page = 0, pageSize = 0;
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(map.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* q = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db,
+                                     "SELECT pageno, pgsize FROM dbstat WHERE name = 'cells' AND pagetype = 'leaf'"
+                                     " ORDER BY path LIMIT 1 OFFSET (SELECT count(*) / 2 FROM dbstat"
+                                     " WHERE name = 'cells' AND pagetype = 'leaf')",
+                                     -1, &q, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+        page = sqlite3_column_int64(q, 0);
+        pageSize = sqlite3_column_int64(q, 1);
+        sqlite3_finalize(q);
+        sqlite3_close(db);
+    }
+    ASSERT_GT(page, 1);
+    {
+        std::fstream file(map, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((page - 1) * pageSize);
+        const std::string garbage(size_t(pageSize), '\xff');
+        file.write(garbage.data(), std::streamsize(garbage.size()));
+        ASSERT_TRUE(file.good());
+    }
+    AcceptanceSource source(50, DriveFilter{}, false);
+    std::string error;
+    EXPECT_FALSE(source.addMap(map, error));
+    EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
 }
 
 // Rayleigh fading: the power of each sample is exponentially distributed
