@@ -157,6 +157,27 @@ inline std::vector<std::string> splitCsv(const std::string& line)
     return fields;
 }
 
+// A CSV row of row, col, receiver, frequency_mhz, count, min_dbm, max_dbm,
+// p10_dbm, median_dbm, p90_dbm, mean_dbm, drives (at least those 12 fields).
+inline CellId cellOfRow(const std::vector<std::string>& f)
+{
+    return {std::stoi(f[0]), std::stoi(f[1]), std::stoi(f[2]), std::stod(f[3])};
+}
+
+inline Figures figuresOfRow(const std::vector<std::string>& f)
+{
+    Figures g;
+    g.count = std::stoll(f[4]);
+    g.minimum = std::stoi(f[5]);
+    g.maximum = std::stoi(f[6]);
+    g.p10 = std::stoi(f[7]);
+    g.median = std::stoi(f[8]);
+    g.p90 = std::stoi(f[9]);
+    g.mean = std::stod(f[10]);
+    g.drives = std::stoi(f[11]);
+    return g;
+}
+
 // The cells layer of a map as GDAL reads it (source: a file or PG:...).
 inline std::map<CellId, Figures> mapFigures(const std::string& source, std::string* problem = nullptr)
 {
@@ -173,17 +194,9 @@ inline std::map<CellId, Figures> mapFigures(const std::string& source, std::stri
         const std::vector<std::string> f = splitCsv(line);
         if (f.size() < 13)
             continue;
-        Figures g;
-        g.count = std::stoll(f[4]);
-        g.minimum = std::stoi(f[5]);
-        g.maximum = std::stoi(f[6]);
-        g.p10 = std::stoi(f[7]);
-        g.median = std::stoi(f[8]);
-        g.p90 = std::stoi(f[9]);
-        g.mean = std::stod(f[10]);
-        g.drives = std::stoi(f[11]);
+        Figures g = figuresOfRow(f);
         g.histogram = f[12];
-        out[{std::stoi(f[0]), std::stoi(f[1]), std::stoi(f[2]), std::stod(f[3])}] = g;
+        out[cellOfRow(f)] = g;
     }
     return out;
 }

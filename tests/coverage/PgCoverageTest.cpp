@@ -139,16 +139,7 @@ protected:
             if (f.size() < 12)
                 continue;
             ++rows;
-            Figures g;
-            g.count = std::stoll(f[4]);
-            g.minimum = std::stoi(f[5]);
-            g.maximum = std::stoi(f[6]);
-            g.p10 = std::stoi(f[7]);
-            g.median = std::stoi(f[8]);
-            g.p90 = std::stoi(f[9]);
-            g.mean = std::stod(f[10]);
-            g.drives = std::stoi(f[11]);
-            out[{std::stoi(f[0]), std::stoi(f[1]), std::stoi(f[2]), std::stod(f[3])}] = g;
+            out[cellOfRow(f)] = figuresOfRow(f);
         }
         return out;
     }
